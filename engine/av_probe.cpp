@@ -1,0 +1,189 @@
+// The media probe: container open, stream analysis and the two info records.
+#include "engine/av_probe.h"
+
+#include "engine/error_text.h"
+#include "engine/ffmpeg_exception.h"
+#include "engine/library_binding.h"
+
+#include <cstdlib>
+
+namespace clipmora {
+namespace {
+
+std::string tag(const AVDictionary* metadata, const char* key)
+{
+    const AVDictionaryEntry* entry = lib.av_dict_get(metadata, key, nullptr, 0);
+    return entry && entry->value ? entry->value : "";
+}
+
+// A numeric tag such as "2009" or "3/12": the leading whole number, else -1.
+int numericTag(const AVDictionary* metadata, const char* key)
+{
+    const std::string text = tag(metadata, key);
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    return end != text.c_str() ? static_cast<int>(value) : -1;
+}
+
+}  // namespace
+
+TAVProbe::TAVProbe() = default;
+
+TAVProbe::~TAVProbe() { CloseMedia(); }
+
+void TAVProbe::resetCounters()
+{
+    streamCount_ = programCount_ = -1;
+    audioStreamCount_ = videoStreamCount_ = subtitleStreamCount_ = -1;
+    firstAudioStream_ = firstVideoStream_ = firstSubtitleStream_ = -1;
+}
+
+bool TAVProbe::OpenMedia(const std::string& fileName, const std::string& forcedFormat)
+{
+    CheckCodecLibrariesBound();
+    CloseMedia();
+
+    const AVInputFormat* format = nullptr;
+    if (!forcedFormat.empty()) {
+        format = lib.av_find_input_format(forcedFormat.c_str());
+        if (!format) {
+            lastError_ = "Unknown input format: " + forcedFormat;
+            return false;
+        }
+    }
+
+    AVFormatContext* context = lib.avformat_alloc_context();
+    if (!context) {
+        lastError_ = ErrorTextForCode(fileName, AVERROR(ENOMEM));
+        return false;
+    }
+    // On failure avformat_open_input frees the context itself.
+    if (const int code = lib.avformat_open_input(&context, fileName.c_str(), format, nullptr);
+        code < 0) {
+        lastError_ = ErrorTextForCode(fileName, code);
+        return false;
+    }
+    context_ = context;
+    if (lib.avformat_find_stream_info(context_, nullptr) < 0) {
+        lastError_ = fileName + ": could not find codec parameters";
+        CloseMedia();
+        return false;
+    }
+
+    streamCount_ = static_cast<int>(context_->nb_streams);
+    programCount_ = static_cast<int>(context_->nb_programs);
+    audioStreamCount_ = videoStreamCount_ = subtitleStreamCount_ = 0;
+    for (int i = 0; i < streamCount_; ++i) {
+        switch (context_->streams[i]->codecpar->codec_type) {
+        case AVMEDIA_TYPE_VIDEO:
+            ++videoStreamCount_;
+            if (firstVideoStream_ < 0)
+                firstVideoStream_ = i;
+            break;
+        case AVMEDIA_TYPE_AUDIO:
+            ++audioStreamCount_;
+            if (firstAudioStream_ < 0)
+                firstAudioStream_ = i;
+            break;
+        case AVMEDIA_TYPE_SUBTITLE:
+            ++subtitleStreamCount_;
+            if (firstSubtitleStream_ < 0)
+                firstSubtitleStream_ = i;
+            break;
+        default:
+            break;
+        }
+    }
+    forcedFormat_ = forcedFormat;
+    return true;
+}
+
+void TAVProbe::CloseMedia()
+{
+    forcedFormat_.clear();
+    if (context_)
+        lib.avformat_close_input(&context_);
+    resetCounters();
+}
+
+FileInfo TAVProbe::ReadFileInfo() const
+{
+    FileInfo info;
+    if (!context_) {
+        EngineLog(nullptr, 1, "file not loaded.\n");
+        return info;
+    }
+    info.StartTime = context_->start_time;
+    info.Duration = context_->duration;
+    info.BitRate = static_cast<int>(context_->bit_rate);
+    const AVDictionary* tags = context_->metadata;
+    int64_t created = 0;
+    const std::string creation = tag(tags, "creation_time");
+    if (!creation.empty() && lib.av_parse_time(&created, creation.c_str(), 0) >= 0)
+        info.Timestamp = created / 1000000;
+    info.Title = tag(tags, "title");
+    info.Author = tag(tags, "artist");
+    if (info.Author.empty())
+        info.Author = tag(tags, "author");
+    info.Copyright = tag(tags, "copyright");
+    info.Comment = tag(tags, "comment");
+    info.Album = tag(tags, "album");
+    info.Year = numericTag(tags, "date");
+    if (info.Year < 0)
+        info.Year = numericTag(tags, "year");
+    info.Track = numericTag(tags, "track");
+    info.Genre = tag(tags, "genre");
+    return info;
+}
+
+VideoStreamInfo TAVProbe::ReadVideoStreamInfo(int streamIndex) const
+{
+    VideoStreamInfo info;
+    if (!context_) {
+        EngineLog(nullptr, 1, "file not loaded.\n");
+        return info;
+    }
+    if (streamIndex < 0) {
+        streamIndex = firstVideoStream_;
+        if (streamIndex < 0) {
+            EngineLog(nullptr, 0, "no video stream.\n");
+            return info;
+        }
+    }
+    if (streamIndex >= streamCount_) {
+        EngineLog(nullptr, 0, "stream index #%d is invalid.\n", streamIndex);
+        return info;
+    }
+    const AVStream* stream = context_->streams[streamIndex];
+    const AVCodecParameters* codec = stream->codecpar;
+    if (codec->codec_type != AVMEDIA_TYPE_VIDEO) {
+        EngineLog(nullptr, 0, "stream #%d is not video stream.\n", streamIndex);
+        return info;
+    }
+
+    info.Language = tag(stream->metadata, "language");
+    info.CodecName = lib.avcodec_get_name(codec->codec_id);
+    const AVRational microseconds{1, 1000000};
+    if (stream->start_time != AV_NOPTS_VALUE) {
+        info.StartTime = stream->start_time;
+        info.StartTimeUs = lib.av_rescale_q(stream->start_time, stream->time_base, microseconds);
+    }
+    if (stream->duration != AV_NOPTS_VALUE) {
+        info.Duration = stream->duration;
+        info.DurationUs = lib.av_rescale_q(stream->duration, stream->time_base, microseconds);
+    }
+    info.BitRate = static_cast<int>(codec->bit_rate);
+    info.Height = codec->height;
+    info.Width = codec->width;
+    if (codec->height > 0 && codec->sample_aspect_ratio.den != 0)
+        info.DisplayAspect = static_cast<float>(
+            codec->width * (static_cast<double>(codec->sample_aspect_ratio.num) /
+                            codec->sample_aspect_ratio.den) /
+            codec->height);
+    info.PixelFormat = codec->format;
+    info.FrameRateNum = stream->r_frame_rate.num;
+    info.FrameRateDen = stream->r_frame_rate.den;
+    return info;
+}
+
+}  // namespace clipmora

@@ -1,0 +1,40 @@
+// The table of library result codes and their message templates.
+#include "engine/error_text.h"
+
+#include "engine/library_entries.h"
+
+#include <cerrno>
+
+namespace clipmora {
+namespace {
+
+struct CodeText {
+    int code;
+    const char* suffix;  // appended to the subject
+};
+
+const CodeText kCodeTexts[] = {
+    {AVERROR(ENOENT), ": no such file or directory"},
+    {AVERROR(EIO),
+     ": I/O error occurred\r\nUsually that means that input file is truncated and/or corrupted."},
+    {AVERROR(ENOMEM), ": memory allocation error occurred"},
+    {AVERROR(EINVAL), ": Error while parsing header"},
+    {AVERROR(EDOM),
+     ": Incorrect image filename syntax.\r\nUse '%d' to specify the image number:\r\n"
+     "  for img1.jpg, img2.jpg, ..., use 'img%d.jpg';\r\n"
+     "  for img001.jpg, img002.jpg, ..., use 'img%03d.jpg'."},
+    {AVERROR_INVALIDDATA, ": Unknown format"},
+    {AVERROR_DEMUXER_NOT_FOUND, ": Unknown format"},
+};
+
+}  // namespace
+
+std::string ErrorTextForCode(const std::string& subject, int code)
+{
+    for (const CodeText& entry : kCodeTexts)
+        if (entry.code == code)
+            return subject + entry.suffix;
+    return subject + ": Error while opening file";
+}
+
+}  // namespace clipmora

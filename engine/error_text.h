@@ -1,0 +1,15 @@
+// Turning a codec library result code into the engine's message for it.
+#pragma once
+
+#include <string>
+
+namespace clipmora {
+
+// The message for a failed library call: `subject` (a file name or the name
+// of the call) formatted into the template for `code`, e.g.
+// "clip.mp4: no such file or directory". Codes for unknown or unreadable
+// formats give "<subject>: Unknown format"; any code without a template gives
+// "<subject>: Error while opening file".
+std::string ErrorTextForCode(const std::string& subject, int code);
+
+}  // namespace clipmora

@@ -1,0 +1,71 @@
+// Test media made by the tests themselves, with the bound codec libraries.
+//
+// Every generated video frame carries its own frame number as a pattern of
+// black and white blocks in the luma plane (FramePatternValue reads it back
+// from a decoded picture), so tests can tell exactly which source picture
+// ended up where. Audio is a steady sine tone.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace clipmora::testing {
+
+struct MediaSpec {
+    std::string container;   // output format short name: "mp4", "avi", "vob", "matroska", "asf", ...
+    std::string videoCodec;  // encoder name ("libx264", "mpeg4", ...); empty: no video stream
+    std::string audioCodec;  // encoder name ("aac", "libmp3lame", ...); empty: no audio stream
+    int width = 160;
+    int height = 120;
+    int frameRateNum = 25;
+    int frameRateDen = 1;
+    double seconds = 2.0;
+    int sampleRate = 44100;
+    int channels = 2;
+    bool audioFirst = false;    // the audio stream gets index 0, the video stream index 1
+    int64_t startTimeUs = 0;    // timestamp of the first frame and the first sample
+    int64_t videoBitRate = 400000;
+    int64_t audioBitRate = 96000;
+};
+
+// The files the suites use, named for what they exercise.
+MediaSpec Mp4H264Aac();         // mp4: libx264 + aac
+MediaSpec AviMpeg4Mp3();        // avi: mpeg4 + libmp3lame
+MediaSpec MpegProgramStream();  // vob (MPEG-PS): mpeg2video + mp2
+MediaSpec MatroskaClip();       // matroska: libx264 + libvorbis
+MediaSpec AsfWmv();             // asf: wmv2 + wmav2
+MediaSpec AudioOnly();          // mp4 (m4a): aac only
+MediaSpec VideoOnly();          // mp4: libx264 only
+MediaSpec AudioFirst();         // mp4: aac stream before the libx264 stream
+MediaSpec StartOffset();        // mpegts: mpeg2video + mp2 starting at 10 s
+
+// Writes `path` as `spec` describes. Needs bound codec libraries. Throws
+// std::runtime_error naming the failing step; no library object is leaked
+// on any path.
+void GenerateMedia(const std::string& path, const MediaSpec& spec);
+
+// The frame number encoded into a decoded 8-bit luma plane (the Y plane of
+// any planar YUV picture, or a gray picture) by GenerateMedia; -1 when the
+// plane shows no readable pattern.
+int FramePatternValue(const uint8_t* luma, int linesize, int width, int height);
+
+// What a file decodes to: frame and sample counts, sizes, and the patterns of
+// the first and last decoded pictures.
+struct DecodedSummary {
+    int videoFrames = 0;
+    int width = 0;
+    int height = 0;
+    int firstFramePattern = -1;
+    int lastFramePattern = -1;
+    int64_t firstVideoPtsUs = -1;
+    int64_t audioSamples = 0;   // per channel
+    int sampleRate = 0;
+    int channels = 0;
+    int64_t firstAudioPtsUs = -1;
+};
+
+// Decodes every video and audio packet of the first stream of each kind.
+// Throws std::runtime_error when the file cannot be opened or decoded.
+DecodedSummary DecodeMedia(const std::string& path);
+
+}  // namespace clipmora::testing
