@@ -1,1 +1,67 @@
+// Start-up of the real main window under the offscreen platform.
+#include "app/main_window.h"
+#include "app/user_dialogs.h"
+#include "engine/library_binding.h"
+#include "tests/support/test_environment.h"
+
 #include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QStringList>
+
+namespace clipmora {
+namespace {
+
+class RecordingDialogs : public UserDialogs {
+public:
+    void Information(QWidget*, const QString& text) override { messages << text; }
+    QStringList messages;
+};
+
+class StartupTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static int argc = 1;
+        static char name[] = "app_startup_test";
+        static char* argv[] = {name, nullptr};
+        if (!QApplication::instance())
+            new QApplication(argc, argv);
+    }
+    void SetUp() override { UserDialogs::install(&dialogs); }
+    void TearDown() override
+    {
+        UserDialogs::install(nullptr);
+        UnbindCodecLibraries();
+    }
+    RecordingDialogs dialogs;
+};
+
+TEST_F(StartupTest, BindsFromCommonBesideTheProgramAndOpensTheWindow)
+{
+    TForm1 form(QStringLiteral(CLIPMORA_BIN_DIR));
+    EXPECT_FALSE(form.StartupFailed());
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+    EXPECT_TRUE(CodecLibrariesBound());
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Clipmora"));
+    EXPECT_EQ(form.size(), QSize(730, 500));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize()) << "the window has a fixed size";
+    EXPECT_EQ(form.HelpFile(), QStringLiteral(CLIPMORA_BIN_DIR "/help.html"));
+}
+
+TEST_F(StartupTest, MissingLibrariesEndTheStartWithOneMessage)
+{
+    testing::TempFolder emptyProgramFolder;
+    TForm1 form(QString::fromStdString(emptyProgramFolder.path().string()));
+    EXPECT_TRUE(form.StartupFailed());
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages[0],
+              QStringLiteral("Some files are missing. Please re-install this software"));
+    EXPECT_NE(form.windowTitle(), QStringLiteral("Clipmora")) << "start-up stopped early";
+    EXPECT_FALSE(CodecLibrariesBound());
+    EXPECT_NE(form.Transcoder1().LastError().find("Load libraray libavcodec.so.59 error: "),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace clipmora
