@@ -115,9 +115,11 @@ bool bindOne(std::size_t index, const std::string& folder)
 
     if (!state.handle) {
         // dlopen searches neither the current directory nor "PATH", so a named
-        // folder is used by loading from its path.
+        // folder is used by loading from its path. The libraries stay mapped
+        // after unbinding: they and the libraries they pull in register exit
+        // handlers and keep global state that must not vanish under them.
         const std::string path = folder.empty() ? fileName : folder + "/" + fileName;
-        state.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        state.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         if (!state.handle) {
             state.error = "Load libraray " + fileName + " error: " + loaderText();
             return false;

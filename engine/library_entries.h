@@ -126,6 +126,7 @@ extern "C" {
     X(av_free)                        \
     X(av_freep)                       \
     X(av_reduce)                      \
+    X(av_d2q)                         \
     X(av_gcd)                         \
     X(av_rescale)                     \
     X(av_rescale_q)                   \
@@ -142,6 +143,7 @@ extern "C" {
     X(av_opt_set_double)              \
     X(av_opt_set_q)                   \
     X(av_opt_get)                     \
+    X(av_opt_get_int)                 \
     X(av_frame_alloc)                 \
     X(av_frame_free)                  \
     X(av_frame_unref)                 \

@@ -123,6 +123,8 @@ struct ContainerCase {
     const char* videoCodec;
     int audioStreams;
     int videoStreams;
+
+    friend void PrintTo(const ContainerCase& c, std::ostream* out) { *out << c.file; }
 };
 
 class ProbeContainerTest : public ProbeTest,

@@ -23,7 +23,12 @@ struct MediaSpec {
     int sampleRate = 44100;
     int channels = 2;
     bool audioFirst = false;    // the audio stream gets index 0, the video stream index 1
-    int64_t startTimeUs = 0;    // timestamp of the first frame and the first sample
+    // Timestamp of the first frame and the first sample as given to the
+    // encoders. Audio encoder priming puts the first audio packet a little
+    // earlier, and some muxers move the whole file: asf and matroska shift it
+    // so that no timestamp is negative, the MPEG program stream starts after
+    // its 0.5 s preload. mpegts keeps a start beyond the priming as it is.
+    int64_t startTimeUs = 0;
     int64_t videoBitRate = 400000;
     int64_t audioBitRate = 96000;
 };
@@ -48,6 +53,12 @@ void GenerateMedia(const std::string& path, const MediaSpec& spec);
 // any planar YUV picture, or a gray picture) by GenerateMedia; -1 when the
 // plane shows no readable pattern.
 int FramePatternValue(const uint8_t* luma, int linesize, int width, int height);
+
+// Draws the pattern for `value` (0..65535) into the top quarter of an 8-bit
+// luma plane, as GenerateMedia does for every picture. Throws
+// std::invalid_argument for a null plane, a picture smaller than 24x16 or a
+// value out of range.
+void DrawFramePattern(uint8_t* luma, int linesize, int width, int height, int value);
 
 // What a file decodes to: frame and sample counts, sizes, and the patterns of
 // the first and last decoded pictures.

@@ -1,0 +1,55 @@
+// Strict number parsing with std::from_chars (locale-independent).
+#include "engine/conversions.h"
+
+#include <charconv>
+
+namespace clipmora {
+namespace {
+
+template <typename T>
+T parseInteger(const std::string& text)
+{
+    const std::string trimmed = Trim(text);
+    const char* first = trimmed.data();
+    const char* last = first + trimmed.size();
+    if (first != last && *first == '+')
+        ++first;
+    T value{};
+    const auto [end, error] = std::from_chars(first, last, value, 10);
+    if (trimmed.empty() || error != std::errc() || end != last)
+        throw ConversionError("'" + text + "' is not a valid integer value");
+    return value;
+}
+
+}  // namespace
+
+std::string Trim(const std::string& text)
+{
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
+        ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
+        --last;
+    return text.substr(first, last - first);
+}
+
+int StrToInt(const std::string& text) { return parseInteger<int>(text); }
+
+int64_t StrToInt64(const std::string& text) { return parseInteger<int64_t>(text); }
+
+double StrToFloat(const std::string& text)
+{
+    const std::string trimmed = Trim(text);
+    const char* first = trimmed.data();
+    const char* last = first + trimmed.size();
+    if (first != last && *first == '+')
+        ++first;
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(first, last, value, std::chars_format::general);
+    if (trimmed.empty() || error != std::errc() || end != last)
+        throw ConversionError("'" + text + "' is not a valid floating point value");
+    return value;
+}
+
+}  // namespace clipmora

@@ -1,0 +1,29 @@
+// Strict text-to-number conversions for option values. Malformed text raises
+// ConversionError, so a typo in an option never becomes a silent zero.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace clipmora {
+
+class ConversionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A decimal integer with an optional sign, surrounded by nothing but blanks.
+// Throws ConversionError("'x' is not a valid integer value") otherwise, also
+// when the value does not fit.
+int StrToInt(const std::string& text);
+int64_t StrToInt64(const std::string& text);
+
+// A decimal number with "." as the decimal separator and an optional
+// exponent. Throws ConversionError("'x' is not a valid floating point value").
+double StrToFloat(const std::string& text);
+
+// Trims blanks and control characters from both ends.
+std::string Trim(const std::string& text);
+
+}  // namespace clipmora

@@ -1,0 +1,81 @@
+// Life cycle of a conversion job: reset, parameter defaults, logging.
+#include "engine/ffmpeg.h"
+
+#include "engine/ffmpeg_exception.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace clipmora {
+
+TCustomFFmpeg::TCustomFFmpeg() = default;
+
+TCustomFFmpeg::~TCustomFFmpeg() { FreeRunState(); }
+
+std::recursive_mutex& TCustomFFmpeg::CodecLock()
+{
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+void TCustomFFmpeg::FreeRunState()
+{
+    frameHooks_.Release();
+    outputs_.clear();
+    {
+        // Closing an input closes its decoders' contexts as well.
+        std::lock_guard guard(CodecLock());
+        inputs_.clear();
+    }
+}
+
+void TCustomFFmpeg::resetOptions() { options_ = OptionState{}; }
+
+void TCustomFFmpeg::createParameterDefaults()
+{
+    static constexpr AVMediaType kKindTypes[kCodecKindCount] = {
+        AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_DATA, AVMEDIA_TYPE_SUBTITLE,
+        AVMEDIA_TYPE_ATTACHMENT};
+    ParameterDefaults fresh;
+    for (int kind = 0; kind < kCodecKindCount; ++kind) {
+        fresh.codec[kind].reset(lib.avcodec_alloc_context3(nullptr));
+        if (!fresh.codec[kind])
+            throw FFMpegException("av_mallocz fail");
+        fresh.codec[kind]->codec_type = kKindTypes[kind];
+    }
+    fresh.format.reset(lib.avformat_alloc_context());
+    fresh.scaler.reset(lib.sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P,
+                                          options_.scalerFlags, nullptr, nullptr, nullptr));
+    if (!fresh.format || !fresh.scaler)
+        throw FFMpegException("av_mallocz fail");
+    defaults_ = std::move(fresh);
+}
+
+void TCustomFFmpeg::PrepareTask()
+{
+    FreeRunState();
+    resetOptions();
+    taskError_.clear();
+    totalOutputDurationMs_ = -1;
+    createParameterDefaults();
+}
+
+void TCustomFFmpeg::SetVerbosity(int level)
+{
+    options_.verbosity = level;
+    SetLibraryLogLevel(level);
+}
+
+void TCustomFFmpeg::LogMessage(int level, const char* format, ...)
+{
+    if (!logSlot_)
+        return;
+    char text[2048];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    logSlot_(*this, level, text);
+}
+
+}  // namespace clipmora

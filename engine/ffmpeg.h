@@ -1,0 +1,291 @@
+// TCustomFFmpeg: one conversion job in the manner of a command-line
+// converter. It carries its own option state (what such a converter keeps as
+// global options), its opened input files and its output files with their
+// streams; the run itself (stream mapping, packet loop, audio and video
+// paths) works on these.
+//
+// The implementation is split by stage:
+//   ffmpeg.cpp              life cycle, reset, logging, the codec lock
+//   option_table.cpp        the option parser and its handlers
+//   generic_parameters.cpp  named parameters of the codec, format and scaler libraries
+//   output_setup.cpp        output files and their video, audio and subtitle streams
+//   targets.cpp             the "vcd", "svcd", "dvd", "dv" and "dv50" presets
+//   input_open.cpp          opening an input file
+//
+// Threads: a task is configured on the main thread; its run happens on one
+// worker thread. Nothing here is shared between tasks except the process-wide
+// codec lock and the libraries' log level.
+#pragma once
+
+#include "engine/frame_hook.h"
+#include "engine/library_handles.h"
+
+#include <array>
+#include <climits>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace clipmora {
+
+inline constexpr int kMaxFiles = 20;    // input files, output files
+inline constexpr int kMaxStreams = 20;  // streams per input for "itsscale"
+inline constexpr int kMaxMaps = 20;     // stream maps, metadata maps
+
+// Codec kinds in the order the parameter defaults are kept.
+enum class CodecKind { Video, Audio, Data, Subtitle, Attachment };
+inline constexpr int kCodecKindCount = 5;
+
+struct TStreamMap {
+    int FileIndex = 0;
+    int StreamIndex = 0;
+    int SyncFileIndex = 0;
+    int SyncStreamIndex = 0;
+};
+
+struct TMetaDataMap {
+    int OutFile = 0;
+    int InFile = 0;
+};
+
+// The option state of one task, with its reset values.
+struct OptionState {
+    const AVInputFormat* forcedInputFormat = nullptr;
+    const AVOutputFormat* forcedOutputFormat = nullptr;
+    bool imageSequence = false;
+
+    int frameWidth = 0;
+    int frameHeight = 0;
+    float frameAspectRatio = 0.0f;
+    int pixelFormat = -1;
+    int padTop = 0, padBottom = 0, padLeft = 0, padRight = 0;
+    std::array<int, 3> padColorYuv{16, 128, 128};
+    int cropTop = 0, cropBottom = 0, cropLeft = 0, cropRight = 0;
+    int maxVideoFrames = INT_MAX;
+    int maxAudioFrames = INT_MAX;
+    int maxDataFrames = INT_MAX;
+    AVRational frameRate{0, 0};  // 0/0: take the input's
+    float videoQScale = 0.0f;
+    std::optional<std::array<uint16_t, 64>> intraMatrix;
+    std::optional<std::array<uint16_t, 64>> interMatrix;
+    std::string rcOverride;
+    bool videoDisabled = false;
+    int videoDiscard = 0;
+    std::string videoCodecName;
+    bool videoStreamCopy = false;
+    uint32_t videoCodecTag = 0;
+    bool sameQuality = false;
+    bool deinterlace = false;
+    int topFieldFirst = -1;
+    int meThreshold = 0;
+    int intraDcPrecision = 8;
+    bool loopInput = false;
+    int loopOutput = -1;
+    bool qpHistogram = false;
+    bool intraOnly = false;
+
+    int audioSampleRate = 44100;
+    float audioQScale = -99999.0f;
+    bool audioDisabled = false;
+    int audioChannels = 2;
+    std::string audioCodecName;
+    bool audioStreamCopy = false;
+    uint32_t audioCodecTag = 0;
+    std::string audioLanguage;
+    int audioVolume = 256;
+
+    bool subtitleDisabled = false;
+    std::string subtitleCodecName;
+    bool subtitleStreamCopy = false;
+    std::string subtitleLanguage;
+
+    float muxPreload = 0.5f;   // seconds
+    float muxMaxDelay = 0.7f;  // seconds
+    int64_t recordingTime = INT64_MAX;  // "t", microseconds
+    int64_t startTime = 0;              // "ss", microseconds
+    int64_t recordingTimestamp = 0;     // "timestamp", seconds since 1970
+    int64_t inputTsOffset = 0;          // "itsoffset", microseconds
+    std::string title, author, copyright, comment, genre, album;
+    int year = 0;
+    int track = 0;
+
+    bool hexDump = false;
+    bool packetDump = false;
+    bool psnr = false;
+    int pass = 0;
+    std::string passLogFile;
+    int videoSync = -1;
+    int audioSync = 0;
+    float audioDriftThreshold = 0.1f;
+    bool copyTimestamps = false;
+    bool shortest = false;
+    int videoGlobalHeader = 0;
+    std::string vstatsFileName;
+    int programId = 0;
+    bool rateEmulation = false;
+    int videoChannel = 0;
+    std::string tvStandard;
+    bool inputSync = false;
+    int verbosity = 1;
+    int64_t fileSizeLimit = 0;
+    float dtsDeltaThreshold = 10.0f;
+    int scalerFlags = SWS_BICUBIC;
+    int encoderBufferSize = 0x40000;
+    int threadCount = 1;
+
+    std::vector<TStreamMap> streamMaps;
+    std::vector<TMetaDataMap> metaDataMaps;
+    std::array<double, kMaxStreams> nextInputTimeScales{};  // for the input about to be opened
+    bool usingFrameHooks = false;
+};
+
+struct FormatContextDeleter {
+    void operator()(AVFormatContext* context) const { lib.avformat_free_context(context); }
+};
+
+// The libraries' parameter objects that hold named parameters until streams
+// and files are made: one codec context per kind, a format context and a
+// scaler, plus the names set on them so far (in the order they were set).
+struct ParameterDefaults {
+    std::array<CodecContextPtr, kCodecKindCount> codec;
+    std::unique_ptr<AVFormatContext, FormatContextDeleter> format;
+    ScalerPtr scaler;
+    std::vector<std::string> names;
+    // Names no parameter object knew, kept for the output's muxer: this
+    // library generation moved some format parameters ("muxrate") into the
+    // muxers' own parameters, which exist only once the muxer is chosen.
+    std::vector<std::pair<std::string, std::string>> muxerParameters;
+
+    AVCodecContext* of(CodecKind kind) const { return codec[static_cast<int>(kind)].get(); }
+};
+
+struct InputFile {
+    std::string fileName;
+    InputFormatPtr context;
+    int64_t tsOffset = 0;                            // added to every timestamp, microseconds
+    std::array<double, kMaxStreams> timeScales{};    // "itsscale"; 0 = none
+    bool rateEmulation = false;                      // "re": read at the native rate
+    std::vector<CodecContextPtr> decoders;           // one per stream, configured at open
+};
+
+struct OutputStreamSetup {
+    AVStream* stream = nullptr;  // owned by the file's format context
+    CodecContextPtr codec;       // encoder configuration, opened by the run
+    bool streamCopy = false;
+    std::vector<std::string> bitstreamFilters;
+};
+
+struct OutputFile {
+    std::string fileName;
+    OutputFormatPtr context;
+    std::vector<OutputStreamSetup> streams;
+};
+
+class TCustomFFmpeg {
+public:
+    // Log slot: receives engine messages at engine log levels (-1 = a failure
+    // that ends the task). Set by the component.
+    using LogSlot = std::function<void(TCustomFFmpeg& task, int level, const std::string& text)>;
+
+    TCustomFFmpeg();
+    virtual ~TCustomFFmpeg();
+    TCustomFFmpeg(const TCustomFFmpeg&) = delete;
+    TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
+
+    // Frees the run state, resets every option, clears the run flags, sets
+    // TotalOutputDurationMs to -1 and creates fresh parameter defaults.
+    void PrepareTask();
+    // Frees input files, output files, hook modules' contexts and maps.
+    void FreeRunState();
+
+    // The task's verbosity: the libraries' log level and the process-wide
+    // routing threshold become `level` (engine scale, -1..3).
+    void SetVerbosity(int level);
+
+    // --- Options (option_table.cpp) ---------------------------------------
+    // Looks `name` up in the option table and applies `value`. Names not in
+    // the table go to SetGenericParameter; if nothing takes them they are
+    // ignored. Throws FFMpegException (or ConversionError for a malformed
+    // number) when the value is rejected.
+    void ParseOption(const std::string& name, const std::string& value);
+    // The one-sided format setters; an empty name does nothing.
+    void SetInputFormat(const std::string& name);   // "Unknown input format: %s"
+    void SetOutputFormat(const std::string& name);  // "Unknown output format: %s"
+
+    // --- Generic parameters (generic_parameters.cpp) ----------------------
+    // Sets a named parameter on whichever parameter defaults know it; true
+    // when one accepted it.
+    bool SetGenericParameter(const std::string& name, const std::string& value);
+    bool SetGenericParameter(const std::string& name, int64_t value);
+    // Copies every parameter set so far whose flags contain all of `mask`
+    // from `defaults` onto `target` (both objects with an AVClass).
+    void CopyGenericParameters(void* target, void* defaults, int mask) const;
+
+    // --- Outputs (output_setup.cpp, targets.cpp) --------------------------
+    // Creates the output file `fileName` with its streams; false with
+    // TaskError() set on failure.
+    bool CreateOutputFile(const std::string& fileName);
+    // "newvideo", "newaudio", "newsubtitle": one more stream on the last output file.
+    void AddStreamToLastOutput(CodecKind kind);
+    // Applies a target preset; `type` is "vcd", "svcd", "dvd", "dv" or "dv50".
+    void ApplyTarget(const std::string& type, const std::string& norm,
+                     const std::string& fallbackNorm);
+    // Finds a codec by name; an empty name gives AV_CODEC_ID_NONE and true.
+    // Sets TaskError to "Unknown encoder 'x'" / "Invalid decoder type 'x'" and
+    // returns false otherwise.
+    bool LookupCodec(const std::string& name, AVMediaType type, bool encoder, AVCodecID& id);
+
+    // --- Inputs (input_open.cpp) -------------------------------------------
+    // Opens `fileName` as the next input; false with TaskError() set on failure.
+    bool AddInputFile(const std::string& fileName);
+
+    // --- State --------------------------------------------------------------
+    const OptionState& Options() const { return options_; }
+    OptionState& Options() { return options_; }
+    const ParameterDefaults& Defaults() const { return defaults_; }
+    const std::vector<InputFile>& InputFiles() const { return inputs_; }
+    const std::vector<OutputFile>& OutputFiles() const { return outputs_; }
+    const FrameHookChain& FrameHooks() const { return frameHooks_; }
+
+    const std::string& TaskError() const { return taskError_; }
+    int TotalOutputDurationMs() const { return totalOutputDurationMs_; }
+
+    void SetLogSlot(LogSlot slot) { logSlot_ = std::move(slot); }
+    bool HasLogSlot() const { return static_cast<bool>(logSlot_); }
+
+    // The process-wide lock around stream analysis and codec opening/closing,
+    // which the libraries do not allow to run concurrently.
+    static std::recursive_mutex& CodecLock();
+
+protected:
+    // Sends a formatted line to the log slot (when set) at an engine level.
+    void LogMessage(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+    OptionState options_;
+    ParameterDefaults defaults_;
+    std::vector<InputFile> inputs_;
+    std::vector<OutputFile> outputs_;
+    FrameHookChain frameHooks_;
+    std::string taskError_;
+    int totalOutputDurationMs_ = -1;
+    LogSlot logSlot_;
+
+private:
+    void resetOptions();
+    void createParameterDefaults();
+
+    // Option handlers (option_table.cpp).
+    struct OptionEntry;
+    static const OptionEntry kOptionTable[];
+
+    // Stream builders (output_setup.cpp); they throw FFMpegException.
+    void addVideoStream(OutputFile& file);
+    void addAudioStream(OutputFile& file);
+    void addSubtitleStream(OutputFile& file);
+    OutputStreamSetup& newOutputStream(OutputFile& file, CodecKind kind);
+};
+
+}  // namespace clipmora

@@ -1,0 +1,205 @@
+// Opening an input file: format hints, stream analysis, the seek to the
+// start time, the timestamp offset, and the settings each input consumes.
+#include "engine/error_text.h"
+#include "engine/ffmpeg.h"
+#include "engine/ffmpeg_exception.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+namespace clipmora {
+namespace {
+
+std::string lowerCaseExtension(const std::string& fileName)
+{
+    std::string extension = std::filesystem::path(fileName).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension;
+}
+
+}  // namespace
+
+bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
+{
+    OptionState& o = options_;
+    // Whatever happens, the next input starts without this one's settings.
+    struct ConsumePerInputSettings {
+        OptionState& o;
+        ~ConsumePerInputSettings()
+        {
+            o.forcedInputFormat = nullptr;
+            o.forcedOutputFormat = nullptr;
+            o.rateEmulation = false;
+            o.videoChannel = 0;
+            o.videoCodecName.clear();
+            o.audioCodecName.clear();
+            o.subtitleCodecName.clear();
+        }
+    } consume{o};
+
+    if (inputs_.size() >= static_cast<std::size_t>(kMaxFiles)) {
+        taskError_ = "Too many input files (at most 20)";
+        return false;
+    }
+
+    InputFile input;
+    input.fileName = fileName;
+    input.context.reset(lib.avformat_alloc_context());
+    if (!input.context) {
+        taskError_ = ErrorTextForCode(fileName, AVERROR(ENOMEM));
+        return false;
+    }
+
+    // Hints for formats that cannot tell these themselves (raw audio and
+    // video, capture devices); formats that have no use for one ignore it.
+    AVDictionary* hints = nullptr;
+    struct HintsOwner {
+        AVDictionary** hints;
+        ~HintsOwner() { lib.av_dict_free(hints); }
+    } hintsOwner{&hints};
+    auto hint = [&](const char* key, const std::string& value) {
+        lib.av_dict_set(&hints, key, value.c_str(), 0);
+    };
+    hint("sample_rate", std::to_string(o.audioSampleRate));
+    hint("channels", std::to_string(o.audioChannels));
+    if (o.frameRate.num > 0 && o.frameRate.den > 0)
+        hint("framerate", std::to_string(o.frameRate.num) + "/" + std::to_string(o.frameRate.den));
+    if (o.frameWidth > 0 && o.frameHeight > 0)
+        hint("video_size", std::to_string(o.frameWidth + o.padLeft + o.padRight) + "x" +
+                               std::to_string(o.frameHeight + o.padTop + o.padBottom));
+    if (o.pixelFormat >= 0)
+        if (const char* name = lib.av_get_pix_fmt_name(static_cast<AVPixelFormat>(o.pixelFormat)))
+            hint("pixel_format", name);
+    if (o.videoChannel != 0)
+        hint("channel", std::to_string(o.videoChannel));
+    if (!o.tvStandard.empty())
+        hint("standard", o.tvStandard);
+    if (o.loopInput)
+        hint("loop", "1");
+
+    AVCodecID videoId = AV_CODEC_ID_NONE, audioId = AV_CODEC_ID_NONE,
+              subtitleId = AV_CODEC_ID_NONE;
+    if (!LookupCodec(o.videoCodecName, AVMEDIA_TYPE_VIDEO, false, videoId) ||
+        !LookupCodec(o.audioCodecName, AVMEDIA_TYPE_AUDIO, false, audioId) ||
+        !LookupCodec(o.subtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false, subtitleId))
+        return false;
+    if (o.imageSequence)
+        videoId = AV_CODEC_ID_PGMYUV;
+
+    AVFormatContext* context = input.context.get();
+    CopyGenericParameters(context, defaults_.format.get(), AV_OPT_FLAG_DECODING_PARAM);
+    context->video_codec_id = videoId;
+    context->audio_codec_id = audioId;
+    context->subtitle_codec_id = subtitleId;
+
+    // avformat_open_input frees the context itself when it fails.
+    context = input.context.release();
+    const int opened = lib.avformat_open_input(&context, fileName.c_str(), o.forcedInputFormat,
+                                               &hints);
+    if (opened < 0) {
+        taskError_ = ErrorTextForCode(fileName, opened);
+        return false;
+    }
+    input.context.reset(context);
+
+    if (o.programId != 0)
+        for (unsigned i = 0; i < context->nb_programs; ++i)
+            if (context->programs[i]->id != o.programId)
+                context->programs[i]->discard = AVDISCARD_ALL;
+
+    int analysed = 0;
+    {
+        std::lock_guard guard(CodecLock());
+        analysed = lib.avformat_find_stream_info(context, nullptr);
+    }
+    if (analysed < 0 && o.verbosity >= 0) {
+        taskError_ = fileName + ": could not find codec parameters";
+        return false;
+    }
+
+    int64_t timestamp = o.startTime;
+    if (context->start_time != AV_NOPTS_VALUE)
+        timestamp += context->start_time;
+    if (o.startTime != 0) {
+        // Best effort: a failed seek leaves the input at its beginning and
+        // the packet loop still starts writing at the right time.
+        lib.av_seek_frame(context, -1, timestamp, AVSEEK_FLAG_BACKWARD);
+        o.startTime = 0;
+    }
+
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        AVStream* stream = context->streams[i];
+        AVCodecParameters* parameters = stream->codecpar;
+        if (parameters->codec_type < AVMEDIA_TYPE_UNKNOWN ||
+            parameters->codec_type >= AVMEDIA_TYPE_NB)
+            throw FFMpegException("invalid codec_type");
+
+        CodecContextPtr decoder(lib.avcodec_alloc_context3(nullptr));
+        if (!decoder || lib.avcodec_parameters_to_context(decoder.get(), parameters) < 0) {
+            taskError_ = ErrorTextForCode(fileName, AVERROR(ENOMEM));
+            return false;
+        }
+        decoder->thread_count = o.threadCount;
+        decoder->pkt_timebase = stream->time_base;
+
+        switch (parameters->codec_type) {
+        case AVMEDIA_TYPE_VIDEO: {
+            CopyGenericParameters(decoder.get(), defaults_.of(CodecKind::Video),
+                                  AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+            o.frameHeight = decoder->height;
+            o.frameWidth = decoder->width;
+            const AVRational sar = parameters->sample_aspect_ratio;
+            o.frameAspectRatio = 0.0f;
+            if (sar.den != 0 && decoder->height > 0)
+                o.frameAspectRatio = static_cast<float>(static_cast<double>(sar.num) / sar.den *
+                                                        decoder->width / decoder->height);
+            if (o.frameAspectRatio == 0.0f && decoder->width > 0 && decoder->height > 0)
+                ParseOption("aspect", std::to_string(decoder->width) + ":" +
+                                          std::to_string(decoder->height));
+            if (decoder->pix_fmt == AV_PIX_FMT_NONE && lowerCaseExtension(fileName) == ".rmvb")
+                decoder->pix_fmt = AV_PIX_FMT_YUV420P;
+            o.pixelFormat = decoder->pix_fmt;
+            o.frameRate = stream->r_frame_rate;
+            if (o.videoDisabled)
+                stream->discard = AVDISCARD_ALL;
+            else if (o.videoDiscard)
+                stream->discard = static_cast<AVDiscard>(o.videoDiscard);
+            break;
+        }
+        case AVMEDIA_TYPE_AUDIO:
+            CopyGenericParameters(decoder.get(), defaults_.of(CodecKind::Audio),
+                                  AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+            o.audioChannels = decoder->ch_layout.nb_channels;
+            o.audioSampleRate = decoder->sample_rate;
+            if (o.audioDisabled)
+                stream->discard = AVDISCARD_ALL;
+            break;
+        case AVMEDIA_TYPE_SUBTITLE:
+            if (o.subtitleDisabled)
+                stream->discard = AVDISCARD_ALL;
+            break;
+        default:
+            break;
+        }
+        input.decoders.push_back(std::move(decoder));
+    }
+
+    if (context->duration != AV_NOPTS_VALUE && context->duration / 1000 > totalOutputDurationMs_)
+        totalOutputDurationMs_ = static_cast<int>(
+            std::min<int64_t>(context->duration / 1000, INT32_MAX));
+
+    input.tsOffset = o.copyTimestamps ? o.inputTsOffset : o.inputTsOffset - timestamp;
+    input.timeScales = o.nextInputTimeScales;
+    o.nextInputTimeScales = {};
+    input.rateEmulation = o.rateEmulation;
+    const int index = static_cast<int>(inputs_.size());
+    inputs_.push_back(std::move(input));
+
+    if (o.verbosity >= 0)
+        lib.av_dump_format(context, index, fileName.c_str(), 0);
+    return true;
+}
+
+}  // namespace clipmora

@@ -1,0 +1,454 @@
+// Output files and their streams: turning the option state into a muxer
+// context with one configured encoder per stream. Each stream builder
+// consumes the settings of its kind (disable flag, codec name, copy flag,
+// language), so a further stream or output starts clean.
+#include "engine/error_text.h"
+#include "engine/ffmpeg.h"
+#include "engine/ffmpeg_exception.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+#include <string_view>
+
+namespace clipmora {
+namespace {
+
+// Encoder names that callers still use, mapped to this library generation's.
+struct LegacyCodecName {
+    std::string_view legacy;
+    const char* current;
+};
+constexpr LegacyCodecName kLegacyCodecNames[] = {
+    {"libamr_nb", "libopencore_amrnb"},
+    {"libfaac", "aac"},
+};
+
+std::string currentCodecName(const std::string& name)
+{
+    for (const LegacyCodecName& entry : kLegacyCodecNames)
+        if (entry.legacy == name)
+            return entry.current;
+    return name;
+}
+
+const char* mediaKindName(bool encoder) { return encoder ? "encoder" : "decoder"; }
+
+// |a - b| < |a - c| for rationals, exactly (128-bit cross products).
+bool nearer(AVRational target, AVRational candidate, AVRational best)
+{
+    using Wide = __int128;
+    auto distance = [&](AVRational q) {
+        // |t.num/t.den - q.num/q.den| as a fraction numerator/denominator.
+        Wide numerator = Wide(target.num) * q.den - Wide(q.num) * target.den;
+        if (numerator < 0)
+            numerator = -numerator;
+        return std::pair<Wide, Wide>{numerator, Wide(target.den) * q.den};
+    };
+    const auto [cn, cd] = distance(candidate);
+    const auto [bn, bd] = distance(best);
+    return cn * bd < bn * cd;
+}
+
+// Parses "start,end,q/start,end,q/..." into the encoder's rate-control
+// overrides. q >= 1 is a fixed quantiser; q < 1 a quality factor of -q/100.
+void applyRateControlOverride(AVCodecContext* encoder, const std::string& text)
+{
+    std::vector<RcOverride> entries;
+    const char* p = text.c_str();
+    while (*p) {
+        RcOverride entry{};
+        int start = 0, end = 0, q = 0, consumed = 0;
+        if (std::sscanf(p, "%d,%d,%d%n", &start, &end, &q, &consumed) != 3)
+            throw FFMpegException("error parsing rc_override");
+        entry.start_frame = start;
+        entry.end_frame = end;
+        if (q > 0) {
+            entry.qscale = q;
+            entry.quality_factor = 1.0f;
+        } else {
+            entry.qscale = 0;
+            entry.quality_factor = -q / 100.0f;
+        }
+        entries.push_back(entry);
+        p += consumed;
+        if (*p == '/')
+            ++p;
+        else if (*p)
+            throw FFMpegException("error parsing rc_override");
+    }
+    if (entries.empty())
+        return;
+    auto* table = static_cast<RcOverride*>(lib.av_mallocz(entries.size() * sizeof(RcOverride)));
+    if (!table)
+        throw FFMpegException("av_mallocz fail");
+    std::copy(entries.begin(), entries.end(), table);
+    // The encoder context owns the table from here and frees it with itself.
+    encoder->rc_override = table;
+    encoder->rc_override_count = static_cast<int>(entries.size());
+}
+
+uint16_t* libraryMatrix(const std::array<uint16_t, 64>& matrix)
+{
+    auto* copy = static_cast<uint16_t*>(lib.av_mallocz(sizeof(uint16_t) * 64));
+    if (!copy)
+        throw FFMpegException("av_mallocz fail");
+    std::copy(matrix.begin(), matrix.end(), copy);
+    return copy;
+}
+
+std::string isoDateTime(int64_t secondsSinceEpoch)
+{
+    const std::time_t moment = static_cast<std::time_t>(secondsSinceEpoch);
+    std::tm utc{};
+    gmtime_r(&moment, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000000Z", &utc);
+    return text;
+}
+
+void setTag(AVDictionary** tags, const char* key, const std::string& value)
+{
+    if (!value.empty())
+        lib.av_dict_set(tags, key, value.c_str(), 0);
+}
+
+}  // namespace
+
+bool TCustomFFmpeg::LookupCodec(const std::string& name, AVMediaType type, bool encoder,
+                                AVCodecID& id)
+{
+    id = AV_CODEC_ID_NONE;
+    if (name.empty())
+        return true;
+    const std::string current = currentCodecName(name);
+    const AVCodec* codec = encoder ? lib.avcodec_find_encoder_by_name(current.c_str())
+                                   : lib.avcodec_find_decoder_by_name(current.c_str());
+    if (!codec) {
+        taskError_ = std::string("Unknown ") + mediaKindName(encoder) + " '" + name + "'";
+        return false;
+    }
+    if (codec->type != type) {
+        taskError_ = std::string("Invalid ") + mediaKindName(encoder) + " type '" + name + "'";
+        return false;
+    }
+    id = codec->id;
+    return true;
+}
+
+OutputStreamSetup& TCustomFFmpeg::newOutputStream(OutputFile& file, CodecKind kind)
+{
+    static constexpr AVMediaType kTypes[kCodecKindCount] = {
+        AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_DATA, AVMEDIA_TYPE_SUBTITLE,
+        AVMEDIA_TYPE_ATTACHMENT};
+    OutputStreamSetup setup;
+    setup.codec.reset(lib.avcodec_alloc_context3(nullptr));
+    if (!setup.codec)
+        throw FFMpegException("Could not alloc stream");
+    setup.stream = lib.avformat_new_stream(file.context.get(), nullptr);
+    if (!setup.stream)
+        throw FFMpegException("Could not alloc stream");
+    setup.codec->codec_type = kTypes[static_cast<int>(kind)];
+    setup.stream->codecpar->codec_type = setup.codec->codec_type;
+    if (options_.threadCount > 1)
+        setup.codec->thread_count = options_.threadCount;
+    file.streams.push_back(std::move(setup));
+    return file.streams.back();
+}
+
+void TCustomFFmpeg::addVideoStream(OutputFile& file)
+{
+    OptionState& o = options_;
+    OutputStreamSetup& setup = newOutputStream(file, CodecKind::Video);
+    AVCodecContext* encoder = setup.codec.get();
+    AVCodecContext* videoDefaults = defaults_.of(CodecKind::Video);
+    const AVOutputFormat* format = file.context->oformat;
+
+    if (o.videoCodecTag)
+        encoder->codec_tag = o.videoCodecTag;
+    if ((o.videoGlobalHeader & 1) ||
+        (o.videoGlobalHeader == 0 && (format->flags & AVFMT_GLOBALHEADER))) {
+        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        videoDefaults->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    if (o.videoGlobalHeader & 2) {
+        encoder->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+        videoDefaults->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+    }
+
+    if (o.videoStreamCopy) {
+        setup.streamCopy = true;
+    } else {
+        const AVRational rate = (o.frameRate.num != 0 && o.frameRate.den != 0) ? o.frameRate
+                                                                               : AVRational{25, 1};
+        AVCodecID id = AV_CODEC_ID_NONE;
+        if (o.videoCodecName.empty()) {
+            id = lib.av_guess_codec(format, nullptr, file.fileName.c_str(), nullptr,
+                                    AVMEDIA_TYPE_VIDEO);
+        } else if (!LookupCodec(o.videoCodecName, AVMEDIA_TYPE_VIDEO, true, id)) {
+            throw FFMpegException(taskError_);
+        }
+        encoder->codec_id = id;
+        // The encoder may be missing from this build; opening the stream then
+        // fails with a clear message instead of here.
+        const AVCodec* codec = lib.avcodec_find_encoder(id);
+
+        CopyGenericParameters(encoder, videoDefaults,
+                              AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+
+        AVRational chosen = rate;
+        if (codec && codec->supported_framerates) {
+            chosen = codec->supported_framerates[0];
+            for (const AVRational* r = codec->supported_framerates + 1; r->num; ++r)
+                if (nearer(rate, *r, chosen))
+                    chosen = *r;
+        }
+        encoder->time_base = AVRational{chosen.den, chosen.num};
+        encoder->framerate = chosen;
+
+        encoder->width = o.frameWidth + o.padLeft + o.padRight;
+        encoder->height = o.frameHeight + o.padTop + o.padBottom;
+        if (encoder->width > 0 && encoder->height > 0 && o.frameAspectRatio > 0.0f)
+            encoder->sample_aspect_ratio = lib.av_d2q(
+                static_cast<double>(o.frameAspectRatio) * encoder->height / encoder->width, 255);
+
+        encoder->pix_fmt = static_cast<AVPixelFormat>(o.pixelFormat);
+        if (codec && codec->pix_fmts) {
+            bool listed = false;
+            for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
+                listed = listed || *f == encoder->pix_fmt;
+            if (!listed)
+                encoder->pix_fmt = codec->pix_fmts[0];
+        }
+
+        if (o.intraOnly)
+            encoder->gop_size = 0;
+        if (o.videoQScale != 0.0f || o.sameQuality) {
+            encoder->flags |= AV_CODEC_FLAG_QSCALE;
+            encoder->global_quality = static_cast<int>(FF_QP2LAMBDA * o.videoQScale);
+        }
+        if (o.intraMatrix)
+            encoder->intra_matrix = libraryMatrix(*o.intraMatrix);
+        if (o.interMatrix)
+            encoder->inter_matrix = libraryMatrix(*o.interMatrix);
+        encoder->thread_count = o.threadCount;
+        applyRateControlOverride(encoder, o.rcOverride);
+        if (encoder->rc_initial_buffer_occupancy == 0)
+            encoder->rc_initial_buffer_occupancy = encoder->rc_buffer_size * 3 / 4;
+        encoder->intra_dc_precision = o.intraDcPrecision - 8;
+        if (o.psnr)
+            encoder->flags |= AV_CODEC_FLAG_PSNR;
+        if (o.pass == 1)
+            encoder->flags |= AV_CODEC_FLAG_PASS1;
+        else if (o.pass == 2)
+            encoder->flags |= AV_CODEC_FLAG_PASS2;
+    }
+
+    o.videoDisabled = false;
+    o.videoCodecName.clear();
+    o.videoStreamCopy = false;
+}
+
+void TCustomFFmpeg::addAudioStream(OutputFile& file)
+{
+    OptionState& o = options_;
+    OutputStreamSetup& setup = newOutputStream(file, CodecKind::Audio);
+    AVCodecContext* encoder = setup.codec.get();
+    AVCodecContext* audioDefaults = defaults_.of(CodecKind::Audio);
+    const AVOutputFormat* format = file.context->oformat;
+
+    if (o.audioCodecTag)
+        encoder->codec_tag = o.audioCodecTag;
+    if (format->flags & AVFMT_GLOBALHEADER) {
+        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        audioDefaults->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    if (o.audioStreamCopy) {
+        setup.streamCopy = true;
+    } else {
+        AVCodecID id = lib.av_guess_codec(format, nullptr, file.fileName.c_str(), nullptr,
+                                          AVMEDIA_TYPE_AUDIO);
+        CopyGenericParameters(encoder, audioDefaults,
+                              AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        if (!o.audioCodecName.empty() &&
+            !LookupCodec(o.audioCodecName, AVMEDIA_TYPE_AUDIO, true, id))
+            throw FFMpegException(taskError_);
+        encoder->codec_id = id;
+        if (o.audioQScale > -99999.0f) {
+            encoder->flags |= AV_CODEC_FLAG_QSCALE;
+            encoder->global_quality = static_cast<int>(FF_QP2LAMBDA * o.audioQScale);
+        }
+        encoder->thread_count = o.threadCount;
+    }
+    lib.av_channel_layout_uninit(&encoder->ch_layout);
+    lib.av_channel_layout_default(&encoder->ch_layout, o.audioChannels);
+    encoder->sample_rate = o.audioSampleRate;
+    encoder->time_base = AVRational{1, o.audioSampleRate};
+    if (!o.audioLanguage.empty()) {
+        lib.av_dict_set(&setup.stream->metadata, "language", o.audioLanguage.substr(0, 3).c_str(),
+                        0);
+        o.audioLanguage.clear();
+    }
+
+    o.audioDisabled = false;
+    o.audioCodecName.clear();
+    o.audioStreamCopy = false;
+}
+
+void TCustomFFmpeg::addSubtitleStream(OutputFile& file)
+{
+    OptionState& o = options_;
+    OutputStreamSetup& setup = newOutputStream(file, CodecKind::Subtitle);
+    if (o.subtitleStreamCopy) {
+        setup.streamCopy = true;
+    } else {
+        CopyGenericParameters(setup.codec.get(), defaults_.of(CodecKind::Subtitle),
+                              AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        AVCodecID id = AV_CODEC_ID_NONE;
+        if (!LookupCodec(o.subtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true, id))
+            throw FFMpegException(taskError_);
+        if (id == AV_CODEC_ID_NONE)
+            id = file.context->oformat->subtitle_codec;
+        setup.codec->codec_id = id;
+    }
+    if (!o.subtitleLanguage.empty()) {
+        lib.av_dict_set(&setup.stream->metadata, "language",
+                        o.subtitleLanguage.substr(0, 3).c_str(), 0);
+        o.subtitleLanguage.clear();
+    }
+
+    o.subtitleDisabled = false;
+    o.subtitleCodecName.clear();
+    o.subtitleStreamCopy = false;
+}
+
+void TCustomFFmpeg::AddStreamToLastOutput(CodecKind kind)
+{
+    if (outputs_.empty())
+        throw FFMpegException("At least one output file must be specified");
+    OutputFile& file = outputs_.back();
+    switch (kind) {
+    case CodecKind::Video:
+        addVideoStream(file);
+        break;
+    case CodecKind::Audio:
+        addAudioStream(file);
+        break;
+    case CodecKind::Subtitle:
+        addSubtitleStream(file);
+        break;
+    default:
+        break;
+    }
+}
+
+bool TCustomFFmpeg::CreateOutputFile(const std::string& fileName)
+{
+    OptionState& o = options_;
+    try {
+        if (outputs_.size() >= static_cast<std::size_t>(kMaxFiles))
+            throw FFMpegException("Too many output files (at most 20)");
+        const AVOutputFormat* format = o.forcedOutputFormat;
+        if (!format)
+            format = lib.av_guess_format(nullptr, fileName.c_str(), nullptr);
+        if (!format)
+            throw FFMpegException("Unable to find a suitable output format for '" + fileName +
+                                  "'");
+
+        OutputFile file;
+        file.fileName = fileName;
+        AVFormatContext* context = nullptr;
+        if (lib.avformat_alloc_output_context2(&context, format, nullptr, fileName.c_str()) < 0 ||
+            !context)
+            throw FFMpegException("av_mallocz fail");
+        file.context.reset(context);
+
+        // Which kinds of stream the output gets: what the options ask for or
+        // the format carries by default, limited to what the inputs have.
+        bool useVideo = o.videoStreamCopy || format->video_codec != AV_CODEC_ID_NONE ||
+                        !o.videoCodecName.empty();
+        bool useAudio = o.audioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE ||
+                        !o.audioCodecName.empty();
+        bool useSubtitle = o.subtitleStreamCopy || format->subtitle_codec != AV_CODEC_ID_NONE ||
+                           !o.subtitleCodecName.empty();
+        if (!inputs_.empty()) {
+            bool hasVideo = false, hasAudio = false, hasSubtitle = false;
+            for (const InputFile& input : inputs_)
+                for (unsigned i = 0; i < input.context->nb_streams; ++i) {
+                    const AVMediaType type = input.context->streams[i]->codecpar->codec_type;
+                    if (type < AVMEDIA_TYPE_UNKNOWN || type >= AVMEDIA_TYPE_NB)
+                        throw FFMpegException(
+                            "check_audio_video_sub_inputs fail: invalid codec_type of input file");
+                    hasVideo = hasVideo || type == AVMEDIA_TYPE_VIDEO;
+                    hasAudio = hasAudio || type == AVMEDIA_TYPE_AUDIO;
+                    hasSubtitle = hasSubtitle || type == AVMEDIA_TYPE_SUBTITLE;
+                }
+            useVideo = useVideo && hasVideo;
+            useAudio = useAudio && hasAudio;
+            useSubtitle = useSubtitle && hasSubtitle;
+        }
+        if (o.subtitleDisabled)
+            useSubtitle = false;
+
+        auto build = [&](bool wanted, const char* what, void (TCustomFFmpeg::*add)(OutputFile&)) {
+            if (!wanted)
+                return;
+            try {
+                (this->*add)(file);
+            } catch (const std::exception& e) {
+                throw FFMpegException(std::string(what) + " fail: " + e.what());
+            }
+        };
+        build(useVideo && !o.videoDisabled, "new_video_stream", &TCustomFFmpeg::addVideoStream);
+        build(useAudio && !o.audioDisabled, "new_audio_stream", &TCustomFFmpeg::addAudioStream);
+        build(useSubtitle, "new_subtitle_stream", &TCustomFFmpeg::addSubtitleStream);
+
+        AVDictionary** tags = &file.context->metadata;
+        if (o.recordingTimestamp != 0)
+            setTag(tags, "creation_time", isoDateTime(o.recordingTimestamp));
+        setTag(tags, "title", o.title);
+        // Containers read the author under either name.
+        setTag(tags, "artist", o.author);
+        setTag(tags, "author", o.author);
+        setTag(tags, "copyright", o.copyright);
+        setTag(tags, "comment", o.comment);
+        setTag(tags, "album", o.album);
+        setTag(tags, "genre", o.genre);
+        if (o.year > 0)
+            setTag(tags, "date", std::to_string(o.year));
+        if (o.track > 0)
+            setTag(tags, "track", std::to_string(o.track));
+
+        // The context stays in the task's list even when a later step fails;
+        // the caller removes the task.
+        outputs_.push_back(std::move(file));
+        AVFormatContext* added = outputs_.back().context.get();
+
+        if ((format->flags & AVFMT_NEEDNUMBER) &&
+            lib.av_filename_number_test(fileName.c_str()) == 0)
+            throw FFMpegException(ErrorTextForCode(fileName, AVERROR(EDOM)));
+        if (!(format->flags & AVFMT_NOFILE) &&
+            lib.avio_open(&added->pb, fileName.c_str(), AVIO_FLAG_WRITE) < 0)
+            throw FFMpegException("Could not open '" + fileName + "'");
+
+        added->max_delay = static_cast<int>(o.muxMaxDelay * 1000000);
+        // Muxers that buffer ahead ("preload") or loop ("loop") keep these as
+        // their own parameters; others have no use for them.
+        lib.av_opt_set_int(added, "preload", static_cast<int64_t>(o.muxPreload * 1000000),
+                           AV_OPT_SEARCH_CHILDREN);
+        if (o.loopOutput >= 0)
+            lib.av_opt_set_int(added, "loop", o.loopOutput, AV_OPT_SEARCH_CHILDREN);
+        CopyGenericParameters(added, defaults_.format.get(), AV_OPT_FLAG_ENCODING_PARAM);
+        for (const auto& [name, value] : defaults_.muxerParameters)
+            lib.av_opt_set(added, name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
+
+        o.forcedInputFormat = nullptr;
+        o.forcedOutputFormat = nullptr;
+        return true;
+    } catch (const FFMpegException& e) {
+        taskError_ = e.what();
+        return false;
+    }
+}
+
+}  // namespace clipmora
