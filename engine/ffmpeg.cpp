@@ -2,6 +2,7 @@
 #include "engine/ffmpeg.h"
 
 #include "engine/ffmpeg_exception.h"
+#include "engine/ffmpeg_thread.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -10,7 +11,14 @@ namespace clipmora {
 
 TCustomFFmpeg::TCustomFFmpeg() = default;
 
-TCustomFFmpeg::~TCustomFFmpeg() { FreeRunState(); }
+TCustomFFmpeg::~TCustomFFmpeg()
+{
+    // A running task is asked to stop and its thread joined before anything
+    // it uses goes away. A task must not be destroyed on its own thread.
+    RequestStop();
+    thread_.reset();
+    FreeRunState();
+}
 
 std::recursive_mutex& TCustomFFmpeg::CodecLock()
 {

@@ -11,22 +11,27 @@
 //   output_setup.cpp        output files and their video, audio and subtitle streams
 //   targets.cpp             the "vcd", "svcd", "dvd", "dv" and "dv50" presets
 //   input_open.cpp          opening an input file
+//   task_control.cpp        starting, stopping and ending a task; its thread
+//   packet_loop.cpp         the run: setup, packet loop, end, progress
 //
 // Threads: a task is configured on the main thread; its run happens on one
 // worker thread. Nothing here is shared between tasks except the process-wide
 // codec lock and the libraries' log level.
 #pragma once
 
+#include "engine/engine_types.h"
 #include "engine/frame_hook.h"
 #include "engine/library_handles.h"
 
 #include <array>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace clipmora {
@@ -184,11 +189,20 @@ struct OutputFile {
     std::vector<OutputStreamSetup> streams;
 };
 
+class TFFmpegThread;
+
 class TCustomFFmpeg {
 public:
     // Log slot: receives engine messages at engine log levels (-1 = a failure
     // that ends the task). Set by the component.
     using LogSlot = std::function<void(TCustomFFmpeg& task, int level, const std::string& text)>;
+    using ProgressSlot = std::function<void(TCustomFFmpeg& task, const TProgressInfo& progress)>;
+    using TerminateSlot = std::function<void(TCustomFFmpeg& task)>;
+    using BeforeHookSlot =
+        std::function<void(TCustomFFmpeg& task, int64_t pts, THookAction& action)>;
+    using CustomHookSlot =
+        std::function<void(TCustomFFmpeg& task, THookBitmap& bitmap, int frameNumber,
+                           int64_t pts, bool& update, bool& stopHook)>;
 
     TCustomFFmpeg();
     virtual ~TCustomFFmpeg();
@@ -253,14 +267,63 @@ public:
     const std::string& TaskError() const { return taskError_; }
     int TotalOutputDurationMs() const { return totalOutputDurationMs_; }
 
+    // The callback slots; set while the task is not running.
     void SetLogSlot(LogSlot slot) { logSlot_ = std::move(slot); }
     bool HasLogSlot() const { return static_cast<bool>(logSlot_); }
+    void SetProgressSlot(ProgressSlot slot) { progressSlot_ = std::move(slot); }
+    void SetTerminateSlot(TerminateSlot slot) { terminateSlot_ = std::move(slot); }
+    void SetBeforeHookSlot(BeforeHookSlot slot) { beforeHookSlot_ = std::move(slot); }
+    void SetCustomHookSlot(CustomHookSlot slot) { customHookSlot_ = std::move(slot); }
+    bool HasCustomHookSlot() const { return static_cast<bool>(customHookSlot_); }
+    // Time ranges (start, end in microseconds) that gate the frame hook
+    // modules; kept sorted by end.
+    void SetHookTimeRanges(std::vector<std::pair<int64_t, int64_t>> ranges);
+    const std::vector<std::pair<int64_t, int64_t>>& HookTimeRanges() const { return hookRanges_; }
+
+    // --- Running (task_control.cpp) -------------------------------------------
+    // Starts the task once. Threaded: returns the task's worker thread, still
+    // suspended (the caller resumes it); the task owns it. Inline: runs the
+    // task on the calling thread and returns null. A task that is running or
+    // has ended, or lacks an input or output file, starts nothing (the latter
+    // two end at once with "Must supply at least one output file" /
+    // "Must supply at least one input file").
+    TFFmpegThread* StartTask(bool threaded, TConvertPriority priority);
+    // The run wrapper: runs the conversion, turns an engine failure into the
+    // task's exception state, releases the run's resources, then reports the
+    // end through NotifyTerminated. Called on the task's thread.
+    void RunTask();
+    // Asks a running task to stop at its next packet. Any thread.
+    void RequestStop();
+    // Marks the task ended and calls the terminate slot.
+    void NotifyTerminated();
+    // Reports the end of a task that never ran, from a short-lived thread of
+    // idle priority that the task owns.
+    void TerminateWithoutRunning();
+    // Waits for the task's thread to end (does nothing on that thread itself).
+    void WaitForThread();
+    // The id of the thread the task's thread runs on (default id when none).
+    std::thread::id ThreadId() const;
+
+    bool Running() const { return running_.load(); }
+    bool StopRequested() const { return stopRequested_.load(); }
+    bool Finished() const { return finished_.load(); }
+    bool Terminated() const { return terminated_.load(); }
+    // Read once Terminated() is true (or on the task's own thread).
+    bool ExceptionRaised() const { return exceptionRaised_; }
+    const std::string& ExceptionMessage() const { return exceptionMessage_; }
+
+    int64_t ProgressIntervalUs() const { return progressIntervalUs_; }
+    void SetProgressIntervalUs(int64_t interval) { progressIntervalUs_ = interval; }
 
     // The process-wide lock around stream analysis and codec opening/closing,
     // which the libraries do not allow to run concurrently.
     static std::recursive_mutex& CodecLock();
 
 protected:
+    // The conversion itself (packet_loop.cpp): setup, packet loop, end.
+    // Throws FFMpegException after freeing the run's records.
+    void Run();
+
     // Sends a formatted line to the log slot (when set) at an engine level.
     void LogMessage(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
@@ -272,6 +335,22 @@ protected:
     std::string taskError_;
     int totalOutputDurationMs_ = -1;
     LogSlot logSlot_;
+    ProgressSlot progressSlot_;
+    TerminateSlot terminateSlot_;
+    BeforeHookSlot beforeHookSlot_;
+    CustomHookSlot customHookSlot_;
+    std::vector<std::pair<int64_t, int64_t>> hookRanges_;
+
+    // Run flags: written by the task's thread and read by others.
+    std::atomic<bool> running_{false};
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> finished_{false};
+    std::atomic<bool> terminated_{false};
+    // Written by the task's thread before terminated_ is set.
+    bool exceptionRaised_ = false;
+    std::string exceptionMessage_;
+    int64_t progressIntervalUs_ = 500000;
+    std::unique_ptr<TFFmpegThread> thread_;  // worker or end reporter, joined by the task
 
 private:
     void resetOptions();

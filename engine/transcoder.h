@@ -5,13 +5,11 @@
 #pragma once
 
 #include "engine/av_probe.h"
+#include "engine/engine_types.h"
 
 #include <string>
 
 namespace clipmora {
-
-enum TLogLevel : int { llQuiet = 0, llError = 1, llInfo = 2, llDebug = 3, llAll = 4 };
-enum TConvertPriority : unsigned char { tpIdle = 0, tpLowest = 1, tpLower = 2, tpNormal = 3 };
 
 class TTranscoder {
 public:
