@@ -6,6 +6,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <filesystem>
 
 namespace clipmora {
 
@@ -29,12 +30,21 @@ std::recursive_mutex& TCustomFFmpeg::CodecLock()
 void TCustomFFmpeg::FreeRunState()
 {
     frameHooks_.Release();
-    outputs_.clear();
-    {
-        // Closing an input closes its decoders' contexts as well.
-        std::lock_guard guard(CodecLock());
-        inputs_.clear();
+    // Codec contexts are freed under the codec lock, like they were opened.
+    std::lock_guard guard(CodecLock());
+    for (OutputFile& file : outputs_) {
+        const bool writesFile = !(file.context->oformat->flags & AVFMT_NOFILE);
+        file.streams.clear();
+        file.context.reset();  // closes the file
+        // A file that never got a byte (the task failed or never ran) is
+        // not left behind.
+        std::error_code ignored;
+        if (writesFile && std::filesystem::is_regular_file(file.fileName, ignored) &&
+            std::filesystem::file_size(file.fileName, ignored) == 0)
+            std::filesystem::remove(file.fileName, ignored);
     }
+    outputs_.clear();
+    inputs_.clear();
 }
 
 void TCustomFFmpeg::resetOptions() { options_ = OptionState{}; }
@@ -61,7 +71,15 @@ void TCustomFFmpeg::createParameterDefaults()
 
 void TCustomFFmpeg::PrepareTask()
 {
+    RequestStop();
+    thread_.reset();
     FreeRunState();
+    running_ = false;
+    stopRequested_ = false;
+    finished_ = false;
+    terminated_ = false;
+    exceptionRaised_ = false;
+    exceptionMessage_.clear();
     resetOptions();
     taskError_.clear();
     totalOutputDurationMs_ = -1;

@@ -159,10 +159,11 @@ struct ParameterDefaults {
     std::unique_ptr<AVFormatContext, FormatContextDeleter> format;
     ScalerPtr scaler;
     std::vector<std::string> names;
-    // Names no parameter object knew, kept for the output's muxer: this
-    // library generation moved some format parameters ("muxrate") into the
-    // muxers' own parameters, which exist only once the muxer is chosen.
-    std::vector<std::pair<std::string, std::string>> muxerParameters;
+    // Names no parameter object knew. This library generation keeps many
+    // parameters in the muxers' and encoders' own sets ("muxrate", "preset"),
+    // which exist only once the muxer or encoder is chosen; they are offered
+    // to those when the output is created and the encoders are opened.
+    std::vector<std::pair<std::string, std::string>> privateParameters;
 
     AVCodecContext* of(CodecKind kind) const { return codec[static_cast<int>(kind)].get(); }
 };
@@ -190,6 +191,9 @@ struct OutputFile {
 };
 
 class TFFmpegThread;
+struct RunState;
+struct TInputStream;
+struct TOutputStream;
 
 class TCustomFFmpeg {
 public:
@@ -365,6 +369,32 @@ private:
     void addAudioStream(OutputFile& file);
     void addSubtitleStream(OutputFile& file);
     OutputStreamSetup& newOutputStream(OutputFile& file, CodecKind kind);
+
+    // The run, by stage. All run on the task's thread and throw
+    // FFMpegException on failure.
+    void setupRun(RunState& run);                               // run_setup.cpp
+    void prepareOutputs(RunState& run);                         // stream_preparation.cpp
+    void openCodecs(RunState& run);
+    void packetLoop(RunState& run);                             // packet_loop.cpp
+    void endRun(RunState& run);
+    void reportProgress(RunState& run, bool last);
+    int processInputPacket(RunState& run, int inputIndex, AVPacket* packet);  // packet_io.cpp
+    int decodePacket(RunState& run, int inputIndex, AVPacket* packet);
+    void outputDecodedFrame(RunState& run, int inputIndex, AVFrame* frame);
+    void copyPacket(RunState& run, TOutputStream& ost, TInputStream& ist, const AVPacket& packet);
+    void encodeFrame(RunState& run, TOutputStream& ost, const AVFrame* frame);
+    void writeOutputPacket(RunState& run, TOutputStream& ost, AVPacket* packet);
+    void flushEncoders(RunState& run, int inputIndex);
+    void outputSubtitle(RunState& run, TOutputStream& ost, TInputStream& ist, int64_t pts,
+                        const AVSubtitle& subtitle);
+    void applyVolume(uint8_t* samples, std::size_t bytes) const;  // audio_path.cpp
+    void audioOutput(RunState& run, TOutputStream& ost, TInputStream& ist, const uint8_t* data,
+                     std::size_t size);
+    void encodeAudioBlock(RunState& run, TOutputStream& ost, const uint8_t* data, int samples,
+                          bool asOneFrame = false);
+    void flushAudio(RunState& run, TOutputStream& ost);
+    void preprocessPicture(RunState& run, TInputStream& ist, AVFrame* picture);  // video_path.cpp
+    int videoOutput(RunState& run, TOutputStream& ost, TInputStream& ist, const AVFrame* picture);
 };
 
 }  // namespace clipmora

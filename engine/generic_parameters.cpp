@@ -140,7 +140,7 @@ bool TCustomFFmpeg::SetGenericParameter(const std::string& rawName, const std::s
         if (valueRefused)
             LogMessage(0, "Invalid value '%s' for option '%s'", value.c_str(), name.c_str());
         else
-            defaults_.muxerParameters.emplace_back(name, value);
+            defaults_.privateParameters.emplace_back(name, value);
         return false;
     }
 

@@ -69,6 +69,7 @@ extern "C" {
     X(av_packet_unref)                \
     X(av_packet_rescale_ts)           \
     X(av_new_packet)                  \
+    X(av_packet_get_side_data)        \
     X(av_bsf_get_by_name)             \
     X(av_bsf_alloc)                   \
     X(av_bsf_init)                    \
@@ -106,6 +107,7 @@ extern "C" {
     X(avio_open)                      \
     X(avio_closep)                    \
     X(avio_size)                      \
+    X(avio_seek)                      \
     X(avio_flush)
 
 #define CLIPMORA_AVUTIL_ENTRIES(X)    \

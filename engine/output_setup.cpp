@@ -439,7 +439,7 @@ bool TCustomFFmpeg::CreateOutputFile(const std::string& fileName)
         if (o.loopOutput >= 0)
             lib.av_opt_set_int(added, "loop", o.loopOutput, AV_OPT_SEARCH_CHILDREN);
         CopyGenericParameters(added, defaults_.format.get(), AV_OPT_FLAG_ENCODING_PARAM);
-        for (const auto& [name, value] : defaults_.muxerParameters)
+        for (const auto& [name, value] : defaults_.privateParameters)
             lib.av_opt_set(added, name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
 
         o.forcedInputFormat = nullptr;

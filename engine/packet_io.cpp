@@ -1,0 +1,309 @@
+// One input packet on its way out: the input stream's clock, decoding, rate
+// emulation, the start time, stream copy, encoding, and writing packets into
+// the output files. Called without a packet at the end of the input, it
+// drains the decoders and the encoders.
+#include "engine/error_text.h"
+#include "engine/ffmpeg_exception.h"
+#include "engine/run_state.h"
+
+#include <chrono>
+#include <thread>
+
+namespace clipmora {
+namespace {
+
+const AVRational kMicroseconds{1, 1000000};
+
+// How long one decoded frame lasts, in microseconds.
+int64_t frameDuration(const TInputStream& ist, const AVFrame& frame)
+{
+    if (ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+        return frame.sample_rate > 0 ? int64_t{1000000} * frame.nb_samples / frame.sample_rate : 0;
+    if (frame.pkt_duration > 0)
+        return lib.av_rescale_q(frame.pkt_duration, ist.Stream->time_base, kMicroseconds);
+    AVRational rate = ist.Stream->avg_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0)
+        rate = ist.Stream->r_frame_rate;
+    return rate.num > 0 && rate.den > 0 ? int64_t{1000000} * rate.den / rate.num : 0;
+}
+
+// Sleeps until the stream's data is due in real time ("re").
+void emulateRate(TInputStream& ist)
+{
+    if (ist.RateEmulationStart == 0)
+        return;
+    if (ist.RateEmulationFirstPts == kNoPts)
+        ist.RateEmulationFirstPts = ist.CurrentPts;
+    const int64_t due = ist.CurrentPts - ist.RateEmulationFirstPts;
+    const int64_t now = lib.av_gettime() - ist.RateEmulationStart;
+    if (due - now > 50000)
+        std::this_thread::sleep_for(std::chrono::microseconds(due - now));
+}
+
+}  // namespace
+
+int TCustomFFmpeg::processInputPacket(RunState& run, int inputIndex, AVPacket* packet)
+{
+    TInputStream& ist = run.Inputs[inputIndex];
+    const AVRational timeBase = ist.Stream->time_base;
+    if (ist.NextPts == kNoPts)
+        ist.NextPts = ist.CurrentPts;
+    if (packet && packet->dts != kNoPts)
+        ist.NextPts = ist.CurrentPts = lib.av_rescale_q(packet->dts, timeBase, kMicroseconds);
+
+    if (ist.DecodingNeeded) {
+        if (decodePacket(run, inputIndex, packet) < 0)
+            return -1;
+    } else if (packet) {
+        ist.CurrentPts = ist.NextPts;
+        const AVCodecParameters* codec = ist.Stream->codecpar;
+        if (packet->duration > 0) {
+            ist.NextPts += lib.av_rescale_q(packet->duration, timeBase, kMicroseconds);
+        } else if (codec->codec_type == AVMEDIA_TYPE_AUDIO && codec->sample_rate > 0) {
+            ist.NextPts += int64_t{1000000} * codec->frame_size / codec->sample_rate;
+        } else if (codec->codec_type == AVMEDIA_TYPE_VIDEO) {
+            const AVRational rate = ist.Stream->avg_frame_rate;
+            if (rate.num > 0 && rate.den > 0)
+                ist.NextPts += int64_t{1000000} * rate.den / rate.num;
+        }
+        emulateRate(ist);
+        if (options_.startTime == 0 || ist.CurrentPts >= options_.startTime)
+            for (TOutputStream& ost : run.Outputs)
+                if (ost.SourceIndex == inputIndex && ost.StreamCopy)
+                    copyPacket(run, ost, ist, *packet);
+    }
+
+    if (!packet)
+        flushEncoders(run, inputIndex);
+    return 0;
+}
+
+int TCustomFFmpeg::decodePacket(RunState& run, int inputIndex, AVPacket* packet)
+{
+    TInputStream& ist = run.Inputs[inputIndex];
+    AVCodecContext* decoder = ist.Decoder;
+
+    if (decoder->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+        if (!packet)
+            return 0;
+        AVSubtitle subtitle{};
+        int got = 0;
+        if (lib.avcodec_decode_subtitle2(decoder, &subtitle, &got, packet) < 0)
+            return -1;
+        if (got) {
+            ist.CurrentPts = ist.NextPts;
+            if (options_.startTime == 0 || ist.CurrentPts >= options_.startTime)
+                for (TOutputStream& ost : run.Outputs)
+                    if (ost.SourceIndex == inputIndex && ost.EncodingNeeded)
+                        outputSubtitle(run, ost, ist, packet->pts, subtitle);
+            lib.avsubtitle_free(&subtitle);
+        }
+        return 0;
+    }
+    if (decoder->codec_type != AVMEDIA_TYPE_AUDIO && decoder->codec_type != AVMEDIA_TYPE_VIDEO)
+        return -1;
+
+    const int sent = lib.avcodec_send_packet(decoder, packet);
+    if (sent < 0 && sent != AVERROR_EOF && sent != AVERROR(EAGAIN))
+        return -1;
+    ist.FramesFromPacket = 0;
+    AVFrame* frame = run.Decoded.get();
+    for (;;) {
+        const int received = lib.avcodec_receive_frame(decoder, frame);
+        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
+            break;
+        if (received < 0)
+            return -1;
+        if (packet && ++ist.FramesFromPacket == 2 && options_.verbosity > 0)
+            EngineLog(decoder, 0, "Multiple frames in a packet from stream %d\n",
+                      ist.StreamIndex);
+        outputDecodedFrame(run, inputIndex, frame);
+        lib.av_frame_unref(frame);
+    }
+    return 0;
+}
+
+void TCustomFFmpeg::outputDecodedFrame(RunState& run, int inputIndex, AVFrame* frame)
+{
+    TInputStream& ist = run.Inputs[inputIndex];
+    const int64_t timestamp = frame->best_effort_timestamp;
+    ist.CurrentPts = timestamp != kNoPts
+                         ? lib.av_rescale_q(timestamp, ist.Stream->time_base, kMicroseconds)
+                         : ist.NextPts;
+    ist.NextPts = ist.CurrentPts + frameDuration(ist, *frame);
+    const bool due = options_.startTime == 0 || ist.CurrentPts >= options_.startTime;
+
+    if (ist.Decoder->codec_type == AVMEDIA_TYPE_AUDIO) {
+        // The audio path works on 16-bit interleaved samples.
+        const int channels = frame->ch_layout.nb_channels;
+        const std::size_t bytes = static_cast<std::size_t>(frame->nb_samples) * channels * 2;
+        ist.Samples.resize(bytes);
+        uint8_t* out = ist.Samples.data();
+        if (frame->format == AV_SAMPLE_FMT_S16) {
+            std::copy_n(frame->extended_data[0], bytes, out);
+        } else {
+            if (!ist.ToS16) {
+                SwrContext* convert = nullptr;
+                if (lib.swr_alloc_set_opts2(&convert, &frame->ch_layout, AV_SAMPLE_FMT_S16,
+                                            frame->sample_rate, &frame->ch_layout,
+                                            static_cast<AVSampleFormat>(frame->format),
+                                            frame->sample_rate, 0, nullptr) < 0 ||
+                    lib.swr_init(convert) < 0) {
+                    lib.swr_free(&convert);
+                    throw FFMpegException("Can not convert the decoded audio of stream #" +
+                                          std::to_string(ist.FileIndex) + "." +
+                                          std::to_string(ist.StreamIndex));
+                }
+                ist.ToS16.reset(convert);
+            }
+            lib.swr_convert(ist.ToS16.get(), &out, frame->nb_samples,
+                            const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+        }
+        if (options_.audioVolume != 256)
+            applyVolume(out, bytes);
+        emulateRate(ist);
+        if (due)
+            for (TOutputStream& ost : run.Outputs)
+                if (ost.SourceIndex == inputIndex && ost.EncodingNeeded)
+                    audioOutput(run, ost, ist, out, bytes);
+        return;
+    }
+
+    preprocessPicture(run, ist, frame);
+    emulateRate(ist);
+    if (due)
+        for (TOutputStream& ost : run.Outputs)
+            if (ost.SourceIndex == inputIndex && ost.EncodingNeeded)
+                videoOutput(run, ost, ist, frame);
+}
+
+void TCustomFFmpeg::copyPacket(RunState& run, TOutputStream& ost, TInputStream& ist,
+                               const AVPacket& packet)
+{
+    // A copy starts at a key frame, so the output decodes from its first packet.
+    if (ost.FrameNumber == 0 && !(packet.flags & AV_PKT_FLAG_KEY))
+        return;
+    if (ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+        run.AudioBytes += packet.size;
+    } else {
+        run.VideoBytes += packet.size;
+        ++ost.SyncCount;
+    }
+    AVPacket* out = run.OutPacket.get();
+    if (lib.av_packet_ref(out, &packet) < 0)
+        throw FFMpegException("av_mallocz fail");
+    const AVRational from = ist.Stream->time_base;
+    const AVRational to = ost.Stream->time_base;
+    out->stream_index = ost.Index;
+    out->pts = packet.pts != kNoPts ? lib.av_rescale_q(packet.pts, from, to) : kNoPts;
+    out->dts = packet.dts != kNoPts ? lib.av_rescale_q(packet.dts, from, to)
+                                    : lib.av_rescale_q(ist.CurrentPts, kMicroseconds, to);
+    out->duration = lib.av_rescale_q(packet.duration, from, to);
+    writeOutputPacket(run, ost, out);
+    ++ost.FrameNumber;
+}
+
+void TCustomFFmpeg::encodeFrame(RunState& run, TOutputStream& ost, const AVFrame* frame)
+{
+    AVCodecContext* encoder = ost.Encoder;
+    const bool video = encoder->codec_type == AVMEDIA_TYPE_VIDEO;
+    const char* failure = video ? "Video encoding failed" : "Audio encoding failed";
+    const int sent = lib.avcodec_send_frame(encoder, frame);
+    if (sent < 0 && !(sent == AVERROR_EOF && !frame))
+        throw FFMpegException(failure);
+    AVPacket* out = run.OutPacket.get();
+    for (;;) {
+        const int received = lib.avcodec_receive_packet(encoder, out);
+        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
+            break;
+        if (received < 0)
+            throw FFMpegException(failure);
+        (video ? run.VideoBytes : run.AudioBytes) += out->size;
+        size_t statsSize = 0;
+        if (const uint8_t* stats =
+                lib.av_packet_get_side_data(out, AV_PKT_DATA_QUALITY_STATS, &statsSize);
+            stats && statsSize >= 4) {
+            const int lambda = stats[0] | (stats[1] << 8) | (stats[2] << 16) | (stats[3] << 24);
+            ost.LastQuality = static_cast<float>(lambda) / FF_QP2LAMBDA;
+        }
+        if (ost.PassLog && encoder->stats_out)
+            std::fprintf(ost.PassLog.get(), "%s", encoder->stats_out);
+        out->stream_index = ost.Index;
+        lib.av_packet_rescale_ts(out, encoder->time_base, ost.Stream->time_base);
+        writeOutputPacket(run, ost, out);
+    }
+}
+
+void TCustomFFmpeg::writeOutputPacket(RunState&, TOutputStream& ost, AVPacket* packet)
+{
+    AVFormatContext* context = outputs_[ost.FileIndex].context.get();
+    // Muxers refuse decoding times that do not increase; inputs with such
+    // glitches would otherwise end the whole run.
+    if (packet->dts != kNoPts && ost.LastDts != kNoPts &&
+        !(context->oformat->flags & AVFMT_TS_NONSTRICT) && packet->dts <= ost.LastDts) {
+        packet->dts = ost.LastDts + 1;
+        if (packet->pts != kNoPts && packet->pts < packet->dts)
+            packet->pts = packet->dts;
+    }
+    if (packet->dts != kNoPts)
+        ost.LastDts = packet->dts;
+    else if (packet->pts != kNoPts)
+        ost.LastDts = packet->pts;
+    const int written = lib.av_interleaved_write_frame(context, packet);
+    lib.av_packet_unref(packet);
+    if (written < 0)
+        throw FFMpegException(ErrorTextForCode("av_interleaved_write_frame()", written));
+}
+
+void TCustomFFmpeg::flushEncoders(RunState& run, int inputIndex)
+{
+    for (TOutputStream& ost : run.Outputs) {
+        if (ost.SourceIndex != inputIndex || !ost.EncodingNeeded || ost.Flushed)
+            continue;
+        ost.Flushed = true;
+        switch (ost.Encoder->codec_type) {
+        case AVMEDIA_TYPE_AUDIO:
+            flushAudio(run, ost);
+            break;
+        case AVMEDIA_TYPE_VIDEO:
+            encodeFrame(run, ost, nullptr);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void TCustomFFmpeg::outputSubtitle(RunState& run, TOutputStream& ost, TInputStream& ist,
+                                   int64_t pts, const AVSubtitle& subtitle)
+{
+    if (pts == kNoPts) {
+        EngineLog(nullptr, 0, "Subtitle packets must have a pts\n");
+        return;
+    }
+    constexpr int kBufferSize = 65536;
+    std::vector<uint8_t> buffer(kBufferSize);
+    const bool dvb = ost.Encoder->codec_id == AV_CODEC_ID_DVB_SUBTITLE;
+    // DVB subtitles are one packet to show and one to clear.
+    for (int pass = 0; pass < (dvb ? 2 : 1); ++pass) {
+        const int size =
+            lib.avcodec_encode_subtitle(ost.Encoder, buffer.data(), kBufferSize, &subtitle);
+        if (size < 0)
+            throw FFMpegException("Subtitle encoding failed");
+        AVPacket* out = run.OutPacket.get();
+        if (lib.av_new_packet(out, size) < 0)
+            throw FFMpegException("av_mallocz fail");
+        std::copy_n(buffer.data(), size, out->data);
+        out->stream_index = ost.Index;
+        out->pts = lib.av_rescale_q(pts, ist.Stream->time_base, ost.Stream->time_base);
+        if (dvb)
+            out->pts += lib.av_rescale_q(
+                pass == 0 ? subtitle.start_display_time : subtitle.end_display_time,
+                AVRational{1, 1000}, ost.Stream->time_base);
+        out->dts = out->pts;
+        writeOutputPacket(run, ost, out);
+        ++ost.FrameNumber;
+    }
+}
+
+}  // namespace clipmora

@@ -1,0 +1,286 @@
+// The run of a task: setup, the packet loop that interleaves reading from the
+// inputs, the length limits and timestamp repair, the end of the run (flush,
+// trailers, last report) and the progress statistics.
+#include "engine/ffmpeg_exception.h"
+#include "engine/run_state.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+namespace clipmora {
+namespace {
+
+const AVRational kMicroseconds{1, 1000000};
+
+// Output time reached by an output stream, in seconds.
+double outputTime(const TOutputStream& ost)
+{
+    if (ost.EncodingNeeded && ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO)
+        return ost.SyncCount * av_q2d(ost.Encoder->time_base);
+    if (ost.EncodingNeeded && ost.Encoder->codec_type == AVMEDIA_TYPE_AUDIO)
+        return ost.Encoder->sample_rate > 0
+                   ? static_cast<double>(ost.SyncCount) / ost.Encoder->sample_rate
+                   : 0.0;
+    return ost.LastDts == kNoPts ? 0.0 : ost.LastDts * av_q2d(ost.Stream->time_base);
+}
+
+int frameLimit(const OptionState& o, AVMediaType type)
+{
+    switch (type) {
+    case AVMEDIA_TYPE_VIDEO:
+        return o.maxVideoFrames;
+    case AVMEDIA_TYPE_AUDIO:
+        return o.maxAudioFrames;
+    case AVMEDIA_TYPE_DATA:
+        return o.maxDataFrames;
+    default:
+        return INT_MAX;
+    }
+}
+
+// How many bytes an output file holds so far, counting what is still buffered.
+int64_t outputSize(AVFormatContext* context)
+{
+    if (!context->pb)
+        return 0;
+    const int64_t size = lib.avio_size(context->pb);
+    const int64_t position = lib.avio_seek(context->pb, 0, SEEK_CUR);
+    return std::max(size, position);
+}
+
+void appendTo(std::string& line, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void appendTo(std::string& line, const char* format, ...)
+{
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    line += text;
+}
+
+}  // namespace
+
+void SampleFifo::read(uint8_t* out, std::size_t count)
+{
+    std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(read_), count, out);
+    read_ += count;
+    if (read_ == data_.size()) {
+        data_.clear();
+        read_ = 0;
+    } else if (read_ > 65536 && read_ * 2 > data_.size()) {
+        data_.erase(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(read_));
+        read_ = 0;
+    }
+}
+
+void TCustomFFmpeg::Run()
+{
+    RunState run;
+    run.Packet.reset(lib.av_packet_alloc());
+    run.OutPacket.reset(lib.av_packet_alloc());
+    run.Decoded.reset(lib.av_frame_alloc());
+    if (!run.Packet || !run.OutPacket || !run.Decoded)
+        throw FFMpegException("av_mallocz fail");
+    setupRun(run);
+    prepareOutputs(run);
+    packetLoop(run);
+    endRun(run);
+}
+
+void TCustomFFmpeg::packetLoop(RunState& run)
+{
+    const OptionState& o = options_;
+    int64_t lastReport = run.StartTime;
+    AVPacket* packet = run.Packet.get();
+
+    while (!stopRequested_) {
+        double iptsMin = 1e100, optsMin = 1e100;
+        int fileIndex = -1;
+        bool limitReached = false;
+        for (const TOutputStream& ost : run.Outputs) {
+            const TInputStream& ist = run.Inputs[ost.SourceIndex];
+            const double opts = outputTime(ost);
+            const double ipts = static_cast<double>(ist.CurrentPts);
+            if (!run.Files[ist.FileIndex].EofReached) {
+                if (ipts < iptsMin) {
+                    iptsMin = ipts;
+                    if (o.inputSync)
+                        fileIndex = ist.FileIndex;
+                }
+                if (opts < optsMin) {
+                    optsMin = opts;
+                    if (!o.inputSync)
+                        fileIndex = ist.FileIndex;
+                }
+            }
+            if (ost.FrameNumber >= frameLimit(o, ost.Encoder->codec_type))
+                limitReached = true;
+        }
+        if (fileIndex < 0 || limitReached)
+            break;
+        if (optsMin >= static_cast<double>(o.recordingTime) / 1000000.0)
+            break;
+        if (o.fileSizeLimit && o.fileSizeLimit < outputSize(outputs_[0].context.get()))
+            break;
+
+        InputFile& input = inputs_[fileIndex];
+        if (lib.av_read_frame(input.context.get(), packet) < 0) {
+            run.Files[fileIndex].EofReached = true;
+            if (o.shortest)
+                break;
+            continue;
+        }
+
+        const TInputFileState& file = run.Files[fileIndex];
+        if (packet->stream_index >= file.StreamCount ||
+            run.Inputs[file.FirstStream + packet->stream_index].Unclaimed) {
+            lib.av_packet_unref(packet);
+            continue;
+        }
+        const int inputIndex = file.FirstStream + packet->stream_index;
+        TInputStream& ist = run.Inputs[inputIndex];
+        const AVRational timeBase = ist.Stream->time_base;
+
+        const int64_t offset = lib.av_rescale_q(input.tsOffset, kMicroseconds, timeBase);
+        const double scale = packet->stream_index < kMaxStreams
+                                 ? input.timeScales[packet->stream_index]
+                                 : 0.0;
+        auto adjust = [&](int64_t& ts) {
+            if (ts == kNoPts)
+                return;
+            ts += offset;
+            if (scale != 0.0)
+                ts = std::llrint(static_cast<double>(ts) * scale);
+        };
+        adjust(packet->dts);
+        adjust(packet->pts);
+
+        if (packet->dts != kNoPts && ist.NextPts != kNoPts) {
+            const int64_t packetDts = lib.av_rescale_q(packet->dts, timeBase, kMicroseconds);
+            const int64_t delta = packetDts - ist.NextPts;
+            if ((std::llabs(delta) > static_cast<int64_t>(o.dtsDeltaThreshold * 1000000.0) ||
+                 packetDts + 1 < ist.CurrentPts) &&
+                !o.copyTimestamps) {
+                input.tsOffset -= delta;
+                if (o.verbosity >= 3)
+                    LogMessage(1, "timestamp discontinuity %lld, new offset= %lld",
+                               static_cast<long long>(delta),
+                               static_cast<long long>(input.tsOffset));
+                const int64_t shift = lib.av_rescale_q(delta, kMicroseconds, timeBase);
+                packet->dts -= shift;
+                if (packet->pts != kNoPts)
+                    packet->pts -= shift;
+            }
+        }
+
+        if (processInputPacket(run, inputIndex, packet) < 0) {
+            if (o.verbosity >= 0)
+                LogMessage(1, "Error while decoding stream #%d.%d", ist.FileIndex,
+                           ist.StreamIndex);
+            lib.av_packet_unref(packet);
+            continue;
+        }
+        lib.av_packet_unref(packet);
+
+        const int64_t now = lib.av_gettime();
+        if (now - lastReport > progressIntervalUs_) {
+            lastReport = now;
+            reportProgress(run, false);
+        }
+    }
+}
+
+void TCustomFFmpeg::endRun(RunState& run)
+{
+    for (int i = 0; i < static_cast<int>(run.Inputs.size()); ++i)
+        if (run.Inputs[i].DecodingNeeded)
+            processInputPacket(run, i, nullptr);
+    for (const TOutputStream& ost : run.Outputs)
+        if (!ost.Flushed && ost.EncodingNeeded)
+            // Streams whose source never reached the loop's end call still
+            // hold frames in their encoders.
+            flushEncoders(run, ost.SourceIndex);
+    for (OutputFile& file : outputs_)
+        lib.av_write_trailer(file.context.get());
+    reportProgress(run, true);
+    finished_ = !stopRequested_;
+}
+
+void TCustomFFmpeg::reportProgress(RunState& run, bool last)
+{
+    if (outputs_.empty())
+        return;
+    const OptionState& o = options_;
+    const int64_t totalSize = outputSize(outputs_[0].context.get());
+
+    std::string line;
+    bool firstVideo = true;
+    int frameNumber = -1, fps = -1;
+    float quality = -1.0f;
+    double ti = 1e10;
+    for (const TOutputStream& ost : run.Outputs) {
+        const float streamQuality = ost.StreamCopy ? -1.0f : ost.LastQuality;
+        if (ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
+            if (!firstVideo) {
+                appendTo(line, "q=%2.1f ", streamQuality);
+            } else {
+                if (ost.FrameNumber < 1)
+                    return;  // nothing to report before the first picture
+                const float elapsed =
+                    static_cast<float>(lib.av_gettime() - run.StartTime) / 1000000.0f;
+                frameNumber = static_cast<int>(ost.FrameNumber);
+                fps = elapsed > 1.0f ? static_cast<int>(frameNumber / elapsed + 0.5f) : 0;
+                quality = streamQuality;
+                appendTo(line, "frame=%5d fps=%3d q=%3.1f ", frameNumber, fps, quality);
+                if (last)
+                    line += "L";
+                firstVideo = false;
+            }
+        }
+        const double time = outputTime(ost);
+        if (time > 0.0 && time < ti)
+            ti = time;
+    }
+    // Before any stream has output time there is no duration to speak of.
+    const bool anyTime = ti < 1e10;
+    ti = std::max(anyTime ? ti : 0.0, 0.01);
+
+    if (progressSlot_ || o.verbosity > 0 || last) {
+        const double bitRate = static_cast<double>(totalSize) * 8.0 / ti / 1000.0;
+        appendTo(line, "size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s",
+                 static_cast<double>(totalSize) / 1024.0, ti, bitRate);
+        if (o.verbosity > 1)
+            appendTo(line, " dup=%d drop=%d", run.DuplicatedFrames, run.DroppedFrames);
+        if (progressSlot_) {
+            TProgressInfo info;
+            info.FrameNumber = frameNumber;
+            info.FPS = fps;
+            info.CurrentDurationMs = anyTime ? static_cast<int>(std::min(ti * 1000.0, 2.0e9)) : 0;
+            info.Quality = quality;
+            info.BitRate = static_cast<float>(bitRate);
+            info.CurrentSize = totalSize;
+            info.TotalOutputDurationMs = totalOutputDurationMs_;
+            progressSlot_(*this, info);
+        } else if (o.verbosity >= 0) {
+            LogMessage(1, "%s", line.c_str());
+        }
+    }
+
+    if (last && o.verbosity >= 0 && logSlot_) {
+        const int64_t raw = run.VideoBytes + run.AudioBytes + run.HeaderBytes;
+        char overhead[64] = "unknown";
+        if (raw > 0)
+            std::snprintf(overhead, sizeof overhead, "%f%%",
+                          static_cast<double>(totalSize - raw) * 100.0 / static_cast<double>(raw));
+        LogMessage(1, "video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %s",
+                   static_cast<double>(run.VideoBytes) / 1024.0,
+                   static_cast<double>(run.AudioBytes) / 1024.0,
+                   static_cast<double>(run.HeaderBytes) / 1024.0, overhead);
+    }
+}
+
+}  // namespace clipmora

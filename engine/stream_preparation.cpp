@@ -1,0 +1,355 @@
+// The second stage of a run: copy or transcode per output stream, what the
+// audio and video paths need (resampler decision, crop, pad, scaler), two-pass
+// logs, the stream mapping report, opening encoders and decoders, metadata
+// maps and the output headers.
+#include "engine/ffmpeg_exception.h"
+#include "engine/run_state.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <string_view>
+
+namespace clipmora {
+namespace {
+
+[[gnu::format(printf, 1, 2)]] FFMpegException prepareError(const char* format, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return FFMpegException(text);
+}
+
+// The sample format an encoder gets: 16-bit when it takes it (no conversion
+// at all), otherwise the first it lists.
+AVSampleFormat encoderSampleFormat(const AVCodec* codec)
+{
+    if (!codec->sample_fmts)
+        return AV_SAMPLE_FMT_S16;
+    for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
+        if (*f == AV_SAMPLE_FMT_S16)
+            return AV_SAMPLE_FMT_S16;
+    return codec->sample_fmts[0];
+}
+
+// The sample rate an encoder gets: the requested one when it supports it,
+// otherwise the nearest it lists.
+int encoderSampleRate(const AVCodec* codec, int requested)
+{
+    if (!codec->supported_samplerates)
+        return requested;
+    int best = codec->supported_samplerates[0];
+    for (const int* rate = codec->supported_samplerates; *rate; ++rate) {
+        if (*rate == requested)
+            return requested;
+        if (std::abs(*rate - requested) < std::abs(best - requested))
+            best = *rate;
+    }
+    return best;
+}
+
+void copyTag(AVDictionary** to, const AVDictionary* from, const char* key)
+{
+    if (const AVDictionaryEntry* entry = lib.av_dict_get(from, key, nullptr, 0))
+        lib.av_dict_set(to, key, entry->value, 0);
+}
+
+}  // namespace
+
+void TCustomFFmpeg::prepareOutputs(RunState& run)
+{
+    const OptionState& o = options_;
+    for (std::size_t n = 0; n < run.Outputs.size(); ++n) {
+        TOutputStream& ost = run.Outputs[n];
+        TInputStream& ist = run.Inputs[ost.SourceIndex];
+        AVCodecContext* codec = ost.Encoder;
+        const AVCodecParameters* source = ist.Stream->codecpar;
+
+        if (!lib.av_dict_get(ost.Stream->metadata, "language", nullptr, 0))
+            copyTag(&ost.Stream->metadata, ist.Stream->metadata, "language");
+        ost.Stream->disposition = ist.Stream->disposition;
+
+        if (ost.StreamCopy) {
+            const AVOutputFormat* format = outputs_[ost.FileIndex].context->oformat;
+            if (source->codec_type == AVMEDIA_TYPE_AUDIO && o.audioVolume != 256)
+                throw FFMpegException(
+                    "-acodec copy and -vol are incompatible (frames are not decoded)");
+            if (source->codec_type == AVMEDIA_TYPE_VIDEO) {
+                if (customHookSlot_)
+                    throw FFMpegException(
+                        "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+                if (o.usingFrameHooks)
+                    throw FFMpegException(
+                        "-vcodec copy and -vhook are incompatible (frames are not decoded)");
+            }
+            if (source->codec_type != AVMEDIA_TYPE_AUDIO &&
+                source->codec_type != AVMEDIA_TYPE_VIDEO &&
+                source->codec_type != AVMEDIA_TYPE_SUBTITLE)
+                throw FFMpegException("invalid codec_type of output stream");
+
+            const uint32_t outputTag = codec->codec_tag;
+            if (lib.avcodec_parameters_copy(ost.Stream->codecpar, source) < 0)
+                throw FFMpegException("av_mallocz fail");
+            // Keep the source's tag only where the output container knows it
+            // for the same codec; otherwise let the muxer choose its own.
+            uint32_t tag = outputTag;
+            if (!tag) {
+                const AVCodecTag* const* tags = format->codec_tag;
+                if (!tags || lib.av_codec_get_id(tags, source->codec_tag) == source->codec_id ||
+                    lib.av_codec_get_tag(tags, source->codec_id) <= 0)
+                    tag = source->codec_tag;
+            }
+            ost.Stream->codecpar->codec_tag = tag;
+            if (source->codec_type == AVMEDIA_TYPE_AUDIO &&
+                ((source->block_align == 1 && source->codec_id == AV_CODEC_ID_MP3) ||
+                 source->codec_id == AV_CODEC_ID_AC3))
+                ost.Stream->codecpar->block_align = 0;
+            ost.Stream->time_base = ist.Stream->time_base;
+            ost.Stream->avg_frame_rate = ist.Stream->avg_frame_rate;
+            ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
+            ost.Stream->sample_aspect_ratio = source->sample_aspect_ratio;
+            continue;
+        }
+
+        switch (codec->codec_type) {
+        case AVMEDIA_TYPE_AUDIO:
+            ost.AudioResample = codec->sample_rate != source->sample_rate || o.audioSync >= 2;
+            break;
+        case AVMEDIA_TYPE_VIDEO: {
+            // Without an explicit size or format the picture keeps the source's.
+            if (codec->width <= 0 || codec->height <= 0) {
+                codec->width = source->width - o.cropLeft - o.cropRight + o.padLeft + o.padRight;
+                codec->height = source->height - o.cropTop - o.cropBottom + o.padTop + o.padBottom;
+            }
+            if (codec->pix_fmt == AV_PIX_FMT_NONE) {
+                const AVCodec* encoder = lib.avcodec_find_encoder(codec->codec_id);
+                codec->pix_fmt = (encoder && encoder->pix_fmts)
+                                     ? encoder->pix_fmts[0]
+                                     : static_cast<AVPixelFormat>(source->format);
+            }
+            ost.Crop = o.cropTop || o.cropBottom || o.cropLeft || o.cropRight;
+            ost.Pad = o.padTop || o.padBottom || o.padLeft || o.padRight;
+            ost.TopBand = o.cropTop;
+            ost.LeftBand = o.cropLeft;
+            ost.PadTop = o.padTop;
+            ost.PadBottom = o.padBottom;
+            ost.PadLeft = o.padLeft;
+            ost.PadRight = o.padRight;
+            const int sourceWidth = source->width - o.cropLeft - o.cropRight;
+            const int sourceHeight = source->height - o.cropTop - o.cropBottom;
+            ost.Resample = codec->width != sourceWidth + o.padLeft + o.padRight ||
+                           codec->height != sourceHeight + o.padTop + o.padBottom ||
+                           codec->pix_fmt != source->format;
+            if (ost.Pad || ost.Resample) {
+                ost.Picture.reset(lib.av_frame_alloc());
+                if (!ost.Picture)
+                    throw FFMpegException(ost.Resample ? "Cannot allocate temp picture, check pix fmt"
+                                                       : "avpicture_alloc fail");
+                ost.Picture->format = codec->pix_fmt;
+                ost.Picture->width = codec->width;
+                ost.Picture->height = codec->height;
+                if (lib.av_frame_get_buffer(ost.Picture.get(), 0) < 0)
+                    throw FFMpegException(ost.Resample ? "Cannot allocate temp picture, check pix fmt"
+                                                       : "avpicture_alloc fail");
+            }
+            if (ost.Resample) {
+                ost.Scaler.reset(lib.sws_getContext(
+                    sourceWidth, sourceHeight, static_cast<AVPixelFormat>(source->format),
+                    codec->width - o.padLeft - o.padRight, codec->height - o.padTop - o.padBottom,
+                    codec->pix_fmt, o.scalerFlags, nullptr, nullptr, nullptr));
+                if (!ost.Scaler)
+                    throw FFMpegException("Cannot get resampling context");
+                ost.ScaledSourceHeight = sourceHeight;
+            }
+            break;
+        }
+        case AVMEDIA_TYPE_SUBTITLE:
+            break;
+        default:
+            throw FFMpegException("invalid codec_type of output stream");
+        }
+        ost.EncodingNeeded = true;
+        ist.DecodingNeeded = true;
+
+        if (codec->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)) {
+            std::string name = (o.passLogFile.empty() ? std::string("ffmpeg2pass") : o.passLogFile) +
+                               "-" + std::to_string(n) + ".log";
+            if (name.size() > 1023)
+                name.resize(1023);
+            if (codec->flags & AV_CODEC_FLAG_PASS1) {
+                ost.PassLog.reset(std::fopen(name.c_str(), "w"));
+                if (!ost.PassLog)
+                    throw FFMpegException("creat file fail: " + name);
+            } else {
+                std::unique_ptr<FILE, FileCloser> log(std::fopen(name.c_str(), "r"));
+                if (!log)
+                    throw FFMpegException("creat open fail: " + name);
+                std::fseek(log.get(), 0, SEEK_END);
+                const long size = std::ftell(log.get());
+                std::fseek(log.get(), 0, SEEK_SET);
+                LibraryMemoryPtr<char> text(
+                    static_cast<char*>(lib.av_malloc(static_cast<std::size_t>(std::max(size, 0L)) + 1)));
+                if (!text)
+                    throw FFMpegException("Could not allocate log buffer");
+                const std::size_t got =
+                    std::fread(text.get(), 1, static_cast<std::size_t>(std::max(size, 0L)), log.get());
+                text.get()[got] = '\0';
+                ost.FirstPassStats = std::move(text);
+            }
+        }
+    }
+
+    for (std::size_t f = 0; f < outputs_.size(); ++f)
+        lib.av_dump_format(outputs_[f].context.get(), static_cast<int>(f),
+                           outputs_[f].fileName.c_str(), 1);
+
+    if (o.verbosity >= 0 && logSlot_) {
+        LogMessage(1, "Stream mapping:");
+        for (const TOutputStream& ost : run.Outputs) {
+            const TInputStream& source = run.Inputs[ost.SourceIndex];
+            LogMessage(1, "  Stream #%d.%d -> #%d.%d", source.FileIndex, source.StreamIndex,
+                       ost.FileIndex, ost.Index);
+            if (ost.SyncIndex != ost.SourceIndex) {
+                const TInputStream& sync = run.Inputs[ost.SyncIndex];
+                LogMessage(1, " [sync #%d.%d]", sync.FileIndex, sync.StreamIndex);
+            }
+        }
+    }
+    openCodecs(run);
+}
+
+void TCustomFFmpeg::openCodecs(RunState& run)
+{
+    for (TOutputStream& ost : run.Outputs) {
+        if (!ost.EncodingNeeded)
+            continue;
+        AVCodecContext* codec = ost.Encoder;
+        const AVCodec* encoder = lib.avcodec_find_encoder(codec->codec_id);
+        if (!encoder)
+            throw prepareError("Unsupported codec for output stream #%d.%d", ost.FileIndex,
+                               ost.Index);
+        if (codec->codec_type == AVMEDIA_TYPE_AUDIO) {
+            codec->sample_fmt = encoderSampleFormat(encoder);
+            codec->sample_rate = encoderSampleRate(encoder, codec->sample_rate);
+            codec->time_base = AVRational{1, codec->sample_rate};
+        }
+        if (codec->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+            const TInputStream& ist = run.Inputs[ost.SourceIndex];
+            codec->time_base = AVRational{1, 1000};
+            if (ist.Decoder->subtitle_header) {
+                // Text subtitle encoders need the decoder's style header.
+                codec->subtitle_header =
+                    static_cast<uint8_t*>(lib.av_mallocz(ist.Decoder->subtitle_header_size + 1));
+                if (codec->subtitle_header) {
+                    std::copy_n(ist.Decoder->subtitle_header, ist.Decoder->subtitle_header_size,
+                                codec->subtitle_header);
+                    codec->subtitle_header_size = ist.Decoder->subtitle_header_size;
+                }
+            }
+        }
+        if (ost.FirstPassStats)
+            codec->stats_in = ost.FirstPassStats.get();
+
+        // Parameters that belong to this encoder alone ("preset", "crf").
+        AVDictionary* privateOptions = nullptr;
+        for (const auto& [name, value] : defaults_.privateParameters)
+            lib.av_dict_set(&privateOptions, name.c_str(), value.c_str(), 0);
+        int opened = 0;
+        {
+            std::lock_guard guard(CodecLock());
+            opened = lib.avcodec_open2(codec, encoder, &privateOptions);
+        }
+        lib.av_dict_free(&privateOptions);
+        if (opened < 0)
+            throw prepareError("Error while opening codec for output stream #%d.%d - maybe "
+                               "incorrect parameters such as bit_rate, rate, width or height",
+                               ost.FileIndex, ost.Index);
+        ost.EncoderOpen = true;
+        run.HeaderBytes += codec->extradata_size;
+        if (lib.avcodec_parameters_from_context(ost.Stream->codecpar, codec) < 0)
+            throw FFMpegException("av_mallocz fail");
+        ost.Stream->time_base = codec->time_base;
+        if (codec->codec_type == AVMEDIA_TYPE_VIDEO) {
+            ost.Stream->avg_frame_rate = codec->framerate;
+            ost.Stream->r_frame_rate = codec->framerate;
+            ost.Stream->sample_aspect_ratio = codec->sample_aspect_ratio;
+        }
+        if (codec->codec_type == AVMEDIA_TYPE_AUDIO && codec->sample_fmt != AV_SAMPLE_FMT_S16) {
+            SwrContext* convert = nullptr;
+            if (lib.swr_alloc_set_opts2(&convert, &codec->ch_layout, codec->sample_fmt,
+                                        codec->sample_rate, &codec->ch_layout, AV_SAMPLE_FMT_S16,
+                                        codec->sample_rate, 0, nullptr) < 0 ||
+                lib.swr_init(convert) < 0) {
+                lib.swr_free(&convert);
+                throw prepareError("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                                   codec->ch_layout.nb_channels, codec->sample_rate,
+                                   codec->ch_layout.nb_channels, codec->sample_rate);
+            }
+            ost.ToEncoder.reset(convert);
+        }
+    }
+
+    for (TInputStream& ist : run.Inputs) {
+        if (!ist.DecodingNeeded)
+            continue;
+        const AVCodec* decoder = lib.avcodec_find_decoder(ist.Decoder->codec_id);
+        if (!decoder)
+            throw prepareError("Unsupported codec (id=%d) for input stream #%d.%d",
+                               static_cast<int>(ist.Decoder->codec_id), ist.FileIndex,
+                               ist.StreamIndex);
+        int opened = 0;
+        {
+            std::lock_guard guard(CodecLock());
+            opened = lib.avcodec_open2(ist.Decoder, decoder, nullptr);
+        }
+        if (opened < 0)
+            throw prepareError("Error while opening codec for input stream #%d.%d",
+                               ist.FileIndex, ist.StreamIndex);
+        ist.DecoderOpen = true;
+    }
+
+    for (TInputStream& ist : run.Inputs) {
+        ist.CurrentPts = 0;
+        ist.NextPts = kNoPts;
+        ist.IsStart = true;
+    }
+
+    for (const TMetaDataMap& map : options_.metaDataMaps) {
+        if (map.OutFile < 0 || map.OutFile >= static_cast<int>(outputs_.size()))
+            throw prepareError("Invalid output file index %d map_meta_data(%d,%d)", map.OutFile,
+                               map.OutFile, map.InFile);
+        if (map.InFile < 0 || map.InFile >= static_cast<int>(inputs_.size()))
+            throw prepareError("Invalid input file index %d map_meta_data(%d,%d)", map.InFile,
+                               map.OutFile, map.InFile);
+        const AVDictionary* from = inputs_[map.InFile].context->metadata;
+        AVDictionary** to = &outputs_[map.OutFile].context->metadata;
+        for (const char* key :
+             {"title", "artist", "author", "copyright", "comment", "album", "date", "track",
+              "genre"})
+            copyTag(to, from, key);
+    }
+
+    for (std::size_t f = 0; f < outputs_.size(); ++f)
+        if (lib.avformat_write_header(outputs_[f].context.get(), nullptr) < 0)
+            throw prepareError(
+                "Could not write header for output file #%d (incorrect codec parameters ?)",
+                static_cast<int>(f));
+
+    const bool allRtp = std::all_of(outputs_.begin(), outputs_.end(), [](const OutputFile& f) {
+        return std::string_view(f.context->oformat->name) == "rtp";
+    });
+    if (allRtp && logSlot_) {
+        std::vector<AVFormatContext*> contexts;
+        for (OutputFile& file : outputs_)
+            contexts.push_back(file.context.get());
+        char sdp[2048] = {};
+        lib.av_sdp_create(contexts.data(), static_cast<int>(contexts.size()), sdp, sizeof sdp);
+        LogMessage(1, "SDP: %s", sdp);
+    }
+    run.StartTime = lib.av_gettime();
+}
+
+}  // namespace clipmora

@@ -1,0 +1,112 @@
+// The records of one run of a task: per input file, per input stream and per
+// output stream, plus the run's counters. They live from the start of the
+// run to its end and are owned by the run (all on the task's thread).
+#pragma once
+
+#include "engine/ffmpeg.h"
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace clipmora {
+
+inline constexpr int64_t kNoPts = AV_NOPTS_VALUE;
+
+struct TInputFileState {
+    bool EofReached = false;
+    int FirstStream = 0;  // index of the file's first stream in the input-stream table
+    int StreamCount = 0;  // streams the file had when the run started
+};
+
+struct TInputStream {
+    int FileIndex = 0;
+    int StreamIndex = 0;
+    AVStream* Stream = nullptr;
+    AVCodecContext* Decoder = nullptr;  // owned by the input file
+    bool Unclaimed = true;
+    bool DecodingNeeded = false;
+    bool DecoderOpen = false;
+    int64_t RateEmulationStart = 0;         // wall clock when the run began reading
+    int64_t RateEmulationFirstPts = kNoPts; // first data time of the stream
+    int64_t NextPts = kNoPts;  // microseconds
+    int64_t CurrentPts = 0;    // microseconds
+    bool IsStart = true;
+    float Quality = 0.0f;
+
+    // Decoded audio as 16-bit interleaved samples (the audio path's format).
+    ResamplerPtr ToS16;
+    std::vector<uint8_t> Samples;
+    int FramesFromPacket = 0;  // decoded frames the current packet gave so far
+};
+
+// A byte queue of 16-bit interleaved samples waiting for a full encoder frame.
+class SampleFifo {
+public:
+    std::size_t size() const { return data_.size() - read_; }
+    void write(const uint8_t* bytes, std::size_t count) { data_.insert(data_.end(), bytes, bytes + count); }
+    void read(uint8_t* out, std::size_t count);
+
+private:
+    std::vector<uint8_t> data_;
+    std::size_t read_ = 0;
+};
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+
+struct TOutputStream {
+    int FileIndex = 0;
+    int Index = 0;        // within its file
+    int SourceIndex = 0;  // into the input-stream table
+    int SyncIndex = 0;    // the input stream whose clock sync follows
+    AVStream* Stream = nullptr;
+    AVCodecContext* Encoder = nullptr;  // owned by the output file's setup
+    bool StreamCopy = false;
+    bool EncodingNeeded = false;
+    bool EncoderOpen = false;
+    bool Flushed = false;
+    int64_t FrameNumber = 0;
+    int64_t SyncCount = 0;  // frames (video) or samples (audio) handed to the encoder
+    int64_t LastDts = kNoPts;  // of the last packet written, stream time base
+    float LastQuality = -1.0f;
+    LibraryMemoryPtr<char> FirstPassStats;  // statistics input of a second pass
+
+    // Video.
+    bool Resample = false;
+    bool Crop = false;
+    bool Pad = false;
+    int TopBand = 0, LeftBand = 0;
+    int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+    int ScaledSourceHeight = 0;
+    ScalerPtr Scaler;
+    FramePtr Picture;  // scaled and/or padded picture in the encoder's format and size
+
+    // Audio.
+    bool AudioResample = false;
+    ResamplerPtr Resampler;    // channel and rate conversion of 16-bit samples
+    ResamplerPtr ToEncoder;    // 16-bit interleaved to the encoder's sample format
+    SampleFifo Fifo;
+    std::vector<uint8_t> Resampled;  // output of the resampler, reused
+    std::vector<uint8_t> Silence;    // silence followed by a block, reused
+
+    std::unique_ptr<FILE, FileCloser> PassLog;
+};
+
+struct RunState {
+    std::vector<TInputFileState> Files;
+    std::vector<TInputStream> Inputs;
+    std::vector<TOutputStream> Outputs;
+    int64_t StartTime = 0;  // av_gettime when the loop started
+    int64_t VideoBytes = 0;
+    int64_t AudioBytes = 0;
+    int64_t HeaderBytes = 0;
+    int DuplicatedFrames = 0;
+    int DroppedFrames = 0;
+    PacketPtr Packet;        // reused for reading
+    PacketPtr OutPacket;     // reused for encoding
+    FramePtr Decoded;        // reused for decoding
+};
+
+}  // namespace clipmora

@@ -1,0 +1,271 @@
+// Whole runs of one task: stream copy, re-encoding, stopping, stream
+// mapping, and inputs that are cut short.
+#include "engine/ffmpeg.h"
+#include "engine/ffmpeg_thread.h"
+#include "tests/support/media_generator.h"
+#include "tests/support/test_environment.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace clipmora {
+namespace {
+
+using testing::CachedMedia;
+using testing::DecodedSummary;
+using testing::DecodeMedia;
+
+class RunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        testing::BindLibrariesForTests();
+        task.PrepareTask();
+        task.SetVerbosity(0);
+        task.SetLogSlot([this](TCustomFFmpeg&, int level, const std::string& text) {
+            log.emplace_back(level, text);
+        });
+    }
+
+    // Configures input, options and output, then runs the task on this thread.
+    void run(const std::string& input, std::initializer_list<std::pair<const char*, const char*>>
+                                           outputOptions,
+             const std::string& output)
+    {
+        ASSERT_TRUE(task.AddInputFile(input)) << task.TaskError();
+        for (const auto& [name, value] : outputOptions)
+            task.ParseOption(name, value);
+        ASSERT_TRUE(task.CreateOutputFile(output)) << task.TaskError();
+        task.StartTask(false, tpNormal);
+        ASSERT_TRUE(task.Terminated());
+    }
+
+    std::string loggedText() const
+    {
+        std::string all;
+        for (const auto& [level, text] : log)
+            all += std::to_string(level) + ": " + text + "\n";
+        return all;
+    }
+
+    testing::TempFolder folder;
+    TCustomFFmpeg task;
+    std::vector<std::pair<int, std::string>> log;
+};
+
+TEST_F(RunTest, StreamCopyIntoAnotherContainerKeepsEveryFrame)
+{
+    const std::string output = folder.file("copy.mkv");
+    run(CachedMedia("clip.mp4", testing::Mp4H264Aac()), {{"vcodec", "copy"}, {"acodec", "copy"}},
+        output);
+    EXPECT_TRUE(task.Finished()) << task.ExceptionMessage() << loggedText();
+    EXPECT_FALSE(task.ExceptionRaised()) << task.ExceptionMessage();
+
+    const DecodedSummary summary = DecodeMedia(output);
+    EXPECT_EQ(summary.videoFrames, 50);
+    EXPECT_EQ(summary.firstFramePattern, 0);
+    EXPECT_EQ(summary.lastFramePattern, 49);
+    EXPECT_NEAR(summary.audioSamples, 88200, 2048);
+}
+
+TEST_F(RunTest, ReencodeGivesEveryPictureOnceAndTheWholeSound)
+{
+    const std::string output = folder.file("clip.avi");
+    run(CachedMedia("clip.mp4", testing::Mp4H264Aac()),
+        {{"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}, {"b", "800000"}}, output);
+    EXPECT_TRUE(task.Finished()) << task.ExceptionMessage() << loggedText();
+
+    const DecodedSummary summary = DecodeMedia(output);
+    EXPECT_EQ(summary.videoFrames, 50);
+    EXPECT_EQ(summary.width, 160);
+    EXPECT_EQ(summary.firstFramePattern, 0);
+    EXPECT_EQ(summary.lastFramePattern, 49);
+    EXPECT_EQ(summary.sampleRate, 44100);
+    EXPECT_EQ(summary.channels, 2);
+    // Both codecs add their own priming and padding.
+    EXPECT_NEAR(summary.audioSamples, 88200, 3 * 1152);
+}
+
+TEST_F(RunTest, ResizeAndResampleToTheRequestedFormat)
+{
+    const std::string output = folder.file("small.mp4");
+    run(CachedMedia("clip.avi", testing::AviMpeg4Mp3()),
+        {{"vcodec", "mpeg4"}, {"s", "96x64"}, {"acodec", "aac"}, {"ar", "22050"}, {"ac", "1"}},
+        output);
+    EXPECT_TRUE(task.Finished()) << task.ExceptionMessage() << loggedText();
+    const DecodedSummary summary = DecodeMedia(output);
+    EXPECT_EQ(summary.width, 96);
+    EXPECT_EQ(summary.height, 64);
+    EXPECT_EQ(summary.videoFrames, 50);
+    EXPECT_EQ(summary.sampleRate, 22050);
+    EXPECT_EQ(summary.channels, 1);
+    EXPECT_NEAR(summary.audioSamples, 44100, 2048);
+}
+
+TEST_F(RunTest, StopEndsTheRunWithAPlayableFile)
+{
+    testing::MediaSpec spec = testing::Mp4H264Aac();
+    spec.seconds = 6.0;
+    const std::string output = folder.file("stopped.avi");
+    task.SetProgressIntervalUs(0);
+    int reports = 0;
+    task.SetProgressSlot([&](TCustomFFmpeg& self, const TProgressInfo& info) {
+        ++reports;
+        if (info.FrameNumber >= 10)
+            self.RequestStop();
+    });
+    run(CachedMedia("six_seconds.mp4", spec), {{"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}},
+        output);
+    EXPECT_FALSE(task.Finished());
+    EXPECT_FALSE(task.ExceptionRaised()) << task.ExceptionMessage();
+    EXPECT_GT(reports, 1);
+
+    // The trailer was written: the file decodes, and holds only the start.
+    const DecodedSummary summary = DecodeMedia(output);
+    EXPECT_GE(summary.videoFrames, 10);
+    EXPECT_LT(summary.videoFrames, 100);
+    EXPECT_EQ(summary.firstFramePattern, 0);
+}
+
+TEST_F(RunTest, RecordingTimeLimitsTheOutput)
+{
+    testing::MediaSpec spec = testing::Mp4H264Aac();
+    spec.seconds = 3.0;
+    const std::string output = folder.file("one_second.avi");
+    run(CachedMedia("three_seconds.mp4", spec),
+        {{"t", "1"}, {"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}}, output);
+    EXPECT_TRUE(task.Finished()) << loggedText();
+    const DecodedSummary summary = DecodeMedia(output);
+    EXPECT_NEAR(summary.videoFrames, 25, 1);
+    EXPECT_NEAR(summary.audioSamples, 44100, 3 * 1152);
+}
+
+TEST_F(RunTest, ProgressCarriesTheExpectedTotal)
+{
+    std::vector<TProgressInfo> reports;
+    task.SetProgressIntervalUs(0);
+    task.SetProgressSlot(
+        [&](TCustomFFmpeg&, const TProgressInfo& info) { reports.push_back(info); });
+    run(CachedMedia("clip.mp4", testing::Mp4H264Aac()), {{"vcodec", "mpeg4"}},
+        folder.file("progress.avi"));
+    ASSERT_FALSE(reports.empty());
+    for (const TProgressInfo& info : reports)
+        EXPECT_NEAR(info.TotalOutputDurationMs, 2000, 100);
+    EXPECT_NEAR(reports.back().CurrentDurationMs, 2000, 100);
+    EXPECT_EQ(reports.back().FrameNumber, 50);
+    EXPECT_GT(reports.back().CurrentSize, 0);
+}
+
+TEST_F(RunTest, AudioOnlyOutputReportsNoFrames)
+{
+    std::vector<TProgressInfo> reports;
+    task.SetProgressSlot(
+        [&](TCustomFFmpeg&, const TProgressInfo& info) { reports.push_back(info); });
+    run(CachedMedia("clip.mp4", testing::Mp4H264Aac()), {{"vn", ""}}, folder.file("sound.mp3"));
+    EXPECT_TRUE(task.Finished()) << loggedText();
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back().FrameNumber, -1);
+    EXPECT_EQ(reports.back().FPS, -1);
+    EXPECT_FLOAT_EQ(reports.back().Quality, -1.0f);
+}
+
+TEST_F(RunTest, StreamMapsMustMatchAndPointAtRealStreams)
+{
+    const std::string clip = CachedMedia("clip.mp4", testing::Mp4H264Aac());
+    struct Case {
+        std::vector<const char*> maps;
+        const char* message;
+    };
+    for (const Case& c : {Case{{"0.2", "0.1"}, "Could not find input stream #0.2"},
+                          Case{{"0.0", "0.1", "0.1"},
+                               "Number of stream maps must match number of output streams"},
+                          Case{{"0.1", "0.1"}, "Codec type mismatch for mapping #0.1 -> #0.0"}}) {
+        task.PrepareTask();
+        task.SetVerbosity(0);
+        ASSERT_TRUE(task.AddInputFile(clip));
+        for (const char* map : c.maps)
+            task.ParseOption("map", map);
+        ASSERT_TRUE(task.CreateOutputFile(folder.file("mapped.avi")));
+        task.StartTask(false, tpNormal);
+        EXPECT_TRUE(task.ExceptionRaised());
+        EXPECT_EQ(task.ExceptionMessage(), c.message);
+    }
+}
+
+TEST_F(RunTest, TwoOutputsShareOneInputStream)
+{
+    ASSERT_TRUE(task.AddInputFile(CachedMedia("clip.mp4", testing::Mp4H264Aac())));
+    task.ParseOption("vcodec", "mpeg4");
+    ASSERT_TRUE(task.CreateOutputFile(folder.file("first.avi")));
+    task.ParseOption("vcodec", "mpeg4");
+    ASSERT_TRUE(task.CreateOutputFile(folder.file("second.avi")));
+    task.StartTask(false, tpNormal);
+    EXPECT_TRUE(task.Finished()) << task.ExceptionMessage();
+    EXPECT_EQ(DecodeMedia(folder.file("first.avi")).videoFrames, 50);
+    EXPECT_EQ(DecodeMedia(folder.file("second.avi")).videoFrames, 50);
+}
+
+TEST_F(RunTest, TruncatedInputEndsCleanly)
+{
+    const std::string clip = CachedMedia("clip.avi", testing::AviMpeg4Mp3());
+    const std::string truncated = folder.file("truncated.avi");
+    {
+        std::ifstream in(clip, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        std::ofstream(truncated, std::ios::binary).write(bytes.data(), bytes.size() / 2);
+    }
+    run(truncated, {{"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}}, folder.file("rescued.avi"));
+    EXPECT_TRUE(task.Finished()) << task.ExceptionMessage();
+    const DecodedSummary summary = DecodeMedia(folder.file("rescued.avi"));
+    EXPECT_GT(summary.videoFrames, 5);
+    EXPECT_LT(summary.videoFrames, 50);
+}
+
+TEST_F(RunTest, MissingOutputOrInputEndsAtOnce)
+{
+    task.StartTask(false, tpNormal);
+    EXPECT_TRUE(task.Terminated());
+    EXPECT_TRUE(task.ExceptionRaised());
+    EXPECT_EQ(task.ExceptionMessage(), "Must supply at least one output file");
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), (std::pair<int, std::string>{-1, "Must supply at least one output file"}));
+}
+
+TEST_F(RunTest, ZeroByteOutputIsDeletedWhenTheTaskGoes)
+{
+    const std::string output = folder.file("never.avi");
+    {
+        TCustomFFmpeg unused;
+        unused.PrepareTask();
+        ASSERT_TRUE(unused.AddInputFile(CachedMedia("clip.mp4", testing::Mp4H264Aac())));
+        ASSERT_TRUE(unused.CreateOutputFile(output));
+        EXPECT_TRUE(std::filesystem::exists(output));
+    }
+    EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+TEST_F(RunTest, ThreadedRunCanBeStoppedFromOutside)
+{
+    testing::MediaSpec spec = testing::Mp4H264Aac();
+    spec.seconds = 6.0;
+    ASSERT_TRUE(task.AddInputFile(CachedMedia("six_seconds.mp4", spec)));
+    task.ParseOption("vcodec", "mpeg4");
+    ASSERT_TRUE(task.CreateOutputFile(folder.file("threaded.avi")));
+    std::atomic<bool> ended{false};
+    task.SetTerminateSlot([&](TCustomFFmpeg&) { ended = true; });
+    TFFmpegThread* thread = task.StartTask(true, tpLower);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_TRUE(task.Running());
+    thread->Resume();
+    task.RequestStop();
+    task.WaitForThread();
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(task.Terminated());
+    EXPECT_FALSE(task.Finished());
+    EXPECT_FALSE(task.ExceptionRaised()) << task.ExceptionMessage();
+}
+
+}  // namespace
+}  // namespace clipmora
