@@ -30,6 +30,8 @@ std::recursive_mutex& TCustomFFmpeg::CodecLock()
 void TCustomFFmpeg::FreeRunState()
 {
     frameHooks_.Release();
+    hooks_ = HookState{};
+    vstatsFile_.reset();
     // Codec contexts are freed under the codec lock, like they were opened.
     std::lock_guard guard(CodecLock());
     for (OutputFile& file : outputs_) {

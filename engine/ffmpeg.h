@@ -24,6 +24,7 @@
 #include "engine/library_handles.h"
 
 #include <array>
+#include <cstdio>
 #include <atomic>
 #include <climits>
 #include <cstdint>
@@ -184,6 +185,22 @@ struct OutputStreamSetup {
     std::vector<std::string> bitstreamFilters;
 };
 
+// The picture pre-processing state of a job: frame hooks and deinterlacing.
+struct HookState {
+    bool active = false;                 // frame hook modules still process pictures
+    bool customHookStopped = false;      // the custom hook asked to be left out
+    THookAction action = haContinue;
+    int frameCounter = 0;
+    std::size_t lastRange = 0;           // index of the time range matched last
+    std::vector<uint8_t> bitmapPixels;   // the custom hook's picture
+    FramePtr colour;                     // the picture in the hook's pixel format
+    ScalerPtr toColour, fromColour;
+    FilterGraphPtr deinterlacer;
+    AVFilterContext* deinterlaceSource = nullptr;  // owned by the graph
+    AVFilterContext* deinterlaceSink = nullptr;
+    int deinterlaceWidth = 0, deinterlaceHeight = 0, deinterlaceFormat = -1;
+};
+
 struct OutputFile {
     std::string fileName;
     OutputFormatPtr context;
@@ -229,6 +246,10 @@ public:
     // ignored. Throws FFMpegException (or ConversionError for a malformed
     // number) when the value is rejected.
     void ParseOption(const std::string& name, const std::string& value);
+    // Whether option `name` reads a value: false for the table's flags, true
+    // for its other rows and for any name it does not know (those become named
+    // parameters, which always take one). For command-line front ends.
+    static bool OptionTakesValue(const std::string& name);
     // The one-sided format setters; an empty name does nothing.
     void SetInputFormat(const std::string& name);   // "Unknown input format: %s"
     void SetOutputFormat(const std::string& name);  // "Unknown output format: %s"
@@ -279,6 +300,7 @@ public:
     void SetBeforeHookSlot(BeforeHookSlot slot) { beforeHookSlot_ = std::move(slot); }
     void SetCustomHookSlot(CustomHookSlot slot) { customHookSlot_ = std::move(slot); }
     bool HasCustomHookSlot() const { return static_cast<bool>(customHookSlot_); }
+    bool HasBeforeHookSlot() const { return static_cast<bool>(beforeHookSlot_); }
     // Time ranges (start, end in microseconds) that gate the frame hook
     // modules; kept sorted by end.
     void SetHookTimeRanges(std::vector<std::pair<int64_t, int64_t>> ranges);
@@ -355,6 +377,8 @@ protected:
     std::string exceptionMessage_;
     int64_t progressIntervalUs_ = 500000;
     std::unique_ptr<TFFmpegThread> thread_;  // worker or end reporter, joined by the task
+    HookState hooks_;                        // used by the task's thread during a run
+    std::unique_ptr<FILE, int (*)(FILE*)> vstatsFile_{nullptr, &std::fclose};
 
 private:
     void resetOptions();
@@ -395,6 +419,9 @@ private:
     void flushAudio(RunState& run, TOutputStream& ost);
     void preprocessPicture(RunState& run, TInputStream& ist, AVFrame* picture);  // video_path.cpp
     int videoOutput(RunState& run, TOutputStream& ost, TInputStream& ist, const AVFrame* picture);
+    bool deinterlace(AVFrame* picture);
+    void runCustomHook(AVFrame* picture, int64_t pts);
+    void writeVideoStatistics(RunState& run, TOutputStream& ost, int frameSize);
 };
 
 }  // namespace clipmora

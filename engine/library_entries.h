@@ -150,6 +150,7 @@ extern "C" {
     X(av_frame_free)                  \
     X(av_frame_unref)                 \
     X(av_frame_ref)                   \
+    X(av_frame_move_ref)              \
     X(av_frame_get_buffer)            \
     X(av_frame_make_writable)         \
     X(av_image_alloc)                 \
@@ -200,6 +201,7 @@ extern "C" {
     X(avfilter_graph_create_filter)   \
     X(avfilter_graph_parse_ptr)       \
     X(avfilter_graph_config)          \
+    X(avfilter_link)                  \
     X(avfilter_inout_alloc)           \
     X(avfilter_inout_free)            \
     X(av_buffersrc_add_frame_flags)   \

@@ -225,6 +225,9 @@ void TCustomFFmpeg::encodeFrame(RunState& run, TOutputStream& ost, const AVFrame
             stats && statsSize >= 4) {
             const int lambda = stats[0] | (stats[1] << 8) | (stats[2] << 16) | (stats[3] << 24);
             ost.LastQuality = static_cast<float>(lambda) / FF_QP2LAMBDA;
+            if (statsSize >= 5)
+                ost.LastPictureType =
+                    lib.av_get_picture_type_char(static_cast<AVPictureType>(stats[4]));
         }
         if (ost.PassLog && encoder->stats_out)
             std::fprintf(ost.PassLog.get(), "%s", encoder->stats_out);

@@ -85,6 +85,8 @@ void TCustomFFmpeg::Run()
     run.Decoded.reset(lib.av_frame_alloc());
     if (!run.Packet || !run.OutPacket || !run.Decoded)
         throw FFMpegException("av_mallocz fail");
+    hooks_ = HookState{};
+    hooks_.active = options_.usingFrameHooks;
     setupRun(run);
     prepareOutputs(run);
     packetLoop(run);

@@ -71,6 +71,7 @@ struct TOutputStream {
     int64_t SyncCount = 0;  // frames (video) or samples (audio) handed to the encoder
     int64_t LastDts = kNoPts;  // of the last packet written, stream time base
     float LastQuality = -1.0f;
+    char LastPictureType = '?';
     LibraryMemoryPtr<char> FirstPassStats;  // statistics input of a second pass
 
     // Video.

@@ -4,7 +4,9 @@
 #include "engine/ffmpeg_exception.h"
 #include "engine/run_state.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace clipmora {
@@ -72,8 +74,188 @@ void paintPads(AVFrame* frame, int top, int bottom, int left, int right,
 
 }  // namespace
 
-void TCustomFFmpeg::preprocessPicture(RunState&, TInputStream&, AVFrame*)
+bool TCustomFFmpeg::deinterlace(AVFrame* picture)
 {
+    HookState& h = hooks_;
+    if (!h.deinterlacer || h.deinterlaceWidth != picture->width ||
+        h.deinterlaceHeight != picture->height || h.deinterlaceFormat != picture->format) {
+        // A single-picture deinterlacer, so every picture leaves at once.
+        h.deinterlacer.reset(lib.avfilter_graph_alloc());
+        if (!h.deinterlacer)
+            return false;
+        char arguments[128];
+        std::snprintf(arguments, sizeof arguments,
+                      "video_size=%dx%d:pix_fmt=%d:time_base=1/1000000:pixel_aspect=1/1",
+                      picture->width, picture->height, picture->format);
+        AVFilterContext* deinterlacer = nullptr;
+        if (lib.avfilter_graph_create_filter(&h.deinterlaceSource,
+                                             lib.avfilter_get_by_name("buffer"), "in", arguments,
+                                             nullptr, h.deinterlacer.get()) < 0 ||
+            lib.avfilter_graph_create_filter(&deinterlacer, lib.avfilter_get_by_name("kerndeint"),
+                                             "deinterlace", nullptr, nullptr,
+                                             h.deinterlacer.get()) < 0 ||
+            lib.avfilter_graph_create_filter(&h.deinterlaceSink,
+                                             lib.avfilter_get_by_name("buffersink"), "out",
+                                             nullptr, nullptr, h.deinterlacer.get()) < 0 ||
+            lib.avfilter_link(h.deinterlaceSource, 0, deinterlacer, 0) < 0 ||
+            lib.avfilter_link(deinterlacer, 0, h.deinterlaceSink, 0) < 0 ||
+            lib.avfilter_graph_config(h.deinterlacer.get(), nullptr) < 0) {
+            h.deinterlacer.reset();
+            return false;
+        }
+        h.deinterlaceWidth = picture->width;
+        h.deinterlaceHeight = picture->height;
+        h.deinterlaceFormat = picture->format;
+    }
+    FramePtr input(lib.av_frame_alloc());
+    FramePtr output(lib.av_frame_alloc());
+    if (!input || !output || lib.av_frame_ref(input.get(), picture) < 0 ||
+        lib.av_buffersrc_add_frame_flags(h.deinterlaceSource, input.get(), 0) < 0 ||
+        lib.av_buffersink_get_frame(h.deinterlaceSink, output.get()) < 0)
+        return false;
+    const int64_t pts = picture->pts;
+    const int64_t bestEffort = picture->best_effort_timestamp;
+    lib.av_frame_unref(picture);
+    lib.av_frame_move_ref(picture, output.get());
+    picture->pts = pts;
+    picture->best_effort_timestamp = bestEffort;
+    return true;
+}
+
+void TCustomFFmpeg::runCustomHook(AVFrame* picture, int64_t pts)
+{
+    HookState& h = hooks_;
+    const int width = picture->width, height = picture->height;
+    const AVPixelFormat decoded = static_cast<AVPixelFormat>(picture->format);
+    constexpr AVPixelFormat kHookFormat = AV_PIX_FMT_BGR24;
+    bool stopHook = false;
+
+    AVFrame* colour = picture;
+    if (decoded != kHookFormat) {
+        if (!h.colour || h.colour->width != width || h.colour->height != height) {
+            h.colour.reset(lib.av_frame_alloc());
+            if (!h.colour)
+                return;
+            h.colour->format = kHookFormat;
+            h.colour->width = width;
+            h.colour->height = height;
+            if (lib.av_frame_get_buffer(h.colour.get(), 0) < 0) {
+                h.colour.reset();
+                EngineLog(nullptr, 0, "hook buf malloc error.\n");
+                return;
+            }
+        }
+        colour = h.colour.get();
+        h.toColour.reset(lib.sws_getCachedContext(h.toColour.release(), width, height, decoded,
+                                                  width, height, kHookFormat, SWS_BICUBIC,
+                                                  nullptr, nullptr, nullptr));
+        if (h.toColour)
+            lib.sws_scale(h.toColour.get(), picture->data, picture->linesize, 0, height,
+                          colour->data, colour->linesize);
+        else {
+            EngineLog(nullptr, 0, "Cannot initialize the toRGB conversion context\n");
+            stopHook = true;
+        }
+    }
+
+    if (!stopHook) {
+        const int stride = colour->linesize[0];
+        h.bitmapPixels.resize(static_cast<std::size_t>(stride) * height);
+        for (int y = 0; y < height; ++y)
+            std::memcpy(h.bitmapPixels.data() + static_cast<std::ptrdiff_t>(y) * stride,
+                        colour->data[0] + static_cast<std::ptrdiff_t>(y) * stride,
+                        static_cast<std::size_t>(stride));
+        THookBitmap bitmap{width, height, stride, h.bitmapPixels.data()};
+        bool update = true;
+        try {
+            customHookSlot_(*this, bitmap, h.frameCounter, pts, update, stopHook);
+        } catch (const std::exception& e) {
+            EngineLog(nullptr, 0, "Error occurs OnCustomHook: %s\n", e.what());
+            update = false;
+        }
+        if (update) {
+            for (int y = 0; y < height; ++y)
+                std::memcpy(colour->data[0] + static_cast<std::ptrdiff_t>(y) * stride,
+                            h.bitmapPixels.data() + static_cast<std::ptrdiff_t>(y) * stride,
+                            static_cast<std::size_t>(stride));
+            if (decoded != kHookFormat) {
+                h.fromColour.reset(lib.sws_getCachedContext(
+                    h.fromColour.release(), width, height, kHookFormat, width, height, decoded,
+                    SWS_BICUBIC, nullptr, nullptr, nullptr));
+                if (h.fromColour) {
+                    lib.sws_scale(h.fromColour.get(), colour->data, colour->linesize, 0, height,
+                                  picture->data, picture->linesize);
+                } else {
+                    EngineLog(nullptr, 0, "Cannot initialize the fromRGB conversion context\n");
+                    stopHook = true;
+                }
+            }
+        }
+    }
+    if (stopHook) {
+        h.customHookStopped = true;
+        h.action = haStop;
+        h.active = false;
+    }
+}
+
+void TCustomFFmpeg::preprocessPicture(RunState&, TInputStream& ist, AVFrame* picture)
+{
+    HookState& h = hooks_;
+    ++h.frameCounter;
+    const int64_t pts = ist.CurrentPts;
+    const bool customHook = customHookSlot_ && !h.customHookStopped;
+
+    if (!customHook && h.active) {
+        if (beforeHookSlot_) {
+            try {
+                beforeHookSlot_(*this, pts, h.action);
+            } catch (const std::exception& e) {
+                EngineLog(nullptr, 0, "Error occurs OnBeforeHook: %s\n", e.what());
+                h.action = haStop;
+            }
+            if (h.action == haStop)
+                h.active = false;
+        } else if (!hookRanges_.empty()) {
+            h.action = haIgnore;
+            for (std::size_t i = h.lastRange; i < hookRanges_.size(); ++i) {
+                if (hookRanges_[i].first <= pts && pts <= hookRanges_[i].second) {
+                    h.lastRange = i;
+                    h.action = haContinue;
+                    break;
+                }
+                if (i + 1 == hookRanges_.size() && hookRanges_[i].second < pts) {
+                    h.action = haStop;
+                    h.active = false;
+                }
+            }
+        }
+    }
+
+    const bool runChain = h.active && h.action == haContinue && !frameHooks_.empty();
+    if (!options_.deinterlace && !customHook && !runChain)
+        return;
+    // The hooks change the picture in place; the decoder may still use its
+    // buffers as references, so work on a private copy.
+    if (lib.av_frame_make_writable(picture) < 0) {
+        EngineLog(nullptr, 0, "hook buf malloc error.\n");
+        return;
+    }
+    if (options_.deinterlace && !deinterlace(picture))
+        EngineLog(nullptr, 0, "deinterlace error.\n");
+
+    if (customHook) {
+        runCustomHook(picture, pts);
+    } else if (runChain) {
+        VHookPicture view{};
+        for (int i = 0; i < 4; ++i) {
+            view.data[i] = picture->data[i];
+            view.linesize[i] = picture->linesize[i];
+        }
+        for (const FrameHookNode& node : frameHooks_.nodes())
+            node.process(node.context, &view, picture->format, picture->width, picture->height,
+                         pts);
+    }
 }
 
 int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& ist,
@@ -166,8 +348,36 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
         written = static_cast<int>(run.VideoBytes - before);
         ++ost.SyncCount;
         ++ost.FrameNumber;
+        if (!o.vstatsFileName.empty() && written > 0)
+            writeVideoStatistics(run, ost, written);
     }
     return written;
+}
+
+void TCustomFFmpeg::writeVideoStatistics(RunState& run, TOutputStream& ost, int frameSize)
+{
+    if (!vstatsFile_) {
+        vstatsFile_.reset(std::fopen(options_.vstatsFileName.c_str(), "w"));
+        if (!vstatsFile_)
+            throw FFMpegException("fopen fail: " + options_.vstatsFileName);
+    }
+    FILE* file = vstatsFile_.get();
+    const AVCodecContext* encoder = ost.Encoder;
+    std::fprintf(file, "frame= %5d q= %2.1f ", static_cast<int>(ost.FrameNumber),
+                 ost.LastQuality);
+    if ((encoder->flags & AV_CODEC_FLAG_PSNR) && ost.FrameNumber > 0 && encoder->width > 0)
+        std::fprintf(file, "PSNR= %6.2f ",
+                     -10.0 * std::log10(static_cast<double>(encoder->error[0]) /
+                                        (static_cast<double>(encoder->width) * encoder->height *
+                                         255.0 * 255.0 * ost.FrameNumber)));
+    std::fprintf(file, "f_size= %6d ", frameSize);
+    const double timeBase = av_q2d(encoder->time_base);
+    const double ti = std::max(ost.SyncCount * timeBase, 0.01);
+    const double bitRate = frameSize * 8.0 / timeBase / 1000.0;
+    const double average = static_cast<double>(run.VideoBytes) * 8.0 / ti / 1000.0;
+    std::fprintf(file, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+                 static_cast<double>(run.VideoBytes) / 1024.0, ti, bitRate, average);
+    std::fprintf(file, "type= %c\n", ost.LastPictureType);
 }
 
 }  // namespace clipmora

@@ -2,8 +2,7 @@
 // mapping, and inputs that are cut short.
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_thread.h"
-#include "tests/support/media_generator.h"
-#include "tests/support/test_environment.h"
+#include "tests/support/task_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -17,43 +16,7 @@ using testing::CachedMedia;
 using testing::DecodedSummary;
 using testing::DecodeMedia;
 
-class RunTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        testing::BindLibrariesForTests();
-        task.PrepareTask();
-        task.SetVerbosity(0);
-        task.SetLogSlot([this](TCustomFFmpeg&, int level, const std::string& text) {
-            log.emplace_back(level, text);
-        });
-    }
-
-    // Configures input, options and output, then runs the task on this thread.
-    void run(const std::string& input, std::initializer_list<std::pair<const char*, const char*>>
-                                           outputOptions,
-             const std::string& output)
-    {
-        ASSERT_TRUE(task.AddInputFile(input)) << task.TaskError();
-        for (const auto& [name, value] : outputOptions)
-            task.ParseOption(name, value);
-        ASSERT_TRUE(task.CreateOutputFile(output)) << task.TaskError();
-        task.StartTask(false, tpNormal);
-        ASSERT_TRUE(task.Terminated());
-    }
-
-    std::string loggedText() const
-    {
-        std::string all;
-        for (const auto& [level, text] : log)
-            all += std::to_string(level) + ": " + text + "\n";
-        return all;
-    }
-
-    testing::TempFolder folder;
-    TCustomFFmpeg task;
-    std::vector<std::pair<int, std::string>> log;
-};
+class RunTest : public testing::TaskTest {};
 
 TEST_F(RunTest, StreamCopyIntoAnotherContainerKeepsEveryFrame)
 {

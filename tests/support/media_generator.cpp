@@ -128,10 +128,10 @@ void DrawPicture(AVFrame* frame, int index)
     }
 }
 
-double ToneSample(int channel, int64_t sampleIndex, int sampleRate)
+double ToneSample(int channel, int64_t sampleIndex, int sampleRate, double amplitude)
 {
     const double frequency = 440.0 + 220.0 * channel;
-    return 0.25 * std::sin(2.0 * std::numbers::pi * frequency * static_cast<double>(sampleIndex) /
+    return amplitude * std::sin(2.0 * std::numbers::pi * frequency * static_cast<double>(sampleIndex) /
                            sampleRate);
 }
 
@@ -183,7 +183,7 @@ AVSampleFormat PackedFormat(AVSampleFormat format)
 }
 
 void FillTone(AVFrame* frame, AVSampleFormat format, int channels, int64_t firstSample,
-              int sampleRate)
+              int sampleRate, double amplitude)
 {
     const bool planar = lib.av_sample_fmt_is_planar(format) != 0;
     const AVSampleFormat storeFormat = PackedFormat(format);
@@ -193,7 +193,7 @@ void FillTone(AVFrame* frame, AVSampleFormat format, int channels, int64_t first
             uint8_t* at = planar ? frame->extended_data[c] + static_cast<std::ptrdiff_t>(i) * bytes
                                  : frame->extended_data[0] +
                                        (static_cast<std::ptrdiff_t>(i) * channels + c) * bytes;
-            StoreSample(storeFormat, at, ToneSample(c, firstSample + i, sampleRate));
+            StoreSample(storeFormat, at, ToneSample(c, firstSample + i, sampleRate, amplitude));
         }
     }
 }
@@ -202,6 +202,7 @@ void FillTone(AVFrame* frame, AVSampleFormat format, int channels, int64_t first
 // Writing.
 
 struct OutputStream {
+    double amplitude = 0.25;  // of the tone, full scale = 1
     CodecContextPtr codec;
     AVStream* stream = nullptr;
     FramePtr frame;      // what the encoder receives
@@ -351,7 +352,9 @@ OutputStream AddAudio(const MediaSpec& spec, AVFormatContext* format)
     // of the last one rather than a cut-short clip.
     out.padLastFrame = !variable && !(codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME);
     out.total = std::llround(spec.seconds * spec.sampleRate);
-    out.startPts = lib.av_rescale_q(spec.startTimeUs, kMicroseconds, c->time_base);
+    out.startPts =
+        lib.av_rescale_q(spec.startTimeUs + spec.audioDelayUs, kMicroseconds, c->time_base);
+    out.amplitude = spec.toneAmplitude;
     out.frame = NewFrame();
     return out;
 }
@@ -407,7 +410,7 @@ void EncodeNext(OutputStream& out, AVFormatContext* format, AVPacket* packet, bo
                   "av_channel_layout_copy");
             Check(lib.av_frame_get_buffer(f, 0), "allocating an audio frame");
             FillTone(f, out.codec->sample_fmt, out.codec->ch_layout.nb_channels, out.next,
-                     out.codec->sample_rate);
+                     out.codec->sample_rate, out.amplitude);
             f->pts = out.startPts + out.next;
             out.next += samples;
         }
@@ -423,8 +426,10 @@ void ValidateSpec(const MediaSpec& spec)
         throw std::runtime_error("media spec has neither a video nor an audio encoder");
     if (!(spec.seconds > 0) || spec.seconds > 3600)
         throw std::runtime_error("media spec duration out of range");
-    if (spec.startTimeUs < 0)
+    if (spec.startTimeUs < 0 || spec.audioDelayUs < 0)
         throw std::runtime_error("media spec start time is negative");
+    if (!(spec.toneAmplitude >= 0.0 && spec.toneAmplitude <= 1.0))
+        throw std::runtime_error("media spec tone amplitude out of range");
     if (!spec.videoCodec.empty() &&
         (spec.width < kMinPatternWidth || spec.height < kMinPatternHeight || spec.width > 8192 ||
          spec.height > 8192 || spec.frameRateNum <= 0 || spec.frameRateDen <= 0))
@@ -550,6 +555,47 @@ private:
     FramePtr gray_;
 };
 
+// Copies a picture into planar YUV 4:2:0 vectors.
+void StorePicture(const AVFrame* frame, DecodedSummary& summary)
+{
+    const int w = frame->width, h = frame->height;
+    ScalerPtr scaler(lib.sws_getContext(w, h, static_cast<AVPixelFormat>(frame->format), w, h,
+                                        AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr));
+    if (!scaler)
+        Fail("sws_getContext for the first picture");
+    const int chromaWidth = (w + 1) / 2, chromaHeight = (h + 1) / 2;
+    summary.firstY.resize(static_cast<size_t>(w) * h);
+    summary.firstU.resize(static_cast<size_t>(chromaWidth) * chromaHeight);
+    summary.firstV.resize(summary.firstU.size());
+    uint8_t* planes[4] = {summary.firstY.data(), summary.firstU.data(), summary.firstV.data(),
+                          nullptr};
+    const int strides[4] = {w, chromaWidth, chromaWidth, 0};
+    Check(lib.sws_scale(scaler.get(), frame->data, frame->linesize, 0, h, planes, strides),
+          "converting the first picture");
+}
+
+// Appends a decoded audio frame as 16-bit interleaved samples.
+void StoreSamples(const AVFrame* frame, ResamplerPtr& convert, std::vector<int16_t>& out)
+{
+    // The converter's set-up takes its layouts by non-const pointer.
+    AVChannelLayout* layout = const_cast<AVChannelLayout*>(&frame->ch_layout);
+    if (!convert) {
+        SwrContext* made = nullptr;
+        Check(lib.swr_alloc_set_opts2(&made, layout, AV_SAMPLE_FMT_S16, frame->sample_rate, layout,
+                                      static_cast<AVSampleFormat>(frame->format),
+                                      frame->sample_rate, 0, nullptr),
+              "creating the sample converter");
+        convert.reset(made);
+        Check(lib.swr_init(made), "opening the sample converter");
+    }
+    const size_t at = out.size();
+    out.resize(at + static_cast<size_t>(frame->nb_samples) * frame->ch_layout.nb_channels);
+    auto* target = reinterpret_cast<uint8_t*>(out.data() + at);
+    Check(lib.swr_convert(convert.get(), &target, frame->nb_samples,
+                          const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples),
+          "converting decoded samples");
+}
+
 int64_t ToMicroseconds(int64_t ts, AVRational base)
 {
     return ts == AV_NOPTS_VALUE ? -1 : lib.av_rescale_q(ts, base, kMicroseconds);
@@ -643,6 +689,7 @@ DecodedSummary DecodeMedia(const std::string& path)
 
     DecodedSummary summary;
     LumaReader luma;
+    ResamplerPtr toS16;
     bool audioSeen = false;
     FramePtr frame = NewFrame();
     auto takeFrames = [&](InputStream& in) {
@@ -659,8 +706,11 @@ DecodedSummary DecodeMedia(const std::string& path)
                     summary.height = frame->height;
                     summary.firstFramePattern = pattern;
                     summary.firstVideoPtsUs = ts;
+                    StorePicture(frame.get(), summary);
                 }
                 summary.lastFramePattern = pattern;
+                summary.lastVideoPtsUs = ts;
+                summary.framePatterns.push_back(pattern);
             } else {
                 if (!audioSeen) {
                     audioSeen = true;
@@ -669,6 +719,7 @@ DecodedSummary DecodeMedia(const std::string& path)
                     summary.firstAudioPtsUs = ts;
                 }
                 summary.audioSamples += frame->nb_samples;
+                StoreSamples(frame.get(), toS16, summary.samples);
             }
             lib.av_frame_unref(frame.get());
         }

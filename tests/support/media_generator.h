@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace clipmora::testing {
 
@@ -29,6 +30,8 @@ struct MediaSpec {
     // so that no timestamp is negative, the MPEG program stream starts after
     // its 0.5 s preload. mpegts keeps a start beyond the priming as it is.
     int64_t startTimeUs = 0;
+    int64_t audioDelayUs = 0;     // the sound starts this much after the picture
+    double toneAmplitude = 0.25;  // of the sine tone, 1 = full scale
     int64_t videoBitRate = 400000;
     int64_t audioBitRate = 96000;
 };
@@ -73,6 +76,23 @@ struct DecodedSummary {
     int sampleRate = 0;
     int channels = 0;
     int64_t firstAudioPtsUs = -1;
+
+    std::vector<int> framePatterns;  // of every decoded picture, in order
+    int64_t lastVideoPtsUs = -1;
+    // The first decoded picture as planar YUV 4:2:0 (Y width x height, U and V
+    // half that in both directions).
+    std::vector<uint8_t> firstY, firstU, firstV;
+    // Every decoded sample as 16-bit interleaved.
+    std::vector<int16_t> samples;
+
+    // Luma and chroma of the first picture at (x, y) of the full-size picture.
+    int Y(int x, int y) const { return firstY.at(static_cast<size_t>(y) * width + x); }
+    int U(int x, int y) const { return firstU.at(chromaIndex(x, y)); }
+    int V(int x, int y) const { return firstV.at(chromaIndex(x, y)); }
+    size_t chromaIndex(int x, int y) const
+    {
+        return static_cast<size_t>(y / 2) * ((width + 1) / 2) + x / 2;
+    }
 };
 
 // Decodes every video and audio packet of the first stream of each kind.

@@ -1,0 +1,110 @@
+// The audio path: rate and channel conversion into encoder-sized frames,
+// volume, synchronisation with late sound, and encoders without framing.
+#include "tests/support/task_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace clipmora {
+namespace {
+
+using testing::CachedMedia;
+using testing::DecodedSummary;
+using testing::DecodeMedia;
+using testing::MediaSpec;
+
+class AudioPathTest : public testing::TaskTest {};
+
+// A lossless clip: 16-bit PCM sound (and a lossless picture), so sample
+// values survive the trip.
+MediaSpec losslessClip(int sampleRate, int channels, double amplitude)
+{
+    MediaSpec spec = testing::AviMpeg4Mp3();
+    spec.videoCodec = "ffv1";
+    spec.audioCodec = "pcm_s16le";
+    spec.sampleRate = sampleRate;
+    spec.channels = channels;
+    spec.toneAmplitude = amplitude;
+    return spec;
+}
+
+TEST_F(AudioPathTest, StereoAt48kBecomesMonoAt44kInWholeFrames)
+{
+    MediaSpec spec = losslessClip(48000, 2, 0.25);
+    run(CachedMedia("stereo48k.avi", spec),
+        {{"vn", ""}, {"acodec", "mp2"}, {"ar", "44100"}, {"ac", "1"}}, folder.file("mono.mp2"));
+    const DecodedSummary out = DecodeMedia(folder.file("mono.mp2"));
+    EXPECT_EQ(out.sampleRate, 44100);
+    EXPECT_EQ(out.channels, 1);
+    EXPECT_EQ(out.audioSamples % 1152, 0) << "every packet holds one whole frame";
+    EXPECT_NEAR(out.audioSamples, 88200, 1152);
+}
+
+TEST_F(AudioPathTest, UnityVolumeKeepsEverySampleAndDoubleVolumeClips)
+{
+    const std::string clip = CachedMedia("loud.avi", losslessClip(44100, 2, 0.75));
+    const DecodedSummary in = DecodeMedia(clip);
+
+    run(clip, {{"vn", ""}, {"acodec", "pcm_s16le"}, {"vol", "256"}}, folder.file("same.wav"));
+    const DecodedSummary same = DecodeMedia(folder.file("same.wav"));
+    ASSERT_EQ(same.samples.size(), in.samples.size());
+    EXPECT_TRUE(same.samples == in.samples);
+
+    task.PrepareTask();
+    task.SetVerbosity(0);
+    run(clip, {{"vn", ""}, {"acodec", "pcm_s16le"}, {"vol", "512"}}, folder.file("double.wav"));
+    const DecodedSummary doubled = DecodeMedia(folder.file("double.wav"));
+    ASSERT_EQ(doubled.samples.size(), in.samples.size());
+    int clipped = 0;
+    for (std::size_t i = 0; i < in.samples.size(); ++i) {
+        const int expected = std::clamp((in.samples[i] * 512 + 128) >> 8, -32768, 32767);
+        ASSERT_EQ(doubled.samples[i], expected) << "sample " << i;
+        clipped += expected == 32767 || expected == -32768;
+    }
+    EXPECT_GT(clipped, 100) << "a tone at 3/4 of full scale must clip when doubled";
+}
+
+TEST_F(AudioPathTest, LateSoundIsPrecededBySilenceWithAudioSync)
+{
+    MediaSpec spec = losslessClip(44100, 1, 0.5);
+    spec.container = "matroska";  // keeps the sound's own start time
+    spec.audioDelayUs = 500000;
+    const std::string clip = CachedMedia("late_sound.mkv", spec);
+    ASSERT_NEAR(DecodeMedia(clip).firstAudioPtsUs, 500000, 1000);
+    run(clip, {{"async", "1"}, {"vcodec", "ffv1"}, {"acodec", "pcm_s16le"}},
+        folder.file("synced.avi"));
+    const DecodedSummary out = DecodeMedia(folder.file("synced.avi"));
+    // Half a second of silence, then the tone.
+    const auto firstSound = std::find_if(out.samples.begin(), out.samples.end(),
+                                         [](int16_t s) { return std::abs(s) > 300; });
+    const auto silence = firstSound - out.samples.begin();
+    EXPECT_NEAR(static_cast<double>(silence), 22050, 441) << "samples of leading silence";
+    EXPECT_NEAR(out.audioSamples, 22050 + 88200, 1152);
+}
+
+TEST_F(AudioPathTest, PcmOutputTakesBlocksAsTheyCome)
+{
+    run(CachedMedia("clip.mp4", testing::Mp4H264Aac()), {{"vn", ""}, {"acodec", "pcm_s16le"}},
+        folder.file("plain.wav"));
+    const DecodedSummary out = DecodeMedia(folder.file("plain.wav"));
+    EXPECT_EQ(out.sampleRate, 44100);
+    EXPECT_EQ(out.channels, 2);
+    EXPECT_NEAR(out.audioSamples, 88200, 1024);
+}
+
+TEST_F(AudioPathTest, CopyWithAVolumeChangeIsRefusedBeforeWriting)
+{
+    ASSERT_TRUE(task.AddInputFile(CachedMedia("clip.mp4", testing::Mp4H264Aac())));
+    task.ParseOption("acodec", "copy");
+    task.ParseOption("vol", "300");
+    ASSERT_TRUE(task.CreateOutputFile(folder.file("refused.mp4")));
+    task.StartTask(false, tpNormal);
+    EXPECT_TRUE(task.ExceptionRaised());
+    EXPECT_EQ(task.ExceptionMessage(),
+              "-acodec copy and -vol are incompatible (frames are not decoded)");
+}
+
+}  // namespace
+}  // namespace clipmora
