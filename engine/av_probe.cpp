@@ -4,6 +4,7 @@
 #include "engine/error_text.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/library_binding.h"
+#include "framesrv/trim_script.h"
 
 #include <cstdlib>
 
@@ -58,7 +59,9 @@ bool TAVProbe::OpenMedia(const std::string& fileName, const std::string& forcedF
         return false;
     }
     // On failure avformat_open_input frees the context itself.
-    if (const int code = lib.avformat_open_input(&context, fileName.c_str(), format, nullptr);
+    int64_t segmentDurationUs = -1;
+    if (const int code =
+            framesrv::OpenInput(&context, fileName, format, nullptr, segmentDurationUs);
         code < 0) {
         lastError_ = ErrorTextForCode(fileName, code);
         return false;
@@ -69,6 +72,8 @@ bool TAVProbe::OpenMedia(const std::string& fileName, const std::string& forcedF
         CloseMedia();
         return false;
     }
+    if (segmentDurationUs >= 0)
+        context_->duration = segmentDurationUs;
 
     streamCount_ = static_cast<int>(context_->nb_streams);
     programCount_ = static_cast<int>(context_->nb_programs);

@@ -3,6 +3,7 @@
 #include "engine/error_text.h"
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_exception.h"
+#include "framesrv/trim_script.h"
 
 #include <algorithm>
 #include <cctype>
@@ -96,8 +97,9 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
 
     // avformat_open_input frees the context itself when it fails.
     context = input.context.release();
-    const int opened = lib.avformat_open_input(&context, fileName.c_str(), o.forcedInputFormat,
-                                               &hints);
+    int64_t segmentDurationUs = -1;
+    const int opened = framesrv::OpenInput(&context, fileName, o.forcedInputFormat, &hints,
+                                           segmentDurationUs);
     if (opened < 0) {
         taskError_ = ErrorTextForCode(fileName, opened);
         return false;
@@ -118,6 +120,8 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
         taskError_ = fileName + ": could not find codec parameters";
         return false;
     }
+    if (segmentDurationUs >= 0)
+        context->duration = segmentDurationUs;
 
     int64_t timestamp = o.startTime;
     if (context->start_time != AV_NOPTS_VALUE)

@@ -643,6 +643,14 @@ void TCustomFFmpeg::ParseOption(const std::string& name, const std::string& valu
     SetGenericParameter(name, value);
 }
 
+bool TCustomFFmpeg::OptionTakesValue(const std::string& name)
+{
+    for (const OptionEntry& entry : kOptionTable)
+        if (name == entry.name)
+            return entry.read != Read::None;
+    return true;
+}
+
 void TCustomFFmpeg::SetInputFormat(const std::string& name)
 {
     if (name.empty())

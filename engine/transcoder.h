@@ -1,51 +1,359 @@
 // TTranscoder: the engine component that the window owns. It binds the codec
-// libraries, owns the media probe and holds the component's settings.
+// libraries, owns the media probe, keeps a list of conversion tasks (TFFmpeg),
+// creates and configures them from the two option records, runs them on worker
+// threads (or one at a time on the owner's thread), stops them, and turns what
+// the engine reports into five events.
 //
-// Threads: every operation is called on the main thread.
+// Threads and locks:
+//   - Every operation is called on the thread that created the component (the
+//     owner, the GUI thread in the window). StopTasks may also be called from an
+//     event handler on a task thread; ClearTaskList and DeleteTask called from
+//     an event handler or a task thread only detach the tasks, which the next
+//     operation on the owner's thread (or the destructor) then frees.
+//   - OnLog, OnProgress and OnTerminate are raised on the thread that runs the
+//     task (or that logged) while the process-wide registry lock and then the
+//     component lock are held, so they never overlap for one component. The
+//     hook events are raised on the task's thread without those locks.
+//   - A task may take the engine's codec lock and then log, which needs the
+//     registry lock; so nothing here takes the codec lock while holding the
+//     registry or component lock.
+//   - The libraries' log output reaches the components through RouteLibraryLog,
+//     which holds the registry lock while it uses the per-thread line buffers
+//     and calls the components. Lock order everywhere: registry lock, then
+//     component lock.
 #pragma once
 
 #include "engine/av_probe.h"
 #include "engine/engine_types.h"
+#include "engine/ffmpeg.h"
 
+#include <atomic>
+#include <cstdarg>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace clipmora {
 
-class TTranscoder {
-public:
-    TTranscoder() = default;
-    TTranscoder(const TTranscoder&) = delete;
-    TTranscoder& operator=(const TTranscoder&) = delete;
+class TCustomTranscoder;
+class TFFmpegList;
 
-    // Binds the codec libraries from `folder` (see BindCodecLibraries) and sets
-    // the libraries' log level from LogLevel(). Returns false with LastError()
-    // holding the binding message when a library or entry point is missing.
+// One task of the component: the engine state plus its place in the list, the
+// thread that runs it and the option records it was configured from.
+class TFFmpeg : public TCustomFFmpeg {
+public:
+    TFFmpeg() = default;
+    // Stops and joins the task's thread before this class's members go, since
+    // the thread reports through them to the component.
+    ~TFFmpeg() override;
+
+    // Position in the component's list; -1 until the task enters it.
+    int TaskIndex() const { return taskIndex_.load(); }
+    // The thread running the task (default id when none or when it has ended).
+    std::thread::id TaskThreadId() const { return taskThreadId_.load(); }
+
+    // The records the task was configured from (reset when none were given).
+    const TInputOptions& InputOptions() const { return inputOptions_; }
+    const TOutputOptions& OutputOptions() const { return outputOptions_; }
+
+private:
+    friend class TCustomTranscoder;
+    friend class TFFmpegList;
+
+    // Written under the component lock; read on any thread (the log router
+    // reads taskThreadId_ under the registry lock only, hence atomics).
+    std::atomic<int> taskIndex_{-1};
+    std::atomic<std::thread::id> taskThreadId_{};
+    // Joins the task's thread and the start-failure reporter.
+    void joinThreads();
+
+    // Owner thread only.
+    TInputOptions inputOptions_;
+    TOutputOptions outputOptions_;
+    uint64_t serial_ = 0;  // identifies the task to a scheduled start
+    // Guarded by the component lock.
+    bool inRun_ = false;    // counted by the current run
+    bool claimed_ = false;  // started, or handed to a termination thread
+    // Reports a start that fails its checks (made under the component lock,
+    // joined by the owner).
+    std::thread startFailure_;
+};
+
+// Owns the component's tasks in list order.
+class TFFmpegList {
+public:
+    int Count() const { return static_cast<int>(items_.size()); }
+    TFFmpeg* At(int index) const;  // null outside the list
+    int Add(std::unique_ptr<TFFmpeg> task);
+    // Takes the task out; the ones behind it move up and are renumbered.
+    std::unique_ptr<TFFmpeg> Extract(TFFmpeg* task);
+    std::vector<std::unique_ptr<TFFmpeg>> ExtractAll();
+    const std::vector<std::unique_ptr<TFFmpeg>>& Items() const { return items_; }
+
+private:
+    std::vector<std::unique_ptr<TFFmpeg>> items_;
+};
+
+// The text each thread has logged without a line end yet.
+class TLogList {
+public:
+    // The pending text of `thread`; an empty entry is made on first use.
+    std::string& PendingText(std::thread::id thread);
+    void Clear() { items_.clear(); }
+    std::size_t Count() const { return items_.size(); }
+
+private:
+    struct TLogItem {
+        std::thread::id ThreadId;
+        std::string Text;
+    };
+    std::vector<TLogItem> items_;
+};
+
+// Every live component, for the log router.
+class TComponentRegistry {
+public:
+    std::recursive_mutex& Lock() { return lock_; }
+    void Add(TCustomTranscoder* component);
+    // Removes it; when none is left the libraries' default log callback is
+    // restored, so no library message can reach a destroyed component.
+    void Remove(TCustomTranscoder* component);
+    // Call with Lock() held.
+    const std::vector<TCustomTranscoder*>& Components() const { return components_; }
+
+private:
+    std::recursive_mutex lock_;
+    std::vector<TCustomTranscoder*> components_;  // guarded by lock_
+};
+
+// The process-wide registry and line buffers. They are never destroyed, so a
+// library thread that logs while the process exits finds them intact.
+TComponentRegistry& ComponentRegistry();
+TLogList& LogLineBuffers();  // guarded by ComponentRegistry().Lock()
+
+// The libraries' log callback: joins each thread's messages into whole lines
+// (a line begins with "[item name @ XXXXXXXX]" when the message has a context)
+// and hands every line to every component, attributed to the component's task
+// that runs on the calling thread (or to none). Messages above LogThreshold()
+// are dropped. Any thread.
+void RouteLibraryLog(void* context, int level, const char* format, va_list args);
+
+// "start-end,start-end" in milliseconds into hook time ranges in microseconds:
+// pairs with start <= end and end >= 0, sorted by end. Text that is not a
+// number reads as -1.
+std::vector<std::pair<int64_t, int64_t>> ParseSegmentList(const std::string& text);
+
+// All behaviour of the component; TTranscoder publishes it.
+class TCustomTranscoder {
+public:
+    using TBeforeHookEvent =
+        std::function<void(int AIndex, int64_t APTS, THookAction& AHookAction)>;
+    using TCustomHookEvent = std::function<void(int AIndex, THookBitmap& ABitmap, int AFrameNumber,
+                                                int64_t APTS, bool& AUpdate, bool& AStopHook)>;
+    using TLogEvent = std::function<void(int AIndex, TLogLevel ALogLevel, const std::string& AMsg)>;
+    using TProgressEvent =
+        std::function<void(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
+                           float AQuality, float ABitRate, int64_t ACurrentSize,
+                           int ATotalOutputDuration)>;
+    using TTerminateEvent = std::function<void(int AIndex, bool AFinished, bool AException,
+                                               const std::string& AMessage)>;
+    // Runs `job` once on the owner's thread after `delayMs` milliseconds.
+    using TScheduler = std::function<void(int delayMs, std::function<void()> job)>;
+
+    TCustomTranscoder();
+    // Leaves the registry, waits for a dispatch in progress, then stops and
+    // joins every task. Events are no longer raised once it has begun. Owner
+    // thread only, never from an event handler.
+    virtual ~TCustomTranscoder();
+    TCustomTranscoder(const TCustomTranscoder&) = delete;
+    TCustomTranscoder& operator=(const TCustomTranscoder&) = delete;
+
+    // Binds the codec libraries from `folder` (see BindCodecLibraries), installs
+    // RouteLibraryLog as the libraries' log callback and sets the libraries' log
+    // level from LogLevel(). Returns false with LastError() holding the binding
+    // message when a library or entry point is missing.
     bool LoadCodecLibraries(const std::string& folder, bool versionedNames);
 
-    const std::string& LastError() const { return lastError_; }
+    // Creates a task reading `fileName`, configured from `options` when given.
+    // Returns its index, or -1 with LastError() set (nothing is added).
+    int AppendTask(const std::string& fileName, const TInputOptions* options = nullptr);
+    // Configures task `index`'s output from `options` when given and creates
+    // the output file `fileName` with its streams. False with LastError() set
+    // on failure (also for an index outside the list); the task stays listed.
+    bool AttachOutput(int index, const std::string& fileName,
+                      const TOutputOptions* options = nullptr);
+    // Frees task `index` and renumbers the ones behind it; an index outside the
+    // list does nothing. While a run is in progress the run is stopped first
+    // and every task of it reports its end before the task goes.
+    void DeleteTask(int index);
+    // Frees every task (stopping a run in progress as DeleteTask does), clears
+    // LastError() and the thread count.
+    void ClearTaskList();
+    // Runs the tasks that have not run yet, in index order, at most
+    // `threadCount` at a time on worker threads. With a count of 0 or less they
+    // run one at a time on the owner's thread, each started 100 ms after the
+    // previous one ended through the scheduler (std::logic_error without one).
+    // Every task reports OnTerminate; then OnTerminate with AIndex -1 ends the
+    // run. Ignored while a run is in progress; a list with nothing to run
+    // starts and reports nothing.
+    void StartTasks(int threadCount);
+    // No further task starts; running tasks are asked to stop, the others end
+    // at once from short-lived threads, so every task reports OnTerminate once.
+    void StopTasks();
 
-    TLogLevel LogLevel() const { return logLevel_; }
-    // Stores the level; with bound libraries it also becomes the libraries'
-    // log level (ordinal - 1) and the process-wide routing threshold.
-    void SetLogLevel(TLogLevel level);
+    std::string LastError() const;
+    int TaskCount() const;
+    // The task at `index`, null outside the list. Owner thread.
+    TFFmpeg* Task(int index) const;
+    int ThreadCount() const;
+    TAVProbe& Probe() { return probe_; }
 
-    int ProgressInterval() const { return progressInterval_; }
-    // Milliseconds; 100 or less is stored as 100.
-    void SetProgressInterval(int milliseconds);
+    // The main-thread mode's timer; the window passes a QTimer-based one.
+    void SetScheduler(TScheduler scheduler) { scheduler_ = std::move(scheduler); }
 
-    TConvertPriority ThreadPriority() const { return threadPriority_; }
-    void SetThreadPriority(TConvertPriority priority) { threadPriority_ = priority; }
+    // Clears the five events; safe while tasks run (the window does this before
+    // it stops the engine on close).
+    void DetachEvents();
 
     static std::string Version() { return "2.0b"; }
 
-    TAVProbe& Probe() { return probe_; }
+protected:
+    // Properties.
+    TLogLevel LogLevel() const { return logLevel_.load(); }
+    // Stores the level; with bound libraries it also becomes the libraries'
+    // log level (ordinal - 1) and the process-wide routing threshold.
+    void SetLogLevel(TLogLevel level);
+    int ProgressInterval() const { return progressInterval_.load(); }
+    // Milliseconds; 100 or less is stored as 100.
+    void SetProgressInterval(int milliseconds);
+    TConvertPriority ThreadPriority() const { return threadPriority_.load(); }
+    // Priorities above normal are taken as normal.
+    void SetThreadPriority(TConvertPriority priority);
+    const std::string& About() const { return about_; }
+    void SetAbout(const std::string& text) { about_ = text; }
+
+    // Events. Assign them while no run is in progress; DetachEvents clears
+    // them at any time.
+    TBeforeHookEvent OnBeforeHook;
+    TCustomHookEvent OnCustomHook;
+    TLogEvent OnLog;
+    TProgressEvent OnProgress;
+    TTerminateEvent OnTerminate;
+
+    // What the tasks' callback slots call, in this order. `level` is an engine
+    // log level (-1..3); a null task means "no task".
+    virtual void DoBeforeHook(TFFmpeg* task, int64_t pts, THookAction& action);
+    virtual void DoCustomHook(TFFmpeg* task, THookBitmap& bitmap, int frameNumber, int64_t pts,
+                              bool& update, bool& stopHook);
+    virtual void DoLog(TFFmpeg* task, int level, const std::string& text);
+    virtual void DoProgress(TFFmpeg* task, const TProgressInfo& progress);
+    virtual void DoTerminate(TFFmpeg* task);
 
 private:
+    friend void RouteLibraryLog(void*, int, const char*, va_list);
+
+    // The component lock. Recursive, because a handler may stop the run and
+    // the end of one task starts the next under it; it records its holder so
+    // that operations can tell whether they run inside a dispatch.
+    class ComponentLock {
+    public:
+        void lock();
+        void unlock();
+        bool HeldByThisThread() const { return owner_.load() == std::this_thread::get_id(); }
+
+    private:
+        std::recursive_mutex mutex_;
+        std::atomic<std::thread::id> owner_{};
+        int depth_ = 0;  // changed by the holder only
+    };
+    // Registry lock, then component lock.
+    class DispatchGuard {
+    public:
+        explicit DispatchGuard(TCustomTranscoder& component);
+        ~DispatchGuard();
+        DispatchGuard(const DispatchGuard&) = delete;
+        DispatchGuard& operator=(const DispatchGuard&) = delete;
+
+    private:
+        TCustomTranscoder& component_;
+    };
+
+    // Hands one routed line to the first task running on `thread`, or to none.
+    void routeLine(std::thread::id thread, int level, const std::string& line);
+    // Called with the locks held.
+    void stopLocked();
+    void startOneLocked();
+    void launchThreadedLocked(TFFmpeg* task);
+    void finishRunIfDoneLocked();
+    void prepareStartLocked(TFFmpeg* task);
+    // A scheduled start in main-thread mode.
+    void runScheduled(uint64_t serial);
+    // True on the owner's thread outside every event handler and inline run:
+    // only there may tasks be joined and freed.
+    bool atSafePoint() const;
+    // Frees the tasks that handlers detached. Owner thread, safe point.
+    void freeRetired();
+    // Stops a run in progress and waits, without the locks, until every task
+    // of the list has ended its thread.
+    void windDownRun();
+    void setLastError(const std::string& text);
+    void connectSlots(TFFmpeg& task);
+    void applyOutputOptions(TFFmpeg& task, const TOutputOptions& options);
+
+    const std::thread::id ownerThread_ = std::this_thread::get_id();
+    mutable ComponentLock lock_;
+
+    // Guarded by lock_.
+    TFFmpegList tasks_;
+    std::vector<std::unique_ptr<TFFmpeg>> retired_;  // detached by handlers, freed later
+    std::vector<TFFmpeg*> runQueue_;                 // the run's tasks in start order
     std::string lastError_;
-    TLogLevel logLevel_ = llInfo;
-    int progressInterval_ = 500;
-    TConvertPriority threadPriority_ = tpNormal;
+    int threadCount_ = 0;
+    int pendingRunCount_ = 0;
+    int terminatedCount_ = 0;
+    int runTaskCount_ = 0;
+    int nextTaskIndex_ = -1;  // into runQueue_
+    bool runActive_ = false;
+    bool destroying_ = false;
+
+    // Owner thread only.
+    uint64_t nextSerial_ = 1;
+    TScheduler scheduler_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // scheduled jobs hold a weak_ptr
+    std::string about_;
+
+    // Read by task threads when a task starts; set by the owner.
+    std::atomic<TLogLevel> logLevel_{llInfo};
+    std::atomic<int> progressInterval_{500};
+    std::atomic<TConvertPriority> threadPriority_{tpNormal};
+
+    std::mutex hookLock_;  // guards OnBeforeHook and OnCustomHook during DetachEvents
+
     TAVProbe probe_;
+};
+
+// The component as the window uses it.
+class TTranscoder : public TCustomTranscoder {
+public:
+    using TCustomTranscoder::About;
+    using TCustomTranscoder::LogLevel;
+    using TCustomTranscoder::ProgressInterval;
+    using TCustomTranscoder::SetAbout;
+    using TCustomTranscoder::SetLogLevel;
+    using TCustomTranscoder::SetProgressInterval;
+    using TCustomTranscoder::SetThreadPriority;
+    using TCustomTranscoder::ThreadPriority;
+
+    using TCustomTranscoder::OnBeforeHook;
+    using TCustomTranscoder::OnCustomHook;
+    using TCustomTranscoder::OnLog;
+    using TCustomTranscoder::OnProgress;
+    using TCustomTranscoder::OnTerminate;
 };
 
 }  // namespace clipmora

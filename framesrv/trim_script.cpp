@@ -1,0 +1,425 @@
+// Reading trim scripts and describing their segment as a filter graph.
+#include "framesrv/trim_script.h"
+
+#include "engine/library_handles.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string_view>
+#include <vector>
+
+namespace clipmora::framesrv {
+namespace {
+
+// How far before the first frame the source is entered, in seconds, so that
+// decoding starts at a key frame before it.
+constexpr double kSeekLeadSeconds = 3.0;
+constexpr int64_t kNoTime = INT64_MIN;
+
+std::string lowerCase(std::string_view text)
+{
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower;
+}
+
+std::string trimmed(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = text.find_last_not_of(" \t");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+// "Name(" ... tail, compared without regard to case for the fixed parts;
+// `inner` receives what lies between them.
+bool matchCall(const std::string& line, std::string_view head, std::string_view tail,
+               std::string& inner)
+{
+    if (line.size() < head.size() + tail.size())
+        return false;
+    if (lowerCase(line.substr(0, head.size())) != lowerCase(head) ||
+        lowerCase(line.substr(line.size() - tail.size())) != lowerCase(tail))
+        return false;
+    inner = line.substr(head.size(), line.size() - head.size() - tail.size());
+    return true;
+}
+
+bool parseFrame(const std::string& text, int64_t& value)
+{
+    const std::string number = trimmed(text);
+    if (number.empty())
+        return false;
+    std::size_t used = 0;
+    try {
+        value = std::stoll(number, &used);
+    } catch (const std::exception&) {
+        return false;
+    }
+    return used == number.size();
+}
+
+std::string decimal(double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6f", value);
+    return text;
+}
+
+// Backslash-escapes every character of `specials` and every blank.
+std::string escape(const std::string& value, std::string_view specials)
+{
+    std::string out;
+    for (char c : value) {
+        if (specials.find(c) != std::string_view::npos || c == ' ' || c == '\t')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+double seconds(int64_t ts, AVRational base)
+{
+    return static_cast<double>(ts) * base.num / base.den;
+}
+
+// True when the library's decoder for a sound stream produces the sample
+// format that stream analysis reported. The movie source announces the
+// reported format but decodes with that decoder; where they differ (MPEG
+// audio layer 1 and 2), the graph cannot carry the sound.
+bool movieCanCarrySound(const AVStream* audio)
+{
+    const AVCodec* decoder = lib.avcodec_find_decoder(audio->codecpar->codec_id);
+    if (!decoder || !decoder->sample_fmts)
+        return true;
+    for (const AVSampleFormat* f = decoder->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
+        if (*f == audio->codecpar->format)
+            return true;
+    return false;
+}
+
+void putLittleEndian(std::ofstream& out, uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.put(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+// Decodes the sound of `source` between `from` and `to` seconds of the
+// picture clock (to < 0: to the end) into a 16-bit WAV file at `path`.
+// Returns 0 or a negative library error code.
+int writeSegmentSound(AVFormatContext* source, AVStream* audio, double origin, double from,
+                      double to, const std::string& path)
+{
+    const AVCodec* codec = lib.avcodec_find_decoder(audio->codecpar->codec_id);
+    if (!codec)
+        return AVERROR_DECODER_NOT_FOUND;
+    CodecContextPtr decoder(lib.avcodec_alloc_context3(codec));
+    if (!decoder)
+        return AVERROR(ENOMEM);
+    if (const int code = lib.avcodec_parameters_to_context(decoder.get(), audio->codecpar); code < 0)
+        return code;
+    decoder->pkt_timebase = audio->time_base;
+    if (const int code = lib.avcodec_open2(decoder.get(), codec, nullptr); code < 0)
+        return code;
+
+    const int64_t seekTarget = std::llround(std::max(0.0, origin + from - kSeekLeadSeconds) * 1e6);
+    lib.av_seek_frame(source, -1, seekTarget, AVSEEK_FLAG_BACKWARD);
+
+    const int rate = decoder->sample_rate;
+    const int channels = decoder->ch_layout.nb_channels;
+    if (rate <= 0 || channels <= 0)
+        return AVERROR_INVALIDDATA;
+    std::ofstream out(path, std::ios::binary);
+    if (!out)
+        return AVERROR(EIO);
+    out.write("RIFF\0\0\0\0WAVEfmt ", 16);
+    putLittleEndian(out, 16, 4);
+    putLittleEndian(out, 1, 2);  // integer PCM
+    putLittleEndian(out, static_cast<uint32_t>(channels), 2);
+    putLittleEndian(out, static_cast<uint32_t>(rate), 4);
+    putLittleEndian(out, static_cast<uint32_t>(rate * channels * 2), 4);
+    putLittleEndian(out, static_cast<uint32_t>(channels * 2), 2);
+    putLittleEndian(out, 16, 2);
+    out.write("data\0\0\0\0", 8);
+
+    ResamplerPtr toS16;
+    PacketPtr packet(lib.av_packet_alloc());
+    FramePtr frame(lib.av_frame_alloc());
+    if (!packet || !frame)
+        return AVERROR(ENOMEM);
+    const int64_t firstSample = std::llround(from * rate);
+    const int64_t endSample = to < 0 ? INT64_MAX : std::llround(to * rate);
+    int64_t nextSample = kNoTime;
+    uint64_t dataBytes = 0;
+    std::vector<int16_t> samples;
+    bool done = false;
+
+    auto takeFrames = [&]() -> int {
+        for (;;) {
+            const int got = lib.avcodec_receive_frame(decoder.get(), frame.get());
+            if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+                return 0;
+            if (got < 0)
+                return got;
+            // Place the frame on the picture clock, in samples.
+            int64_t at = nextSample;
+            if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
+                at = std::llround((seconds(frame->best_effort_timestamp, audio->time_base) - origin) *
+                                  rate);
+            if (at == kNoTime)
+                at = 0;
+            nextSample = at + frame->nb_samples;
+            if (!toS16) {
+                SwrContext* made = nullptr;
+                if (lib.swr_alloc_set_opts2(&made, &frame->ch_layout, AV_SAMPLE_FMT_S16, rate,
+                                            &frame->ch_layout,
+                                            static_cast<AVSampleFormat>(frame->format), rate, 0,
+                                            nullptr) < 0 ||
+                    lib.swr_init(made) < 0) {
+                    lib.swr_free(&made);
+                    return AVERROR(EINVAL);
+                }
+                toS16.reset(made);
+            }
+            samples.resize(static_cast<std::size_t>(frame->nb_samples) * channels);
+            auto* target = reinterpret_cast<uint8_t*>(samples.data());
+            lib.swr_convert(toS16.get(), &target, frame->nb_samples,
+                            const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+            const int64_t keepFrom = std::clamp<int64_t>(firstSample - at, 0, frame->nb_samples);
+            const int64_t keepTo = std::clamp<int64_t>(endSample - at, 0, frame->nb_samples);
+            if (keepTo > keepFrom) {
+                const auto bytes = static_cast<std::streamsize>((keepTo - keepFrom) * channels * 2);
+                out.write(reinterpret_cast<const char*>(samples.data() + keepFrom * channels), bytes);
+                dataBytes += static_cast<uint64_t>(bytes);
+            }
+            if (at + frame->nb_samples >= endSample)
+                done = true;
+            lib.av_frame_unref(frame.get());
+        }
+    };
+
+    while (!done && lib.av_read_frame(source, packet.get()) >= 0) {
+        if (packet->stream_index == audio->index &&
+            lib.avcodec_send_packet(decoder.get(), packet.get()) >= 0)
+            if (const int code = takeFrames(); code < 0) {
+                lib.av_packet_unref(packet.get());
+                return code;
+            }
+        lib.av_packet_unref(packet.get());
+    }
+    if (!done && lib.avcodec_send_packet(decoder.get(), nullptr) >= 0)
+        takeFrames();
+
+    // Sizes in the header, now that they are known (capped at what RIFF holds).
+    const uint32_t data = static_cast<uint32_t>(std::min<uint64_t>(dataBytes, 0xFFFFFFFFu - 36));
+    out.seekp(4);
+    putLittleEndian(out, data + 36, 4);
+    out.seekp(40);
+    putLittleEndian(out, data, 4);
+    return out ? 0 : AVERROR(EIO);
+}
+
+}  // namespace
+
+bool IsTrimScriptName(const std::string& fileName)
+{
+    return lowerCase(std::filesystem::path(fileName).extension().string()) == ".avs";
+}
+
+bool ParseTrimScript(const std::string& text, TrimScript& script)
+{
+    bool haveSource = false, haveTrim = false;
+    std::istringstream lines(text);
+    std::string raw;
+    while (std::getline(lines, raw)) {
+        if (!raw.empty() && raw.back() == '\r')
+            raw.pop_back();
+        const std::string line = trimmed(raw);
+        std::string inner;
+        if (line.empty() || matchCall(line, "LoadPlugin(", ")", inner))
+            continue;
+        // The source path runs from the first quote to the quote that closes
+        // the call, so paths with quotes of their own are read whole.
+        if (matchCall(line, "AviSource(\"", "\")", inner) ||
+            matchCall(line, "DirectShowSource(\"", "\", fps=25, convertfps=true)", inner)) {
+            if (haveSource || inner.empty())
+                return false;
+            haveSource = true;
+            script.source = inner;
+            script.aviSource = lowerCase(line.substr(0, 10)) == "avisource(";
+        } else if (matchCall(line, "TRIM(", ")", inner)) {
+            const auto comma = inner.find(',');
+            if (haveTrim || comma == std::string::npos ||
+                !parseFrame(inner.substr(0, comma), script.first) ||
+                !parseFrame(inner.substr(comma + 1), script.last) || script.first < 0)
+                return false;
+            haveTrim = true;
+        } else {
+            return false;
+        }
+    }
+    if (!haveSource || !haveTrim)
+        return false;
+    // A negative last frame counts frames from the first.
+    if (script.last < 0)
+        script.last = script.first - script.last - 1;
+    return script.last == 0 || script.last >= script.first;
+}
+
+std::string QuoteFilterValue(const std::string& value)
+{
+    // First for the filter's option parser, then for the graph parser.
+    return escape(escape(value, "\\':"), "\\'[],;");
+}
+
+int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in)
+        return std::filesystem::exists(fileName) ? AVERROR(EIO) : AVERROR(ENOENT);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    TrimScript script;
+    if (!ParseTrimScript(text, script))
+        return AVERROR_INVALIDDATA;
+
+    AVFormatContext* opened = nullptr;
+    if (const int code = lib.avformat_open_input(&opened, script.source.c_str(), nullptr, nullptr);
+        code < 0)
+        return code;
+    const InputFormatPtr source(opened);
+    if (const int code = lib.avformat_find_stream_info(source.get(), nullptr); code < 0)
+        return code;
+
+    const AVStream* video = nullptr;
+    AVStream* audio = nullptr;
+    for (unsigned i = 0; i < source->nb_streams; ++i) {
+        AVStream* stream = source->streams[i];
+        if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
+            continue;
+        if (!video && stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            video = stream;
+        else if (!audio && stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            audio = stream;
+    }
+    if (!video)
+        return AVERROR_INVALIDDATA;
+
+    // Frame 0 is the first picture, wherever the source's clock starts.
+    const double fileStart =
+        source->start_time != AV_NOPTS_VALUE ? static_cast<double>(source->start_time) / 1e6 : 0.0;
+    const double pictureStart =
+        video->start_time != AV_NOPTS_VALUE ? seconds(video->start_time, video->time_base)
+                                            : fileStart;
+    AVRational rate{25, 1};
+    if (script.aviSource) {
+        rate = video->avg_frame_rate.num > 0 ? video->avg_frame_rate : video->r_frame_rate;
+        if (rate.num <= 0 || rate.den <= 0)
+            return AVERROR_INVALIDDATA;
+    }
+    const double frameSeconds = static_cast<double>(rate.den) / rate.num;
+    const bool toTheEnd = script.last == 0;
+    const double start = static_cast<double>(script.first) * frameSeconds;
+    const double end = static_cast<double>(script.last + 1) * frameSeconds;
+
+    const std::string rateText = std::to_string(rate.num) + "/" + std::to_string(rate.den);
+    const std::string origin = "PTS-(" + decimal(pictureStart) + ")/TB";
+    // The sound comes with the picture from the source, or, where the
+    // source's sound cannot pass the graph, from a file decoded beforehand.
+    const bool soundInMovie = audio && movieCanCarrySound(audio);
+    const std::string movieStreams = soundInMovie ? "dv+da[v0][a0];" : "dv[v0];";
+    std::string graph;
+    if (script.aviSource) {
+        // An AVI is read picture by picture from its start: its pictures
+        // are numbered, and decoders that hold pictures back give them
+        // unreliable times in a container without presentation times.
+        graph = "movie=filename=" + QuoteFilterValue(script.source) + ":streams=" + movieStreams;
+        graph += "[v0]trim=start_frame=" + std::to_string(script.first);
+        if (!toTheEnd)
+            graph += ":end_frame=" + std::to_string(script.last + 1);
+        graph += ",setpts=N*" + std::to_string(rate.den) + "/" + std::to_string(rate.num) +
+                 "/TB[out0]";
+    } else {
+        // Enter the source a little before the segment, on the frame grid,
+        // and sample it at the constant rate: each output picture is the
+        // source picture on screen at its time.
+        const double lead = std::max(0.0, start - kSeekLeadSeconds);
+        const double grid = std::floor(lead / frameSeconds) * frameSeconds;
+        graph = "movie=filename=" + QuoteFilterValue(script.source) + ":seek_point=" +
+                decimal(std::max(0.0, grid + pictureStart - fileStart)) + ":streams=" +
+                movieStreams;
+        // The last picture is held for one frame time past the source's end
+        // (a clone), so that the constant-rate sampling keeps it too.
+        graph += "[v0]setpts=" + origin + ",tpad=stop=1:stop_mode=clone,fps=fps=" + rateText +
+                 ":start_time=" +
+                 decimal(grid) + ":round=up:eof_action=pass,trim=start=" +
+                 decimal(std::max(0.0, start - frameSeconds / 2));
+        if (!toTheEnd)
+            graph += ":end=" + decimal(end - frameSeconds / 2);
+        graph += ",setpts=PTS-STARTPTS[out0]";
+    }
+    if (soundInMovie) {
+        graph += ";[a0]asetpts=" + origin + ",atrim=start=" + decimal(start);
+        if (!toTheEnd)
+            graph += ":end=" + decimal(end);
+        graph += ",asetpts=PTS-(" + decimal(start) + ")/TB[out1]";
+    } else if (audio) {
+        const std::filesystem::path script = fileName;
+        const std::string soundFile =
+            (script.parent_path() / (script.stem().string() + "-sound.wav")).string();
+        if (const int code = writeSegmentSound(source.get(), audio, pictureStart, start,
+                                               toTheEnd ? -1.0 : end, soundFile);
+            code < 0) {
+            std::error_code ignored;
+            std::filesystem::remove(soundFile, ignored);
+            return code;
+        }
+        graph += ";amovie=filename=" + QuoteFilterValue(soundFile) + "[out1]";
+        segment.temporaryFile = soundFile;
+    }
+    segment.graph = graph;
+
+    if (!toTheEnd) {
+        segment.durationUs = std::llround((end - start) * 1e6);
+    } else if (source->duration != AV_NOPTS_VALUE) {
+        const double length = static_cast<double>(source->duration) / 1e6 - (pictureStart - fileStart);
+        segment.durationUs = std::llround(std::max(0.0, length - start) * 1e6);
+    }
+    return 0;
+}
+
+}  // namespace clipmora::framesrv
+
+namespace clipmora::framesrv {
+
+int OpenInput(AVFormatContext** context, const std::string& fileName,
+              const AVInputFormat* format, AVDictionary** options, int64_t& segmentDurationUs)
+{
+    segmentDurationUs = -1;
+    if (format || !IsTrimScriptName(fileName))
+        return lib.avformat_open_input(context, fileName.c_str(), format, options);
+    ServedSegment segment;
+    if (const int code = ServeTrimScript(fileName, segment); code < 0) {
+        if (*context)
+            lib.avformat_free_context(*context);
+        *context = nullptr;
+        return code;
+    }
+    segmentDurationUs = segment.durationUs;
+    const int opened = lib.avformat_open_input(context, segment.graph.c_str(),
+                                               lib.av_find_input_format("lavfi"), options);
+    // The graph holds the decoded sound open; its name is no longer needed.
+    if (!segment.temporaryFile.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(segment.temporaryFile, ignored);
+    }
+    return opened;
+}
+
+}  // namespace clipmora::framesrv

@@ -1,0 +1,72 @@
+// The frame server for segment trim scripts.
+//
+// A split hands the engine a three-line script instead of the source file:
+//
+//   LoadPlugin("<program folder>DirectShowSource.dll")
+//   DirectShowSource("<source>", fps=25, convertfps=true)   or  AviSource("<source>")
+//   TRIM(first,last)
+//
+// When the engine or the probe opens such a script, this layer reads it and
+// serves the segment through the filter library: the source at a constant
+// 25 frames per second (AviSource: at the source's own rate), frames `first`
+// to `last` inclusive (last 0: to the end), the sound cut to the same span,
+// timestamps from 0. The filter graph is read by the device library's "lavfi"
+// input format, so the engine sees one raw video stream and, when the source
+// has sound, one PCM stream.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace clipmora::framesrv {
+
+struct TrimScript {
+    std::string source;       // the source file, exactly as written
+    bool aviSource = false;   // AviSource: the source's own frame rate
+    int64_t first = 0;
+    int64_t last = 0;         // 0: to the end of the clip
+};
+
+// True for names that the frame server reads (extension ".avs", any case).
+bool IsTrimScriptName(const std::string& fileName);
+
+// Parses a script's text (CR LF or LF line ends). LoadPlugin lines are
+// accepted and need no plug-in file. Returns false for anything else: a
+// missing or repeated source or TRIM line, an unknown command, bad numbers.
+bool ParseTrimScript(const std::string& text, TrimScript& script);
+
+// Quotes a text so that it reaches a filter as one option value, whatever
+// characters it holds (both the option and the graph level).
+std::string QuoteFilterValue(const std::string& value);
+
+// What the engine opens in place of a script.
+struct ServedSegment {
+    std::string graph;          // filter graph description for the "lavfi" input
+    int64_t durationUs = -1;    // length of the segment when known
+    // A file the graph reads that is removed once the graph has it open.
+    std::string temporaryFile;
+};
+
+// Reads the script at `fileName` and describes its segment. Returns 0, or a
+// negative library error code: AVERROR(ENOENT) and the like when the script
+// or its source cannot be read, AVERROR_INVALIDDATA for a script that is not
+// one. Needs bound codec libraries.
+int ServeTrimScript(const std::string& fileName, ServedSegment& segment);
+
+}  // namespace clipmora::framesrv
+
+struct AVFormatContext;
+struct AVInputFormat;
+struct AVDictionary;
+
+namespace clipmora::framesrv {
+
+// Opens `fileName` for reading like avformat_open_input does (`context` is
+// allocated or null; it is freed on failure). A trim script, unless a
+// format is forced, is served as its segment. `segmentDurationUs` receives
+// the served segment's length (-1 for ordinary files or when unknown), for
+// the caller to set once the streams are analysed.
+int OpenInput(AVFormatContext** context, const std::string& fileName,
+              const AVInputFormat* format, AVDictionary** options, int64_t& segmentDurationUs);
+
+}  // namespace clipmora::framesrv

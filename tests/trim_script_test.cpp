@@ -1,0 +1,206 @@
+// The frame server: reading trim scripts, and the engine and the probe
+// reading the segment a script describes, exact to the frame.
+#include "engine/av_probe.h"
+#include "framesrv/trim_script.h"
+#include "tests/support/task_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+namespace clipmora {
+namespace {
+
+using framesrv::ParseTrimScript;
+using framesrv::TrimScript;
+using testing::CachedMedia;
+using testing::DecodedSummary;
+using testing::DecodeMedia;
+using testing::MediaSpec;
+
+std::string scriptText(const std::string& source, const std::string& trim, bool avi = false)
+{
+    std::string text = "LoadPlugin(\"/opt/clipmora/DirectShowSource.dll\")\r\n";
+    text += avi ? "AviSource(\"" + source + "\")\r\n"
+                : "DirectShowSource(\"" + source + "\", fps=25, convertfps=true)\r\n";
+    return text + trim + "\r\n";
+}
+
+TEST(TrimScriptText, ReadsBothSourceKindsAndTheFrameRange)
+{
+    TrimScript script;
+    ASSERT_TRUE(ParseTrimScript(scriptText("/v/a clip.mp4", "TRIM(250,500)"), script));
+    EXPECT_EQ(script.source, "/v/a clip.mp4");
+    EXPECT_FALSE(script.aviSource);
+    EXPECT_EQ(script.first, 250);
+    EXPECT_EQ(script.last, 500);
+
+    ASSERT_TRUE(ParseTrimScript(scriptText("/v/say \"hi\").avi", "Trim(0,0)", true), script));
+    EXPECT_EQ(script.source, "/v/say \"hi\").avi") << "quotes in a name are part of it";
+    EXPECT_TRUE(script.aviSource);
+    EXPECT_EQ(script.last, 0);
+
+    // LF line ends and a negative last frame (a count) are read too.
+    ASSERT_TRUE(ParseTrimScript("AviSource(\"x.avi\")\nTRIM(10,-5)\n", script));
+    EXPECT_EQ(script.last, 14);
+}
+
+TEST(TrimScriptText, RefusesAnythingElse)
+{
+    TrimScript script;
+    for (const std::string& text :
+         {scriptText("x.mp4", "TRIM(5,2)"), scriptText("x.mp4", "TRIM(a,2)"),
+          scriptText("x.mp4", "TRIM(5)"), std::string("TRIM(0,0)\r\n"),
+          scriptText("x.mp4", "TRIM(0,0)") + "Invert()\r\n",
+          scriptText("x.mp4", "TRIM(0,0)") + "AviSource(\"y.avi\")\r\n",
+          std::string("DirectShowSource(\"x.mp4\", fps=30)\r\nTRIM(0,0)\r\n")})
+        EXPECT_FALSE(ParseTrimScript(text, script)) << text;
+}
+
+class ServedSegmentTest : public testing::TaskTest {
+protected:
+    std::string writeScript(const std::string& source, int64_t first, int64_t last,
+                            bool avi = false, const std::string& name = "r.avs")
+    {
+        const std::string path = folder.file(name);
+        std::ofstream(path, std::ios::binary)
+            << scriptText(source, "TRIM(" + std::to_string(first) + "," + std::to_string(last) + ")",
+                          avi);
+        return path;
+    }
+
+    static MediaSpec ntscClip(double seconds)
+    {
+        MediaSpec spec = testing::Mp4H264Aac();
+        spec.frameRateNum = 30000;
+        spec.frameRateDen = 1001;
+        spec.seconds = seconds;
+        return spec;
+    }
+
+    // The source picture on screen at `seconds`: the last one starting at or before it.
+    static int pictureAt(double seconds, int rateNum, int rateDen)
+    {
+        return static_cast<int>(std::floor(seconds * rateNum / rateDen + 1e-9));
+    }
+};
+
+TEST_F(ServedSegmentTest, MarkedSegmentOfANtscClipIsExactTo25FramesPerSecond)
+{
+    const std::string source = CachedMedia("ntsc_22s.mp4", ntscClip(22.0));
+    const std::string script = writeScript(source, 250, 500);
+
+    TAVProbe probe;
+    ASSERT_TRUE(probe.OpenMedia(script)) << probe.LastError();
+    EXPECT_EQ(probe.VideoStreamCount(), 1);
+    EXPECT_EQ(probe.AudioStreamCount(), 1);
+    const VideoStreamInfo info = probe.ReadFirstVideoStreamInfo();
+    EXPECT_EQ(info.FrameRateNum * 1.0 / info.FrameRateDen, 25.0);
+    EXPECT_NEAR(probe.ReadFileInfo().Duration, 251 * 40000, 1000);
+    probe.CloseMedia();
+
+    run(script, {{"vcodec", "mpeg4"}, {"acodec", "pcm_s16le"}, {"qscale", "2"}},
+        folder.file("segment.avi"));
+    EXPECT_NEAR(task.TotalOutputDurationMs(), 10040, 1);
+    const DecodedSummary out = DecodeMedia(folder.file("segment.avi"));
+    EXPECT_EQ(out.videoFrames, 251);
+    EXPECT_EQ(out.firstFramePattern, pictureAt(10.0, 30000, 1001));
+    EXPECT_EQ(out.lastFramePattern, pictureAt(20.0, 30000, 1001));
+    for (int n = 0; n < 251; ++n)
+        ASSERT_EQ(out.framePatterns[n], pictureAt((250 + n) / 25.0, 30000, 1001)) << n;
+    EXPECT_NEAR(static_cast<double>(out.audioSamples) / out.sampleRate, 251 / 25.0, 1024.0 / 44100);
+}
+
+TEST_F(ServedSegmentTest, AviKeepsItsOwnRateAndFrameNumbers)
+{
+    MediaSpec spec = testing::AviMpeg4Mp3();
+    spec.frameRateNum = 30;
+    spec.seconds = 3.0;
+    const std::string source = CachedMedia("thirty.avi", spec);
+    run(writeScript(source, 30, 59, true), {{"vcodec", "mpeg4"}, {"qscale", "2"}, {"an", ""}},
+        folder.file("avi_segment.avi"));
+    const DecodedSummary out = DecodeMedia(folder.file("avi_segment.avi"));
+    EXPECT_EQ(out.videoFrames, 30);
+    EXPECT_EQ(out.firstFramePattern, 30);
+    EXPECT_EQ(out.lastFramePattern, 59);
+}
+
+TEST_F(ServedSegmentTest, ZeroZeroIsTheWholeClip)
+{
+    const std::string source = CachedMedia("clip.mp4", testing::Mp4H264Aac());
+    run(writeScript(source, 0, 0), {{"vcodec", "mpeg4"}, {"qscale", "2"}, {"acodec", "pcm_s16le"}},
+        folder.file("whole.avi"));
+    const DecodedSummary out = DecodeMedia(folder.file("whole.avi"));
+    EXPECT_EQ(out.videoFrames, 50);
+    EXPECT_EQ(out.firstFramePattern, 0);
+    EXPECT_EQ(out.lastFramePattern, 49);
+}
+
+TEST_F(ServedSegmentTest, SourceStartTimeDoesNotMoveTheCut)
+{
+    MediaSpec late = testing::StartOffset();  // clock starts at 10 s
+    late.seconds = 3.0;
+    MediaSpec plain = late;
+    plain.startTimeUs = 0;
+    const std::string lateSource = CachedMedia("late_start.ts", late);
+    const std::string plainSource = CachedMedia("plain_start.ts", plain);
+
+    run(writeScript(lateSource, 20, 44),
+        {{"vcodec", "mpeg4"}, {"qscale", "2"}, {"acodec", "pcm_s16le"}},
+        folder.file("late.avi"));
+    task.PrepareTask();
+    task.SetVerbosity(0);
+    run(writeScript(plainSource, 20, 44, false, "plain.avs"),
+        {{"vcodec", "mpeg4"}, {"qscale", "2"}, {"an", ""}}, folder.file("plain.avi"));
+    const DecodedSummary a = DecodeMedia(folder.file("late.avi"));
+    const DecodedSummary b = DecodeMedia(folder.file("plain.avi"));
+    EXPECT_EQ(a.videoFrames, 25);
+    EXPECT_EQ(a.framePatterns, b.framePatterns);
+    EXPECT_EQ(a.firstFramePattern, 20);
+    // This source's sound (MPEG audio layer 2) is decoded ahead of the graph;
+    // it is cut to the same second and its file does not stay behind.
+    EXPECT_NEAR(static_cast<double>(a.audioSamples) / a.sampleRate, 1.0, 0.03);
+    EXPECT_FALSE(std::filesystem::exists(folder.file("r-sound.wav")));
+}
+
+TEST_F(ServedSegmentTest, SourceWithoutSoundGivesPictureOnly)
+{
+    const std::string source = CachedMedia("video_only.mp4", testing::VideoOnly());
+    TAVProbe probe;
+    ASSERT_TRUE(probe.OpenMedia(writeScript(source, 5, 9))) << probe.LastError();
+    EXPECT_EQ(probe.StreamCount(), 1);
+    EXPECT_EQ(probe.VideoStreamCount(), 1);
+}
+
+TEST_F(ServedSegmentTest, AwkwardFileNamesAreServedWhole)
+{
+    const std::string clip = CachedMedia("clip.mp4", testing::Mp4H264Aac());
+    const std::string awkward =
+        folder.file("it's [a] \"test\", x:y; b\\c ünï.mp4");
+    std::filesystem::copy_file(clip, awkward);
+    run(writeScript(awkward, 10, 14), {{"vcodec", "mpeg4"}, {"qscale", "2"}, {"an", ""}},
+        folder.file("awkward.avi"));
+    const DecodedSummary out = DecodeMedia(folder.file("awkward.avi"));
+    EXPECT_EQ(out.videoFrames, 5);
+    EXPECT_EQ(out.firstFramePattern, 10);
+}
+
+TEST_F(ServedSegmentTest, BrokenScriptsFailWithTheInputMessages)
+{
+    const std::string junk = folder.file("junk.avs");
+    std::ofstream(junk) << "Version()\r\n";
+    EXPECT_FALSE(task.AddInputFile(junk));
+    EXPECT_EQ(task.TaskError(), junk + ": Unknown format");
+
+    const std::string missingSource = writeScript(folder.file("gone.mp4"), 0, 0);
+    EXPECT_FALSE(task.AddInputFile(missingSource));
+    EXPECT_EQ(task.TaskError(), missingSource + ": no such file or directory");
+
+    EXPECT_FALSE(task.AddInputFile(folder.file("none.avs")));
+    EXPECT_EQ(task.TaskError(), folder.file("none.avs") + ": no such file or directory");
+}
+
+}  // namespace
+}  // namespace clipmora
