@@ -3,20 +3,30 @@
 //   clipmora-cli probe FILE   prints what the media probe reads of FILE
 //   clipmora-cli convert [input options] -i IN [output options] OUT
 //                             converts IN into OUT through the engine component
+//   clipmora-cli split IN OUTDIR --format NAME [choices]
+//                             splits IN (or its marked segment) into OUTDIR as
+//                             the window does
+//   clipmora-cli formats      lists the output formats
 //
 // The codec libraries are bound from the "Common" folder beside the program,
 // as the window does.
+#include "app/segment_marks.h"
+#include "app/split_job.h"
 #include "engine/av_probe.h"
 #include "engine/conversions.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/library_binding.h"
 #include "engine/transcoder.h"
+#include "profiles/format_catalogue.h"
+#include "profiles/profile_options.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <pthread.h>
 #include <string>
@@ -38,8 +48,17 @@ void usage()
     std::fprintf(stderr,
                  "usage: clipmora-cli probe FILE\n"
                  "       clipmora-cli convert [input options] -i IN [output options] OUT\n"
-                 "options are the engine's, written -name value, or -name alone for a flag;\n"
-                 "e.g. clipmora-cli convert -i in.mp4 -vcodec mpeg4 -b 800000 out.avi\n");
+                 "       clipmora-cli split IN OUTDIR --format NAME [--video-quality Q]\n"
+                 "              [--audio-quality Q] [--size TEXT] [--frame-rate TEXT]\n"
+                 "              [--channels Stereo|Mono] [--volume 0..10] [--aspect 0|1|2]\n"
+                 "              [--overwrite] [--start SECONDS] [--end SECONDS]\n"
+                 "       clipmora-cli formats\n"
+                 "convert: options are the engine's, written -name value, or -name alone for a\n"
+                 "flag; e.g. clipmora-cli convert -i in.mp4 -vcodec mpeg4 -b 800000 out.avi\n"
+                 "split: NAME is a format as \"clipmora-cli formats\" lists it; Q is Highest,\n"
+                 "Higher, Normal, Lower or Lowest; sizes and frame rates are entries of the\n"
+                 "format's lists; --aspect 1 is 4:3, 2 is 16:9; without --end a segment runs\n"
+                 "to the end of the file; without marks the whole file is split.\n");
 }
 
 // Exit codes of "convert".
@@ -151,27 +170,9 @@ struct Outcome {
     std::string message;
 };
 
-int convert(const std::vector<std::string>& args)
+// Reports the run's events on stderr and keeps its end for the waiting thread.
+void attachEvents(TTranscoder& transcoder, Outcome& outcome)
 {
-    ConvertRequest request;
-    std::string error;
-    try {
-        if (!parseConvert(args, request, error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            usage();
-            return kExitUsage;
-        }
-    } catch (const ConversionError& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        return kExitUsage;
-    }
-
-    TTranscoder transcoder;
-    if (!transcoder.LoadCodecLibraries(programFolder() + "/Common", true)) {
-        std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
-        return kExitFailed;
-    }
-    Outcome outcome;
     // The events come on the task's thread; stderr takes whole lines from any thread.
     transcoder.OnLog = [](int, TLogLevel, const std::string& message) {
         std::fprintf(stderr, "%s\n", message.c_str());
@@ -203,16 +204,13 @@ int convert(const std::vector<std::string>& args)
         outcome.changed.notify_all();
     };
 
-    const int index = transcoder.AppendTask(request.input, &request.inputOptions);
-    if (index < 0) {
-        std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
-        return kExitFailed;
-    }
-    if (!transcoder.AttachOutput(index, request.output, &request.outputOptions)) {
-        std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
-        return kExitFailed;
-    }
+}
 
+// Starts the run with `start`, waits for its end and reports it; Ctrl-C asks
+// the component to stop. `start` returns false when nothing was started.
+int runToEnd(TTranscoder& transcoder, Outcome& outcome, const std::string& output,
+             const std::function<bool()>& start)
+{
     // Ctrl-C only raises a flag, which this thread turns into a stop request;
     // the worker threads start with the signal blocked, so it lands here.
     struct sigaction action {};
@@ -224,8 +222,10 @@ int convert(const std::vector<std::string>& args)
     sigemptyset(&interrupt);
     sigaddset(&interrupt, SIGINT);
     pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
-    transcoder.StartTasks(1);
+    const bool started = start();
     pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
+    if (!started)
+        return kExitFailed;
 
     bool stopAsked = false;
     std::unique_lock guard(outcome.lock);
@@ -242,15 +242,239 @@ int convert(const std::vector<std::string>& args)
         }
     }
     if (outcome.finished) {
-        std::fprintf(stderr, "done: %s\n", request.output.c_str());
+        std::fprintf(stderr, "done: %s\n", output.c_str());
         return 0;
     }
     if (outcome.exception) {
         std::fprintf(stderr, "conversion failed: %s\n", outcome.message.c_str());
         return kExitFailed;
     }
-    std::fprintf(stderr, "stopped: %s is cut short\n", request.output.c_str());
+    std::fprintf(stderr, "stopped: %s is cut short\n", output.c_str());
     return kExitStopped;
+}
+
+int convert(const std::vector<std::string>& args)
+{
+    ConvertRequest request;
+    std::string error;
+    try {
+        if (!parseConvert(args, request, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            usage();
+            return kExitUsage;
+        }
+    } catch (const ConversionError& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return kExitUsage;
+    }
+
+    TTranscoder transcoder;
+    if (!transcoder.LoadCodecLibraries(programFolder() + "/Common", true)) {
+        std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
+        return kExitFailed;
+    }
+    Outcome outcome;
+    attachEvents(transcoder, outcome);
+    const int index = transcoder.AppendTask(request.input, &request.inputOptions);
+    if (index < 0) {
+        std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
+        return kExitFailed;
+    }
+    if (!transcoder.AttachOutput(index, request.output, &request.outputOptions)) {
+        std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
+        return kExitFailed;
+    }
+    return runToEnd(transcoder, outcome, request.output, [&] {
+        transcoder.StartTasks(1);
+        return true;
+    });
+}
+
+// "split": the window's split job from the command line.
+struct SplitArguments {
+    std::string input;
+    std::string outputFolder;
+    std::string format;
+    std::string videoQuality = "Normal";
+    std::string audioQuality = "Normal";
+    std::string size, frameRate, channels;
+    int volumePosition = 5;
+    int aspect = -1;
+    bool overwrite = false;
+    double start = -1.0;  // seconds; negative: not marked
+    double end = -1.0;
+};
+
+bool parseSplit(const std::vector<std::string>& args, SplitArguments& split, std::string& error)
+{
+    std::vector<std::string> positional;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--overwrite") {
+            split.overwrite = true;
+            continue;
+        }
+        if (arg.rfind("--", 0) != 0) {
+            positional.push_back(arg);
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            error = "missing value for " + arg;
+            return false;
+        }
+        const std::string& value = args[++i];
+        if (arg == "--format")
+            split.format = value;
+        else if (arg == "--video-quality")
+            split.videoQuality = value;
+        else if (arg == "--audio-quality")
+            split.audioQuality = value;
+        else if (arg == "--size")
+            split.size = value;
+        else if (arg == "--frame-rate")
+            split.frameRate = value;
+        else if (arg == "--channels")
+            split.channels = value;
+        else if (arg == "--volume")
+            split.volumePosition = StrToInt(value);
+        else if (arg == "--aspect")
+            split.aspect = StrToInt(value);
+        else if (arg == "--start")
+            split.start = StrToFloat(value);
+        else if (arg == "--end")
+            split.end = StrToFloat(value);
+        else {
+            error = "unknown split option " + arg;
+            return false;
+        }
+    }
+    if (positional.size() != 2 || split.format.empty()) {
+        error = "split needs IN, OUTDIR and --format";
+        return false;
+    }
+    split.input = positional[0];
+    split.outputFolder = positional[1];
+    while (split.outputFolder.size() > 1 && split.outputFolder.back() == '/')
+        split.outputFolder.pop_back();
+    if (split.volumePosition < 0 || split.volumePosition > 10 || split.aspect > 2) {
+        error = "--volume takes 0 to 10, --aspect 0 to 2";
+        return false;
+    }
+    return true;
+}
+
+// Selects `text` in `list`, naming the list's entries when it has none such.
+bool choose(TItemList& list, const std::string& text, const char* what, std::string& error)
+{
+    if (text.empty() || list.SelectText(text))
+        return true;
+    error = std::string("no ") + what + " \"" + text + "\"; the format offers:";
+    for (const std::string& item : list.Items())
+        error += " \"" + item + "\"";
+    return false;
+}
+
+int split(const std::vector<std::string>& args)
+{
+    SplitArguments arguments;
+    std::string error;
+    try {
+        if (!parseSplit(args, arguments, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            usage();
+            return kExitUsage;
+        }
+    } catch (const ConversionError& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return kExitUsage;
+    }
+
+    TProfileControls profile;
+    FillFixedLists(profile);
+    FillFormatList(profile);
+    if (!FindFormatProfile(arguments.format)) {
+        std::fprintf(stderr, "Unknown format \"%s\"; see clipmora-cli formats\n",
+                     arguments.format.c_str());
+        return kExitUsage;
+    }
+    profile.ComboOutputFormat.SelectText(arguments.format);
+    FormatChangeStep(profile);
+    if (!choose(profile.ComboVideoQuality, arguments.videoQuality, "video quality", error) ||
+        !choose(profile.ComboAudioQuality, arguments.audioQuality, "audio quality", error) ||
+        !choose(profile.ComboVideoSize, arguments.size, "size", error) ||
+        !choose(profile.ComboVideoFramerate, arguments.frameRate, "frame rate", error) ||
+        !choose(profile.ComboAudioChannels, arguments.channels, "channel choice", error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kExitUsage;
+    }
+    if (arguments.aspect >= 0)
+        profile.ComboAspectRatio.Select(arguments.aspect);
+    ApplyQualityLevels(profile);
+
+    std::error_code missing;
+    if (!std::filesystem::is_directory(arguments.outputFolder, missing)) {
+        std::fprintf(stderr, "The output folder \"%s\" does not exist\n",
+                     arguments.outputFolder.c_str());
+        return kExitFailed;
+    }
+
+    TTranscoder transcoder;
+    if (!transcoder.LoadCodecLibraries(programFolder() + "/Common", true)) {
+        std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
+        return kExitFailed;
+    }
+    SplitRequest request;
+    request.SourceFile = arguments.input;
+    request.OutputFolder = arguments.outputFolder;
+    request.Overwrite = arguments.overwrite;
+    request.OutputVolume = OutputVolumeForPosition(arguments.volumePosition);
+    request.ProgramFolder = programFolder();
+    if (arguments.start >= 0 || arguments.end >= 0) {
+        // Marks become frame numbers exactly as the window's timeline makes them.
+        TAVProbe& probe = transcoder.Probe();
+        if (!probe.OpenMedia(arguments.input)) {
+            std::fprintf(stderr, "Cannot Split this File. %s\n", probe.LastError().c_str());
+            return kExitFailed;
+        }
+        const VideoStreamInfo video = probe.ReadFirstVideoStreamInfo();
+        const std::string rate = SourceFrameRateText(video.FrameRateNum, video.FrameRateDen,
+                                                     probe.VideoStreamCount() > 0);
+        probe.CloseMedia();
+        auto mark = [&](double seconds) {
+            return MarkFrameNumber(std::llround(std::max(seconds, 0.0) * 1000), rate,
+                                   arguments.input);
+        };
+        request.Marked = true;
+        request.StartFrame = mark(arguments.start);
+        request.EndFrame = arguments.end >= 0 ? mark(arguments.end) : 0.0;
+        if (arguments.end >= 0 && request.EndFrame < request.StartFrame) {
+            std::fprintf(stderr, "The end mark lies before the start mark\n");
+            return kExitUsage;
+        }
+    }
+
+    Outcome outcome;
+    attachEvents(transcoder, outcome);
+    SplitOutcome started;
+    // The output's name is known once the job is built; runToEnd reads it then.
+    return runToEnd(transcoder, outcome, started.Job.OutputFile, [&] {
+        started = StartSplitJob(transcoder, request, profile);
+        if (started.Result == SplitStart::Started)
+            return true;
+        std::fprintf(stderr, "%s\n%s\n",
+                     started.Result == SplitStart::Failed ? "Cannot Split or Convert this file!!"
+                                                          : "Cannot Split or Convert this file!",
+                     started.Detail.c_str());
+        return false;
+    });
+}
+
+int formats()
+{
+    for (std::string_view entry : FormatListEntries())
+        if (!IsFormatSeparator(entry))
+            std::printf("%.*s\n", static_cast<int>(entry.size()), entry.data());
+    return 0;
 }
 
 std::string formatSeconds(int64_t microseconds)
@@ -300,6 +524,10 @@ int main(int argc, char** argv)
     }
     if (args[0] == "convert")
         return convert(args);
+    if (args[0] == "split")
+        return split(args);
+    if (args[0] == "formats" && args.size() == 1)
+        return formats();
     std::string error;
     if (!BindCodecLibraries(programFolder() + "/Common", true, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());

@@ -392,7 +392,7 @@ private:
     void addVideoStream(OutputFile& file);
     void addAudioStream(OutputFile& file);
     void addSubtitleStream(OutputFile& file);
-    OutputStreamSetup& newOutputStream(OutputFile& file, CodecKind kind);
+    OutputStreamSetup& newOutputStream(OutputFile& file, CodecKind kind, const AVCodec* codec);
 
     // The run, by stage. All run on the task's thread and throw
     // FFMpegException on failure.

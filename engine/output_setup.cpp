@@ -136,13 +136,15 @@ bool TCustomFFmpeg::LookupCodec(const std::string& name, AVMediaType type, bool 
     return true;
 }
 
-OutputStreamSetup& TCustomFFmpeg::newOutputStream(OutputFile& file, CodecKind kind)
+OutputStreamSetup& TCustomFFmpeg::newOutputStream(OutputFile& file, CodecKind kind,
+                                                  const AVCodec* codec)
 {
     static constexpr AVMediaType kTypes[kCodecKindCount] = {
         AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_DATA, AVMEDIA_TYPE_SUBTITLE,
         AVMEDIA_TYPE_ATTACHMENT};
     OutputStreamSetup setup;
-    setup.codec.reset(lib.avcodec_alloc_context3(nullptr));
+    // With the encoder known, its own defaults apply under the options.
+    setup.codec.reset(lib.avcodec_alloc_context3(codec));
     if (!setup.codec)
         throw FFMpegException("Could not alloc stream");
     setup.stream = lib.avformat_new_stream(file.context.get(), nullptr);
@@ -159,10 +161,22 @@ OutputStreamSetup& TCustomFFmpeg::newOutputStream(OutputFile& file, CodecKind ki
 void TCustomFFmpeg::addVideoStream(OutputFile& file)
 {
     OptionState& o = options_;
-    OutputStreamSetup& setup = newOutputStream(file, CodecKind::Video);
+    const AVOutputFormat* format = file.context->oformat;
+    AVCodecID id = AV_CODEC_ID_NONE;
+    const AVCodec* codec = nullptr;
+    if (!o.videoStreamCopy) {
+        if (o.videoCodecName.empty())
+            id = lib.av_guess_codec(format, nullptr, file.fileName.c_str(), nullptr,
+                                    AVMEDIA_TYPE_VIDEO);
+        else if (!LookupCodec(o.videoCodecName, AVMEDIA_TYPE_VIDEO, true, id))
+            throw FFMpegException(taskError_);
+        // The encoder may be missing from this build; opening the stream then
+        // fails with a clear message instead of here.
+        codec = lib.avcodec_find_encoder(id);
+    }
+    OutputStreamSetup& setup = newOutputStream(file, CodecKind::Video, codec);
     AVCodecContext* encoder = setup.codec.get();
     AVCodecContext* videoDefaults = defaults_.of(CodecKind::Video);
-    const AVOutputFormat* format = file.context->oformat;
 
     if (o.videoCodecTag)
         encoder->codec_tag = o.videoCodecTag;
@@ -181,17 +195,7 @@ void TCustomFFmpeg::addVideoStream(OutputFile& file)
     } else {
         const AVRational rate = (o.frameRate.num != 0 && o.frameRate.den != 0) ? o.frameRate
                                                                                : AVRational{25, 1};
-        AVCodecID id = AV_CODEC_ID_NONE;
-        if (o.videoCodecName.empty()) {
-            id = lib.av_guess_codec(format, nullptr, file.fileName.c_str(), nullptr,
-                                    AVMEDIA_TYPE_VIDEO);
-        } else if (!LookupCodec(o.videoCodecName, AVMEDIA_TYPE_VIDEO, true, id)) {
-            throw FFMpegException(taskError_);
-        }
         encoder->codec_id = id;
-        // The encoder may be missing from this build; opening the stream then
-        // fails with a clear message instead of here.
-        const AVCodec* codec = lib.avcodec_find_encoder(id);
 
         CopyGenericParameters(encoder, videoDefaults,
                               AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
@@ -252,10 +256,20 @@ void TCustomFFmpeg::addVideoStream(OutputFile& file)
 void TCustomFFmpeg::addAudioStream(OutputFile& file)
 {
     OptionState& o = options_;
-    OutputStreamSetup& setup = newOutputStream(file, CodecKind::Audio);
+    const AVOutputFormat* format = file.context->oformat;
+    AVCodecID id = AV_CODEC_ID_NONE;
+    const AVCodec* codec = nullptr;
+    if (!o.audioStreamCopy) {
+        id = lib.av_guess_codec(format, nullptr, file.fileName.c_str(), nullptr,
+                                AVMEDIA_TYPE_AUDIO);
+        if (!o.audioCodecName.empty() &&
+            !LookupCodec(o.audioCodecName, AVMEDIA_TYPE_AUDIO, true, id))
+            throw FFMpegException(taskError_);
+        codec = lib.avcodec_find_encoder(id);
+    }
+    OutputStreamSetup& setup = newOutputStream(file, CodecKind::Audio, codec);
     AVCodecContext* encoder = setup.codec.get();
     AVCodecContext* audioDefaults = defaults_.of(CodecKind::Audio);
-    const AVOutputFormat* format = file.context->oformat;
 
     if (o.audioCodecTag)
         encoder->codec_tag = o.audioCodecTag;
@@ -266,13 +280,8 @@ void TCustomFFmpeg::addAudioStream(OutputFile& file)
     if (o.audioStreamCopy) {
         setup.streamCopy = true;
     } else {
-        AVCodecID id = lib.av_guess_codec(format, nullptr, file.fileName.c_str(), nullptr,
-                                          AVMEDIA_TYPE_AUDIO);
         CopyGenericParameters(encoder, audioDefaults,
                               AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        if (!o.audioCodecName.empty() &&
-            !LookupCodec(o.audioCodecName, AVMEDIA_TYPE_AUDIO, true, id))
-            throw FFMpegException(taskError_);
         encoder->codec_id = id;
         if (o.audioQScale > -99999.0f) {
             encoder->flags |= AV_CODEC_FLAG_QSCALE;
@@ -298,7 +307,7 @@ void TCustomFFmpeg::addAudioStream(OutputFile& file)
 void TCustomFFmpeg::addSubtitleStream(OutputFile& file)
 {
     OptionState& o = options_;
-    OutputStreamSetup& setup = newOutputStream(file, CodecKind::Subtitle);
+    OutputStreamSetup& setup = newOutputStream(file, CodecKind::Subtitle, nullptr);
     if (o.subtitleStreamCopy) {
         setup.streamCopy = true;
     } else {

@@ -273,12 +273,27 @@ void ApplyQualityLevels(TProfileControls& controls)
     }
 }
 
+// Formats whose files need another container than their extension names:
+// MPEG-2 video belongs in an MPEG-2 program stream, which ".mpg" alone would
+// not give.
+struct ProfileContainer {
+    std::string_view format;
+    const char* container;
+};
+constexpr ProfileContainer kProfileContainers[] = {
+    {"MPEG-2 Movie (*.mpg)", "vob"},
+    {"Xbox360 MPEG2 Video (*.mpg)", "vob"},
+};
+
 bool BuildProfileOptions(const TProfileControls& controls, TOutputOptions& options)
 {
     const TFormatProfile* profile = FindFormatProfile(controls.ComboOutputFormat.SelectedText());
     if (!profile)
         return false;
     kBuilders[profile->builder](controls, options);
+    for (const ProfileContainer& entry : kProfileContainers)
+        if (entry.format == profile->name)
+            options.Format = entry.container;
     return true;
 }
 

@@ -15,7 +15,7 @@ CLIPMORA_PACKAGES=(
   libavfilter-dev libavdevice-dev libavcodec-extra59
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
-  gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-tools
+  gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-plugins-base-apps
   xvfb xauth
 )
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -199,6 +201,49 @@ TEST_F(CliConvert, InterruptStopsTheRunAndTheFileStillEndsProperly)
     EXPECT_GT(summary.videoFrames, 0);
     EXPECT_LT(summary.videoFrames, 150);
     EXPECT_EQ(runCli("probe " + quoted(output)).exitCode, 0);
+}
+
+TEST_F(CliConvert, FormatsListsTheCatalogue)
+{
+    const Outcome outcome = runCli("formats");
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(std::count(outcome.output.begin(), outcome.output.end(), '\n'), 30);
+    EXPECT_NE(outcome.output.find("iRiver PMP100 (*.avi)\n"), std::string::npos);
+    EXPECT_EQ(outcome.output.find("-----"), std::string::npos) << "no separators";
+}
+
+TEST_F(CliConvert, SplitWithMarksCutsTheSegment)
+{
+    testing::MediaSpec spec = testing::Mp4H264Aac();
+    spec.frameRateNum = 30000;
+    spec.frameRateDen = 1001;
+    spec.seconds = 3.0;
+    const std::string clip = testing::CachedMedia("ntsc.mp4", spec);
+    // 1.0 s to 2.0 s of a 29.97 fps clip: frames 25 to 50 at 25 fps.
+    const Outcome outcome = runCli("split '" + clip + "' '" + folder.path().string() +
+                                   "' --format 'AVI - DivX Video (*.avi)' --start 1 --end 2");
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.output;
+    const testing::DecodedSummary out = testing::DecodeMedia(folder.file("ntsc.avi"));
+    EXPECT_EQ(out.videoFrames, 26);
+    EXPECT_EQ(out.firstFramePattern, 29) << "the picture on screen at 1.0 s";
+    EXPECT_NEAR(static_cast<double>(out.audioSamples) / out.sampleRate, 26 / 25.0, 0.06);
+}
+
+TEST_F(CliConvert, SplitRefusesWhatTheFormatDoesNotOffer)
+{
+    const std::string clip = testing::CachedMedia("clip.mp4", testing::Mp4H264Aac());
+    const std::string folderText = "'" + folder.path().string() + "'";
+    Outcome outcome = runCli("split '" + clip + "' " + folderText + " --format 'Betamax'");
+    EXPECT_EQ(outcome.exitCode, 2);
+    EXPECT_NE(outcome.output.find("Unknown format \"Betamax\""), std::string::npos);
+    outcome = runCli("split '" + clip + "' " + folderText +
+                     " --format 'iPod (*.mp4)' --size '1920 x 1080'");
+    EXPECT_EQ(outcome.exitCode, 2);
+    EXPECT_NE(outcome.output.find("no size \"1920 x 1080\"; the format offers: \"320 x 240\""),
+              std::string::npos)
+        << outcome.output;
+    outcome = runCli("split '" + clip + "' /no/such/folder --format 'iPod (*.mp4)'");
+    EXPECT_EQ(outcome.exitCode, 1);
 }
 
 }  // namespace

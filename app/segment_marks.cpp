@@ -1,0 +1,73 @@
+// Frame numbers of marks, rate and duration texts.
+#include "app/segment_marks.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cfenv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace clipmora {
+namespace {
+
+// Round half to even, in extended precision.
+long double roundHalfEven(long double value)
+{
+    return std::nearbyintl(value);  // the default rounding mode is to nearest, ties to even
+}
+
+bool isAviFile(const std::string& fileName)
+{
+    std::string extension = std::filesystem::path(fileName).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".avi";
+}
+
+}  // namespace
+
+double MarkFrameNumber(int64_t positionMs, const std::string& sourceFrameRate,
+                       const std::string& fileName)
+{
+    char* end = nullptr;
+    const long double rate = std::strtold(sourceFrameRate.c_str(), &end);
+    if (end == sourceFrameRate.c_str() || !(rate > 0))
+        return 0.0;
+    const long double native = roundHalfEven(rate * (static_cast<long double>(positionMs) / 1000));
+    if (isAviFile(fileName))
+        return static_cast<double>(native);
+    return static_cast<double>(roundHalfEven(25.0L / rate * native));
+}
+
+std::string SourceFrameRateText(int numerator, int denominator, bool hasVideo)
+{
+    if (!hasVideo || denominator == 0)
+        return "0";
+    const double rate = std::round(static_cast<double>(numerator) / denominator * 100.0) / 100.0;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", rate);
+    return text;
+}
+
+std::string ShortestNumber(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    return text;
+}
+
+std::string FormatDuration(double seconds, const std::string& separator)
+{
+    if (!std::isfinite(seconds) || std::fabs(seconds) > 1e12)
+        return "Unknown";
+    const long long minutes = static_cast<long long>(seconds / 60);
+    const long long rest = std::llround(seconds - static_cast<double>(minutes) * 60);
+    char text[96];
+    std::snprintf(text, sizeof text, "%02lld%s%02lld%s%02lld", minutes / 60, separator.c_str(),
+                  minutes % 60, separator.c_str(), rest);
+    return text;
+}
+
+}  // namespace clipmora

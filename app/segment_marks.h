@@ -1,0 +1,31 @@
+// Segment marks: turning timeline positions into the frame numbers the trim
+// script uses, and the texts the window shows for a source's rate and length.
+// Plain C++, shared by the window and the command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace clipmora {
+
+// The frame number of a mark at timeline position `positionMs` of the file
+// `fileName` whose frame rate reads `sourceFrameRate` (SourceFrameRate's
+// text): the native frame Round(r * p / 1000) for ".avi" files (any letter
+// case), otherwise that frame's number at 25 frames per second,
+// Round(25 / r * n). Round is half-to-even. A rate of 0 or less (no video)
+// gives 0.
+double MarkFrameNumber(int64_t positionMs, const std::string& sourceFrameRate,
+                       const std::string& fileName);
+
+// A frame rate as the window keeps it: numerator / denominator rounded to two
+// decimals in the shortest form ("29.97", "25", "23.98"); "0" for no video.
+std::string SourceFrameRateText(int numerator, int denominator, bool hasVideo);
+
+// "hh:mm:ss" with `separator` between the parts (at least two digits each);
+// "Unknown" when the seconds cannot be formatted.
+std::string FormatDuration(double seconds, const std::string& separator);
+
+// A whole number written in the shortest general form ("250", "0").
+std::string ShortestNumber(double value);
+
+}  // namespace clipmora

@@ -1,0 +1,142 @@
+// The split job: output name, engine input, input and output options.
+#include "app/split_job.h"
+
+#include "app/trim_script_writer.h"
+#include "engine/conversions.h"
+#include "engine/transcoder.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+namespace clipmora {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    std::error_code error;
+    if (fs::equivalent(a, b, error))
+        return true;
+    return fs::weakly_canonical(a, error) == fs::weakly_canonical(b, error);
+}
+
+std::string lowerCase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+}  // namespace
+
+std::string MakeUniqueFileName(const std::string& path, const std::string& extension)
+{
+    const std::string base = (fs::path(path).parent_path() / fs::path(path).stem()).string();
+    std::error_code ignored;
+    std::string candidate = base + extension;
+    for (int n = 1; fs::exists(candidate, ignored); ++n)
+        candidate = base + "-" + std::to_string(n) + extension;
+    return candidate;
+}
+
+std::string SplitOutputFileName(const std::string& source, const std::string& folder,
+                                const std::string& extension, bool overwrite)
+{
+    const std::string named = folder + "/" + fs::path(source).filename().string();
+    if (overwrite) {
+        const std::string replaced = (fs::path(named).replace_extension(extension)).string();
+        if (!sameFile(replaced, source))
+            return replaced;
+    }
+    return MakeUniqueFileName(named, extension);
+}
+
+int OutputVolumeForPosition(int position)
+{
+    static constexpr int kLevels[] = {1, 50, 100, 150, 200, 255, 300, 350, 400, 450, 600};
+    return position >= 0 && position <= 10 ? kLevels[position] : 255;
+}
+
+std::string FrameRateOption(const std::string& listText)
+{
+    if (lowerCase(Trim(listText)) == "auto")
+        return {};
+    const auto blank = listText.find(' ');
+    if (blank == std::string::npos || blank == 0)
+        return "25";
+    return listText.substr(0, blank);
+}
+
+SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& profile)
+{
+    SplitJob job;
+    const std::string source = Trim(request.SourceFile);
+    const std::string extension = "." + lowerCase(profile.OutputExtension);
+    job.OutputFile =
+        SplitOutputFileName(source, request.OutputFolder, extension, request.Overwrite);
+    // The script is written (and old ones deleted) on every split; the engine
+    // reads it only when a segment is marked.
+    const std::string script = WriteTrimScript(request.ProgramFolder, source, request.StartFrame,
+                                               request.EndFrame);
+    job.EngineInput = request.Marked ? script : source;
+    job.Input.FileName = job.EngineInput;
+
+    job.Output.FrameRate = FrameRateOption(profile.ComboVideoFramerate.SelectedText());
+    job.Output.Volume = request.OutputVolume;
+    BuildProfileOptions(profile, job.Output);
+    switch (profile.ComboAspectRatio.Selected()) {
+    case 1:
+        job.Output.Aspect = "4:3";
+        break;
+    case 2:
+        job.Output.Aspect = "16:9";
+        break;
+    default:
+        break;
+    }
+    return job;
+}
+
+SplitOutcome StartSplitJob(TCustomTranscoder& engine, const SplitRequest& request,
+                           const TProfileControls& profile)
+{
+    SplitOutcome outcome;
+    engine.StopTasks();
+    engine.ClearTaskList();
+    int task = -1;
+    try {
+        outcome.Job = PrepareSplitJob(request, profile);
+        task = engine.AppendTask(outcome.Job.EngineInput, &outcome.Job.Input);
+        if (task < 0) {
+            outcome.Result = SplitStart::NotAppended;
+            outcome.Detail = engine.LastError();
+            engine.StopTasks();
+            return outcome;
+        }
+        if (!engine.AttachOutput(task, outcome.Job.OutputFile, &outcome.Job.Output)) {
+            outcome.Result = SplitStart::NotAttached;
+            outcome.Detail = engine.LastError();
+            engine.DeleteTask(task);
+            return outcome;
+        }
+    } catch (const std::exception& e) {
+        outcome.Result = SplitStart::Failed;
+        outcome.Detail = e.what();
+        engine.StopTasks();
+        return outcome;
+    }
+    try {
+        engine.StartTasks(1);
+    } catch (const std::exception& e) {
+        engine.StopTasks();
+        outcome.Result = SplitStart::Failed;
+        outcome.Detail = e.what();
+        return outcome;
+    }
+    outcome.Result = SplitStart::Started;
+    return outcome;
+}
+
+}  // namespace clipmora

@@ -1,0 +1,77 @@
+// Building and starting the split job: one engine task that reads the marked
+// segment (through a trim script) or the whole source, and writes it in the
+// chosen format. Plain C++, shared by the window and the command line.
+#pragma once
+
+#include "engine/engine_types.h"
+#include "profiles/profile_options.h"
+
+#include <string>
+
+namespace clipmora {
+
+class TCustomTranscoder;
+
+// What the split request gathers for the job.
+struct SplitRequest {
+    std::string SourceFile;    // the added file
+    std::string OutputFolder;  // without a trailing separator
+    bool Overwrite = false;    // "Overwrite Existing File With The Same Name"
+    bool Marked = false;       // a start or end mark is shown; false: the whole file
+    double StartFrame = 0.0;
+    double EndFrame = 0.0;
+    int OutputVolume = 255;
+    std::string ProgramFolder; // where the script's plug-in line points
+};
+
+struct SplitJob {
+    std::string EngineInput;  // the trim script, or the source itself when unmarked
+    std::string OutputFile;
+    TInputOptions Input;
+    TOutputOptions Output;
+};
+
+// base + extension when no such file exists, else base-1 + extension,
+// base-2 + extension ..., the first that does not exist; base is `path`
+// without its extension.
+std::string MakeUniqueFileName(const std::string& path, const std::string& extension);
+
+// The output file for `source` in `folder` with `extension` (".mp4"): the
+// source's name with the extension replaced when overwriting, else the first
+// free name. Never the source file itself: a name that would overwrite it
+// becomes the next free name.
+std::string SplitOutputFileName(const std::string& source, const std::string& folder,
+                                const std::string& extension, bool overwrite);
+
+// The engine volume for a position (0..10) of the output volume bar.
+int OutputVolumeForPosition(int position);
+
+// The frame-rate option for the frame-rate list's text: empty for "Auto",
+// otherwise the text before its first blank ("25" when there is none).
+std::string FrameRateOption(const std::string& listText);
+
+// Writes the trim script (when marked) and fills the job's options from the
+// request and the profile. Throws std::exception when the script cannot be
+// written or a profile text does not convert.
+SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& profile);
+
+enum class SplitStart {
+    Started,        // the task runs
+    NotAppended,    // the engine could not open the input
+    NotAttached,    // the engine refused the output
+    Failed,         // an exception while building the job
+};
+
+struct SplitOutcome {
+    SplitStart Result = SplitStart::Failed;
+    std::string Detail;  // the engine's or the exception's text
+    SplitJob Job;
+};
+
+// Stops and clears the engine's tasks, prepares the job, appends its task,
+// attaches its output (deleting the task when that fails) and starts it on
+// one worker thread.
+SplitOutcome StartSplitJob(TCustomTranscoder& engine, const SplitRequest& request,
+                           const TProfileControls& profile);
+
+}  // namespace clipmora

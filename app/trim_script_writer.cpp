@@ -1,0 +1,99 @@
+// The trim script and its private work folder.
+#include "app/trim_script_writer.h"
+
+#include "app/segment_marks.h"
+#include "app/split_job.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace clipmora {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A folder that is ours alone: a real directory (no link), owned by us and
+// closed to everyone else.
+bool isPrivateFolder(const fs::path& folder)
+{
+    struct stat info {};
+    return lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == getuid() && (info.st_mode & 077) == 0;
+}
+
+fs::path privateBase()
+{
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        if (isPrivateFolder(runtime))
+            return runtime;
+    }
+    const fs::path base = fs::temp_directory_path() / ("clipmora-" + std::to_string(getuid()));
+    if (mkdir(base.c_str(), 0700) != 0 && errno != EEXIST)
+        throw std::runtime_error("cannot create " + base.string());
+    if (!isPrivateFolder(base))
+        throw std::runtime_error(base.string() + " is not a private folder");
+    return base;
+}
+
+}  // namespace
+
+std::string ScriptWorkFolder()
+{
+    const fs::path folder = privateBase() / "$$7777a";
+    std::error_code ignored;
+    fs::create_directories(folder, ignored);
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ignored);
+    return folder.string() + "/";
+}
+
+void DeleteOldScripts(const std::string& folder)
+{
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        std::string extension = entry.path().extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        std::error_code ignored;
+        if (extension == ".avs" && entry.is_regular_file(ignored))
+            fs::remove(entry.path(), ignored);
+    }
+}
+
+std::string TrimScriptText(const std::string& programFolder, const std::string& source,
+                           double startFrame, double endFrame)
+{
+    std::string folder = programFolder;
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    std::string extension = fs::path(source).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::string text = "LoadPlugin(\"" + folder + "DirectShowSource.dll\")\r\n";
+    text += extension == ".avi"
+                ? "AviSource(\"" + source + "\")\r\n"
+                : "DirectShowSource(\"" + source + "\", fps=25, convertfps=true)\r\n";
+    text += "TRIM(" + ShortestNumber(startFrame) + "," + ShortestNumber(endFrame) + ")\r\n";
+    return text;
+}
+
+std::string WriteTrimScript(const std::string& programFolder, const std::string& source,
+                            double startFrame, double endFrame)
+{
+    const std::string folder = ScriptWorkFolder();
+    DeleteOldScripts(folder);
+    const std::string script = MakeUniqueFileName(folder + "r", ".avs");
+    std::ofstream out(script, std::ios::binary | std::ios::trunc);
+    out << TrimScriptText(programFolder, source, startFrame, endFrame);
+    out.close();
+    if (!out)
+        throw std::runtime_error("cannot write " + script);
+    return script;
+}
+
+}  // namespace clipmora

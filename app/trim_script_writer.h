@@ -1,0 +1,31 @@
+// Writing the segment trim script that a split hands to the engine, in the
+// user's private work folder.
+#pragma once
+
+#include <string>
+
+namespace clipmora {
+
+// The folder for trim scripts, ending with "/": "$$7777a/" inside a folder
+// only this user can enter ($XDG_RUNTIME_DIR, or a clipmora-<uid> folder of
+// mode 0700 in the system's temporary folder). Created when missing; throws
+// std::runtime_error when no private folder can be had.
+std::string ScriptWorkFolder();
+
+// Deletes every "*.avs" file in `folder`; failures are ignored.
+void DeleteOldScripts(const std::string& folder);
+
+// The three script lines, each ended by CR LF: LoadPlugin of
+// "<programFolder>/DirectShowSource.dll", then AviSource for ".avi" sources
+// (any letter case) or DirectShowSource at 25 frames per second, then
+// TRIM(first,last) with the numbers in their shortest form.
+std::string TrimScriptText(const std::string& programFolder, const std::string& source,
+                           double startFrame, double endFrame);
+
+// Deletes old scripts in the work folder, writes the script for `source` as
+// r.avs (or the next free name) and returns its file name. Throws
+// std::runtime_error when the script cannot be written.
+std::string WriteTrimScript(const std::string& programFolder, const std::string& source,
+                            double startFrame, double endFrame);
+
+}  // namespace clipmora

@@ -1,0 +1,321 @@
+// The split job: output names, marks, the trim script it writes, and a split
+// into every format of the catalogue read back by the probe and by
+// GStreamer's discoverer.
+#include "app/segment_marks.h"
+#include "app/split_job.h"
+#include "app/trim_script_writer.h"
+#include "engine/transcoder.h"
+#include "profiles/format_catalogue.h"
+#include "tests/support/media_generator.h"
+#include "tests/support/test_environment.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+namespace clipmora {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CachedMedia;
+using testing::TempFolder;
+
+void touch(const std::string& path) { std::ofstream(path) << "x"; }
+
+TEST(SplitNames, UniqueNamesCountUpAndOverwriteReusesTheName)
+{
+    TempFolder folder;
+    const std::string source = folder.file("holiday.mov");
+    touch(source);
+    const std::string out = folder.path().string();
+    EXPECT_EQ(SplitOutputFileName(source, out, ".mp4", false), folder.file("holiday.mp4"));
+    touch(folder.file("holiday.mp4"));
+    EXPECT_EQ(SplitOutputFileName(source, out, ".mp4", false), folder.file("holiday-1.mp4"));
+    touch(folder.file("holiday-1.mp4"));
+    EXPECT_EQ(SplitOutputFileName(source, out, ".mp4", false), folder.file("holiday-2.mp4"));
+    EXPECT_EQ(SplitOutputFileName(source, out, ".mp4", true), folder.file("holiday.mp4"));
+}
+
+TEST(SplitNames, TheSourceIsNeverTheOutput)
+{
+    TempFolder folder;
+    const std::string source = folder.file("talk.mp4");
+    touch(source);
+    EXPECT_EQ(SplitOutputFileName(source, folder.path().string(), ".mp4", true),
+              folder.file("talk-1.mp4"));
+    EXPECT_EQ(SplitOutputFileName(source, folder.path().string(), ".mp4", false),
+              folder.file("talk-1.mp4"));
+}
+
+TEST(SplitOptions, VolumeFrameRateAndMarks)
+{
+    EXPECT_EQ(OutputVolumeForPosition(0), 1);
+    EXPECT_EQ(OutputVolumeForPosition(5), 255);
+    EXPECT_EQ(OutputVolumeForPosition(10), 600);
+    EXPECT_EQ(OutputVolumeForPosition(11), 255);
+
+    EXPECT_EQ(FrameRateOption(" Auto "), "");
+    EXPECT_EQ(FrameRateOption("29.97 fps"), "29.97");
+    EXPECT_EQ(FrameRateOption("15.0 fps"), "15.0");
+    EXPECT_EQ(FrameRateOption("fps"), "25");
+
+    // 29.97 fps marked at 10 s and 20 s: native 300 and 599, then 250 and 500 at 25 fps.
+    EXPECT_EQ(MarkFrameNumber(10000, "29.97", "clip.mp4"), 250);
+    EXPECT_EQ(MarkFrameNumber(20000, "29.97", "clip.mp4"), 500);
+    EXPECT_EQ(MarkFrameNumber(20000, "29.97", "clip.AVI"), 599) << "AVI keeps its own frames";
+    EXPECT_EQ(MarkFrameNumber(100, "25", "clip.mp4"), 2) << "2.5 rounds to even";
+    EXPECT_EQ(MarkFrameNumber(5000, "0", "sound.mp3"), 0);
+
+    EXPECT_EQ(SourceFrameRateText(30000, 1001, true), "29.97");
+    EXPECT_EQ(SourceFrameRateText(24000, 1001, true), "23.98");
+    EXPECT_EQ(SourceFrameRateText(25, 1, true), "25");
+    EXPECT_EQ(SourceFrameRateText(25, 1, false), "0");
+    EXPECT_EQ(FormatDuration(3909, ":"), "01:05:09");
+    EXPECT_EQ(FormatDuration(0, ":"), "00:00:00");
+}
+
+TEST(TrimScriptFile, ThreeLinesWithCrLfAndTheRightSource)
+{
+    EXPECT_EQ(TrimScriptText("/opt/clipmora", "/v/clip.mp4", 250, 500),
+              "LoadPlugin(\"/opt/clipmora/DirectShowSource.dll\")\r\n"
+              "DirectShowSource(\"/v/clip.mp4\", fps=25, convertfps=true)\r\n"
+              "TRIM(250,500)\r\n");
+    EXPECT_EQ(TrimScriptText("/opt/clipmora/", "/v/clip.AVI", 0, 0),
+              "LoadPlugin(\"/opt/clipmora/DirectShowSource.dll\")\r\n"
+              "AviSource(\"/v/clip.AVI\")\r\n"
+              "TRIM(0,0)\r\n");
+}
+
+TEST(TrimScriptFile, StaleScriptsGoAndTheNewOneIsAgainRAvs)
+{
+    const std::string folder = ScriptWorkFolder();
+    EXPECT_EQ(folder.substr(folder.size() - 8), "$$7777a/");
+    EXPECT_EQ(fs::status(fs::path(folder).parent_path().parent_path()).permissions() &
+                  (fs::perms::group_all | fs::perms::others_all),
+              fs::perms::none)
+        << "the work folder lies in a private folder";
+    touch(folder + "r.avs");
+    touch(folder + "old-7.AVS");
+    const std::string script = WriteTrimScript("/opt/clipmora", "/v/a.mp4", 1, 2);
+    EXPECT_EQ(script, folder + "r.avs");
+    EXPECT_FALSE(fs::exists(folder + "old-7.AVS"));
+    std::ifstream in(script, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(text.find("TRIM(1,2)\r\n"), std::string::npos);
+}
+
+// Runs split jobs through the component and waits for their end.
+class SplitRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(engine.LoadCodecLibraries(CLIPMORA_COMMON_DIR, true)) << engine.LastError();
+        engine.SetLogLevel(llError);
+        engine.OnTerminate = [this](int index, bool finished, bool exception,
+                                    const std::string& message) {
+            std::lock_guard guard(lock);
+            if (index < 0) {
+                done = true;
+                ended.notify_all();
+            } else {
+                this->finished = finished;
+                failure = exception ? message : "";
+            }
+        };
+        FillFixedLists(profile);
+        FillFormatList(profile);
+    }
+    void TearDown() override { engine.DetachEvents(); }
+
+    void choose(const std::string& format)
+    {
+        ASSERT_TRUE(profile.ComboOutputFormat.SelectText(format)) << format;
+        FormatChangeStep(profile);
+        ApplyQualityLevels(profile);
+    }
+
+    // Starts the job and waits for its end; returns the output file.
+    std::string split(const SplitRequest& request)
+    {
+        done = false;
+        const SplitOutcome outcome = StartSplitJob(engine, request, profile);
+        EXPECT_EQ(outcome.Result, SplitStart::Started) << outcome.Detail;
+        if (outcome.Result != SplitStart::Started)
+            return {};
+        std::unique_lock guard(lock);
+        EXPECT_TRUE(ended.wait_for(guard, std::chrono::minutes(2), [this] { return done; }));
+        EXPECT_TRUE(finished) << failure;
+        return outcome.Job.OutputFile;
+    }
+
+    SplitRequest request(const std::string& source)
+    {
+        SplitRequest r;
+        r.SourceFile = source;
+        r.OutputFolder = folder.path().string();
+        r.ProgramFolder = CLIPMORA_BIN_DIR;
+        return r;
+    }
+
+    TempFolder folder;
+    TTranscoder engine;
+    TProfileControls profile;
+    std::mutex lock;  // guards done, finished, failure
+    std::condition_variable ended;
+    bool done = false;
+    bool finished = false;
+    std::string failure;
+};
+
+TEST_F(SplitRun, UnmarkedSplitReadsTheFileItselfAndNamesCountUp)
+{
+    const std::string source = CachedMedia("clip.mp4", testing::Mp4H264Aac());
+    choose("AVI - DivX Video (*.avi)");
+    SplitRequest r = request(source);
+    const SplitJob job = PrepareSplitJob(r, profile);
+    EXPECT_EQ(job.EngineInput, source);
+    EXPECT_EQ(job.Output.VideoCodec, "mpeg4");
+    EXPECT_EQ(job.Output.Volume, 255);
+
+    const std::string first = split(r);
+    const std::string second = split(r);
+    EXPECT_EQ(fs::path(first).filename(), "clip.avi");
+    EXPECT_EQ(fs::path(second).filename(), "clip-1.avi");
+    EXPECT_EQ(testing::DecodeMedia(second).videoFrames, 50);
+}
+
+TEST_F(SplitRun, MarkedSplitGoesThroughTheScript)
+{
+    const std::string source = CachedMedia("clip.mp4", testing::Mp4H264Aac());
+    choose("AVI - DivX Video (*.avi)");
+    SplitRequest r = request(source);
+    r.Marked = true;
+    r.StartFrame = 10;
+    r.EndFrame = 34;
+    const std::string output = split(r);
+    const testing::DecodedSummary out = testing::DecodeMedia(output);
+    EXPECT_EQ(out.videoFrames, 25);
+    EXPECT_EQ(out.firstFramePattern, 10);
+}
+
+// Every format of the catalogue, at its defaults with "Normal" quality.
+struct FormatCase {
+    const char* format;
+    const char* container;  // as the discoverer names it
+    const char* video;
+    int width, height;
+    const char* audio;
+    int sampleRate;
+    int channels;
+
+    friend void PrintTo(const FormatCase& c, std::ostream* out) { *out << c.format; }
+};
+
+// The discoverer's report of a file, or empty when it cannot read it.
+std::string discover(const std::string& file)
+{
+    const std::string command = "gst-discoverer-1.0 '" + file + "' 2>&1";
+    std::string report;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, pipe))
+            report += line;
+        pclose(pipe);
+    }
+    return report;
+}
+
+class EveryFormat : public SplitRun, public ::testing::WithParamInterface<FormatCase> {};
+
+TEST_P(EveryFormat, SplitGivesTheFormatsStreams)
+{
+    const FormatCase& c = GetParam();
+    testing::MediaSpec spec = testing::Mp4H264Aac();
+    spec.seconds = 1.0;
+    const std::string source = CachedMedia("second.mp4", spec);
+    choose(c.format);
+    const std::string output = split(request(source));
+    ASSERT_FALSE(output.empty());
+
+    TAVProbe& probe = engine.Probe();
+    ASSERT_TRUE(probe.OpenMedia(output)) << probe.LastError();
+    EXPECT_EQ(probe.VideoStreamCount(), 1);
+    EXPECT_EQ(probe.AudioStreamCount(), 1);
+    probe.CloseMedia();
+
+    const std::string report = discover(output);
+    auto has = [&](const std::string& text) { return report.find(text) != std::string::npos; };
+    EXPECT_TRUE(has(std::string("container #0: ") + c.container + "\n")) << report;
+    EXPECT_TRUE(has(std::string(": ") + c.video)) << report;
+    EXPECT_TRUE(has("Width: " + std::to_string(c.width) + "\n")) << report;
+    EXPECT_TRUE(has("Height: " + std::to_string(c.height) + "\n")) << report;
+    EXPECT_TRUE(has(std::string(": ") + c.audio)) << report;
+    EXPECT_TRUE(has("Sample rate: " + std::to_string(c.sampleRate) + "\n")) << report;
+    EXPECT_TRUE(has("Channels: " + std::to_string(c.channels) + " ")) << report;
+}
+
+constexpr const char* kQuickTime = "Quicktime";
+constexpr const char* kAvi = "Audio Video Interleave (AVI)";
+constexpr const char* kAsf = "Advanced Streaming Format (ASF)";
+constexpr const char* kMpeg4 = "MPEG-4 Video";
+constexpr const char* kAac = "MPEG-4 AAC";
+constexpr const char* kMp3 = "MPEG-1 Layer 3 (MP3)";
+constexpr const char* kAmr = "Adaptive Multi Rate (AMR)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Catalogue, EveryFormat,
+    ::testing::Values(
+        FormatCase{"3GP - Mobile Video Format (*.3gp)", "3GP", kMpeg4, 176, 144, kAmr, 8000, 1},
+        FormatCase{"3G2 - Mobile Video Format (*.3g2)", kQuickTime, kMpeg4, 176, 144, kAmr, 8000, 1},
+        FormatCase{"ASF - Advance Streaming Format (*.asf)", kAsf, "Microsoft MPEG-4 4.3", 160,
+                   120, kMp3, 48000, 2},
+        FormatCase{"AVI - Audio Video Interleave (*.avi)", kAvi, kMpeg4, 160, 120,
+                   "Raw 16-bit PCM audio", 48000, 2},
+        FormatCase{"AVI - DivX Video (*.avi)", kAvi, kMpeg4, 160, 120, kMp3, 48000, 2},
+        FormatCase{"MOV - QuickTime Video (*.mov)", kQuickTime, kMpeg4, 160, 120, kAac, 44100, 2},
+        FormatCase{"MP4 - MPEG4 Video (*.mp4)", kQuickTime, kMpeg4, 160, 120, kAac, 44100, 2},
+        FormatCase{"MPEG-1 Movie (*.mpg)", "MPEG-1 System Stream", "MPEG-1 Video", 320, 240,
+                   "MPEG-1 Layer 2 (MP2)", 44100, 2},
+        FormatCase{"MPEG-2 Movie (*.mpg)", "MPEG-2 System Stream", "MPEG-2 Video", 320, 240,
+                   "MPEG-1 Layer 2 (MP2)", 44100, 2},
+        FormatCase{"RM - Real Video (*.rm)", "Realmedia", "RealVideo 1.0", 320, 240,
+                   "AC-3 (ATSC A/52)", 48000, 2},
+        FormatCase{"WMV - Windows Media Video (*.wmv)", kAsf, "Windows Media Video 8", 320, 240,
+                   "Windows Media Audio 8", 48000, 2},
+        FormatCase{"Apple TV (*.mp4)", kQuickTime, kMpeg4, 640, 480, kAac, 44100, 2},
+        FormatCase{"iPod (*.mp4)", kQuickTime, kMpeg4, 320, 240, kAac, 44100, 2},
+        FormatCase{"iPod Touch (*.mp4)", kQuickTime, kMpeg4, 480, 320, kAac, 44100, 2},
+        FormatCase{"iPhone (*.mp4)", kQuickTime, kMpeg4, 480, 320, kAac, 44100, 2},
+        FormatCase{"PSP Video (*.mp4)", kQuickTime, kMpeg4, 368, 208, kAac, 24000, 2},
+        FormatCase{"PS3 Video (*.mp4)", kQuickTime, "H.264", 720, 480, kAac, 44100, 2},
+        FormatCase{"Xbox360 AVI Video (*.avi)", kAvi, kMpeg4, 160, 120, "Raw 16-bit PCM audio",
+                   48000, 2},
+        FormatCase{"Xbox360 MPEG2 Video (*.mpg)", "MPEG-2 System Stream", "MPEG-2 Video", 320,
+                   240, "MPEG-1 Layer 2 (MP2)", 44100, 2},
+        FormatCase{"Xbox360 MPEG4 Video (*.mp4)", kQuickTime, kMpeg4, 160, 120, kAac, 44100, 2},
+        FormatCase{"Xbox360 WMV Video (*.wmv)", kAsf, "Windows Media Video 8", 320, 240,
+                   "Windows Media Audio 8", 48000, 2},
+        FormatCase{"Zune Mpeg4 Video (*.mp4)", kQuickTime, kMpeg4, 320, 240, kAac, 44100, 2},
+        FormatCase{"Zune WMV Windows Media Video (*.wmv)", kAsf, "Windows Media Video 8", 320,
+                   240, "Windows Media Audio 8", 48000, 2},
+        FormatCase{"Archos AV500/GMini402 (*.avi)", kAvi, kMpeg4, 480, 272, kMp3, 48000, 2},
+        FormatCase{"Archos AV700 (*.avi)", kAvi, kMpeg4, 720, 480, kMp3, 48000, 2},
+        FormatCase{"BlackBerry MPEG-4 Video (*.mp4)", kQuickTime, kMpeg4, 320, 240, kAac, 44100, 2},
+        FormatCase{"BlackBerry AVI Video (*.avi)", kAvi, "ITU H.26n", 176, 144, kMp3, 44100, 2},
+        FormatCase{"BlackBerry 3GP Video (*.3gp)", "3GP", kMpeg4, 176, 144, kAmr, 8000, 1},
+        FormatCase{"Creative Zen Vision (*.avi)", kAvi, kMpeg4, 640, 480, kMp3, 48000, 2},
+        FormatCase{"iRiver PMP100 (*.avi)", kAvi, kMpeg4, 640, 480, kMp3, 48000, 2}),
+    [](const auto& info) {
+        std::string name;
+        for (const char c : std::string(info.param.format))
+            if (std::isalnum(static_cast<unsigned char>(c)))
+                name += c;
+        return name;
+    });
+
+}  // namespace
+}  // namespace clipmora
