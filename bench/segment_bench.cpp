@@ -108,10 +108,10 @@ double median(std::vector<double> values)
 int main()
 {
     try {
+        Splitter splitter;  // binds the codec libraries, which the generator needs too
         const std::string clip = inputClip();
         const fs::path out = fs::temp_directory_path() / "clipmora-bench" / "segments";
         fs::create_directories(out);
-        Splitter splitter;
         constexpr int kRuns = 5;
         const double segmentFrames = 5 * 25;
         const double lastStart = 600 * 25 - segmentFrames - 25;

@@ -16,9 +16,10 @@
 namespace clipmora::framesrv {
 namespace {
 
-// How far before the first frame the source is entered, in seconds, so that
-// decoding starts at a key frame before it.
-constexpr double kSeekLeadSeconds = 3.0;
+// How far before the first frame the source is entered, in seconds. The seek
+// lands on the key frame at or before that point, where decoding starts; the
+// margin covers containers whose seek points are not exact.
+constexpr double kSeekLeadSeconds = 0.5;
 constexpr int64_t kNoTime = INT64_MIN;
 
 std::string lowerCase(std::string_view text)
