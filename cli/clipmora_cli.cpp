@@ -170,6 +170,32 @@ struct Outcome {
     std::string message;
 };
 
+// Runs a command's argument parser; false, after saying why, when the
+// arguments are wrong.
+template <typename Request, typename Parser>
+bool parseArguments(Parser parse, const std::vector<std::string>& args, Request& request)
+{
+    std::string error;
+    try {
+        if (parse(args, request, error))
+            return true;
+        std::fprintf(stderr, "%s\n", error.c_str());
+        usage();
+    } catch (const ConversionError& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+    }
+    return false;
+}
+
+// Binds the codec libraries from "Common" beside the program, as the window does.
+bool loadLibraries(TTranscoder& transcoder)
+{
+    if (transcoder.LoadCodecLibraries(programFolder() + "/Common", true))
+        return true;
+    std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
+    return false;
+}
+
 // Reports the run's events on stderr and keeps its end for the waiting thread.
 void attachEvents(TTranscoder& transcoder, Outcome& outcome)
 {
@@ -256,23 +282,11 @@ int runToEnd(TTranscoder& transcoder, Outcome& outcome, const std::string& outpu
 int convert(const std::vector<std::string>& args)
 {
     ConvertRequest request;
-    std::string error;
-    try {
-        if (!parseConvert(args, request, error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            usage();
-            return kExitUsage;
-        }
-    } catch (const ConversionError& e) {
-        std::fprintf(stderr, "%s\n", e.what());
+    if (!parseArguments(parseConvert, args, request))
         return kExitUsage;
-    }
-
     TTranscoder transcoder;
-    if (!transcoder.LoadCodecLibraries(programFolder() + "/Common", true)) {
-        std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
+    if (!loadLibraries(transcoder))
         return kExitFailed;
-    }
     Outcome outcome;
     attachEvents(transcoder, outcome);
     const int index = transcoder.AppendTask(request.input, &request.inputOptions);
@@ -377,17 +391,9 @@ bool choose(TItemList& list, const std::string& text, const char* what, std::str
 int split(const std::vector<std::string>& args)
 {
     SplitArguments arguments;
-    std::string error;
-    try {
-        if (!parseSplit(args, arguments, error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            usage();
-            return kExitUsage;
-        }
-    } catch (const ConversionError& e) {
-        std::fprintf(stderr, "%s\n", e.what());
+    if (!parseArguments(parseSplit, args, arguments))
         return kExitUsage;
-    }
+    std::string error;
 
     TProfileControls profile;
     FillFixedLists(profile);
@@ -419,10 +425,8 @@ int split(const std::vector<std::string>& args)
     }
 
     TTranscoder transcoder;
-    if (!transcoder.LoadCodecLibraries(programFolder() + "/Common", true)) {
-        std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
+    if (!loadLibraries(transcoder))
         return kExitFailed;
-    }
     SplitRequest request;
     request.SourceFile = arguments.input;
     request.OutputFolder = arguments.outputFolder;

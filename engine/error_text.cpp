@@ -1,7 +1,11 @@
 // The table of library result codes and their message templates.
 #include "engine/error_text.h"
 
+#include "engine/ffmpeg_exception.h"
 #include "engine/library_entries.h"
+
+#include <cstdarg>
+#include <cstdio>
 
 #include <cerrno>
 
@@ -28,6 +32,16 @@ const CodeText kCodeTexts[] = {
 };
 
 }  // namespace
+
+FFMpegException FormattedException(const char* format, ...)
+{
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return FFMpegException(text);
+}
 
 std::string ErrorTextForCode(const std::string& subject, int code)
 {

@@ -13,4 +13,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// An FFMpegException whose message is a printf-style format filled in.
+[[gnu::format(printf, 1, 2)]] FFMpegException FormattedException(const char* format, ...);
+
 }  // namespace clipmora

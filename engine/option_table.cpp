@@ -20,17 +20,6 @@
 namespace clipmora {
 namespace {
 
-// Builds an exception text from a printf-style format.
-[[gnu::format(printf, 1, 2)]] FFMpegException optionError(const char* format, ...)
-{
-    char text[1024];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return FFMpegException(text);
-}
-
 // Reads a C-style integer (decimal, 0x hex or 0 octal) at `p` and moves `p`
 // behind it; no digits read as 0. Values beyond int are clamped so that later
 // range checks reject them instead of seeing a wrapped number.
@@ -72,7 +61,7 @@ int64_t parseTime(const std::string& option, const std::string& text, bool durat
 {
     int64_t value = 0;
     if (lib.av_parse_time(&value, text.c_str(), duration ? 1 : 0) < 0)
-        throw optionError("Invalid %s specification for %s: %s", duration ? "duration" : "date",
+        throw FormattedException("Invalid %s specification for %s: %s", duration ? "duration" : "date",
                           option.c_str(), text.c_str());
     return value;
 }
@@ -150,7 +139,7 @@ std::array<uint16_t, 64> parseMatrix(const std::string& text)
         const std::size_t comma = text.find(',', position);
         const int coefficient = StrToInt(text.substr(position, comma - position));
         if (coefficient < 1 || coefficient > 255 || (i < 63 && comma == std::string::npos))
-            throw optionError("Syntax error in matrix \"%s\" at coeff %d", text.c_str(), i);
+            throw FormattedException("Syntax error in matrix \"%s\" at coeff %d", text.c_str(), i);
         matrix[i] = static_cast<uint16_t>(coefficient);
         position = comma + 1;
     }
@@ -257,10 +246,10 @@ struct TCustomFFmpeg::OptionEntry {
         if (size < 0)
             return;
         if (size % 2 != 0)
-            throw optionError("%s crop size must be a multiple of 2", side);
+            throw FormattedException("%s crop size must be a multiple of 2", side);
         int& dimension = vertical ? task.options_.frameHeight : task.options_.frameWidth;
         if (size >= dimension)
-            throw optionError("%s crop dimensions are outside the range of the original "
+            throw FormattedException("%s crop dimensions are outside the range of the original "
                               "image.\nRemember to crop first and scale second.",
                               vertical ? "Vertical" : "Horizontal");
         task.options_.*band = size;
@@ -274,7 +263,7 @@ struct TCustomFFmpeg::OptionEntry {
         if (size < 0)
             return;
         if (size % 2 != 0)
-            throw optionError("%s pad size must be a multiple of 2", side);
+            throw FormattedException("%s pad size must be a multiple of 2", side);
         task.options_.*band = size;
     }
 
@@ -297,7 +286,7 @@ struct TCustomFFmpeg::OptionEntry {
             const AVPixelFormat format = lib.av_get_pix_fmt(value.text.c_str());
             // An unknown name would otherwise silently mean "keep the input's format".
             if (format == AV_PIX_FMT_NONE)
-                throw optionError("Unknown pixel format requested: %s", value.text.c_str());
+                throw FormattedException("Unknown pixel format requested: %s", value.text.c_str());
             task.options_.pixelFormat = format;
             return;
         }
@@ -339,14 +328,14 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
          task.options_.forcedInputFormat = lib.av_find_input_format(name.c_str());
          task.options_.forcedOutputFormat = lib.av_guess_format(name.c_str(), nullptr, nullptr);
          if (!task.options_.forcedInputFormat && !task.options_.forcedOutputFormat)
-             throw optionError("Unknown input or output format: %s", name.c_str());
+             throw FormattedException("Unknown input or output format: %s", name.c_str());
      }},
     {"i", Read::None, OptionEntry::doNothing},
     {"y", Read::None, OptionEntry::doNothing},
     {"map", Read::Text,
      [](TCustomFFmpeg& task, const Value& value) {
          if (task.options_.streamMaps.size() >= kMaxMaps)
-             throw optionError("Too many stream maps (at most %d)", kMaxMaps);
+             throw FormattedException("Too many stream maps (at most %d)", kMaxMaps);
          TStreamMap map;
          const char* p = value.text.c_str();
          map.FileIndex = leadingInteger(p);
@@ -366,7 +355,7 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
     {"map_meta_data", Read::Text,
      [](TCustomFFmpeg& task, const Value& value) {
          if (task.options_.metaDataMaps.size() >= kMaxMaps)
-             throw optionError("Too many metadata maps (at most %d)", kMaxMaps);
+             throw FormattedException("Too many metadata maps (at most %d)", kMaxMaps);
          TMetaDataMap map;
          const char* p = value.text.c_str();
          map.OutFile = leadingInteger(p);
@@ -399,7 +388,7 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
          const int stream = leadingInteger(p);
          skipSeparator(p);
          if (stream < 0 || stream >= kMaxStreams)
-             throw optionError("stream index over MAX_STREAMS(%d)", kMaxStreams);
+             throw FormattedException("stream index over MAX_STREAMS(%d)", kMaxStreams);
          task.options_.nextInputTimeScales[stream] = leadingDecimal(p);
      }},
     {"title", Read::Text, OptionEntry::storeTag<&OptionState::title>},
@@ -658,7 +647,7 @@ void TCustomFFmpeg::SetInputFormat(const std::string& name)
     const std::string format = OptionEntry::formatAlias(*this, name);
     const AVInputFormat* found = lib.av_find_input_format(format.c_str());
     if (!found)
-        throw optionError("Unknown input format: %s", format.c_str());
+        throw FormattedException("Unknown input format: %s", format.c_str());
     options_.forcedInputFormat = found;
 }
 
@@ -669,7 +658,7 @@ void TCustomFFmpeg::SetOutputFormat(const std::string& name)
     const std::string format = OptionEntry::formatAlias(*this, name);
     const AVOutputFormat* found = lib.av_guess_format(format.c_str(), nullptr, nullptr);
     if (!found)
-        throw optionError("Unknown output format: %s", format.c_str());
+        throw FormattedException("Unknown output format: %s", format.c_str());
     options_.forcedOutputFormat = found;
 }
 

@@ -10,16 +10,6 @@
 namespace clipmora {
 namespace {
 
-[[gnu::format(printf, 1, 2)]] FFMpegException setupError(const char* format, ...)
-{
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return FFMpegException(text);
-}
-
 AVMediaType typeOf(const TInputStream& ist) { return ist.Stream->codecpar->codec_type; }
 
 }  // namespace
@@ -60,9 +50,9 @@ void TCustomFFmpeg::setupRun(RunState& run)
     };
     for (const TStreamMap& map : maps) {
         if (!validStream(map.FileIndex, map.StreamIndex))
-            throw setupError("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex);
+            throw FormattedException("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex);
         if (!validStream(map.SyncFileIndex, map.SyncStreamIndex))
-            throw setupError("Could not find sync stream #%d.%d", map.SyncFileIndex,
+            throw FormattedException("Could not find sync stream #%d.%d", map.SyncFileIndex,
                              map.SyncStreamIndex);
     }
 
@@ -89,7 +79,7 @@ void TCustomFFmpeg::setupRun(RunState& run)
             source = run.Files[map.FileIndex].FirstStream + map.StreamIndex;
             if (typeOf(run.Inputs[source]) != wanted) {
                 lib.av_dump_format(file.context.get(), ost.FileIndex, file.fileName.c_str(), 1);
-                throw setupError("Codec type mismatch for mapping #%d.%d -> #%d.%d",
+                throw FormattedException("Codec type mismatch for mapping #%d.%d -> #%d.%d",
                                  map.FileIndex, map.StreamIndex, ost.FileIndex, ost.Index);
             }
             ost.SyncIndex = run.Files[map.SyncFileIndex].FirstStream + map.SyncStreamIndex;
@@ -122,7 +112,7 @@ void TCustomFFmpeg::setupRun(RunState& run)
             }
             if (source < 0) {
                 lib.av_dump_format(file.context.get(), ost.FileIndex, file.fileName.c_str(), 1);
-                throw setupError("Could not find input stream matching output stream #%d.%d",
+                throw FormattedException("Could not find input stream matching output stream #%d.%d",
                                  ost.FileIndex, ost.Index);
             }
             ost.SyncIndex = source;

@@ -13,16 +13,6 @@
 namespace clipmora {
 namespace {
 
-[[gnu::format(printf, 1, 2)]] FFMpegException prepareError(const char* format, ...)
-{
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return FFMpegException(text);
-}
-
 // The sample format an encoder gets: 16-bit when it takes it (no conversion
 // at all), otherwise the first it lists.
 AVSampleFormat encoderSampleFormat(const AVCodec* codec)
@@ -229,7 +219,7 @@ void TCustomFFmpeg::openCodecs(RunState& run)
         AVCodecContext* codec = ost.Encoder;
         const AVCodec* encoder = lib.avcodec_find_encoder(codec->codec_id);
         if (!encoder)
-            throw prepareError("Unsupported codec for output stream #%d.%d", ost.FileIndex,
+            throw FormattedException("Unsupported codec for output stream #%d.%d", ost.FileIndex,
                                ost.Index);
         if (codec->codec_type == AVMEDIA_TYPE_AUDIO) {
             codec->sample_fmt = encoderSampleFormat(encoder);
@@ -264,7 +254,7 @@ void TCustomFFmpeg::openCodecs(RunState& run)
         }
         lib.av_dict_free(&privateOptions);
         if (opened < 0)
-            throw prepareError("Error while opening codec for output stream #%d.%d - maybe "
+            throw FormattedException("Error while opening codec for output stream #%d.%d - maybe "
                                "incorrect parameters such as bit_rate, rate, width or height",
                                ost.FileIndex, ost.Index);
         ost.EncoderOpen = true;
@@ -284,7 +274,7 @@ void TCustomFFmpeg::openCodecs(RunState& run)
                                         codec->sample_rate, 0, nullptr) < 0 ||
                 lib.swr_init(convert) < 0) {
                 lib.swr_free(&convert);
-                throw prepareError("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                throw FormattedException("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
                                    codec->ch_layout.nb_channels, codec->sample_rate,
                                    codec->ch_layout.nb_channels, codec->sample_rate);
             }
@@ -297,7 +287,7 @@ void TCustomFFmpeg::openCodecs(RunState& run)
             continue;
         const AVCodec* decoder = lib.avcodec_find_decoder(ist.Decoder->codec_id);
         if (!decoder)
-            throw prepareError("Unsupported codec (id=%d) for input stream #%d.%d",
+            throw FormattedException("Unsupported codec (id=%d) for input stream #%d.%d",
                                static_cast<int>(ist.Decoder->codec_id), ist.FileIndex,
                                ist.StreamIndex);
         int opened = 0;
@@ -306,7 +296,7 @@ void TCustomFFmpeg::openCodecs(RunState& run)
             opened = lib.avcodec_open2(ist.Decoder, decoder, nullptr);
         }
         if (opened < 0)
-            throw prepareError("Error while opening codec for input stream #%d.%d",
+            throw FormattedException("Error while opening codec for input stream #%d.%d",
                                ist.FileIndex, ist.StreamIndex);
         ist.DecoderOpen = true;
     }
@@ -319,10 +309,10 @@ void TCustomFFmpeg::openCodecs(RunState& run)
 
     for (const TMetaDataMap& map : options_.metaDataMaps) {
         if (map.OutFile < 0 || map.OutFile >= static_cast<int>(outputs_.size()))
-            throw prepareError("Invalid output file index %d map_meta_data(%d,%d)", map.OutFile,
+            throw FormattedException("Invalid output file index %d map_meta_data(%d,%d)", map.OutFile,
                                map.OutFile, map.InFile);
         if (map.InFile < 0 || map.InFile >= static_cast<int>(inputs_.size()))
-            throw prepareError("Invalid input file index %d map_meta_data(%d,%d)", map.InFile,
+            throw FormattedException("Invalid input file index %d map_meta_data(%d,%d)", map.InFile,
                                map.OutFile, map.InFile);
         const AVDictionary* from = inputs_[map.InFile].context->metadata;
         AVDictionary** to = &outputs_[map.OutFile].context->metadata;
@@ -334,7 +324,7 @@ void TCustomFFmpeg::openCodecs(RunState& run)
 
     for (std::size_t f = 0; f < outputs_.size(); ++f)
         if (lib.avformat_write_header(outputs_[f].context.get(), nullptr) < 0)
-            throw prepareError(
+            throw FormattedException(
                 "Could not write header for output file #%d (incorrect codec parameters ?)",
                 static_cast<int>(f));
 
