@@ -1,12 +1,60 @@
-// Start-up of the main window.
+// Start-up, layout, menus and closing of the main window.
 #include "app/main_window.h"
 
+#include "app/about_box.h"
+#include "app/options_dialog.h"
+#include "app/split_job.h"
 #include "app/user_dialogs.h"
+#include "widgets/folder_browse_dialog.h"
 
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
+#include <QSlider>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolTip>
+#include <QUrl>
 
 namespace clipmora {
+namespace {
+
+QLabel* addLabel(QWidget* parent, const QString& text, int x, int y, int width)
+{
+    auto* label = new QLabel(text, parent);
+    label->setGeometry(x, y, width, 16);
+    return label;
+}
+
+QComboBox* addDropDown(QWidget* parent, const char* name, int x, int y, int width)
+{
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(QLatin1String(name));
+    combo->setGeometry(x, y, width, 22);
+    return combo;
+}
+
+QLabel* addPanel(QWidget* parent, const char* name, const QString& caption, int x, int y,
+                 int width, int height)
+{
+    auto* panel = new QLabel(caption, parent);
+    panel->setObjectName(QLatin1String(name));
+    panel->setGeometry(x, y, width, height);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setAlignment(Qt::AlignCenter);
+    return panel;
+}
+
+}  // namespace
 
 TForm1::TForm1(const QString& programFolder, QWidget* parent)
     : QMainWindow(parent), programFolder_(programFolder)
@@ -25,9 +73,224 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
 
     setWindowTitle(QStringLiteral("Clipmora"));
     helpFile_ = programFolder_ + QStringLiteral("/help.html");
+    outputVolume_ = 255;
+
+    buildControls();
+    buildMenus();
+    // The 730 x 500 client area lies below the menu bar.
+    setFixedSize(730, 500 + menuBar()->sizeHint().height());
+
+    FillFormatList(profile_);
+    comboOutputFormat_->setMaxVisibleItems(25);
+    splitBusy_ = false;
+    FillFixedLists(profile_);
+    RefreshProfileCombos();
+    connectProfileCombos();
+    connectEngineEvents();
+
+    browseForFolderDialog_ = new TFolderBrowseDialog(this);
+    browseForFolderDialog_->SetChooser(
+        [](QWidget* owner, const TFolderBrowseRequest& request, QString& chosen) {
+            return UserDialogs::current().ChooseFolder(owner, request, chosen);
+        });
+
+    // The additional-settings dialog fills the quality lists and restores the
+    // stored settings.
+    optionsForm_ = new TForm2OptionsForm(this);
+    aboutBox_ = new TAboutBox(this);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+TForm1::~TForm1()
+{
+    // No late report may reach a window that is going away.
+    transcoder_.DetachEvents();
+    transcoder_.StopTasks();
+}
+
+void TForm1::buildControls()
+{
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+
+    // The preview, timeline and mark controls occupy x < 405; the split
+    // controls take the right-hand column.
+    constexpr int kLeft = 412;
+    constexpr int kWide = 306;
+    constexpr int kHalf = 150;
+    constexpr int kRight = kLeft + kWide - kHalf;
+
+    buttonAddFile_ = new QPushButton(QStringLiteral("Add Video File"), client);
+    buttonAddFile_->setGeometry(kLeft, 6, 120, 26);
+    editVideoFilename_ = new QLineEdit(client);
+    editVideoFilename_->setReadOnly(true);
+    editVideoFilename_->setGeometry(kLeft, 36, kWide, 22);
+
+    buttonBrowseForFolder_ = new QPushButton(QStringLiteral("Output Folder"), client);
+    buttonBrowseForFolder_->setGeometry(kLeft, 66, 120, 26);
+    editOutputFolder_ = new QLineEdit(client);
+    editOutputFolder_->setReadOnly(true);
+    editOutputFolder_->setGeometry(kLeft, 96, kWide, 22);
+
+    addLabel(client, QStringLiteral("Output Format:"), kLeft, 126, kWide);
+    comboOutputFormat_ = addDropDown(client, "ComboOutputFormat", kLeft, 144, kWide);
+
+    addLabel(client, QStringLiteral("Video Size:"), kLeft, 174, kHalf);
+    comboVideoSize_ = addDropDown(client, "ComboVideoSize", kLeft, 192, kHalf);
+    addLabel(client, QStringLiteral("Frame Rate:"), kRight, 174, kHalf);
+    comboVideoFramerate_ = addDropDown(client, "ComboVideoFramerate", kRight, 192, kHalf);
+
+    addLabel(client, QStringLiteral("Video Quality:"), kLeft, 222, kHalf);
+    comboVideoQuality_ = addDropDown(client, "ComboVideoQuality", kLeft, 240, kHalf);
+    addLabel(client, QStringLiteral("Audio Quality:"), kRight, 222, kHalf);
+    comboAudioQuality_ = addDropDown(client, "ComboAudioQuality", kRight, 240, kHalf);
+    for (QComboBox* quality : {comboVideoQuality_, comboAudioQuality_}) {
+        quality->installEventFilter(this);
+        quality->setToolTipDuration(30000);
+    }
+
+    addLabel(client, QStringLiteral("Audio Channels:"), kLeft, 270, kHalf);
+    comboAudioChannels_ = addDropDown(client, "ComboAudioChannels", kLeft, 288, kHalf);
+    addLabel(client, QStringLiteral("Output Volume:"), kRight, 270, kHalf);
+    trackBarVolumeOut_ = new QSlider(Qt::Horizontal, client);
+    trackBarVolumeOut_->setGeometry(kRight, 288, kHalf, 24);
+    trackBarVolumeOut_->setRange(0, 10);
+    trackBarVolumeOut_->setPageStep(1);
+    trackBarVolumeOut_->setTickPosition(QSlider::TicksBelow);
+    trackBarVolumeOut_->setValue(5);
+    connect(trackBarVolumeOut_, &QSlider::valueChanged, this,
+            [this](int position) { outputVolume_ = OutputVolumeForPosition(position); });
+
+    buttonSplit_ = new QPushButton(QStringLiteral("Start Splitting"), client);
+    buttonSplit_->setGeometry(kLeft, 326, kHalf, 36);
+    QFont bold = buttonSplit_->font();
+    bold.setBold(true);
+    buttonSplit_->setFont(bold);
+    buttonStopSplit_ = new QPushButton(QStringLiteral("Stop"), client);
+    buttonStopSplit_->setGeometry(kRight, 326, kHalf, 36);
+
+    progressBar1_ = new QProgressBar(client);
+    progressBar1_->setGeometry(kLeft, 374, kWide - 56, 22);
+    progressBar1_->setRange(0, 100);
+    progressBar1_->setValue(0);
+    progressBar1_->setTextVisible(false);
+    panelPercent_ = addPanel(client, "PanelPercent", QStringLiteral("0%"), kLeft + kWide - 50,
+                             374, 50, 22);
+
+    // The mark read-outs of the timeline; the timeline itself joins them later.
+    addLabel(client, QStringLiteral("Start: "), 8, 306, 34);
+    panelStart_ = addPanel(client, "PanelStart", QString(), 42, 304, 105, 19);
+    addLabel(client, QStringLiteral("End: "), 153, 306, 27);
+    panelEnd_ = addPanel(client, "PanelEnd", QString(), 180, 304, 107, 19);
+    panelCurrentPosition_ = addPanel(client, "PanelCurrentPosition",
+                                     QStringLiteral("Video Position"), 294, 304, 107, 19);
+    for (QLabel* panel : {panelStart_, panelEnd_, panelCurrentPosition_}) {
+        QFont font = panel->font();
+        font.setBold(true);
+        panel->setFont(font);
+        panel->setStyleSheet(QStringLiteral("color: blue"));
+    }
+
+    static constexpr int kPanelWidths[3] = {50, 250, 50};
+    for (int index = 0; index < 3; ++index) {
+        statusPanels_[index] = new QLabel(statusBar());
+        statusPanels_[index]->setFixedWidth(kPanelWidths[index]);
+        statusPanels_[index]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        statusBar()->addWidget(statusPanels_[index]);
+    }
+    statusPanels_[0]->setText(QStringLiteral("Ready"));
+    statusPanels_[1]->setAlignment(Qt::AlignCenter);
+    statusBar()->setSizeGripEnabled(false);
+
+    connect(buttonAddFile_, &QPushButton::clicked, this, &TForm1::AddFileClick);
+    connect(buttonBrowseForFolder_, &QPushButton::clicked, this, &TForm1::BrowseForFolderClick);
+    connect(buttonSplit_, &QPushButton::clicked, this, &TForm1::SplitClick);
+    connect(buttonStopSplit_, &QPushButton::clicked, this, &TForm1::StopSplitClick);
+}
+
+void TForm1::buildMenus()
+{
+    menuFile_ = menuBar()->addMenu(QStringLiteral("File"));
+    actionExit_ = menuFile_->addAction(QStringLiteral("Exit"), this, &TForm1::ExitClick);
+    menuSettings_ = menuBar()->addMenu(QStringLiteral("Settings"));
+    actionAdditionalSettings_ = menuSettings_->addAction(
+        QStringLiteral("Additional Settings"), this, &TForm1::AdditionalSettingsClick);
+    menuHelp_ = menuBar()->addMenu(QStringLiteral("Help"));
+    actionOpenHelp_ =
+        menuHelp_->addAction(QStringLiteral("Open Help File"), this, &TForm1::OpenHelpClick);
+    actionAbout_ = menuHelp_->addAction(QStringLiteral("About"), this, &TForm1::AboutClick);
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (firstShowDone_ || startupFailed_)
+        return;
+    firstShowDone_ = true;
+    FormatChangeStep(profile_);
+    ApplyQualityLevels(profile_);
+    RefreshProfileCombos();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    // Hovering a quality list names the bit rate it stands for.
+    if (event->type() == QEvent::Enter) {
+        if (watched == comboVideoQuality_)
+            comboVideoQuality_->setToolTip(
+                QString::fromStdString(profile_.ComboVideoBitrate.SelectedText()));
+        else if (watched == comboAudioQuality_)
+            comboAudioQuality_->setToolTip(
+                QString::fromStdString(profile_.ComboAudioBitrate.SelectedText()));
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    if (splitBusy_) {
+        event->ignore();
+        return;
+    }
+    if (!startupFailed_ && optionsForm_)
+        optionsForm_->SaveSettings();
+    transcoder_.DetachEvents();
+    transcoder_.StopTasks();
+    event->accept();
+}
+
+void TForm1::ExitClick()
+{
+    if (splitBusy_)
+        return;
+    // Ends the application without the close steps: the settings stay as
+    // they were stored.
+    transcoder_.DetachEvents();
+    transcoder_.StopTasks();
+    QCoreApplication::exit(0);
+}
+
+void TForm1::AdditionalSettingsClick()
+{
+    if (splitBusy_ || !optionsForm_)
+        return;
+    UserDialogs::current().RunModal(*optionsForm_);
+}
+
+void TForm1::OpenHelpClick()
+{
+    if (splitBusy_)
+        return;
+    UserDialogs::current().OpenDocument(QUrl::fromLocalFile(helpFile_));
+}
+
+void TForm1::AboutClick()
+{
+    if (splitBusy_ || !aboutBox_)
+        return;
+    UserDialogs::current().RunModal(*aboutBox_);
 }
 
 }  // namespace clipmora

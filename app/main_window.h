@@ -1,14 +1,42 @@
 // TForm1: the main window. Its creation is the program's start-up: it binds
 // the codec libraries from "Common" beside the program and refuses to go on
-// without them.
+// without them, then builds the controls, the profile lists and the
+// additional-settings dialog (which restores the stored settings).
+//
+// The window is split by concern: start-up, layout, menus and closing here;
+// adding files (add_files.cpp), the split request and job (split_request.cpp),
+// the engine's progress and end (split_progress.cpp), the profile drop-downs
+// (profile_combos.cpp). The left part of the client area (x < 405) is kept
+// free for the preview player and the timeline.
+//
+// Threads: everything runs on the GUI thread except the three engine event
+// handlers installed by connectEngineEvents(), which run on the engine's
+// worker thread and only post their effects back to the GUI thread.
 #pragma once
 
 #include "engine/transcoder.h"
+#include "profiles/profile_options.h"
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
+
+#include <atomic>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSlider;
 
 namespace clipmora {
+
+class TAboutBox;
+class TFolderBrowseDialog;
+class TForm2OptionsForm;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -16,6 +44,7 @@ class TForm1 : public QMainWindow {
 public:
     // `programFolder` is where the program and its "Common" folder live.
     explicit TForm1(const QString& programFolder, QWidget* parent = nullptr);
+    ~TForm1() override;
 
     // True when start-up could not bind the codec libraries; the message has
     // been shown and the application must end.
@@ -23,12 +52,152 @@ public:
 
     TTranscoder& Transcoder1() { return transcoder_; }
     const QString& HelpFile() const { return helpFile_; }
+    TForm2OptionsForm* OptionsForm() const { return optionsForm_; }
+    TFolderBrowseDialog* BrowseForFolderDialog() const { return browseForFolderDialog_; }
+
+    // The profile lists; the drop-downs show them (RefreshProfileCombos).
+    TProfileControls& Profile() { return profile_; }
+    // Shows the profile lists in the drop-downs without raising change steps.
+    void RefreshProfileCombos();
+
+    // Controls, for the dialogs and the tests.
+    QPushButton* ButtonAddFile() const { return buttonAddFile_; }
+    QLineEdit* EditVideoFilename() const { return editVideoFilename_; }
+    QPushButton* ButtonBrowseForFolder() const { return buttonBrowseForFolder_; }
+    QLineEdit* EditOutputFolder() const { return editOutputFolder_; }
+    QComboBox* ComboOutputFormat() const { return comboOutputFormat_; }
+    QComboBox* ComboVideoSize() const { return comboVideoSize_; }
+    QComboBox* ComboVideoFramerate() const { return comboVideoFramerate_; }
+    QComboBox* ComboAudioChannels() const { return comboAudioChannels_; }
+    QComboBox* ComboVideoQuality() const { return comboVideoQuality_; }
+    QComboBox* ComboAudioQuality() const { return comboAudioQuality_; }
+    QSlider* TrackBarVolumeOut() const { return trackBarVolumeOut_; }
+    QPushButton* ButtonSplit() const { return buttonSplit_; }
+    QPushButton* ButtonStopSplit() const { return buttonStopSplit_; }
+    QProgressBar* ProgressBar1() const { return progressBar1_; }
+    QLabel* PanelPercent() const { return panelPercent_; }
+    QLabel* PanelStart() const { return panelStart_; }
+    QLabel* PanelEnd() const { return panelEnd_; }
+    QLabel* PanelCurrentPosition() const { return panelCurrentPosition_; }
+    // Status bar panels 0..2.
+    QLabel* StatusPanel(int index) const { return statusPanels_[index]; }
+    QMenu* MenuFile() const { return menuFile_; }
+    QMenu* MenuSettings() const { return menuSettings_; }
+    QMenu* MenuHelp() const { return menuHelp_; }
+    QAction* ActionExit() const { return actionExit_; }
+    QAction* ActionAdditionalSettings() const { return actionAdditionalSettings_; }
+    QAction* ActionOpenHelp() const { return actionOpenHelp_; }
+    QAction* ActionAbout() const { return actionAbout_; }
+
+    // Window state.
+    bool SplitBusy() const { return splitBusy_; }
+    bool TerminateShown() const { return terminateShown_; }
+    double StartFrame = 0.0;
+    double EndFrame = 0.0;
+    int OutputVolume() const { return outputVolume_; }
+    const QString& SourceFrameRate() const { return sourceFrameRate_; }
+    // The timeline's maximum in milliseconds (the added file's duration).
+    int TimelineMax() const { return timelineMax_; }
+    // The engine's log lines of the current split.
+    const QStringList& ScriptBuffer() const { return scriptBuffer_; }
+    // The number of the current split; progress and end reports carry it.
+    int SplitSerial() const { return splitSerial_.load(); }
+    // The output file of the last split that started.
+    const QString& LastOutputFile() const { return lastOutputFile_; }
+
+    // Commands (the buttons and menu items call these).
+    void AddFileClick();
+    void BrowseForFolderClick();
+    void SplitClick();
+    void StopSplitClick();
+    void ExitClick();
+    void AdditionalSettingsClick();
+    void OpenHelpClick();
+    void AboutClick();
+
+    void DisableJobControls();
+    void EnableJobControls();
+
+    // What the engine's progress and end reports do on the GUI thread.
+    // `splitSerial` names the split the report belongs to; reports of an
+    // earlier split are dropped.
+    void ShowProgress(int splitSerial, int currentDurationMs, int64_t currentSize,
+                      int totalOutputDurationMs);
+    void ShowTerminate(int splitSerial, int index, bool finished, bool exception);
+    void AppendLog(int splitSerial, const QString& line);
+
+    // The open-file dialog's filter, one string as the file chooser takes it.
+    static QString OpenDialogFilter();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void buildControls();
+    void buildMenus();
+    void connectProfileCombos();
+    void connectEngineEvents();
+    void formatChanged(int index);
+    void qualityChanged();
+    void restoreUserChoices(const std::string& size, const std::string& frameRate,
+                            const std::string& channels);
+    void BuildSplitJob();
+    void OpenVideoFiles();
+    void runFolderChooser();
+    void resetProgress();
+
     TTranscoder transcoder_;
+    TProfileControls profile_;
     QString programFolder_;
     QString helpFile_;
     bool startupFailed_ = false;
+    bool firstShowDone_ = false;
+
+    // GUI thread only.
+    bool splitBusy_ = false;
+    bool terminateShown_ = false;
+    bool stopRequested_ = false;  // the user stopped the current split
+    int outputVolume_ = 255;
+    QString sourceFrameRate_;
+    int timelineMax_ = 1000;
+    QStringList scriptBuffer_;
+    QString lastOutputFile_;
+    // Read on the engine's worker thread when it reports; bumped on the GUI
+    // thread only while no task of the engine runs.
+    std::atomic<int> splitSerial_{0};
+
+    // Children (owned through Qt's parent chain).
+    QPushButton* buttonAddFile_ = nullptr;
+    QLineEdit* editVideoFilename_ = nullptr;
+    QPushButton* buttonBrowseForFolder_ = nullptr;
+    QLineEdit* editOutputFolder_ = nullptr;
+    QComboBox* comboOutputFormat_ = nullptr;
+    QComboBox* comboVideoSize_ = nullptr;
+    QComboBox* comboVideoFramerate_ = nullptr;
+    QComboBox* comboAudioChannels_ = nullptr;
+    QComboBox* comboVideoQuality_ = nullptr;
+    QComboBox* comboAudioQuality_ = nullptr;
+    QSlider* trackBarVolumeOut_ = nullptr;
+    QPushButton* buttonSplit_ = nullptr;
+    QPushButton* buttonStopSplit_ = nullptr;
+    QProgressBar* progressBar1_ = nullptr;
+    QLabel* panelPercent_ = nullptr;
+    QLabel* panelStart_ = nullptr;
+    QLabel* panelEnd_ = nullptr;
+    QLabel* panelCurrentPosition_ = nullptr;
+    QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
+    QMenu* menuFile_ = nullptr;
+    QMenu* menuSettings_ = nullptr;
+    QMenu* menuHelp_ = nullptr;
+    QAction* actionExit_ = nullptr;
+    QAction* actionAdditionalSettings_ = nullptr;
+    QAction* actionOpenHelp_ = nullptr;
+    QAction* actionAbout_ = nullptr;
+    TFolderBrowseDialog* browseForFolderDialog_ = nullptr;
+    TForm2OptionsForm* optionsForm_ = nullptr;
+    TAboutBox* aboutBox_ = nullptr;
 };
 
 }  // namespace clipmora

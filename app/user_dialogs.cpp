@@ -1,7 +1,13 @@
 // The real dialogs behind the seam.
 #include "app/user_dialogs.h"
 
+#include "widgets/folder_browse_dialog.h"
+
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileDialog>
 #include <QMessageBox>
+#include <QUrl>
 
 namespace clipmora {
 namespace {
@@ -17,6 +23,29 @@ void UserDialogs::Information(QWidget* parent, const QString& text)
                     QMessageBox::Ok, parent);
     box.exec();
 }
+
+QStringList UserDialogs::OpenVideoFiles(QWidget* parent, const QString& filter)
+{
+    QFileDialog dialog(parent);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(filter.split(QStringLiteral(";;")));
+    dialog.setSizeGripEnabled(true);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles();
+}
+
+bool UserDialogs::ChooseFolder(QWidget* parent, const TFolderBrowseRequest& request,
+                               QString& chosen)
+{
+    return RunFolderChooser(parent, request, chosen);
+}
+
+void UserDialogs::RunModal(QDialog& dialog) { dialog.exec(); }
+
+bool UserDialogs::OpenDocument(const QUrl& url) { return QDesktopServices::openUrl(url); }
 
 UserDialogs& UserDialogs::current() { return gInstalled ? *gInstalled : gRealDialogs; }
 

@@ -1,14 +1,20 @@
 // The seam between the window and the dialogs that wait for a person.
 //
-// The window asks UserDialogs::current() for every message box (and later the
-// file and folder choosers); tests install their own answers instead.
+// The window asks UserDialogs::current() for every message box, the
+// open-file dialog, the folder chooser, the modal runs of its own dialogs and
+// the documents it hands to the desktop; tests install their own answers.
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
+class QDialog;
+class QUrl;
 class QWidget;
 
 namespace clipmora {
+
+struct TFolderBrowseRequest;
 
 class UserDialogs {
 public:
@@ -16,6 +22,22 @@ public:
 
     // A modal message box captioned "Information" with the information icon.
     virtual void Information(QWidget* parent, const QString& text);
+
+    // The open-file dialog: existing files only, no read-only box, resizable,
+    // several files at once. Returns the picked paths in order; empty when
+    // cancelled.
+    virtual QStringList OpenVideoFiles(QWidget* parent, const QString& filter);
+
+    // The folder chooser. Returns true with `chosen` set when the user picked
+    // a folder.
+    virtual bool ChooseFolder(QWidget* parent, const TFolderBrowseRequest& request,
+                              QString& chosen);
+
+    // Runs one of the window's own dialogs modally.
+    virtual void RunModal(QDialog& dialog);
+
+    // Hands a document or link to the desktop's viewer. False when none took it.
+    virtual bool OpenDocument(const QUrl& url);
 
     // The installed dialogs (the real ones unless a test installed others).
     static UserDialogs& current();

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMenuBar>
 #include <QStringList>
 
 namespace clipmora {
@@ -44,7 +45,8 @@ TEST_F(StartupTest, BindsFromCommonBesideTheProgramAndOpensTheWindow)
     EXPECT_TRUE(dialogs.messages.isEmpty());
     EXPECT_TRUE(CodecLibrariesBound());
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Clipmora"));
-    EXPECT_EQ(form.size(), QSize(730, 500));
+    EXPECT_EQ(form.width(), 730);
+    EXPECT_EQ(form.height() - form.menuBar()->sizeHint().height(), 500) << "client area";
     EXPECT_EQ(form.minimumSize(), form.maximumSize()) << "the window has a fixed size";
     EXPECT_EQ(form.HelpFile(), QStringLiteral(CLIPMORA_BIN_DIR "/help.html"));
 }

@@ -1,0 +1,101 @@
+// Adding video files: the open-file dialog, the probe's checks of each picked
+// file, and the source's frame rate and length for the marks and the timeline.
+#include "app/main_window.h"
+
+#include "app/options_dialog.h"
+#include "app/segment_marks.h"
+#include "app/user_dialogs.h"
+
+#include <QCoreApplication>
+#include <QLineEdit>
+
+#include <exception>
+#include <limits>
+
+namespace clipmora {
+namespace {
+
+// Pairs of description and patterns, separated by "|".
+constexpr const char* kOpenDialogFilter =
+    "All Supported Files|*.avi;*.mpeg;*.mpg;*.wmv;*.mov; *.qt;*.mp4;*.rm;*.rmvb; *.flv|"
+    "AVI Files (*.avi)|*.avi|Flash Files (*.flv)|*.flv|"
+    "MPEG Files (*.mpeg, *.mpg)|*.mpeg;*.mpg|MPEG-4 Files (*.mp4)|*.mp4|"
+    "RealMedia Files (*.rm, *.rmvb)|*.rm; *.rmvb|QuickTime Files (*.mov, *.qt)|*.mov; *.qt|"
+    "Windows Media Files(*.wmv)|*.wmv|";
+
+}  // namespace
+
+QString TForm1::OpenDialogFilter()
+{
+    // Qt's chooser takes "Description (patterns)" entries joined by ";;".
+    const QStringList parts = QString::fromLatin1(kOpenDialogFilter).split(QLatin1Char('|'));
+    QStringList filters;
+    for (int index = 0; index + 1 < parts.size(); index += 2) {
+        QStringList patterns = parts[index + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString& pattern : patterns)
+            pattern = pattern.trimmed();
+        filters << parts[index] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                       QLatin1Char(')');
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+void TForm1::AddFileClick()
+{
+    if (splitBusy_)
+        return;
+    FormatChangeStep(profile_);
+    RefreshProfileCombos();
+    StartFrame = 0.0;
+    EndFrame = 0.0;
+    OpenVideoFiles();
+    // With "Play Video File Immediatedly Once Added" on, the preview player
+    // starts the accepted file here once the window hosts one.
+}
+
+void TForm1::OpenVideoFiles()
+{
+    const QStringList files = UserDialogs::current().OpenVideoFiles(this, OpenDialogFilter());
+    if (files.isEmpty())
+        return;
+    TAVProbe& probe = transcoder_.Probe();
+    for (const QString& file : files) {
+        bool opened = false;
+        try {
+            opened = probe.OpenMedia(file.toStdString());
+        } catch (const std::exception&) {
+            opened = false;
+        }
+        if (!opened) {
+            UserDialogs::current().Information(this, QStringLiteral("Cannot Split this File."));
+            editVideoFilename_->clear();
+            break;
+        }
+        editVideoFilename_->setText(file);
+        if (editVideoFilename_->text().trimmed().isEmpty())
+            break;
+
+        const bool hasVideo = probe.VideoStreamCount() != 0;
+        const VideoStreamInfo video = probe.ReadFirstVideoStreamInfo();
+        sourceFrameRate_ = QString::fromStdString(
+            SourceFrameRateText(video.FrameRateNum, video.FrameRateDen, hasVideo));
+
+        const int64_t durationUs = probe.ReadFileInfo().Duration;
+        const int64_t durationMs = durationUs / 1000;
+        timelineMax_ = durationMs > std::numeric_limits<int>::max()
+                           ? std::numeric_limits<int>::max()
+                           : static_cast<int>(durationMs < 0 ? 0 : durationMs);
+        const std::string durationText =
+            FormatDuration(static_cast<double>(durationUs / 1000000), ":");
+        probe.CloseMedia();
+        if (durationText == "Unknown" || durationText == "00:00:00" || durationUs < 0) {
+            UserDialogs::current().Information(
+                this, QStringLiteral("Cannot Split this File. The file duration cannot be read"));
+            editVideoFilename_->clear();
+            break;
+        }
+        QCoreApplication::processEvents();
+    }
+}
+
+}  // namespace clipmora

@@ -1,0 +1,47 @@
+// The additional-settings dialog.
+#include "app/options_dialog.h"
+
+#include "app/main_window.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+
+namespace clipmora {
+
+TForm2OptionsForm::TForm2OptionsForm(TForm1* mainForm)
+    : QDialog(mainForm, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                            Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+      mainForm_(mainForm)
+{
+    setWindowTitle(QStringLiteral("Additional Options"));
+    setFixedSize(358, 188);
+    setModal(true);
+
+    checkBoxOverwrite_ =
+        new QCheckBox(QStringLiteral("Overwrite Existing File With The Same Name"), this);
+    checkBoxOverwrite_->setGeometry(24, 32, 310, 22);
+    checkBoxOverwrite_->setChecked(false);
+    checkBoxPlayVideoFile_ =
+        new QCheckBox(QStringLiteral("Play Video File Immediatedly Once Added"), this);
+    checkBoxPlayVideoFile_->setGeometry(24, 72, 310, 22);
+    checkBoxPlayVideoFile_->setChecked(true);
+    buttonDone_ = new QPushButton(QStringLiteral("Done"), this);
+    buttonDone_->setGeometry(139, 132, 80, 28);
+    connect(buttonDone_, &QPushButton::clicked, this, &QDialog::accept);
+
+    FillQualityLists(mainForm_->Profile());
+    mainForm_->RefreshProfileCombos();
+    LoadSettings();
+}
+
+bool TForm2OptionsForm::Overwrite() const { return checkBoxOverwrite_->isChecked(); }
+
+bool TForm2OptionsForm::PlayVideoFile() const { return checkBoxPlayVideoFile_->isChecked(); }
+
+void TForm2OptionsForm::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    move(mainForm_->geometry().center() - rect().center());
+}
+
+}  // namespace clipmora

@@ -1,0 +1,97 @@
+// The stored settings: seven values in the per-user store, read once at
+// start-up and written when the main window closes.
+#include "app/main_window.h"
+#include "app/options_dialog.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QSettings>
+
+#include <optional>
+
+namespace clipmora {
+namespace {
+
+QSettings openStore()
+{
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Velmar"),
+                     QStringLiteral("Clipmora"));
+}
+
+// An integer value; nothing when it is missing or does not read as one.
+std::optional<int> readInteger(const QSettings& store, const QString& name)
+{
+    const QVariant value = store.value(name);
+    if (!value.isValid())
+        return std::nullopt;
+    bool ok = false;
+    const int number = value.toString().trimmed().toInt(&ok);
+    if (!ok)
+        return std::nullopt;
+    return number;
+}
+
+}  // namespace
+
+void TForm2OptionsForm::LoadSettings()
+{
+    TProfileControls& profile = mainForm_->Profile();
+    {
+        const QSettings store = openStore();
+        mainForm_->EditOutputFolder()->setText(
+            store.value(QStringLiteral("Output Folder")).toString());
+
+        const auto loaded = [&]() -> bool {
+            const std::optional<int> format = readInteger(store, QStringLiteral("ComboOutputFormat"));
+            if (!format)
+                return false;
+            if (*format >= 0)
+                profile.ComboOutputFormat.Select(*format);
+
+            const std::optional<int> overwrite = readInteger(store, QStringLiteral("Overwrite"));
+            if (!overwrite)
+                return false;
+            checkBoxOverwrite_->setChecked(*overwrite != 0);
+            const std::optional<int> play = readInteger(store, QStringLiteral("PlayVideoFile"));
+            if (!play)
+                return false;
+            checkBoxPlayVideoFile_->setChecked(*play != 0);
+
+            const struct {
+                const char* name;
+                TItemList& list;
+            } indexed[] = {{"LetterBox", profile.ComboLetterBox},
+                           {"VideoQuality", profile.ComboVideoQuality},
+                           {"AudioQuality", profile.ComboAudioQuality}};
+            for (const auto& entry : indexed) {
+                const std::optional<int> index = readInteger(store, QLatin1String(entry.name));
+                if (!index)
+                    return false;
+                if (*index >= 0)
+                    entry.list.Select(*index);
+            }
+            return true;
+        }();
+        mainForm_->RefreshProfileCombos();
+        if (loaded)
+            return;
+    }
+    SaveSettings();
+}
+
+bool TForm2OptionsForm::SaveSettings()
+{
+    const TProfileControls& profile = mainForm_->Profile();
+    QSettings store = openStore();
+    store.setValue(QStringLiteral("Output Folder"), mainForm_->EditOutputFolder()->text());
+    store.setValue(QStringLiteral("ComboOutputFormat"), profile.ComboOutputFormat.Selected());
+    store.setValue(QStringLiteral("Overwrite"), checkBoxOverwrite_->isChecked() ? 1 : 0);
+    store.setValue(QStringLiteral("PlayVideoFile"), checkBoxPlayVideoFile_->isChecked() ? 1 : 0);
+    store.setValue(QStringLiteral("LetterBox"), profile.ComboLetterBox.Selected());
+    store.setValue(QStringLiteral("VideoQuality"), profile.ComboVideoQuality.Selected());
+    store.setValue(QStringLiteral("AudioQuality"), profile.ComboAudioQuality.Selected());
+    store.sync();
+    return store.status() == QSettings::NoError;
+}
+
+}  // namespace clipmora

@@ -1,0 +1,87 @@
+// The engine's reports during a split. They are raised on the engine's worker
+// thread; each handler only posts its effect to the window's thread, where
+// queued calls run in the order they were posted.
+#include "app/main_window.h"
+
+#include "app/user_dialogs.h"
+
+#include <QLabel>
+#include <QMetaObject>
+#include <QProgressBar>
+
+#include <algorithm>
+#include <cmath>
+
+namespace clipmora {
+
+void TForm1::connectEngineEvents()
+{
+    transcoder_.OnLog = [this](int, TLogLevel, const std::string& message) {
+        const int serial = splitSerial_.load();
+        const QString line = QString::fromStdString(message);
+        QMetaObject::invokeMethod(
+            this, [this, serial, line] { AppendLog(serial, line); }, Qt::QueuedConnection);
+    };
+    transcoder_.OnProgress = [this](int, int, int, int currentDuration, float, float,
+                                    int64_t currentSize, int totalOutputDuration) {
+        const int serial = splitSerial_.load();
+        QMetaObject::invokeMethod(
+            this,
+            [this, serial, currentDuration, currentSize, totalOutputDuration] {
+                ShowProgress(serial, currentDuration, currentSize, totalOutputDuration);
+            },
+            Qt::QueuedConnection);
+    };
+    transcoder_.OnTerminate = [this](int index, bool finished, bool exception,
+                                     const std::string&) {
+        const int serial = splitSerial_.load();
+        QMetaObject::invokeMethod(
+            this,
+            [this, serial, index, finished, exception] {
+                ShowTerminate(serial, index, finished, exception);
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+void TForm1::AppendLog(int splitSerial, const QString& line)
+{
+    if (splitSerial == splitSerial_.load())
+        scriptBuffer_ << line;
+}
+
+void TForm1::ShowProgress(int splitSerial, int currentDurationMs, int64_t currentSize,
+                          int totalOutputDurationMs)
+{
+    if (splitSerial != splitSerial_.load())
+        return;
+    const auto kilobytes = std::llround(static_cast<double>(currentSize) / 1000.0);
+    statusPanels_[1]->setText(QStringLiteral("File Size : %1 KBytes").arg(kilobytes));
+    // Without a known total there is no percentage; the last one stays.
+    if (totalOutputDurationMs <= 0)
+        return;
+    const int64_t percent = static_cast<int64_t>(currentDurationMs) * 100 / totalOutputDurationMs;
+    panelPercent_->setText(QStringLiteral("%1%").arg(std::min<int64_t>(percent, 100)));
+    progressBar1_->setValue(static_cast<int>(std::clamp<int64_t>(percent, 0, 100)));
+}
+
+void TForm1::ShowTerminate(int splitSerial, int index, bool finished, bool exception)
+{
+    if (splitSerial != splitSerial_.load() || terminateShown_)
+        return;
+    // Set first: the message box runs a local event loop in which the end of
+    // all tasks arrives.
+    terminateShown_ = true;
+    QString message;
+    if (exception)
+        message = QStringLiteral("Cannot Split This File");
+    else if (stopRequested_ || (index >= 0 && !finished))
+        message = QStringLiteral("Splitting Stopped!");
+    else
+        message = QStringLiteral("Splitting Done!");
+    UserDialogs::current().Information(this, message);
+    progressBar1_->setValue(0);
+    EnableJobControls();
+}
+
+}  // namespace clipmora

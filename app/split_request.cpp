@@ -1,0 +1,156 @@
+// The split request: its checks in order, the job controls, building and
+// starting the one engine task, and stopping it.
+#include "app/main_window.h"
+
+#include "app/options_dialog.h"
+#include "app/split_job.h"
+#include "app/user_dialogs.h"
+#include "widgets/folder_browse_dialog.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+
+#include <exception>
+
+namespace clipmora {
+
+void TForm1::BrowseForFolderClick()
+{
+    if (splitBusy_)
+        return;
+    runFolderChooser();
+}
+
+void TForm1::runFolderChooser()
+{
+    try {
+        if (browseForFolderDialog_->Execute())
+            editOutputFolder_->setText(QDir::toNativeSeparators(browseForFolderDialog_->FolderName));
+    } catch (const std::exception& e) {
+        UserDialogs::current().Information(this, QString::fromStdString(e.what()));
+    }
+}
+
+void TForm1::SplitClick()
+{
+    if (splitBusy_)
+        return;
+    terminateShown_ = false;
+    if (editVideoFilename_->text().trimmed().isEmpty()) {
+        UserDialogs::current().Information(this, QStringLiteral("Please Add A File To Convert!"));
+        return;
+    }
+    if (editOutputFolder_->text().isEmpty()) {
+        UserDialogs::current().Information(this,
+                                           QStringLiteral("Please select an output folder!"));
+        runFolderChooser();
+        return;
+    }
+    const QString folder = editOutputFolder_->text().trimmed();
+    if (folder.isEmpty() || !QDir(folder).exists()) {
+        const QString lineBreak = QStringLiteral("\n\r");
+        UserDialogs::current().Information(
+            this, QStringLiteral("The output folder \"") + editOutputFolder_->text() +
+                      QStringLiteral("\"") + lineBreak +
+                      QStringLiteral("does not exist or has been deleted!") + lineBreak +
+                      QStringLiteral("Please choose a new output folder."));
+        runFolderChooser();
+        return;
+    }
+    if (EndFrame < StartFrame) {
+        UserDialogs::current().Information(
+            this, QStringLiteral("The End Time time of the video has not been marked! "));
+        return;
+    }
+
+    // Bring the lists up to date for the chosen format, keeping the size,
+    // frame rate and channel choices the user made after picking it.
+    const std::string size = profile_.ComboVideoSize.SelectedText();
+    const std::string frameRate = profile_.ComboVideoFramerate.SelectedText();
+    const std::string channels = profile_.ComboAudioChannels.SelectedText();
+    FormatChangeStep(profile_);
+    restoreUserChoices(size, frameRate, channels);
+
+    DisableJobControls();
+    ApplyQualityLevels(profile_);
+    RefreshProfileCombos();
+    transcoder_.ClearTaskList();
+    splitBusy_ = true;
+    BuildSplitJob();
+}
+
+void TForm1::DisableJobControls()
+{
+    for (QComboBox* combo : {comboOutputFormat_, comboVideoSize_, comboVideoFramerate_,
+                             comboAudioChannels_, comboVideoQuality_, comboAudioQuality_})
+        combo->setEnabled(false);
+    for (QAction* menu : menuBar()->actions())
+        menu->setEnabled(false);
+    splitBusy_ = true;
+}
+
+void TForm1::EnableJobControls()
+{
+    for (QComboBox* combo : {comboOutputFormat_, comboVideoSize_, comboVideoFramerate_,
+                             comboAudioChannels_, comboVideoQuality_, comboAudioQuality_})
+        combo->setEnabled(true);
+    for (QAction* menu : menuBar()->actions())
+        menu->setEnabled(true);
+    splitBusy_ = false;
+}
+
+void TForm1::resetProgress() { progressBar1_->setValue(0); }
+
+void TForm1::BuildSplitJob()
+{
+    // Every report of an earlier split has been raised once its tasks are
+    // gone; from here on reports carry the new split's number.
+    transcoder_.StopTasks();
+    transcoder_.ClearTaskList();
+    resetProgress();
+    splitSerial_.fetch_add(1);
+    stopRequested_ = false;
+    scriptBuffer_.clear();
+
+    SplitRequest request;
+    request.SourceFile = editVideoFilename_->text().trimmed().toStdString();
+    request.OutputFolder = editOutputFolder_->text().trimmed().toStdString();
+    request.Overwrite = optionsForm_ && optionsForm_->Overwrite();
+    request.Marked = !panelStart_->text().isEmpty() || !panelEnd_->text().isEmpty();
+    request.StartFrame = StartFrame;
+    request.EndFrame = EndFrame;
+    request.OutputVolume = outputVolume_;
+    request.ProgramFolder = programFolder_.toStdString();
+
+    const SplitOutcome outcome = StartSplitJob(transcoder_, request, profile_);
+    lastOutputFile_ = QString::fromStdString(outcome.Job.OutputFile);
+    switch (outcome.Result) {
+    case SplitStart::Started:
+        return;
+    case SplitStart::NotAppended:
+    case SplitStart::NotAttached:
+        UserDialogs::current().Information(this,
+                                           QStringLiteral("Cannot Split or Convert this file!"));
+        break;
+    case SplitStart::Failed:
+        UserDialogs::current().Information(this,
+                                           QStringLiteral("Cannot Split or Convert this file!!"));
+        break;
+    }
+    resetProgress();
+    EnableJobControls();
+}
+
+void TForm1::StopSplitClick()
+{
+    stopRequested_ = true;
+    transcoder_.StopTasks();
+    resetProgress();
+    EnableJobControls();
+}
+
+}  // namespace clipmora

@@ -1,0 +1,521 @@
+// The main window driven through its real controls under the offscreen
+// platform: adding files, the split request's checks, whole splits with the
+// engine, stopping, closing, the stored settings and the folder chooser.
+#include "app/main_window.h"
+#include "app/options_dialog.h"
+#include "app/user_dialogs.h"
+#include "engine/library_binding.h"
+#include "tests/support/media_generator.h"
+#include "tests/support/test_environment.h"
+#include "widgets/folder_browse_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSlider>
+#include <QStatusBar>
+#include <QUrl>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+namespace clipmora {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Answers every dialog of the window from a script and records what was asked.
+class ScriptedDialogs : public UserDialogs {
+public:
+    void Information(QWidget*, const QString& text) override { messages << text; }
+    QStringList OpenVideoFiles(QWidget*, const QString&) override { return filesToPick; }
+    bool ChooseFolder(QWidget*, const TFolderBrowseRequest& request, QString& chosen) override
+    {
+        ++folderChooserRuns;
+        lastFolderRequest = request;
+        if (folderToChoose.isEmpty())
+            return false;
+        chosen = folderToChoose;
+        return true;
+    }
+    void RunModal(QDialog& dialog) override { modalRuns << dialog.windowTitle(); }
+    bool OpenDocument(const QUrl& url) override
+    {
+        openedDocuments << url;
+        return true;
+    }
+
+    QStringList messages;
+    QStringList filesToPick;
+    QString folderToChoose;
+    int folderChooserRuns = 0;
+    TFolderBrowseRequest lastFolderRequest;
+    QStringList modalRuns;
+    QList<QUrl> openedDocuments;
+};
+
+testing::MediaSpec shortClip()
+{
+    testing::MediaSpec spec = testing::Mp4H264Aac();
+    spec.seconds = 2.0;
+    return spec;
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static int argc = 1;
+        static char name[] = "main_window_test";
+        static char* argv[] = {name, nullptr};
+        if (!QApplication::instance())
+            new QApplication(argc, argv);
+        settingsFolder_ = new testing::TempFolder;
+        QSettings::setDefaultFormat(QSettings::IniFormat);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                           QString::fromStdString(settingsFolder_->path().string()));
+    }
+    static void TearDownTestSuite()
+    {
+        delete settingsFolder_;
+        settingsFolder_ = nullptr;
+    }
+    void SetUp() override
+    {
+        fs::remove_all(settingsFolder_->path() / "Velmar");
+        UserDialogs::install(&dialogs);
+        testing::BindLibrariesForTests();
+    }
+    void TearDown() override { UserDialogs::install(nullptr); }
+
+    static QSettings store()
+    {
+        return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Velmar"),
+                         QStringLiteral("Clipmora"));
+    }
+
+    std::unique_ptr<TForm1> openWindow()
+    {
+        auto form = std::make_unique<TForm1>(QStringLiteral(CLIPMORA_BIN_DIR));
+        EXPECT_FALSE(form->StartupFailed());
+        form->show();
+        return form;
+    }
+
+    // Spins the event loop until `done` holds; false after `seconds`.
+    static bool waitFor(const std::function<bool()>& done, int seconds = 60)
+    {
+        QDeadlineTimer deadline(seconds * 1000);
+        while (!done()) {
+            if (deadline.hasExpired())
+                return false;
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        return true;
+    }
+
+    void addFile(TForm1& form, const std::string& path)
+    {
+        dialogs.filesToPick = {QString::fromStdString(path)};
+        form.ButtonAddFile()->click();
+    }
+
+    void chooseFolder(TForm1& form, const fs::path& folder)
+    {
+        dialogs.folderToChoose = QString::fromStdString(folder.string());
+        form.ButtonBrowseForFolder()->click();
+    }
+
+    static void chooseFormat(TForm1& form, const QString& name)
+    {
+        const int index = form.ComboOutputFormat()->findText(name);
+        ASSERT_GE(index, 0) << name.toStdString();
+        form.ComboOutputFormat()->setCurrentIndex(index);
+    }
+
+    // Starts a split and waits for its one end message.
+    QString splitAndWait(TForm1& form)
+    {
+        const qsizetype before = dialogs.messages.size();
+        form.ButtonSplit()->click();
+        EXPECT_TRUE(waitFor([&] { return dialogs.messages.size() > before && !form.SplitBusy(); }));
+        return dialogs.messages.size() > before ? dialogs.messages.last() : QString();
+    }
+
+    static testing::TempFolder* settingsFolder_;
+    ScriptedDialogs dialogs;
+};
+
+testing::TempFolder* MainWindowTest::settingsFolder_ = nullptr;
+
+TEST_F(MainWindowTest, ControlsStartWithTheirCaptionsListsAndMenus)
+{
+    auto form = openWindow();
+    EXPECT_EQ(form->ButtonAddFile()->text(), QStringLiteral("Add Video File"));
+    EXPECT_EQ(form->ButtonBrowseForFolder()->text(), QStringLiteral("Output Folder"));
+    EXPECT_EQ(form->ButtonSplit()->text(), QStringLiteral("Start Splitting"));
+    EXPECT_EQ(form->ButtonStopSplit()->text(), QStringLiteral("Stop"));
+    EXPECT_TRUE(form->EditVideoFilename()->isReadOnly());
+    EXPECT_TRUE(form->EditOutputFolder()->isReadOnly());
+    EXPECT_EQ(form->PanelPercent()->text(), QStringLiteral("0%"));
+    EXPECT_EQ(form->StatusPanel(0)->text(), QStringLiteral("Ready"));
+    EXPECT_EQ(form->ComboOutputFormat()->maxVisibleItems(), 25);
+    EXPECT_EQ(form->ComboOutputFormat()->count(), form->Profile().ComboOutputFormat.Count());
+    EXPECT_EQ(form->ComboVideoQuality()->count(), 5);
+    EXPECT_EQ(form->ComboVideoQuality()->currentText(), QStringLiteral("Normal"));
+    EXPECT_EQ(form->ComboAudioChannels()->itemText(0), QStringLiteral("Stereo"));
+    EXPECT_EQ(form->TrackBarVolumeOut()->value(), 5);
+    EXPECT_EQ(form->OutputVolume(), 255);
+    form->TrackBarVolumeOut()->setValue(10);
+    EXPECT_EQ(form->OutputVolume(), 600);
+
+    EXPECT_EQ(form->ActionExit()->text(), QStringLiteral("Exit"));
+    EXPECT_EQ(form->ActionAdditionalSettings()->text(), QStringLiteral("Additional Settings"));
+    form->ActionAdditionalSettings()->trigger();
+    form->ActionAbout()->trigger();
+    EXPECT_EQ(dialogs.modalRuns, (QStringList{QStringLiteral("Additional Options"),
+                                              QStringLiteral("About")}));
+    form->ActionOpenHelp()->trigger();
+    ASSERT_EQ(dialogs.openedDocuments.size(), 1);
+    EXPECT_EQ(dialogs.openedDocuments[0].toLocalFile(), form->HelpFile());
+
+    // The preview's area on the left stays free.
+    for (QWidget* control : {static_cast<QWidget*>(form->ButtonAddFile()),
+                             static_cast<QWidget*>(form->ComboOutputFormat()),
+                             static_cast<QWidget*>(form->ProgressBar1())})
+        EXPECT_GE(control->geometry().left(), 405);
+}
+
+TEST_F(MainWindowTest, AddingFilesProbesEachAndStopsAtTheFirstBadOne)
+{
+    auto form = openWindow();
+    const std::string clip = testing::CachedMedia("window_clip.mp4", shortClip());
+    addFile(*form, clip);
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+    EXPECT_EQ(form->EditVideoFilename()->text().toStdString(), clip);
+    EXPECT_EQ(form->SourceFrameRate(), QStringLiteral("25"));
+    EXPECT_NEAR(form->TimelineMax(), 2000, 100);
+
+    // The second of three cannot be opened: the field is cleared and the
+    // third is never taken.
+    testing::TempFolder folder;
+    const std::string notMedia = folder.file("notes.avi");
+    std::ofstream(notMedia) << "not a video";
+    dialogs.filesToPick = {QString::fromStdString(clip), QString::fromStdString(notMedia),
+                           QString::fromStdString(clip)};
+    form->ButtonAddFile()->click();
+    EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Cannot Split this File.")});
+    EXPECT_TRUE(form->EditVideoFilename()->text().isEmpty());
+
+    // Below one second the length reads "00:00:00".
+    testing::MediaSpec brief = shortClip();
+    brief.seconds = 0.5;
+    dialogs.messages.clear();
+    addFile(*form, testing::CachedMedia("window_brief.mp4", brief));
+    EXPECT_EQ(dialogs.messages,
+              QStringList{QStringLiteral("Cannot Split this File. The file duration cannot be read")});
+    EXPECT_TRUE(form->EditVideoFilename()->text().isEmpty());
+
+    // Cancelling the dialog changes nothing.
+    addFile(*form, clip);
+    dialogs.filesToPick.clear();
+    form->ButtonAddFile()->click();
+    EXPECT_EQ(form->EditVideoFilename()->text().toStdString(), clip);
+}
+
+TEST_F(MainWindowTest, SplitRequestChecksInOrderWithTheirMessages)
+{
+    auto form = openWindow();
+    form->ButtonSplit()->click();
+    EXPECT_EQ(dialogs.messages.last(), QStringLiteral("Please Add A File To Convert!"));
+    EXPECT_EQ(dialogs.folderChooserRuns, 0);
+
+    addFile(*form, testing::CachedMedia("window_clip.mp4", shortClip()));
+    form->EditOutputFolder()->clear();
+    form->ButtonSplit()->click();
+    EXPECT_EQ(dialogs.messages.last(), QStringLiteral("Please select an output folder!"));
+    EXPECT_EQ(dialogs.folderChooserRuns, 1) << "the folder chooser follows the message";
+
+    testing::TempFolder folder;
+    const QString gone = QString::fromStdString((folder.path() / "gone").string());
+    form->EditOutputFolder()->setText(gone);
+    form->ButtonSplit()->click();
+    EXPECT_EQ(dialogs.messages.last(),
+              QStringLiteral("The output folder \"") + gone +
+                  QStringLiteral("\"\n\rdoes not exist or has been deleted!\n\r"
+                                 "Please choose a new output folder."));
+    EXPECT_EQ(dialogs.folderChooserRuns, 2);
+
+    chooseFolder(*form, folder.path());
+    EXPECT_EQ(form->EditOutputFolder()->text().toStdString(), folder.path().string());
+    form->StartFrame = 50;
+    form->EndFrame = 10;
+    form->ButtonSplit()->click();
+    EXPECT_EQ(dialogs.messages.last(),
+              QStringLiteral("The End Time time of the video has not been marked! "));
+    EXPECT_EQ(dialogs.messages.size(), 4);
+    EXPECT_FALSE(form->SplitBusy());
+    EXPECT_EQ(form->Transcoder1().TaskCount(), 0);
+
+    // A source that vanished after it was added: the task cannot be made.
+    const fs::path copy = folder.path() / "vanished.mp4";
+    fs::copy_file(testing::CachedMedia("window_clip.mp4", shortClip()), copy);
+    addFile(*form, copy.string());
+    fs::remove(copy);
+    form->StartFrame = 0;
+    form->EndFrame = 0;
+    form->ButtonSplit()->click();
+    EXPECT_EQ(dialogs.messages.last(), QStringLiteral("Cannot Split or Convert this file!"));
+    EXPECT_FALSE(form->SplitBusy());
+    EXPECT_TRUE(form->ComboOutputFormat()->isEnabled());
+    EXPECT_TRUE(form->MenuSettings()->menuAction()->isEnabled());
+}
+
+TEST_F(MainWindowTest, SplitWritesTheWholeFileKeepingTheUsersChoices)
+{
+    auto form = openWindow();
+    testing::TempFolder folder;
+    const std::string clip = testing::CachedMedia("window_clip.mp4", shortClip());
+    addFile(*form, clip);
+    chooseFolder(*form, folder.path());
+    chooseFormat(*form, QStringLiteral("AVI - DivX Video (*.avi)"));
+    form->ComboVideoSize()->setCurrentText(QStringLiteral("320 x 240 (VGA)"));
+    form->ComboAudioChannels()->setCurrentText(QStringLiteral("Mono"));
+    form->ComboVideoFramerate()->setCurrentText(QStringLiteral("15.0 fps"));
+
+    form->ButtonSplit()->click();
+    EXPECT_TRUE(form->SplitBusy());
+    EXPECT_FALSE(form->ComboOutputFormat()->isEnabled());
+    EXPECT_FALSE(form->MenuFile()->menuAction()->isEnabled());
+    EXPECT_TRUE(form->ButtonStopSplit()->isEnabled());
+    ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }));
+    EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Splitting Done!")});
+    EXPECT_FALSE(form->SplitBusy());
+    EXPECT_TRUE(form->ComboOutputFormat()->isEnabled());
+    EXPECT_TRUE(form->MenuFile()->menuAction()->isEnabled());
+    EXPECT_EQ(form->ProgressBar1()->value(), 0);
+    EXPECT_FALSE(form->ScriptBuffer().isEmpty()) << "the engine's log lines are kept";
+    // No marks: the engine reads the added file itself.
+    ASSERT_NE(form->Transcoder1().Task(0), nullptr);
+    EXPECT_EQ(form->Transcoder1().Task(0)->InputOptions().FileName, clip);
+
+    const fs::path output = folder.path() / "window_clip.avi";
+    EXPECT_EQ(form->LastOutputFile().toStdString(), output.string());
+    ASSERT_TRUE(fs::exists(output));
+    const testing::DecodedSummary summary = testing::DecodeMedia(output.string());
+    EXPECT_EQ(summary.width, 320);
+    EXPECT_EQ(summary.height, 240);
+    EXPECT_EQ(summary.channels, 1);
+    EXPECT_NEAR(summary.videoFrames, 30, 3) << "two seconds at 15 frames per second";
+    EXPECT_EQ(form->ComboVideoSize()->currentText(), QStringLiteral("320 x 240 (VGA)"));
+
+    // Without overwriting the next split takes the next free name; with it
+    // (changed without a restart) the first name again.
+    EXPECT_EQ(splitAndWait(*form), QStringLiteral("Splitting Done!"));
+    EXPECT_TRUE(fs::exists(folder.path() / "window_clip-1.avi"));
+    form->OptionsForm()->CheckBoxOverwrite()->setChecked(true);
+    EXPECT_EQ(splitAndWait(*form), QStringLiteral("Splitting Done!"));
+    EXPECT_EQ(form->LastOutputFile().toStdString(), output.string());
+    EXPECT_FALSE(fs::exists(folder.path() / "window_clip-2.avi"));
+}
+
+TEST_F(MainWindowTest, StopEndsTheSplitAtOnceAndItsEndIsAnnouncedOnce)
+{
+    auto form = openWindow();
+    testing::TempFolder folder;
+    testing::MediaSpec longer = shortClip();
+    longer.seconds = 40.0;
+    longer.width = 640;
+    longer.height = 480;
+    addFile(*form, testing::CachedMedia("window_long.mp4", longer));
+    chooseFolder(*form, folder.path());
+    chooseFormat(*form, QStringLiteral("AVI - DivX Video (*.avi)"));
+    form->ButtonSplit()->click();
+    ASSERT_TRUE(form->SplitBusy());
+
+    // Closing is refused silently while the split runs.
+    EXPECT_FALSE(form->close());
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+
+    waitFor([&] { return form->StatusPanel(1)->text().startsWith(QStringLiteral("File Size")); },
+            10);
+    form->ButtonStopSplit()->click();
+    EXPECT_FALSE(form->SplitBusy());
+    EXPECT_EQ(form->ProgressBar1()->value(), 0);
+    ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }));
+    // Let the end-of-all-tasks report arrive too.
+    waitFor([] { return false; }, 1);
+    EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Splitting Stopped!")});
+
+    // Once idle the window closes and stores its settings.
+    EXPECT_TRUE(form->close());
+    EXPECT_EQ(store().value(QStringLiteral("Output Folder")).toString().toStdString(),
+              folder.path().string());
+}
+
+TEST_F(MainWindowTest, ProgressShowsSizeAndPercentAndKeepsItWithoutATotal)
+{
+    auto form = openWindow();
+    const int serial = form->SplitSerial();
+    form->ShowProgress(serial, 500, 123456, 2000);
+    EXPECT_EQ(form->StatusPanel(1)->text(), QStringLiteral("File Size : 123 KBytes"));
+    EXPECT_EQ(form->PanelPercent()->text(), QStringLiteral("25%"));
+    EXPECT_EQ(form->ProgressBar1()->value(), 25);
+
+    form->ShowProgress(serial, 2500, 1500, 2000);
+    EXPECT_EQ(form->PanelPercent()->text(), QStringLiteral("100%"));
+    EXPECT_EQ(form->ProgressBar1()->value(), 100);
+
+    form->ShowProgress(serial, 700, 9600, 0);
+    EXPECT_EQ(form->StatusPanel(1)->text(), QStringLiteral("File Size : 10 KBytes"));
+    EXPECT_EQ(form->PanelPercent()->text(), QStringLiteral("100%"));
+
+    // A report of an earlier split changes nothing.
+    form->ShowProgress(serial - 1, 100, 1000, 2000);
+    EXPECT_EQ(form->StatusPanel(1)->text(), QStringLiteral("File Size : 10 KBytes"));
+    form->ShowTerminate(serial - 1, 0, true, false);
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+
+    // Only the first end report of a split shows a message.
+    form->ShowTerminate(serial, 0, false, true);
+    form->ShowTerminate(serial, -1, true, false);
+    EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Cannot Split This File")});
+}
+
+TEST_F(MainWindowTest, FirstRunStoresTheDefaults)
+{
+    auto form = openWindow();
+    QSettings settings = store();
+    EXPECT_EQ(settings.value(QStringLiteral("Output Folder")).toString(), QString());
+    EXPECT_EQ(settings.value(QStringLiteral("ComboOutputFormat")).toInt(), 0);
+    EXPECT_EQ(settings.value(QStringLiteral("Overwrite")).toInt(), 0);
+    EXPECT_EQ(settings.value(QStringLiteral("PlayVideoFile")).toInt(), 1);
+    EXPECT_EQ(settings.value(QStringLiteral("LetterBox")).toInt(), 0);
+    EXPECT_EQ(settings.value(QStringLiteral("VideoQuality")).toInt(), 2);
+    EXPECT_EQ(settings.value(QStringLiteral("AudioQuality")).toInt(), 2);
+    EXPECT_TRUE(form->OptionsForm()->CheckBoxPlayVideoFile()->isChecked());
+    EXPECT_FALSE(form->OptionsForm()->CheckBoxOverwrite()->isChecked());
+}
+
+TEST_F(MainWindowTest, SettingsSurviveARestartAndAFailedReadRewritesThem)
+{
+    testing::TempFolder folder;
+    const QString folderText = QString::fromStdString(folder.path().string());
+    {
+        auto form = openWindow();
+        chooseFolder(*form, folder.path());
+        chooseFormat(*form, QStringLiteral("MP4 - MPEG4 Video (*.mp4)"));
+        form->ComboVideoQuality()->setCurrentIndex(0);
+        form->ComboAudioQuality()->setCurrentIndex(4);
+        form->OptionsForm()->CheckBoxOverwrite()->setChecked(true);
+        form->OptionsForm()->CheckBoxPlayVideoFile()->setChecked(false);
+        form->Profile().ComboLetterBox.Select(1);
+        EXPECT_TRUE(form->close());
+    }
+    const int mp4 = store().value(QStringLiteral("ComboOutputFormat")).toInt();
+    {
+        auto form = openWindow();
+        EXPECT_EQ(form->EditOutputFolder()->text(), folderText);
+        EXPECT_EQ(form->ComboOutputFormat()->currentText(), QStringLiteral("MP4 - MPEG4 Video (*.mp4)"));
+        EXPECT_EQ(form->ComboVideoQuality()->currentIndex(), 0);
+        EXPECT_EQ(form->ComboAudioQuality()->currentIndex(), 4);
+        EXPECT_TRUE(form->OptionsForm()->CheckBoxOverwrite()->isChecked());
+        EXPECT_FALSE(form->OptionsForm()->CheckBoxPlayVideoFile()->isChecked());
+        EXPECT_EQ(form->Profile().ComboLetterBox.Selected(), 1);
+        EXPECT_EQ(form->Profile().OutputExtension, "MP4");
+        // "Exit" does not store anything.
+        form->ComboVideoQuality()->setCurrentIndex(3);
+        form->ActionExit()->trigger();
+    }
+    EXPECT_EQ(store().value(QStringLiteral("VideoQuality")).toInt(), 0);
+
+    // Without "VideoQuality" the load stops there and rewrites every value:
+    // what was restored so far, and the defaults for the rest.
+    store().remove(QStringLiteral("VideoQuality"));
+    {
+        auto form = openWindow();
+        EXPECT_EQ(form->EditOutputFolder()->text(), folderText);
+        EXPECT_EQ(form->Profile().ComboLetterBox.Selected(), 1);
+        EXPECT_EQ(form->ComboAudioQuality()->currentIndex(), 2);
+    }
+    QSettings settings = store();
+    EXPECT_EQ(settings.value(QStringLiteral("VideoQuality")).toInt(), 2);
+    EXPECT_EQ(settings.value(QStringLiteral("AudioQuality")).toInt(), 2);
+    EXPECT_EQ(settings.value(QStringLiteral("ComboOutputFormat")).toInt(), mp4);
+    EXPECT_EQ(settings.value(QStringLiteral("Overwrite")).toInt(), 1);
+    EXPECT_EQ(settings.value(QStringLiteral("PlayVideoFile")).toInt(), 0);
+    EXPECT_EQ(settings.value(QStringLiteral("LetterBox")).toInt(), 1);
+
+    // A stored format of -1 keeps the first format; text that is no number
+    // is a failed read.
+    settings.setValue(QStringLiteral("ComboOutputFormat"), -1);
+    settings.setValue(QStringLiteral("Overwrite"), QStringLiteral("yes"));
+    settings.sync();
+    {
+        auto form = openWindow();
+        EXPECT_EQ(form->ComboOutputFormat()->currentIndex(), 0);
+        EXPECT_FALSE(form->OptionsForm()->CheckBoxOverwrite()->isChecked())
+            << "the check box keeps its start state";
+    }
+    EXPECT_EQ(store().value(QStringLiteral("Overwrite")).toInt(), 0)
+        << "the failed read rewrote the dialog's start state";
+}
+
+TEST_F(MainWindowTest, FolderChooserOptionsRootsAndLastChoice)
+{
+    TFolderBrowseDialog dialog;
+    EXPECT_EQ(dialog.Options(), TFolderBrowseDlgOptions(boContextHelp | boDirsOnly));
+    dialog.SetOptions(boNewDlgStyle | boShowHelp);
+    EXPECT_EQ(dialog.Options(), TFolderBrowseDlgOptions(boNewDlgStyle));
+    dialog.SetOptions(boNewDlgStyle | boStatusText);
+    EXPECT_EQ(dialog.Options(), TFolderBrowseDlgOptions(boStatusText));
+
+    EXPECT_EQ(SpecialFolderCount(), 58);
+    EXPECT_THROW(dialog.SetRootFolderID(0x0029), EFolderBrowseError);
+    EXPECT_EQ(dialog.RootFolderID(), 0);
+    dialog.SetRootFolderID(0x0004);  // printers: no folder here
+    try {
+        dialog.Execute();
+        ADD_FAILURE() << "expected EFolderBrowseError";
+    } catch (const EFolderBrowseError& error) {
+        EXPECT_STREQ(error.what(), "Root folder not supported on this system");
+    }
+
+    testing::TempFolder folder;
+    const QString chosen = QString::fromStdString(folder.path().string());
+    dialog.SetRootFolderID(0);
+    dialog.SetChooser([&](QWidget*, const TFolderBrowseRequest& request, QString& out) {
+        EXPECT_TRUE(request.Options & boStatusText);
+        out = chosen;
+        return true;
+    });
+    ASSERT_TRUE(dialog.Execute());
+    EXPECT_EQ(dialog.FolderName, chosen);
+    EXPECT_EQ(dialog.DisplayName().toStdString(), folder.path().filename().string());
+
+    // Cancelling keeps the last choice, and the next run opens there.
+    dialog.SetChooser([&](QWidget*, const TFolderBrowseRequest& request, QString&) {
+        EXPECT_EQ(request.FolderName, chosen);
+        return false;
+    });
+    EXPECT_FALSE(dialog.Execute());
+    EXPECT_EQ(dialog.FolderName, chosen);
+}
+
+}  // namespace
+}  // namespace clipmora
