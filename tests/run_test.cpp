@@ -230,5 +230,35 @@ TEST_F(RunTest, ThreadedRunCanBeStoppedFromOutside)
     EXPECT_FALSE(task.ExceptionRaised()) << task.ExceptionMessage();
 }
 
+TEST_F(RunTest, SecondSoundStreamIsLeftUnclaimed)
+{
+    // Two inputs with sound, one sound output: the first input's sound is
+    // taken; the second input's packets are read and dropped.
+    testing::MediaSpec longer = testing::AudioOnly();
+    longer.seconds = 3.0;
+    ASSERT_TRUE(task.AddInputFile(CachedMedia("clip.mp4", testing::Mp4H264Aac())));
+    ASSERT_TRUE(task.AddInputFile(CachedMedia("three_seconds.m4a", longer)));
+    task.ParseOption("vn", "");
+    task.ParseOption("acodec", "pcm_s16le");
+    ASSERT_TRUE(task.CreateOutputFile(folder.file("first_sound.wav")));
+    task.StartTask(false, tpNormal);
+    EXPECT_TRUE(task.Finished()) << task.ExceptionMessage();
+    const DecodedSummary out = DecodeMedia(folder.file("first_sound.wav"));
+    EXPECT_NEAR(static_cast<double>(out.audioSamples) / out.sampleRate, 2.0, 0.05);
+}
+
+TEST_F(RunTest, GarbageInputIsRefusedWithTheInputMessage)
+{
+    const std::string garbage = folder.file("noise.avi");
+    {
+        std::ofstream out(garbage, std::ios::binary);
+        for (int i = 0; i < 8192; ++i)
+            out.put(static_cast<char>((i * 7919) & 0xff));
+    }
+    EXPECT_FALSE(task.AddInputFile(garbage));
+    EXPECT_EQ(task.TaskError(), garbage + ": Unknown format");
+    EXPECT_TRUE(task.InputFiles().empty());
+}
+
 }  // namespace
 }  // namespace clipmora
