@@ -11,6 +11,21 @@
 #include <unistd.h>
 
 namespace clipmora::testing {
+namespace {
+
+// Every test process gets a runtime folder of its own, so that the split's
+// private work folder (and the trim scripts in it) is never shared between
+// tests that run at the same time. Child processes inherit it.
+struct PrivateRuntimeFolder {
+    PrivateRuntimeFolder()
+    {
+        static TempFolder folder;
+        setenv("XDG_RUNTIME_DIR", folder.path().c_str(), 1);
+    }
+};
+const PrivateRuntimeFolder gPrivateRuntimeFolder;
+
+}  // namespace
 
 void BindLibrariesForTests()
 {
