@@ -283,7 +283,10 @@ void TForm1::OpenHelpClick()
 {
     if (splitBusy_)
         return;
-    UserDialogs::current().OpenDocument(QUrl::fromLocalFile(helpFile_));
+    // The help opens at its table of contents.
+    QUrl help = QUrl::fromLocalFile(helpFile_);
+    help.setFragment(QStringLiteral("contents"));
+    UserDialogs::current().OpenDocument(help);
 }
 
 void TForm1::AboutClick()

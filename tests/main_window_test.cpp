@@ -18,6 +18,7 @@
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -192,6 +193,8 @@ TEST_F(MainWindowTest, ControlsStartWithTheirCaptionsListsAndMenus)
     form->ActionOpenHelp()->trigger();
     ASSERT_EQ(dialogs.openedDocuments.size(), 1);
     EXPECT_EQ(dialogs.openedDocuments[0].toLocalFile(), form->HelpFile());
+    EXPECT_EQ(dialogs.openedDocuments[0].fragment(), QStringLiteral("contents"));
+    EXPECT_TRUE(QFileInfo::exists(form->HelpFile())) << "the build puts the help beside the program";
 
     // The preview's area on the left stays free.
     for (QWidget* control : {static_cast<QWidget*>(form->ButtonAddFile()),
