@@ -6,7 +6,9 @@
 #include "engine/ffmpeg_exception.h"
 #include "engine/run_state.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 namespace clipmora {
@@ -228,6 +230,14 @@ void TCustomFFmpeg::encodeFrame(RunState& run, TOutputStream& ost, const AVFrame
             if (statsSize >= 5)
                 ost.LastPictureType =
                     lib.av_get_picture_type_char(static_cast<AVPictureType>(stats[4]));
+            // Then the count of per-plane errors and, after two spare bytes,
+            // the errors themselves (when the encoder measures them).
+            const int errors = statsSize >= 6 ? stats[5] : 0;
+            for (int plane = 0; plane < std::min(errors, 3); ++plane) {
+                const std::size_t at = 8 + static_cast<std::size_t>(plane) * 8;
+                if (at + 8 <= statsSize)
+                    std::memcpy(&ost.LastErrors[plane], stats + at, 8);
+            }
         }
         if (ost.PassLog && encoder->stats_out)
             std::fprintf(ost.PassLog.get(), "%s", encoder->stats_out);

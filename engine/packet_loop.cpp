@@ -4,6 +4,7 @@
 #include "engine/ffmpeg_exception.h"
 #include "engine/run_state.h"
 
+#include <array>
 #include <cfloat>
 #include <cmath>
 #include <cstdarg>
@@ -60,6 +61,42 @@ void appendTo(std::string& line, const char* format, ...)
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     line += text;
+}
+
+// Quantiser counts of the first video stream's reports, for "qphist":
+// process-wide, as only one conversion runs at a time.
+std::array<int64_t, 52> gQpHistogram{};
+
+void appendQpHistogram(std::string& line, float quality)
+{
+    const long q = std::lround(quality);
+    if (q >= 0 && q < 52)
+        ++gQpHistogram[static_cast<std::size_t>(q)];
+    for (int i = 0; i < 32; ++i)
+        appendTo(line, "%X",
+                 static_cast<int>(std::lround(std::log2(static_cast<double>(gQpHistogram[i] + 1)))));
+}
+
+// "PSNR=Y:.. U:.. V:.. *:.." of the last coded frame, or of the whole stream
+// in the last report.
+void appendPsnr(std::string& line, const TOutputStream& ost, bool last)
+{
+    const AVCodecContext* encoder = ost.Encoder;
+    line += "PSNR=";
+    double errorSum = 0.0, scaleSum = 0.0;
+    static constexpr char kPlanes[] = {'Y', 'U', 'V'};
+    for (int plane = 0; plane < 3; ++plane) {
+        const double error = static_cast<double>(last ? encoder->error[plane] : ost.LastErrors[plane]);
+        double scale = static_cast<double>(encoder->width) * encoder->height * 255.0 * 255.0;
+        if (last)
+            scale *= static_cast<double>(ost.FrameNumber);
+        if (plane > 0)
+            scale /= 4;
+        errorSum += error;
+        scaleSum += scale;
+        appendTo(line, "%c:%2.2f ", kPlanes[plane], -10.0 * std::log10(error / scale));
+    }
+    appendTo(line, "*:%2.2f ", -10.0 * std::log10(errorSum / scaleSum));
 }
 
 }  // namespace
@@ -240,6 +277,10 @@ void TCustomFFmpeg::reportProgress(RunState& run, bool last)
                 appendTo(line, "frame=%5d fps=%3d q=%3.1f ", frameNumber, fps, quality);
                 if (last)
                     line += "L";
+                if (o.qpHistogram)
+                    appendQpHistogram(line, quality);
+                if (!ost.StreamCopy && (ost.Encoder->flags & AV_CODEC_FLAG_PSNR))
+                    appendPsnr(line, ost, last);
                 firstVideo = false;
             }
         }

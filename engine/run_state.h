@@ -5,6 +5,7 @@
 
 #include "engine/ffmpeg.h"
 
+#include <array>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -72,6 +73,7 @@ struct TOutputStream {
     int64_t LastDts = kNoPts;  // of the last packet written, stream time base
     float LastQuality = -1.0f;
     char LastPictureType = '?';
+    std::array<int64_t, 3> LastErrors{};  // squared error per plane of the last coded frame
     LibraryMemoryPtr<char> FirstPassStats;  // statistics input of a second pass
 
     // Video.

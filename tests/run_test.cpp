@@ -260,5 +260,28 @@ TEST_F(RunTest, GarbageInputIsRefusedWithTheInputMessage)
     EXPECT_TRUE(task.InputFiles().empty());
 }
 
+TEST_F(RunTest, LastReportCarriesQuantiserHistogramAndPsnr)
+{
+    run(CachedMedia("clip.mp4", testing::Mp4H264Aac()),
+        {{"vcodec", "mpeg4"}, {"psnr", ""}, {"qphist", ""}, {"an", ""}},
+        folder.file("measured.avi"));
+    std::string report;
+    for (const auto& [level, text] : log)
+        if (text.rfind("frame=", 0) == 0)
+            report = text;
+    ASSERT_FALSE(report.empty()) << loggedText();
+    EXPECT_NE(report.find("frame=   50 "), std::string::npos) << report;
+    const auto histogram = report.find(" L");
+    ASSERT_NE(histogram, std::string::npos) << report;
+    const std::string digits = report.substr(histogram + 2, 32);
+    EXPECT_EQ(digits.find_first_not_of("0123456789ABCDEF"), std::string::npos) << report;
+    const auto psnr = report.find("PSNR=Y:");
+    ASSERT_NE(psnr, std::string::npos) << report;
+    EXPECT_NE(report.find(" U:", psnr), std::string::npos);
+    EXPECT_NE(report.find(" *:", psnr), std::string::npos);
+    // A clean tone-and-gradient picture encodes well above 25 dB.
+    EXPECT_GT(std::stod(report.substr(psnr + 7)), 25.0) << report;
+}
+
 }  // namespace
 }  // namespace clipmora
