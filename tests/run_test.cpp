@@ -283,5 +283,59 @@ TEST_F(RunTest, LastReportCarriesQuantiserHistogramAndPsnr)
     EXPECT_GT(std::stod(report.substr(psnr + 7)), 25.0) << report;
 }
 
+TEST_F(RunTest, TwoPassesShareTheirStatisticsLog)
+{
+    const std::string prefix = folder.file("passes");
+    const std::string clip = CachedMedia("clip.mp4", testing::Mp4H264Aac());
+    // A second pass without a first one has nothing to read.
+    task.ParseOption("pass", "2");
+    task.ParseOption("passlogfile", prefix);
+    ASSERT_TRUE(task.AddInputFile(clip));
+    task.ParseOption("vcodec", "mpeg4");
+    task.ParseOption("an", "");
+    ASSERT_TRUE(task.CreateOutputFile(folder.file("early.avi")));
+    task.StartTask(false, tpNormal);
+    EXPECT_EQ(task.ExceptionMessage(), "creat open fail: " + prefix + "-0.log");
+
+    for (const char* pass : {"1", "2"}) {
+        task.PrepareTask();
+        task.SetVerbosity(0);
+        task.ParseOption("pass", pass);
+        task.ParseOption("passlogfile", prefix);
+        run(clip, {{"vcodec", "mpeg4"}, {"b", "300000"}, {"an", ""}},
+            folder.file(std::string("pass") + pass + ".avi"));
+    }
+    EXPECT_GT(std::filesystem::file_size(prefix + "-0.log"), 0u);
+    EXPECT_EQ(DecodeMedia(folder.file("pass2.avi")).videoFrames, 50);
+}
+
+TEST_F(RunTest, SetupRefusalsEndTheTaskBeforeAnythingIsWritten)
+{
+    struct Case {
+        const char* option;
+        const char* value;
+        const char* message;
+    };
+    const std::string clip = CachedMedia("clip.mp4", testing::Mp4H264Aac());
+    for (const Case& c : {Case{"map_meta_data", "1:0",
+                               "Invalid output file index 1 map_meta_data(1,0)"},
+                          Case{"vcodec", "copy",
+                               "-vcodec copy and CustomHook are incompatible (frames are not "
+                               "decoded)"}}) {
+        task.PrepareTask();
+        task.SetVerbosity(0);
+        task.SetCustomHookSlot(
+            [](TCustomFFmpeg&, THookBitmap&, int, int64_t, bool&, bool&) {});
+        ASSERT_TRUE(task.AddInputFile(clip));
+        task.ParseOption(c.option, c.value);
+        const std::string output = folder.file("refused.mkv");
+        ASSERT_TRUE(task.CreateOutputFile(output));
+        task.StartTask(false, tpNormal);
+        EXPECT_TRUE(task.ExceptionRaised());
+        EXPECT_EQ(task.ExceptionMessage(), c.message);
+        EXPECT_FALSE(std::filesystem::exists(output)) << "an empty output does not stay";
+    }
+}
+
 }  // namespace
 }  // namespace clipmora
