@@ -33,8 +33,10 @@ double MarkFrameNumber(int64_t positionMs, const std::string& sourceFrameRate,
 {
     char* end = nullptr;
     const long double rate = std::strtold(sourceFrameRate.c_str(), &end);
+    // A file without pictures is served at 25 frames per second as well, so
+    // its marks count those frames.
     if (end == sourceFrameRate.c_str() || !(rate > 0))
-        return 0.0;
+        return static_cast<double>(roundHalfEven(25.0L * positionMs / 1000));
     const long double native = roundHalfEven(rate * (static_cast<long double>(positionMs) / 1000));
     if (isAviFile(fileName))
         return static_cast<double>(native);

@@ -12,8 +12,8 @@ namespace clipmora {
 // `fileName` whose frame rate reads `sourceFrameRate` (SourceFrameRate's
 // text): the native frame Round(r * p / 1000) for ".avi" files (any letter
 // case), otherwise that frame's number at 25 frames per second,
-// Round(25 / r * n). Round is half-to-even. A rate of 0 or less (no video)
-// gives 0.
+// Round(25 / r * n). Round is half-to-even. A file without video (rate 0)
+// counts frames at 25 per second: Round(25 * p / 1000).
 double MarkFrameNumber(int64_t positionMs, const std::string& sourceFrameRate,
                        const std::string& fileName);
 

@@ -309,17 +309,19 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
         else if (!audio && stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
             audio = stream;
     }
-    if (!video)
+    if (!video && !audio)
         return AVERROR_INVALIDDATA;
 
-    // Frame 0 is the first picture, wherever the source's clock starts.
+    // Frame 0 is the first picture, wherever the source's clock starts; a
+    // source without pictures counts frames from its first sound.
+    const AVStream* clock = video ? video : audio;
     const double fileStart =
         source->start_time != AV_NOPTS_VALUE ? static_cast<double>(source->start_time) / 1e6 : 0.0;
     const double pictureStart =
-        video->start_time != AV_NOPTS_VALUE ? seconds(video->start_time, video->time_base)
+        clock->start_time != AV_NOPTS_VALUE ? seconds(clock->start_time, clock->time_base)
                                             : fileStart;
     AVRational rate{25, 1};
-    if (script.aviSource) {
+    if (script.aviSource && video) {
         rate = video->avg_frame_rate.num > 0 ? video->avg_frame_rate : video->r_frame_rate;
         if (rate.num <= 0 || rate.den <= 0)
             return AVERROR_INVALIDDATA;
@@ -334,9 +336,18 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
     // The sound comes with the picture from the source, or, where the
     // source's sound cannot pass the graph, from a file decoded beforehand.
     const bool soundInMovie = audio && movieCanCarrySound(audio);
-    const std::string movieStreams = soundInMovie ? "dv+da[v0][a0];" : "dv[v0];";
+    const std::string movieStreams = !video          ? "da[a0];"
+                                     : soundInMovie ? "dv+da[v0][a0];"
+                                                    : "dv[v0];";
+    // The graph's outputs: the picture first, when there is one.
+    const std::string soundOutput = video ? "[out1]" : "[out0]";
     std::string graph;
-    if (script.aviSource) {
+    if (!video) {
+        if (soundInMovie)
+            graph = "movie=filename=" + QuoteFilterValue(script.source) + ":seek_point=" +
+                    decimal(std::max(0.0, start - kSeekLeadSeconds + pictureStart - fileStart)) +
+                    ":streams=" + movieStreams;
+    } else if (script.aviSource) {
         // An AVI is read picture by picture from its start: its pictures
         // are numbered, and decoders that hold pictures back give them
         // unreliable times in a container without presentation times.
@@ -366,10 +377,11 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
         graph += ",setpts=PTS-STARTPTS[out0]";
     }
     if (soundInMovie) {
-        graph += ";[a0]asetpts=" + origin + ",atrim=start=" + decimal(start);
+        graph += std::string(video ? ";" : "") + "[a0]asetpts=" + origin +
+                 ",atrim=start=" + decimal(start);
         if (!toTheEnd)
             graph += ":end=" + decimal(end);
-        graph += ",asetpts=PTS-(" + decimal(start) + ")/TB[out1]";
+        graph += ",asetpts=PTS-(" + decimal(start) + ")/TB" + soundOutput;
     } else if (audio) {
         const std::filesystem::path script = fileName;
         const std::string soundFile =
@@ -381,7 +393,8 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
             std::filesystem::remove(soundFile, ignored);
             return code;
         }
-        graph += ";amovie=filename=" + QuoteFilterValue(soundFile) + "[out1]";
+        graph += std::string(video ? ";" : "") + "amovie=filename=" +
+                 QuoteFilterValue(soundFile) + soundOutput;
         segment.temporaryFile = soundFile;
     }
     segment.graph = graph;

@@ -202,5 +202,23 @@ TEST_F(ServedSegmentTest, BrokenScriptsFailWithTheInputMessages)
     EXPECT_EQ(task.TaskError(), folder.file("none.avs") + ": no such file or directory");
 }
 
+TEST_F(ServedSegmentTest, SoundOnlySourcesAreCutByTheSameFrameNumbers)
+{
+    MediaSpec mpegSound = testing::StartOffset();  // MPEG audio layer 2 in a transport stream
+    mpegSound.videoCodec.clear();
+    mpegSound.seconds = 3.0;
+    for (const std::string& source : {CachedMedia("sound.m4a", testing::AudioOnly()),
+                                       CachedMedia("sound.ts", mpegSound)}) {
+        task.PrepareTask();
+        task.SetVerbosity(0);
+        // Frames 25 to 49 at 25 per second: the second second.
+        run(writeScript(source, 25, 49), {{"acodec", "pcm_s16le"}}, folder.file("second.wav"));
+        const DecodedSummary out = DecodeMedia(folder.file("second.wav"));
+        EXPECT_EQ(out.videoFrames, 0) << source;
+        EXPECT_NEAR(static_cast<double>(out.audioSamples) / out.sampleRate, 1.0, 0.03) << source;
+        std::filesystem::remove(folder.file("second.wav"));
+    }
+}
+
 }  // namespace
 }  // namespace clipmora
