@@ -1,6 +1,8 @@
 // Frame numbers of marks, rate and duration texts.
 #include "app/segment_marks.h"
 
+#include "engine/conversions.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cfenv>
@@ -18,13 +20,7 @@ long double roundHalfEven(long double value)
     return std::nearbyintl(value);  // the default rounding mode is to nearest, ties to even
 }
 
-bool isAviFile(const std::string& fileName)
-{
-    std::string extension = std::filesystem::path(fileName).extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".avi";
-}
+bool isAviFile(const std::string& fileName) { return LowerCaseExtension(fileName) == ".avi"; }
 
 }  // namespace
 

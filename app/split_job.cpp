@@ -22,13 +22,6 @@ bool sameFile(const std::string& a, const std::string& b)
     return fs::weakly_canonical(a, error) == fs::weakly_canonical(b, error);
 }
 
-std::string lowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 }  // namespace
 
 std::string MakeUniqueFileName(const std::string& path, const std::string& extension)
@@ -61,7 +54,7 @@ int OutputVolumeForPosition(int position)
 
 std::string FrameRateOption(const std::string& listText)
 {
-    if (lowerCase(Trim(listText)) == "auto")
+    if (LowerCase(Trim(listText)) == "auto")
         return {};
     const auto blank = listText.find(' ');
     if (blank == std::string::npos || blank == 0)
@@ -73,7 +66,7 @@ SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& pr
 {
     SplitJob job;
     const std::string source = Trim(request.SourceFile);
-    const std::string extension = "." + lowerCase(profile.OutputExtension);
+    const std::string extension = "." + LowerCase(profile.OutputExtension);
     job.OutputFile =
         SplitOutputFileName(source, request.OutputFolder, extension, request.Overwrite);
     // The script is written (and old ones deleted) on every split; the engine

@@ -3,6 +3,7 @@
 
 #include "app/segment_marks.h"
 #include "app/split_job.h"
+#include "engine/conversions.h"
 
 #include <algorithm>
 #include <cctype>
@@ -56,11 +57,9 @@ void DeleteOldScripts(const std::string& folder)
 {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
-        std::string extension = entry.path().extension().string();
-        std::transform(extension.begin(), extension.end(), extension.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         std::error_code ignored;
-        if (extension == ".avs" && entry.is_regular_file(ignored))
+        if (LowerCaseExtension(entry.path().string()) == ".avs" &&
+            entry.is_regular_file(ignored))
             fs::remove(entry.path(), ignored);
     }
 }
@@ -71,11 +70,8 @@ std::string TrimScriptText(const std::string& programFolder, const std::string& 
     std::string folder = programFolder;
     if (folder.empty() || folder.back() != '/')
         folder += '/';
-    std::string extension = fs::path(source).extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     std::string text = "LoadPlugin(\"" + folder + "DirectShowSource.dll\")\r\n";
-    text += extension == ".avi"
+    text += LowerCaseExtension(source) == ".avi"
                 ? "AviSource(\"" + source + "\")\r\n"
                 : "DirectShowSource(\"" + source + "\", fps=25, convertfps=true)\r\n";
     text += "TRIM(" + ShortestNumber(startFrame) + "," + ShortestNumber(endFrame) + ")\r\n";

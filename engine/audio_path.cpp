@@ -19,6 +19,19 @@ constexpr std::size_t kMaxSilenceBytes = 131072;
 
 }  // namespace
 
+void SampleFifo::read(uint8_t* out, std::size_t count)
+{
+    std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(read_), count, out);
+    read_ += count;
+    if (read_ == data_.size()) {
+        data_.clear();
+        read_ = 0;
+    } else if (read_ > 65536 && read_ * 2 > data_.size()) {
+        data_.erase(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(read_));
+        read_ = 0;
+    }
+}
+
 void TCustomFFmpeg::applyVolume(uint8_t* samples, std::size_t bytes) const
 {
     const int volume = options_.audioVolume;

@@ -1,7 +1,10 @@
 // Strict number parsing with std::from_chars (locale-independent).
 #include "engine/conversions.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <filesystem>
 
 namespace clipmora {
 namespace {
@@ -32,6 +35,19 @@ std::string Trim(const std::string& text)
     while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
         --last;
     return text.substr(first, last - first);
+}
+
+std::string LowerCase(std::string_view text)
+{
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower;
+}
+
+std::string LowerCaseExtension(const std::string& fileName)
+{
+    return LowerCase(std::filesystem::path(fileName).extension().string());
 }
 
 int StrToInt(const std::string& text) { return parseInteger<int>(text); }

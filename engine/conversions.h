@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace clipmora {
 
@@ -25,5 +26,12 @@ double StrToFloat(const std::string& text);
 
 // Trims blanks and control characters from both ends.
 std::string Trim(const std::string& text);
+
+// The text with ASCII letters in lower case.
+std::string LowerCase(std::string_view text);
+
+// A file name's extension with its dot, in lower case (".avi"); empty when
+// the name has none.
+std::string LowerCaseExtension(const std::string& fileName);
 
 }  // namespace clipmora

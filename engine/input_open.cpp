@@ -1,5 +1,6 @@
 // Opening an input file: format hints, stream analysis, the seek to the
 // start time, the timestamp offset, and the settings each input consumes.
+#include "engine/conversions.h"
 #include "engine/error_text.h"
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_exception.h"
@@ -10,18 +11,6 @@
 #include <filesystem>
 
 namespace clipmora {
-namespace {
-
-std::string lowerCaseExtension(const std::string& fileName)
-{
-    std::string extension = std::filesystem::path(fileName).extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
-}
-
-}  // namespace
-
 bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
 {
     OptionState& o = options_;
@@ -162,7 +151,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
             if (o.frameAspectRatio == 0.0f && decoder->width > 0 && decoder->height > 0)
                 ParseOption("aspect", std::to_string(decoder->width) + ":" +
                                           std::to_string(decoder->height));
-            if (decoder->pix_fmt == AV_PIX_FMT_NONE && lowerCaseExtension(fileName) == ".rmvb")
+            if (decoder->pix_fmt == AV_PIX_FMT_NONE && LowerCaseExtension(fileName) == ".rmvb")
                 decoder->pix_fmt = AV_PIX_FMT_YUV420P;
             o.pixelFormat = decoder->pix_fmt;
             o.frameRate = stream->r_frame_rate;

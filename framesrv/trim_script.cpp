@@ -1,6 +1,7 @@
 // Reading trim scripts and describing their segment as a filter graph.
 #include "framesrv/trim_script.h"
 
+#include "engine/conversions.h"
 #include "engine/library_handles.h"
 
 #include <algorithm>
@@ -22,14 +23,6 @@ namespace {
 constexpr double kSeekLeadSeconds = 0.5;
 constexpr int64_t kNoTime = INT64_MIN;
 
-std::string lowerCase(std::string_view text)
-{
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
-
 std::string trimmed(std::string_view text)
 {
     const auto first = text.find_first_not_of(" \t");
@@ -46,8 +39,8 @@ bool matchCall(const std::string& line, std::string_view head, std::string_view 
 {
     if (line.size() < head.size() + tail.size())
         return false;
-    if (lowerCase(line.substr(0, head.size())) != lowerCase(head) ||
-        lowerCase(line.substr(line.size() - tail.size())) != lowerCase(tail))
+    if (LowerCase(line.substr(0, head.size())) != LowerCase(head) ||
+        LowerCase(line.substr(line.size() - tail.size())) != LowerCase(tail))
         return false;
     inner = line.substr(head.size(), line.size() - head.size() - tail.size());
     return true;
@@ -231,7 +224,7 @@ int writeSegmentSound(AVFormatContext* source, AVStream* audio, double origin, d
 
 bool IsTrimScriptName(const std::string& fileName)
 {
-    return lowerCase(std::filesystem::path(fileName).extension().string()) == ".avs";
+    return LowerCaseExtension(fileName) == ".avs";
 }
 
 bool ParseTrimScript(const std::string& text, TrimScript& script)
@@ -254,7 +247,7 @@ bool ParseTrimScript(const std::string& text, TrimScript& script)
                 return false;
             haveSource = true;
             script.source = inner;
-            script.aviSource = lowerCase(line.substr(0, 10)) == "avisource(";
+            script.aviSource = LowerCase(line.substr(0, 10)) == "avisource(";
         } else if (matchCall(line, "TRIM(", ")", inner)) {
             const auto comma = inner.find(',');
             if (haveTrim || comma == std::string::npos ||
