@@ -49,8 +49,9 @@ void TForm1::AddFileClick()
     StartFrame = 0.0;
     EndFrame = 0.0;
     OpenVideoFiles();
-    // With "Play Video File Immediatedly Once Added" on, the preview player
-    // starts the accepted file here once the window hosts one.
+    if (!editVideoFilename_->text().trimmed().isEmpty() && optionsForm_ &&
+        optionsForm_->PlayVideoFile())
+        PlayClick();
 }
 
 void TForm1::OpenVideoFiles()
@@ -58,6 +59,8 @@ void TForm1::OpenVideoFiles()
     const QStringList files = UserDialogs::current().OpenVideoFiles(this, OpenDialogFilter());
     if (files.isEmpty())
         return;
+    // The preview lets go of the old file before a new one is looked at.
+    stopPreviewGraph();
     TAVProbe& probe = transcoder_.Probe();
     for (const QString& file : files) {
         bool opened = false;
@@ -94,6 +97,7 @@ void TForm1::OpenVideoFiles()
             editVideoFilename_->clear();
             break;
         }
+        previewFile_ = file;
         QCoreApplication::processEvents();
     }
 }

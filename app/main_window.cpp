@@ -25,6 +25,8 @@
 #include <QToolTip>
 #include <QUrl>
 
+#include <exception>
+
 namespace clipmora {
 namespace {
 
@@ -108,6 +110,11 @@ TForm1::~TForm1()
     // No late report may reach a window that is going away.
     transcoder_.DetachEvents();
     transcoder_.StopTasks();
+    // The graph lets go of the video window while both are still there.
+    try {
+        filterGraph1_.SetActive(false);
+    } catch (const std::exception&) {
+    }
 }
 
 void TForm1::buildControls()
@@ -200,6 +207,8 @@ void TForm1::buildControls()
         statusPanels_[index]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         statusBar()->addWidget(statusPanels_[index]);
     }
+    buildPreviewControls(client);
+
     statusPanels_[0]->setText(QStringLiteral("Ready"));
     statusPanels_[1]->setAlignment(Qt::AlignCenter);
     statusBar()->setSizeGripEnabled(false);

@@ -6,8 +6,9 @@
 // The window is split by concern: start-up, layout, menus and closing here;
 // adding files (add_files.cpp), the split request and job (split_request.cpp),
 // the engine's progress and end (split_progress.cpp), the profile drop-downs
-// (profile_combos.cpp). The left part of the client area (x < 405) is kept
-// free for the preview player and the timeline.
+// (profile_combos.cpp), the preview player with its transport and volume
+// (preview_controls.cpp). The left part of the client area (x < 405) holds
+// the preview and the timeline.
 //
 // Threads: everything runs on the GUI thread except the three engine event
 // handlers installed by connectEngineEvents(), which run on the engine's
@@ -15,6 +16,7 @@
 #pragma once
 
 #include "engine/transcoder.h"
+#include "preview/filter_graph.h"
 #include "profiles/profile_options.h"
 
 #include <QMainWindow>
@@ -25,6 +27,9 @@
 
 class QAction;
 class QComboBox;
+class QFrame;
+class QGroupBox;
+class QTimer;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -37,6 +42,11 @@ namespace clipmora {
 class TAboutBox;
 class TFolderBrowseDialog;
 class TForm2OptionsForm;
+class TVideoWindow;
+
+// Milliseconds as the panels show them: seconds in the shortest general form
+// of the user's locale (12345 -> "12.345", 7500 -> "7.5", 0 -> "0").
+QString SecondsText(int milliseconds);
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -79,6 +89,15 @@ public:
     QLabel* PanelStart() const { return panelStart_; }
     QLabel* PanelEnd() const { return panelEnd_; }
     QLabel* PanelCurrentPosition() const { return panelCurrentPosition_; }
+    // The preview.
+    TFilterGraph& FilterGraph1() { return filterGraph1_; }
+    QFrame* Panel1() const { return panel1_; }
+    TVideoWindow* VideoWindow1() const { return videoWindow1_; }
+    QPushButton* ButtonPlay() const { return buttonPlay_; }
+    QPushButton* ButtonPause() const { return buttonPause_; }
+    QPushButton* ButtonStop() const { return buttonStop_; }
+    QSlider* TrackBarVolume() const { return hlTrackBarVolume_; }
+    QTimer* TimerTrackBarPosition() const { return timerTrackBarPosition_; }
     // Status bar panels 0..2.
     QLabel* StatusPanel(int index) const { return statusPanels_[index]; }
     QMenu* MenuFile() const { return menuFile_; }
@@ -96,8 +115,14 @@ public:
     double EndFrame = 0.0;
     int OutputVolume() const { return outputVolume_; }
     const QString& SourceFrameRate() const { return sourceFrameRate_; }
-    // The timeline's maximum in milliseconds (the added file's duration).
+    // The timeline's maximum and position in milliseconds (the added
+    // file's duration, the preview's position).
     int TimelineMax() const { return timelineMax_; }
+    int TimelinePosition() const { return timelinePosition_; }
+    bool PreviewPaused() const { return previewPaused_; }
+    // The file the preview plays: the last one the open-file dialog gave
+    // and the probe accepted.
+    const QString& PreviewFile() const { return previewFile_; }
     // The engine's log lines of the current split.
     const QStringList& ScriptBuffer() const { return scriptBuffer_; }
     // The number of the current split; progress and end reports carry it.
@@ -114,6 +139,10 @@ public:
     void AdditionalSettingsClick();
     void OpenHelpClick();
     void AboutClick();
+    void PlayClick();
+    void PauseClick();
+    void StopClick();
+    void TimerTrackBarPositionTick();
 
     void DisableJobControls();
     void EnableJobControls();
@@ -137,6 +166,12 @@ protected:
 private:
     void buildControls();
     void buildMenus();
+    void buildPreviewControls(QWidget* client);
+    // Stops the preview and releases its graph (and the file it holds).
+    void stopPreviewGraph();
+    // Runs a preview operation; what it throws is reported to the user.
+    template <typename Operation>
+    void guardPreview(Operation operation);
     void connectProfileCombos();
     void connectEngineEvents();
     void formatChanged(int index);
@@ -149,6 +184,7 @@ private:
     void resetProgress();
 
     TTranscoder transcoder_;
+    TFilterGraph filterGraph1_;
     TProfileControls profile_;
     QString programFolder_;
     QString helpFile_;
@@ -162,6 +198,9 @@ private:
     int outputVolume_ = 255;
     QString sourceFrameRate_;
     int timelineMax_ = 1000;
+    int timelinePosition_ = 0;
+    bool previewPaused_ = false;
+    QString previewFile_;
     QStringList scriptBuffer_;
     QString lastOutputFile_;
     // Read on the engine's worker thread when it reports; bumped on the GUI
@@ -188,6 +227,14 @@ private:
     QLabel* panelEnd_ = nullptr;
     QLabel* panelCurrentPosition_ = nullptr;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
+    QFrame* panel1_ = nullptr;
+    TVideoWindow* videoWindow1_ = nullptr;
+    QPushButton* buttonPlay_ = nullptr;
+    QPushButton* buttonPause_ = nullptr;
+    QPushButton* buttonStop_ = nullptr;
+    QGroupBox* groupVolume_ = nullptr;
+    QSlider* hlTrackBarVolume_ = nullptr;
+    QTimer* timerTrackBarPosition_ = nullptr;
     QMenu* menuFile_ = nullptr;
     QMenu* menuSettings_ = nullptr;
     QMenu* menuHelp_ = nullptr;

@@ -76,6 +76,9 @@ void TForm1::SplitClick()
     restoreUserChoices(size, frameRate, channels);
 
     DisableJobControls();
+    // The split reads the file on its own; the preview lets go of it. The
+    // position timer keeps running, as it would for an idle preview.
+    stopPreviewGraph();
     ApplyQualityLevels(profile_);
     RefreshProfileCombos();
     transcoder_.ClearTaskList();

@@ -43,6 +43,13 @@ bool UserDialogs::ChooseFolder(QWidget* parent, const TFolderBrowseRequest& requ
     return RunFolderChooser(parent, request, chosen);
 }
 
+void UserDialogs::ReportException(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Clipmora"), text, QMessageBox::Ok,
+                    parent);
+    box.exec();
+}
+
 void UserDialogs::RunModal(QDialog& dialog) { dialog.exec(); }
 
 bool UserDialogs::OpenDocument(const QUrl& url) { return QDesktopServices::openUrl(url); }

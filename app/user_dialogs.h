@@ -36,6 +36,10 @@ public:
     // Runs one of the window's own dialogs modally.
     virtual void RunModal(QDialog& dialog);
 
+    // The report of an operation that failed with an exception: a modal
+    // error box titled with the program's name, showing the exception's text.
+    virtual void ReportException(QWidget* parent, const QString& text);
+
     // Hands a document or link to the desktop's viewer. False when none took it.
     virtual bool OpenDocument(const QUrl& url);
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/qt_application.h"
+
 #include <QApplication>
 #include <QMenuBar>
 #include <QStringList>
@@ -23,11 +25,7 @@ class StartupTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        static int argc = 1;
-        static char name[] = "app_startup_test";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance())
-            new QApplication(argc, argv);
+        testing::EnsureApplication();
     }
     void SetUp() override { UserDialogs::install(&dialogs); }
     void TearDown() override

@@ -1,6 +1,7 @@
 // The main window driven through its real controls under the offscreen
 // platform: adding files, the split request's checks, whole splits with the
 // engine, stopping, closing, the stored settings and the folder chooser.
+#include "tests/support/main_window_fixture.h"
 #include "app/main_window.h"
 #include "app/options_dialog.h"
 #include "app/user_dialogs.h"
@@ -38,130 +39,9 @@ namespace clipmora {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::MainWindowTest;
+using testing::shortClip;
 
-// Answers every dialog of the window from a script and records what was asked.
-class ScriptedDialogs : public UserDialogs {
-public:
-    void Information(QWidget*, const QString& text) override { messages << text; }
-    QStringList OpenVideoFiles(QWidget*, const QString&) override { return filesToPick; }
-    bool ChooseFolder(QWidget*, const TFolderBrowseRequest& request, QString& chosen) override
-    {
-        ++folderChooserRuns;
-        lastFolderRequest = request;
-        if (folderToChoose.isEmpty())
-            return false;
-        chosen = folderToChoose;
-        return true;
-    }
-    void RunModal(QDialog& dialog) override { modalRuns << dialog.windowTitle(); }
-    bool OpenDocument(const QUrl& url) override
-    {
-        openedDocuments << url;
-        return true;
-    }
-
-    QStringList messages;
-    QStringList filesToPick;
-    QString folderToChoose;
-    int folderChooserRuns = 0;
-    TFolderBrowseRequest lastFolderRequest;
-    QStringList modalRuns;
-    QList<QUrl> openedDocuments;
-};
-
-testing::MediaSpec shortClip()
-{
-    testing::MediaSpec spec = testing::Mp4H264Aac();
-    spec.seconds = 2.0;
-    return spec;
-}
-
-class MainWindowTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "main_window_test";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance())
-            new QApplication(argc, argv);
-        settingsFolder_ = new testing::TempFolder;
-        QSettings::setDefaultFormat(QSettings::IniFormat);
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                           QString::fromStdString(settingsFolder_->path().string()));
-    }
-    static void TearDownTestSuite()
-    {
-        delete settingsFolder_;
-        settingsFolder_ = nullptr;
-    }
-    void SetUp() override
-    {
-        fs::remove_all(settingsFolder_->path() / "Velmar");
-        UserDialogs::install(&dialogs);
-        testing::BindLibrariesForTests();
-    }
-    void TearDown() override { UserDialogs::install(nullptr); }
-
-    static QSettings store()
-    {
-        return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Velmar"),
-                         QStringLiteral("Clipmora"));
-    }
-
-    std::unique_ptr<TForm1> openWindow()
-    {
-        auto form = std::make_unique<TForm1>(QStringLiteral(CLIPMORA_BIN_DIR));
-        EXPECT_FALSE(form->StartupFailed());
-        form->show();
-        return form;
-    }
-
-    // Spins the event loop until `done` holds; false after `seconds`.
-    static bool waitFor(const std::function<bool()>& done, int seconds = 60)
-    {
-        QDeadlineTimer deadline(seconds * 1000);
-        while (!done()) {
-            if (deadline.hasExpired())
-                return false;
-            QApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-        return true;
-    }
-
-    void addFile(TForm1& form, const std::string& path)
-    {
-        dialogs.filesToPick = {QString::fromStdString(path)};
-        form.ButtonAddFile()->click();
-    }
-
-    void chooseFolder(TForm1& form, const fs::path& folder)
-    {
-        dialogs.folderToChoose = QString::fromStdString(folder.string());
-        form.ButtonBrowseForFolder()->click();
-    }
-
-    static void chooseFormat(TForm1& form, const QString& name)
-    {
-        const int index = form.ComboOutputFormat()->findText(name);
-        ASSERT_GE(index, 0) << name.toStdString();
-        form.ComboOutputFormat()->setCurrentIndex(index);
-    }
-
-    // Starts a split and waits for its one end message.
-    QString splitAndWait(TForm1& form)
-    {
-        const qsizetype before = dialogs.messages.size();
-        form.ButtonSplit()->click();
-        EXPECT_TRUE(waitFor([&] { return dialogs.messages.size() > before && !form.SplitBusy(); }));
-        return dialogs.messages.size() > before ? dialogs.messages.last() : QString();
-    }
-
-    static testing::TempFolder* settingsFolder_;
-    ScriptedDialogs dialogs;
-};
-
-testing::TempFolder* MainWindowTest::settingsFolder_ = nullptr;
 
 TEST_F(MainWindowTest, ControlsStartWithTheirCaptionsListsAndMenus)
 {

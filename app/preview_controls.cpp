@@ -1,0 +1,162 @@
+// The preview side of the main window: the video area, the Play, Pause and
+// Stop buttons, the preview volume and the position timer that follows the
+// playing file.
+#include "app/main_window.h"
+
+#include "app/user_dialogs.h"
+#include "preview/video_window.h"
+
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QSlider>
+#include <QStyle>
+#include <QTimer>
+
+#include <algorithm>
+#include <exception>
+
+namespace clipmora {
+namespace {
+
+constexpr int kPositionIntervalMs = 100;
+constexpr int kVolumeBarMax = 20000;
+constexpr int kVolumeBarStart = 10000;
+
+QPushButton* addTransportButton(QWidget* parent, QStyle::StandardPixmap glyph,
+                                const QString& hint, int x)
+{
+    auto* button = new QPushButton(parent);
+    button->setIcon(parent->style()->standardIcon(glyph));
+    button->setToolTip(hint);
+    button->setFlat(true);
+    button->setGeometry(x, 360, 28, 28);
+    return button;
+}
+
+}  // namespace
+
+// Milliseconds as the panels show them: seconds in the shortest form of the
+// user's locale (12345 -> 12.345, 7500 -> 7.5, 0 -> 0).
+QString SecondsText(int milliseconds)
+{
+    return QLocale().toString(milliseconds / 1000.0, 'g', QLocale::FloatingPointShortest);
+}
+
+void TForm1::buildPreviewControls(QWidget* client)
+{
+    panel1_ = new QFrame(client);
+    panel1_->setObjectName(QStringLiteral("Panel1"));
+    panel1_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel1_->setGeometry(8, 4, 393, 295);
+
+    videoWindow1_ = new TVideoWindow(panel1_);
+    videoWindow1_->setObjectName(QStringLiteral("VideoWindow1"));
+    videoWindow1_->setGeometry(4, 6, 383, 283);
+    videoWindow1_->SetMode(vmVMR);
+    videoWindow1_->VMROptions().SetMode(vmrWindowed);
+    videoWindow1_->VMROptions().SetStreams(1);
+    videoWindow1_->SetColor(Qt::black);
+    videoWindow1_->SetFilterGraph(&filterGraph1_);
+
+    buttonPlay_ = addTransportButton(client, QStyle::SP_MediaPlay, QStringLiteral("Play"), 8);
+    buttonPause_ = addTransportButton(client, QStyle::SP_MediaPause, QStringLiteral("Pause"), 38);
+    buttonStop_ = addTransportButton(client, QStyle::SP_MediaStop, QStringLiteral("Stop"), 68);
+    connect(buttonPlay_, &QPushButton::clicked, this, &TForm1::PlayClick);
+    connect(buttonPause_, &QPushButton::clicked, this, &TForm1::PauseClick);
+    connect(buttonStop_, &QPushButton::clicked, this, &TForm1::StopClick);
+
+    groupVolume_ = new QGroupBox(QStringLiteral(" Volume "), client);
+    groupVolume_->setGeometry(8, 408, 187, 54);
+    hlTrackBarVolume_ = new QSlider(Qt::Horizontal, groupVolume_);
+    hlTrackBarVolume_->setObjectName(QStringLiteral("hlTrackBarVolume"));
+    hlTrackBarVolume_->setGeometry(8, 20, 169, 23);
+    hlTrackBarVolume_->setRange(0, kVolumeBarMax);
+    hlTrackBarVolume_->setPageStep(kVolumeBarMax / 10);
+    hlTrackBarVolume_->setValue(kVolumeBarStart);
+    connect(hlTrackBarVolume_, &QSlider::valueChanged, this,
+            [this](int position) { filterGraph1_.SetVolume(position); });
+
+    timerTrackBarPosition_ = new QTimer(this);
+    timerTrackBarPosition_->setInterval(kPositionIntervalMs);
+    connect(timerTrackBarPosition_, &QTimer::timeout, this, &TForm1::TimerTrackBarPositionTick);
+
+    // A handler that throws while graph events are delivered ends up here.
+    filterGraph1_.OnHandlerException = [this](const std::exception& error) {
+        UserDialogs::current().ReportException(this, QString::fromUtf8(error.what()));
+    };
+}
+
+template <typename Operation>
+void TForm1::guardPreview(Operation operation)
+{
+    try {
+        operation();
+    } catch (const std::exception& error) {
+        UserDialogs::current().ReportException(this, QString::fromUtf8(error.what()));
+    }
+}
+
+void TForm1::PlayClick()
+{
+    if (splitBusy_ || editVideoFilename_->text().trimmed().isEmpty())
+        return;
+    if (previewPaused_) {
+        guardPreview([this] { filterGraph1_.Play(); });
+        previewPaused_ = false;
+        return;
+    }
+    // A fresh start: a new graph opens the file from its beginning.
+    guardPreview([this] {
+        filterGraph1_.Stop();
+        timerTrackBarPosition_->start();
+        previewPaused_ = false;
+        if (filterGraph1_.Active())
+            filterGraph1_.SetActive(false);
+        filterGraph1_.SetActive(true);
+        filterGraph1_.SetVolume(hlTrackBarVolume_->value());
+        filterGraph1_.RenderFile(previewFile_.toStdString());
+        filterGraph1_.Play();
+    });
+}
+
+void TForm1::PauseClick()
+{
+    if (splitBusy_)
+        return;
+    guardPreview([this] { filterGraph1_.Pause(); });
+    previewPaused_ = true;
+}
+
+void TForm1::StopClick()
+{
+    if (splitBusy_)
+        return;
+    stopPreviewGraph();
+    timerTrackBarPosition_->stop();
+}
+
+void TForm1::stopPreviewGraph()
+{
+    guardPreview([this] {
+        filterGraph1_.Stop();
+        filterGraph1_.SetActive(false);
+    });
+    // The next "Play" opens the file afresh.
+    previewPaused_ = false;
+}
+
+void TForm1::TimerTrackBarPositionTick()
+{
+    // At the end of the file the preview stops; the graph stays ready for
+    // a seek back into the file.
+    if (filterGraph1_.Position() == filterGraph1_.Duration())
+        guardPreview([this] { filterGraph1_.Stop(); });
+    timelinePosition_ = std::clamp(filterGraph1_.Position(), 0, timelineMax_);
+    panelCurrentPosition_->setText(SecondsText(timelinePosition_));
+}
+
+}  // namespace clipmora

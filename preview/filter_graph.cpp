@@ -1,0 +1,721 @@
+// The playback graph: activation, rendering, the transport, seeking, volume
+// and the hand-over of bus messages to the GUI thread.
+#include "preview/filter_graph.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <deque>
+#include <mutex>
+
+namespace clipmora {
+namespace {
+
+// The status a refused framework call carries (the framework's generic
+// failure code).
+constexpr int kStatusFailed = static_cast<int>(0x80004005u);
+
+// playbin's flags: video, audio, software volume, deinterlacing, and the
+// decoders' own picture format (the renderer scales and converts itself, in
+// one step, to what it shows). No subtitles or visualisations.
+constexpr guint kPlayFlags = 0x1 | 0x2 | 0x10 | 0x40 | 0x200;
+
+// How long a file may take to show its first picture before it counts as
+// unplayable.
+constexpr int kPrerollLimitMs = 20000;
+
+constexpr int kMaxVolume = 10000;
+constexpr int kMaxBalance = 10000;
+
+// Round half to even, as the attenuation table expects.
+int roundHalfEven(double value) { return static_cast<int>(std::nearbyint(value)); }
+
+// Decides once per process whether the desktop has a sound output. Without
+// one the preview plays its sound into a sink that still keeps the clock,
+// so playback runs at real speed.
+bool haveAudioOutput()
+{
+    static const bool have = [] {
+        GstElementRef probe = MakeElement("autoaudiosink");
+        if (!probe)
+            return false;
+        bool real = false;
+        if (gst_element_set_state(probe.get(), GST_STATE_READY) != GST_STATE_CHANGE_FAILURE) {
+            // autoaudiosink falls back to a fake sink of its own when no
+            // device opens.
+            GstIterator* children = gst_bin_iterate_elements(GST_BIN(probe.get()));
+            GValue item = G_VALUE_INIT;
+            while (gst_iterator_next(children, &item) == GST_ITERATOR_OK) {
+                auto* child = GST_ELEMENT(g_value_get_object(&item));
+                GstElementFactory* factory = gst_element_get_factory(child);
+                const char* name = factory ? GST_OBJECT_NAME(factory) : "";
+                real = real || std::string(name) != "fakesink";
+                g_value_reset(&item);
+            }
+            g_value_unset(&item);
+            gst_iterator_free(children);
+        }
+        gst_element_set_state(probe.get(), GST_STATE_NULL);
+        return real;
+    }();
+    return have;
+}
+
+GstElementRef makeAudioSink()
+{
+    if (haveAudioOutput())
+        return MakeElement("autoaudiosink");
+    GstElementRef sink = MakeElement("fakesink");
+    g_object_set(sink.get(), "sync", TRUE, nullptr);
+    return sink;
+}
+
+GstElementRef makeSilentVideoSink()
+{
+    GstElementRef sink = MakeElement("fakesink");
+    g_object_set(sink.get(), "sync", TRUE, nullptr);
+    return sink;
+}
+
+int msFromNs(gint64 ns)
+{
+    const gint64 ms = ns / 1000000;
+    return static_cast<int>(std::clamp<gint64>(ms, INT32_MIN, INT32_MAX));
+}
+
+using EventRaiser = void (*)(TFilterGraph&, intptr_t, intptr_t);
+struct EventRoute {
+    int code;
+    EventRaiser raise;
+};
+
+template <auto Member, typename... Args>
+void raiseIfSet(TFilterGraph& graph, Args... args)
+{
+    if (graph.*Member)
+        (graph.*Member)(args...);
+}
+
+// Each graph event code and the event it raises with its parameters.
+constexpr EventRoute kEventRoutes[] = {
+    {ecComplete, [](TFilterGraph& g, intptr_t p1, intptr_t p2) {
+         raiseIfSet<&TFilterGraph::OnGraphComplete>(g, static_cast<int>(p1), p2);
+     }},
+    {ecUserAbort, [](TFilterGraph& g, intptr_t, intptr_t) {
+         raiseIfSet<&TFilterGraph::OnGraphUserAbort>(g);
+     }},
+    {ecErrorAbort, [](TFilterGraph& g, intptr_t p1, intptr_t) {
+         raiseIfSet<&TFilterGraph::OnGraphErrorAbort>(g, static_cast<int>(p1));
+     }},
+    {ecStreamErrorStopped, [](TFilterGraph& g, intptr_t p1, intptr_t p2) {
+         raiseIfSet<&TFilterGraph::OnGraphStreamErrorStopped>(g, static_cast<int>(p1),
+                                                              static_cast<int>(p2));
+     }},
+    {ecStreamErrorStillPlaying, [](TFilterGraph& g, intptr_t p1, intptr_t p2) {
+         raiseIfSet<&TFilterGraph::OnGraphStreamErrorStillPlaying>(g, static_cast<int>(p1),
+                                                                   static_cast<int>(p2));
+     }},
+    {ecErrorStillPlaying, [](TFilterGraph& g, intptr_t p1, intptr_t) {
+         raiseIfSet<&TFilterGraph::OnGraphErrorStillPlaying>(g, static_cast<int>(p1));
+     }},
+    {ecPaletteChanged, [](TFilterGraph& g, intptr_t, intptr_t) {
+         raiseIfSet<&TFilterGraph::OnGraphPaletteChanged>(g);
+     }},
+    {ecVideoSizeChanged, [](TFilterGraph& g, intptr_t p1, intptr_t) {
+         raiseIfSet<&TFilterGraph::OnGraphVideoSizeChanged>(g, static_cast<int>(p1 & 0xffff),
+                                                            static_cast<int>((p1 >> 16) & 0xffff));
+     }},
+    {ecQualityChange, [](TFilterGraph& g, intptr_t, intptr_t) {
+         raiseIfSet<&TFilterGraph::OnGraphQualityChange>(g);
+     }},
+    {ecClockChanged, [](TFilterGraph& g, intptr_t, intptr_t) {
+         raiseIfSet<&TFilterGraph::OnGraphClockChanged>(g);
+     }},
+    {ecPaused, [](TFilterGraph& g, intptr_t p1, intptr_t) {
+         raiseIfSet<&TFilterGraph::OnGraphPaused>(g, static_cast<int>(p1));
+     }},
+    {ecOpeningFile, [](TFilterGraph& g, intptr_t p1, intptr_t) {
+         raiseIfSet<&TFilterGraph::OnGraphOpeningFile>(g, p1 == 1);
+     }},
+    {ecBufferingData, [](TFilterGraph& g, intptr_t p1, intptr_t) {
+         raiseIfSet<&TFilterGraph::OnGraphBufferingData>(g, p1 == 1);
+     }},
+    {ecGraphChanged, [](TFilterGraph& g, intptr_t, intptr_t) {
+         raiseIfSet<&TFilterGraph::OnGraphChanged>(g);
+     }},
+    {ecClockUnset, [](TFilterGraph& g, intptr_t, intptr_t) {
+         raiseIfSet<&TFilterGraph::OnGraphClockUnset>(g);
+     }},
+    {ecVmrRenderDeviceSet, [](TFilterGraph& g, intptr_t p1, intptr_t) {
+         raiseIfSet<&TFilterGraph::OnGraphVMRRenderDevice>(g, static_cast<int>(p1));
+     }},
+};
+
+}  // namespace
+
+void EnsureGstInitialised()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { gst_init(nullptr, nullptr); });
+}
+
+int VolumeToAttenuation(int volume, bool linear)
+{
+    volume = std::clamp(volume, 0, kMaxVolume);
+    if (!linear)
+        return volume - kMaxVolume;
+    return roundHalfEven(std::log(volume + 1.0) * 1085.73) - kMaxVolume;
+}
+
+double AttenuationToFactor(int attenuation)
+{
+    return std::pow(10.0, std::clamp(attenuation, -kMaxVolume, 0) / 2000.0);
+}
+
+// Messages travel from GStreamer's threads to the GUI thread through here.
+// The bus holds a plain pointer to it while its handler is installed; the
+// graph keeps it alive until the handler is gone.
+struct TFilterGraph::Mailbox {
+    TFilterGraph* graph = nullptr;
+    std::mutex lock;
+    std::deque<GstMessageRef> messages;  // guarded by lock
+    // Set on the streaming threads, read and cleared on the GUI thread.
+    std::atomic<bool> endReached{false};
+    std::atomic<bool> failed{false};
+
+    static GstBusSyncReply onMessage(GstBus*, GstMessage* message, gpointer data)
+    {
+        auto* self = static_cast<Mailbox*>(data);
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS)
+            self->endReached = true;
+        else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
+            self->failed = true;
+        bool first = false;
+        {
+            std::lock_guard guard(self->lock);
+            first = self->messages.empty();
+            self->messages.emplace_back(gst_message_ref(message));
+        }
+        // One queued call drains whatever has gathered by the time it runs.
+        if (first)
+            QMetaObject::invokeMethod(self->graph, &TFilterGraph::drainEvents,
+                                      Qt::QueuedConnection);
+        return GST_BUS_DROP;
+    }
+};
+
+TFilterGraph::TFilterGraph(QObject* owner) : QObject(owner) { EnsureGstInitialised(); }
+
+TFilterGraph::~TFilterGraph()
+{
+    try {
+        SetActive(false);
+    } catch (...) {
+        // A graph that is going away has no one left to tell.
+    }
+}
+
+void TFilterGraph::SetActive(bool active)
+{
+    if (active == Active())
+        return;
+    if (active)
+        activate();
+    else
+        deactivate();
+}
+
+void TFilterGraph::SetMode(TGraphMode mode)
+{
+    if (mode == mode_)
+        return;
+    const bool wasActive = Active();
+    SetActive(false);
+    mode_ = mode;
+    SetActive(wasActive);
+}
+
+void TFilterGraph::activate()
+{
+    if (mode_ != gmNormal)
+        throw EPreviewException("Capture and disc graphs are not available on this system.");
+    GstElementRef pipeline = MakeElement("playbin", "FilterGraph");
+    if (!pipeline)
+        throw EPreviewException("The playback framework is not installed.");
+    g_object_set(pipeline.get(), "flags", kPlayFlags, nullptr);
+    GstElementRef audioSink = makeAudioSink();
+    g_object_set(pipeline.get(), "audio-sink", audioSink.get(), nullptr);
+
+    mailbox_ = std::make_shared<Mailbox>();
+    mailbox_->graph = this;
+    GstBusRef bus = GstBusRef::adopt(gst_element_get_bus(pipeline.get()));
+    gst_bus_set_sync_handler(bus.get(), &Mailbox::onMessage, mailbox_.get(), nullptr);
+
+    pipeline_ = std::move(pipeline);
+    rendered_ = false;
+    stopped_ = true;
+    SetLogFile(logFile_);
+    try {
+        for (IFilterOwner* owner : filterOwners_)
+            insertOwner(owner);
+        applyOwnerElements();
+    } catch (...) {
+        // An owner that cannot make its element leaves no half-built graph.
+        release();
+        throw;
+    }
+    applyVolume();
+    if (OnActivate)
+        OnActivate();
+    sendControlEvent(ceActiveChanged, 1);
+}
+
+void TFilterGraph::deactivate()
+{
+    sendControlEvent(ceActiveChanged, 0);
+    release();
+}
+
+void TFilterGraph::release()
+{
+    // Streaming ends before the owners take their elements back.
+    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    for (IFilterOwner* owner : filterOwners_)
+        removeOwnerElement(owner);
+    GstBusRef bus = GstBusRef::adopt(gst_element_get_bus(pipeline_.get()));
+    gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
+    if (logStream_.is_open())
+        logStream_.close();
+    pipeline_.reset();
+    // A drain still queued for this mailbox finds it gone and does nothing.
+    mailbox_.reset();
+    rendered_ = false;
+    stopped_ = true;
+}
+
+void TFilterGraph::insertOwner(IFilterOwner* owner)
+{
+    owner->NotifyFilterStage(fsBeforeAdd);
+    const std::string name = owner->GetFilterName();
+    GstElement* element = owner->ProvideFilter();
+    if (element && !name.empty() && !GST_OBJECT_PARENT(element))
+        gst_object_set_name(GST_OBJECT(element), name.c_str());
+    owner->NotifyFilterStage(fsAdded);
+}
+
+void TFilterGraph::removeOwnerElement(IFilterOwner* owner)
+{
+    owner->NotifyFilterStage(fsBeforeRemove);
+    owner->NotifyFilterStage(fsRemoved);
+}
+
+// Hands the owners' elements to the playbin: the first renderer as its video
+// sink (a silent sink when no renderer is attached, so the graph never opens
+// a window of its own), the first video filter in front of it. The playbin
+// takes elements only while stopped, so this drops a rendered file.
+void TFilterGraph::applyOwnerElements()
+{
+    GstElement* renderer = nullptr;
+    GstElement* filter = nullptr;
+    for (IFilterOwner* owner : filterOwners_) {
+        GstElement* element = owner->ProvideFilter();
+        if (!element)
+            continue;
+        if (owner->FilterRole() == TFilterRole::VideoRenderer && !renderer)
+            renderer = element;
+        else if (owner->FilterRole() == TFilterRole::VideoFilter && !filter)
+            filter = element;
+    }
+    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    rendered_ = false;
+    GstElementRef silent;
+    if (!renderer) {
+        silent = makeSilentVideoSink();
+        renderer = silent.get();
+    }
+    g_object_set(pipeline_.get(), "video-sink", renderer, "video-filter", filter, nullptr);
+}
+
+void TFilterGraph::AddFilterOwner(IFilterOwner* owner)
+{
+    if (!owner || std::find(filterOwners_.begin(), filterOwners_.end(), owner) != filterOwners_.end())
+        return;
+    filterOwners_.push_back(owner);
+    if (Active()) {
+        insertOwner(owner);
+        applyOwnerElements();
+    }
+}
+
+void TFilterGraph::RemoveFilterOwner(IFilterOwner* owner)
+{
+    const auto found = std::find(filterOwners_.begin(), filterOwners_.end(), owner);
+    if (found == filterOwners_.end())
+        return;
+    filterOwners_.erase(found);
+    if (Active()) {
+        gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+        applyOwnerElements();
+        removeOwnerElement(owner);
+    }
+}
+
+void TFilterGraph::AddEventListener(IEventListener* listener)
+{
+    if (listener && std::find(eventListeners_.begin(), eventListeners_.end(), listener) ==
+                        eventListeners_.end())
+        eventListeners_.push_back(listener);
+}
+
+void TFilterGraph::RemoveEventListener(IEventListener* listener)
+{
+    eventListeners_.erase(std::remove(eventListeners_.begin(), eventListeners_.end(), listener),
+                          eventListeners_.end());
+}
+
+void TFilterGraph::sendControlEvent(int event, int param)
+{
+    // A listener may detach itself while it is told.
+    const std::vector<IEventListener*> listeners = eventListeners_;
+    for (IEventListener* listener : listeners)
+        listener->HandleControlEvent(event, param);
+}
+
+// 0 for a change that completed, 1 for one still under way. A refused
+// change throws.
+int TFilterGraph::changeState(GstState state)
+{
+    switch (gst_element_set_state(pipeline_.get(), state)) {
+    case GST_STATE_CHANGE_FAILURE:
+        throw EDirectShowException(kStatusFailed);
+    case GST_STATE_CHANGE_ASYNC:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+int TFilterGraph::RenderFile(const std::string& fileName)
+{
+    if (!Active())
+        return 1;
+    sendControlEvent(ceFileRendering, 0);
+    writeLog("render " + fileName);
+    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    rendered_ = false;
+    lastErrorText_.clear();
+    mailbox_->endReached = false;
+    mailbox_->failed = false;
+
+    GError* error = nullptr;
+    gchar* uri = gst_filename_to_uri(fileName.c_str(), &error);
+    if (!uri) {
+        lastErrorText_ = error ? error->message : "invalid file name";
+        g_clear_error(&error);
+        throw EDirectShowException(kStatusFailed);
+    }
+    g_object_set(pipeline_.get(), "uri", uri, nullptr);
+    g_free(uri);
+
+    try {
+        changeState(GST_STATE_PAUSED);
+        waitForPreroll();
+    } catch (...) {
+        // The graph stays active, without a chain and without the file.
+        gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+        throw;
+    }
+    rendered_ = true;
+    stopped_ = true;
+    applyVolume();
+    SetBalance(balance_);
+    if (rate_ != 1.0)
+        SetRate(rate_);
+    sendControlEvent(ceFileRendered, 0);
+    return 0;
+}
+
+// Waits for the first picture while the window keeps painting and its timers
+// run; user input waits until the file is open.
+void TFilterGraph::waitForPreroll()
+{
+    const QDeadlineTimer deadline(kPrerollLimitMs);
+    for (;;) {
+        GstState current = GST_STATE_NULL;
+        GstState pending = GST_STATE_NULL;
+        const GstStateChangeReturn result =
+            gst_element_get_state(pipeline_.get(), &current, &pending, 10 * GST_MSECOND);
+        if (result == GST_STATE_CHANGE_FAILURE || (mailbox_ && mailbox_->failed))
+            break;
+        if (result == GST_STATE_CHANGE_SUCCESS || result == GST_STATE_CHANGE_NO_PREROLL)
+            return;
+        if (deadline.hasExpired()) {
+            lastErrorText_ = "the file did not open in time";
+            break;
+        }
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+        if (!Active())  // a timer or event handler released the graph
+            throw EDirectShowException(kStatusFailed);
+    }
+    // The error's own words are in the message queue; take them now.
+    drainEvents();
+    throw EDirectShowException(kStatusFailed);
+}
+
+bool TFilterGraph::Play()
+{
+    if (!Active())
+        return false;
+    sendControlEvent(cePlay, 0);
+    if (rendered_)
+        changeState(GST_STATE_PLAYING);
+    stopped_ = false;
+    return true;
+}
+
+bool TFilterGraph::Pause()
+{
+    if (!Active())
+        return false;
+    sendControlEvent(cePause, 0);
+    return rendered_ ? changeState(GST_STATE_PAUSED) == 0 : true;
+}
+
+bool TFilterGraph::Stop()
+{
+    if (!Active())
+        return false;
+    sendControlEvent(ceStop, 0);
+    stopped_ = true;
+    // A stopped preview keeps its file, its position and its picture.
+    return rendered_ ? changeState(GST_STATE_PAUSED) == 0 : true;
+}
+
+void TFilterGraph::DisconnectAllPins()
+{
+    if (!Active())
+        return;
+    // Stopping the playbin unlinks and releases the chain it built for the
+    // file; the attached elements stay with it.
+    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    rendered_ = false;
+}
+
+void TFilterGraph::ResetGraph()
+{
+    if (!Active())
+        return;
+    Stop();
+    DisconnectAllPins();
+}
+
+void TFilterGraph::SetVolume(int volume)
+{
+    volume_ = std::clamp(volume, 0, kMaxVolume);
+    applyVolume();
+}
+
+void TFilterGraph::SetBalance(int balance)
+{
+    // The preview plays its sound as the file has it; the balance is kept
+    // for callers that read it back.
+    balance_ = std::clamp(balance, -kMaxBalance, kMaxBalance);
+}
+
+void TFilterGraph::SetLinearVolume(bool linear)
+{
+    if (linear == linearVolume_)
+        return;
+    linearVolume_ = linear;
+    applyVolume();
+    SetBalance(balance_);
+}
+
+void TFilterGraph::applyVolume()
+{
+    if (!pipeline_)
+        return;
+    const double factor = AttenuationToFactor(VolumeToAttenuation(volume_, linearVolume_));
+    g_object_set(pipeline_.get(), "volume", factor, "mute", volume_ == 0, nullptr);
+}
+
+void TFilterGraph::SetRate(double rate)
+{
+    rate_ = rate;
+    if (!pipeline_ || !rendered_ || rate <= 0.0)
+        return;
+    gint64 position = 0;
+    if (!gst_element_query_position(pipeline_.get(), GST_FORMAT_TIME, &position))
+        return;
+    gst_element_seek(pipeline_.get(), rate_, GST_FORMAT_TIME,
+                     GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), GST_SEEK_TYPE_SET,
+                     position, GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
+}
+
+int TFilterGraph::Position() const
+{
+    if (!pipeline_ || !rendered_)
+        return 0;
+    // The sinks' last picture can lie a frame short of the duration; the end
+    // of the stream is the end of the file.
+    if (mailbox_->endReached)
+        return Duration();
+    gint64 position = 0;
+    if (!gst_element_query_position(pipeline_.get(), GST_FORMAT_TIME, &position))
+        return 0;
+    return msFromNs(position);
+}
+
+void TFilterGraph::SetPosition(int milliseconds)
+{
+    if (!pipeline_ || !rendered_)
+        return;
+    const gint64 target = std::max<gint64>(0, gint64{milliseconds} * GST_MSECOND);
+    gst_element_seek(pipeline_.get(), rate_, GST_FORMAT_TIME,
+                     GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), GST_SEEK_TYPE_SET,
+                     target, GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
+    // The flush has discarded everything before the seek, an earlier end
+    // included.
+    mailbox_->endReached = false;
+}
+
+int TFilterGraph::Duration() const
+{
+    if (!pipeline_ || !rendered_)
+        return 0;
+    gint64 duration = 0;
+    if (!gst_element_query_duration(pipeline_.get(), GST_FORMAT_TIME, &duration) || duration < 0)
+        return 0;
+    return msFromNs(duration);
+}
+
+void TFilterGraph::SetLogFile(const std::string& name)
+{
+    if (!Active()) {
+        logFile_ = name;
+        return;
+    }
+    if (logStream_.is_open())
+        logStream_.close();
+    if (name.empty()) {
+        logFile_.clear();
+        return;
+    }
+    logStream_.open(name, std::ios::out | std::ios::trunc);
+    if (!logStream_)
+        logStream_.close();  // the name is not taken; logging stays off
+    else
+        logFile_ = name;
+}
+
+void TFilterGraph::writeLog(const std::string& line)
+{
+    if (!logStream_.is_open())
+        return;
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    logStream_ << std::chrono::duration_cast<std::chrono::milliseconds>(now).count() << ' '
+               << line << '\n';
+    logStream_.flush();
+}
+
+// The graph events one bus message stands for.
+std::vector<TFilterGraph::GraphEvent> TFilterGraph::translate(GstMessage* message)
+{
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_EOS:
+        return {{ecComplete, 0, 0}};
+    case GST_MESSAGE_ERROR:
+    case GST_MESSAGE_WARNING: {
+        GError* error = nullptr;
+        gchar* debug = nullptr;
+        const bool isError = GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR;
+        if (isError)
+            gst_message_parse_error(message, &error, &debug);
+        else
+            gst_message_parse_warning(message, &error, &debug);
+        const std::string text = error ? error->message : "unknown error";
+        writeLog(std::string(isError ? "error: " : "warning: ") + text +
+                 (debug ? std::string(" (") + debug + ")" : std::string()));
+        if (isError && lastErrorText_.empty())
+            lastErrorText_ = text;
+        g_clear_error(&error);
+        g_free(debug);
+        return {{isError ? ecErrorAbort : ecErrorStillPlaying, kStatusFailed, 0}};
+    }
+    case GST_MESSAGE_STATE_CHANGED: {
+        if (GST_MESSAGE_SRC(message) != GST_OBJECT(pipeline_.get()))
+            return {};
+        GstState oldState, newState, pending;
+        gst_message_parse_state_changed(message, &oldState, &newState, &pending);
+        writeLog(std::string("state ") + gst_element_state_get_name(newState));
+        if (newState == GST_STATE_PAUSED && pending == GST_STATE_VOID_PENDING)
+            return {{ecPaused, 0, 0}};
+        return {};
+    }
+    case GST_MESSAGE_BUFFERING: {
+        gint percent = 0;
+        gst_message_parse_buffering(message, &percent);
+        return {{ecBufferingData, percent < 100 ? 1 : 0, 0}};
+    }
+    case GST_MESSAGE_NEW_CLOCK:
+        return {{ecClockChanged, 0, 0}};
+    case GST_MESSAGE_CLOCK_LOST:
+        // The pipeline picks a new clock when it starts again.
+        if (!stopped_ && rendered_) {
+            gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
+            gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING);
+        }
+        return {{ecClockUnset, 0, 0}};
+    default:
+        return {};
+    }
+}
+
+void TFilterGraph::drainEvents()
+{
+    // Holds the mailbox of this activation: a handler may deactivate the
+    // graph, after which what is left belongs to no one.
+    const std::shared_ptr<Mailbox> mailbox = mailbox_;
+    while (mailbox && mailbox == mailbox_) {
+        GstMessageRef message;
+        {
+            std::lock_guard guard(mailbox->lock);
+            if (mailbox->messages.empty())
+                return;
+            message = std::move(mailbox->messages.front());
+            mailbox->messages.pop_front();
+        }
+        try {
+            for (const GraphEvent& event : translate(message.get()))
+                dispatch(event);
+        } catch (const std::exception& error) {
+            if (OnHandlerException)
+                OnHandlerException(error);
+            // What is still queued is handled at the next notification.
+            std::lock_guard guard(mailbox->lock);
+            if (!mailbox->messages.empty())
+                QMetaObject::invokeMethod(this, &TFilterGraph::drainEvents, Qt::QueuedConnection);
+            return;
+        }
+    }
+}
+
+void TFilterGraph::dispatch(const GraphEvent& event)
+{
+    const std::vector<IEventListener*> listeners = eventListeners_;
+    for (IEventListener* listener : listeners)
+        listener->HandleGraphEvent(event.code, event.param1, event.param2);
+    if (OnDSEvent)
+        OnDSEvent(*this, event.code, event.param1, event.param2);
+    for (const EventRoute& route : kEventRoutes)
+        if (route.code == event.code)
+            route.raise(*this, event.param1, event.param2);
+}
+
+}  // namespace clipmora

@@ -1,0 +1,352 @@
+// The preview graph and its video window on generated clips, under the
+// offscreen platform: what the window shows, the transport, seeking, the end
+// of the file, the volume mapping and files that cannot be played.
+#include "preview/filter_graph.h"
+#include "preview/video_window.h"
+#include "tests/support/media_generator.h"
+#include "tests/support/test_environment.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/qt_application.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QKeyEvent>
+
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace clipmora {
+namespace {
+
+bool waitFor(const std::function<bool()>& done, int milliseconds = 20000)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void settle(int milliseconds)
+{
+    waitFor([] { return false; }, milliseconds);
+}
+
+// The frame number that a picture of the window shows, read from its grey
+// pattern band (the picture must fill the window, unscaled).
+int shownFrame(const QImage& picture)
+{
+    if (picture.isNull())
+        return -1;
+    const QImage gray = picture.convertToFormat(QImage::Format_Grayscale8);
+    return testing::FramePatternValue(gray.constBits(), static_cast<int>(gray.bytesPerLine()),
+                                      gray.width(), gray.height());
+}
+
+// Records what the graph tells its listeners and owners.
+class Recorder : public IEventListener, public IFilterOwner {
+public:
+    void HandleGraphEvent(int code, intptr_t, intptr_t) override { graphEvents.push_back(code); }
+    void HandleControlEvent(int event, int param) override
+    {
+        controlEvents.push_back(event * 10 + param);
+    }
+    GstElement* ProvideFilter() override { return element.get(); }
+    std::string GetFilterName() const override { return "Recorder"; }
+    TFilterRole FilterRole() const override { return TFilterRole::VideoFilter; }
+    void NotifyFilterStage(int operation) override
+    {
+        stages.push_back(operation);
+        if (operation == fsBeforeAdd)
+            element = MakeElement("identity");
+        else if (operation == fsRemoved)
+            element.reset();
+    }
+
+    std::vector<int> graphEvents;
+    std::vector<int> controlEvents;  // event * 10 + param
+    std::vector<int> stages;
+    GstElementRef element;
+};
+
+class PreviewTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        testing::EnsureApplication();
+    }
+    void SetUp() override
+    {
+        testing::BindLibrariesForTests();
+        window = std::make_unique<TVideoWindow>();
+        window->setObjectName(QStringLiteral("VideoWindow1"));
+        window->SetMode(vmVMR);
+        window->VMROptions().SetStreams(1);
+        window->SetFilterGraph(&graph);
+    }
+    void TearDown() override
+    {
+        graph.SetActive(false);
+        window.reset();
+    }
+
+    // A 320x240 clip at 25 fps whose pictures carry their numbers.
+    static std::string patternClip()
+    {
+        testing::MediaSpec spec = testing::Mp4H264Aac();
+        spec.width = 320;
+        spec.height = 240;
+        spec.seconds = 3.0;
+        return testing::CachedMedia("preview_pattern.mp4", spec);
+    }
+
+    // A 16:9 clip: in the window's 383 x 283 area it gets bars above and
+    // below.
+    static std::string wideClip()
+    {
+        testing::MediaSpec spec = testing::Mp4H264Aac();
+        spec.width = 320;
+        spec.height = 180;
+        spec.seconds = 1.0;
+        return testing::CachedMedia("preview_wide.mp4", spec);
+    }
+
+    // Shows the window at `size` and renders `file` into an active graph.
+    void render(const std::string& file, QSize size)
+    {
+        window->resize(size);
+        window->show();
+        graph.SetActive(true);
+        ASSERT_EQ(graph.RenderFile(file), 0);
+    }
+
+    bool waitForFrame(int timeMs)
+    {
+        return waitFor([&] {
+            return window->Stats().lastPaintedTimeMs == timeMs &&
+                   shownFrame(window->grab().toImage()) >= 0;
+        });
+    }
+
+    TFilterGraph graph;
+    std::unique_ptr<TVideoWindow> window;
+};
+
+TEST(VolumeMapping, LogarithmicAttenuationAndClamps)
+{
+    const std::pair<int, int> table[] = {{0, -10000}, {1, -9247},   {100, -4989}, {1000, -2499},
+                                         {5000, -752}, {9000, -114}, {10000, 0}};
+    for (const auto& [volume, attenuation] : table)
+        EXPECT_EQ(VolumeToAttenuation(volume, true), attenuation) << volume;
+    EXPECT_EQ(VolumeToAttenuation(2500, false), -7500);
+    EXPECT_EQ(VolumeToAttenuation(20000, true), 0);
+    EXPECT_EQ(VolumeToAttenuation(-5, true), -10000);
+    EXPECT_DOUBLE_EQ(AttenuationToFactor(0), 1.0);
+    EXPECT_NEAR(AttenuationToFactor(-2000), 0.1, 1e-12);
+}
+
+TEST_F(PreviewTest, InactiveGraphDoesNothing)
+{
+    Recorder recorder;
+    graph.AddEventListener(&recorder);
+    EXPECT_FALSE(graph.Play());
+    EXPECT_FALSE(graph.Pause());
+    EXPECT_FALSE(graph.Stop());
+    EXPECT_EQ(graph.RenderFile(patternClip()), 1);
+    EXPECT_EQ(graph.Position(), 0);
+    EXPECT_EQ(graph.Duration(), 0);
+    graph.SetPosition(1000);
+    graph.SetActive(false);
+    EXPECT_TRUE(recorder.controlEvents.empty());
+
+    graph.SetVolume(20000);
+    EXPECT_EQ(graph.Volume(), 10000);
+    graph.SetVolume(-5);
+    EXPECT_EQ(graph.Volume(), 0);
+    graph.SetBalance(-30000);
+    EXPECT_EQ(graph.Balance(), -10000);
+    graph.RemoveEventListener(&recorder);
+}
+
+TEST_F(PreviewTest, OwnersAndListenersHearEveryStepInOrder)
+{
+    Recorder recorder;
+    graph.AddEventListener(&recorder);
+    graph.AddFilterOwner(&recorder);
+    graph.SetActive(true);
+    graph.SetActive(true);  // no second announcement
+    EXPECT_EQ(recorder.stages, (std::vector<int>{fsBeforeAdd, fsAdded}));
+    ASSERT_EQ(graph.RenderFile(patternClip()), 0);
+    EXPECT_TRUE(graph.Play());
+    graph.Pause();
+    graph.Stop();
+    graph.SetActive(false);
+    EXPECT_EQ(recorder.controlEvents,
+              (std::vector<int>{71, 30, 40, 0, 10, 20, 70}));
+    EXPECT_EQ(recorder.stages, (std::vector<int>{fsBeforeAdd, fsAdded, fsBeforeRemove, fsRemoved}));
+    graph.RemoveFilterOwner(&recorder);
+    graph.RemoveEventListener(&recorder);
+}
+
+TEST_F(PreviewTest, ShowsTheFirstPictureLetterBoxedInBlack)
+{
+    render(wideClip(), QSize(383, 283));
+    ASSERT_TRUE(waitFor([&] { return window->Stats().framesPainted > 0; }));
+    const QImage shown = window->grab().toImage();
+    ASSERT_EQ(shown.size(), QSize(383, 283));
+    // 383 x 215 picture, 34 rows of black above and below.
+    for (const int y : {2, 30, 253, 280})
+        EXPECT_EQ(shown.pixelColor(191, y), QColor(Qt::black)) << y;
+    // The moving gradient below the pattern band is coloured, not black.
+    const QColor inside = shown.pixelColor(20, 200);
+    EXPECT_GT(inside.red() + inside.green() + inside.blue(), 150);
+    // The band's blocks are grey levels: black or white.
+    const QColor block = shown.pixelColor(191, 40);
+    EXPECT_NEAR(block.red(), block.blue(), 12);
+}
+
+TEST_F(PreviewTest, StretchesWithoutAspectRatio)
+{
+    window->VMROptions().SetKeepAspectRatio(false);
+    render(wideClip(), QSize(383, 283));
+    ASSERT_TRUE(waitFor([&] { return window->Stats().framesPainted > 0; }));
+    const QColor top = window->grab().toImage().pixelColor(20, 280);
+    EXPECT_GT(top.red() + top.green() + top.blue(), 150);
+}
+
+TEST_F(PreviewTest, PlaysToTheEndSeeksAndPauses)
+{
+    int completions = 0;
+    graph.OnGraphComplete = [&](int, intptr_t) { ++completions; };
+    render(patternClip(), QSize(320, 240));
+    EXPECT_EQ(graph.Duration(), 3000);
+    EXPECT_EQ(graph.Position(), 0);
+    ASSERT_TRUE(waitForFrame(0));
+    EXPECT_EQ(shownFrame(window->grab().toImage()), 0);
+
+    // A seek while paused shows the picture at the target.
+    graph.SetPosition(2000);
+    ASSERT_TRUE(waitForFrame(2000));
+    EXPECT_EQ(shownFrame(window->grab().toImage()), 50);
+    graph.SetPosition(440);
+    ASSERT_TRUE(waitForFrame(440));
+    EXPECT_EQ(shownFrame(window->grab().toImage()), 11);
+
+    // Playing moves the position; a pause keeps the picture and the time.
+    ASSERT_TRUE(graph.Play());
+    ASSERT_TRUE(waitFor([&] { return graph.Position() > 900; }));
+    graph.Pause();
+    settle(300);
+    const int pausedAt = graph.Position();
+    const int pausedFrame = shownFrame(window->grab().toImage());
+    settle(400);
+    EXPECT_EQ(graph.Position(), pausedAt);
+    EXPECT_EQ(shownFrame(window->grab().toImage()), pausedFrame);
+    EXPECT_GT(pausedFrame, 11);
+
+    // The end: the complete event arrives and the position is the duration.
+    graph.Play();
+    ASSERT_TRUE(waitFor([&] { return completions == 1; }));
+    EXPECT_EQ(graph.Position(), graph.Duration());
+    EXPECT_EQ(shownFrame(window->grab().toImage()), 74);
+    // A seek back leaves the end.
+    graph.SetPosition(1000);
+    ASSERT_TRUE(waitForFrame(1000));
+    EXPECT_LT(graph.Position(), graph.Duration());
+}
+
+TEST_F(PreviewTest, VolumeSetBeforeRenderingHolds)
+{
+    graph.SetActive(true);
+    graph.SetVolume(100);
+    ASSERT_EQ(graph.RenderFile(patternClip()), 0);
+    double factor = 0;
+    g_object_get(graph.Pipeline(), "volume", &factor, nullptr);
+    EXPECT_NEAR(factor, AttenuationToFactor(-4989), 1e-9);
+    graph.SetVolume(10000);
+    g_object_get(graph.Pipeline(), "volume", &factor, nullptr);
+    EXPECT_NEAR(factor, 1.0, 1e-9);
+}
+
+TEST_F(PreviewTest, UnplayableFilesRaiseTheCodecMessage)
+{
+    testing::TempFolder folder;
+    const std::string garbage = folder.file("notes.mp4");
+    std::ofstream(garbage) << std::string(20000, 'x');
+    int errors = 0;
+    graph.OnGraphErrorAbort = [&](int) { ++errors; };
+    graph.SetActive(true);
+    const QDeadlineTimer limit(10000);
+    try {
+        graph.RenderFile(garbage);
+        FAIL() << "a text file rendered";
+    } catch (const EDirectShowException& error) {
+        EXPECT_STREQ(error.what(), "No Video Codec To Play This File!");
+    }
+    EXPECT_FALSE(limit.hasExpired());
+    EXPECT_TRUE(graph.Active());
+    EXPECT_FALSE(graph.LastErrorText().empty());
+    EXPECT_FALSE(graph.Play() && graph.Position() != 0);
+    EXPECT_THROW(graph.RenderFile(folder.file("missing.mp4")), EDirectShowException);
+
+    // The graph still renders a good file afterwards.
+    EXPECT_EQ(graph.RenderFile(patternClip()), 0);
+    EXPECT_EQ(graph.Duration(), 3000);
+}
+
+TEST_F(PreviewTest, RendererOptions)
+{
+    TVMROptions& options = window->VMROptions();
+    options.SetStreams(0);
+    EXPECT_EQ(options.Streams(), 1u);
+    options.SetStreams(17);
+    EXPECT_EQ(options.Streams(), 1u);
+    options.SetStreams(16);
+    EXPECT_EQ(options.Streams(), 16u);
+
+    options.SetMode(vmrRenderless);
+    EXPECT_THROW(graph.SetActive(true), EPreviewException);
+    EXPECT_FALSE(graph.Active());
+    options.SetMode(vmrWindowed);
+    graph.SetActive(true);
+    EXPECT_TRUE(graph.Active());
+}
+
+TEST_F(PreviewTest, FullScreenWaitsForPicturesAndEscapeLeavesIt)
+{
+    QWidget host;
+    host.resize(400, 300);
+    window->setParent(&host);
+    // The window goes back to the test's ownership however the test ends.
+    struct GiveBack {
+        TVideoWindow* window;
+        ~GiveBack() { window->setParent(nullptr); }
+    } giveBack{window.get()};
+    window->setGeometry(4, 6, 320, 240);
+    host.show();
+    window->SetFullScreen(true);  // nothing plays yet: only stored
+    EXPECT_TRUE(window->FullScreen());
+    EXPECT_EQ(window->parentWidget(), &host);
+
+    graph.SetActive(true);
+    ASSERT_EQ(graph.RenderFile(patternClip()), 0);
+    graph.Play();
+    EXPECT_TRUE(window->isWindow());
+    EXPECT_TRUE(window->isFullScreen());
+
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &escape);
+    EXPECT_FALSE(window->FullScreen());
+    EXPECT_EQ(window->parentWidget(), &host);
+    EXPECT_EQ(window->geometry(), QRect(4, 6, 320, 240));
+    graph.SetActive(false);
+}
+
+}  // namespace
+}  // namespace clipmora
