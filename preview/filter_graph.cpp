@@ -185,6 +185,7 @@ struct TFilterGraph::Mailbox {
     TFilterGraph* graph = nullptr;
     std::mutex lock;
     std::deque<GstMessageRef> messages;  // guarded by lock
+    std::string firstError;              // guarded by lock
     // Set on the streaming threads, read and cleared on the GUI thread.
     std::atomic<bool> endReached{false};
     std::atomic<bool> failed{false};
@@ -196,6 +197,16 @@ struct TFilterGraph::Mailbox {
             self->endReached = true;
         else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
             self->failed = true;
+        // The error's words are kept at once: a failed open reports them
+        // before its message has been drained.
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+            GError* error = nullptr;
+            gst_message_parse_error(message, &error, nullptr);
+            std::lock_guard guard(self->lock);
+            if (self->firstError.empty())
+                self->firstError = error && error->message ? error->message : "unknown error";
+            g_clear_error(&error);
+        }
         bool first = false;
         {
             std::lock_guard guard(self->lock);
@@ -412,6 +423,10 @@ int TFilterGraph::RenderFile(const std::string& fileName)
     lastErrorText_.clear();
     mailbox_->endReached = false;
     mailbox_->failed = false;
+    {
+        std::lock_guard guard(mailbox_->lock);
+        mailbox_->firstError.clear();
+    }
 
     GError* error = nullptr;
     gchar* uri = gst_filename_to_uri(fileName.c_str(), &error);
@@ -463,8 +478,16 @@ void TFilterGraph::waitForPreroll()
         if (!Active())  // a timer or event handler released the graph
             throw EDirectShowException(kStatusFailed);
     }
-    // The error's own words are in the message queue; take them now.
-    drainEvents();
+    // The error that made the open fail can follow its failure by a moment.
+    const std::shared_ptr<Mailbox> mailbox = mailbox_;
+    const QDeadlineTimer grace(500);
+    while (mailbox && !mailbox->failed && !grace.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
+    if (lastErrorText_.empty() && mailbox) {
+        std::lock_guard guard(mailbox->lock);
+        lastErrorText_ =
+            mailbox->firstError.empty() ? "the file cannot be played" : mailbox->firstError;
+    }
     throw EDirectShowException(kStatusFailed);
 }
 

@@ -14,6 +14,7 @@
 #include <QDeadlineTimer>
 #include <QKeyEvent>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -298,6 +299,18 @@ TEST_F(PreviewTest, UnplayableFilesRaiseTheCodecMessage)
     // The graph still renders a good file afterwards.
     EXPECT_EQ(graph.RenderFile(patternClip()), 0);
     EXPECT_EQ(graph.Duration(), 3000);
+}
+
+TEST_F(PreviewTest, NamesWithBlanksQuotesAndLettersBeyondAsciiPlay)
+{
+    testing::TempFolder folder;
+    const std::filesystem::path odd =
+        folder.path() / "my clips, 'take 2'" / "Übung \"#1\" ?%20 ünd.mp4";
+    std::filesystem::create_directories(odd.parent_path());
+    std::filesystem::copy_file(patternClip(), odd);
+    render(odd.string(), QSize(320, 240));
+    EXPECT_EQ(graph.Duration(), 3000);
+    ASSERT_TRUE(waitForFrame(0));
 }
 
 TEST_F(PreviewTest, RendererOptions)
