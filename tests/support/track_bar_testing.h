@@ -3,6 +3,7 @@
 // it) and a grab of a bar as an image.
 #pragma once
 
+#include "tests/support/qt_application.h"
 #include "widgets/hl_track_bar.h"
 
 #include <QApplication>
@@ -19,15 +20,6 @@ inline void PrintTo(const QColor& colour, std::ostream* os)
 }
 
 namespace clipmora::testing {
-
-inline void EnsureApplication()
-{
-    static int argc = 1;
-    static char name[] = "track_bar_test";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance())
-        new QApplication(argc, argv);
-}
 
 namespace bar_colours {
 inline const QColor window(236, 233, 216);
