@@ -5,6 +5,7 @@
 #include "app/options_dialog.h"
 #include "app/segment_marks.h"
 #include "app/user_dialogs.h"
+#include "widgets/hl_track_bar.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -48,6 +49,8 @@ void TForm1::AddFileClick()
     RefreshProfileCombos();
     StartFrame = 0.0;
     EndFrame = 0.0;
+    hlTrackBar1_->SetSelStart(0);
+    hlTrackBar1_->SetSelEnd(0);
     OpenVideoFiles();
     if (!editVideoFilename_->text().trimmed().isEmpty() && optionsForm_ &&
         optionsForm_->PlayVideoFile())
@@ -85,9 +88,9 @@ void TForm1::OpenVideoFiles()
 
         const int64_t durationUs = probe.ReadFileInfo().Duration;
         const int64_t durationMs = durationUs / 1000;
-        timelineMax_ = durationMs > std::numeric_limits<int>::max()
-                           ? std::numeric_limits<int>::max()
-                           : static_cast<int>(durationMs < 0 ? 0 : durationMs);
+        hlTrackBar1_->SetMax(durationMs > std::numeric_limits<int>::max()
+                                 ? std::numeric_limits<int>::max()
+                                 : static_cast<int>(durationMs < 0 ? 0 : durationMs));
         const std::string durationText =
             FormatDuration(static_cast<double>(durationUs / 1000000), ":");
         probe.CloseMedia();

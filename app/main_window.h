@@ -41,6 +41,7 @@ namespace clipmora {
 
 class TAboutBox;
 class TFolderBrowseDialog;
+class ThlTrackBar;
 class TForm2OptionsForm;
 class TVideoWindow;
 
@@ -96,7 +97,13 @@ public:
     QPushButton* ButtonPlay() const { return buttonPlay_; }
     QPushButton* ButtonPause() const { return buttonPause_; }
     QPushButton* ButtonStop() const { return buttonStop_; }
-    QSlider* TrackBarVolume() const { return hlTrackBarVolume_; }
+    ThlTrackBar* TrackBarVolume() const { return hlTrackBarVolume_; }
+    ThlTrackBar* hlTrackBar1() const { return hlTrackBar1_; }
+    QPushButton* ButtonMarkStart() const { return buttonMarkStart_; }
+    QPushButton* ButtonMarkEnd() const { return buttonMarkEnd_; }
+    QPushButton* ButtonClearMarks() const { return buttonClearMarks_; }
+    QPushButton* ButtonIncrementBack() const { return buttonIncrementBack_; }
+    QPushButton* ButtonIncrementForward() const { return buttonIncrementForward_; }
     QTimer* TimerTrackBarPosition() const { return timerTrackBarPosition_; }
     // Status bar panels 0..2.
     QLabel* StatusPanel(int index) const { return statusPanels_[index]; }
@@ -117,8 +124,8 @@ public:
     const QString& SourceFrameRate() const { return sourceFrameRate_; }
     // The timeline's maximum and position in milliseconds (the added
     // file's duration, the preview's position).
-    int TimelineMax() const { return timelineMax_; }
-    int TimelinePosition() const { return timelinePosition_; }
+    int TimelineMax() const;
+    int TimelinePosition() const;
     bool PreviewPaused() const { return previewPaused_; }
     // The file the preview plays: the last one the open-file dialog gave
     // and the probe accepted.
@@ -143,6 +150,10 @@ public:
     void PauseClick();
     void StopClick();
     void TimerTrackBarPositionTick();
+    void MarkStartClick();
+    void MarkEndClick();
+    void ClearMarksClick();
+    void IncrementClick(int deltaMs);
 
     void DisableJobControls();
     void EnableJobControls();
@@ -167,6 +178,11 @@ private:
     void buildControls();
     void buildMenus();
     void buildPreviewControls(QWidget* client);
+    void buildTimeline(QWidget* client);
+    // The seek that follows a drag or a key on the timeline, run from the
+    // event queue once the thumb has settled.
+    void postTimelineSeek();
+    void timelineSeek();
     // Stops the preview and releases its graph (and the file it holds).
     void stopPreviewGraph();
     // Runs a preview operation; what it throws is reported to the user.
@@ -197,8 +213,6 @@ private:
     bool stopRequested_ = false;  // the user stopped the current split
     int outputVolume_ = 255;
     QString sourceFrameRate_;
-    int timelineMax_ = 1000;
-    int timelinePosition_ = 0;
     bool previewPaused_ = false;
     QString previewFile_;
     QStringList scriptBuffer_;
@@ -233,7 +247,13 @@ private:
     QPushButton* buttonPause_ = nullptr;
     QPushButton* buttonStop_ = nullptr;
     QGroupBox* groupVolume_ = nullptr;
-    QSlider* hlTrackBarVolume_ = nullptr;
+    ThlTrackBar* hlTrackBarVolume_ = nullptr;
+    ThlTrackBar* hlTrackBar1_ = nullptr;
+    QPushButton* buttonMarkStart_ = nullptr;
+    QPushButton* buttonMarkEnd_ = nullptr;
+    QPushButton* buttonClearMarks_ = nullptr;
+    QPushButton* buttonIncrementBack_ = nullptr;
+    QPushButton* buttonIncrementForward_ = nullptr;
     QTimer* timerTrackBarPosition_ = nullptr;
     QMenu* menuFile_ = nullptr;
     QMenu* menuSettings_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include "app/user_dialogs.h"
 #include "preview/video_window.h"
+#include "widgets/hl_track_bar.h"
 
 #include <QFrame>
 #include <QGroupBox>
@@ -12,7 +13,6 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
-#include <QSlider>
 #include <QStyle>
 #include <QTimer>
 
@@ -71,14 +71,22 @@ void TForm1::buildPreviewControls(QWidget* client)
 
     groupVolume_ = new QGroupBox(QStringLiteral(" Volume "), client);
     groupVolume_->setGeometry(8, 408, 187, 54);
-    hlTrackBarVolume_ = new QSlider(Qt::Horizontal, groupVolume_);
+    hlTrackBarVolume_ = new ThlTrackBar(groupVolume_);
     hlTrackBarVolume_->setObjectName(QStringLiteral("hlTrackBarVolume"));
     hlTrackBarVolume_->setGeometry(8, 20, 169, 23);
-    hlTrackBarVolume_->setRange(0, kVolumeBarMax);
-    hlTrackBarVolume_->setPageStep(kVolumeBarMax / 10);
-    hlTrackBarVolume_->setValue(kVolumeBarStart);
-    connect(hlTrackBarVolume_, &QSlider::valueChanged, this,
-            [this](int position) { filterGraph1_.SetVolume(position); });
+    hlTrackBarVolume_->SetMax(kVolumeBarMax);
+    hlTrackBarVolume_->SetPosition(kVolumeBarStart);
+    hlTrackBarVolume_->SetShowSelRange(false);
+    hlTrackBarVolume_->SetTickStyle(tsNone);
+    hlTrackBarVolume_->SetPageSize(kVolumeBarMax / 10);
+    hlTrackBarVolume_->SetLineSize(kVolumeBarMax / 100);
+    // From the middle to the right end the preview plays at full volume; the
+    // left half attenuates.
+    hlTrackBarVolume_->OnChange = [this](ThlTrackBar& bar) {
+        filterGraph1_.SetVolume(bar.Position());
+    };
+
+    buildTimeline(client);
 
     timerTrackBarPosition_ = new QTimer(this);
     timerTrackBarPosition_->setInterval(kPositionIntervalMs);
@@ -117,7 +125,7 @@ void TForm1::PlayClick()
         if (filterGraph1_.Active())
             filterGraph1_.SetActive(false);
         filterGraph1_.SetActive(true);
-        filterGraph1_.SetVolume(hlTrackBarVolume_->value());
+        filterGraph1_.SetVolume(hlTrackBarVolume_->Position());
         filterGraph1_.RenderFile(previewFile_.toStdString());
         filterGraph1_.Play();
     });
@@ -155,8 +163,8 @@ void TForm1::TimerTrackBarPositionTick()
     // a seek back into the file.
     if (filterGraph1_.Position() == filterGraph1_.Duration())
         guardPreview([this] { filterGraph1_.Stop(); });
-    timelinePosition_ = std::clamp(filterGraph1_.Position(), 0, timelineMax_);
-    panelCurrentPosition_->setText(SecondsText(timelinePosition_));
+    hlTrackBar1_->SetPosition(filterGraph1_.Position());
+    panelCurrentPosition_->setText(SecondsText(hlTrackBar1_->Position()));
 }
 
 }  // namespace clipmora

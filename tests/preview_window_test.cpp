@@ -4,11 +4,11 @@
 #include "tests/support/main_window_fixture.h"
 
 #include "preview/video_window.h"
+#include "widgets/hl_track_bar.h"
 
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
-#include <QSlider>
 #include <QTimer>
 
 namespace clipmora {
@@ -40,8 +40,8 @@ TEST_F(PreviewWindowTest, ControlsSitInThePreviewArea)
     EXPECT_EQ(form->ButtonPlay()->toolTip(), QStringLiteral("Play"));
     EXPECT_EQ(form->ButtonPause()->toolTip(), QStringLiteral("Pause"));
     EXPECT_EQ(form->ButtonStop()->toolTip(), QStringLiteral("Stop"));
-    EXPECT_EQ(form->TrackBarVolume()->maximum(), 20000);
-    EXPECT_EQ(form->TrackBarVolume()->value(), 10000);
+    EXPECT_EQ(form->TrackBarVolume()->Max(), 20000);
+    EXPECT_EQ(form->TrackBarVolume()->Position(), 10000);
     EXPECT_EQ(form->TimerTrackBarPosition()->interval(), 100);
     EXPECT_FALSE(form->TimerTrackBarPosition()->isActive());
     EXPECT_FALSE(form->FilterGraph1().Active());
@@ -130,15 +130,15 @@ TEST_F(PreviewWindowTest, TheTimerStopsAtTheEndAndKeepsTheGraph)
 TEST_F(PreviewWindowTest, VolumeSliderDrivesTheGraph)
 {
     auto form = windowWithClip();
-    form->TrackBarVolume()->setValue(15000);
+    form->TrackBarVolume()->SetPosition(15000);
     EXPECT_EQ(form->FilterGraph1().Volume(), 10000);
-    form->TrackBarVolume()->setValue(100);
+    form->TrackBarVolume()->SetPosition(100);
     EXPECT_EQ(form->FilterGraph1().Volume(), 100);
     form->ButtonPlay()->click();  // a fresh start takes the slider's level
     double factor = 1.0;
     g_object_get(form->FilterGraph1().Pipeline(), "volume", &factor, nullptr);
     EXPECT_NEAR(factor, AttenuationToFactor(-4989), 1e-9);
-    form->TrackBarVolume()->setValue(0);
+    form->TrackBarVolume()->SetPosition(0);
     gboolean muted = FALSE;
     g_object_get(form->FilterGraph1().Pipeline(), "mute", &muted, nullptr);
     EXPECT_TRUE(muted);

@@ -1,0 +1,149 @@
+// The timeline of the main window: the bar that follows the preview and
+// seeks it after a drag or a key, the segment marks with their read-outs, and
+// the hidden step buttons.
+#include "app/main_window.h"
+
+#include "app/segment_marks.h"
+#include "app/timeline_drawing.h"
+#include "app/user_dialogs.h"
+#include "widgets/hl_track_bar.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QStyle>
+#include <QTimer>
+
+namespace clipmora {
+namespace {
+
+constexpr int kTimelineThumbLength = 25;
+constexpr int kStepMs = 5;
+
+QPushButton* addMarkButton(QWidget* parent, const QString& caption, int x, int width, bool bold)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setGeometry(x, 360, width, 35);
+    QFont font = button->font();
+    font.setBold(bold);
+    button->setFont(font);
+    return button;
+}
+
+}  // namespace
+
+void TForm1::buildTimeline(QWidget* client)
+{
+    hlTrackBar1_ = new ThlTrackBar(client);
+    hlTrackBar1_->setObjectName(QStringLiteral("hlTrackBar1"));
+    hlTrackBar1_->setGeometry(8, 325, 393, 24);
+    hlTrackBar1_->SetMin(0);
+    hlTrackBar1_->SetMax(1000);
+    hlTrackBar1_->SetThumbLength(kTimelineThumbLength);
+    hlTrackBar1_->SetTickStyle(tsNone);
+    hlTrackBar1_->SetShowSelRange(true);
+    hlTrackBar1_->OnCustomDraw = [](ThlTrackBar& bar, ThlTrackBarItem item, QRect& rect,
+                                    TCustomDrawState, bool& defaultDraw) {
+        DrawTimelineItem(bar, item, rect, defaultDraw);
+    };
+    // While the thumb is held it no longer follows the video; once it is let
+    // go (or a key moved it) the preview jumps to where it settled.
+    hlTrackBar1_->OnMouseDown = [this](ThlTrackBar&, Qt::MouseButton, Qt::KeyboardModifiers, int,
+                                       int) { timerTrackBarPosition_->stop(); };
+    hlTrackBar1_->OnMouseUp = [this](ThlTrackBar&, Qt::MouseButton, Qt::KeyboardModifiers, int,
+                                     int) {
+        postTimelineSeek();
+        timerTrackBarPosition_->start();
+    };
+    hlTrackBar1_->OnKeyUp = [this](ThlTrackBar&, int&, Qt::KeyboardModifiers) {
+        postTimelineSeek();
+    };
+
+    buttonMarkStart_ = addMarkButton(client, QStringLiteral("Mark Start"), 107, 94, true);
+    buttonMarkEnd_ = addMarkButton(client, QStringLiteral("Mark End"), 207, 94, true);
+    buttonMarkEnd_->setLayoutDirection(Qt::RightToLeft);  // its glyph right of the caption
+    buttonMarkEnd_->setIcon(style()->standardIcon(QStyle::SP_MediaSeekForward));
+    buttonClearMarks_ = addMarkButton(client, QStringLiteral("Clear Marks"), 307, 90, false);
+    connect(buttonMarkStart_, &QPushButton::clicked, this, &TForm1::MarkStartClick);
+    connect(buttonMarkEnd_, &QPushButton::clicked, this, &TForm1::MarkEndClick);
+    connect(buttonClearMarks_, &QPushButton::clicked, this, &TForm1::ClearMarksClick);
+
+    // The step buttons lie outside the visible client area.
+    buttonIncrementBack_ = new QPushButton(client);
+    buttonIncrementBack_->setGeometry(800, 380, 28, 28);
+    buttonIncrementForward_ = new QPushButton(client);
+    buttonIncrementForward_->setGeometry(838, 380, 28, 28);
+    for (QPushButton* step : {buttonIncrementBack_, buttonIncrementForward_}) {
+        step->setFlat(true);
+        step->setToolTip(QStringLiteral("Play"));
+    }
+    connect(buttonIncrementBack_, &QPushButton::clicked, this, [this] { IncrementClick(-kStepMs); });
+    connect(buttonIncrementForward_, &QPushButton::clicked, this,
+            [this] { IncrementClick(kStepMs); });
+}
+
+int TForm1::TimelineMax() const { return hlTrackBar1_ ? hlTrackBar1_->Max() : 0; }
+
+int TForm1::TimelinePosition() const { return hlTrackBar1_ ? hlTrackBar1_->Position() : 0; }
+
+void TForm1::postTimelineSeek()
+{
+    QMetaObject::invokeMethod(this, &TForm1::timelineSeek, Qt::QueuedConnection);
+}
+
+void TForm1::timelineSeek() { filterGraph1_.SetPosition(hlTrackBar1_->Position()); }
+
+void TForm1::MarkStartClick()
+{
+    if (splitBusy_)
+        return;
+    panelEnd_->clear();
+    StartFrame = 0.0;
+    EndFrame = 0.0;
+    const int position = hlTrackBar1_->Position();
+    hlTrackBar1_->SetSelStart(position);
+    StartFrame = MarkFrameNumber(position, sourceFrameRate_.toStdString(),
+                                 editVideoFilename_->text().toStdString());
+    panelStart_->setText(SecondsText(position));
+    // The range from the start to the end of the file is highlighted.
+    hlTrackBar1_->SetSelEnd(hlTrackBar1_->Max());
+}
+
+void TForm1::MarkEndClick()
+{
+    if (splitBusy_)
+        return;
+    if (panelStart_->text().trimmed().isEmpty()) {
+        UserDialogs::current().Information(this, QStringLiteral("Please choose a START position"));
+        return;
+    }
+    // An end before the start is refused by the split request.
+    const int position = hlTrackBar1_->Position();
+    hlTrackBar1_->SetSelEnd(position);
+    EndFrame = MarkFrameNumber(position, sourceFrameRate_.toStdString(),
+                               editVideoFilename_->text().toStdString());
+    panelEnd_->setText(SecondsText(position));
+}
+
+void TForm1::ClearMarksClick()
+{
+    if (splitBusy_)
+        return;
+    // The frame numbers stay; with both panels empty the next split takes
+    // the whole file.
+    hlTrackBar1_->SetSelEnd(0);
+    hlTrackBar1_->SetSelStart(0);
+    panelStart_->clear();
+    panelEnd_->clear();
+    panelCurrentPosition_->clear();
+}
+
+void TForm1::IncrementClick(int deltaMs)
+{
+    if (filterGraph1_.Active())
+        filterGraph1_.SetPosition(filterGraph1_.Position() + deltaMs);
+    hlTrackBar1_->SetPosition(hlTrackBar1_->Position() + deltaMs);
+}
+
+}  // namespace clipmora

@@ -1,0 +1,231 @@
+// The timeline and the segment marks in the real main window: frame numbers
+// of the marks, the mark buttons' rules, gating while a split runs, the
+// owner-drawn bar, the seek after a drag, and a marked split end to end.
+#include "tests/support/main_window_fixture.h"
+
+#include "preview/filter_graph.h"
+#include "widgets/hl_track_bar.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+
+namespace clipmora {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::MainWindowTest;
+
+// A 22 s clip at 29.97 frames per second whose pictures carry their numbers.
+testing::MediaSpec ntscClip(const std::string& container, const std::string& video,
+                            const std::string& audio)
+{
+    testing::MediaSpec spec = testing::Mp4H264Aac();
+    spec.container = container;
+    spec.videoCodec = video;
+    spec.audioCodec = audio;
+    spec.frameRateNum = 30000;
+    spec.frameRateDen = 1001;
+    spec.seconds = 22.0;
+    return spec;
+}
+
+// The source picture on screen at `seconds` of a 29.97 clip.
+int ntscPictureAt(double seconds) { return static_cast<int>(std::floor(seconds * 30000 / 1001 + 1e-9)); }
+
+class TimelineTest : public MainWindowTest {
+protected:
+    std::unique_ptr<TForm1> windowWith(const std::string& clip, bool autoPlay = false)
+    {
+        auto form = openWindow();
+        form->OptionsForm()->CheckBoxPlayVideoFile()->setChecked(autoPlay);
+        addFile(*form, clip);
+        return form;
+    }
+    static std::string ntscMp4()
+    {
+        return testing::CachedMedia("timeline_ntsc.mp4", ntscClip("mp4", "libx264", "aac"));
+    }
+    static void markAt(TForm1& form, int positionMs, QPushButton* button)
+    {
+        form.hlTrackBar1()->SetPosition(positionMs);
+        button->click();
+    }
+};
+
+TEST_F(TimelineTest, MarksBecomeFrameNumbersOfTheSplitsRate)
+{
+    auto form = windowWith(ntscMp4());
+    EXPECT_EQ(form->SourceFrameRate(), QStringLiteral("29.97"));
+    EXPECT_EQ(form->TimelineMax(), 22000);
+    markAt(*form, 10000, form->ButtonMarkStart());
+    EXPECT_EQ(form->StartFrame, 250) << "29.97 fps, not AVI: counted at 25 per second";
+    EXPECT_EQ(form->PanelStart()->text(), QStringLiteral("10"));
+    EXPECT_EQ(form->hlTrackBar1()->SelStart(), 10000);
+    EXPECT_EQ(form->hlTrackBar1()->SelEnd(), 22000) << "highlighted to the end of the file";
+    markAt(*form, 12345, form->ButtonMarkEnd());
+    EXPECT_EQ(form->EndFrame, 309);
+    EXPECT_EQ(form->PanelEnd()->text(), QStringLiteral("12.345"));
+    EXPECT_EQ(form->hlTrackBar1()->SelEnd(), 12345);
+
+    // An upper-case AVI extension keeps the source's own frames.
+    testing::TempFolder folder;
+    const fs::path avi = folder.path() / "CLIP.AVI";
+    fs::copy_file(testing::CachedMedia("timeline_ntsc.avi",
+                                       ntscClip("avi", "mpeg4", "libmp3lame")),
+                  avi);
+    addFile(*form, avi.string());
+    EXPECT_EQ(form->StartFrame, 0) << "adding a file resets the marks";
+    EXPECT_EQ(form->hlTrackBar1()->SelEnd(), 0);
+    markAt(*form, 10000, form->ButtonMarkStart());
+    EXPECT_EQ(form->StartFrame, 300);
+}
+
+TEST_F(TimelineTest, MarkButtonsFollowTheirRules)
+{
+    auto form = windowWith(ntscMp4());
+    markAt(*form, 5000, form->ButtonMarkEnd());
+    EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Please choose a START position")});
+    EXPECT_EQ(form->EndFrame, 0);
+    EXPECT_TRUE(form->PanelEnd()->text().isEmpty());
+
+    markAt(*form, 2000, form->ButtonMarkStart());
+    markAt(*form, 4000, form->ButtonMarkEnd());
+    EXPECT_EQ(form->EndFrame, 100);
+    // A new start clears the end and highlights to the end of the file.
+    markAt(*form, 3000, form->ButtonMarkStart());
+    EXPECT_EQ(form->StartFrame, 75);
+    EXPECT_EQ(form->EndFrame, 0);
+    EXPECT_TRUE(form->PanelEnd()->text().isEmpty());
+    EXPECT_EQ(form->hlTrackBar1()->SelEnd(), form->TimelineMax());
+
+    // Clear Marks empties the read-outs and the highlight, keeps the numbers.
+    markAt(*form, 4000, form->ButtonMarkEnd());
+    form->ButtonClearMarks()->click();
+    EXPECT_TRUE(form->PanelStart()->text().isEmpty());
+    EXPECT_TRUE(form->PanelEnd()->text().isEmpty());
+    EXPECT_TRUE(form->PanelCurrentPosition()->text().isEmpty());
+    EXPECT_EQ(form->hlTrackBar1()->SelStart(), 0);
+    EXPECT_EQ(form->hlTrackBar1()->SelEnd(), 0);
+    EXPECT_EQ(form->StartFrame, 75);
+    EXPECT_EQ(form->EndFrame, 100);
+    // Mark End after clearing asks for a start again.
+    markAt(*form, 5000, form->ButtonMarkEnd());
+    EXPECT_EQ(dialogs.messages.size(), 2);
+    EXPECT_EQ(form->EndFrame, 100);
+
+    // The step buttons move the thumb by 5 ms, within the bar.
+    form->hlTrackBar1()->SetPosition(0);
+    form->ButtonIncrementBack()->click();
+    EXPECT_EQ(form->TimelinePosition(), 0);
+    form->ButtonIncrementForward()->click();
+    EXPECT_EQ(form->TimelinePosition(), 5);
+}
+
+TEST_F(TimelineTest, ClearedMarksSplitTheWholeFile)
+{
+    testing::TempFolder folder;
+    auto form = windowWith(testing::CachedMedia("window_clip.mp4", testing::shortClip()));
+    chooseFolder(*form, folder.path());
+    markAt(*form, 500, form->ButtonMarkStart());
+    markAt(*form, 1000, form->ButtonMarkEnd());
+    form->ButtonClearMarks()->click();
+    EXPECT_EQ(splitAndWait(*form), QStringLiteral("Splitting Done!"));
+    ASSERT_NE(form->Transcoder1().Task(0), nullptr);
+    EXPECT_EQ(form->Transcoder1().Task(0)->InputOptions().FileName,
+              form->EditVideoFilename()->text().toStdString());
+}
+
+TEST_F(TimelineTest, MarksAndTransportWaitWhileASplitRuns)
+{
+    testing::TempFolder folder;
+    auto form = windowWith(ntscMp4());
+    chooseFolder(*form, folder.path());
+    markAt(*form, 1000, form->ButtonMarkStart());
+    markAt(*form, 15000, form->ButtonMarkEnd());
+    form->ButtonSplit()->click();
+    // The split's end only arrives through the event loop: it is still busy.
+    ASSERT_TRUE(form->SplitBusy());
+    markAt(*form, 3000, form->ButtonMarkStart());
+    markAt(*form, 4000, form->ButtonMarkEnd());
+    form->ButtonClearMarks()->click();
+    EXPECT_EQ(form->StartFrame, 25);
+    EXPECT_EQ(form->PanelStart()->text(), QStringLiteral("1"));
+    EXPECT_EQ(form->PanelEnd()->text(), QStringLiteral("15"));
+    // The step buttons are not gated.
+    form->ButtonIncrementForward()->click();
+    EXPECT_EQ(form->TimelinePosition(), 4005);
+    form->ButtonStopSplit()->click();
+    waitFor([&] { return !form->SplitBusy(); });
+}
+
+TEST_F(TimelineTest, TheBarShowsTheMarkedRangeAndAYellowThumb)
+{
+    auto form = windowWith(ntscMp4());
+    markAt(*form, 5500, form->ButtonMarkStart());
+    markAt(*form, 16500, form->ButtonMarkEnd());
+    form->hlTrackBar1()->SetPosition(11000);
+    ThlTrackBar& bar = *form->hlTrackBar1();
+    const QImage shown = bar.grab().toImage();
+    const QColor highlight = bar.palette().color(QPalette::Highlight);
+    const int y = bar.ChannelRect().center().y();
+    EXPECT_EQ(shown.pixelColor(bar.PixelOf(8000), y), highlight);
+    EXPECT_NE(shown.pixelColor(bar.PixelOf(3000), y), highlight);
+    EXPECT_NE(shown.pixelColor(bar.PixelOf(19000), y), highlight);
+    const QRect thumb = bar.ThumbRect();
+    EXPECT_EQ(shown.pixelColor(thumb.center()), QColor(255, 255, 0));
+    EXPECT_EQ(shown.pixelColor(thumb.topLeft()), QColor(Qt::white));
+    EXPECT_EQ(shown.pixelColor(thumb.bottomRight()), QColor(160, 160, 0));
+}
+
+TEST_F(TimelineTest, DraggingTheThumbSeeksThePreviewAfterRelease)
+{
+    auto form = windowWith(ntscMp4(), true);
+    form->ButtonPause()->click();
+    TFilterGraph& graph = form->FilterGraph1();
+    ThlTrackBar& bar = *form->hlTrackBar1();
+    const QPoint from = bar.ThumbRect().center();
+    const QPoint to(bar.PixelOf(15000), from.y());
+    QTest::mousePress(&bar, Qt::LeftButton, {}, from);
+    EXPECT_FALSE(form->TimerTrackBarPosition()->isActive()) << "the thumb is held";
+    QTest::mouseMove(&bar, to);
+    const int settled = bar.Position();
+    EXPECT_NEAR(settled, 15000, 100);
+    EXPECT_LT(graph.Position(), 5000) << "no seek while the thumb is held";
+    QTest::mouseRelease(&bar, Qt::LeftButton, {}, to);
+    EXPECT_TRUE(form->TimerTrackBarPosition()->isActive());
+    ASSERT_TRUE(waitFor([&] { return std::abs(graph.Position() - settled) < 50; }, 20));
+
+    // A key moves the thumb and seeks after its release.
+    bar.setFocus();
+    QTest::keyClick(&bar, Qt::Key_Home);
+    ASSERT_TRUE(waitFor([&] { return graph.Position() < 50; }, 20));
+    EXPECT_EQ(bar.Position(), 0);
+}
+
+TEST_F(TimelineTest, AMarkedSplitWritesExactlyTheSegment)
+{
+    testing::TempFolder folder;
+    auto form = windowWith(ntscMp4());
+    chooseFolder(*form, folder.path());
+    chooseFormat(*form, QStringLiteral("MP4 - MPEG4 Video (*.mp4)"));
+    markAt(*form, 10000, form->ButtonMarkStart());
+    markAt(*form, 20000, form->ButtonMarkEnd());
+    EXPECT_EQ(form->StartFrame, 250);
+    EXPECT_EQ(form->EndFrame, 500);
+    ASSERT_EQ(splitAndWait(*form), QStringLiteral("Splitting Done!"));
+
+    const testing::DecodedSummary out = testing::DecodeMedia(form->LastOutputFile().toStdString());
+    EXPECT_EQ(out.videoFrames, 251);
+    EXPECT_EQ(out.firstFramePattern, ntscPictureAt(10.0));
+    EXPECT_EQ(out.lastFramePattern, ntscPictureAt(20.0));
+    ASSERT_GT(out.sampleRate, 0);
+    EXPECT_NEAR(static_cast<double>(out.audioSamples) / out.sampleRate, 251 / 25.0, 1 / 25.0);
+}
+
+}  // namespace
+}  // namespace clipmora
