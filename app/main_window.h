@@ -19,11 +19,13 @@
 #include "preview/filter_graph.h"
 #include "profiles/profile_options.h"
 
+#include <QImage>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 
 class QAction;
 class QComboBox;
@@ -43,6 +45,7 @@ class TAboutBox;
 class TFolderBrowseDialog;
 class ThlTrackBar;
 class TForm2OptionsForm;
+class TSampleGrabber;
 class TVideoWindow;
 
 // Milliseconds as the panels show them: seconds in the shortest general form
@@ -94,6 +97,12 @@ public:
     TFilterGraph& FilterGraph1() { return filterGraph1_; }
     QFrame* Panel1() const { return panel1_; }
     TVideoWindow* VideoWindow1() const { return videoWindow1_; }
+    TSampleGrabber* SampleGrabber1() const { return sampleGrabber1_; }
+    QPushButton* ButtonSnapshot() const { return buttonSnapshot_; }
+    // The last picture a snapshot took (empty before the first).
+    const QImage& Image1() const { return image1_; }
+    // The file the last snapshot was written to.
+    const QString& LastSnapshotFile() const { return lastSnapshotFile_; }
     QPushButton* ButtonPlay() const { return buttonPlay_; }
     QPushButton* ButtonPause() const { return buttonPause_; }
     QPushButton* ButtonStop() const { return buttonStop_; }
@@ -154,6 +163,7 @@ public:
     void MarkEndClick();
     void ClearMarksClick();
     void IncrementClick(int deltaMs);
+    void SnapshotClick();
 
     void DisableJobControls();
     void EnableJobControls();
@@ -186,8 +196,7 @@ private:
     // Stops the preview and releases its graph (and the file it holds).
     void stopPreviewGraph();
     // Runs a preview operation; what it throws is reported to the user.
-    template <typename Operation>
-    void guardPreview(Operation operation);
+    void guardPreview(const std::function<void()>& operation);
     void connectProfileCombos();
     void connectEngineEvents();
     void formatChanged(int index);
@@ -197,6 +206,11 @@ private:
     void BuildSplitJob();
     void OpenVideoFiles();
     void runFolderChooser();
+    // The output folder is set and exists; otherwise says so, runs the
+    // folder chooser and returns false.
+    bool checkOutputFolder();
+    // Plays the shutter sound and waits until it has ended.
+    void PlaySnapSound();
     void resetProgress();
 
     TTranscoder transcoder_;
@@ -243,6 +257,10 @@ private:
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
     QFrame* panel1_ = nullptr;
     TVideoWindow* videoWindow1_ = nullptr;
+    TSampleGrabber* sampleGrabber1_ = nullptr;
+    QPushButton* buttonSnapshot_ = nullptr;
+    QImage image1_;
+    QString lastSnapshotFile_;
     QPushButton* buttonPlay_ = nullptr;
     QPushButton* buttonPause_ = nullptr;
     QPushButton* buttonStop_ = nullptr;

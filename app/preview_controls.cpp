@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 
 #include "app/user_dialogs.h"
+#include "preview/sample_grabber.h"
 #include "preview/video_window.h"
 #include "widgets/hl_track_bar.h"
 
@@ -62,6 +63,16 @@ void TForm1::buildPreviewControls(QWidget* client)
     videoWindow1_->SetColor(Qt::black);
     videoWindow1_->SetFilterGraph(&filterGraph1_);
 
+    // The grabber sits in front of the renderer and holds the picture on
+    // screen for snapshots.
+    sampleGrabber1_ = new TSampleGrabber(this);
+    sampleGrabber1_->setObjectName(QStringLiteral("SampleGrabber1"));
+    sampleGrabber1_->SetFilterGraph(&filterGraph1_);
+
+    buttonSnapshot_ = new QPushButton(QStringLiteral("Snapshot"), client);
+    buttonSnapshot_->setGeometry(211, 420, 86, 35);
+    connect(buttonSnapshot_, &QPushButton::clicked, this, &TForm1::SnapshotClick);
+
     buttonPlay_ = addTransportButton(client, QStyle::SP_MediaPlay, QStringLiteral("Play"), 8);
     buttonPause_ = addTransportButton(client, QStyle::SP_MediaPause, QStringLiteral("Pause"), 38);
     buttonStop_ = addTransportButton(client, QStyle::SP_MediaStop, QStringLiteral("Stop"), 68);
@@ -98,8 +109,7 @@ void TForm1::buildPreviewControls(QWidget* client)
     };
 }
 
-template <typename Operation>
-void TForm1::guardPreview(Operation operation)
+void TForm1::guardPreview(const std::function<void()>& operation)
 {
     try {
         operation();

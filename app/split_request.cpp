@@ -35,20 +35,13 @@ void TForm1::runFolderChooser()
     }
 }
 
-void TForm1::SplitClick()
+bool TForm1::checkOutputFolder()
 {
-    if (splitBusy_)
-        return;
-    terminateShown_ = false;
-    if (editVideoFilename_->text().trimmed().isEmpty()) {
-        UserDialogs::current().Information(this, QStringLiteral("Please Add A File To Convert!"));
-        return;
-    }
     if (editOutputFolder_->text().isEmpty()) {
         UserDialogs::current().Information(this,
                                            QStringLiteral("Please select an output folder!"));
         runFolderChooser();
-        return;
+        return false;
     }
     const QString folder = editOutputFolder_->text().trimmed();
     if (folder.isEmpty() || !QDir(folder).exists()) {
@@ -59,8 +52,22 @@ void TForm1::SplitClick()
                       QStringLiteral("does not exist or has been deleted!") + lineBreak +
                       QStringLiteral("Please choose a new output folder."));
         runFolderChooser();
+        return false;
+    }
+    return true;
+}
+
+void TForm1::SplitClick()
+{
+    if (splitBusy_)
+        return;
+    terminateShown_ = false;
+    if (editVideoFilename_->text().trimmed().isEmpty()) {
+        UserDialogs::current().Information(this, QStringLiteral("Please Add A File To Convert!"));
         return;
     }
+    if (!checkOutputFolder())
+        return;
     if (EndFrame < StartFrame) {
         UserDialogs::current().Information(
             this, QStringLiteral("The End Time time of the video has not been marked! "));

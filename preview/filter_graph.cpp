@@ -67,7 +67,9 @@ bool haveAudioOutput()
     return have;
 }
 
-GstElementRef makeAudioSink()
+}  // namespace
+
+GstElementRef MakeAudioOutput()
 {
     if (haveAudioOutput())
         return MakeElement("autoaudiosink");
@@ -75,6 +77,8 @@ GstElementRef makeAudioSink()
     g_object_set(sink.get(), "sync", TRUE, nullptr);
     return sink;
 }
+
+namespace {
 
 GstElementRef makeSilentVideoSink()
 {
@@ -260,7 +264,7 @@ void TFilterGraph::activate()
     if (!pipeline)
         throw EPreviewException("The playback framework is not installed.");
     g_object_set(pipeline.get(), "flags", kPlayFlags, nullptr);
-    GstElementRef audioSink = makeAudioSink();
+    GstElementRef audioSink = MakeAudioOutput();
     g_object_set(pipeline.get(), "audio-sink", audioSink.get(), nullptr);
 
     mailbox_ = std::make_shared<Mailbox>();
@@ -297,6 +301,7 @@ void TFilterGraph::release()
 {
     // Streaming ends before the owners take their elements back.
     gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    releaseVideoChain();
     for (IFilterOwner* owner : filterOwners_)
         removeOwnerElement(owner);
     GstBusRef bus = GstBusRef::adopt(gst_element_get_bus(pipeline_.get()));
@@ -326,31 +331,66 @@ void TFilterGraph::removeOwnerElement(IFilterOwner* owner)
     owner->NotifyFilterStage(fsRemoved);
 }
 
-// Hands the owners' elements to the playbin: the first renderer as its video
-// sink (a silent sink when no renderer is attached, so the graph never opens
-// a window of its own), the first video filter in front of it. The playbin
-// takes elements only while stopped, so this drops a rendered file.
+// Hands the owners' elements to the playbin as one video chain: the video
+// filters in the order they were attached, straight in front of the first
+// renderer (a silent sink when no renderer is attached, so the graph never
+// opens a window of its own). With nothing between them, the last picture a
+// filter saw is the one the renderer shows. The playbin takes a new chain
+// only while stopped, so this drops a rendered file.
 void TFilterGraph::applyOwnerElements()
 {
+    std::vector<GstElement*> chain;
     GstElement* renderer = nullptr;
-    GstElement* filter = nullptr;
     for (IFilterOwner* owner : filterOwners_) {
         GstElement* element = owner->ProvideFilter();
         if (!element)
             continue;
-        if (owner->FilterRole() == TFilterRole::VideoRenderer && !renderer)
+        if (owner->FilterRole() == TFilterRole::VideoFilter)
+            chain.push_back(element);
+        else if (!renderer)
             renderer = element;
-        else if (owner->FilterRole() == TFilterRole::VideoFilter && !filter)
-            filter = element;
     }
     gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
     rendered_ = false;
+    releaseVideoChain();
     GstElementRef silent;
     if (!renderer) {
         silent = makeSilentVideoSink();
         renderer = silent.get();
     }
-    g_object_set(pipeline_.get(), "video-sink", renderer, "video-filter", filter, nullptr);
+    chain.push_back(renderer);
+
+    GstElementRef bin = GstElementRef::adopt(gst_bin_new("VideoChain"));
+    for (GstElement* element : chain)
+        gst_bin_add(GST_BIN(bin.get()), GST_ELEMENT(gst_object_ref(element)));
+    for (size_t index = 1; index < chain.size(); ++index)
+        if (!gst_element_link(chain[index - 1], chain[index]))
+            throw EPreviewException("The preview's video chain cannot be linked.");
+    GstPadRef first = GstPadRef::adopt(gst_element_get_static_pad(chain.front(), "sink"));
+    gst_element_add_pad(bin.get(), gst_ghost_pad_new("sink", first.get()));
+    g_object_set(pipeline_.get(), "video-sink", bin.get(), nullptr);
+    videoChain_ = std::move(bin);
+}
+
+// Takes the owners' elements back out of the chain, so a new chain can hold
+// them; the owners keep their own references.
+void TFilterGraph::releaseVideoChain()
+{
+    if (!videoChain_)
+        return;
+    gst_element_set_state(videoChain_.get(), GST_STATE_NULL);
+    std::vector<GstElementRef> children;
+    GstIterator* items = gst_bin_iterate_elements(GST_BIN(videoChain_.get()));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(items, &item) == GST_ITERATOR_OK) {
+        children.push_back(GstElementRef::share(GST_ELEMENT(g_value_get_object(&item))));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(items);
+    for (const GstElementRef& child : children)
+        gst_bin_remove(GST_BIN(videoChain_.get()), child.get());
+    videoChain_.reset();
 }
 
 void TFilterGraph::AddFilterOwner(IFilterOwner* owner)
@@ -371,7 +411,6 @@ void TFilterGraph::RemoveFilterOwner(IFilterOwner* owner)
         return;
     filterOwners_.erase(found);
     if (Active()) {
-        gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
         applyOwnerElements();
         removeOwnerElement(owner);
     }

@@ -30,7 +30,8 @@ namespace clipmora {
 
 enum TGraphMode { gmNormal, gmCapture, gmDVD };
 
-// Where an owner's element goes in the playback chain.
+// Where an owner's element goes in the playback chain: filters pass every
+// picture on to the renderer, in the order they were attached.
 enum class TFilterRole { VideoRenderer, VideoFilter };
 
 // Filter stage operations announced to owners.
@@ -195,6 +196,7 @@ private:
     void insertOwner(IFilterOwner* owner);
     void removeOwnerElement(IFilterOwner* owner);
     void applyOwnerElements();
+    void releaseVideoChain();
     void applyVolume();
     void sendControlEvent(int event, int param);
     int changeState(GstState state);
@@ -205,6 +207,7 @@ private:
     std::vector<GraphEvent> translate(GstMessage* message);
 
     GstElementRef pipeline_;
+    GstElementRef videoChain_;  // the owners' elements, as the playbin's video sink
     std::shared_ptr<Mailbox> mailbox_;
     TGraphMode mode_ = gmNormal;
     bool graphEdit_ = false;

@@ -105,4 +105,8 @@ inline GstElementRef MakeElement(const char* factory, const char* name = nullptr
 // Starts GStreamer once for the process (any thread).
 void EnsureGstInitialised();
 
+// A sink for sound: the desktop's default output, or, on a machine without
+// one, a sink that plays into nothing at real speed (so clocks keep running).
+GstElementRef MakeAudioOutput();
+
 }  // namespace clipmora

@@ -85,7 +85,7 @@ bool TMediaType::operator==(const TMediaType& other) const
 
 std::vector<uint8_t> TMediaType::Data() const
 {
-    std::vector<uint8_t> out(kRecordSize, 0);
+    std::vector<uint8_t> out(kRecordSize + format.size(), 0);
     std::memcpy(out.data() + kMajorAt, majortype.data(), 16);
     std::memcpy(out.data() + kSubAt, subtype.data(), 16);
     put32(out, kFixedAt, bFixedSizeSamples ? 0xFFFFFFFFu : 0);
@@ -93,7 +93,8 @@ std::vector<uint8_t> TMediaType::Data() const
     put32(out, kSampleSizeAt, lSampleSize);
     std::memcpy(out.data() + kFormatTypeAt, formattype.data(), 16);
     put32(out, kFormatSizeAt, cbFormat());
-    out.insert(out.end(), format.begin(), format.end());
+    if (!format.empty())
+        std::memcpy(out.data() + kRecordSize, format.data(), format.size());
     return out;
 }
 
