@@ -28,6 +28,7 @@
 #include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
+#include <QThread>
 #include <QUrl>
 
 #include <filesystem>
@@ -249,6 +250,34 @@ TEST_F(MainWindowTest, StopEndsTheSplitAtOnceAndItsEndIsAnnouncedOnce)
     EXPECT_TRUE(form->close());
     EXPECT_EQ(store().value(QStringLiteral("Output Folder")).toString().toStdString(),
               folder.path().string());
+}
+
+TEST_F(MainWindowTest, StopPressedAfterTheTaskFinishedStillReportsItDone)
+{
+    auto form = openWindow();
+    testing::TempFolder folder;
+    addFile(*form, testing::CachedMedia("window_clip.mp4", shortClip()));
+    chooseFolder(*form, folder.path());
+    chooseFormat(*form, QStringLiteral("AVI - DivX Video (*.avi)"));
+    form->ButtonSplit()->click();
+    ASSERT_TRUE(form->SplitBusy());
+
+    // The task ends on its own thread; its report waits in the window's
+    // queue while the user presses "Stop".
+    QDeadlineTimer deadline(60000);
+    const TFFmpeg* task = form->Transcoder1().Task(0);
+    ASSERT_NE(task, nullptr);
+    while (!task->Terminated() && !deadline.hasExpired())
+        QThread::msleep(10);
+    ASSERT_TRUE(task->Terminated());
+    ASSERT_TRUE(task->Finished());
+    form->ButtonStopSplit()->click();
+    EXPECT_FALSE(form->SplitBusy());
+
+    ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }));
+    waitFor([] { return false; }, 1);
+    EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Splitting Done!")});
+    EXPECT_TRUE(fs::exists(folder.path() / "window_clip.avi"));
 }
 
 TEST_F(MainWindowTest, ProgressShowsSizeAndPercentAndKeepsItWithoutATotal)
