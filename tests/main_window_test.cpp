@@ -2,6 +2,7 @@
 // platform: adding files, the split request's checks, whole splits with the
 // engine, stopping, closing, the stored settings and the folder chooser.
 #include "tests/support/main_window_fixture.h"
+#include "app/about_box.h"
 #include "app/main_window.h"
 #include "app/options_dialog.h"
 #include "app/user_dialogs.h"
@@ -28,6 +29,7 @@
 #include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTest>
 #include <QThread>
 #include <QUrl>
 
@@ -82,6 +84,23 @@ TEST_F(MainWindowTest, ControlsStartWithTheirCaptionsListsAndMenus)
                              static_cast<QWidget*>(form->ComboOutputFormat()),
                              static_cast<QWidget*>(form->ProgressBar1())})
         EXPECT_GE(control->geometry().left(), 405);
+}
+
+TEST_F(MainWindowTest, AboutBoxLinksOpenWithTheDesktop)
+{
+    TAboutBox box(nullptr);
+    box.show();
+    for (const char* name : {"LabelHomePage", "LabelSupport"}) {
+        auto* link = box.findChild<QLabel*>(QLatin1String(name));
+        ASSERT_NE(link, nullptr) << name;
+        EXPECT_TRUE(link->isVisible()) << name;
+        QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
+    }
+    EXPECT_EQ(dialogs.openedDocuments,
+              (QList<QUrl>{QUrl(QLatin1String(TAboutBox::kHomePage)),
+                           QUrl(QLatin1String(TAboutBox::kSupportPage))}));
+    for (const QUrl& link : dialogs.openedDocuments)
+        EXPECT_EQ(link.scheme(), QStringLiteral("https"));
 }
 
 TEST_F(MainWindowTest, AddingFilesProbesEachAndStopsAtTheFirstBadOne)
