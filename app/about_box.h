@@ -1,4 +1,6 @@
-// TAboutBox: the product name and version, shown from the Help menu.
+// TAboutBox: the product name and version, shown from the Help menu, with
+// links to the product's home page and its help pages. A click on a link
+// hands it to the desktop's default handler through UserDialogs.
 #pragma once
 
 #include <QDialog>
@@ -9,6 +11,9 @@ class TAboutBox : public QDialog {
     Q_OBJECT
 
 public:
+    static constexpr const char* kHomePage = "https://www.clipmora.org/";
+    static constexpr const char* kSupportPage = "https://www.clipmora.org/support/";
+
     explicit TAboutBox(QWidget* parent);
 };
 

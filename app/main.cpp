@@ -1,4 +1,5 @@
-// Clipmora's entry point: the application's title, then the main window.
+// Clipmora's entry point: the application's names, then the main window.
+#include "app/application_identity.h"
 #include "app/main_window.h"
 
 #include <QApplication>
@@ -6,9 +7,7 @@
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Clipmora"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Clipmora"));
-    QApplication::setOrganizationName(QStringLiteral("Velmar"));
+    clipmora::NameApplication();
 
     clipmora::TForm1 form(QApplication::applicationDirPath());
     if (form.StartupFailed())

@@ -72,10 +72,14 @@ void TForm1::ShowTerminate(int splitSerial, int index, bool finished, bool excep
     // Set first: the message box runs a local event loop in which the end of
     // all tasks arrives.
     terminateShown_ = true;
+    // A task's own report says whether it wrote its file to the end; a stop
+    // pressed after that end changes nothing. Only the end of all tasks, which
+    // does not know, goes by the user's stop.
+    const bool stopped = index >= 0 ? !finished : stopRequested_;
     QString message;
     if (exception)
         message = QStringLiteral("Cannot Split This File");
-    else if (stopRequested_ || (index >= 0 && !finished))
+    else if (stopped)
         message = QStringLiteral("Splitting Stopped!");
     else
         message = QStringLiteral("Splitting Done!");

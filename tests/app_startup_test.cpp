@@ -1,4 +1,5 @@
 // Start-up of the real main window under the offscreen platform.
+#include "app/application_identity.h"
 #include "app/main_window.h"
 #include "app/user_dialogs.h"
 #include "engine/library_binding.h"
@@ -9,8 +10,11 @@
 #include "tests/support/qt_application.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QGuiApplication>
 #include <QMenuBar>
 #include <QStringList>
+#include <QTimer>
 
 namespace clipmora {
 namespace {
@@ -61,6 +65,33 @@ TEST_F(StartupTest, MissingLibrariesEndTheStartWithOneMessage)
     EXPECT_FALSE(CodecLibrariesBound());
     EXPECT_NE(form.Transcoder1().LastError().find("Load libraray libavcodec.so.59 error: "),
               std::string::npos);
+}
+
+TEST_F(StartupTest, CaptionsReadExactlyAsGiven)
+{
+    NameApplication();
+    EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Clipmora"));
+    EXPECT_EQ(QCoreApplication::organizationName(), QStringLiteral("Velmar"));
+    // A display name that was set is appended to every caption the desktop
+    // shows; one that was never set follows the application name.
+    QCoreApplication::setApplicationName(QStringLiteral("renamed"));
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QStringLiteral("renamed"))
+        << "no display name may be set";
+    NameApplication();
+
+    // The real message box, closed as soon as it shows.
+    UserDialogs::install(nullptr);
+    QString caption;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            caption = box->windowTitle();
+            box->done(QDialog::Accepted);
+        }
+    });
+    closer.start(10);
+    UserDialogs::current().Information(nullptr, QStringLiteral("Splitting Done!"));
+    EXPECT_EQ(caption, QStringLiteral("Information"));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // platform: adding files, the split request's checks, whole splits with the
 // engine, stopping, closing, the stored settings and the folder chooser.
 #include "tests/support/main_window_fixture.h"
+#include "app/about_box.h"
 #include "app/main_window.h"
 #include "app/options_dialog.h"
 #include "app/user_dialogs.h"
@@ -28,6 +29,8 @@
 #include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTest>
+#include <QThread>
 #include <QUrl>
 
 #include <filesystem>
@@ -81,6 +84,23 @@ TEST_F(MainWindowTest, ControlsStartWithTheirCaptionsListsAndMenus)
                              static_cast<QWidget*>(form->ComboOutputFormat()),
                              static_cast<QWidget*>(form->ProgressBar1())})
         EXPECT_GE(control->geometry().left(), 405);
+}
+
+TEST_F(MainWindowTest, AboutBoxLinksOpenWithTheDesktop)
+{
+    TAboutBox box(nullptr);
+    box.show();
+    for (const char* name : {"LabelHomePage", "LabelSupport"}) {
+        auto* link = box.findChild<QLabel*>(QLatin1String(name));
+        ASSERT_NE(link, nullptr) << name;
+        EXPECT_TRUE(link->isVisible()) << name;
+        QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
+    }
+    EXPECT_EQ(dialogs.openedDocuments,
+              (QList<QUrl>{QUrl(QLatin1String(TAboutBox::kHomePage)),
+                           QUrl(QLatin1String(TAboutBox::kSupportPage))}));
+    for (const QUrl& link : dialogs.openedDocuments)
+        EXPECT_EQ(link.scheme(), QStringLiteral("https"));
 }
 
 TEST_F(MainWindowTest, AddingFilesProbesEachAndStopsAtTheFirstBadOne)
@@ -249,6 +269,34 @@ TEST_F(MainWindowTest, StopEndsTheSplitAtOnceAndItsEndIsAnnouncedOnce)
     EXPECT_TRUE(form->close());
     EXPECT_EQ(store().value(QStringLiteral("Output Folder")).toString().toStdString(),
               folder.path().string());
+}
+
+TEST_F(MainWindowTest, StopPressedAfterTheTaskFinishedStillReportsItDone)
+{
+    auto form = openWindow();
+    testing::TempFolder folder;
+    addFile(*form, testing::CachedMedia("window_clip.mp4", shortClip()));
+    chooseFolder(*form, folder.path());
+    chooseFormat(*form, QStringLiteral("AVI - DivX Video (*.avi)"));
+    form->ButtonSplit()->click();
+    ASSERT_TRUE(form->SplitBusy());
+
+    // The task ends on its own thread; its report waits in the window's
+    // queue while the user presses "Stop".
+    QDeadlineTimer deadline(60000);
+    const TFFmpeg* task = form->Transcoder1().Task(0);
+    ASSERT_NE(task, nullptr);
+    while (!task->Terminated() && !deadline.hasExpired())
+        QThread::msleep(10);
+    ASSERT_TRUE(task->Terminated());
+    ASSERT_TRUE(task->Finished());
+    form->ButtonStopSplit()->click();
+    EXPECT_FALSE(form->SplitBusy());
+
+    ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }));
+    waitFor([] { return false; }, 1);
+    EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Splitting Done!")});
+    EXPECT_TRUE(fs::exists(folder.path() / "window_clip.avi"));
 }
 
 TEST_F(MainWindowTest, ProgressShowsSizeAndPercentAndKeepsItWithoutATotal)

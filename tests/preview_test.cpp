@@ -25,13 +25,7 @@ namespace {
 
 bool waitFor(const std::function<bool()>& done, int milliseconds = 20000)
 {
-    QDeadlineTimer deadline(milliseconds);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return testing::WaitUntil(done, milliseconds);
 }
 
 void settle(int milliseconds)

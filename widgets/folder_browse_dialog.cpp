@@ -104,12 +104,6 @@ bool isSpecialFolder(int id)
     return false;
 }
 
-QString displayNameOf(const QString& path)
-{
-    const QString name = QFileInfo(path).fileName();
-    return name.isEmpty() ? QDir::toNativeSeparators(path) : name;
-}
-
 }  // namespace
 
 const TSpecialFolder* SpecialFolders() { return kSpecialFolders; }
@@ -127,22 +121,21 @@ QString SpecialFolderPath(int id)
     return {};
 }
 
-bool RunFolderChooser(QWidget* parent, const TFolderBrowseRequest& request, QString& chosen)
+bool IsInsideFolder(const QString& path, const QString& folder)
 {
-    QFileDialog dialog(parent, request.Title);
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly, (request.Options & boDirsOnly) != 0);
-    if (!request.Headline.isEmpty())
-        dialog.setLabelText(QFileDialog::LookIn, request.Headline);
-    if (!request.FolderName.isEmpty())
-        dialog.setDirectory(request.FolderName);
-    else if (!request.RootFolder.isEmpty())
-        dialog.setDirectory(request.RootFolder);
-    dialog.setSizeGripEnabled((request.Options & boNewDlgStyle) != 0);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return false;
-    chosen = dialog.selectedFiles().constFirst();
-    return true;
+    if (folder.isEmpty())
+        return true;
+    const QString inner = QDir::cleanPath(path);
+    const QString outer = QDir::cleanPath(folder);
+    if (inner == outer)
+        return true;
+    return inner.startsWith(outer.endsWith(QLatin1Char('/')) ? outer : outer + QLatin1Char('/'));
+}
+
+QString FolderDisplayName(const QString& path)
+{
+    const QString name = QFileInfo(path).fileName();
+    return name.isEmpty() ? QDir::toNativeSeparators(path) : name;
 }
 
 TFolderBrowseDialog::TFolderBrowseDialog(QObject* owner) : QObject(owner) {}
@@ -168,6 +161,8 @@ void TFolderBrowseDialog::SetOptions(TFolderBrowseDlgOptions options)
     options_ = options;
 }
 
+QFileDialog* TFolderBrowseDialog::Window() const { return window_; }
+
 bool TFolderBrowseDialog::Execute()
 {
     TFolderBrowseRequest request;
@@ -181,38 +176,37 @@ bool TFolderBrowseDialog::Execute()
     request.FolderName = FolderName;
     request.Options = options_;
     request.HelpContext = HelpContext;
+    request.Initialised = [this](QFileDialog& window) {
+        window_ = &window;
+        if (OnInitialise)
+            OnInitialise(this);
+    };
+    request.SelectionChanged = [this](const QString& folder, const QString& displayName,
+                                      QString& statusText, bool& okEnabled) {
+        if (OnSelChange)
+            OnSelChange(this, folder, displayName, statusText, okEnabled);
+    };
+    request.HelpRequested = [this](int helpContext) {
+        if (ShowHelpTopic)
+            ShowHelpTopic(helpContext);
+    };
+    request.Closing = [this] {
+        if (OnClose)
+            OnClose(this);
+        window_ = nullptr;
+    };
 
-    if (OnInitialise)
-        OnInitialise(this);
     QWidget* ownerWindow = qobject_cast<QWidget*>(parent());
     QString chosen;
     const bool picked = chooser_ ? chooser_(ownerWindow, request, chosen)
                                  : RunFolderChooser(ownerWindow, request, chosen);
-    // A folder outside the root, or (with boDirsOnly) one that is not a
-    // directory, cannot be chosen.
-    bool accepted = picked && !chosen.isEmpty();
-    if (accepted && !request.RootFolder.isEmpty()) {
-        const QString root = QDir::cleanPath(request.RootFolder);
-        const QString path = QDir::cleanPath(chosen);
-        accepted = path == root || path.startsWith(root.endsWith(QLatin1Char('/'))
-                                                       ? root
-                                                       : root + QLatin1Char('/'));
-    }
-    if (accepted && (options_ & boDirsOnly))
-        accepted = QFileInfo(chosen).isDir();
-    if (accepted) {
-        QString status;
-        bool okEnabled = true;
-        if (OnSelChange)
-            OnSelChange(this, chosen, displayNameOf(chosen), status, okEnabled);
-        accepted = okEnabled;
-    }
-    if (OnClose)
-        OnClose(this);
-    if (!accepted)
+    window_ = nullptr;
+    if (!picked || chosen.isEmpty() || !IsInsideFolder(chosen, request.RootFolder))
+        return false;
+    if ((options_ & boDirsOnly) && !QFileInfo(chosen).isDir())
         return false;
     FolderName = chosen;
-    displayName_ = displayNameOf(chosen);
+    displayName_ = FolderDisplayName(chosen);
     return true;
 }
 

@@ -16,7 +16,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QDialog>
 #include <QList>
 #include <QPushButton>
@@ -110,13 +109,7 @@ protected:
     // Spins the event loop until `done` holds; false after `seconds`.
     static bool waitFor(const std::function<bool()>& done, int seconds = 60)
     {
-        QDeadlineTimer deadline(seconds * 1000);
-        while (!done()) {
-            if (deadline.hasExpired())
-                return false;
-            QApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-        return true;
+        return WaitUntil(done, seconds * 1000);
     }
 
     void addFile(TForm1& form, const std::string& path)

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <QApplication>
+#include <QDeadlineTimer>
+
+#include <functional>
 
 namespace clipmora::testing {
 
@@ -14,6 +17,18 @@ inline void EnsureApplication()
     static char* argv[] = {name, nullptr};
     if (!QApplication::instance())
         new QApplication(argc, argv);
+}
+
+// Runs the event loop until `done` holds; false when `milliseconds` pass first.
+inline bool WaitUntil(const std::function<bool()>& done, int milliseconds)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
 }
 
 }  // namespace clipmora::testing
