@@ -4,6 +4,7 @@
 #include "preview/filter_graph.h"
 #include "preview/video_window.h"
 #include "tests/support/media_generator.h"
+#include "tests/support/picture_pattern.h"
 #include "tests/support/test_environment.h"
 
 #include <gtest/gtest.h>
@@ -33,16 +34,9 @@ void settle(int milliseconds)
     waitFor([] { return false; }, milliseconds);
 }
 
-// The frame number that a picture of the window shows, read from its grey
-// pattern band (the picture must fill the window, unscaled).
-int shownFrame(const QImage& picture)
-{
-    if (picture.isNull())
-        return -1;
-    const QImage gray = picture.convertToFormat(QImage::Format_Grayscale8);
-    return testing::FramePatternValue(gray.constBits(), static_cast<int>(gray.bytesPerLine()),
-                                      gray.width(), gray.height());
-}
+// The frame number that a picture of the window shows (the picture must
+// fill the window, unscaled).
+int shownFrame(const QImage& picture) { return testing::PicturePattern(picture); }
 
 // Records what the graph tells its listeners and owners.
 class Recorder : public IEventListener, public IFilterOwner {
@@ -91,15 +85,7 @@ protected:
         window.reset();
     }
 
-    // A 320x240 clip at 25 fps whose pictures carry their numbers.
-    static std::string patternClip()
-    {
-        testing::MediaSpec spec = testing::Mp4H264Aac();
-        spec.width = 320;
-        spec.height = 240;
-        spec.seconds = 3.0;
-        return testing::CachedMedia("preview_pattern.mp4", spec);
-    }
+    static std::string patternClip() { return testing::PreviewPatternClip(); }
 
     // A 16:9 clip: in the window's 383 x 283 area it gets bars above and
     // below.

@@ -6,6 +6,7 @@
 #include "preview/video_window.h"
 #include "preview/wav_player.h"
 #include "tests/support/media_generator.h"
+#include "tests/support/picture_pattern.h"
 #include "tests/support/qt_application.h"
 #include "tests/support/test_environment.h"
 
@@ -23,21 +24,10 @@ namespace {
 
 bool waitFor(const std::function<bool()>& done, int milliseconds = 20000)
 {
-    QDeadlineTimer deadline(milliseconds);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return testing::WaitUntil(done, milliseconds);
 }
 
-int patternOf(const QImage& picture)
-{
-    const QImage gray = picture.convertToFormat(QImage::Format_Grayscale8);
-    return testing::FramePatternValue(gray.constBits(), static_cast<int>(gray.bytesPerLine()),
-                                      gray.width(), gray.height());
-}
+int patternOf(const QImage& picture) { return testing::PicturePattern(picture); }
 
 TEST(MediaTypeTest, NewTypesAndTheGrabbersStoredForm)
 {
@@ -136,14 +126,7 @@ protected:
     }
     void TearDown() override { graph.SetActive(false); }
 
-    static std::string patternClip()
-    {
-        testing::MediaSpec spec = testing::Mp4H264Aac();
-        spec.width = 320;
-        spec.height = 240;
-        spec.seconds = 3.0;
-        return testing::CachedMedia("preview_pattern.mp4", spec);
-    }
+    static std::string patternClip() { return testing::PreviewPatternClip(); }
 
     void render()
     {

@@ -2,6 +2,7 @@
 // on screen at the source's size, the folder checks, a folder that cannot be
 // written, and the preview's state afterwards.
 #include "tests/support/main_window_fixture.h"
+#include "tests/support/picture_pattern.h"
 
 #include "preview/video_window.h"
 #include "widgets/hl_track_bar.h"
@@ -18,12 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::MainWindowTest;
 
-int patternOf(const QImage& picture)
-{
-    const QImage gray = picture.convertToFormat(QImage::Format_Grayscale8);
-    return testing::FramePatternValue(gray.constBits(), static_cast<int>(gray.bytesPerLine()),
-                                      gray.width(), gray.height());
-}
+int patternOf(const QImage& picture) { return testing::PicturePattern(picture); }
 
 class SnapshotTest : public MainWindowTest {
 protected:
