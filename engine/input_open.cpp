@@ -94,6 +94,8 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
         return false;
     }
     input.context.reset(context);
+    if (!o.forcedInputFormat)
+        input.scriptSource = framesrv::TrimScriptSource(fileName);
 
     if (o.programId != 0)
         for (unsigned i = 0; i < context->nb_programs; ++i)

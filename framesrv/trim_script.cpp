@@ -2,12 +2,16 @@
 #include "framesrv/trim_script.h"
 
 #include "engine/conversions.h"
+#include "engine/library_binding.h"
 #include "engine/library_handles.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -46,6 +50,10 @@ bool matchCall(const std::string& line, std::string_view head, std::string_view 
     return true;
 }
 
+// Frame numbers beyond this (over two years at 25 frames per second) are
+// refused, so that no count or time made from them can overflow.
+constexpr int64_t kMaxFrameNumber = INT32_MAX;
+
 bool parseFrame(const std::string& text, int64_t& value)
 {
     const std::string number = trimmed(text);
@@ -57,7 +65,7 @@ bool parseFrame(const std::string& text, int64_t& value)
     } catch (const std::exception&) {
         return false;
     }
-    return used == number.size();
+    return used == number.size() && value >= -kMaxFrameNumber && value <= kMaxFrameNumber;
 }
 
 std::string decimal(double value)
@@ -105,6 +113,16 @@ void putLittleEndian(std::ofstream& out, uint32_t value, int bytes)
         out.put(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
+// Logs why the sound file `path` could not be written (a full runtime
+// folder, most likely) and returns the matching library error code.
+int writeFailure(const std::string& path)
+{
+    const int error = errno != 0 ? errno : EIO;
+    EngineLog(nullptr, 0, "Cannot write the segment's sound to %s: %s\n", path.c_str(),
+              std::strerror(error));
+    return AVERROR(error);
+}
+
 // Decodes the sound of `source` between `from` and `to` seconds of the
 // picture clock (to < 0: to the end) into a 16-bit WAV file at `path`.
 // Returns 0 or a negative library error code.
@@ -132,7 +150,7 @@ int writeSegmentSound(AVFormatContext* source, AVStream* audio, double origin, d
         return AVERROR_INVALIDDATA;
     std::ofstream out(path, std::ios::binary);
     if (!out)
-        return AVERROR(EIO);
+        return writeFailure(path);
     out.write("RIFF\0\0\0\0WAVEfmt ", 16);
     putLittleEndian(out, 16, 4);
     putLittleEndian(out, 1, 2);  // integer PCM
@@ -190,7 +208,10 @@ int writeSegmentSound(AVFormatContext* source, AVStream* audio, double origin, d
             const int64_t keepTo = std::clamp<int64_t>(endSample - at, 0, frame->nb_samples);
             if (keepTo > keepFrom) {
                 const auto bytes = static_cast<std::streamsize>((keepTo - keepFrom) * channels * 2);
+                errno = 0;
                 out.write(reinterpret_cast<const char*>(samples.data() + keepFrom * channels), bytes);
+                if (!out)
+                    return writeFailure(path);
                 dataBytes += static_cast<uint64_t>(bytes);
             }
             if (at + frame->nb_samples >= endSample)
@@ -217,7 +238,9 @@ int writeSegmentSound(AVFormatContext* source, AVStream* audio, double origin, d
     putLittleEndian(out, data + 36, 4);
     out.seekp(40);
     putLittleEndian(out, data, 4);
-    return out ? 0 : AVERROR(EIO);
+    errno = 0;
+    out.close();
+    return out ? 0 : writeFailure(path);
 }
 
 }  // namespace
@@ -267,6 +290,31 @@ bool ParseTrimScript(const std::string& text, TrimScript& script)
     return script.last == 0 || script.last >= script.first;
 }
 
+namespace {
+
+bool readTrimScript(const std::string& fileName, TrimScript& script, int& code)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) {
+        code = std::filesystem::exists(fileName) ? AVERROR(EIO) : AVERROR(ENOENT);
+        return false;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    code = AVERROR_INVALIDDATA;
+    return ParseTrimScript(text, script);
+}
+
+}  // namespace
+
+std::string TrimScriptSource(const std::string& fileName)
+{
+    TrimScript script;
+    int code = 0;
+    if (!IsTrimScriptName(fileName) || !readTrimScript(fileName, script, code))
+        return {};
+    return script.source;
+}
+
 std::string QuoteFilterValue(const std::string& value)
 {
     // First for the filter's option parser, then for the graph parser.
@@ -275,21 +323,28 @@ std::string QuoteFilterValue(const std::string& value)
 
 int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
 {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in)
-        return std::filesystem::exists(fileName) ? AVERROR(EIO) : AVERROR(ENOENT);
-    const std::string text((std::istreambuf_iterator<char>(in)), {});
     TrimScript script;
-    if (!ParseTrimScript(text, script))
-        return AVERROR_INVALIDDATA;
+    if (int code = 0; !readTrimScript(fileName, script, code)) {
+        if (code == AVERROR_INVALIDDATA)
+            EngineLog(nullptr, 0, "%s: not a trim script (a source line and a TRIM line with "
+                                  "frame numbers are needed)\n", fileName.c_str());
+        return code;
+    }
 
+    auto unreadableSource = [&](int code) {
+        char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+        lib.av_strerror(code, reason, sizeof reason);
+        EngineLog(nullptr, 0, "%s: cannot read its source %s: %s\n", fileName.c_str(),
+                  script.source.c_str(), reason);
+        return code;
+    };
     AVFormatContext* opened = nullptr;
     if (const int code = lib.avformat_open_input(&opened, script.source.c_str(), nullptr, nullptr);
         code < 0)
-        return code;
+        return unreadableSource(code);
     const InputFormatPtr source(opened);
     if (const int code = lib.avformat_find_stream_info(source.get(), nullptr); code < 0)
-        return code;
+        return unreadableSource(code);
 
     const AVStream* video = nullptr;
     AVStream* audio = nullptr;

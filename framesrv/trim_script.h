@@ -35,6 +35,10 @@ bool IsTrimScriptName(const std::string& fileName);
 // missing or repeated source or TRIM line, an unknown command, bad numbers.
 bool ParseTrimScript(const std::string& text, TrimScript& script);
 
+// The source file that the trim script `fileName` reads; empty when the
+// file is not a readable trim script.
+std::string TrimScriptSource(const std::string& fileName);
+
 // Quotes a text so that it reaches a filter as one option value, whatever
 // characters it holds (both the option and the graph level).
 std::string QuoteFilterValue(const std::string& value);

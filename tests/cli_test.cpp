@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include <chrono>
+#include <filesystem>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -26,10 +27,13 @@ struct Outcome {
     std::string output;  // stdout and stderr together
 };
 
-Outcome runCli(const std::string& arguments)
+// Runs the program with `arguments` (shell words), from `folder` when given.
+Outcome runCli(const std::string& arguments, const std::string& folder = {})
 {
     Outcome outcome;
-    const std::string command = std::string(CLIPMORA_CLI_PATH) + " " + arguments + " 2>&1";
+    std::string command = std::string(CLIPMORA_CLI_PATH) + " " + arguments + " 2>&1";
+    if (!folder.empty())
+        command = "cd '" + folder + "' && " + command;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
         return outcome;
@@ -161,46 +165,62 @@ TEST_F(CliConvert, MalformedCommandLinesShowTheUsage)
     const Outcome twoOutputs = runCli("convert -i " + quoted(clip) + " a.avi b.avi");
     EXPECT_EQ(twoOutputs.exitCode, 2);
     EXPECT_NE(twoOutputs.output.find("more than one output file"), std::string::npos);
+
+    // Options that take a value but are not supported say so, value and all.
+    for (const char* option : {"-threads 2", "-vbsf h264_mp4toannexb"}) {
+        const Outcome unsupported =
+            runCli("convert -i " + quoted(clip) + " " + option + " " + quoted(folder.file("t.avi")));
+        EXPECT_EQ(unsupported.exitCode, 1) << unsupported.output;
+        EXPECT_NE(unsupported.output.find("TODO: option - "), std::string::npos)
+            << unsupported.output;
+    }
 }
 
-TEST_F(CliConvert, InterruptStopsTheRunAndTheFileStillEndsProperly)
+TEST_F(CliConvert, StopSignalsEndTheRunAndTheFileStillEndsProperly)
 {
     testing::MediaSpec spec = testing::Mp4H264Aac();
     spec.seconds = 8.0;
     const std::string longClip = testing::CachedMedia("clip 8s.mp4", spec);
-    const std::string output = folder.file("interrupted.mkv");
-    const std::string log = folder.file("stderr.txt");
+    struct Case {
+        int signal;
+        const char* output;  // containers whose index is written last
+    };
+    for (const Case& c : {Case{SIGINT, "interrupted.mkv"}, Case{SIGTERM, "terminated.mp4"},
+                          Case{SIGHUP, "hung up.avi"}}) {
+        SCOPED_TRACE(c.output);
+        const std::string output = folder.file(c.output);
+        const std::string log = folder.file("stderr.txt");
+        // "-re" reads the input at its own pace, so the run is still going
+        // when the signal comes.
+        const std::vector<std::string> arguments = {
+            CLIPMORA_CLI_PATH, "convert", "-re", "-i", longClip, "-vcodec", "mpeg4", output};
+        std::vector<char*> argv;
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t child = 0;
+        ASSERT_EQ(posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
 
-    // "-re" reads the input at its own pace, so the run is still going when
-    // the signal comes.
-    const std::vector<std::string> arguments = {
-        CLIPMORA_CLI_PATH, "convert", "-re", "-i", longClip, "-vcodec", "mpeg4", output};
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        kill(child, c.signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        std::stringstream text;
+        text << std::ifstream(log).rdbuf();
+        ASSERT_TRUE(WIFEXITED(status)) << text.str();
+        EXPECT_EQ(WEXITSTATUS(status), 128 + c.signal) << text.str();
+        EXPECT_NE(text.str().find("stopped: " + output), std::string::npos) << text.str();
 
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    kill(child, SIGINT);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    std::stringstream text;
-    text << std::ifstream(log).rdbuf();
-    ASSERT_TRUE(WIFEXITED(status)) << text.str();
-    EXPECT_EQ(WEXITSTATUS(status), 130) << text.str();
-    EXPECT_NE(text.str().find("stopped: " + output), std::string::npos) << text.str();
-
-    const testing::DecodedSummary summary = testing::DecodeMedia(output);
-    EXPECT_GT(summary.videoFrames, 0);
-    EXPECT_LT(summary.videoFrames, 150);
-    EXPECT_EQ(runCli("probe " + quoted(output)).exitCode, 0);
+        const testing::DecodedSummary summary = testing::DecodeMedia(output);
+        EXPECT_GT(summary.videoFrames, 0);
+        EXPECT_LT(summary.videoFrames, 150);
+        EXPECT_EQ(runCli("probe " + quoted(output)).exitCode, 0);
+    }
 }
 
 TEST_F(CliConvert, FormatsListsTheCatalogue)
@@ -244,6 +264,113 @@ TEST_F(CliConvert, SplitRefusesWhatTheFormatDoesNotOffer)
         << outcome.output;
     outcome = runCli("split '" + clip + "' /no/such/folder --format 'iPod (*.mp4)'");
     EXPECT_EQ(outcome.exitCode, 1);
+}
+
+TEST_F(CliConvert, AnOutputThatIsTheInputIsRefusedUntouched)
+{
+    namespace fs = std::filesystem;
+    const std::string source = folder.file("a.mp4");
+    fs::copy_file(clip, source);
+    fs::create_symlink(source, folder.file("link.mp4"));
+    fs::create_hard_link(source, folder.file("hard.mp4"));
+    const auto size = fs::file_size(source);
+    for (const std::string output : {"a.mp4", "./a.mp4", "link.mp4", "hard.mp4"}) {
+        const Outcome outcome =
+            runCli("convert -i a.mp4 -vcodec copy -acodec copy " + output, folder.path().string());
+        EXPECT_EQ(outcome.exitCode, 1) << output << "\n" << outcome.output;
+        EXPECT_NE(outcome.output.find("is an input of this task"), std::string::npos)
+            << outcome.output;
+        EXPECT_EQ(fs::file_size(source), size) << output;
+    }
+    EXPECT_EQ(testing::DecodeMedia(source).videoFrames, 50);
+}
+
+TEST_F(CliConvert, AFailedWriteFailsTheRunAndLeavesNoBrokenFile)
+{
+    const Outcome full = runCli("convert -i " + quoted(clip) + " -f avi /dev/full");
+    EXPECT_EQ(full.exitCode, 1) << full.output;
+    EXPECT_NE(full.output.find("No space left on device"), std::string::npos) << full.output;
+    EXPECT_EQ(full.output.find("done"), std::string::npos) << full.output;
+
+    // A file size limit stands in for a disk that fills up before the end.
+    const std::string output = folder.file("cut.mp4");
+    const Outcome whole =
+        runCli("convert -i " + quoted(clip) + " -vcodec copy -acodec copy " + quoted(output));
+    ASSERT_EQ(whole.exitCode, 0) << whole.output;
+    const auto size = std::filesystem::file_size(output);
+    std::filesystem::remove(output);
+    // Blocks of 512 or 1024 bytes, as the shell counts them: below the size either way.
+    const std::string limit = "trap '' XFSZ; ulimit -f " + std::to_string(size / 2048) + "; ";
+    const std::string command = limit + CLIPMORA_CLI_PATH + " convert -i " + quoted(clip) +
+                                " -vcodec copy -acodec copy " + quoted(output) + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string text;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        text += buffer;
+    const int status = pclose(pipe);
+    EXPECT_EQ(WEXITSTATUS(status), 1) << text;
+    EXPECT_NE(text.find("cut.mp4: File too large"), std::string::npos) << text;
+    EXPECT_FALSE(std::filesystem::exists(output)) << "the file without its index is removed";
+}
+
+TEST_F(CliConvert, ASegmentPastTheEndFailsAndLeavesNoFile)
+{
+    const std::string out = folder.file("out");
+    std::filesystem::create_directory(out);
+    const Outcome outcome = runCli("split " + quoted(clip) + " " + quoted(out) +
+                                   " --format 'MP4 - MPEG4 Video (*.mp4)' --start 20 --end 25");
+    EXPECT_EQ(outcome.exitCode, 1) << outcome.output;
+    EXPECT_NE(outcome.output.find("No picture and no sound was written"), std::string::npos)
+        << outcome.output;
+    EXPECT_NE(outcome.output.find("Splitting \"" + clip + "\" from 20.000 s to 25.000 s failed"),
+              std::string::npos)
+        << outcome.output;
+    EXPECT_TRUE(std::filesystem::is_empty(out)) << outcome.output;
+}
+
+TEST_F(CliConvert, MarksMustBeSecondsFromZeroUp)
+{
+    const std::string start = "split " + quoted(clip) + " " + quoted(folder.path().string()) +
+                              " --format 'iPod (*.mp4)' ";
+    for (const char* marks : {"--start nan", "--end nan", "--end inf", "--start -inf",
+                              "--start -1", "--start 1 --end -2"}) {
+        const Outcome outcome = runCli(start + marks);
+        EXPECT_EQ(outcome.exitCode, 2) << marks << "\n" << outcome.output;
+        EXPECT_NE(outcome.output.find("takes a number of seconds, 0 or more"), std::string::npos)
+            << marks << "\n" << outcome.output;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+}
+
+TEST_F(CliConvert, UnknownOptionsAreNamedAndStandardOutputIsRefused)
+{
+    const Outcome outcome = runCli("convert -i " + quoted(clip) +
+                                   " -vcodec mpeg4 -frames:v 10 -nosuchopt 4 -preset fast " +
+                                   quoted(folder.file("named.avi")));
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.output;
+    const auto count = [&](const std::string& text) {
+        std::size_t n = 0;
+        for (auto at = outcome.output.find(text); at != std::string::npos;
+             at = outcome.output.find(text, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count("ignored option: frames:v\n"), 1u) << outcome.output;
+    EXPECT_EQ(count("ignored option: nosuchopt\n"), 1u) << outcome.output;
+    EXPECT_EQ(count("ignored option: preset"), 1u) << "the MPEG-4 encoder has no presets";
+
+    const Outcome taken = runCli("convert -i " + quoted(clip) + " -vcodec libx264 -preset fast " +
+                                 quoted(folder.file("taken.mp4")));
+    ASSERT_EQ(taken.exitCode, 0) << taken.output;
+    EXPECT_EQ(taken.output.find("ignored option"), std::string::npos) << taken.output;
+
+    const Outcome piped = runCli("convert -i " + quoted(clip) + " -f mp4 -", folder.path().string());
+    EXPECT_EQ(piped.exitCode, 2) << piped.output;
+    EXPECT_NE(piped.output.find("writing to standard output is not supported"), std::string::npos)
+        << piped.output;
+    EXPECT_FALSE(std::filesystem::exists(folder.file("-")));
 }
 
 }  // namespace
