@@ -27,13 +27,13 @@ struct Outcome {
     std::string output;  // stdout and stderr together
 };
 
-// Runs the program with `arguments` (shell words), from `folder` when given.
-Outcome runCli(const std::string& arguments, const std::string& folder = {})
+// Runs the program with `arguments` (shell words), after the shell commands
+// `before` (a folder change, limits) when given.
+Outcome runCli(const std::string& arguments, const std::string& before = {})
 {
     Outcome outcome;
-    std::string command = std::string(CLIPMORA_CLI_PATH) + " " + arguments + " 2>&1";
-    if (!folder.empty())
-        command = "cd '" + folder + "' && " + command;
+    const std::string command =
+        before + std::string(CLIPMORA_CLI_PATH) + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
         return outcome;
@@ -88,6 +88,13 @@ protected:
     }
 
     std::string quoted(const std::string& path) const { return "'" + path + "'"; }
+    // Shell commands for runCli: run in the test's folder; limit the size of
+    // the files written (in the shell's blocks of 512 or 1024 bytes).
+    std::string inFolder() const { return "cd " + quoted(folder.path().string()) + " && "; }
+    static std::string sizeLimit(std::uintmax_t blocks)
+    {
+        return "trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; ";
+    }
 
     std::string clip;
     testing::TempFolder folder;
@@ -276,7 +283,7 @@ TEST_F(CliConvert, AnOutputThatIsTheInputIsRefusedUntouched)
     const auto size = fs::file_size(source);
     for (const std::string output : {"a.mp4", "./a.mp4", "link.mp4", "hard.mp4"}) {
         const Outcome outcome =
-            runCli("convert -i a.mp4 -vcodec copy -acodec copy " + output, folder.path().string());
+            runCli("convert -i a.mp4 -vcodec copy -acodec copy " + output, inFolder());
         EXPECT_EQ(outcome.exitCode, 1) << output << "\n" << outcome.output;
         EXPECT_NE(outcome.output.find("is an input of this task"), std::string::npos)
             << outcome.output;
@@ -299,19 +306,12 @@ TEST_F(CliConvert, AFailedWriteFailsTheRunAndLeavesNoBrokenFile)
     ASSERT_EQ(whole.exitCode, 0) << whole.output;
     const auto size = std::filesystem::file_size(output);
     std::filesystem::remove(output);
-    // Blocks of 512 or 1024 bytes, as the shell counts them: below the size either way.
-    const std::string limit = "trap '' XFSZ; ulimit -f " + std::to_string(size / 2048) + "; ";
-    const std::string command = limit + CLIPMORA_CLI_PATH + " convert -i " + quoted(clip) +
-                                " -vcodec copy -acodec copy " + quoted(output) + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string text;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe))
-        text += buffer;
-    const int status = pclose(pipe);
-    EXPECT_EQ(WEXITSTATUS(status), 1) << text;
-    EXPECT_NE(text.find("cut.mp4: File too large"), std::string::npos) << text;
+    // Below the size whichever block size the shell counts in.
+    const Outcome cut = runCli("convert -i " + quoted(clip) + " -vcodec copy -acodec copy " +
+                                   quoted(output),
+                               sizeLimit(size / 2048));
+    EXPECT_EQ(cut.exitCode, 1) << cut.output;
+    EXPECT_NE(cut.output.find("cut.mp4: File too large"), std::string::npos) << cut.output;
     EXPECT_FALSE(std::filesystem::exists(output)) << "the file without its index is removed";
 }
 
@@ -366,11 +366,30 @@ TEST_F(CliConvert, UnknownOptionsAreNamedAndStandardOutputIsRefused)
     ASSERT_EQ(taken.exitCode, 0) << taken.output;
     EXPECT_EQ(taken.output.find("ignored option"), std::string::npos) << taken.output;
 
-    const Outcome piped = runCli("convert -i " + quoted(clip) + " -f mp4 -", folder.path().string());
+    const Outcome piped = runCli("convert -i " + quoted(clip) + " -f mp4 -", inFolder());
     EXPECT_EQ(piped.exitCode, 2) << piped.output;
     EXPECT_NE(piped.output.find("writing to standard output is not supported"), std::string::npos)
         << piped.output;
     EXPECT_FALSE(std::filesystem::exists(folder.file("-")));
+}
+
+TEST_F(CliConvert, AFullRuntimeFolderDuringTheSoundPredecodeSaysSo)
+{
+    // This transport stream's sound (MPEG audio layer 2) is decoded into the
+    // job folder before the split.
+    testing::MediaSpec spec = testing::StartOffset();
+    spec.startTimeUs = 0;
+    const std::string source = testing::CachedMedia("mpeg sound.ts", spec);
+    const std::string out = folder.file("out");
+    std::filesystem::create_directory(out);
+    const Outcome outcome = runCli("split " + quoted(source) + " " + quoted(out) +
+                                       " --format 'AVI - DivX Video (*.avi)' --start 0 --end 1",
+                                   sizeLimit(1));
+    EXPECT_EQ(outcome.exitCode, 1) << outcome.output;
+    EXPECT_NE(outcome.output.find("Cannot write the segment's sound to "), std::string::npos)
+        << outcome.output;
+    EXPECT_NE(outcome.output.find("File too large"), std::string::npos) << outcome.output;
+    EXPECT_EQ(outcome.output.find("input file is truncated"), std::string::npos) << outcome.output;
 }
 
 }  // namespace
