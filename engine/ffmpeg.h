@@ -29,6 +29,7 @@
 #include <climits>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -36,6 +37,10 @@
 #include <vector>
 
 namespace clipmora {
+
+namespace framesrv {
+class SoundFeeder;
+}
 
 inline constexpr int kMaxFiles = 20;    // input files, output files
 inline constexpr int kMaxStreams = 20;  // streams per input for "itsscale"
@@ -175,6 +180,9 @@ struct ParameterDefaults {
 struct InputFile {
     std::string fileName;
     std::string scriptSource;                        // the file a trim script reads, if one
+    // Feeds a served segment's sound; declared before the context, so that
+    // it goes after the context that reads from it.
+    std::shared_ptr<framesrv::SoundFeeder> soundFeeder;
     InputFormatPtr context;
     int64_t tsOffset = 0;                            // added to every timestamp, microseconds
     std::array<double, kMaxStreams> timeScales{};    // "itsscale"; 0 = none

@@ -88,7 +88,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
     context = input.context.release();
     int64_t segmentDurationUs = -1;
     const int opened = framesrv::OpenInput(&context, fileName, o.forcedInputFormat, &hints,
-                                           segmentDurationUs);
+                                           segmentDurationUs, input.soundFeeder);
     if (opened < 0) {
         taskError_ = ErrorTextForCode(fileName, opened);
         return false;

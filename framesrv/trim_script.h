@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace clipmora::framesrv {
@@ -43,12 +44,18 @@ std::string TrimScriptSource(const std::string& fileName);
 // characters it holds (both the option and the graph level).
 std::string QuoteFilterValue(const std::string& value);
 
+// Feeds a segment's sound into the graph while it is read (for sources
+// whose sound the graph cannot decode itself); it must outlive the opened
+// graph.
+class SoundFeeder;
+
 // What the engine opens in place of a script.
 struct ServedSegment {
     std::string graph;          // filter graph description for the "lavfi" input
     int64_t durationUs = -1;    // length of the segment when known
     // A file the graph reads that is removed once the graph has it open.
     std::string temporaryFile;
+    std::shared_ptr<SoundFeeder> soundFeeder;  // feeds temporaryFile, when set
 };
 
 // Reads the script at `fileName` and describes its segment. Returns 0, or a
@@ -69,8 +76,11 @@ namespace clipmora::framesrv {
 // allocated or null; it is freed on failure). A trim script, unless a
 // format is forced, is served as its segment. `segmentDurationUs` receives
 // the served segment's length (-1 for ordinary files or when unknown), for
-// the caller to set once the streams are analysed.
+// the caller to set once the streams are analysed. `soundFeeder` receives
+// what feeds the segment's sound, if anything: the caller keeps it until
+// the context is closed, and releases it only after that.
 int OpenInput(AVFormatContext** context, const std::string& fileName,
-              const AVInputFormat* format, AVDictionary** options, int64_t& segmentDurationUs);
+              const AVInputFormat* format, AVDictionary** options, int64_t& segmentDurationUs,
+              std::shared_ptr<SoundFeeder>& soundFeeder);
 
 }  // namespace clipmora::framesrv
