@@ -237,6 +237,7 @@ void TCustomFFmpeg::encodeFrame(RunState& run, TOutputStream& ost, const AVFrame
             // Then the count of per-plane errors and, after two spare bytes,
             // the errors themselves (when the encoder measures them).
             const int errors = statsSize >= 6 ? stats[5] : 0;
+            ost.LastErrorsMeasured = errors > 0 && statsSize >= 16;
             for (int plane = 0; plane < std::min(errors, 3); ++plane) {
                 const std::size_t at = 8 + static_cast<std::size_t>(plane) * 8;
                 if (at + 8 <= statsSize)

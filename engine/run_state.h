@@ -75,6 +75,7 @@ struct TOutputStream {
     float LastQuality = -1.0f;
     char LastPictureType = '?';
     std::array<int64_t, 3> LastErrors{};  // squared error per plane of the last coded frame
+    bool LastErrorsMeasured = false;      // the encoder reported them (not all encoders do)
     LibraryMemoryPtr<char> FirstPassStats;  // statistics input of a second pass
 
     // Video.

@@ -411,8 +411,9 @@ void TCustomFFmpeg::writeVideoStatistics(RunState& run, TOutputStream& ost, int 
     const AVCodecContext* encoder = ost.Encoder;
     std::fprintf(file, "frame= %5d q= %2.1f ", static_cast<int>(ost.FrameNumber),
                  ost.LastQuality);
-    // The coded frame's own luma error, not the stream's running total.
-    if ((encoder->flags & AV_CODEC_FLAG_PSNR) && encoder->width > 0)
+    // The coded frame's own luma error, not the stream's running total; an
+    // encoder that measures none gets no PSNR rather than an infinite one.
+    if ((encoder->flags & AV_CODEC_FLAG_PSNR) && ost.LastErrorsMeasured && encoder->width > 0)
         std::fprintf(file, "PSNR= %6.2f ",
                      -10.0 * std::log10(static_cast<double>(ost.LastErrors[0]) /
                                         (static_cast<double>(encoder->width) * encoder->height *
