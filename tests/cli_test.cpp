@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <spawn.h>
@@ -393,6 +394,40 @@ TEST_F(CliConvert, TheSoundOfASegmentNeverLiesOnDiskWhole)
     const testing::DecodedSummary summary = testing::DecodeMedia(folder.file("out/mpeg sound.avi"));
     EXPECT_EQ(summary.videoFrames, 25);
     EXPECT_NEAR(static_cast<double>(summary.audioSamples) / summary.sampleRate, 1.0, 0.05);
+}
+
+TEST_F(CliConvert, MarkedSplitsRunningAtOnceEachReadTheirOwnSegment)
+{
+    testing::MediaSpec spec = testing::Mp4H264Aac();
+    spec.seconds = 4.0;
+    const std::string longer = testing::CachedMedia("four seconds.mp4", spec);
+    for (const char* name : {"a", "b", "c", "d"})
+        std::filesystem::create_directory(folder.file(name));
+    // Four splits at once: frames 0-9, 25-74, 10-14 and 0-99 (at 25 fps).
+    auto split = [&](const std::string& source, const char* out, const char* marks) {
+        return std::string(CLIPMORA_CLI_PATH) + " split " + quoted(source) + " " +
+               quoted(folder.file(out)) + " --format 'AVI - DivX Video (*.avi)' " + marks +
+               " >/dev/null 2>&1 & ";
+    };
+    const std::string command = split(clip, "a", "--start 0 --end 0.36") +
+                                split(longer, "b", "--start 1 --end 2.96") +
+                                split(clip, "c", "--start 0.4 --end 0.56") +
+                                split(longer, "d", "--start 0 --end 3.96") + "wait";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const struct {
+        const char* file;
+        int frames;
+        int first;
+    } expected[] = {{"a/clip.avi", 10, 0},
+                    {"b/four seconds.avi", 50, 25},
+                    {"c/clip.avi", 5, 10},
+                    {"d/four seconds.avi", 100, 0}};
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.file);
+        const testing::DecodedSummary summary = testing::DecodeMedia(folder.file(e.file));
+        EXPECT_EQ(summary.videoFrames, e.frames);
+        EXPECT_EQ(summary.firstFramePattern, e.first);
+    }
 }
 
 }  // namespace
