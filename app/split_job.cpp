@@ -14,14 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool sameFile(const std::string& a, const std::string& b)
-{
-    std::error_code error;
-    if (fs::equivalent(a, b, error))
-        return true;
-    return fs::weakly_canonical(a, error) == fs::weakly_canonical(b, error);
-}
-
 }  // namespace
 
 std::string MakeUniqueFileName(const std::string& path, const std::string& extension)
@@ -40,7 +32,7 @@ std::string SplitOutputFileName(const std::string& source, const std::string& fo
     const std::string named = folder + "/" + fs::path(source).filename().string();
     if (overwrite) {
         const std::string replaced = (fs::path(named).replace_extension(extension)).string();
-        if (!sameFile(replaced, source))
+        if (!SameFile(replaced, source))
             return replaced;
     }
     return MakeUniqueFileName(named, extension);
@@ -65,7 +57,9 @@ std::string FrameRateOption(const std::string& listText)
 SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& profile)
 {
     SplitJob job;
-    const std::string source = Trim(request.SourceFile);
+    // The name exactly as given: a blank or line end at its end belongs to
+    // it, and trimming could name another file.
+    const std::string& source = request.SourceFile;
     const std::string extension = "." + LowerCase(profile.OutputExtension);
     job.OutputFile =
         SplitOutputFileName(source, request.OutputFolder, extension, request.Overwrite);

@@ -6,6 +6,9 @@
 #include "engine/conversions.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -78,10 +81,56 @@ std::string TrimScriptText(const std::string& programFolder, const std::string& 
     return text;
 }
 
+namespace {
+
+// The process that made a job folder, from its name "<pid>-<n>"; 0 when the
+// name is not a job folder's.
+pid_t jobFolderProcess(const std::string& name)
+{
+    const auto dash = name.find('-');
+    if (dash == std::string::npos || dash == 0 || dash + 1 == name.size())
+        return 0;
+    try {
+        const int64_t pid = StrToInt64(name.substr(0, dash));
+        StrToInt64(name.substr(dash + 1));
+        return pid > 0 && pid <= INT32_MAX ? static_cast<pid_t>(pid) : 0;
+    } catch (const ConversionError&) {
+        return 0;
+    }
+}
+
+bool processIsGone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
+
+}  // namespace
+
+std::string MakeJobFolder()
+{
+    const fs::path base = ScriptWorkFolder();
+    const pid_t self = getpid();
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(base, error)) {
+        std::error_code ignored;
+        const pid_t owner = jobFolderProcess(entry.path().filename().string());
+        if (owner != 0 && entry.is_directory(ignored) && !entry.is_symlink(ignored) &&
+            (owner == self || processIsGone(owner)))
+            fs::remove_all(entry.path(), ignored);
+    }
+    static std::atomic<unsigned> nextJob{1};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path folder =
+            base / (std::to_string(self) + "-" + std::to_string(nextJob.fetch_add(1)));
+        if (mkdir(folder.c_str(), 0700) == 0)
+            return folder.string() + "/";
+        if (errno != EEXIST)
+            break;
+    }
+    throw std::runtime_error("cannot create a job folder in " + base.string());
+}
+
 std::string WriteTrimScript(const std::string& programFolder, const std::string& source,
                             double startFrame, double endFrame)
 {
-    const std::string folder = ScriptWorkFolder();
+    const std::string folder = MakeJobFolder();
     DeleteOldScripts(folder);
     const std::string script = MakeUniqueFileName(folder + "r", ".avs");
     std::ofstream out(script, std::ios::binary | std::ios::trunc);

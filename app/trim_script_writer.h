@@ -15,6 +15,14 @@ std::string ScriptWorkFolder();
 // Deletes every "*.avs" file in `folder`; failures are ignored.
 void DeleteOldScripts(const std::string& folder);
 
+// A new folder of its own for one split job inside the work folder, ending
+// with "/": "<process id>-<number>/", mode 0700. Several jobs, in one process
+// or in several, never share one. Before it is made, the folders of earlier
+// jobs of this process and of processes that are gone are removed; those of
+// running processes are left alone. Throws std::runtime_error when no folder
+// can be made.
+std::string MakeJobFolder();
+
 // The three script lines, each ended by CR LF: LoadPlugin of
 // "<programFolder>/DirectShowSource.dll", then AviSource for ".avi" sources
 // (any letter case) or DirectShowSource at 25 frames per second, then
@@ -22,9 +30,9 @@ void DeleteOldScripts(const std::string& folder);
 std::string TrimScriptText(const std::string& programFolder, const std::string& source,
                            double startFrame, double endFrame);
 
-// Deletes old scripts in the work folder, writes the script for `source` as
-// r.avs (or the next free name) and returns its file name. Throws
-// std::runtime_error when the script cannot be written.
+// Makes a job folder (MakeJobFolder), writes the script for `source` into it
+// as r.avs and returns its file name. Throws std::runtime_error when the
+// script cannot be written.
 std::string WriteTrimScript(const std::string& programFolder, const std::string& source,
                             double startFrame, double endFrame);
 

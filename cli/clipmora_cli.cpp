@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -64,11 +65,28 @@ void usage()
 // Exit codes of "convert".
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitStopped = 130;  // as a shell reports an interrupted program
+// A stop by a signal exits with 128 + the signal's number, as a shell
+// reports a program the signal ended (130 for Ctrl-C).
+constexpr int kExitSignalBase = 128;
 
-volatile std::sig_atomic_t gInterrupted = 0;
+// The signal that asked for a stop; 0 while none came.
+volatile std::sig_atomic_t gStopSignal = 0;
 
-extern "C" void onInterrupt(int) { gInterrupted = 1; }
+extern "C" void onStopSignal(int signal) { gStopSignal = signal; }
+
+// Ctrl-C, SIGTERM and SIGHUP stop a conversion the same way: the run ends
+// at its next packet and the output gets its trailer. Installed before any
+// work starts, so no signal can end the program with a file half made. The
+// handler only records the signal; the waiting thread acts on it.
+void installStopHandlers()
+{
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
 
 struct ConvertRequest {
     std::string input;
@@ -149,6 +167,11 @@ bool parseConvert(const std::vector<std::string>& args, ConvertRequest& request,
         }
         if (!request.output.empty()) {
             error = "more than one output file ('" + request.output + "', '" + argument + "')";
+            return false;
+        }
+        if (argument == "-") {
+            error = "writing to standard output is not supported; name an output file "
+                    "(./- for a file named \"-\")";
             return false;
         }
         request.output = argument;
@@ -237,19 +260,16 @@ void attachEvents(TTranscoder& transcoder, Outcome& outcome)
 int runToEnd(TTranscoder& transcoder, Outcome& outcome, const std::string& output,
              const std::function<bool()>& start)
 {
-    // Ctrl-C only raises a flag, which this thread turns into a stop request;
-    // the worker threads start with the signal blocked, so it lands here.
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigset_t interrupt;
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+    // A stop signal only raises a flag (installStopHandlers), which this
+    // thread turns into a stop request; the worker threads start with the
+    // signals blocked, so they land here.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stopSignals, signal);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     const bool started = start();
-    pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
+    pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
     if (!started)
         return kExitFailed;
 
@@ -257,7 +277,7 @@ int runToEnd(TTranscoder& transcoder, Outcome& outcome, const std::string& outpu
     std::unique_lock guard(outcome.lock);
     while (!outcome.done) {
         outcome.changed.wait_for(guard, std::chrono::milliseconds(100));
-        if (gInterrupted && !stopAsked) {
+        if (gStopSignal && !stopAsked) {
             stopAsked = true;
             // The end report needs the component's lock; never wait for it
             // while holding ours.
@@ -276,11 +296,12 @@ int runToEnd(TTranscoder& transcoder, Outcome& outcome, const std::string& outpu
         return kExitFailed;
     }
     std::fprintf(stderr, "stopped: %s is cut short\n", output.c_str());
-    return kExitStopped;
+    return kExitSignalBase + (gStopSignal ? static_cast<int>(gStopSignal) : SIGINT);
 }
 
 int convert(const std::vector<std::string>& args)
 {
+    installStopHandlers();
     ConvertRequest request;
     if (!parseArguments(parseConvert, args, request))
         return kExitUsage;
@@ -353,11 +374,14 @@ bool parseSplit(const std::vector<std::string>& args, SplitArguments& split, std
             split.volumePosition = StrToInt(value);
         else if (arg == "--aspect")
             split.aspect = StrToInt(value);
-        else if (arg == "--start")
-            split.start = StrToFloat(value);
-        else if (arg == "--end")
-            split.end = StrToFloat(value);
-        else {
+        else if (arg == "--start" || arg == "--end") {
+            const double seconds = StrToFloat(value);
+            if (!std::isfinite(seconds) || seconds < 0) {
+                error = arg + " takes a number of seconds, 0 or more (not '" + value + "')";
+                return false;
+            }
+            (arg == "--start" ? split.start : split.end) = seconds;
+        } else {
             error = "unknown split option " + arg;
             return false;
         }
@@ -377,6 +401,21 @@ bool parseSplit(const std::vector<std::string>& args, SplitArguments& split, std
     return true;
 }
 
+// The engine's messages about a marked split name the trim script it reads;
+// this line names what the user asked for.
+void reportSplitFailure(const SplitArguments& split)
+{
+    if (split.start < 0 && split.end < 0) {
+        std::fprintf(stderr, "Splitting \"%s\" failed\n", split.input.c_str());
+        return;
+    }
+    char end[64] = "its end";
+    if (split.end >= 0)
+        std::snprintf(end, sizeof end, "%.3f s", split.end);
+    std::fprintf(stderr, "Splitting \"%s\" from %.3f s to %s failed\n", split.input.c_str(),
+                 std::max(split.start, 0.0), end);
+}
+
 // Selects `text` in `list`, naming the list's entries when it has none such.
 bool choose(TItemList& list, const std::string& text, const char* what, std::string& error)
 {
@@ -390,6 +429,7 @@ bool choose(TItemList& list, const std::string& text, const char* what, std::str
 
 int split(const std::vector<std::string>& args)
 {
+    installStopHandlers();
     SplitArguments arguments;
     if (!parseArguments(parseSplit, args, arguments))
         return kExitUsage;
@@ -461,7 +501,7 @@ int split(const std::vector<std::string>& args)
     attachEvents(transcoder, outcome);
     SplitOutcome started;
     // The output's name is known once the job is built; runToEnd reads it then.
-    return runToEnd(transcoder, outcome, started.Job.OutputFile, [&] {
+    const int exitCode = runToEnd(transcoder, outcome, started.Job.OutputFile, [&] {
         started = StartSplitJob(transcoder, request, profile);
         if (started.Result == SplitStart::Started)
             return true;
@@ -471,6 +511,9 @@ int split(const std::vector<std::string>& args)
                      started.Detail.c_str());
         return false;
     });
+    if (exitCode == kExitFailed)
+        reportSplitFailure(arguments);
+    return exitCode;
 }
 
 int formats()

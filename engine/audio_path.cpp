@@ -34,11 +34,12 @@ void SampleFifo::read(uint8_t* out, std::size_t count)
 
 void TCustomFFmpeg::applyVolume(uint8_t* samples, std::size_t bytes) const
 {
-    const int volume = options_.audioVolume;
+    // In 64 bits: any volume the option takes times a sample fits.
+    const int64_t volume = options_.audioVolume;
     auto* sample = reinterpret_cast<int16_t*>(samples);
     for (std::size_t i = 0; i < bytes / 2; ++i) {
-        const int scaled = (sample[i] * volume + 128) >> 8;
-        sample[i] = static_cast<int16_t>(std::clamp(scaled, -32768, 32767));
+        const int64_t scaled = (sample[i] * volume + 128) >> 8;
+        sample[i] = static_cast<int16_t>(std::clamp<int64_t>(scaled, -32768, 32767));
     }
 }
 

@@ -60,8 +60,8 @@ bool TAVProbe::OpenMedia(const std::string& fileName, const std::string& forcedF
     }
     // On failure avformat_open_input frees the context itself.
     int64_t segmentDurationUs = -1;
-    if (const int code =
-            framesrv::OpenInput(&context, fileName, format, nullptr, segmentDurationUs);
+    if (const int code = framesrv::OpenInput(&context, fileName, format, nullptr,
+                                             segmentDurationUs, soundFeeder_);
         code < 0) {
         lastError_ = ErrorTextForCode(fileName, code);
         return false;
@@ -108,6 +108,7 @@ void TAVProbe::CloseMedia()
     forcedFormat_.clear();
     if (context_)
         lib.avformat_close_input(&context_);
+    soundFeeder_.reset();  // after the graph that read from it
     resetCounters();
 }
 

@@ -13,6 +13,10 @@ struct AVFormatContext;
 
 namespace clipmora {
 
+namespace framesrv {
+class SoundFeeder;
+}
+
 struct FileInfo {
     int64_t StartTime = -1;  // microseconds
     int64_t Duration = -1;   // microseconds
@@ -77,6 +81,8 @@ private:
     void resetCounters();
 
     AVFormatContext* context_ = nullptr;  // owned; closed by CloseMedia
+    // Feeds a served segment's sound; released after context_ is closed.
+    std::shared_ptr<framesrv::SoundFeeder> soundFeeder_;
     std::string lastError_;
     std::string forcedFormat_;
     int streamCount_ = -1;

@@ -50,6 +50,19 @@ std::string LowerCaseExtension(const std::string& fileName)
     return LowerCase(std::filesystem::path(fileName).extension().string());
 }
 
+bool SameFile(const std::string& a, const std::string& b)
+{
+    if (a.empty() || b.empty())
+        return false;
+    std::error_code error;
+    if (std::filesystem::equivalent(a, b, error))
+        return true;
+    std::error_code errorA, errorB;
+    const auto resolvedA = std::filesystem::weakly_canonical(a, errorA);
+    const auto resolvedB = std::filesystem::weakly_canonical(b, errorB);
+    return !errorA && !errorB && resolvedA == resolvedB;
+}
+
 int StrToInt(const std::string& text) { return parseInteger<int>(text); }
 
 int64_t StrToInt64(const std::string& text) { return parseInteger<int64_t>(text); }

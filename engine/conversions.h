@@ -34,4 +34,9 @@ std::string LowerCase(std::string_view text);
 // the name has none.
 std::string LowerCaseExtension(const std::string& fileName);
 
+// True when both names lead to the same file: the same device and inode
+// (symbolic and hard links, "./a" and "a"), or, for names that do not exist
+// yet, the same resolved path.
+bool SameFile(const std::string& a, const std::string& b);
+
 }  // namespace clipmora

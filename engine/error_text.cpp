@@ -2,7 +2,7 @@
 #include "engine/error_text.h"
 
 #include "engine/ffmpeg_exception.h"
-#include "engine/library_entries.h"
+#include "engine/library_binding.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -49,6 +49,18 @@ std::string ErrorTextForCode(const std::string& subject, int code)
         if (entry.code == code)
             return subject + entry.suffix;
     return subject + ": Error while opening file";
+}
+
+}  // namespace clipmora
+
+namespace clipmora {
+
+std::string LibraryErrorText(const std::string& subject, int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (lib.av_strerror(code, text, sizeof text) < 0)
+        std::snprintf(text, sizeof text, "error %d", code);
+    return subject + ": " + text;
 }
 
 }  // namespace clipmora

@@ -12,4 +12,9 @@ namespace clipmora {
 // "<subject>: Error while opening file".
 std::string ErrorTextForCode(const std::string& subject, int code);
 
+// The library's own description of `code` after `subject`, e.g.
+// "out.mp4: No space left on device"; for failures while writing, where the
+// reason matters more than the template.
+std::string LibraryErrorText(const std::string& subject, int code);
+
 }  // namespace clipmora

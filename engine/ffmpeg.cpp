@@ -38,11 +38,12 @@ void TCustomFFmpeg::FreeRunState()
         const bool writesFile = !(file.context->oformat->flags & AVFMT_NOFILE);
         file.streams.clear();
         file.context.reset();  // closes the file
-        // A file that never got a byte (the task failed or never ran) is
-        // not left behind.
+        // A file that never got a byte (the task failed or never ran) or that
+        // the run could not complete is not left behind; only ordinary files
+        // are removed, never a device the output was written to.
         std::error_code ignored;
         if (writesFile && std::filesystem::is_regular_file(file.fileName, ignored) &&
-            std::filesystem::file_size(file.fileName, ignored) == 0)
+            (file.broken || std::filesystem::file_size(file.fileName, ignored) == 0))
             std::filesystem::remove(file.fileName, ignored);
     }
     outputs_.clear();

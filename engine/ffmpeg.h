@@ -29,6 +29,7 @@
 #include <climits>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -36,6 +37,10 @@
 #include <vector>
 
 namespace clipmora {
+
+namespace framesrv {
+class SoundFeeder;
+}
 
 inline constexpr int kMaxFiles = 20;    // input files, output files
 inline constexpr int kMaxStreams = 20;  // streams per input for "itsscale"
@@ -165,12 +170,19 @@ struct ParameterDefaults {
     // which exist only once the muxer or encoder is chosen; they are offered
     // to those when the output is created and the encoders are opened.
     std::vector<std::pair<std::string, std::string>> privateParameters;
+    // The names of those that a muxer or an encoder took; the rest had no
+    // effect and are reported once the encoders are open.
+    std::vector<std::string> takenPrivateParameters;
 
     AVCodecContext* of(CodecKind kind) const { return codec[static_cast<int>(kind)].get(); }
 };
 
 struct InputFile {
     std::string fileName;
+    std::string scriptSource;                        // the file a trim script reads, if one
+    // Feeds a served segment's sound; declared before the context, so that
+    // it goes after the context that reads from it.
+    std::shared_ptr<framesrv::SoundFeeder> soundFeeder;
     InputFormatPtr context;
     int64_t tsOffset = 0;                            // added to every timestamp, microseconds
     std::array<double, kMaxStreams> timeScales{};    // "itsscale"; 0 = none
@@ -182,6 +194,7 @@ struct OutputStreamSetup {
     AVStream* stream = nullptr;  // owned by the file's format context
     CodecContextPtr codec;       // encoder configuration, opened by the run
     bool streamCopy = false;
+    float quality = 0.0f;  // fixed quality (quantiser x lambda factor) for every frame; 0: none
     std::vector<std::string> bitstreamFilters;
 };
 
@@ -205,6 +218,9 @@ struct OutputFile {
     std::string fileName;
     OutputFormatPtr context;
     std::vector<OutputStreamSetup> streams;
+    // The run could not complete the file (a write failed, or nothing was
+    // written); it is removed when the run's records go.
+    bool broken = false;
 };
 
 class TFFmpegThread;
@@ -399,8 +415,17 @@ private:
     void setupRun(RunState& run);                               // run_setup.cpp
     void prepareOutputs(RunState& run);                         // stream_preparation.cpp
     void openCodecs(RunState& run);
+    // The output files' descriptions and the "Stream mapping:" lines.
+    void logOutputsAndMapping(const RunState& run);
+    // Logs (level 0) each named parameter that no parameter object, muxer or
+    // encoder took, once.
+    void reportIgnoredParameters();
     void packetLoop(RunState& run);                             // packet_loop.cpp
     void endRun(RunState& run);
+    // Writes the trailer of `file` and flushes it, or (`close`) closes it;
+    // the library's error code when that failed (the file is then marked
+    // broken), else 0.
+    int finishOutputFile(OutputFile& file, bool close);
     void reportProgress(RunState& run, bool last);
     int processInputPacket(RunState& run, int inputIndex, AVPacket* packet);  // packet_io.cpp
     int decodePacket(RunState& run, int inputIndex, AVPacket* packet);
@@ -420,6 +445,10 @@ private:
     void preprocessPicture(RunState& run, TInputStream& ist, AVFrame* picture);  // video_path.cpp
     int videoOutput(RunState& run, TOutputStream& ost, TInputStream& ist, const AVFrame* picture);
     bool deinterlace(AVFrame* picture);
+    // Prepares the crop, scale and pad step of `ost` for decoded pictures of
+    // `width` x `height` in `format`: whether to scale, the encoder-sized
+    // picture and the scaler. Throws FFMpegException when either cannot be made.
+    void preparePictureSource(TOutputStream& ost, int width, int height, AVPixelFormat format);
     void runCustomHook(AVFrame* picture, int64_t pts);
     void writeVideoStatistics(RunState& run, TOutputStream& ost, int frameSize);
 };

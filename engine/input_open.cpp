@@ -88,12 +88,14 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
     context = input.context.release();
     int64_t segmentDurationUs = -1;
     const int opened = framesrv::OpenInput(&context, fileName, o.forcedInputFormat, &hints,
-                                           segmentDurationUs);
+                                           segmentDurationUs, input.soundFeeder);
     if (opened < 0) {
         taskError_ = ErrorTextForCode(fileName, opened);
         return false;
     }
     input.context.reset(context);
+    if (!o.forcedInputFormat)
+        input.scriptSource = framesrv::TrimScriptSource(fileName);
 
     if (o.programId != 0)
         for (unsigned i = 0; i < context->nb_programs; ++i)

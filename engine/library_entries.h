@@ -87,6 +87,7 @@ extern "C" {
     X(avformat_find_stream_info)      \
     X(avformat_alloc_output_context2) \
     X(avformat_new_stream)            \
+    X(av_stream_new_side_data)        \
     X(avformat_write_header)          \
     X(avformat_query_codec)           \
     X(avformat_get_class)             \
@@ -103,6 +104,7 @@ extern "C" {
     X(av_interleaved_write_frame)     \
     X(av_write_frame)                 \
     X(av_dump_format)                 \
+    X(av_pkt_dump_log2)               \
     X(av_sdp_create)                  \
     X(avio_open)                      \
     X(avio_closep)                    \

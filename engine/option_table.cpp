@@ -427,7 +427,7 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
          }
          task.ApplyTarget(type, norm, "ntsc");
      }},
-    {"threads", Read::None, OptionEntry::unsupported},
+    {"threads", Read::Text, OptionEntry::unsupported},
     {"vsync", Read::Integer, OptionEntry::store<&OptionState::videoSync>},
     {"async", Read::Integer, OptionEntry::store<&OptionState::audioSync>},
     {"adrift_threshold", Read::Decimal, OptionEntry::store<&OptionState::audioDriftThreshold>},
@@ -597,9 +597,9 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
     {"isync", Read::None, OptionEntry::store<&OptionState::inputSync>},
     {"muxdelay", Read::Decimal, OptionEntry::store<&OptionState::muxMaxDelay>},
     {"muxpreload", Read::Decimal, OptionEntry::store<&OptionState::muxPreload>},
-    {"absf", Read::None, OptionEntry::unsupported},
-    {"vbsf", Read::None, OptionEntry::unsupported},
-    {"sbsf", Read::None, OptionEntry::unsupported},
+    {"absf", Read::Text, OptionEntry::unsupported},
+    {"vbsf", Read::Text, OptionEntry::unsupported},
+    {"sbsf", Read::Text, OptionEntry::unsupported},
     {"apre", Read::None, OptionEntry::doNothing},
     {"vpre", Read::None, OptionEntry::doNothing},
     {"spre", Read::None, OptionEntry::doNothing},

@@ -2,6 +2,7 @@
 // context with one configured encoder per stream. Each stream builder
 // consumes the settings of its kind (disable flag, codec name, copy flag,
 // language), so a further stream or output starts clean.
+#include "engine/conversions.h"
 #include "engine/error_text.h"
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_exception.h"
@@ -229,7 +230,8 @@ void TCustomFFmpeg::addVideoStream(OutputFile& file)
             encoder->gop_size = 0;
         if (o.videoQScale != 0.0f || o.sameQuality) {
             encoder->flags |= AV_CODEC_FLAG_QSCALE;
-            encoder->global_quality = static_cast<int>(FF_QP2LAMBDA * o.videoQScale);
+            setup.quality = FF_QP2LAMBDA * o.videoQScale;
+            encoder->global_quality = static_cast<int>(setup.quality);
         }
         if (o.intraMatrix)
             encoder->intra_matrix = libraryMatrix(*o.intraMatrix);
@@ -285,7 +287,8 @@ void TCustomFFmpeg::addAudioStream(OutputFile& file)
         encoder->codec_id = id;
         if (o.audioQScale > -99999.0f) {
             encoder->flags |= AV_CODEC_FLAG_QSCALE;
-            encoder->global_quality = static_cast<int>(FF_QP2LAMBDA * o.audioQScale);
+            setup.quality = FF_QP2LAMBDA * o.audioQScale;
+            encoder->global_quality = static_cast<int>(setup.quality);
         }
         encoder->thread_count = o.threadCount;
     }
@@ -363,6 +366,12 @@ bool TCustomFFmpeg::CreateOutputFile(const std::string& fileName)
         if (!format)
             throw FFMpegException("Unable to find a suitable output format for '" + fileName +
                                   "'");
+
+        // Opening the output truncates it: it must not be a file the task reads.
+        for (const InputFile& input : inputs_)
+            if (SameFile(fileName, input.fileName) || SameFile(fileName, input.scriptSource))
+                throw FFMpegException("The output file '" + fileName +
+                                      "' is an input of this task; choose another name");
 
         OutputFile file;
         file.fileName = fileName;
@@ -449,7 +458,8 @@ bool TCustomFFmpeg::CreateOutputFile(const std::string& fileName)
             lib.av_opt_set_int(added, "loop", o.loopOutput, AV_OPT_SEARCH_CHILDREN);
         CopyGenericParameters(added, defaults_.format.get(), AV_OPT_FLAG_ENCODING_PARAM);
         for (const auto& [name, value] : defaults_.privateParameters)
-            lib.av_opt_set(added, name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
+            if (lib.av_opt_set(added, name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN) >= 0)
+                defaults_.takenPrivateParameters.push_back(name);
 
         o.forcedInputFormat = nullptr;
         o.forcedOutputFormat = nullptr;

@@ -53,27 +53,30 @@ int TCustomFFmpeg::processInputPacket(RunState& run, int inputIndex, AVPacket* p
     if (packet && packet->dts != kNoPts)
         ist.NextPts = ist.CurrentPts = lib.av_rescale_q(packet->dts, timeBase, kMicroseconds);
 
-    if (ist.DecodingNeeded) {
-        if (decodePacket(run, inputIndex, packet) < 0)
-            return -1;
-    } else if (packet) {
-        ist.CurrentPts = ist.NextPts;
-        const AVCodecParameters* codec = ist.Stream->codecpar;
-        if (packet->duration > 0) {
-            ist.NextPts += lib.av_rescale_q(packet->duration, timeBase, kMicroseconds);
-        } else if (codec->codec_type == AVMEDIA_TYPE_AUDIO && codec->sample_rate > 0) {
-            ist.NextPts += int64_t{1000000} * codec->frame_size / codec->sample_rate;
-        } else if (codec->codec_type == AVMEDIA_TYPE_VIDEO) {
-            const AVRational rate = ist.Stream->avg_frame_rate;
-            if (rate.num > 0 && rate.den > 0)
-                ist.NextPts += int64_t{1000000} * rate.den / rate.num;
+    if (packet) {
+        // Copies take the packet as it is, also when the stream is decoded
+        // for other outputs as well; the decoder then keeps the clock.
+        if (!ist.DecodingNeeded) {
+            ist.CurrentPts = ist.NextPts;
+            const AVCodecParameters* codec = ist.Stream->codecpar;
+            if (packet->duration > 0) {
+                ist.NextPts += lib.av_rescale_q(packet->duration, timeBase, kMicroseconds);
+            } else if (codec->codec_type == AVMEDIA_TYPE_AUDIO && codec->sample_rate > 0) {
+                ist.NextPts += int64_t{1000000} * codec->frame_size / codec->sample_rate;
+            } else if (codec->codec_type == AVMEDIA_TYPE_VIDEO) {
+                const AVRational rate = ist.Stream->avg_frame_rate;
+                if (rate.num > 0 && rate.den > 0)
+                    ist.NextPts += int64_t{1000000} * rate.den / rate.num;
+            }
+            emulateRate(ist);
         }
-        emulateRate(ist);
         if (options_.startTime == 0 || ist.CurrentPts >= options_.startTime)
             for (TOutputStream& ost : run.Outputs)
                 if (ost.SourceIndex == inputIndex && ost.StreamCopy)
                     copyPacket(run, ost, ist, *packet);
     }
+    if (ist.DecodingNeeded && decodePacket(run, inputIndex, packet) < 0)
+        return -1;
 
     if (!packet)
         flushEncoders(run, inputIndex);
@@ -171,6 +174,7 @@ void TCustomFFmpeg::outputDecodedFrame(RunState& run, int inputIndex, AVFrame* f
         return;
     }
 
+    ist.Quality = static_cast<float>(frame->quality);
     preprocessPicture(run, ist, frame);
     emulateRate(ist);
     if (due)
@@ -233,6 +237,7 @@ void TCustomFFmpeg::encodeFrame(RunState& run, TOutputStream& ost, const AVFrame
             // Then the count of per-plane errors and, after two spare bytes,
             // the errors themselves (when the encoder measures them).
             const int errors = statsSize >= 6 ? stats[5] : 0;
+            ost.LastErrorsMeasured = errors > 0 && statsSize >= 16;
             for (int plane = 0; plane < std::min(errors, 3); ++plane) {
                 const std::size_t at = 8 + static_cast<std::size_t>(plane) * 8;
                 if (at + 8 <= statsSize)
@@ -247,7 +252,7 @@ void TCustomFFmpeg::encodeFrame(RunState& run, TOutputStream& ost, const AVFrame
     }
 }
 
-void TCustomFFmpeg::writeOutputPacket(RunState&, TOutputStream& ost, AVPacket* packet)
+void TCustomFFmpeg::writeOutputPacket(RunState& run, TOutputStream& ost, AVPacket* packet)
 {
     AVFormatContext* context = outputs_[ost.FileIndex].context.get();
     // Muxers refuse decoding times that do not increase; inputs with such
@@ -264,8 +269,14 @@ void TCustomFFmpeg::writeOutputPacket(RunState&, TOutputStream& ost, AVPacket* p
         ost.LastDts = packet->pts;
     const int written = lib.av_interleaved_write_frame(context, packet);
     lib.av_packet_unref(packet);
+    // A failed write (a full disk) leaves a file that cannot be completed.
+    if (written < 0 && context->pb && context->pb->error < 0) {
+        outputs_[ost.FileIndex].broken = true;
+        throw FFMpegException(LibraryErrorText(outputs_[ost.FileIndex].fileName, written));
+    }
     if (written < 0)
         throw FFMpegException(ErrorTextForCode("av_interleaved_write_frame()", written));
+    ++run.PacketsWritten;
 }
 
 void TCustomFFmpeg::flushEncoders(RunState& run, int inputIndex)

@@ -1,6 +1,7 @@
 // The run of a task: setup, the packet loop that interleaves reading from the
 // inputs, the length limits and timestamp repair, the end of the run (flush,
 // trailers, last report) and the progress statistics.
+#include "engine/error_text.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/run_state.h"
 
@@ -63,18 +64,16 @@ void appendTo(std::string& line, const char* format, ...)
     line += text;
 }
 
-// Quantiser counts of the first video stream's reports, for "qphist":
-// process-wide, as only one conversion runs at a time.
-std::array<int64_t, 52> gQpHistogram{};
-
-void appendQpHistogram(std::string& line, float quality)
+// Counts `quality` into the run's quantiser histogram ("qphist") and
+// appends the first 32 counters as log2 digits.
+void appendQpHistogram(std::string& line, std::array<int64_t, 52>& histogram, float quality)
 {
     const long q = std::lround(quality);
     if (q >= 0 && q < 52)
-        ++gQpHistogram[static_cast<std::size_t>(q)];
+        ++histogram[static_cast<std::size_t>(q)];
     for (int i = 0; i < 32; ++i)
         appendTo(line, "%X",
-                 static_cast<int>(std::lround(std::log2(static_cast<double>(gQpHistogram[i] + 1)))));
+                 static_cast<int>(std::lround(std::log2(static_cast<double>(histogram[i] + 1)))));
 }
 
 // "PSNR=Y:.. U:.. V:.. *:.." of the last coded frame, or of the whole stream
@@ -161,6 +160,10 @@ void TCustomFFmpeg::packetLoop(RunState& run)
             continue;
         }
 
+        if (o.packetDump)
+            lib.av_pkt_dump_log2(nullptr, AV_LOG_INFO, packet, o.hexDump ? 1 : 0,
+                                 input.context->streams[packet->stream_index]);
+
         const TInputFileState& file = run.Files[fileIndex];
         if (packet->stream_index >= file.StreamCount ||
             run.Inputs[file.FirstStream + packet->stream_index].Unclaimed) {
@@ -230,10 +233,50 @@ void TCustomFFmpeg::endRun(RunState& run)
             // Streams whose source never reached the loop's end call still
             // hold frames in their encoders.
             flushEncoders(run, ost.SourceIndex);
+    // Every file gets its trailer, also when an earlier one failed. The last
+    // report still sees the files' sizes, so they are closed after it.
+    std::string failure;
+    auto keepFirst = [&](const OutputFile& file, int code) {
+        if (code < 0 && failure.empty())
+            failure = LibraryErrorText(file.fileName, code);
+    };
     for (OutputFile& file : outputs_)
-        lib.av_write_trailer(file.context.get());
+        keepFirst(file, finishOutputFile(file, false));
     reportProgress(run, true);
+    for (OutputFile& file : outputs_)
+        keepFirst(file, finishOutputFile(file, true));
+    if (!failure.empty())
+        throw FFMpegException(failure);
+    // A run that read to its end without a single packet for its outputs (a
+    // segment past the source's real end) made no usable file.
+    if (!stopRequested_ && run.PacketsWritten == 0) {
+        for (OutputFile& file : outputs_)
+            file.broken = true;
+        throw FFMpegException("No picture and no sound was written: the input gave none");
+    }
     finished_ = !stopRequested_;
+}
+
+int TCustomFFmpeg::finishOutputFile(OutputFile& file, bool close)
+{
+    AVFormatContext* context = file.context.get();
+    const bool ownFile = context->pb && !(context->oformat->flags & AVFMT_NOFILE);
+    int code = 0;
+    if (!close) {
+        code = lib.av_write_trailer(context);
+        // Buffered bytes reach the file only now; a failure shows in the
+        // context's error.
+        if (ownFile) {
+            lib.avio_flush(context->pb);
+            if (code >= 0 && context->pb->error < 0)
+                code = context->pb->error;
+        }
+    } else if (ownFile) {
+        code = lib.avio_closep(&context->pb);
+    }
+    if (code < 0)
+        file.broken = true;
+    return code;
 }
 
 void TCustomFFmpeg::reportProgress(RunState& run, bool last)
@@ -265,7 +308,7 @@ void TCustomFFmpeg::reportProgress(RunState& run, bool last)
                 if (last)
                     line += "L";
                 if (o.qpHistogram)
-                    appendQpHistogram(line, quality);
+                    appendQpHistogram(line, run.QpHistogram, quality);
                 if (!ost.StreamCopy && (ost.Encoder->flags & AV_CODEC_FLAG_PSNR))
                     appendPsnr(line, ost, last);
                 firstVideo = false;
@@ -280,7 +323,8 @@ void TCustomFFmpeg::reportProgress(RunState& run, bool last)
     ti = std::max(anyTime ? ti : 0.0, 0.01);
 
     if (progressSlot_ || o.verbosity > 0 || last) {
-        const double bitRate = static_cast<double>(totalSize) * 8.0 / ti / 1000.0;
+        // Before any output time a rate would be the header's bytes over no time.
+        const double bitRate = anyTime ? static_cast<double>(totalSize) * 8.0 / ti / 1000.0 : 0.0;
         appendTo(line, "size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s",
                  static_cast<double>(totalSize) / 1024.0, ti, bitRate);
         if (o.verbosity > 1)

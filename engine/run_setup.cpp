@@ -65,6 +65,7 @@ void TCustomFFmpeg::setupRun(RunState& run)
             ost.Stream = file.streams[k].stream;
             ost.Encoder = file.streams[k].codec.get();
             ost.StreamCopy = file.streams[k].streamCopy;
+            ost.Quality = file.streams[k].quality;
             run.Outputs.push_back(std::move(ost));
         }
     }

@@ -71,9 +71,11 @@ struct TOutputStream {
     int64_t FrameNumber = 0;
     int64_t SyncCount = 0;  // frames (video) or samples (audio) handed to the encoder
     int64_t LastDts = kNoPts;  // of the last packet written, stream time base
+    float Quality = 0.0f;  // what every frame asks of a fixed-quality encoder
     float LastQuality = -1.0f;
     char LastPictureType = '?';
     std::array<int64_t, 3> LastErrors{};  // squared error per plane of the last coded frame
+    bool LastErrorsMeasured = false;      // the encoder reported them (not all encoders do)
     LibraryMemoryPtr<char> FirstPassStats;  // statistics input of a second pass
 
     // Video.
@@ -83,6 +85,9 @@ struct TOutputStream {
     int TopBand = 0, LeftBand = 0;
     int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
     int ScaledSourceHeight = 0;
+    // The decoded picture geometry the path is prepared for.
+    int SourceWidth = 0, SourceHeight = 0;
+    int SourceFormat = -1;
     ScalerPtr Scaler;
     FramePtr Picture;  // scaled and/or padded picture in the encoder's format and size
 
@@ -105,6 +110,8 @@ struct RunState {
     int64_t VideoBytes = 0;
     int64_t AudioBytes = 0;
     int64_t HeaderBytes = 0;
+    int64_t PacketsWritten = 0;  // into any output file
+    std::array<int64_t, 52> QpHistogram{};  // quantisers of the progress reports ("qphist")
     int DuplicatedFrames = 0;
     int DroppedFrames = 0;
     PacketPtr Packet;        // reused for reading

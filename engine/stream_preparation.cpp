@@ -106,6 +106,11 @@ void TCustomFFmpeg::prepareOutputs(RunState& run)
 
         switch (codec->codec_type) {
         case AVMEDIA_TYPE_AUDIO:
+            // The rate the encoder will really get decides on resampling.
+            if (const AVCodec* encoder = lib.avcodec_find_encoder(codec->codec_id)) {
+                codec->sample_rate = encoderSampleRate(encoder, codec->sample_rate);
+                codec->time_base = AVRational{1, codec->sample_rate};
+            }
             ost.AudioResample = codec->sample_rate != source->sample_rate || o.audioSync >= 2;
             break;
         case AVMEDIA_TYPE_VIDEO: {
@@ -128,32 +133,8 @@ void TCustomFFmpeg::prepareOutputs(RunState& run)
             ost.PadBottom = o.padBottom;
             ost.PadLeft = o.padLeft;
             ost.PadRight = o.padRight;
-            const int sourceWidth = source->width - o.cropLeft - o.cropRight;
-            const int sourceHeight = source->height - o.cropTop - o.cropBottom;
-            ost.Resample = codec->width != sourceWidth + o.padLeft + o.padRight ||
-                           codec->height != sourceHeight + o.padTop + o.padBottom ||
-                           codec->pix_fmt != source->format;
-            if (ost.Pad || ost.Resample) {
-                ost.Picture.reset(lib.av_frame_alloc());
-                if (!ost.Picture)
-                    throw FFMpegException(ost.Resample ? "Cannot allocate temp picture, check pix fmt"
-                                                       : "avpicture_alloc fail");
-                ost.Picture->format = codec->pix_fmt;
-                ost.Picture->width = codec->width;
-                ost.Picture->height = codec->height;
-                if (lib.av_frame_get_buffer(ost.Picture.get(), 0) < 0)
-                    throw FFMpegException(ost.Resample ? "Cannot allocate temp picture, check pix fmt"
-                                                       : "avpicture_alloc fail");
-            }
-            if (ost.Resample) {
-                ost.Scaler.reset(lib.sws_getContext(
-                    sourceWidth, sourceHeight, static_cast<AVPixelFormat>(source->format),
-                    codec->width - o.padLeft - o.padRight, codec->height - o.padTop - o.padBottom,
-                    codec->pix_fmt, o.scalerFlags, nullptr, nullptr, nullptr));
-                if (!ost.Scaler)
-                    throw FFMpegException("Cannot get resampling context");
-                ost.ScaledSourceHeight = sourceHeight;
-            }
+            preparePictureSource(ost, source->width, source->height,
+                                 static_cast<AVPixelFormat>(source->format));
             break;
         }
         case AVMEDIA_TYPE_SUBTITLE:
@@ -192,11 +173,16 @@ void TCustomFFmpeg::prepareOutputs(RunState& run)
         }
     }
 
+    openCodecs(run);
+}
+
+void TCustomFFmpeg::logOutputsAndMapping(const RunState& run)
+{
     for (std::size_t f = 0; f < outputs_.size(); ++f)
         lib.av_dump_format(outputs_[f].context.get(), static_cast<int>(f),
                            outputs_[f].fileName.c_str(), 1);
 
-    if (o.verbosity >= 0 && logSlot_) {
+    if (options_.verbosity >= 0 && logSlot_) {
         LogMessage(1, "Stream mapping:");
         for (const TOutputStream& ost : run.Outputs) {
             const TInputStream& source = run.Inputs[ost.SourceIndex];
@@ -208,7 +194,19 @@ void TCustomFFmpeg::prepareOutputs(RunState& run)
             }
         }
     }
-    openCodecs(run);
+}
+
+void TCustomFFmpeg::reportIgnoredParameters()
+{
+    const std::vector<std::string>& taken = defaults_.takenPrivateParameters;
+    std::vector<std::string> reported;
+    for (const auto& [name, value] : defaults_.privateParameters) {
+        if (std::find(taken.begin(), taken.end(), name) != taken.end() ||
+            std::find(reported.begin(), reported.end(), name) != reported.end())
+            continue;
+        reported.push_back(name);
+        LogMessage(0, "ignored option: %s", name.c_str());
+    }
 }
 
 void TCustomFFmpeg::openCodecs(RunState& run)
@@ -252,6 +250,10 @@ void TCustomFFmpeg::openCodecs(RunState& run)
             std::lock_guard guard(CodecLock());
             opened = lib.avcodec_open2(codec, encoder, &privateOptions);
         }
+        // The encoder leaves what it did not take in the dictionary.
+        for (const auto& [name, value] : defaults_.privateParameters)
+            if (!lib.av_dict_get(privateOptions, name.c_str(), nullptr, 0))
+                defaults_.takenPrivateParameters.push_back(name);
         lib.av_dict_free(&privateOptions);
         if (opened < 0)
             throw FormattedException("Error while opening codec for output stream #%d.%d - maybe "
@@ -261,6 +263,15 @@ void TCustomFFmpeg::openCodecs(RunState& run)
         run.HeaderBytes += codec->extradata_size;
         if (lib.avcodec_parameters_from_context(ost.Stream->codecpar, codec) < 0)
             throw FFMpegException("av_mallocz fail");
+        // What the encoder tells the muxer beside the packets: the buffer
+        // size and rates that MPEG program streams write into their headers.
+        for (int i = 0; i < codec->nb_coded_side_data; ++i) {
+            const AVPacketSideData& side = codec->coded_side_data[i];
+            uint8_t* copy = lib.av_stream_new_side_data(ost.Stream, side.type, side.size);
+            if (!copy)
+                throw FFMpegException("av_mallocz fail");
+            std::copy_n(side.data, side.size, copy);
+        }
         ost.Stream->time_base = codec->time_base;
         if (codec->codec_type == AVMEDIA_TYPE_VIDEO) {
             ost.Stream->avg_frame_rate = codec->framerate;
@@ -281,6 +292,10 @@ void TCustomFFmpeg::openCodecs(RunState& run)
             ost.ToEncoder.reset(convert);
         }
     }
+
+    // The streams describe themselves fully only once their encoders are open.
+    logOutputsAndMapping(run);
+    reportIgnoredParameters();
 
     for (TInputStream& ist : run.Inputs) {
         if (!ist.DecodingNeeded)

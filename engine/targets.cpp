@@ -34,7 +34,7 @@ struct TargetPreset {
     const char* packetSize;
     const char* muxRate;
     float muxPreload;    // seconds; 0: leave it
-    const char* flags;   // codec flags to add
+    const char* scanOffset;  // the MPEG-2 encoder's scan offset ("1" for SVCD players)
     const char* aspect;  // when none is set yet
     PixelRule pixelFormat;
 };
@@ -45,7 +45,7 @@ constexpr TargetPreset kPresets[] = {
      "4:3", PixelRule::None},
     {"svcd", "mpeg2video", "mp2", "svcd", "480x576", "480x480", "15", "18", "2040000", "2516000",
      "0", "1835008", "224000", 44100, ChannelRule::MonoBecomesStereo, "2324", nullptr, 0.0f,
-     "+SCAN_OFFSET", "4:3", PixelRule::None},
+     "1", "4:3", PixelRule::None},
     {"dvd", "mpeg2video", "ac3", "dvd", "720x576", "720x480", "15", "18", "6000000", "9000000",
      "0", "1835008", "448000", 48000, ChannelRule::MonoBecomesStereo, "2048", "10080000", 0.0f,
      nullptr, "16:9", PixelRule::None},
@@ -130,7 +130,7 @@ void TCustomFFmpeg::ApplyTarget(const std::string& type, const std::string& norm
     } generic[] = {{"b", preset->videoBitrate}, {"maxrate", preset->maxRate},
                    {"minrate", preset->minRate}, {"bufsize", preset->bufferSize},
                    {"ab", preset->audioBitrate}, {"packetsize", preset->packetSize},
-                   {"muxrate", preset->muxRate}, {"flags", preset->flags}};
+                   {"muxrate", preset->muxRate}, {"scan_offset", preset->scanOffset}};
     for (const auto& parameter : generic)
         if (parameter.value)
             SetGenericParameter(parameter.name, parameter.value);

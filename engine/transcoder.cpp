@@ -616,6 +616,8 @@ int TCustomTranscoder::AppendTask(const std::string& fileName, const TInputOptio
     auto task = std::make_unique<TFFmpeg>();
     task->serial_ = nextSerial_++;
     try {
+        // A task is made of library objects: none can exist before binding.
+        CheckCodecLibrariesBound();
         task->PrepareTask();
         task->SetVerbosity(static_cast<int>(LogLevel()) - 1);
         if (options) {

@@ -74,6 +74,44 @@ void paintPads(AVFrame* frame, int top, int bottom, int left, int right,
 
 }  // namespace
 
+void TCustomFFmpeg::preparePictureSource(TOutputStream& ost, int width, int height,
+                                         AVPixelFormat format)
+{
+    const OptionState& o = options_;
+    const AVCodecContext* codec = ost.Encoder;
+    const int sourceWidth = width - o.cropLeft - o.cropRight;
+    const int sourceHeight = height - o.cropTop - o.cropBottom;
+    const int innerWidth = codec->width - o.padLeft - o.padRight;
+    const int innerHeight = codec->height - o.padTop - o.padBottom;
+    ost.SourceWidth = width;
+    ost.SourceHeight = height;
+    ost.SourceFormat = format;
+    ost.Resample = sourceWidth != innerWidth || sourceHeight != innerHeight ||
+                   codec->pix_fmt != format;
+    const char* pictureFailure =
+        ost.Resample ? "Cannot allocate temp picture, check pix fmt" : "avpicture_alloc fail";
+    if ((ost.Pad || ost.Resample) && !ost.Picture) {
+        ost.Picture.reset(lib.av_frame_alloc());
+        if (!ost.Picture)
+            throw FFMpegException(pictureFailure);
+        ost.Picture->format = codec->pix_fmt;
+        ost.Picture->width = codec->width;
+        ost.Picture->height = codec->height;
+        if (lib.av_frame_get_buffer(ost.Picture.get(), 0) < 0)
+            throw FFMpegException(pictureFailure);
+    }
+    ost.Scaler.reset();
+    if (ost.Resample) {
+        if (sourceWidth > 0 && sourceHeight > 0)
+            ost.Scaler.reset(lib.sws_getContext(sourceWidth, sourceHeight, format, innerWidth,
+                                                innerHeight, codec->pix_fmt, o.scalerFlags,
+                                                nullptr, nullptr, nullptr));
+        if (!ost.Scaler)
+            throw FFMpegException("Cannot get resampling context");
+        ost.ScaledSourceHeight = sourceHeight;
+    }
+}
+
 bool TCustomFFmpeg::deinterlace(AVFrame* picture)
 {
     HookState& h = hooks_;
@@ -292,6 +330,14 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
     if (copies <= 0)
         return 0;
 
+    // A stream may change its picture size or format midway (a transport
+    // stream switching programmes): the path is rebuilt for the new source,
+    // and the output keeps its own size.
+    if (picture->width != ost.SourceWidth || picture->height != ost.SourceHeight ||
+        picture->format != ost.SourceFormat)
+        preparePictureSource(ost, picture->width, picture->height,
+                             static_cast<AVPixelFormat>(picture->format));
+
     // The source picture, cropped as a view into the decoded one.
     FramePtr source(lib.av_frame_alloc());
     if (!source || lib.av_frame_ref(source.get(), picture) < 0)
@@ -341,8 +387,8 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
         frame->interlaced_frame = picture->interlaced_frame;
         frame->top_field_first =
             o.topFieldFirst == -1 ? picture->top_field_first : o.topFieldFirst;
-        if (o.sameQuality)
-            frame->quality = static_cast<int>(std::lround(ist.Quality));
+        // A fixed-quality encoder takes each frame's quality as its quantiser.
+        frame->quality = static_cast<int>(std::lround(o.sameQuality ? ist.Quality : ost.Quality));
         const int64_t before = run.VideoBytes;
         encodeFrame(run, ost, frame.get());
         written = static_cast<int>(run.VideoBytes - before);
@@ -365,11 +411,13 @@ void TCustomFFmpeg::writeVideoStatistics(RunState& run, TOutputStream& ost, int 
     const AVCodecContext* encoder = ost.Encoder;
     std::fprintf(file, "frame= %5d q= %2.1f ", static_cast<int>(ost.FrameNumber),
                  ost.LastQuality);
-    if ((encoder->flags & AV_CODEC_FLAG_PSNR) && ost.FrameNumber > 0 && encoder->width > 0)
+    // The coded frame's own luma error, not the stream's running total; an
+    // encoder that measures none gets no PSNR rather than an infinite one.
+    if ((encoder->flags & AV_CODEC_FLAG_PSNR) && ost.LastErrorsMeasured && encoder->width > 0)
         std::fprintf(file, "PSNR= %6.2f ",
-                     -10.0 * std::log10(static_cast<double>(encoder->error[0]) /
+                     -10.0 * std::log10(static_cast<double>(ost.LastErrors[0]) /
                                         (static_cast<double>(encoder->width) * encoder->height *
-                                         255.0 * 255.0 * ost.FrameNumber)));
+                                         255.0 * 255.0)));
     std::fprintf(file, "f_size= %6d ", frameSize);
     const double timeBase = av_q2d(encoder->time_base);
     const double ti = std::max(ost.SyncCount * timeBase, 0.01);

@@ -2,16 +2,29 @@
 #include "framesrv/trim_script.h"
 
 #include "engine/conversions.h"
+#include "engine/library_binding.h"
 #include "engine/library_handles.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <pthread.h>
+#include <csignal>
 #include <sstream>
 #include <string_view>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace clipmora::framesrv {
@@ -46,6 +59,10 @@ bool matchCall(const std::string& line, std::string_view head, std::string_view 
     return true;
 }
 
+// Frame numbers beyond this (over two years at 25 frames per second) are
+// refused, so that no count or time made from them can overflow.
+constexpr int64_t kMaxFrameNumber = INT32_MAX;
+
 bool parseFrame(const std::string& text, int64_t& value)
 {
     const std::string number = trimmed(text);
@@ -57,7 +74,7 @@ bool parseFrame(const std::string& text, int64_t& value)
     } catch (const std::exception&) {
         return false;
     }
-    return used == number.size();
+    return used == number.size() && value >= -kMaxFrameNumber && value <= kMaxFrameNumber;
 }
 
 std::string decimal(double value)
@@ -99,17 +116,23 @@ bool movieCanCarrySound(const AVStream* audio)
     return false;
 }
 
-void putLittleEndian(std::ofstream& out, uint32_t value, int bytes)
+// Receives the bytes of the decoded sound; false when they cannot be taken.
+using SoundSink = std::function<bool(const void* data, std::size_t size)>;
+
+void putLittleEndian(std::string& out, uint32_t value, int bytes)
 {
     for (int i = 0; i < bytes; ++i)
-        out.put(static_cast<char>((value >> (8 * i)) & 0xFF));
+        out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
 // Decodes the sound of `source` between `from` and `to` seconds of the
-// picture clock (to < 0: to the end) into a 16-bit WAV file at `path`.
-// Returns 0 or a negative library error code.
-int writeSegmentSound(AVFormatContext* source, AVStream* audio, double origin, double from,
-                      double to, const std::string& path)
+// picture clock (to < 0: to the end) as a 16-bit WAV stream into `sink`:
+// a header whose sizes say "to the end", then the samples as they are
+// decoded, so nothing of the segment is held anywhere. Ends early when
+// `stop` is set. Returns 0 or a negative library error code (EPIPE when
+// the sink refused).
+int feedSegmentSound(AVFormatContext* source, AVStream* audio, double origin, double from,
+                     double to, const SoundSink& sink, const std::atomic<bool>& stop)
 {
     const AVCodec* codec = lib.avcodec_find_decoder(audio->codecpar->codec_id);
     if (!codec)
@@ -130,18 +153,18 @@ int writeSegmentSound(AVFormatContext* source, AVStream* audio, double origin, d
     const int channels = decoder->ch_layout.nb_channels;
     if (rate <= 0 || channels <= 0)
         return AVERROR_INVALIDDATA;
-    std::ofstream out(path, std::ios::binary);
-    if (!out)
-        return AVERROR(EIO);
-    out.write("RIFF\0\0\0\0WAVEfmt ", 16);
-    putLittleEndian(out, 16, 4);
-    putLittleEndian(out, 1, 2);  // integer PCM
-    putLittleEndian(out, static_cast<uint32_t>(channels), 2);
-    putLittleEndian(out, static_cast<uint32_t>(rate), 4);
-    putLittleEndian(out, static_cast<uint32_t>(rate * channels * 2), 4);
-    putLittleEndian(out, static_cast<uint32_t>(channels * 2), 2);
-    putLittleEndian(out, 16, 2);
-    out.write("data\0\0\0\0", 8);
+    // Sizes of 0: the reader takes the data up to the end of the stream.
+    std::string header("RIFF\0\0\0\0WAVEfmt ", 16);
+    putLittleEndian(header, 16, 4);
+    putLittleEndian(header, 1, 2);  // integer PCM
+    putLittleEndian(header, static_cast<uint32_t>(channels), 2);
+    putLittleEndian(header, static_cast<uint32_t>(rate), 4);
+    putLittleEndian(header, static_cast<uint32_t>(rate * channels * 2), 4);
+    putLittleEndian(header, static_cast<uint32_t>(channels * 2), 2);
+    putLittleEndian(header, 16, 2);
+    header.append("data\0\0\0\0", 8);
+    if (!sink(header.data(), header.size()))
+        return AVERROR(EPIPE);
 
     ResamplerPtr toS16;
     PacketPtr packet(lib.av_packet_alloc());
@@ -151,7 +174,6 @@ int writeSegmentSound(AVFormatContext* source, AVStream* audio, double origin, d
     const int64_t firstSample = std::llround(from * rate);
     const int64_t endSample = to < 0 ? INT64_MAX : std::llround(to * rate);
     int64_t nextSample = kNoTime;
-    uint64_t dataBytes = 0;
     std::vector<int16_t> samples;
     bool done = false;
 
@@ -188,18 +210,17 @@ int writeSegmentSound(AVFormatContext* source, AVStream* audio, double origin, d
                             const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
             const int64_t keepFrom = std::clamp<int64_t>(firstSample - at, 0, frame->nb_samples);
             const int64_t keepTo = std::clamp<int64_t>(endSample - at, 0, frame->nb_samples);
-            if (keepTo > keepFrom) {
-                const auto bytes = static_cast<std::streamsize>((keepTo - keepFrom) * channels * 2);
-                out.write(reinterpret_cast<const char*>(samples.data() + keepFrom * channels), bytes);
-                dataBytes += static_cast<uint64_t>(bytes);
-            }
-            if (at + frame->nb_samples >= endSample)
-                done = true;
             lib.av_frame_unref(frame.get());
+            if (keepTo > keepFrom &&
+                !sink(samples.data() + keepFrom * channels,
+                      static_cast<std::size_t>((keepTo - keepFrom) * channels * 2)))
+                return AVERROR(EPIPE);
+            if (at + (keepTo > 0 ? keepTo : 0) >= endSample || nextSample >= endSample)
+                done = true;
         }
     };
 
-    while (!done && lib.av_read_frame(source, packet.get()) >= 0) {
+    while (!done && !stop && lib.av_read_frame(source, packet.get()) >= 0) {
         if (packet->stream_index == audio->index &&
             lib.avcodec_send_packet(decoder.get(), packet.get()) >= 0)
             if (const int code = takeFrames(); code < 0) {
@@ -208,17 +229,114 @@ int writeSegmentSound(AVFormatContext* source, AVStream* audio, double origin, d
             }
         lib.av_packet_unref(packet.get());
     }
-    if (!done && lib.avcodec_send_packet(decoder.get(), nullptr) >= 0)
-        takeFrames();
-
-    // Sizes in the header, now that they are known (capped at what RIFF holds).
-    const uint32_t data = static_cast<uint32_t>(std::min<uint64_t>(dataBytes, 0xFFFFFFFFu - 36));
-    out.seekp(4);
-    putLittleEndian(out, data + 36, 4);
-    out.seekp(40);
-    putLittleEndian(out, data, 4);
-    return out ? 0 : AVERROR(EIO);
+    if (!done && !stop && lib.avcodec_send_packet(decoder.get(), nullptr) >= 0)
+        return takeFrames();
+    return 0;
 }
+
+}  // namespace
+
+// Feeds a segment's sound through a named pipe that the filter graph reads
+// as a WAV file: a thread of its own decodes the source while the graph
+// reads, so the sound never lies on disk whole. The pipe is made at
+// construction; the object must outlive the graph that reads it, and its
+// destruction (after the reader has closed) ends and joins the thread.
+class SoundFeeder {
+public:
+    SoundFeeder(std::string pipe, std::string source, int audioIndex, double origin, double from,
+                double to)
+        : pipe_(std::move(pipe)), source_(std::move(source)), audioIndex_(audioIndex),
+          origin_(origin), from_(from), to_(to), thread_([this] { run(); })
+    {
+    }
+    ~SoundFeeder()
+    {
+        stop_ = true;
+        thread_.join();
+        ::unlink(pipe_.c_str());
+    }
+    SoundFeeder(const SoundFeeder&) = delete;
+    SoundFeeder& operator=(const SoundFeeder&) = delete;
+
+private:
+    // How long the thread waits for the graph to open the pipe.
+    static constexpr auto kReaderWait = std::chrono::seconds(60);
+
+    void run()
+    {
+        // A reader that closes early makes writes fail with EPIPE instead
+        // of ending the process.
+        sigset_t pipeSignal;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+
+        const int fd = openForWriting();
+        if (fd < 0)
+            return;
+        auto write = [fd](const void* data, std::size_t size) {
+            const auto* bytes = static_cast<const char*>(data);
+            while (size > 0) {
+                const ssize_t written = ::write(fd, bytes, size);
+                if (written < 0 && errno == EINTR)
+                    continue;
+                if (written <= 0)
+                    return false;
+                bytes += written;
+                size -= static_cast<std::size_t>(written);
+            }
+            return true;
+        };
+        // Whatever fails here, the pipe is closed, so the reader sees its end.
+        AVFormatContext* opened = nullptr;
+        int code = lib.avformat_open_input(&opened, source_.c_str(), nullptr, nullptr);
+        const InputFormatPtr source(code >= 0 ? opened : nullptr);
+        if (code >= 0)
+            code = lib.avformat_find_stream_info(source.get(), nullptr);
+        if (code >= 0 && audioIndex_ >= static_cast<int>(source->nb_streams))
+            code = AVERROR_INVALIDDATA;
+        if (code >= 0)
+            code = feedSegmentSound(source.get(), source->streams[audioIndex_], origin_, from_, to_,
+                                    write, stop_);
+        if (code < 0 && code != AVERROR(EPIPE)) {
+            char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+            lib.av_strerror(code, reason, sizeof reason);
+            EngineLog(nullptr, 0, "Cannot decode the segment's sound from %s: %s\n",
+                      source_.c_str(), reason);
+        }
+        ::close(fd);
+    }
+
+    // Opens the pipe once the graph has opened it for reading; -1 when it
+    // never does or the feeder is ending.
+    int openForWriting()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + kReaderWait;
+        while (!stop_ && std::chrono::steady_clock::now() < deadline) {
+            const int fd = ::open(pipe_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+                return fd;
+            }
+            if (errno != ENXIO) {
+                EngineLog(nullptr, 0, "Cannot write the segment's sound to %s: %s\n",
+                          pipe_.c_str(), std::strerror(errno));
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return -1;
+    }
+
+    const std::string pipe_;
+    const std::string source_;
+    const int audioIndex_;
+    const double origin_, from_, to_;
+    std::atomic<bool> stop_{false};  // set by the destructor, read by the thread
+    std::thread thread_;             // last: starts once the rest is set
+};
+
+namespace {
 
 }  // namespace
 
@@ -267,6 +385,31 @@ bool ParseTrimScript(const std::string& text, TrimScript& script)
     return script.last == 0 || script.last >= script.first;
 }
 
+namespace {
+
+bool readTrimScript(const std::string& fileName, TrimScript& script, int& code)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) {
+        code = std::filesystem::exists(fileName) ? AVERROR(EIO) : AVERROR(ENOENT);
+        return false;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    code = AVERROR_INVALIDDATA;
+    return ParseTrimScript(text, script);
+}
+
+}  // namespace
+
+std::string TrimScriptSource(const std::string& fileName)
+{
+    TrimScript script;
+    int code = 0;
+    if (!IsTrimScriptName(fileName) || !readTrimScript(fileName, script, code))
+        return {};
+    return script.source;
+}
+
 std::string QuoteFilterValue(const std::string& value)
 {
     // First for the filter's option parser, then for the graph parser.
@@ -275,21 +418,28 @@ std::string QuoteFilterValue(const std::string& value)
 
 int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
 {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in)
-        return std::filesystem::exists(fileName) ? AVERROR(EIO) : AVERROR(ENOENT);
-    const std::string text((std::istreambuf_iterator<char>(in)), {});
     TrimScript script;
-    if (!ParseTrimScript(text, script))
-        return AVERROR_INVALIDDATA;
+    if (int code = 0; !readTrimScript(fileName, script, code)) {
+        if (code == AVERROR_INVALIDDATA)
+            EngineLog(nullptr, 0, "%s: not a trim script (a source line and a TRIM line with "
+                                  "frame numbers are needed)\n", fileName.c_str());
+        return code;
+    }
 
+    auto unreadableSource = [&](int code) {
+        char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+        lib.av_strerror(code, reason, sizeof reason);
+        EngineLog(nullptr, 0, "%s: cannot read its source %s: %s\n", fileName.c_str(),
+                  script.source.c_str(), reason);
+        return code;
+    };
     AVFormatContext* opened = nullptr;
     if (const int code = lib.avformat_open_input(&opened, script.source.c_str(), nullptr, nullptr);
         code < 0)
-        return code;
+        return unreadableSource(code);
     const InputFormatPtr source(opened);
     if (const int code = lib.avformat_find_stream_info(source.get(), nullptr); code < 0)
-        return code;
+        return unreadableSource(code);
 
     const AVStream* video = nullptr;
     AVStream* audio = nullptr;
@@ -376,19 +526,21 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
             graph += ":end=" + decimal(end);
         graph += ",asetpts=PTS-(" + decimal(start) + ")/TB" + soundOutput;
     } else if (audio) {
-        const std::filesystem::path script = fileName;
-        const std::string soundFile =
-            (script.parent_path() / (script.stem().string() + "-sound.wav")).string();
-        if (const int code = writeSegmentSound(source.get(), audio, pictureStart, start,
-                                               toTheEnd ? -1.0 : end, soundFile);
-            code < 0) {
-            std::error_code ignored;
-            std::filesystem::remove(soundFile, ignored);
-            return code;
+        const std::filesystem::path scriptPath = fileName;
+        const std::string soundPipe =
+            (scriptPath.parent_path() / (scriptPath.stem().string() + "-sound.wav")).string();
+        ::unlink(soundPipe.c_str());
+        if (::mkfifo(soundPipe.c_str(), 0600) != 0) {
+            const int error = errno;
+            EngineLog(nullptr, 0, "Cannot write the segment's sound to %s: %s\n",
+                      soundPipe.c_str(), std::strerror(error));
+            return AVERROR(error);
         }
+        segment.soundFeeder = std::make_shared<SoundFeeder>(
+            soundPipe, script.source, audio->index, pictureStart, start, toTheEnd ? -1.0 : end);
         graph += std::string(video ? ";" : "") + "amovie=filename=" +
-                 QuoteFilterValue(soundFile) + soundOutput;
-        segment.temporaryFile = soundFile;
+                 QuoteFilterValue(soundPipe) + soundOutput;
+        segment.temporaryFile = soundPipe;
     }
     segment.graph = graph;
 
@@ -406,9 +558,11 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
 namespace clipmora::framesrv {
 
 int OpenInput(AVFormatContext** context, const std::string& fileName,
-              const AVInputFormat* format, AVDictionary** options, int64_t& segmentDurationUs)
+              const AVInputFormat* format, AVDictionary** options, int64_t& segmentDurationUs,
+              std::shared_ptr<SoundFeeder>& soundFeeder)
 {
     segmentDurationUs = -1;
+    soundFeeder.reset();
     if (format || !IsTrimScriptName(fileName))
         return lib.avformat_open_input(context, fileName.c_str(), format, options);
     ServedSegment segment;
@@ -421,11 +575,11 @@ int OpenInput(AVFormatContext** context, const std::string& fileName,
     segmentDurationUs = segment.durationUs;
     const int opened = lib.avformat_open_input(context, segment.graph.c_str(),
                                                lib.av_find_input_format("lavfi"), options);
-    // The graph holds the decoded sound open; its name is no longer needed.
-    if (!segment.temporaryFile.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove(segment.temporaryFile, ignored);
-    }
+    // The graph holds the sound's pipe open; its name is no longer needed.
+    if (!segment.temporaryFile.empty())
+        ::unlink(segment.temporaryFile.c_str());
+    if (opened >= 0)
+        soundFeeder = std::move(segment.soundFeeder);
     return opened;
 }
 

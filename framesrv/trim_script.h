@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace clipmora::framesrv {
@@ -35,9 +36,18 @@ bool IsTrimScriptName(const std::string& fileName);
 // missing or repeated source or TRIM line, an unknown command, bad numbers.
 bool ParseTrimScript(const std::string& text, TrimScript& script);
 
+// The source file that the trim script `fileName` reads; empty when the
+// file is not a readable trim script.
+std::string TrimScriptSource(const std::string& fileName);
+
 // Quotes a text so that it reaches a filter as one option value, whatever
 // characters it holds (both the option and the graph level).
 std::string QuoteFilterValue(const std::string& value);
+
+// Feeds a segment's sound into the graph while it is read (for sources
+// whose sound the graph cannot decode itself); it must outlive the opened
+// graph.
+class SoundFeeder;
 
 // What the engine opens in place of a script.
 struct ServedSegment {
@@ -45,6 +55,7 @@ struct ServedSegment {
     int64_t durationUs = -1;    // length of the segment when known
     // A file the graph reads that is removed once the graph has it open.
     std::string temporaryFile;
+    std::shared_ptr<SoundFeeder> soundFeeder;  // feeds temporaryFile, when set
 };
 
 // Reads the script at `fileName` and describes its segment. Returns 0, or a
@@ -65,8 +76,11 @@ namespace clipmora::framesrv {
 // allocated or null; it is freed on failure). A trim script, unless a
 // format is forced, is served as its segment. `segmentDurationUs` receives
 // the served segment's length (-1 for ordinary files or when unknown), for
-// the caller to set once the streams are analysed.
+// the caller to set once the streams are analysed. `soundFeeder` receives
+// what feeds the segment's sound, if anything: the caller keeps it until
+// the context is closed, and releases it only after that.
 int OpenInput(AVFormatContext** context, const std::string& fileName,
-              const AVInputFormat* format, AVDictionary** options, int64_t& segmentDurationUs);
+              const AVInputFormat* format, AVDictionary** options, int64_t& segmentDurationUs,
+              std::shared_ptr<SoundFeeder>& soundFeeder);
 
 }  // namespace clipmora::framesrv

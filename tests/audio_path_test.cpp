@@ -42,6 +42,39 @@ TEST_F(AudioPathTest, StereoAt48kBecomesMonoAt44kInWholeFrames)
     EXPECT_NEAR(out.audioSamples, 88200, 1152);
 }
 
+// Low-rate sound converted up keeps its length, whether the rate is asked
+// for or is the encoder's nearest to the source's (8 kHz into MPEG audio,
+// which starts at 16 kHz).
+struct UpsampleCase {
+    int sourceRate;
+    const char* outputRate;  // empty: the encoder picks
+    const char* output;
+    int expectedRate;
+};
+
+class AudioUpsampleTest : public testing::TaskTest,
+                          public ::testing::WithParamInterface<UpsampleCase> {};
+
+TEST_P(AudioUpsampleTest, KeepsTheWholeLength)
+{
+    const UpsampleCase& c = GetParam();
+    const std::string clip = CachedMedia("tone" + std::to_string(c.sourceRate) + ".avi",
+                                         losslessClip(c.sourceRate, 1, 0.25));
+    if (*c.outputRate)
+        run(clip, {{"vn", ""}, {"ar", c.outputRate}}, folder.file(c.output));
+    else
+        run(clip, {{"vn", ""}}, folder.file(c.output));
+    const DecodedSummary out = DecodeMedia(folder.file(c.output));
+    EXPECT_EQ(out.sampleRate, c.expectedRate);
+    EXPECT_NEAR(static_cast<double>(out.audioSamples) / out.sampleRate, 2.0, 0.08)
+        << "seconds of sound";
+}
+
+INSTANTIATE_TEST_SUITE_P(LowRates, AudioUpsampleTest,
+                         ::testing::Values(UpsampleCase{8000, "", "nearest.mpg", 16000},
+                                           UpsampleCase{8000, "48000", "up6.mp2", 48000},
+                                           UpsampleCase{22050, "44100", "up2.mp2", 44100}));
+
 TEST_F(AudioPathTest, UnityVolumeKeepsEverySampleAndDoubleVolumeClips)
 {
     const std::string clip = CachedMedia("loud.avi", losslessClip(44100, 2, 0.75));
@@ -64,6 +97,17 @@ TEST_F(AudioPathTest, UnityVolumeKeepsEverySampleAndDoubleVolumeClips)
         clipped += expected == 32767 || expected == -32768;
     }
     EXPECT_GT(clipped, 100) << "a tone at 3/4 of full scale must clip when doubled";
+
+    // The largest volumes clip every sound sample to full scale, sign kept.
+    task.PrepareTask();
+    task.SetVerbosity(0);
+    run(clip, {{"vn", ""}, {"acodec", "pcm_s16le"}, {"vol", "999999999"}}, folder.file("max.wav"));
+    const DecodedSummary loudest = DecodeMedia(folder.file("max.wav"));
+    ASSERT_EQ(loudest.samples.size(), in.samples.size());
+    for (std::size_t i = 0; i < in.samples.size(); ++i) {
+        const int expected = in.samples[i] > 0 ? 32767 : in.samples[i] < 0 ? -32768 : 0;
+        ASSERT_EQ(loudest.samples[i], expected) << "sample " << i;
+    }
 }
 
 TEST_F(AudioPathTest, LateSoundIsPrecededBySilenceWithAudioSync)

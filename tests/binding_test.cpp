@@ -3,6 +3,7 @@
 #include "engine/ffmpeg_exception.h"
 #include "engine/frame_hook.h"
 #include "engine/library_binding.h"
+#include "engine/transcoder.h"
 #include "tests/support/test_environment.h"
 
 #include <gtest/gtest.h>
@@ -97,6 +98,16 @@ TEST_F(BindingTest, MissingLibraryNamesItAndLeavesEverythingUnbound)
     EXPECT_GT(error.size(), std::string("Load libraray libavformat.so.59 error: ").size());
     expectNothingBound();
     EXPECT_EQ(CodecLibraryError(CodecLibrary::Format), error);
+}
+
+TEST_F(BindingTest, TasksCannotBeAppendedBeforeBinding)
+{
+    UnbindCodecLibraries();
+    TTranscoder transcoder;
+    EXPECT_EQ(transcoder.AppendTask("/no/such/clip.mp4"), -1);
+    EXPECT_NE(transcoder.LastError().find("not loaded"), std::string::npos)
+        << transcoder.LastError();
+    EXPECT_EQ(transcoder.TaskCount(), 0);
 }
 
 TEST_F(BindingTest, MissingEntryPointNamesEntryAndFileAndUnbindsTheOthers)

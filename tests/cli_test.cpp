@@ -7,8 +7,10 @@
 #include <algorithm>
 
 #include <chrono>
+#include <filesystem>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <spawn.h>
@@ -26,10 +28,13 @@ struct Outcome {
     std::string output;  // stdout and stderr together
 };
 
-Outcome runCli(const std::string& arguments)
+// Runs the program with `arguments` (shell words), after the shell commands
+// `before` (a folder change, limits) when given.
+Outcome runCli(const std::string& arguments, const std::string& before = {})
 {
     Outcome outcome;
-    const std::string command = std::string(CLIPMORA_CLI_PATH) + " " + arguments + " 2>&1";
+    const std::string command =
+        before + std::string(CLIPMORA_CLI_PATH) + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
         return outcome;
@@ -84,6 +89,13 @@ protected:
     }
 
     std::string quoted(const std::string& path) const { return "'" + path + "'"; }
+    // Shell commands for runCli: run in the test's folder; limit the size of
+    // the files written (in the shell's blocks of 512 or 1024 bytes).
+    std::string inFolder() const { return "cd " + quoted(folder.path().string()) + " && "; }
+    static std::string sizeLimit(std::uintmax_t blocks)
+    {
+        return "trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; ";
+    }
 
     std::string clip;
     testing::TempFolder folder;
@@ -161,46 +173,62 @@ TEST_F(CliConvert, MalformedCommandLinesShowTheUsage)
     const Outcome twoOutputs = runCli("convert -i " + quoted(clip) + " a.avi b.avi");
     EXPECT_EQ(twoOutputs.exitCode, 2);
     EXPECT_NE(twoOutputs.output.find("more than one output file"), std::string::npos);
+
+    // Options that take a value but are not supported say so, value and all.
+    for (const char* option : {"-threads 2", "-vbsf h264_mp4toannexb"}) {
+        const Outcome unsupported =
+            runCli("convert -i " + quoted(clip) + " " + option + " " + quoted(folder.file("t.avi")));
+        EXPECT_EQ(unsupported.exitCode, 1) << unsupported.output;
+        EXPECT_NE(unsupported.output.find("TODO: option - "), std::string::npos)
+            << unsupported.output;
+    }
 }
 
-TEST_F(CliConvert, InterruptStopsTheRunAndTheFileStillEndsProperly)
+TEST_F(CliConvert, StopSignalsEndTheRunAndTheFileStillEndsProperly)
 {
     testing::MediaSpec spec = testing::Mp4H264Aac();
     spec.seconds = 8.0;
     const std::string longClip = testing::CachedMedia("clip 8s.mp4", spec);
-    const std::string output = folder.file("interrupted.mkv");
-    const std::string log = folder.file("stderr.txt");
+    struct Case {
+        int signal;
+        const char* output;  // containers whose index is written last
+    };
+    for (const Case& c : {Case{SIGINT, "interrupted.mkv"}, Case{SIGTERM, "terminated.mp4"},
+                          Case{SIGHUP, "hung up.avi"}}) {
+        SCOPED_TRACE(c.output);
+        const std::string output = folder.file(c.output);
+        const std::string log = folder.file("stderr.txt");
+        // "-re" reads the input at its own pace, so the run is still going
+        // when the signal comes.
+        const std::vector<std::string> arguments = {
+            CLIPMORA_CLI_PATH, "convert", "-re", "-i", longClip, "-vcodec", "mpeg4", output};
+        std::vector<char*> argv;
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t child = 0;
+        ASSERT_EQ(posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
 
-    // "-re" reads the input at its own pace, so the run is still going when
-    // the signal comes.
-    const std::vector<std::string> arguments = {
-        CLIPMORA_CLI_PATH, "convert", "-re", "-i", longClip, "-vcodec", "mpeg4", output};
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        kill(child, c.signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        std::stringstream text;
+        text << std::ifstream(log).rdbuf();
+        ASSERT_TRUE(WIFEXITED(status)) << text.str();
+        EXPECT_EQ(WEXITSTATUS(status), 128 + c.signal) << text.str();
+        EXPECT_NE(text.str().find("stopped: " + output), std::string::npos) << text.str();
 
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    kill(child, SIGINT);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    std::stringstream text;
-    text << std::ifstream(log).rdbuf();
-    ASSERT_TRUE(WIFEXITED(status)) << text.str();
-    EXPECT_EQ(WEXITSTATUS(status), 130) << text.str();
-    EXPECT_NE(text.str().find("stopped: " + output), std::string::npos) << text.str();
-
-    const testing::DecodedSummary summary = testing::DecodeMedia(output);
-    EXPECT_GT(summary.videoFrames, 0);
-    EXPECT_LT(summary.videoFrames, 150);
-    EXPECT_EQ(runCli("probe " + quoted(output)).exitCode, 0);
+        const testing::DecodedSummary summary = testing::DecodeMedia(output);
+        EXPECT_GT(summary.videoFrames, 0);
+        EXPECT_LT(summary.videoFrames, 150);
+        EXPECT_EQ(runCli("probe " + quoted(output)).exitCode, 0);
+    }
 }
 
 TEST_F(CliConvert, FormatsListsTheCatalogue)
@@ -244,6 +272,162 @@ TEST_F(CliConvert, SplitRefusesWhatTheFormatDoesNotOffer)
         << outcome.output;
     outcome = runCli("split '" + clip + "' /no/such/folder --format 'iPod (*.mp4)'");
     EXPECT_EQ(outcome.exitCode, 1);
+}
+
+TEST_F(CliConvert, AnOutputThatIsTheInputIsRefusedUntouched)
+{
+    namespace fs = std::filesystem;
+    const std::string source = folder.file("a.mp4");
+    fs::copy_file(clip, source);
+    fs::create_symlink(source, folder.file("link.mp4"));
+    fs::create_hard_link(source, folder.file("hard.mp4"));
+    const auto size = fs::file_size(source);
+    for (const std::string output : {"a.mp4", "./a.mp4", "link.mp4", "hard.mp4"}) {
+        const Outcome outcome =
+            runCli("convert -i a.mp4 -vcodec copy -acodec copy " + output, inFolder());
+        EXPECT_EQ(outcome.exitCode, 1) << output << "\n" << outcome.output;
+        EXPECT_NE(outcome.output.find("is an input of this task"), std::string::npos)
+            << outcome.output;
+        EXPECT_EQ(fs::file_size(source), size) << output;
+    }
+    EXPECT_EQ(testing::DecodeMedia(source).videoFrames, 50);
+}
+
+TEST_F(CliConvert, AFailedWriteFailsTheRunAndLeavesNoBrokenFile)
+{
+    const Outcome full = runCli("convert -i " + quoted(clip) + " -f avi /dev/full");
+    EXPECT_EQ(full.exitCode, 1) << full.output;
+    EXPECT_NE(full.output.find("No space left on device"), std::string::npos) << full.output;
+    EXPECT_EQ(full.output.find("done"), std::string::npos) << full.output;
+
+    // A file size limit stands in for a disk that fills up before the end.
+    const std::string output = folder.file("cut.mp4");
+    const Outcome whole =
+        runCli("convert -i " + quoted(clip) + " -vcodec copy -acodec copy " + quoted(output));
+    ASSERT_EQ(whole.exitCode, 0) << whole.output;
+    const auto size = std::filesystem::file_size(output);
+    std::filesystem::remove(output);
+    // Below the size whichever block size the shell counts in.
+    const Outcome cut = runCli("convert -i " + quoted(clip) + " -vcodec copy -acodec copy " +
+                                   quoted(output),
+                               sizeLimit(size / 2048));
+    EXPECT_EQ(cut.exitCode, 1) << cut.output;
+    EXPECT_NE(cut.output.find("cut.mp4: File too large"), std::string::npos) << cut.output;
+    EXPECT_FALSE(std::filesystem::exists(output)) << "the file without its index is removed";
+}
+
+TEST_F(CliConvert, ASegmentPastTheEndFailsAndLeavesNoFile)
+{
+    const std::string out = folder.file("out");
+    std::filesystem::create_directory(out);
+    const Outcome outcome = runCli("split " + quoted(clip) + " " + quoted(out) +
+                                   " --format 'MP4 - MPEG4 Video (*.mp4)' --start 20 --end 25");
+    EXPECT_EQ(outcome.exitCode, 1) << outcome.output;
+    EXPECT_NE(outcome.output.find("No picture and no sound was written"), std::string::npos)
+        << outcome.output;
+    EXPECT_NE(outcome.output.find("Splitting \"" + clip + "\" from 20.000 s to 25.000 s failed"),
+              std::string::npos)
+        << outcome.output;
+    EXPECT_TRUE(std::filesystem::is_empty(out)) << outcome.output;
+}
+
+TEST_F(CliConvert, MarksMustBeSecondsFromZeroUp)
+{
+    const std::string start = "split " + quoted(clip) + " " + quoted(folder.path().string()) +
+                              " --format 'iPod (*.mp4)' ";
+    for (const char* marks : {"--start nan", "--end nan", "--end inf", "--start -inf",
+                              "--start -1", "--start 1 --end -2"}) {
+        const Outcome outcome = runCli(start + marks);
+        EXPECT_EQ(outcome.exitCode, 2) << marks << "\n" << outcome.output;
+        EXPECT_NE(outcome.output.find("takes a number of seconds, 0 or more"), std::string::npos)
+            << marks << "\n" << outcome.output;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+}
+
+TEST_F(CliConvert, UnknownOptionsAreNamedAndStandardOutputIsRefused)
+{
+    const Outcome outcome = runCli("convert -i " + quoted(clip) +
+                                   " -vcodec mpeg4 -frames:v 10 -nosuchopt 4 -preset fast " +
+                                   quoted(folder.file("named.avi")));
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.output;
+    const auto count = [&](const std::string& text) {
+        std::size_t n = 0;
+        for (auto at = outcome.output.find(text); at != std::string::npos;
+             at = outcome.output.find(text, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count("ignored option: frames:v\n"), 1u) << outcome.output;
+    EXPECT_EQ(count("ignored option: nosuchopt\n"), 1u) << outcome.output;
+    EXPECT_EQ(count("ignored option: preset"), 1u) << "the MPEG-4 encoder has no presets";
+
+    const Outcome taken = runCli("convert -i " + quoted(clip) + " -vcodec libx264 -preset fast " +
+                                 quoted(folder.file("taken.mp4")));
+    ASSERT_EQ(taken.exitCode, 0) << taken.output;
+    EXPECT_EQ(taken.output.find("ignored option"), std::string::npos) << taken.output;
+
+    const Outcome piped = runCli("convert -i " + quoted(clip) + " -f mp4 -", inFolder());
+    EXPECT_EQ(piped.exitCode, 2) << piped.output;
+    EXPECT_NE(piped.output.find("writing to standard output is not supported"), std::string::npos)
+        << piped.output;
+    EXPECT_FALSE(std::filesystem::exists(folder.file("-")));
+}
+
+TEST_F(CliConvert, TheSoundOfASegmentNeverLiesOnDiskWhole)
+{
+    // This transport stream's sound (MPEG audio layer 2) is decoded outside
+    // the filter graph and fed into it.
+    testing::MediaSpec spec = testing::StartOffset();
+    spec.startTimeUs = 0;
+    spec.seconds = 3.0;
+    const std::string source = testing::CachedMedia("mpeg sound.ts", spec);
+    const std::string out = folder.file("out");
+    std::filesystem::create_directory(out);
+    // One second of it decoded is 192 kB; the files of the split (the
+    // script, the output of about 50 kB) stay below 75 or 150 kB, whichever
+    // block size the shell counts in.
+    const Outcome outcome = runCli("split " + quoted(source) + " " + quoted(out) +
+                                       " --format 'AVI - DivX Video (*.avi)' --start 1 --end 1.96",
+                                   sizeLimit(150));
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.output;
+    const testing::DecodedSummary summary = testing::DecodeMedia(folder.file("out/mpeg sound.avi"));
+    EXPECT_EQ(summary.videoFrames, 25);
+    EXPECT_NEAR(static_cast<double>(summary.audioSamples) / summary.sampleRate, 1.0, 0.05);
+}
+
+TEST_F(CliConvert, MarkedSplitsRunningAtOnceEachReadTheirOwnSegment)
+{
+    testing::MediaSpec spec = testing::Mp4H264Aac();
+    spec.seconds = 4.0;
+    const std::string longer = testing::CachedMedia("four seconds.mp4", spec);
+    for (const char* name : {"a", "b", "c", "d"})
+        std::filesystem::create_directory(folder.file(name));
+    // Four splits at once: frames 0-9, 25-74, 10-14 and 0-99 (at 25 fps).
+    auto split = [&](const std::string& source, const char* out, const char* marks) {
+        return std::string(CLIPMORA_CLI_PATH) + " split " + quoted(source) + " " +
+               quoted(folder.file(out)) + " --format 'AVI - DivX Video (*.avi)' " + marks +
+               " >/dev/null 2>&1 & ";
+    };
+    const std::string command = split(clip, "a", "--start 0 --end 0.36") +
+                                split(longer, "b", "--start 1 --end 2.96") +
+                                split(clip, "c", "--start 0.4 --end 0.56") +
+                                split(longer, "d", "--start 0 --end 3.96") + "wait";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const struct {
+        const char* file;
+        int frames;
+        int first;
+    } expected[] = {{"a/clip.avi", 10, 0},
+                    {"b/four seconds.avi", 50, 25},
+                    {"c/clip.avi", 5, 10},
+                    {"d/four seconds.avi", 100, 0}};
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.file);
+        const testing::DecodedSummary summary = testing::DecodeMedia(folder.file(e.file));
+        EXPECT_EQ(summary.videoFrames, e.frames);
+        EXPECT_EQ(summary.firstFramePattern, e.first);
+    }
 }
 
 }  // namespace

@@ -204,6 +204,8 @@ TEST_F(OptionsTest, CropNeedsAFrameSizeAndReducesIt)
 TEST_F(OptionsTest, FrameSizeIsCheckedBeforeItIsStored)
 {
     EXPECT_EQ(failure("s", "641x480"), "Frame size must be a multiple of 2");
+    EXPECT_EQ(failure("s", "320x241"), "Frame size must be a multiple of 2");
+    EXPECT_EQ(failure("s", "321x241"), "Frame size must be a multiple of 2");
     EXPECT_EQ(failure("s", "Auto"), "Incorrect frame size");
     EXPECT_EQ(o().frameWidth, 0);
     parse({{"s", "vga"}});

@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstdlib>
 #include <set>
 
 namespace clipmora {
@@ -167,6 +171,88 @@ TEST(ProfilesTest, FixedListsHoldTheirTexts)
               (std::vector<std::string>{"Highest", "Higher", "Normal", "Lower", "Lowest"}));
     EXPECT_EQ(controls.ComboVideoQuality.SelectedText(), "Normal");
     EXPECT_EQ(controls.ComboAudioQuality.SelectedText(), "Normal");
+}
+
+// The quality table as the catalogue publishes it: video Kbps and audio rates
+// (Kbps, or bps for AMR) from "Highest" to "Lowest".
+struct QualityRow {
+    const char* format;
+    std::array<int, 5> video;
+    std::array<int, 5> audio;
+};
+constexpr QualityRow kQualityTable[] = {
+    {"3GP - Mobile Video Format (*.3gp)", {512, 256, 128, 96, 64}, {12200, 7950, 7400, 6700, 4750}},
+    {"3G2 - Mobile Video Format (*.3g2)", {512, 256, 128, 96, 64}, {12200, 7950, 7400, 6700, 4750}},
+    {"ASF - Advance Streaming Format (*.asf)", {2000, 1500, 1200, 768, 512}, {320, 192, 128, 64, 32}},
+    {"AVI - Audio Video Interleave (*.avi)", {2500, 1500, 1200, 512, 256}, {320, 192, 128, 64, 48}},
+    {"AVI - DivX Video (*.avi)", {2500, 1500, 1200, 512, 256}, {320, 192, 128, 64, 48}},
+    {"MOV - QuickTime Video (*.mov)", {2500, 2000, 1200, 768, 512}, {256, 192, 128, 80, 64}},
+    {"MP4 - MPEG4 Video (*.mp4)", {2500, 1500, 1200, 768, 512}, {256, 192, 128, 80, 64}},
+    {"MPEG-1 Movie (*.mpg)", {2000, 1600, 1200, 1000, 768}, {224, 192, 128, 80, 64}},
+    {"MPEG-2 Movie (*.mpg)", {2000, 1600, 1200, 1000, 768}, {224, 192, 128, 80, 64}},
+    {"RM - Real Video (*.rm)", {1200, 512, 384, 256, 128}, {160, 128, 96, 64, 48}},
+    {"WMV - Windows Media Video (*.wmv)", {2500, 2000, 1500, 1200, 768}, {256, 192, 128, 80, 48}},
+    {"Apple TV (*.mp4)", {2500, 1500, 1200, 800, 512}, {256, 128, 64, 48, 32}},
+    {"iPod (*.mp4)", {1200, 800, 512, 256, 128}, {320, 192, 128, 96, 64}},
+    {"iPod Touch (*.mp4)", {2500, 1500, 1200, 800, 512}, {256, 192, 128, 80, 64}},
+    {"iPhone (*.mp4)", {2500, 1500, 1200, 800, 512}, {256, 192, 128, 80, 64}},
+    {"PSP Video (*.mp4)", {768, 512, 384, 216, 128}, {160, 128, 96, 64, 48}},
+    {"PS3 Video (*.mp4)", {3000, 2500, 2000, 1500, 1200}, {256, 192, 128, 80, 64}},
+    {"Xbox360 AVI Video (*.avi)", {2500, 1500, 1200, 512, 256}, {320, 192, 128, 64, 48}},
+    {"Xbox360 MPEG2 Video (*.mpg)", {2000, 1600, 1200, 1000, 768}, {224, 192, 128, 80, 64}},
+    {"Xbox360 MPEG4 Video (*.mp4)", {2500, 1500, 1200, 768, 512}, {256, 192, 128, 80, 64}},
+    {"Xbox360 WMV Video (*.wmv)", {2500, 2000, 1500, 1200, 768}, {256, 192, 128, 80, 48}},
+    {"Zune Mpeg4 Video (*.mp4)", {2000, 1500, 768, 512, 256}, {256, 192, 128, 80, 64}},
+    {"Zune WMV Windows Media Video (*.wmv)", {2000, 1500, 1200, 768, 256}, {256, 192, 128, 80, 48}},
+    {"Archos AV500/GMini402 (*.avi)", {2500, 2000, 1500, 1200, 800}, {320, 192, 128, 64, 32}},
+    {"Archos AV700 (*.avi)", {2500, 2000, 1500, 1200, 800}, {320, 192, 128, 64, 32}},
+    {"BlackBerry MPEG-4 Video (*.mp4)", {512, 300, 256, 128, 80}, {112, 96, 80, 64, 40}},
+    {"BlackBerry AVI Video (*.avi)", {512, 300, 200, 120, 80}, {256, 192, 80, 64, 48}},
+    {"BlackBerry 3GP Video (*.3gp)", {512, 256, 120, 80, 40}, {12200, 7950, 7400, 6700, 4750}},
+    {"Creative Zen Vision (*.avi)", {2500, 2000, 1500, 1200, 800}, {320, 192, 128, 64, 32}},
+    {"iRiver PMP100 (*.avi)", {2500, 2000, 1500, 1200, 800}, {320, 192, 128, 64, 32}},
+};
+
+// Whether `list` holds `text`.
+bool holds(const TItemList& list, const std::string& text)
+{
+    const auto& items = list.Items();
+    return std::find(items.begin(), items.end(), text) != items.end();
+}
+
+TEST(ProfilesTest, EveryFormatsQualityLevelsPickTheTablesRatesAndNeverRise)
+{
+    for (const QualityRow& row : kQualityTable) {
+        SCOPED_TRACE(row.format);
+        TProfileControls controls = startupControls();
+        choose(controls, row.format);
+        const bool audioInKbps =
+            controls.ComboAudioBitrate.SelectedText().find("Kbps") != std::string::npos;
+        long previousVideo = LONG_MAX, previousAudio = LONG_MAX;
+        // From "Highest" to "Lowest", as a user steps down the list.
+        for (int level = 0; level < 5; ++level) {
+            const std::string videoBefore = controls.ComboVideoBitrate.SelectedText();
+            const std::string audioBefore = controls.ComboAudioBitrate.SelectedText();
+            controls.ComboVideoQuality.Select(level);
+            controls.ComboAudioQuality.Select(level);
+            ApplyQualityLevels(controls);
+            const std::string video = std::to_string(row.video[level]) + " Kbps";
+            const std::string audio =
+                std::to_string(row.audio[level]) + (audioInKbps ? " Kbps" : " bps");
+            EXPECT_EQ(controls.ComboVideoBitrate.SelectedText(),
+                      holds(controls.ComboVideoBitrate, video) ? video : videoBefore)
+                << "video, level " << level;
+            EXPECT_EQ(controls.ComboAudioBitrate.SelectedText(),
+                      holds(controls.ComboAudioBitrate, audio) ? audio : audioBefore)
+                << "audio, level " << level;
+            const long videoRate = std::atol(controls.ComboVideoBitrate.SelectedText().c_str());
+            const long audioRate = std::atol(controls.ComboAudioBitrate.SelectedText().c_str());
+            EXPECT_LE(videoRate, previousVideo) << "video, level " << level;
+            EXPECT_LE(audioRate, previousAudio) << "audio, level " << level;
+            previousVideo = videoRate;
+            previousAudio = audioRate;
+        }
+    }
 }
 
 TEST(ProfilesTest, QualityLevelsSelectOnlyRatesTheListHolds)

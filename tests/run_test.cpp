@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -121,6 +122,24 @@ TEST_F(RunTest, ProgressCarriesTheExpectedTotal)
     EXPECT_GT(reports.back().CurrentSize, 0);
 }
 
+TEST_F(RunTest, NoBitRateBeforeAnyOutputTime)
+{
+    std::vector<TProgressInfo> reports;
+    task.SetProgressIntervalUs(0);
+    task.SetProgressSlot(
+        [&](TCustomFFmpeg&, const TProgressInfo& info) { reports.push_back(info); });
+    // Copied pictures start at time 0, so the first reports have no output time yet.
+    run(CachedMedia("clip.mp4", testing::Mp4H264Aac()), {{"vcodec", "copy"}, {"an", ""}},
+        folder.file("copied.mp4"));
+    ASSERT_FALSE(reports.empty());
+    for (const TProgressInfo& info : reports) {
+        if (info.CurrentDurationMs == 0) {
+            EXPECT_EQ(info.BitRate, 0.0f) << "size " << info.CurrentSize;
+        }
+    }
+    EXPECT_LT(reports.back().BitRate, 1000.0f);
+}
+
 TEST_F(RunTest, AudioOnlyOutputReportsNoFrames)
 {
     std::vector<TProgressInfo> reports;
@@ -168,6 +187,23 @@ TEST_F(RunTest, TwoOutputsShareOneInputStream)
     EXPECT_TRUE(task.Finished()) << task.ExceptionMessage();
     EXPECT_EQ(DecodeMedia(folder.file("first.avi")).videoFrames, 50);
     EXPECT_EQ(DecodeMedia(folder.file("second.avi")).videoFrames, 50);
+}
+
+TEST_F(RunTest, ACopyAndAnEncodingShareOneInputStream)
+{
+    ASSERT_TRUE(task.AddInputFile(CachedMedia("clip.mp4", testing::Mp4H264Aac())));
+    task.ParseOption("vcodec", "copy");
+    task.ParseOption("acodec", "copy");
+    ASSERT_TRUE(task.CreateOutputFile(folder.file("copy.mkv")));
+    task.ParseOption("vcodec", "mpeg4");
+    task.ParseOption("acodec", "libmp3lame");
+    ASSERT_TRUE(task.CreateOutputFile(folder.file("encoded.avi")));
+    task.StartTask(false, tpNormal);
+    EXPECT_TRUE(task.Finished()) << task.ExceptionMessage();
+    const DecodedSummary copy = DecodeMedia(folder.file("copy.mkv"));
+    EXPECT_EQ(copy.videoFrames, 50);
+    EXPECT_NEAR(copy.audioSamples, 88200, 2048);
+    EXPECT_EQ(DecodeMedia(folder.file("encoded.avi")).videoFrames, 50);
 }
 
 TEST_F(RunTest, TruncatedInputEndsCleanly)
@@ -281,6 +317,28 @@ TEST_F(RunTest, LastReportCarriesQuantiserHistogramAndPsnr)
     EXPECT_NE(report.find(" *:", psnr), std::string::npos);
     // A clean tone-and-gradient picture encodes well above 25 dB.
     EXPECT_GT(std::stod(report.substr(psnr + 7)), 25.0) << report;
+}
+
+TEST_F(RunTest, EachRunCountsItsOwnQuantiserHistogram)
+{
+    // One report per run (the last), so each run counts exactly one quantiser.
+    auto histogram = [&](const std::string& name) {
+        log.clear();
+        task.PrepareTask();
+        task.SetVerbosity(0);
+        task.SetProgressIntervalUs(int64_t{1} << 50);
+        run(CachedMedia("clip.mp4", testing::Mp4H264Aac()),
+            {{"vcodec", "mpeg4"}, {"qphist", ""}, {"an", ""}}, folder.file(name));
+        for (const auto& [level, text] : log)
+            if (const auto at = text.find(" L"); text.rfind("frame=", 0) == 0 && at != std::string::npos)
+                return text.substr(at + 2, 32);
+        return std::string();
+    };
+    const std::string first = histogram("first.avi");
+    const std::string second = histogram("second.avi");
+    ASSERT_EQ(first.size(), 32u);
+    EXPECT_EQ(std::count(first.begin(), first.end(), '1'), 1) << first;
+    EXPECT_EQ(second, first) << "a later run starts from an empty histogram";
 }
 
 TEST_F(RunTest, TwoPassesShareTheirStatisticsLog)

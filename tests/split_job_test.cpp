@@ -90,22 +90,38 @@ TEST(TrimScriptFile, ThreeLinesWithCrLfAndTheRightSource)
               "TRIM(0,0)\r\n");
 }
 
-TEST(TrimScriptFile, StaleScriptsGoAndTheNewOneIsAgainRAvs)
+TEST(TrimScriptFile, EachJobHasItsOwnFolderWithRAvs)
 {
-    const std::string folder = ScriptWorkFolder();
-    EXPECT_EQ(folder.substr(folder.size() - 8), "$$7777a/");
-    EXPECT_EQ(fs::status(fs::path(folder).parent_path().parent_path()).permissions() &
+    const std::string base = ScriptWorkFolder();
+    EXPECT_EQ(base.substr(base.size() - 8), "$$7777a/");
+    EXPECT_EQ(fs::status(fs::path(base).parent_path().parent_path()).permissions() &
                   (fs::perms::group_all | fs::perms::others_all),
               fs::perms::none)
         << "the work folder lies in a private folder";
-    touch(folder + "r.avs");
-    touch(folder + "old-7.AVS");
-    const std::string script = WriteTrimScript("/opt/clipmora", "/v/a.mp4", 1, 2);
-    EXPECT_EQ(script, folder + "r.avs");
-    EXPECT_FALSE(fs::exists(folder + "old-7.AVS"));
-    std::ifstream in(script, std::ios::binary);
+    // A job of a process that is gone, and one of a process that runs (pid 1).
+    const std::string gone = base + "999999999-3/";
+    const std::string running = base + "1-3/";
+    fs::create_directories(gone);
+    fs::create_directories(running);
+    touch(gone + "r.avs");
+    touch(running + "r.avs");
+
+    const std::string first = WriteTrimScript("/opt/clipmora", "/v/a.mp4", 1, 2);
+    const std::string second = WriteTrimScript("/opt/clipmora", "/v/b.mp4", 3, 4);
+    EXPECT_EQ(fs::path(first).filename(), "r.avs");
+    EXPECT_EQ(fs::path(second).filename(), "r.avs");
+    EXPECT_NE(first, second) << "two jobs never share a script";
+    EXPECT_EQ(fs::path(first).parent_path().parent_path().string() + "/", base);
+    EXPECT_EQ(fs::status(fs::path(second).parent_path()).permissions() & fs::perms::all,
+              fs::perms::owner_all);
+    std::ifstream in(second, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_NE(text.find("TRIM(1,2)\r\n"), std::string::npos);
+    EXPECT_NE(text.find("b.mp4"), std::string::npos);
+    EXPECT_NE(text.find("TRIM(3,4)\r\n"), std::string::npos);
+
+    EXPECT_FALSE(fs::exists(gone)) << "left behind by a process that is gone";
+    EXPECT_TRUE(fs::exists(running + "r.avs")) << "another process's job is not ours to clear";
+    fs::remove_all(running);
 }
 
 // Runs split jobs through the component and waits for their end.
@@ -200,6 +216,35 @@ TEST_F(SplitRun, MarkedSplitGoesThroughTheScript)
     const testing::DecodedSummary out = testing::DecodeMedia(output);
     EXPECT_EQ(out.videoFrames, 25);
     EXPECT_EQ(out.firstFramePattern, 10);
+}
+
+TEST_F(SplitRun, TheFileSplitIsTheFileNamedEvenWithTrailingBlanks)
+{
+    const std::string clip = CachedMedia("clip.mp4", testing::Mp4H264Aac());
+    const std::string plain = folder.file("tw.mp4");
+    const std::string blank = folder.file("tw.mp4 ");
+    fs::copy_file(clip, blank);
+    touch(plain);  // not a video: reading it instead would fail
+    choose("AVI - DivX Video (*.avi)");
+    fs::create_directory(folder.file("out"));
+    SplitRequest r = request(blank);
+    r.OutputFolder = folder.file("out");
+    EXPECT_EQ(PrepareSplitJob(r, profile).EngineInput, blank);
+    const std::string whole = split(r);
+    EXPECT_EQ(testing::DecodeMedia(whole).videoFrames, 50);
+
+    r.Marked = true;
+    r.StartFrame = 0;
+    r.EndFrame = 9;
+    const std::string segment = split(r);
+    EXPECT_EQ(testing::DecodeMedia(segment).videoFrames, 10);
+
+    // A line end cannot stand in the script: the split fails rather than
+    // read the file without it.
+    const std::string lineEnd = folder.file("tw.mp4\n");
+    fs::copy_file(clip, lineEnd);
+    r.SourceFile = lineEnd;
+    EXPECT_NE(StartSplitJob(engine, r, profile).Result, SplitStart::Started);
 }
 
 // Every format of the catalogue, at its defaults with "Normal" quality.

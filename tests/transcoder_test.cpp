@@ -16,6 +16,7 @@
 #include <ctime>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -332,6 +333,31 @@ TEST_F(TranscoderTest, AppendTaskFailuresLeaveTheirTextInLastError)
     EXPECT_EQ(transcoder.TaskCount(), 0);
 }
 
+TEST_F(TranscoderTest, AScriptsUnreadableSourceIsLoggedByName)
+{
+    const std::string broken = folder.file("broken.mp4");
+    std::ofstream(broken) << "not a video at all";
+    const std::string script = folder.file("r.avs");
+    std::ofstream(script, std::ios::binary)
+        << "DirectShowSource(\"" << broken << "\", fps=25, convertfps=true)\r\nTRIM(0,9)\r\n";
+    transcoder.SetLogLevel(llError);
+    EXPECT_EQ(transcoder.AppendTask(script), -1);
+    EXPECT_EQ(transcoder.LastError(), script + ": Unknown format") << "the engine's text stays";
+    EXPECT_FALSE(reports.LogsContaining(script + ": cannot read its source " + broken).empty());
+
+    // An input that is the output's own source is refused before it is touched.
+    const std::string clip = folder.file("clip.mp4");
+    std::filesystem::copy_file(Clip(), clip);
+    std::ofstream(script, std::ios::binary | std::ios::trunc)
+        << "DirectShowSource(\"" << clip << "\", fps=25, convertfps=true)\r\nTRIM(0,9)\r\n";
+    const int index = transcoder.AppendTask(script);
+    ASSERT_GE(index, 0) << transcoder.LastError();
+    const auto size = std::filesystem::file_size(clip);
+    EXPECT_FALSE(transcoder.AttachOutput(index, clip));
+    EXPECT_NE(transcoder.LastError().find("is an input of this task"), std::string::npos);
+    EXPECT_EQ(std::filesystem::file_size(clip), size);
+}
+
 TEST_F(TranscoderTest, AttachOutputFailuresKeepTheTask)
 {
     ASSERT_EQ(transcoder.AppendTask(Clip()), 0);
@@ -528,6 +554,46 @@ TEST_F(TranscoderTest, OneThreadRunsTheTasksOneAfterAnother)
     transcoder.StartTasks(1);
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(reports.Terminates().size(), 4u);
+}
+
+TEST_F(TranscoderTest, DiscTargetsGiveTheMuxerTheEncodersBufferSize)
+{
+    transcoder.SetLogLevel(llInfo);
+    for (int type = 1; type <= 3; ++type) {
+        const int index = transcoder.AppendTask(Clip());
+        ASSERT_EQ(index, type - 1) << transcoder.LastError();
+        TOutputOptions options;
+        options.TargetType = type;
+        ASSERT_TRUE(transcoder.AttachOutput(index, folder.file("disc" + std::to_string(type) + ".mpg"),
+                                            &options))
+            << transcoder.LastError();
+    }
+    transcoder.StartTasks(1);
+    ASSERT_TRUE(reports.WaitForRunEnd()) << reports.LogText();
+    for (const TerminateReport& end : reports.Terminates())
+        EXPECT_TRUE(end.finished) << end.message << reports.LogText();
+    EXPECT_TRUE(reports.LogsContaining("VBV buffer size not set").empty()) << reports.LogText();
+    EXPECT_TRUE(reports.LogsContaining("Invalid value").empty()) << reports.LogText();
+    EXPECT_TRUE(reports.LogsContaining("ignored option").empty()) << reports.LogText();
+    EXPECT_EQ(testing::DecodeMedia(folder.file("disc2.mpg")).width, 480) << "SVCD";
+}
+
+TEST_F(TranscoderTest, PacketDumpsAndTheFilledInOutputDescriptionAreLogged)
+{
+    transcoder.SetLogLevel(llInfo);
+    TInputOptions input;
+    input.ExtraOptions = "dump\nhex";
+    const int index = transcoder.AppendTask(Clip(), &input);
+    ASSERT_EQ(index, 0) << transcoder.LastError();
+    TOutputOptions output = Mpeg4VideoOnly();
+    output.EnableCustomHook = false;
+    ASSERT_TRUE(transcoder.AttachOutput(index, folder.file("dumped.avi"), &output));
+    transcoder.StartTasks(1);
+    ASSERT_TRUE(reports.WaitForRunEnd()) << reports.LogText();
+    EXPECT_FALSE(reports.LogsContaining("keyframe=").empty()) << "one dump per packet read";
+    EXPECT_FALSE(reports.LogsContaining("00000000 ").empty()) << "with the payload in hex";
+    EXPECT_TRUE(reports.LogsContaining("none, none").empty()) << reports.LogText();
+    EXPECT_FALSE(reports.LogsContaining("Video: mpeg4").empty()) << reports.LogText();
 }
 
 TEST_F(TranscoderTest, TwoThreadsRunTwoTasksAndStartTheThirdWhenOneEnds)

@@ -55,7 +55,12 @@ TEST(TrimScriptText, RefusesAnythingElse)
           scriptText("x.mp4", "TRIM(5)"), std::string("TRIM(0,0)\r\n"),
           scriptText("x.mp4", "TRIM(0,0)") + "Invert()\r\n",
           scriptText("x.mp4", "TRIM(0,0)") + "AviSource(\"y.avi\")\r\n",
-          std::string("DirectShowSource(\"x.mp4\", fps=30)\r\nTRIM(0,0)\r\n")})
+          std::string("DirectShowSource(\"x.mp4\", fps=30)\r\nTRIM(0,0)\r\n"),
+          // Frame numbers whose counts or times cannot be computed.
+          scriptText("x.mp4", "TRIM(0,-9223372036854775808)"),
+          scriptText("x.mp4", "TRIM(0,9223372036854775807)"),
+          scriptText("x.mp4", "TRIM(9223372036854775807,0)"),
+          scriptText("x.mp4", "TRIM(0,99999999999999999999)")})
         EXPECT_FALSE(ParseTrimScript(text, script)) << text;
 }
 

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -224,19 +226,91 @@ TEST_F(HookModuleTest, TimeRangesGateTheModule)
 
 TEST_F(VideoPathTest, StatisticsFileHasALinePerPicture)
 {
-    const std::string stats = folder.file("vstats.log");
-    task.ParseOption("vstats_file", stats);
-    run(clip(), {{"vcodec", "mpeg4"}, {"an", ""}, {"vframes", "10"}}, folder.file("stats.avi"));
-    task.FreeRunState();  // closes the statistics file
-    std::ifstream in(stats);
-    std::string line;
-    int lines = 0;
-    while (std::getline(in, line)) {
-        ++lines;
-        EXPECT_EQ(line.rfind("frame= ", 0), 0u) << line;
-        EXPECT_NE(line.find(" type= "), std::string::npos) << line;
+    // Each line measures its own picture: a finite, decent PSNR where the
+    // encoder measures the error (mpeg4), none where it does not (libx264,
+    // without delay so that every picture gives its packet at once).
+    for (const char* encoder : {"mpeg4", "libx264"}) {
+        const bool measured = std::string(encoder) == "mpeg4";
+        SCOPED_TRACE(encoder);
+        const std::string stats = folder.file(std::string(encoder) + ".log");
+        task.PrepareTask();
+        task.SetVerbosity(0);
+        task.ParseOption("vstats_file", stats);
+        run(clip(),
+            {{"vcodec", encoder}, {"an", ""}, {"vframes", "10"}, {"psnr", ""},
+             {"tune", "zerolatency"}},
+            folder.file(std::string(encoder) + ".mp4"));
+        task.FreeRunState();  // closes the statistics file
+        std::ifstream in(stats);
+        std::string line;
+        int lines = 0;
+        while (std::getline(in, line)) {
+            ++lines;
+            EXPECT_EQ(line.rfind("frame= ", 0), 0u) << line;
+            EXPECT_NE(line.find(" type= "), std::string::npos) << line;
+            const auto psnr = line.find("PSNR= ");
+            if (!measured) {
+                EXPECT_EQ(line.find("PSNR"), std::string::npos) << line;
+                continue;
+            }
+            ASSERT_NE(psnr, std::string::npos) << line;
+            const double value = std::stod(line.substr(psnr + 6));
+            EXPECT_TRUE(std::isfinite(value)) << line;
+            EXPECT_GT(value, 20.0) << line;
+        }
+        EXPECT_EQ(lines, 10);
     }
-    EXPECT_EQ(lines, 10);
+}
+
+// A transport stream whose pictures shrink from 320x240 to 160x120 after one
+// second (each half numbers its frames from 0).
+std::string sizeChangingStream(const testing::TempFolder& folder)
+{
+    testing::MediaSpec large = testing::StartOffset();
+    large.audioCodec.clear();
+    large.width = 320;
+    large.height = 240;
+    large.seconds = 1.0;
+    large.startTimeUs = 0;
+    testing::MediaSpec small = large;
+    small.width = 160;
+    small.height = 120;
+    small.startTimeUs = 1'000'000;
+    const std::string joined = folder.file("switch.ts");
+    std::ofstream out(joined, std::ios::binary);
+    for (const auto& [name, spec] : {std::pair{"large.ts", large}, std::pair{"small.ts", small}})
+        out << std::ifstream(CachedMedia(name, spec), std::ios::binary).rdbuf();
+    return joined;
+}
+
+TEST_F(VideoPathTest, APictureSizeChangeKeepsTheOutputSize)
+{
+    const std::string clip = sizeChangingStream(folder);
+    run(clip, {{"vcodec", "mpeg4"}}, folder.file("kept.avi"));
+    const DecodedSummary kept = DecodeMedia(folder.file("kept.avi"));
+    EXPECT_EQ(kept.width, 320);
+    EXPECT_NEAR(kept.videoFrames, 50, 2);
+    EXPECT_EQ(kept.lastFramePattern, 24) << "the small pictures, scaled up";
+
+    task.PrepareTask();
+    task.SetVerbosity(0);
+    run(clip, {{"vcodec", "mpeg4"}, {"s", "640x480"}}, folder.file("scaled.avi"));
+    const DecodedSummary scaled = DecodeMedia(folder.file("scaled.avi"));
+    EXPECT_EQ(scaled.width, 640);
+    EXPECT_EQ(scaled.height, 480);
+    EXPECT_NEAR(scaled.videoFrames, 50, 2);
+    EXPECT_EQ(scaled.lastFramePattern, 24);
+}
+
+TEST_F(VideoPathTest, FixedQuantiserReachesTheEncoder)
+{
+    run(clip(), {{"vcodec", "mpeg4"}, {"an", ""}, {"qscale", "2"}}, folder.file("fine.avi"));
+    task.PrepareTask();
+    task.SetVerbosity(0);
+    run(clip(), {{"vcodec", "mpeg4"}, {"an", ""}, {"qscale", "31"}}, folder.file("coarse.avi"));
+    const auto fine = std::filesystem::file_size(folder.file("fine.avi"));
+    const auto coarse = std::filesystem::file_size(folder.file("coarse.avi"));
+    EXPECT_GT(fine, 2 * coarse) << "quantiser 2 keeps far more detail than 31";
 }
 
 }  // namespace
