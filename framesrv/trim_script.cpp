@@ -241,6 +241,8 @@ int feedSegmentSound(AVFormatContext* source, AVStream* audio, double origin, do
 // reads, so the sound never lies on disk whole. The pipe is made at
 // construction; the object must outlive the graph that reads it, and its
 // destruction (after the reader has closed) ends and joins the thread.
+std::function<void()> OnSegmentSoundDecoding;
+
 class SoundFeeder {
 public:
     SoundFeeder(std::string pipe, std::string source, int audioIndex, double origin, double from,
@@ -274,6 +276,8 @@ private:
         const int fd = openForWriting();
         if (fd < 0)
             return;
+        if (OnSegmentSoundDecoding)
+            OnSegmentSoundDecoding();
         auto write = [fd](const void* data, std::size_t size) {
             const auto* bytes = static_cast<const char*>(data);
             while (size > 0) {

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -48,6 +49,10 @@ std::string QuoteFilterValue(const std::string& value);
 // whose sound the graph cannot decode itself); it must outlive the opened
 // graph.
 class SoundFeeder;
+
+// Called on the thread that decodes a segment's sound for the graph, as it
+// starts (for diagnostics and tests; assign it while no segment is served).
+extern std::function<void()> OnSegmentSoundDecoding;
 
 // What the engine opens in place of a script.
 struct ServedSegment {

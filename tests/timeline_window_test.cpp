@@ -3,6 +3,7 @@
 // owner-drawn bar, the seek after a drag, and a marked split end to end.
 #include "tests/support/main_window_fixture.h"
 
+#include "framesrv/trim_script.h"
 #include "preview/filter_graph.h"
 #include "widgets/hl_track_bar.h"
 
@@ -13,6 +14,9 @@
 #include <QTimer>
 
 #include <cmath>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace clipmora {
 namespace {
@@ -225,6 +229,36 @@ TEST_F(TimelineTest, AMarkedSplitWritesExactlyTheSegment)
     EXPECT_EQ(out.lastFramePattern, ntscPictureAt(20.0));
     ASSERT_GT(out.sampleRate, 0);
     EXPECT_NEAR(static_cast<double>(out.audioSamples) / out.sampleRate, 251 / 25.0, 1 / 25.0);
+}
+
+TEST_F(TimelineTest, TheSegmentsSoundIsDecodedOffTheWindowsThread)
+{
+    // The sound of this transport stream (MPEG audio layer 2) is decoded
+    // ahead for the graph, by a thread of its own.
+    testing::MediaSpec spec = testing::StartOffset();
+    spec.startTimeUs = 0;
+    spec.seconds = 6.0;
+    testing::TempFolder folder;
+    auto form = windowWith(testing::CachedMedia("timeline_layer2.ts", spec));
+    chooseFolder(*form, folder.path());
+    std::mutex lock;
+    std::vector<std::thread::id> decoders;
+    framesrv::OnSegmentSoundDecoding = [&] {
+        std::lock_guard guard(lock);
+        decoders.push_back(std::this_thread::get_id());
+    };
+    markAt(*form, 1000, form->ButtonMarkStart());
+    markAt(*form, 4000, form->ButtonMarkEnd());
+    const QString result = splitAndWait(*form);
+    framesrv::OnSegmentSoundDecoding = nullptr;
+    EXPECT_EQ(result, QStringLiteral("Splitting Done!"));
+    std::lock_guard guard(lock);
+    ASSERT_FALSE(decoders.empty()) << "the sound of this source is decoded ahead";
+    for (const std::thread::id decoder : decoders)
+        EXPECT_NE(decoder, std::this_thread::get_id());
+    const testing::DecodedSummary out = testing::DecodeMedia(form->LastOutputFile().toStdString());
+    ASSERT_GT(out.sampleRate, 0);
+    EXPECT_NEAR(static_cast<double>(out.audioSamples) / out.sampleRate, 76 / 25.0, 1 / 25.0);
 }
 
 }  // namespace
