@@ -1,8 +1,11 @@
 // Clipmora's entry point: the application's names, then the main window.
+// Files named on the command line (an "Open with" from a file manager) open
+// as if they had been picked in "Add Video File".
 #include "app/application_identity.h"
 #include "app/main_window.h"
 
 #include <QApplication>
+#include <QMetaObject>
 
 int main(int argc, char** argv)
 {
@@ -13,5 +16,9 @@ int main(int argc, char** argv)
     if (form.StartupFailed())
         return 1;
     form.show();
+    const QStringList files = clipmora::VideoFilesFromArguments(application.arguments().mid(1));
+    if (!files.isEmpty())
+        QMetaObject::invokeMethod(
+            &form, [&form, files] { form.AddVideoFiles(files); }, Qt::QueuedConnection);
     return application.exec();
 }
