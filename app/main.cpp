@@ -5,12 +5,16 @@
 #include "app/main_window.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMetaObject>
 
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
     clipmora::NameApplication();
+    // The desktop matches the window to its menu entry and icon by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("clipmora"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("clipmora")));
 
     clipmora::TForm1 form(QApplication::applicationDirPath());
     if (form.StartupFailed())
