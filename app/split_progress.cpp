@@ -80,6 +80,7 @@ void TForm1::ShowTerminate(int splitSerial, int index, bool finished, bool excep
     // Set first: the message box runs a local event loop in which the end of
     // all tasks arrives.
     terminateShown_ = true;
+    statusTimeLeft_->clear();
     // A task's own report says whether it wrote its file to the end; a stop
     // pressed after that end changes nothing. Only the end of all tasks, which
     // does not know, goes by the user's stop.

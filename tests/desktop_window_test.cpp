@@ -287,18 +287,23 @@ TEST_F(DesktopWindowTest, EveryKeyIsShownInAMenu)
     EXPECT_EQ(form->MenuFile()->actions().last(), form->ActionExit());
 }
 
+// Feeds a steady run at real time through the window's progress display.
+void reportSteadily(TForm1& form, int untilMs)
+{
+    const TimeLeftEstimator::Clock::time_point start{};
+    for (int wall = 0; wall <= untilMs; wall += 500) {
+        form.ShowProgress(form.SplitSerial(), wall, 1000 * wall, 60000,
+                          start + std::chrono::milliseconds(wall));
+        if (wall < 3000) {
+            EXPECT_TRUE(form.StatusTimeLeft()->text().isEmpty()) << "not yet steady";
+        }
+    }
+}
+
 TEST_F(DesktopWindowTest, TheStatusBarShowsTheTimeLeftBesideItsPanels)
 {
     auto form = activeWindow();
-    const int serial = form->SplitSerial();
-    const TimeLeftEstimator::Clock::time_point start{};
-    for (int wall = 0; wall <= 4000; wall += 500) {
-        form->ShowProgress(serial, wall, 1000 * wall, 60000,
-                           start + std::chrono::milliseconds(wall));
-        if (wall < 3000) {
-            EXPECT_TRUE(form->StatusTimeLeft()->text().isEmpty()) << "not yet steady";
-        }
-    }
+    reportSteadily(*form, 4000);
     EXPECT_EQ(form->StatusTimeLeft()->text(), QStringLiteral("about 56 s left, 1.0x real time"));
     EXPECT_EQ(form->StatusPanel(0)->text(), QStringLiteral("Ready"));
     EXPECT_EQ(form->StatusPanel(1)->text(), QStringLiteral("File Size : 4000 KBytes"));
@@ -307,8 +312,29 @@ TEST_F(DesktopWindowTest, TheStatusBarShowsTheTimeLeftBesideItsPanels)
     // A stop clears it; reports that trail the stop do not bring it back.
     form->ButtonStopSplit()->click();
     EXPECT_TRUE(form->StatusTimeLeft()->text().isEmpty());
-    form->ShowProgress(serial, 4500, 1000, 60000, start + std::chrono::milliseconds(4500));
+    form->ShowProgress(form->SplitSerial(), 4500, 1000, 60000,
+                       TimeLeftEstimator::Clock::time_point{} + std::chrono::milliseconds(4500));
     EXPECT_TRUE(form->StatusTimeLeft()->text().isEmpty());
+}
+
+TEST_F(DesktopWindowTest, TheEndMessageNoLongerShowsATimeLeft)
+{
+    // Reads the panel while the end message is up.
+    struct PanelAtMessage : testing::ScriptedDialogs {
+        void Information(QWidget* parent, const QString& text) override
+        {
+            ScriptedDialogs::Information(parent, text);
+            shown << static_cast<TForm1*>(parent)->StatusTimeLeft()->text();
+        }
+        QStringList shown;
+    } atMessage;
+    UserDialogs::install(&atMessage);
+    auto form = activeWindow();
+    reportSteadily(*form, 4000);
+    ASSERT_FALSE(form->StatusTimeLeft()->text().isEmpty());
+    form->ShowTerminate(form->SplitSerial(), 0, true, false);
+    EXPECT_EQ(atMessage.messages, QStringList{QStringLiteral("Splitting Done!")});
+    EXPECT_EQ(atMessage.shown, QStringList{QString()});
 }
 
 TEST_F(DesktopWindowTest, OpenOutputFolderShowsTheFolderInTheFileManager)
