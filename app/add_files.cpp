@@ -52,7 +52,8 @@ QStringList VideoFilesFromArguments(const QStringList& arguments)
 {
     QStringList files;
     for (const QString& argument : arguments) {
-        if (argument.isEmpty())
+        // Options the toolkit did not take are not files ("./-name" is).
+        if (argument.isEmpty() || argument.startsWith(QLatin1Char('-')))
             continue;
         const QUrl url(argument);
         const QString path = url.isLocalFile() ? url.toLocalFile() : argument;

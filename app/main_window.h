@@ -57,7 +57,8 @@ class TVideoWindow;
 QString SecondsText(int milliseconds);
 
 // The video files named by the program's arguments (paths, relative or not,
-// or file: URLs), as absolute paths in order.
+// or file: URLs), as absolute paths in order; arguments that begin with "-"
+// are left out.
 QStringList VideoFilesFromArguments(const QStringList& arguments);
 
 class TForm1 : public QMainWindow {

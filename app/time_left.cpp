@@ -18,10 +18,11 @@ constexpr int kWarmUpReports = 3;
 std::string aboutLeft(long long larger, const char* largerUnit, long long smaller,
                       const char* smallerUnit)
 {
-    std::string text = "about " + std::to_string(larger) + " " + largerUnit;
+    std::string text = "about ";
+    text.append(std::to_string(larger)).append(" ").append(largerUnit);
     if (smaller != 0)
-        text += " " + std::to_string(smaller) + " " + smallerUnit;
-    return text + " left";
+        text.append(" ").append(std::to_string(smaller)).append(" ").append(smallerUnit);
+    return text.append(" left");
 }
 
 }  // namespace

@@ -130,7 +130,8 @@ TEST_F(DesktopWindowTest, DropAndCommandLineTakeTheDialogsPath)
 
     // The command line's names become absolute paths; a file: URL is a path.
     const QString relative = QDir::current().relativeFilePath(clip);
-    EXPECT_EQ(VideoFilesFromArguments({relative, QUrl::fromLocalFile(clip).toString(), {}}),
+    EXPECT_EQ(VideoFilesFromArguments(
+                  {relative, QUrl::fromLocalFile(clip).toString(), {}, QStringLiteral("--help")}),
               (QStringList{clip, clip}));
     auto byArgument = markedWindow();
     byArgument->AddVideoFiles(VideoFilesFromArguments({relative}));
