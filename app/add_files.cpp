@@ -1,5 +1,7 @@
-// Adding video files: the open-file dialog, the probe's checks of each picked
-// file, and the source's frame rate and length for the marks and the timeline.
+// Adding video files: the open-file dialog, files dropped on the window or
+// named on the command line, the probe's checks of each file, and the
+// source's frame rate and length for the marks and the timeline. Every way in
+// takes the same path as a pick in the dialog.
 #include "app/main_window.h"
 
 #include "app/options_dialog.h"
@@ -8,7 +10,13 @@
 #include "widgets/hl_track_bar.h"
 
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QMetaObject>
+#include <QMimeData>
+#include <QUrl>
 
 #include <exception>
 #include <limits>
@@ -24,7 +32,35 @@ constexpr const char* kOpenDialogFilter =
     "RealMedia Files (*.rm, *.rmvb)|*.rm; *.rmvb|QuickTime Files (*.mov, *.qt)|*.mov; *.qt|"
     "Windows Media Files(*.wmv)|*.wmv|";
 
+// The local files a drag carries; empty when it carries anything else.
+QStringList droppedFiles(const QMimeData* data)
+{
+    QStringList files;
+    if (!data || !data->hasUrls())
+        return files;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile())
+            return {};
+        files << url.toLocalFile();
+    }
+    return files;
+}
+
 }  // namespace
+
+QStringList VideoFilesFromArguments(const QStringList& arguments)
+{
+    QStringList files;
+    for (const QString& argument : arguments) {
+        // Options the toolkit did not take are not files ("./-name" is).
+        if (argument.isEmpty() || argument.startsWith(QLatin1Char('-')))
+            continue;
+        const QUrl url(argument);
+        const QString path = url.isLocalFile() ? url.toLocalFile() : argument;
+        files << QFileInfo(path).absoluteFilePath();
+    }
+    return files;
+}
 
 QString TForm1::OpenDialogFilter()
 {
@@ -41,7 +77,13 @@ QString TForm1::OpenDialogFilter()
     return filters.join(QStringLiteral(";;"));
 }
 
-void TForm1::AddFileClick()
+void TForm1::AddFileClick() { addVideoFiles(nullptr); }
+
+void TForm1::AddVideoFiles(const QStringList& files) { addVideoFiles(&files); }
+
+// `given` is null for a pick in the open-file dialog, which runs after the
+// lists and marks have been reset.
+void TForm1::addVideoFiles(const QStringList* given)
 {
     if (splitBusy_)
         return;
@@ -51,15 +93,15 @@ void TForm1::AddFileClick()
     EndFrame = 0.0;
     hlTrackBar1_->SetSelStart(0);
     hlTrackBar1_->SetSelEnd(0);
-    OpenVideoFiles();
+    OpenVideoFiles(given ? *given
+                         : UserDialogs::current().OpenVideoFiles(this, OpenDialogFilter()));
     if (!editVideoFilename_->text().trimmed().isEmpty() && optionsForm_ &&
         optionsForm_->PlayVideoFile())
         PlayClick();
 }
 
-void TForm1::OpenVideoFiles()
+void TForm1::OpenVideoFiles(const QStringList& files)
 {
-    const QStringList files = UserDialogs::current().OpenVideoFiles(this, OpenDialogFilter());
     if (files.isEmpty())
         return;
     // The preview lets go of the old file before a new one is looked at.
@@ -103,6 +145,25 @@ void TForm1::OpenVideoFiles()
         previewFile_ = file;
         QCoreApplication::processEvents();
     }
+}
+
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!splitBusy_ && !droppedFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event)
+{
+    const QStringList files = droppedFiles(event->mimeData());
+    if (splitBusy_ || files.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // The program the files came from waits until the drop returns; the
+    // probe and its messages run after that.
+    QMetaObject::invokeMethod(
+        this, [this, files] { AddVideoFiles(files); }, Qt::QueuedConnection);
 }
 
 }  // namespace clipmora

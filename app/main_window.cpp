@@ -79,6 +79,7 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
 
     buildControls();
     buildMenus();
+    setAcceptDrops(true);
     // The 730 x 500 client area lies below the menu bar.
     setFixedSize(730, 500 + menuBar()->sizeHint().height());
 
@@ -209,6 +210,11 @@ void TForm1::buildControls()
     }
     buildPreviewControls(client);
 
+    statusTimeLeft_ = new QLabel(statusBar());
+    statusTimeLeft_->setObjectName(QStringLiteral("StatusTimeLeft"));
+    statusTimeLeft_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    statusBar()->addWidget(statusTimeLeft_, 1);
+
     statusPanels_[0]->setText(QStringLiteral("Ready"));
     statusPanels_[1]->setAlignment(Qt::AlignCenter);
     statusBar()->setSizeGripEnabled(false);
@@ -222,6 +228,9 @@ void TForm1::buildControls()
 void TForm1::buildMenus()
 {
     menuFile_ = menuBar()->addMenu(QStringLiteral("File"));
+    menuPlayback_ = menuBar()->addMenu(QStringLiteral("Playback"));
+    buildShortcuts();
+    menuFile_->addSeparator();
     actionExit_ = menuFile_->addAction(QStringLiteral("Exit"), this, &TForm1::ExitClick);
     menuSettings_ = menuBar()->addMenu(QStringLiteral("Settings"));
     actionAdditionalSettings_ = menuSettings_->addAction(

@@ -7,7 +7,8 @@
 // adding files (add_files.cpp), the split request and job (split_request.cpp),
 // the engine's progress and end (split_progress.cpp), the profile drop-downs
 // (profile_combos.cpp), the preview player with its transport and volume
-// (preview_controls.cpp). The left part of the client area (x < 405) holds
+// (preview_controls.cpp), the keyboard and its menu entries
+// (window_shortcuts.cpp). The left part of the client area (x < 405) holds
 // the preview and the timeline.
 //
 // Threads: everything runs on the GUI thread except the three engine event
@@ -15,6 +16,7 @@
 // worker thread and only post their effects back to the GUI thread.
 #pragma once
 
+#include "app/time_left.h"
 #include "engine/transcoder.h"
 #include "preview/filter_graph.h"
 #include "profiles/profile_options.h"
@@ -29,6 +31,8 @@
 
 class QAction;
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QFrame;
 class QGroupBox;
 class QTimer;
@@ -51,6 +55,11 @@ class TVideoWindow;
 // Milliseconds as the panels show them: seconds in the shortest general form
 // of the user's locale (12345 -> "12.345", 7500 -> "7.5", 0 -> "0").
 QString SecondsText(int milliseconds);
+
+// The video files named by the program's arguments (paths, relative or not,
+// or file: URLs), as absolute paths in order; arguments that begin with "-"
+// are left out.
+QStringList VideoFilesFromArguments(const QStringList& arguments);
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -116,13 +125,20 @@ public:
     QTimer* TimerTrackBarPosition() const { return timerTrackBarPosition_; }
     // Status bar panels 0..2.
     QLabel* StatusPanel(int index) const { return statusPanels_[index]; }
+    // The status bar's last panel: time left and speed of a running split.
+    QLabel* StatusTimeLeft() const { return statusTimeLeft_; }
     QMenu* MenuFile() const { return menuFile_; }
+    QMenu* MenuPlayback() const { return menuPlayback_; }
     QMenu* MenuSettings() const { return menuSettings_; }
     QMenu* MenuHelp() const { return menuHelp_; }
     QAction* ActionExit() const { return actionExit_; }
     QAction* ActionAdditionalSettings() const { return actionAdditionalSettings_; }
     QAction* ActionOpenHelp() const { return actionOpenHelp_; }
     QAction* ActionAbout() const { return actionAbout_; }
+    QAction* ActionAddFile() const { return actionAddFile_; }
+    QAction* ActionOpenOutputFolder() const { return actionOpenOutputFolder_; }
+    QAction* ActionStartSplit() const { return actionStartSplit_; }
+    QAction* ActionStopSplit() const { return actionStopSplit_; }
 
     // Window state.
     bool SplitBusy() const { return splitBusy_; }
@@ -148,6 +164,11 @@ public:
 
     // Commands (the buttons and menu items call these).
     void AddFileClick();
+    // Adds `files` as if they had been picked in "Add Video File" (a drop,
+    // the command line); ignored while a split runs.
+    void AddVideoFiles(const QStringList& files);
+    // Shows the output folder in the desktop's file manager.
+    void OpenOutputFolderClick();
     void BrowseForFolderClick();
     void SplitClick();
     void StopSplitClick();
@@ -164,6 +185,13 @@ public:
     void ClearMarksClick();
     void IncrementClick(int deltaMs);
     void SnapshotClick();
+    // Keyboard commands: play or pause as the preview's state calls for,
+    // step the timeline by frames of the source or by milliseconds, jump
+    // to a position (clamped to the timeline).
+    void PlayPauseClick();
+    void StepFrames(int frames);
+    void StepMilliseconds(int deltaMs);
+    void SeekTimeline(int positionMs);
 
     void DisableJobControls();
     void EnableJobControls();
@@ -171,8 +199,11 @@ public:
     // What the engine's progress and end reports do on the GUI thread.
     // `splitSerial` names the split the report belongs to; reports of an
     // earlier split are dropped.
+    // `reportedAt` is when the engine reported, for the time-left estimate.
     void ShowProgress(int splitSerial, int currentDurationMs, int64_t currentSize,
-                      int totalOutputDurationMs);
+                      int totalOutputDurationMs,
+                      TimeLeftEstimator::Clock::time_point reportedAt =
+                          TimeLeftEstimator::Clock::now());
     void ShowTerminate(int splitSerial, int index, bool finished, bool exception);
     void AppendLog(int splitSerial, const QString& line);
 
@@ -183,10 +214,14 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildControls();
     void buildMenus();
+    void buildShortcuts();
+    void addVideoFiles(const QStringList* given);
     void buildPreviewControls(QWidget* client);
     void buildTimeline(QWidget* client);
     // The seek that follows a drag or a key on the timeline, run from the
@@ -204,7 +239,7 @@ private:
     void restoreUserChoices(const std::string& size, const std::string& frameRate,
                             const std::string& channels);
     void BuildSplitJob();
-    void OpenVideoFiles();
+    void OpenVideoFiles(const QStringList& files);
     void runFolderChooser();
     // The output folder is set and exists; otherwise says so, runs the
     // folder chooser and returns false.
@@ -230,6 +265,7 @@ private:
     bool previewPaused_ = false;
     QString previewFile_;
     QStringList scriptBuffer_;
+    TimeLeftEstimator splitTimeLeft_;
     QString lastOutputFile_;
     // Read on the engine's worker thread when it reports; bumped on the GUI
     // thread only while no task of the engine runs.
@@ -255,6 +291,7 @@ private:
     QLabel* panelEnd_ = nullptr;
     QLabel* panelCurrentPosition_ = nullptr;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
+    QLabel* statusTimeLeft_ = nullptr;
     QFrame* panel1_ = nullptr;
     TVideoWindow* videoWindow1_ = nullptr;
     TSampleGrabber* sampleGrabber1_ = nullptr;
@@ -274,12 +311,17 @@ private:
     QPushButton* buttonIncrementForward_ = nullptr;
     QTimer* timerTrackBarPosition_ = nullptr;
     QMenu* menuFile_ = nullptr;
+    QMenu* menuPlayback_ = nullptr;
     QMenu* menuSettings_ = nullptr;
     QMenu* menuHelp_ = nullptr;
     QAction* actionExit_ = nullptr;
     QAction* actionAdditionalSettings_ = nullptr;
     QAction* actionOpenHelp_ = nullptr;
     QAction* actionAbout_ = nullptr;
+    QAction* actionAddFile_ = nullptr;
+    QAction* actionOpenOutputFolder_ = nullptr;
+    QAction* actionStartSplit_ = nullptr;
+    QAction* actionStopSplit_ = nullptr;
     TFolderBrowseDialog* browseForFolderDialog_ = nullptr;
     TForm2OptionsForm* optionsForm_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;

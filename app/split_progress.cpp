@@ -25,10 +25,12 @@ void TForm1::connectEngineEvents()
     transcoder_.OnProgress = [this](int, int, int, int currentDuration, float, float,
                                     int64_t currentSize, int totalOutputDuration) {
         const int serial = splitSerial_.load();
+        const auto reportedAt = TimeLeftEstimator::Clock::now();
         QMetaObject::invokeMethod(
             this,
-            [this, serial, currentDuration, currentSize, totalOutputDuration] {
-                ShowProgress(serial, currentDuration, currentSize, totalOutputDuration);
+            [this, serial, currentDuration, currentSize, totalOutputDuration, reportedAt] {
+                ShowProgress(serial, currentDuration, currentSize, totalOutputDuration,
+                             reportedAt);
             },
             Qt::QueuedConnection);
     };
@@ -51,12 +53,18 @@ void TForm1::AppendLog(int splitSerial, const QString& line)
 }
 
 void TForm1::ShowProgress(int splitSerial, int currentDurationMs, int64_t currentSize,
-                          int totalOutputDurationMs)
+                          int totalOutputDurationMs,
+                          TimeLeftEstimator::Clock::time_point reportedAt)
 {
     if (splitSerial != splitSerial_.load())
         return;
     const auto kilobytes = std::llround(static_cast<double>(currentSize) / 1000.0);
     statusPanels_[1]->setText(QStringLiteral("File Size : %1 KBytes").arg(kilobytes));
+    // Reports that trail a stop or the end no longer estimate anything.
+    if (!stopRequested_ && !terminateShown_) {
+        splitTimeLeft_.Report(reportedAt, currentDurationMs, totalOutputDurationMs);
+        statusTimeLeft_->setText(QString::fromStdString(splitTimeLeft_.Summary()));
+    }
     // Without a known total there is no percentage; the last one stays.
     if (totalOutputDurationMs <= 0)
         return;
@@ -72,6 +80,7 @@ void TForm1::ShowTerminate(int splitSerial, int index, bool finished, bool excep
     // Set first: the message box runs a local event loop in which the end of
     // all tasks arrives.
     terminateShown_ = true;
+    statusTimeLeft_->clear();
     // A task's own report says whether it wrote its file to the end; a stop
     // pressed after that end changes nothing. Only the end of all tasks, which
     // does not know, goes by the user's stop.

@@ -111,6 +111,7 @@ void TForm1::EnableJobControls()
     for (QAction* menu : menuBar()->actions())
         menu->setEnabled(true);
     splitBusy_ = false;
+    statusTimeLeft_->clear();
 }
 
 void TForm1::resetProgress() { progressBar1_->setValue(0); }
@@ -125,6 +126,8 @@ void TForm1::BuildSplitJob()
     splitSerial_.fetch_add(1);
     stopRequested_ = false;
     scriptBuffer_.clear();
+    splitTimeLeft_.Reset();
+    statusTimeLeft_->clear();
 
     SplitRequest request;
     request.SourceFile = editVideoFilename_->text().trimmed().toStdString();

@@ -12,6 +12,7 @@
 // as the window does.
 #include "app/segment_marks.h"
 #include "app/split_job.h"
+#include "app/time_left.h"
 #include "engine/av_probe.h"
 #include "engine/conversions.h"
 #include "engine/ffmpeg_exception.h"
@@ -21,6 +22,7 @@
 #include "profiles/profile_options.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -31,6 +33,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -219,26 +222,46 @@ bool loadLibraries(TTranscoder& transcoder)
     return false;
 }
 
+// On a terminal the progress is one line that each report rewrites; it is
+// ended before anything else is written.
+std::atomic<bool> gProgressLineOpen{false};
+void endProgressLine()
+{
+    if (gProgressLineOpen.exchange(false))
+        std::fputc('\n', stderr);
+}
+
 // Reports the run's events on stderr and keeps its end for the waiting thread.
 void attachEvents(TTranscoder& transcoder, Outcome& outcome)
 {
     // The events come on the task's thread; stderr takes whole lines from any thread.
     transcoder.OnLog = [](int, TLogLevel, const std::string& message) {
+        endProgressLine();
         std::fprintf(stderr, "%s\n", message.c_str());
     };
-    transcoder.OnProgress = [](int, int frame, int fps, int currentMs, float, float bitRate,
-                               int64_t size, int totalMs) {
+    transcoder.OnProgress = [timeLeft = TimeLeftEstimator(),
+                             onTerminal = isatty(STDERR_FILENO) == 1](
+                                int, int frame, int fps, int currentMs, float, float bitRate,
+                                int64_t size, int totalMs) mutable {
+        timeLeft.Report(TimeLeftEstimator::Clock::now(), currentMs, totalMs);
+        const std::string left = timeLeft.Summary();
+        char done[96];
         if (totalMs > 0)
-            std::fprintf(stderr, "progress: %.1f s of %.1f s (%d%%) frame=%d fps=%d size=%lld kB "
-                                 "bitrate=%.1f kbit/s\n",
-                         currentMs / 1000.0, totalMs / 1000.0,
-                         static_cast<int>(100LL * currentMs / totalMs), frame, fps,
-                         static_cast<long long>(size / 1024), bitRate);
+            std::snprintf(done, sizeof done, "%.1f s of %.1f s (%d%%)", currentMs / 1000.0,
+                          totalMs / 1000.0, static_cast<int>(100LL * currentMs / totalMs));
         else
-            std::fprintf(stderr, "progress: %.1f s frame=%d fps=%d size=%lld kB "
-                                 "bitrate=%.1f kbit/s\n",
-                         currentMs / 1000.0, frame, fps, static_cast<long long>(size / 1024),
-                         bitRate);
+            std::snprintf(done, sizeof done, "%.1f s", currentMs / 1000.0);
+        // A terminal line short enough not to wrap.
+        if (onTerminal)
+            std::fprintf(stderr, "\r\033[K%s, %lld kB%s%s", done,
+                         static_cast<long long>(size / 1024), left.empty() ? "" : ", ",
+                         left.c_str());
+        else
+            std::fprintf(stderr,
+                         "progress: %s frame=%d fps=%d size=%lld kB bitrate=%.1f kbit/s%s%s\n",
+                         done, frame, fps, static_cast<long long>(size / 1024), bitRate,
+                         left.empty() ? "" : ", ", left.c_str());
+        gProgressLineOpen = onTerminal;
     };
     transcoder.OnTerminate = [&outcome](int index, bool finished, bool exception,
                                         const std::string& message) {
@@ -282,11 +305,13 @@ int runToEnd(TTranscoder& transcoder, Outcome& outcome, const std::string& outpu
             // The end report needs the component's lock; never wait for it
             // while holding ours.
             guard.unlock();
+            endProgressLine();
             std::fprintf(stderr, "stopping...\n");
             transcoder.StopTasks();
             guard.lock();
         }
     }
+    endProgressLine();
     if (outcome.finished) {
         std::fprintf(stderr, "done: %s\n", output.c_str());
         return 0;

@@ -1,0 +1,136 @@
+// The window's keyboard: every key is a menu entry with its shortcut shown,
+// active wherever the focus is in the window. Each runs the command of the
+// button it stands for, so it is ignored while a split runs exactly when that
+// button is; stepping and seeking, like the hidden step buttons and the
+// timeline, are never gated.
+//
+// The timeline bar has keys of its own (arrows, Home, End). The window's
+// shortcuts take those keys first, so the bar never moves a second time; its
+// key-release seek then finds the preview already where the thumb is.
+#include "app/main_window.h"
+
+#include "app/user_dialogs.h"
+#include "widgets/hl_track_bar.h"
+
+#include <QAction>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+
+namespace clipmora {
+namespace {
+
+// A source without a video stream (frame rate "0") steps as 25 frames per second.
+constexpr double kFallbackFrameRate = 25.0;
+
+// The action belongs to the window as well as to its menu: the menus are
+// greyed while a split runs, and a key must still reach its command then.
+template <typename Command>
+QAction* addCommand(QWidget* window, QMenu* menu, const QString& text,
+                    const QList<QKeySequence>& keys, Command command)
+{
+    QAction* action = menu->addAction(text);
+    action->setShortcuts(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    window->addAction(action);
+    QObject::connect(action, &QAction::triggered, window, command);
+    return action;
+}
+
+}  // namespace
+
+void TForm1::buildShortcuts()
+{
+    actionAddFile_ = addCommand(this, menuFile_, QStringLiteral("Add Video File..."),
+                                {QKeySequence::Open}, [this] { AddFileClick(); });
+    actionOpenOutputFolder_ = addCommand(this, menuFile_, QStringLiteral("Open Output Folder"), {},
+                                         [this] { OpenOutputFolderClick(); });
+    menuFile_->addSeparator();
+    actionStartSplit_ = addCommand(this, menuFile_, QStringLiteral("Start Splitting"),
+                                   {QKeySequence(Qt::CTRL | Qt::Key_Return),
+                                    QKeySequence(Qt::CTRL | Qt::Key_Enter)},
+                                   [this] { SplitClick(); });
+    // Esc only ever stops a split; with none running it leaves the window be.
+    actionStopSplit_ = addCommand(this, menuFile_, QStringLiteral("Stop Splitting"),
+                                  {QKeySequence(Qt::Key_Escape)}, [this] {
+                                      if (splitBusy_)
+                                          StopSplitClick();
+                                  });
+
+    addCommand(this, menuPlayback_, QStringLiteral("Play / Pause"), {QKeySequence(Qt::Key_Space)},
+               [this] { PlayPauseClick(); });
+    menuPlayback_->addSeparator();
+    addCommand(this, menuPlayback_, QStringLiteral("Mark Start"), {QKeySequence(Qt::Key_I)},
+               [this] { MarkStartClick(); });
+    addCommand(this, menuPlayback_, QStringLiteral("Mark End"), {QKeySequence(Qt::Key_O)},
+               [this] { MarkEndClick(); });
+    menuPlayback_->addSeparator();
+    addCommand(this, menuPlayback_, QStringLiteral("Previous Frame"), {QKeySequence(Qt::Key_Left)},
+               [this] { StepFrames(-1); });
+    addCommand(this, menuPlayback_, QStringLiteral("Next Frame"), {QKeySequence(Qt::Key_Right)},
+               [this] { StepFrames(1); });
+    addCommand(this, menuPlayback_, QStringLiteral("Back One Second"),
+               {QKeySequence(Qt::SHIFT | Qt::Key_Left)}, [this] { StepMilliseconds(-1000); });
+    addCommand(this, menuPlayback_, QStringLiteral("Forward One Second"),
+               {QKeySequence(Qt::SHIFT | Qt::Key_Right)}, [this] { StepMilliseconds(1000); });
+    addCommand(this, menuPlayback_, QStringLiteral("Go to Start"), {QKeySequence(Qt::Key_Home)},
+               [this] { SeekTimeline(0); });
+    addCommand(this, menuPlayback_, QStringLiteral("Go to End"), {QKeySequence(Qt::Key_End)},
+               [this] { SeekTimeline(hlTrackBar1_->Max()); });
+}
+
+void TForm1::PlayPauseClick()
+{
+    // Playing means a graph that runs, is not paused and has not reached
+    // the end (where the position timer stopped it).
+    const bool playing = filterGraph1_.Active() && !previewPaused_ &&
+                         filterGraph1_.Position() != filterGraph1_.Duration();
+    if (playing)
+        PauseClick();
+    else
+        PlayClick();
+}
+
+void TForm1::StepFrames(int frames)
+{
+    bool valid = false;
+    double rate = sourceFrameRate_.toDouble(&valid);
+    if (!valid || !(rate > 0.0))
+        rate = kFallbackFrameRate;
+    // Marks round a position to its frame; a step lands on the first
+    // millisecond of the neighbouring frame, so each step moves a mark's
+    // frame by exactly one.
+    const double current = std::nearbyint(rate * hlTrackBar1_->Position() / 1000.0);
+    const double target = std::ceil((current + frames) * 1000.0 / rate - 1e-9);
+    SeekTimeline(static_cast<int>(std::clamp(target, 0.0, double(hlTrackBar1_->Max()))));
+}
+
+void TForm1::StepMilliseconds(int deltaMs)
+{
+    SeekTimeline(static_cast<int>(
+        std::clamp<int64_t>(int64_t{hlTrackBar1_->Position()} + deltaMs, 0, hlTrackBar1_->Max())));
+}
+
+void TForm1::SeekTimeline(int positionMs)
+{
+    hlTrackBar1_->SetPosition(positionMs);
+    const int settled = hlTrackBar1_->Position();
+    if (filterGraph1_.Active())
+        filterGraph1_.SetPosition(settled);
+    panelCurrentPosition_->setText(SecondsText(settled));
+}
+
+void TForm1::OpenOutputFolderClick()
+{
+    if (splitBusy_ || !checkOutputFolder())
+        return;
+    UserDialogs::current().OpenDocument(
+        QUrl::fromLocalFile(editOutputFolder_->text().trimmed()));
+}
+
+}  // namespace clipmora

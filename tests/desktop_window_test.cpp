@@ -1,0 +1,370 @@
+// The window as a desktop program: files dropped on it or named on the
+// command line take the dialog's path, the keyboard (and its gating while a
+// split runs), the time left in the status bar, and "Open Output Folder".
+#include "tests/support/main_window_fixture.h"
+
+#include "preview/filter_graph.h"
+#include "widgets/hl_track_bar.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+#include <fstream>
+
+namespace clipmora {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::MainWindowTest;
+
+// 22 s at 29.97 frames per second: long enough that a split is still running
+// when the test looks.
+std::string ntscClip()
+{
+    testing::MediaSpec spec = testing::Mp4H264Aac();
+    spec.frameRateNum = 30000;
+    spec.frameRateDen = 1001;
+    spec.seconds = 22.0;
+    return testing::CachedMedia("desktop_ntsc.mp4", spec);
+}
+
+std::string shortClip() { return testing::CachedMedia("window_clip.mp4", testing::shortClip()); }
+
+// What adding a file leaves behind in the window.
+struct AddedState {
+    QString file;
+    QString frameRate;
+    int timelineMax = 0;
+    QString previewFile;
+    double startFrame = 0;
+    int selEnd = 0;
+    bool previewActive = false;
+    QStringList messages;
+
+    bool operator==(const AddedState&) const = default;
+};
+
+class DesktopWindowTest : public MainWindowTest {
+protected:
+    std::unique_ptr<TForm1> activeWindow(bool autoPlay = false)
+    {
+        auto form = openWindow();
+        form->OptionsForm()->CheckBoxPlayVideoFile()->setChecked(autoPlay);
+        form->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
+        return form;
+    }
+
+    // A window with marks set, so adding a file has something to reset.
+    std::unique_ptr<TForm1> markedWindow()
+    {
+        auto form = activeWindow(true);
+        addFile(*form, ntscClip());
+        form->hlTrackBar1()->SetPosition(3000);
+        form->ButtonMarkStart()->click();
+        dialogs.messages.clear();
+        return form;
+    }
+
+    AddedState stateOf(TForm1& form)
+    {
+        return {form.EditVideoFilename()->text(), form.SourceFrameRate(), form.TimelineMax(),
+                form.PreviewFile(), form.StartFrame, form.hlTrackBar1()->SelEnd(),
+                form.FilterGraph1().Active(), dialogs.messages};
+    }
+
+    // Drops `files` on the window as a file manager would; true when the
+    // window took the drag.
+    static bool drop(TForm1& form, const QStringList& files)
+    {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const QString& file : files)
+            urls << QUrl::fromLocalFile(file);
+        data.setUrls(urls);
+        const QPoint at = form.rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&form, &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&form, &dropped);
+        return dropped.isAccepted();
+    }
+
+    // The frame a mark at the timeline's position counts, at the source's rate.
+    static long nativeFrame(TForm1& form)
+    {
+        return std::lround(form.SourceFrameRate().toDouble() * form.TimelinePosition() / 1000.0);
+    }
+};
+
+TEST_F(DesktopWindowTest, DropAndCommandLineTakeTheDialogsPath)
+{
+    const QString clip = QString::fromStdString(ntscClip());
+    auto byDialog = markedWindow();
+    addFile(*byDialog, clip.toStdString());
+    const AddedState expected = stateOf(*byDialog);
+    EXPECT_EQ(expected.file, clip);
+    EXPECT_EQ(expected.frameRate, QStringLiteral("29.97"));
+    EXPECT_EQ(expected.timelineMax, 22000);
+    EXPECT_EQ(expected.selEnd, 0) << "the marks are reset";
+    EXPECT_TRUE(expected.previewActive) << "the preview starts as after a pick";
+    byDialog.reset();
+
+    auto byDrop = markedWindow();
+    ASSERT_TRUE(drop(*byDrop, {clip}));
+    ASSERT_TRUE(waitFor([&] { return byDrop->StartFrame == 0; }, 20));
+    EXPECT_EQ(stateOf(*byDrop), expected);
+    byDrop.reset();
+
+    // The command line's names become absolute paths; a file: URL is a path.
+    const QString relative = QDir::current().relativeFilePath(clip);
+    EXPECT_EQ(VideoFilesFromArguments(
+                  {relative, QUrl::fromLocalFile(clip).toString(), {}, QStringLiteral("--help")}),
+              (QStringList{clip, clip}));
+    auto byArgument = markedWindow();
+    byArgument->AddVideoFiles(VideoFilesFromArguments({relative}));
+    EXPECT_EQ(stateOf(*byArgument), expected);
+}
+
+TEST_F(DesktopWindowTest, ADroppedFileThatCannotBeReadSaysSoAsThePickWould)
+{
+    testing::TempFolder folder;
+    const fs::path notVideo = folder.path() / "notes.mp4";
+    std::ofstream(notVideo) << "not a video";
+    auto form = activeWindow();
+    addFile(*form, shortClip());
+    ASSERT_TRUE(drop(*form, {QString::fromStdString(shortClip()),
+                             QString::fromStdString(notVideo.string())}));
+    ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }, 20));
+    EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Cannot Split this File.")});
+    EXPECT_TRUE(form->EditVideoFilename()->text().isEmpty());
+
+    // Only local files are taken.
+    QMimeData web;
+    web.setUrls({QUrl(QStringLiteral("https://example.org/clip.mp4"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &enter);
+    EXPECT_FALSE(enter.isAccepted());
+}
+
+TEST_F(DesktopWindowTest, TheKeysStepSeekAndMark)
+{
+    auto form = activeWindow();
+    addFile(*form, ntscClip());
+    ThlTrackBar& bar = *form->hlTrackBar1();
+
+    // Each arrow moves the frame a mark would take by exactly one.
+    for (int step = 1; step <= 31; ++step) {
+        QTest::keyClick(form.get(), Qt::Key_Right);
+        ASSERT_EQ(nativeFrame(*form), step);
+    }
+    EXPECT_EQ(form->TimelinePosition(), 1035) << "the first millisecond of frame 31";
+    EXPECT_EQ(form->PanelCurrentPosition()->text(), QStringLiteral("1.035"));
+    QTest::keyClick(form.get(), Qt::Key_Left);
+    EXPECT_EQ(nativeFrame(*form), 30);
+    QTest::keyClick(form.get(), Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(form->TimelinePosition(), 1002 + 1000);
+    QTest::keyClick(form.get(), Qt::Key_Left, Qt::ShiftModifier);
+    QTest::keyClick(form.get(), Qt::Key_Left, Qt::ShiftModifier);
+    EXPECT_EQ(form->TimelinePosition(), 2) << "one second back from 1.002 s stops at the start";
+    QTest::keyClick(form.get(), Qt::Key_End);
+    EXPECT_EQ(form->TimelinePosition(), 22000);
+    QTest::keyClick(form.get(), Qt::Key_Right);
+    EXPECT_EQ(form->TimelinePosition(), 22000);
+    QTest::keyClick(form.get(), Qt::Key_Home);
+    EXPECT_EQ(form->TimelinePosition(), 0);
+
+    // With the focus on the timeline its own arrow handling does not add a
+    // second step.
+    bar.SetLineSize(500);
+    bar.setFocus();
+    QTest::keyClick(&bar, Qt::Key_Right);
+    EXPECT_EQ(nativeFrame(*form), 1);
+
+    // I and O mark as the buttons do.
+    form->hlTrackBar1()->SetPosition(10000);
+    QTest::keyClick(form.get(), Qt::Key_O);
+    EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Please choose a START position")});
+    QTest::keyClick(form.get(), Qt::Key_I);
+    EXPECT_EQ(form->StartFrame, 250);
+    EXPECT_EQ(form->PanelStart()->text(), QStringLiteral("10"));
+    form->hlTrackBar1()->SetPosition(12345);
+    QTest::keyClick(form.get(), Qt::Key_O);
+    EXPECT_EQ(form->EndFrame, 309);
+
+    // A source without a rate steps 40 ms.
+    testing::MediaSpec silent = testing::Mp4H264Aac();
+    silent.videoCodec.clear();
+    addFile(*form, testing::CachedMedia("desktop_sound_only.mp4", silent));
+    ASSERT_EQ(form->SourceFrameRate(), QStringLiteral("0"));
+    QTest::keyClick(form.get(), Qt::Key_Home);
+    QTest::keyClick(form.get(), Qt::Key_Right);
+    EXPECT_EQ(form->TimelinePosition(), 40);
+}
+
+TEST_F(DesktopWindowTest, SpaceTogglesThePreviewAndArrowsSeekIt)
+{
+    auto form = activeWindow();
+    addFile(*form, ntscClip());
+    TFilterGraph& graph = form->FilterGraph1();
+    ASSERT_FALSE(graph.Active());
+    QTest::keyClick(form.get(), Qt::Key_Space);
+    EXPECT_TRUE(graph.Active()) << "a fresh start";
+    EXPECT_FALSE(form->PreviewPaused());
+    QTest::keyClick(form.get(), Qt::Key_Space);
+    EXPECT_TRUE(form->PreviewPaused());
+    QTest::keyClick(form.get(), Qt::Key_End);
+    QTest::keyClick(form.get(), Qt::Key_Left, Qt::ShiftModifier);
+    ASSERT_TRUE(waitFor([&] { return std::abs(graph.Position() - 21000) < 50; }, 20));
+    QTest::keyClick(form.get(), Qt::Key_Space);
+    EXPECT_FALSE(form->PreviewPaused()) << "resumed";
+    EXPECT_TRUE(graph.Active());
+}
+
+TEST_F(DesktopWindowTest, KeysWaitWhileASplitRunsAsTheirButtonsDo)
+{
+    testing::TempFolder folder;
+    auto form = activeWindow();
+    addFile(*form, ntscClip());
+    chooseFolder(*form, folder.path());
+    form->hlTrackBar1()->SetPosition(1000);
+    QTest::keyClick(form.get(), Qt::Key_I);
+    form->hlTrackBar1()->SetPosition(20000);
+    QTest::keyClick(form.get(), Qt::Key_O);
+
+    QTest::keyClick(form.get(), Qt::Key_Return, Qt::ControlModifier);
+    ASSERT_TRUE(form->SplitBusy()) << "Ctrl+Return starts the split";
+    const int serial = form->SplitSerial();
+    const QString file = form->EditVideoFilename()->text();
+
+    QTest::keyClick(form.get(), Qt::Key_Space);
+    EXPECT_FALSE(form->FilterGraph1().Active());
+    QTest::keyClick(form.get(), Qt::Key_I);
+    QTest::keyClick(form.get(), Qt::Key_O);
+    EXPECT_EQ(form->StartFrame, 25);
+    EXPECT_EQ(form->PanelEnd()->text(), QStringLiteral("20"));
+    dialogs.filesToPick = {QString::fromStdString(shortClip())};
+    QTest::keyClick(form.get(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(form->EditVideoFilename()->text(), file);
+    QTest::keyClick(form.get(), Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(form->SplitSerial(), serial);
+    // Stepping and seeking are not gated, as the step buttons are not.
+    form->hlTrackBar1()->SetPosition(0);
+    QTest::keyClick(form.get(), Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(form->TimelinePosition(), 1000);
+
+    QTest::keyClick(form.get(), Qt::Key_Escape);
+    EXPECT_FALSE(form->SplitBusy());
+    EXPECT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }));
+
+    // Idle, Ctrl+O is "Add Video File".
+    QTest::keyClick(form.get(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(form->EditVideoFilename()->text(), QString::fromStdString(shortClip()));
+}
+
+TEST_F(DesktopWindowTest, EveryKeyIsShownInAMenu)
+{
+    auto form = activeWindow();
+    QStringList shown;
+    for (QMenu* menu : {form->MenuFile(), form->MenuPlayback()})
+        for (QAction* action : menu->actions())
+            if (!action->shortcut().isEmpty())
+                shown << action->shortcut().toString();
+    EXPECT_EQ(shown, (QStringList{"Ctrl+O", "Ctrl+Return", "Esc", "Space", "I", "O", "Left",
+                                  "Right", "Shift+Left", "Shift+Right", "Home", "End"}));
+    EXPECT_EQ(form->ActionExit()->text(), QStringLiteral("Exit"));
+    EXPECT_EQ(form->MenuFile()->actions().last(), form->ActionExit());
+}
+
+// Feeds a steady run at real time through the window's progress display.
+void reportSteadily(TForm1& form, int untilMs)
+{
+    const TimeLeftEstimator::Clock::time_point start{};
+    for (int wall = 0; wall <= untilMs; wall += 500) {
+        form.ShowProgress(form.SplitSerial(), wall, 1000 * wall, 60000,
+                          start + std::chrono::milliseconds(wall));
+        if (wall < 3000) {
+            EXPECT_TRUE(form.StatusTimeLeft()->text().isEmpty()) << "not yet steady";
+        }
+    }
+}
+
+TEST_F(DesktopWindowTest, TheStatusBarShowsTheTimeLeftBesideItsPanels)
+{
+    auto form = activeWindow();
+    reportSteadily(*form, 4000);
+    EXPECT_EQ(form->StatusTimeLeft()->text(), QStringLiteral("about 56 s left, 1.0x real time"));
+    EXPECT_EQ(form->StatusPanel(0)->text(), QStringLiteral("Ready"));
+    EXPECT_EQ(form->StatusPanel(1)->text(), QStringLiteral("File Size : 4000 KBytes"));
+    EXPECT_EQ(form->PanelPercent()->text(), QStringLiteral("6%"));
+
+    // A stop clears it; reports that trail the stop do not bring it back.
+    form->ButtonStopSplit()->click();
+    EXPECT_TRUE(form->StatusTimeLeft()->text().isEmpty());
+    form->ShowProgress(form->SplitSerial(), 4500, 1000, 60000,
+                       TimeLeftEstimator::Clock::time_point{} + std::chrono::milliseconds(4500));
+    EXPECT_TRUE(form->StatusTimeLeft()->text().isEmpty());
+}
+
+TEST_F(DesktopWindowTest, TheEndMessageNoLongerShowsATimeLeft)
+{
+    // Reads the panel while the end message is up.
+    struct PanelAtMessage : testing::ScriptedDialogs {
+        void Information(QWidget* parent, const QString& text) override
+        {
+            ScriptedDialogs::Information(parent, text);
+            shown << static_cast<TForm1*>(parent)->StatusTimeLeft()->text();
+        }
+        QStringList shown;
+    } atMessage;
+    UserDialogs::install(&atMessage);
+    auto form = activeWindow();
+    reportSteadily(*form, 4000);
+    ASSERT_FALSE(form->StatusTimeLeft()->text().isEmpty());
+    form->ShowTerminate(form->SplitSerial(), 0, true, false);
+    EXPECT_EQ(atMessage.messages, QStringList{QStringLiteral("Splitting Done!")});
+    EXPECT_EQ(atMessage.shown, QStringList{QString()});
+}
+
+TEST_F(DesktopWindowTest, OpenOutputFolderShowsTheFolderInTheFileManager)
+{
+    auto form = activeWindow();
+    form->ActionOpenOutputFolder()->trigger();
+    EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Please select an output folder!")});
+    EXPECT_EQ(dialogs.folderChooserRuns, 1);
+    EXPECT_TRUE(dialogs.openedDocuments.isEmpty());
+
+    testing::TempFolder folder;
+    chooseFolder(*form, folder.path());
+    form->ActionOpenOutputFolder()->trigger();
+    ASSERT_EQ(dialogs.openedDocuments.size(), 1);
+    EXPECT_EQ(dialogs.openedDocuments[0],
+              QUrl::fromLocalFile(QString::fromStdString(folder.path().string())));
+
+    // A folder that has gone is reported as the split reports it.
+    const fs::path gone = folder.path() / "gone";
+    fs::create_directory(gone);
+    chooseFolder(*form, gone);
+    fs::remove(gone);
+    dialogs.messages.clear();
+    dialogs.folderToChoose.clear();
+    form->ActionOpenOutputFolder()->trigger();
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages[0].startsWith(QStringLiteral("The output folder \"")));
+    EXPECT_EQ(dialogs.openedDocuments.size(), 1);
+}
+
+}  // namespace
+}  // namespace clipmora
