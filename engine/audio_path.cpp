@@ -62,22 +62,17 @@ void TCustomFFmpeg::audioOutput(RunState& run, TOutputStream& ost, TInputStream&
         AVChannelLayout inLayout{}, outLayout{};
         lib.av_channel_layout_default(&inLayout, inChannels);
         lib.av_channel_layout_default(&outLayout, outChannels);
-        SwrContext* resampler = nullptr;
-        const bool made = lib.swr_alloc_set_opts2(&resampler, &outLayout, AV_SAMPLE_FMT_S16,
-                                                  outRate, &inLayout, AV_SAMPLE_FMT_S16, inRate, 0,
-                                                  nullptr) >= 0 &&
-                          lib.swr_init(resampler) >= 0;
+        ost.Resampler = MakeResampler({&outLayout, AV_SAMPLE_FMT_S16, outRate},
+                                      {&inLayout, AV_SAMPLE_FMT_S16, inRate});
         lib.av_channel_layout_uninit(&inLayout);
         lib.av_channel_layout_uninit(&outLayout);
-        if (!made) {
-            lib.swr_free(&resampler);
+        if (!ost.Resampler) {
             char text[160];
             std::snprintf(text, sizeof text,
                           "Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
                           inChannels, inRate, outChannels, outRate);
             throw FFMpegException(text);
         }
-        ost.Resampler.reset(resampler);
     }
 
     const std::size_t inFrameBytes = static_cast<std::size_t>(inChannels) * 2;

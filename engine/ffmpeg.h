@@ -38,10 +38,6 @@
 
 namespace clipmora {
 
-namespace framesrv {
-class SoundFeeder;
-}
-
 inline constexpr int kMaxFiles = 20;    // input files, output files
 inline constexpr int kMaxStreams = 20;  // streams per input for "itsscale"
 inline constexpr int kMaxMaps = 20;     // stream maps, metadata maps
@@ -180,9 +176,9 @@ struct ParameterDefaults {
 struct InputFile {
     std::string fileName;
     std::string scriptSource;                        // the file a trim script reads, if one
-    // Feeds a served segment's sound; declared before the context, so that
-    // it goes after the context that reads from it.
-    std::shared_ptr<framesrv::SoundFeeder> soundFeeder;
+    // What feeds a served input (see input_opener.h); declared before the
+    // context, so that it goes after the context that reads from it.
+    std::shared_ptr<void> keepAlive;
     InputFormatPtr context;
     int64_t tsOffset = 0;                            // added to every timestamp, microseconds
     std::array<double, kMaxStreams> timeScales{};    // "itsscale"; 0 = none

@@ -4,7 +4,7 @@
 #include "engine/error_text.h"
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_exception.h"
-#include "framesrv/trim_script.h"
+#include "engine/input_opener.h"
 
 #include <algorithm>
 #include <cctype>
@@ -44,13 +44,9 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
 
     // Hints for formats that cannot tell these themselves (raw audio and
     // video, capture devices); formats that have no use for one ignore it.
-    AVDictionary* hints = nullptr;
-    struct HintsOwner {
-        AVDictionary** hints;
-        ~HintsOwner() { lib.av_dict_free(hints); }
-    } hintsOwner{&hints};
+    DictionaryPtr hints;
     auto hint = [&](const char* key, const std::string& value) {
-        lib.av_dict_set(&hints, key, value.c_str(), 0);
+        SetDictionaryEntry(hints, key, value.c_str());
     };
     hint("sample_rate", std::to_string(o.audioSampleRate));
     hint("channels", std::to_string(o.audioChannels));
@@ -86,16 +82,17 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
 
     // avformat_open_input frees the context itself when it fails.
     context = input.context.release();
-    int64_t segmentDurationUs = -1;
-    const int opened = framesrv::OpenInput(&context, fileName, o.forcedInputFormat, &hints,
-                                           segmentDurationUs, input.soundFeeder);
+    OpenedInput served;
+    const int opened = OpenInputFile(&context, fileName, o.forcedInputFormat,
+                                     LentDictionary(hints).get(), served);
     if (opened < 0) {
         taskError_ = ErrorTextForCode(fileName, opened);
         return false;
     }
+    input.keepAlive = std::move(served.keepAlive);
     input.context.reset(context);
     if (!o.forcedInputFormat)
-        input.scriptSource = framesrv::TrimScriptSource(fileName);
+        input.scriptSource = InputSourceOf(fileName);
 
     if (o.programId != 0)
         for (unsigned i = 0; i < context->nb_programs; ++i)
@@ -111,8 +108,8 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
         taskError_ = fileName + ": could not find codec parameters";
         return false;
     }
-    if (segmentDurationUs >= 0)
-        context->duration = segmentDurationUs;
+    if (served.segmentDurationUs >= 0)
+        context->duration = served.segmentDurationUs;
 
     int64_t timestamp = o.startTime;
     if (context->start_time != AV_NOPTS_VALUE)

@@ -148,18 +148,14 @@ void TCustomFFmpeg::outputDecodedFrame(RunState& run, int inputIndex, AVFrame* f
             std::copy_n(frame->extended_data[0], bytes, out);
         } else {
             if (!ist.ToS16) {
-                SwrContext* convert = nullptr;
-                if (lib.swr_alloc_set_opts2(&convert, &frame->ch_layout, AV_SAMPLE_FMT_S16,
-                                            frame->sample_rate, &frame->ch_layout,
-                                            static_cast<AVSampleFormat>(frame->format),
-                                            frame->sample_rate, 0, nullptr) < 0 ||
-                    lib.swr_init(convert) < 0) {
-                    lib.swr_free(&convert);
+                ist.ToS16 = MakeResampler(
+                    {&frame->ch_layout, AV_SAMPLE_FMT_S16, frame->sample_rate},
+                    {&frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
+                     frame->sample_rate});
+                if (!ist.ToS16)
                     throw FFMpegException("Can not convert the decoded audio of stream #" +
                                           std::to_string(ist.FileIndex) + "." +
                                           std::to_string(ist.StreamIndex));
-                }
-                ist.ToS16.reset(convert);
             }
             lib.swr_convert(ist.ToS16.get(), &out, frame->nb_samples,
                             const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);

@@ -242,19 +242,18 @@ void TCustomFFmpeg::openCodecs(RunState& run)
             codec->stats_in = ost.FirstPassStats.get();
 
         // Parameters that belong to this encoder alone ("preset", "crf").
-        AVDictionary* privateOptions = nullptr;
+        DictionaryPtr privateOptions;
         for (const auto& [name, value] : defaults_.privateParameters)
-            lib.av_dict_set(&privateOptions, name.c_str(), value.c_str(), 0);
+            SetDictionaryEntry(privateOptions, name.c_str(), value.c_str());
         int opened = 0;
         {
             std::lock_guard guard(CodecLock());
-            opened = lib.avcodec_open2(codec, encoder, &privateOptions);
+            opened = lib.avcodec_open2(codec, encoder, LentDictionary(privateOptions).get());
         }
         // The encoder leaves what it did not take in the dictionary.
         for (const auto& [name, value] : defaults_.privateParameters)
-            if (!lib.av_dict_get(privateOptions, name.c_str(), nullptr, 0))
+            if (!lib.av_dict_get(privateOptions.get(), name.c_str(), nullptr, 0))
                 defaults_.takenPrivateParameters.push_back(name);
-        lib.av_dict_free(&privateOptions);
         if (opened < 0)
             throw FormattedException("Error while opening codec for output stream #%d.%d - maybe "
                                "incorrect parameters such as bit_rate, rate, width or height",
@@ -279,17 +278,12 @@ void TCustomFFmpeg::openCodecs(RunState& run)
             ost.Stream->sample_aspect_ratio = codec->sample_aspect_ratio;
         }
         if (codec->codec_type == AVMEDIA_TYPE_AUDIO && codec->sample_fmt != AV_SAMPLE_FMT_S16) {
-            SwrContext* convert = nullptr;
-            if (lib.swr_alloc_set_opts2(&convert, &codec->ch_layout, codec->sample_fmt,
-                                        codec->sample_rate, &codec->ch_layout, AV_SAMPLE_FMT_S16,
-                                        codec->sample_rate, 0, nullptr) < 0 ||
-                lib.swr_init(convert) < 0) {
-                lib.swr_free(&convert);
+            ost.ToEncoder = MakeResampler({&codec->ch_layout, codec->sample_fmt, codec->sample_rate},
+                                          {&codec->ch_layout, AV_SAMPLE_FMT_S16, codec->sample_rate});
+            if (!ost.ToEncoder)
                 throw FormattedException("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
                                    codec->ch_layout.nb_channels, codec->sample_rate,
                                    codec->ch_layout.nb_channels, codec->sample_rate);
-            }
-            ost.ToEncoder.reset(convert);
         }
     }
 

@@ -2,6 +2,7 @@
 #include "framesrv/trim_script.h"
 
 #include "engine/conversions.h"
+#include "engine/input_opener.h"
 #include "engine/library_binding.h"
 #include "engine/library_handles.h"
 
@@ -193,16 +194,11 @@ int feedSegmentSound(AVFormatContext* source, AVStream* audio, double origin, do
                 at = 0;
             nextSample = at + frame->nb_samples;
             if (!toS16) {
-                SwrContext* made = nullptr;
-                if (lib.swr_alloc_set_opts2(&made, &frame->ch_layout, AV_SAMPLE_FMT_S16, rate,
-                                            &frame->ch_layout,
-                                            static_cast<AVSampleFormat>(frame->format), rate, 0,
-                                            nullptr) < 0 ||
-                    lib.swr_init(made) < 0) {
-                    lib.swr_free(&made);
+                toS16 = MakeResampler({&frame->ch_layout, AV_SAMPLE_FMT_S16, rate},
+                                      {&frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
+                                       rate});
+                if (!toS16)
                     return AVERROR(EINVAL);
-                }
-                toS16.reset(made);
             }
             samples.resize(static_cast<std::size_t>(frame->nb_samples) * channels);
             auto* target = reinterpret_cast<uint8_t*>(samples.data());
@@ -557,12 +553,21 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
 
 namespace clipmora::framesrv {
 
-int OpenInput(AVFormatContext** context, const std::string& fileName,
-              const AVInputFormat* format, AVDictionary** options, int64_t& segmentDurationUs,
-              std::shared_ptr<SoundFeeder>& soundFeeder)
+class TrimScriptOpener final : public InputOpener {
+public:
+    int Open(AVFormatContext** context, const std::string& fileName, const AVInputFormat* format,
+             AVDictionary** options, OpenedInput& opened) const override;
+    std::string SourceOf(const std::string& fileName) const override
+    {
+        return TrimScriptSource(fileName);
+    }
+};
+
+int TrimScriptOpener::Open(AVFormatContext** context, const std::string& fileName,
+                           const AVInputFormat* format, AVDictionary** options,
+                           OpenedInput& opened) const
 {
-    segmentDurationUs = -1;
-    soundFeeder.reset();
+    opened = OpenedInput{};
     if (format || !IsTrimScriptName(fileName))
         return lib.avformat_open_input(context, fileName.c_str(), format, options);
     ServedSegment segment;
@@ -572,15 +577,24 @@ int OpenInput(AVFormatContext** context, const std::string& fileName,
         *context = nullptr;
         return code;
     }
-    segmentDurationUs = segment.durationUs;
-    const int opened = lib.avformat_open_input(context, segment.graph.c_str(),
+    opened.segmentDurationUs = segment.durationUs;
+    const int result = lib.avformat_open_input(context, segment.graph.c_str(),
                                                lib.av_find_input_format("lavfi"), options);
     // The graph holds the sound's pipe open; its name is no longer needed.
     if (!segment.temporaryFile.empty())
         ::unlink(segment.temporaryFile.c_str());
-    if (opened >= 0)
-        soundFeeder = std::move(segment.soundFeeder);
-    return opened;
+    if (result >= 0)
+        opened.keepAlive = std::move(segment.soundFeeder);
+    return result;
 }
+
+namespace {
+
+const TrimScriptOpener kTrimScriptOpener;
+// The library is linked whole into every program that serves trim scripts,
+// so this runs before main.
+[[maybe_unused]] const bool kInstalled = (InstallInputOpener(&kTrimScriptOpener), true);
+
+}  // namespace
 
 }  // namespace clipmora::framesrv
