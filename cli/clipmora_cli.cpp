@@ -505,6 +505,8 @@ int split(const std::vector<std::string>& args)
         started = StartSplitJob(transcoder, request, profile);
         if (started.Result == SplitStart::Started)
             return true;
+        // The program's established texts, "!!" for a job that could not be
+        // built and "!" for one the engine refused: two messages, not a typo.
         std::fprintf(stderr, "%s\n%s\n",
                      started.Result == SplitStart::Failed ? "Cannot Split or Convert this file!!"
                                                           : "Cannot Split or Convert this file!",

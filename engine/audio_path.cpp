@@ -91,8 +91,8 @@ void TCustomFFmpeg::audioOutput(RunState& run, TOutputStream& ost, TInputStream&
                     byteDelta -= byteDelta % static_cast<int64_t>(inFrameBytes);
                     data += -byteDelta;
                     size -= static_cast<std::size_t>(-byteDelta);
-                    if (o.verbosity > 2)
-                        LogMessage(1, "discarding %d audio samples", static_cast<int>(-delta));
+                    if (o.verbosity >= kLogEverything)
+                        LogMessage(kLogInfo, "discarding %d audio samples", static_cast<int>(-delta));
                     if (size == 0)
                         return;
                     ist.IsStart = false;
@@ -109,14 +109,14 @@ void TCustomFFmpeg::audioOutput(RunState& run, TOutputStream& ost, TInputStream&
                     ost.Silence.insert(ost.Silence.end(), data, data + size);
                     data = ost.Silence.data();
                     size = ost.Silence.size();
-                    if (o.verbosity > 2)
-                        LogMessage(1, "adding %d audio samples of silence", static_cast<int>(delta));
+                    if (o.verbosity >= kLogEverything)
+                        LogMessage(kLogInfo, "adding %d audio samples of silence", static_cast<int>(delta));
                 }
             } else if (o.audioSync >= 2 && ost.Resampler) {
                 const int compensation =
                     std::clamp(static_cast<int>(delta), -o.audioSync, o.audioSync);
-                if (o.verbosity > 2)
-                    LogMessage(1, "compensating audio timestamp drift:%.2f compensation:%d in:%d",
+                if (o.verbosity >= kLogEverything)
+                    LogMessage(kLogInfo, "compensating audio timestamp drift:%.2f compensation:%d in:%d",
                                delta, compensation, outRate);
                 lib.swr_set_compensation(ost.Resampler.get(), compensation, outRate);
             }

@@ -114,7 +114,7 @@ FileInfo TAVProbe::ReadFileInfo() const
 {
     FileInfo info;
     if (!context_) {
-        EngineLog(nullptr, 1, "file not loaded.\n");
+        EngineLog(nullptr, kLogInfo, "file not loaded.\n");
         return info;
     }
     info.StartTime = context_->start_time;
@@ -144,24 +144,24 @@ VideoStreamInfo TAVProbe::ReadVideoStreamInfo(int streamIndex) const
 {
     VideoStreamInfo info;
     if (!context_) {
-        EngineLog(nullptr, 1, "file not loaded.\n");
+        EngineLog(nullptr, kLogInfo, "file not loaded.\n");
         return info;
     }
     if (streamIndex < 0) {
         streamIndex = firstVideoStream_;
         if (streamIndex < 0) {
-            EngineLog(nullptr, 0, "no video stream.\n");
+            EngineLog(nullptr, kLogError, "no video stream.\n");
             return info;
         }
     }
     if (streamIndex >= streamCount_) {
-        EngineLog(nullptr, 0, "stream index #%d is invalid.\n", streamIndex);
+        EngineLog(nullptr, kLogError, "stream index #%d is invalid.\n", streamIndex);
         return info;
     }
     const AVStream* stream = context_->streams[streamIndex];
     const AVCodecParameters* codec = stream->codecpar;
     if (codec->codec_type != AVMEDIA_TYPE_VIDEO) {
-        EngineLog(nullptr, 0, "stream #%d is not video stream.\n", streamIndex);
+        EngineLog(nullptr, kLogError, "stream #%d is not video stream.\n", streamIndex);
         return info;
     }
 

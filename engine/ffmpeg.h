@@ -136,7 +136,7 @@ struct OptionState {
     int videoChannel = 0;
     std::string tvStandard;
     bool inputSync = false;
-    int verbosity = 1;
+    int verbosity = kLogInfo;
     int64_t fileSizeLimit = 0;
     float dtsDeltaThreshold = 10.0f;
     int scalerFlags = SWS_BICUBIC;

@@ -104,7 +104,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
         std::lock_guard guard(CodecLock());
         analysed = lib.avformat_find_stream_info(context, nullptr);
     }
-    if (analysed < 0 && o.verbosity >= 0) {
+    if (analysed < 0 && o.verbosity >= kLogError) {
         taskError_ = fileName + ": could not find codec parameters";
         return false;
     }
@@ -189,7 +189,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
     const int index = static_cast<int>(inputs_.size());
     inputs_.push_back(std::move(input));
 
-    if (o.verbosity >= 0)
+    if (o.verbosity >= kLogError)
         lib.av_dump_format(context, index, fileName.c_str(), 0);
     return true;
 }

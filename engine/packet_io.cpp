@@ -119,8 +119,8 @@ int TCustomFFmpeg::decodePacket(RunState& run, int inputIndex, AVPacket* packet)
             break;
         if (received < 0)
             return -1;
-        if (packet && ++ist.FramesFromPacket == 2 && options_.verbosity > 0)
-            EngineLog(decoder, 0, "Multiple frames in a packet from stream %d\n",
+        if (packet && ++ist.FramesFromPacket == 2 && options_.verbosity >= kLogInfo)
+            EngineLog(decoder, kLogError, "Multiple frames in a packet from stream %d\n",
                       ist.StreamIndex);
         outputDecodedFrame(run, inputIndex, frame);
         lib.av_frame_unref(frame);
@@ -298,7 +298,7 @@ void TCustomFFmpeg::outputSubtitle(RunState& run, TOutputStream& ost, TInputStre
                                    int64_t pts, const AVSubtitle& subtitle)
 {
     if (pts == kNoPts) {
-        EngineLog(nullptr, 0, "Subtitle packets must have a pts\n");
+        EngineLog(nullptr, kLogError, "Subtitle packets must have a pts\n");
         return;
     }
     constexpr int kBufferSize = 65536;

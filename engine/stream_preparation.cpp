@@ -182,15 +182,15 @@ void TCustomFFmpeg::logOutputsAndMapping(const RunState& run)
         lib.av_dump_format(outputs_[f].context.get(), static_cast<int>(f),
                            outputs_[f].fileName.c_str(), 1);
 
-    if (options_.verbosity >= 0 && logSlot_) {
-        LogMessage(1, "Stream mapping:");
+    if (options_.verbosity >= kLogError && logSlot_) {
+        LogMessage(kLogInfo, "Stream mapping:");
         for (const TOutputStream& ost : run.Outputs) {
             const TInputStream& source = run.Inputs[ost.SourceIndex];
-            LogMessage(1, "  Stream #%d.%d -> #%d.%d", source.FileIndex, source.StreamIndex,
+            LogMessage(kLogInfo, "  Stream #%d.%d -> #%d.%d", source.FileIndex, source.StreamIndex,
                        ost.FileIndex, ost.Index);
             if (ost.SyncIndex != ost.SourceIndex) {
                 const TInputStream& sync = run.Inputs[ost.SyncIndex];
-                LogMessage(1, " [sync #%d.%d]", sync.FileIndex, sync.StreamIndex);
+                LogMessage(kLogInfo, " [sync #%d.%d]", sync.FileIndex, sync.StreamIndex);
             }
         }
     }
@@ -205,7 +205,7 @@ void TCustomFFmpeg::reportIgnoredParameters()
             std::find(reported.begin(), reported.end(), name) != reported.end())
             continue;
         reported.push_back(name);
-        LogMessage(0, "ignored option: %s", name.c_str());
+        LogMessage(kLogError, "ignored option: %s", name.c_str());
     }
 }
 
@@ -346,7 +346,7 @@ void TCustomFFmpeg::openCodecs(RunState& run)
             contexts.push_back(file.context.get());
         char sdp[2048] = {};
         lib.av_sdp_create(contexts.data(), static_cast<int>(contexts.size()), sdp, sizeof sdp);
-        LogMessage(1, "SDP: %s", sdp);
+        LogMessage(kLogInfo, "SDP: %s", sdp);
     }
     run.StartTime = lib.av_gettime();
 }

@@ -179,7 +179,7 @@ void TCustomFFmpeg::runCustomHook(AVFrame* picture, int64_t pts)
             h.colour->height = height;
             if (lib.av_frame_get_buffer(h.colour.get(), 0) < 0) {
                 h.colour.reset();
-                EngineLog(nullptr, 0, "hook buf malloc error.\n");
+                EngineLog(nullptr, kLogError, "hook buf malloc error.\n");
                 return;
             }
         }
@@ -191,7 +191,7 @@ void TCustomFFmpeg::runCustomHook(AVFrame* picture, int64_t pts)
             lib.sws_scale(h.toColour.get(), picture->data, picture->linesize, 0, height,
                           colour->data, colour->linesize);
         else {
-            EngineLog(nullptr, 0, "Cannot initialize the toRGB conversion context\n");
+            EngineLog(nullptr, kLogError, "Cannot initialize the toRGB conversion context\n");
             stopHook = true;
         }
     }
@@ -208,7 +208,7 @@ void TCustomFFmpeg::runCustomHook(AVFrame* picture, int64_t pts)
         try {
             customHookSlot_(*this, bitmap, h.frameCounter, pts, update, stopHook);
         } catch (const std::exception& e) {
-            EngineLog(nullptr, 0, "Error occurs OnCustomHook: %s\n", e.what());
+            EngineLog(nullptr, kLogError, "Error occurs OnCustomHook: %s\n", e.what());
             update = false;
         }
         if (update) {
@@ -224,7 +224,7 @@ void TCustomFFmpeg::runCustomHook(AVFrame* picture, int64_t pts)
                     lib.sws_scale(h.fromColour.get(), colour->data, colour->linesize, 0, height,
                                   picture->data, picture->linesize);
                 } else {
-                    EngineLog(nullptr, 0, "Cannot initialize the fromRGB conversion context\n");
+                    EngineLog(nullptr, kLogError, "Cannot initialize the fromRGB conversion context\n");
                     stopHook = true;
                 }
             }
@@ -249,7 +249,7 @@ void TCustomFFmpeg::preprocessPicture(RunState&, TInputStream& ist, AVFrame* pic
             try {
                 beforeHookSlot_(*this, pts, h.action);
             } catch (const std::exception& e) {
-                EngineLog(nullptr, 0, "Error occurs OnBeforeHook: %s\n", e.what());
+                EngineLog(nullptr, kLogError, "Error occurs OnBeforeHook: %s\n", e.what());
                 h.action = haStop;
             }
             if (h.action == haStop)
@@ -276,11 +276,11 @@ void TCustomFFmpeg::preprocessPicture(RunState&, TInputStream& ist, AVFrame* pic
     // The hooks change the picture in place; the decoder may still use its
     // buffers as references, so work on a private copy.
     if (lib.av_frame_make_writable(picture) < 0) {
-        EngineLog(nullptr, 0, "hook buf malloc error.\n");
+        EngineLog(nullptr, kLogError, "hook buf malloc error.\n");
         return;
     }
     if (options_.deinterlace && !deinterlace(picture))
-        EngineLog(nullptr, 0, "deinterlace error.\n");
+        EngineLog(nullptr, kLogError, "deinterlace error.\n");
 
     if (customHook) {
         runCustomHook(picture, pts);
@@ -316,12 +316,12 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
             copies = std::llrint(vdelta);
         if (copies == 0) {
             ++run.DroppedFrames;
-            if (o.verbosity > 2)
-                LogMessage(1, "*** drop!");
+            if (o.verbosity >= kLogEverything)
+                LogMessage(kLogInfo, "*** drop!");
         } else if (copies > 1) {
             run.DuplicatedFrames += static_cast<int>(copies - 1);
-            if (o.verbosity > 2)
-                LogMessage(1, "*** %d dup!", static_cast<int>(copies - 1));
+            if (o.verbosity >= kLogEverything)
+                LogMessage(kLogInfo, "*** %d dup!", static_cast<int>(copies - 1));
         }
     } else {
         ost.SyncCount = std::llrint(ipts / timeBase);
@@ -346,7 +346,7 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
     if (ost.Crop) {
         if (!offsetPlanes(source->data, source->linesize, sourceFormat, ost.TopBand,
                           ost.LeftBand)) {
-            EngineLog(nullptr, 0, "error cropping picture\n");
+            EngineLog(nullptr, kLogError, "error cropping picture\n");
             return 0;
         }
         source->width = picture->width - o.cropLeft - o.cropRight;
@@ -362,7 +362,7 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
         uint8_t* inner[4] = {target->data[0], target->data[1], target->data[2], target->data[3]};
         if (ost.Pad &&
             !offsetPlanes(inner, target->linesize, encoder->pix_fmt, ost.PadTop, ost.PadLeft)) {
-            EngineLog(nullptr, 0, "error padding picture\n");
+            EngineLog(nullptr, kLogError, "error padding picture\n");
             return 0;
         }
         if (ost.Resample) {
