@@ -297,7 +297,7 @@ private:
         if (code < 0 && code != AVERROR(EPIPE)) {
             char reason[AV_ERROR_MAX_STRING_SIZE] = {};
             lib.av_strerror(code, reason, sizeof reason);
-            EngineLog(nullptr, 0, "Cannot decode the segment's sound from %s: %s\n",
+            EngineLog(nullptr, kLogError, "Cannot decode the segment's sound from %s: %s\n",
                       source_.c_str(), reason);
         }
         ::close(fd);
@@ -315,7 +315,7 @@ private:
                 return fd;
             }
             if (errno != ENXIO) {
-                EngineLog(nullptr, 0, "Cannot write the segment's sound to %s: %s\n",
+                EngineLog(nullptr, kLogError, "Cannot write the segment's sound to %s: %s\n",
                           pipe_.c_str(), std::strerror(errno));
                 return -1;
             }
@@ -417,7 +417,7 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
     TrimScript script;
     if (int code = 0; !readTrimScript(fileName, script, code)) {
         if (code == AVERROR_INVALIDDATA)
-            EngineLog(nullptr, 0, "%s: not a trim script (a source line and a TRIM line with "
+            EngineLog(nullptr, kLogError, "%s: not a trim script (a source line and a TRIM line with "
                                   "frame numbers are needed)\n", fileName.c_str());
         return code;
     }
@@ -425,7 +425,7 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
     auto unreadableSource = [&](int code) {
         char reason[AV_ERROR_MAX_STRING_SIZE] = {};
         lib.av_strerror(code, reason, sizeof reason);
-        EngineLog(nullptr, 0, "%s: cannot read its source %s: %s\n", fileName.c_str(),
+        EngineLog(nullptr, kLogError, "%s: cannot read its source %s: %s\n", fileName.c_str(),
                   script.source.c_str(), reason);
         return code;
     };
@@ -528,7 +528,7 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
         ::unlink(soundPipe.c_str());
         if (::mkfifo(soundPipe.c_str(), 0600) != 0) {
             const int error = errno;
-            EngineLog(nullptr, 0, "Cannot write the segment's sound to %s: %s\n",
+            EngineLog(nullptr, kLogError, "Cannot write the segment's sound to %s: %s\n",
                       soundPipe.c_str(), std::strerror(error));
             return AVERROR(error);
         }
