@@ -70,6 +70,7 @@ struct OptionState {
     int pixelFormat = -1;
     int padTop = 0, padBottom = 0, padLeft = 0, padRight = 0;
     std::array<int, 3> padColorYuv{16, 128, 128};
+    std::array<int, 3> padColorRgb{0, 0, 0};  // the same colour for RGB pictures
     int cropTop = 0, cropBottom = 0, cropLeft = 0, cropRight = 0;
     int maxVideoFrames = INT_MAX;
     int maxAudioFrames = INT_MAX;

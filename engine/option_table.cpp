@@ -501,7 +501,9 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
      }},
     {"padcolor", Read::Integer,
      [](TCustomFFmpeg& task, const Value& value) {
-         task.options_.padColorYuv = rgbToYuv(static_cast<int>(value.integer));
+         const int rgb = static_cast<int>(value.integer);
+         task.options_.padColorYuv = rgbToYuv(rgb);
+         task.options_.padColorRgb = {rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF};
      }},
     {"intra", Read::None, OptionEntry::store<&OptionState::intraOnly>},
     {"vn", Read::None, OptionEntry::store<&OptionState::videoDisabled>},

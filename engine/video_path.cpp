@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace clipmora {
 namespace {
@@ -39,35 +40,135 @@ bool offsetPlanes(uint8_t* data[4], const int linesize[4], AVPixelFormat format,
     return true;
 }
 
-// Paints the bands around the inner picture of `frame` with the pad colour.
-// Planar YUV gets the colour's Y, U and V; other formats are cleared to zero.
+// A picture's size and pad bands in one component's samples.
+struct Band {
+    int width, height;
+    int top, bottom, left, right;
+};
+
+// Clears the top and bottom bands of the picture's first plane to zero (for
+// palette pictures, their first entry).
+void clearPads(AVFrame* frame, int top, int bottom)
+{
+    for (int y = 0; y < frame->height; ++y)
+        if (y < top || y >= frame->height - bottom)
+            std::memset(frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0], 0,
+                        static_cast<std::size_t>(frame->linesize[0]));
+}
+
+bool isAlpha(const AVPixFmtDescriptor& descriptor, int component)
+{
+    return (descriptor.flags & AV_PIX_FMT_FLAG_ALPHA) && component == descriptor.nb_components - 1;
+}
+
+bool isChroma(const AVPixFmtDescriptor& descriptor, int component)
+{
+    return !(descriptor.flags & AV_PIX_FMT_FLAG_RGB) && descriptor.nb_components >= 3 &&
+           (component == 1 || component == 2);
+}
+
+// The value each component of a pad pixel takes: YUV pictures get the
+// colour's Y, U and V at their depth, RGB pictures the colour itself; alpha
+// is opaque.
+std::array<int, 4> padValues(const AVPixFmtDescriptor& descriptor, const std::array<int, 3>& yuv,
+                             const std::array<int, 3>& rgb)
+{
+    const std::array<int, 3>& colour = (descriptor.flags & AV_PIX_FMT_FLAG_RGB) ? rgb : yuv;
+    std::array<int, 4> values{};
+    for (int c = 0; c < descriptor.nb_components && c < 4; ++c) {
+        const int depth = descriptor.comp[c].depth;
+        const auto at = static_cast<std::size_t>(c);
+        if (isAlpha(descriptor, c))
+            values[at] = (1 << depth) - 1;
+        else
+            values[at] = depth >= 8 ? colour[at] << (depth - 8) : colour[at] >> (8 - depth);
+    }
+    return values;
+}
+
+// How one plane of a picture is laid out across and down, in bytes per
+// horizontal unit and the subsampling of its units.
+struct PlaneLayout {
+    int unitBytes = 0;  // 0: the plane carries no component
+    int shiftW = 0;
+    int shiftH = 0;
+};
+
+PlaneLayout planeLayout(const AVPixFmtDescriptor& descriptor, int plane)
+{
+    PlaneLayout layout;
+    bool chromaOnly = true;
+    for (int c = 0; c < descriptor.nb_components; ++c) {
+        const AVComponentDescriptor& comp = descriptor.comp[c];
+        if (comp.plane != plane)
+            continue;
+        if (layout.unitBytes == 0 || comp.step < layout.unitBytes)
+            layout.unitBytes = comp.step;
+        chromaOnly = chromaOnly && isChroma(descriptor, c);
+    }
+    if (layout.unitBytes > 0 && chromaOnly) {
+        layout.shiftW = descriptor.log2_chroma_w;
+        layout.shiftH = descriptor.log2_chroma_h;
+    }
+    return layout;
+}
+
+// One row of pad pixels in the picture's own format, as wide as `frame`.
+FramePtr padRow(const AVFrame* frame, const AVPixFmtDescriptor& descriptor,
+                const std::array<int, 3>& yuv, const std::array<int, 3>& rgb)
+{
+    FramePtr row(lib.av_frame_alloc());
+    if (!row)
+        return row;
+    row->format = frame->format;
+    row->width = frame->width;
+    row->height = 1;
+    if (lib.av_frame_get_buffer(row.get(), 0) < 0)
+        return nullptr;
+    for (int plane = 0; plane < 4 && row->data[plane]; ++plane)
+        std::memset(row->data[plane], 0, static_cast<std::size_t>(row->linesize[plane]));
+    // The writer adds its bits to what the row holds, hence the cleared row.
+    const std::array<int, 4> values = padValues(descriptor, yuv, rgb);
+    std::vector<uint16_t> line(static_cast<std::size_t>(frame->width));
+    for (int c = 0; c < descriptor.nb_components; ++c) {
+        const int shiftW = isChroma(descriptor, c) ? descriptor.log2_chroma_w : 0;
+        std::fill(line.begin(), line.end(), static_cast<uint16_t>(values[static_cast<std::size_t>(c)]));
+        lib.av_write_image_line2(line.data(), row->data, row->linesize, &descriptor, 0, 0, c,
+                                 -((-frame->width) >> shiftW), 2);
+    }
+    return row;
+}
+
+// Paints the bands around the inner picture of `frame` with the pad colour
+// by copying from one row of pad pixels, so packed, deep and RGB pictures
+// get it as planar 8-bit YUV does. Palette and floating-point pictures get
+// cleared top and bottom bands instead.
 void paintPads(AVFrame* frame, int top, int bottom, int left, int right,
-               const std::array<int, 3>& yuv)
+               const std::array<int, 3>& yuv, const std::array<int, 3>& rgb)
 {
     const AVPixFmtDescriptor* descriptor =
         lib.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
-    const bool planarYuv = descriptor && (descriptor->flags & AV_PIX_FMT_FLAG_PLANAR) &&
-                           !(descriptor->flags & AV_PIX_FMT_FLAG_RGB) &&
-                           descriptor->comp[0].depth == 8;
+    if (!descriptor || (descriptor->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_FLOAT)))
+        return clearPads(frame, top, bottom);
+    const FramePtr row = padRow(frame, *descriptor, yuv, rgb);
+    if (!row)
+        return clearPads(frame, top, bottom);
     for (int plane = 0; plane < 4 && frame->data[plane]; ++plane) {
-        const bool chroma = plane == 1 || plane == 2;
-        const int shiftW = chroma && descriptor ? descriptor->log2_chroma_w : 0;
-        const int shiftH = chroma && descriptor ? descriptor->log2_chroma_h : 0;
-        const int width = -((-frame->width) >> shiftW);
-        const int height = -((-frame->height) >> shiftH);
-        const int bytesPerRow = planarYuv ? width : frame->linesize[plane];
-        const uint8_t value = planarYuv && plane < 3 ? static_cast<uint8_t>(yuv[plane]) : 0;
-        const int padTop = top >> shiftH, padBottom = bottom >> shiftH;
-        const int padLeft = planarYuv ? left >> shiftW : 0;
-        const int padRight = planarYuv ? right >> shiftW : 0;
-        for (int y = 0; y < height; ++y) {
-            uint8_t* row = frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane];
-            if (y < padTop || y >= height - padBottom) {
-                std::memset(row, value, static_cast<std::size_t>(bytesPerRow));
-            } else {
-                std::memset(row, value, static_cast<std::size_t>(padLeft));
-                std::memset(row + width - padRight, value, static_cast<std::size_t>(padRight));
+        const PlaneLayout layout = planeLayout(*descriptor, plane);
+        const int unit = layout.unitBytes;
+        const Band band{-((-frame->width) >> layout.shiftW), -((-frame->height) >> layout.shiftH),
+                        top >> layout.shiftH, bottom >> layout.shiftH, left >> layout.shiftW,
+                        right >> layout.shiftW};
+        const uint8_t* pad = row->data[plane];
+        for (int y = 0; y < band.height && unit > 0; ++y) {
+            uint8_t* to = frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane];
+            if (y < band.top || y >= band.height - band.bottom) {
+                std::memcpy(to, pad, static_cast<std::size_t>(band.width) * unit);
+                continue;
             }
+            const std::size_t rightStart = static_cast<std::size_t>(band.width - band.right) * unit;
+            std::memcpy(to, pad, static_cast<std::size_t>(band.left) * unit);
+            std::memcpy(to + rightStart, pad + rightStart, static_cast<std::size_t>(band.right) * unit);
         }
     }
 }
@@ -373,7 +474,8 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
                               source->linesize, encoder->pix_fmt, source->width, source->height);
         }
         if (ost.Pad)
-            paintPads(target, ost.PadTop, ost.PadBottom, ost.PadLeft, ost.PadRight, o.padColorYuv);
+            paintPads(target, ost.PadTop, ost.PadBottom, ost.PadLeft, ost.PadRight, o.padColorYuv,
+                      o.padColorRgb);
         output = target;
     }
 
