@@ -114,17 +114,10 @@ bool choose(TItemList& list, const std::string& text, const char* what, std::str
     return false;
 }
 
-}  // namespace
-
-int split(const std::vector<std::string>& args)
+// Sets the profile controls as the window would for the arguments' choices.
+// Returns 0, or the exit code after saying why.
+int chooseProfile(const SplitArguments& arguments, TProfileControls& profile)
 {
-    StopSignals signals;
-    SplitArguments arguments;
-    if (!parseArguments(parseSplit, args, arguments))
-        return kExitUsage;
-    std::string error;
-
-    TProfileControls profile;
     FillFixedLists(profile);
     FillFormatList(profile);
     if (!FindFormatProfile(arguments.format)) {
@@ -134,6 +127,7 @@ int split(const std::vector<std::string>& args)
     }
     profile.ComboOutputFormat.SelectText(arguments.format);
     FormatChangeStep(profile);
+    std::string error;
     if (!choose(profile.ComboVideoQuality, arguments.videoQuality, "video quality", error) ||
         !choose(profile.ComboAudioQuality, arguments.audioQuality, "audio quality", error) ||
         !choose(profile.ComboVideoSize, arguments.size, "size", error) ||
@@ -145,47 +139,39 @@ int split(const std::vector<std::string>& args)
     if (arguments.aspect >= 0)
         profile.ComboAspectRatio.Select(arguments.aspect);
     ApplyQualityLevels(profile);
+    return 0;
+}
 
-    std::error_code missing;
-    if (!std::filesystem::is_directory(arguments.outputFolder, missing)) {
-        std::fprintf(stderr, "The output folder \"%s\" does not exist\n",
-                     arguments.outputFolder.c_str());
+// Turns the marks in seconds into frame numbers exactly as the window's
+// timeline makes them. Returns 0, or the exit code after saying why.
+int markSegment(const SplitArguments& arguments, TAVProbe& probe, SplitRequest& request)
+{
+    if (!probe.OpenMedia(arguments.input)) {
+        std::fprintf(stderr, "Cannot Split this File. %s\n", probe.LastError().c_str());
         return kExitFailed;
     }
-
-    TTranscoder transcoder;
-    if (!loadLibraries(transcoder))
-        return kExitFailed;
-    SplitRequest request;
-    request.SourceFile = arguments.input;
-    request.OutputFolder = arguments.outputFolder;
-    request.Overwrite = arguments.overwrite;
-    request.OutputVolume = OutputVolumeForPosition(arguments.volumePosition);
-    request.ProgramFolder = programFolder();
-    if (arguments.start >= 0 || arguments.end >= 0) {
-        // Marks become frame numbers exactly as the window's timeline makes them.
-        TAVProbe& probe = transcoder.Probe();
-        if (!probe.OpenMedia(arguments.input)) {
-            std::fprintf(stderr, "Cannot Split this File. %s\n", probe.LastError().c_str());
-            return kExitFailed;
-        }
-        const VideoStreamInfo video = probe.ReadFirstVideoStreamInfo();
-        const std::string rate = SourceFrameRateText(video.FrameRateNum, video.FrameRateDen,
-                                                     probe.VideoStreamCount() > 0);
-        probe.CloseMedia();
-        auto mark = [&](double seconds) {
-            return MarkFrameNumber(std::llround(std::max(seconds, 0.0) * 1000), rate,
-                                   arguments.input);
-        };
-        request.Marked = true;
-        request.StartFrame = mark(arguments.start);
-        request.EndFrame = arguments.end >= 0 ? mark(arguments.end) : 0.0;
-        if (arguments.end >= 0 && request.EndFrame < request.StartFrame) {
-            std::fprintf(stderr, "The end mark lies before the start mark\n");
-            return kExitUsage;
-        }
+    const VideoStreamInfo video = probe.ReadFirstVideoStreamInfo();
+    const std::string rate = SourceFrameRateText(video.FrameRateNum, video.FrameRateDen,
+                                                 probe.VideoStreamCount() > 0);
+    probe.CloseMedia();
+    auto mark = [&](double seconds) {
+        return MarkFrameNumber(std::llround(std::max(seconds, 0.0) * 1000), rate,
+                               arguments.input);
+    };
+    request.Marked = true;
+    request.StartFrame = mark(arguments.start);
+    request.EndFrame = arguments.end >= 0 ? mark(arguments.end) : 0.0;
+    if (arguments.end >= 0 && request.EndFrame < request.StartFrame) {
+        std::fprintf(stderr, "The end mark lies before the start mark\n");
+        return kExitUsage;
     }
+    return 0;
+}
 
+// Builds and runs the split job; returns the exit code.
+int runSplit(TTranscoder& transcoder, StopSignals& signals, const SplitArguments& arguments,
+             const SplitRequest& request, TProfileControls& profile)
+{
     Outcome outcome;
     attachEvents(transcoder, outcome);
     SplitOutcome started;
@@ -205,6 +191,39 @@ int split(const std::vector<std::string>& args)
     if (exitCode == kExitFailed)
         reportSplitFailure(arguments);
     return exitCode;
+}
+
+}  // namespace
+
+int split(const std::vector<std::string>& args)
+{
+    StopSignals signals;
+    SplitArguments arguments;
+    if (!parseArguments(parseSplit, args, arguments))
+        return kExitUsage;
+    TProfileControls profile;
+    if (const int refused = chooseProfile(arguments, profile))
+        return refused;
+    std::error_code missing;
+    if (!std::filesystem::is_directory(arguments.outputFolder, missing)) {
+        std::fprintf(stderr, "The output folder \"%s\" does not exist\n",
+                     arguments.outputFolder.c_str());
+        return kExitFailed;
+    }
+
+    TTranscoder transcoder;
+    if (!loadLibraries(transcoder))
+        return kExitFailed;
+    SplitRequest request;
+    request.SourceFile = arguments.input;
+    request.OutputFolder = arguments.outputFolder;
+    request.Overwrite = arguments.overwrite;
+    request.OutputVolume = OutputVolumeForPosition(arguments.volumePosition);
+    request.ProgramFolder = programFolder();
+    if (arguments.start >= 0 || arguments.end >= 0)
+        if (const int refused = markSegment(arguments, transcoder.Probe(), request))
+            return refused;
+    return runSplit(transcoder, signals, arguments, request, profile);
 }
 
 }  // namespace clipmora::cli
