@@ -4,6 +4,7 @@
 // task whose thread wrote it.
 #include "engine/transcoder.h"
 
+#include "engine/error_text.h"
 #include "engine/library_binding.h"
 
 #include <algorithm>
@@ -15,26 +16,6 @@ namespace {
 // A line that never ends is handed on once it reaches this length, so a
 // thread's pending text cannot grow without bound.
 constexpr std::size_t kMaxPendingText = 16384;
-
-// Appends the formatted message; a message longer than the stack buffer is
-// formatted again into a buffer of its exact size.
-void appendFormatted(std::string& text, const char* format, va_list args)
-{
-    char buffer[2048];
-    va_list first;
-    va_copy(first, args);
-    const int length = std::vsnprintf(buffer, sizeof buffer, format, first);
-    va_end(first);
-    if (length < 0)
-        return;
-    if (static_cast<std::size_t>(length) < sizeof buffer) {
-        text.append(buffer, static_cast<std::size_t>(length));
-        return;
-    }
-    std::string large(static_cast<std::size_t>(length) + 1, '\0');
-    std::vsnprintf(large.data(), large.size(), format, args);
-    text.append(large.data(), static_cast<std::size_t>(length));
-}
 
 // "[item name @ XXXXXXXX]": the address is the low 32 bits of the class record's.
 std::string classPrefix(void* context, const AVClass* record)
@@ -101,7 +82,7 @@ void RouteLibraryLog(void* context, int level, const char* format, va_list args)
         const AVClass* record = context ? *static_cast<const AVClass* const*>(context) : nullptr;
         std::string text = record && pending.empty() ? classPrefix(context, record)
                                                      : std::move(pending);
-        appendFormatted(text, format, args);
+        text += FormatText(format, args);
 
         std::vector<std::string> lines;
         std::size_t start = 0;

@@ -56,12 +56,10 @@ int64_t outputSize(AVFormatContext* context)
 void appendTo(std::string& line, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void appendTo(std::string& line, const char* format, ...)
 {
-    char text[256];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    line += FormatText(format, args);
     va_end(args);
-    line += text;
 }
 
 // Counts `quality` into the run's quantiser histogram ("qphist") and
