@@ -2,6 +2,8 @@
 // engine's own options written -name value.
 #include "cli/cli_support.h"
 
+#include "engine/option_records.h"
+
 namespace clipmora::cli {
 namespace {
 
@@ -11,25 +13,6 @@ struct ConvertRequest {
     TInputOptions inputOptions;
     TOutputOptions outputOptions;
 };
-
-// Output options that the component applies from a record field whatever the
-// extra options said; given on the command line, they go into that field.
-bool storeInRecordField(TOutputOptions& record, const std::string& name, const std::string& value)
-{
-    if (name == "async")
-        record.AudioSync = StrToInt(value);
-    else if (name == "vsync")
-        record.VideoSync = StrToInt(value);
-    else if (name == "alang")
-        record.AudioLanguage = value;
-    else if (name == "slang")
-        record.SubtitleLanguage = value;
-    else if (name == "padcolor")
-        record.PadColor = static_cast<TColor>(StrToInt(value));
-    else
-        return false;
-    return true;
-}
 
 // Splits "convert"'s arguments into the input, the output and their options.
 // Whether "-name" reads the next argument as its value is the engine's option
@@ -71,9 +54,11 @@ bool parseConvert(const std::vector<std::string>& args, ConvertRequest& request,
                 error = "the value of -" + name + " must be one line";
                 return false;
             }
+            // Options the output record applies from a field whatever the
+            // extra options say go into that field.
             if (!afterInput) {
                 request.inputOptions.ExtraOptions += name + "=" + value + "\n";
-            } else if (!storeInRecordField(request.outputOptions, name, value)) {
+            } else if (!StoreInOutputRecord(request.outputOptions, name, value)) {
                 request.outputOptions.ExtraOptions += name + "=" + value + "\n";
             }
             continue;

@@ -146,11 +146,25 @@ enum class Apply {
     Track,
 };
 
+// Reads an option's text into a record field (StrToInt for numbers).
+template <auto Field>
+void storeField(TOutputOptions& o, const std::string& text)
+{
+    auto& field = o.*Field;
+    if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::string>)
+        field = text;
+    else
+        field = static_cast<std::decay_t<decltype(field)>>(StrToInt(text));
+}
+
 struct OutputRow {
     Apply how;
     const char* name;
     bool (*applies)(const TOutputOptions&);
     std::string (*value)(const TOutputOptions&);
+    // For the fields applied whatever the extra options said: how a caller
+    // that has the option as text stores it in the field instead.
+    void (*store)(TOutputOptions&, const std::string&) = nullptr;
 };
 
 using O = TOutputOptions;
@@ -172,8 +186,8 @@ const OutputRow kOutputRows[] = {
     {Apply::Option, "ab", positive<&O::AudioBitrate>, fieldText<&O::AudioBitrate>},
     {Apply::Option, "abt", positive<&O::AudioBitrateTolerance>,
      fieldText<&O::AudioBitrateTolerance>},
-    {Apply::Option, "alang", always, fieldText<&O::AudioLanguage>},
-    {Apply::Option, "async", always, fieldText<&O::AudioSync>},
+    {Apply::Option, "alang", always, fieldText<&O::AudioLanguage>, storeField<&O::AudioLanguage>},
+    {Apply::Option, "async", always, fieldText<&O::AudioSync>, storeField<&O::AudioSync>},
     {Apply::Option, "atag", notEmpty<&O::AudioTag>, fieldText<&O::AudioTag>},
     {Apply::Option, "vcodec", notEmpty<&O::VideoCodec>, fieldText<&O::VideoCodec>},
     {Apply::Option, "vn", flagSet<&O::DisableVideo>, fieldText<&O::DisableVideo>},
@@ -188,7 +202,7 @@ const OutputRow kOutputRows[] = {
     {Apply::Option, "padbottom", nonNegative<&O::PadBottom>, fieldText<&O::PadBottom>},
     {Apply::Option, "padleft", nonNegative<&O::PadLeft>, fieldText<&O::PadLeft>},
     {Apply::Option, "padright", nonNegative<&O::PadRight>, fieldText<&O::PadRight>},
-    {Apply::Option, "padcolor", always, padColorText},
+    {Apply::Option, "padcolor", always, padColorText, storeField<&O::PadColor>},
     {Apply::Option, "gop", positive<&O::GopSize>, fieldText<&O::GopSize>},
     // Bits per second, as given: no warning about values that look like kbit/s.
     {Apply::Generic, "vb", positive<&O::VideoBitrate>, fieldText<&O::VideoBitrate>},
@@ -197,10 +211,11 @@ const OutputRow kOutputRows[] = {
     {Apply::Option, "bt", positive<&O::VideoBitrateTolerance>,
      fieldText<&O::VideoBitrateTolerance>},
     {Apply::Option, "bufsize", positive<&O::BufferSize>, fieldText<&O::BufferSize>},
-    {Apply::Option, "vsync", always, fieldText<&O::VideoSync>},
+    {Apply::Option, "vsync", always, fieldText<&O::VideoSync>, storeField<&O::VideoSync>},
     {Apply::Option, "vtag", notEmpty<&O::VideoTag>, fieldText<&O::VideoTag>},
     {Apply::Option, "sn", flagSet<&O::DisableSubtitle>, fieldText<&O::DisableSubtitle>},
-    {Apply::Option, "slang", always, fieldText<&O::SubtitleLanguage>},
+    {Apply::Option, "slang", always, fieldText<&O::SubtitleLanguage>,
+     storeField<&O::SubtitleLanguage>},
     // A flag option can only switch copying on, so false keeps the default.
     {Apply::Option, "copyts", flagSet<&O::CopyTimestamps>, fieldText<&O::CopyTimestamps>},
     {Apply::Option, "t", positive<&O::DurationMs>, durationText},
@@ -272,6 +287,18 @@ void ApplyOutputRecord(TCustomFFmpeg& task, const TOutputOptions& options)
                                                      : "auto";
         task.ApplyTarget(target, norm, options.TargetFrameNorm == 1 ? "pal" : "ntsc");
     }
+}
+
+bool StoreInOutputRecord(TOutputOptions& record, const std::string& name,
+                         const std::string& value)
+{
+    for (const OutputRow& row : kOutputRows) {
+        if (row.store && name == row.name) {
+            row.store(record, value);
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace clipmora

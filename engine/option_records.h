@@ -18,4 +18,11 @@ void ApplyInputRecord(TCustomFFmpeg& task, const TInputOptions& options);
 // Throws what the task's option parser throws.
 void ApplyOutputRecord(TCustomFFmpeg& task, const TOutputOptions& options);
 
+// Stores an output option given as text in the record field that drives it,
+// for the fields the record applies whatever its extra options say ("alang",
+// "async", "padcolor", "vsync", "slang"). Returns false for every other name.
+// Throws ConversionError for a number that does not read.
+bool StoreInOutputRecord(TOutputOptions& record, const std::string& name,
+                         const std::string& value);
+
 }  // namespace clipmora
