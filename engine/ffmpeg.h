@@ -38,6 +38,8 @@
 
 namespace clipmora {
 
+struct OpenedInput;
+
 inline constexpr int kMaxFiles = 20;    // input files, output files
 inline constexpr int kMaxStreams = 20;  // streams per input for "itsscale"
 inline constexpr int kMaxMaps = 20;     // stream maps, metadata maps
@@ -400,6 +402,13 @@ private:
     // Option handlers (option_table.cpp).
     struct OptionEntry;
     static const OptionEntry kOptionTable[];
+
+    // Input opening (input_open.cpp): false with taskError_ set, or
+    // FFMpegException for a stream the library cannot describe.
+    bool openInputContext(InputFile& input, OpenedInput& served);
+    bool analyseInput(InputFile& input, const OpenedInput& served, int64_t& startTimestamp);
+    bool addDecoders(InputFile& input);
+    void takeVideoStream(AVStream* stream, AVCodecContext* decoder, const std::string& fileName);
 
     // Stream builders (output_setup.cpp); they throw FFMpegException.
     void addVideoStream(OutputFile& file);
