@@ -66,13 +66,9 @@ void TCustomFFmpeg::audioOutput(RunState& run, TOutputStream& ost, TInputStream&
                                       {&inLayout, AV_SAMPLE_FMT_S16, inRate});
         lib.av_channel_layout_uninit(&inLayout);
         lib.av_channel_layout_uninit(&outLayout);
-        if (!ost.Resampler) {
-            char text[160];
-            std::snprintf(text, sizeof text,
-                          "Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                          inChannels, inRate, outChannels, outRate);
-            throw FFMpegException(text);
-        }
+        if (!ost.Resampler)
+            throw FormattedException("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                                     inChannels, inRate, outChannels, outRate);
     }
 
     const std::size_t inFrameBytes = static_cast<std::size_t>(inChannels) * 2;
