@@ -412,6 +412,153 @@ std::string QuoteFilterValue(const std::string& value)
     return escape(escape(value, "\\':"), "\\'[],;");
 }
 
+namespace {
+
+// What a script's segment is in its source: the streams it reads and where
+// the segment lies on the source's clock.
+struct SegmentPlan {
+    const TrimScript& script;
+    const AVStream* video = nullptr;
+    AVStream* audio = nullptr;
+    double fileStart = 0.0;     // the source's first time, seconds
+    double pictureStart = 0.0;  // where frame 0 lies, seconds
+    AVRational rate{25, 1};
+    double frameSeconds = 0.04;
+    double start = 0.0;  // the segment, seconds from frame 0
+    double end = 0.0;
+    bool toTheEnd = false;
+    bool soundInMovie = false;  // the sound passes the graph with the picture
+
+    std::string origin() const { return "PTS-(" + decimal(pictureStart) + ")/TB"; }
+    // The graph's sound output: after the picture, when there is one.
+    std::string soundOutput() const { return video ? "[out1]" : "[out0]"; }
+    std::string movieStreams() const
+    {
+        return !video ? "da[a0];" : soundInMovie ? "dv+da[v0][a0];" : "dv[v0];";
+    }
+};
+
+// Reads the script's source far enough to plan the segment. Returns 0 or a
+// negative library error code.
+int planSegment(const AVFormatContext* source, SegmentPlan& plan)
+{
+    for (unsigned i = 0; i < source->nb_streams; ++i) {
+        AVStream* stream = source->streams[i];
+        if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
+            continue;
+        if (!plan.video && stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            plan.video = stream;
+        else if (!plan.audio && stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            plan.audio = stream;
+    }
+    if (!plan.video && !plan.audio)
+        return AVERROR_INVALIDDATA;
+
+    // Frame 0 is the first picture, wherever the source's clock starts; a
+    // source without pictures counts frames from its first sound.
+    const AVStream* clock = plan.video ? plan.video : plan.audio;
+    plan.fileStart =
+        source->start_time != AV_NOPTS_VALUE ? static_cast<double>(source->start_time) / 1e6 : 0.0;
+    plan.pictureStart = clock->start_time != AV_NOPTS_VALUE
+                            ? seconds(clock->start_time, clock->time_base)
+                            : plan.fileStart;
+    if (plan.script.aviSource && plan.video) {
+        plan.rate = plan.video->avg_frame_rate.num > 0 ? plan.video->avg_frame_rate
+                                                       : plan.video->r_frame_rate;
+        if (plan.rate.num <= 0 || plan.rate.den <= 0)
+            return AVERROR_INVALIDDATA;
+    }
+    plan.frameSeconds = static_cast<double>(plan.rate.den) / plan.rate.num;
+    plan.toTheEnd = plan.script.last == 0;
+    plan.start = static_cast<double>(plan.script.first) * plan.frameSeconds;
+    plan.end = static_cast<double>(plan.script.last + 1) * plan.frameSeconds;
+    // The sound comes with the picture from the source, or, where the
+    // source's sound cannot pass the graph, from a file decoded beforehand.
+    plan.soundInMovie = plan.audio && movieCanCarrySound(plan.audio);
+    return 0;
+}
+
+// The graph's source and picture chain: "[out0]" is the segment's pictures.
+std::string pictureGraph(const SegmentPlan& plan)
+{
+    const std::string movie = "movie=filename=" + QuoteFilterValue(plan.script.source);
+    if (!plan.video) {
+        if (!plan.soundInMovie)
+            return {};
+        return movie + ":seek_point=" +
+               decimal(std::max(0.0, plan.start - kSeekLeadSeconds + plan.pictureStart -
+                                         plan.fileStart)) +
+               ":streams=" + plan.movieStreams();
+    }
+    const std::string rateDen = std::to_string(plan.rate.den);
+    const std::string rateNum = std::to_string(plan.rate.num);
+    if (plan.script.aviSource) {
+        // An AVI is read picture by picture from its start: its pictures
+        // are numbered, and decoders that hold pictures back give them
+        // unreliable times in a container without presentation times.
+        std::string graph = movie + ":streams=" + plan.movieStreams() +
+                            "[v0]trim=start_frame=" + std::to_string(plan.script.first);
+        if (!plan.toTheEnd)
+            graph += ":end_frame=" + std::to_string(plan.script.last + 1);
+        return graph + ",setpts=N*" + rateDen + "/" + rateNum + "/TB[out0]";
+    }
+    // Enter the source a little before the segment, on the frame grid, and
+    // sample it at the constant rate: each output picture is the source
+    // picture on screen at its time.
+    const double lead = std::max(0.0, plan.start - kSeekLeadSeconds);
+    const double grid = std::floor(lead / plan.frameSeconds) * plan.frameSeconds;
+    std::string graph = movie + ":seek_point=" +
+                        decimal(std::max(0.0, grid + plan.pictureStart - plan.fileStart)) +
+                        ":streams=" + plan.movieStreams();
+    // The last picture is held for one frame time past the source's end (a
+    // clone), so that the constant-rate sampling keeps it too.
+    graph += "[v0]setpts=" + plan.origin() + ",tpad=stop=1:stop_mode=clone,fps=fps=" + rateNum +
+             "/" + rateDen + ":start_time=" + decimal(grid) +
+             ":round=up:eof_action=pass,trim=start=" +
+             decimal(std::max(0.0, plan.start - plan.frameSeconds / 2));
+    if (!plan.toTheEnd)
+        graph += ":end=" + decimal(plan.end - plan.frameSeconds / 2);
+    return graph + ",setpts=PTS-STARTPTS[out0]";
+}
+
+// Adds the sound chain to `segment`'s graph: cut from the movie's sound, or
+// read from a pipe that a feeder fills with the decoded segment. Returns 0
+// or a negative library error code.
+int addSoundGraph(const SegmentPlan& plan, const std::string& fileName, ServedSegment& segment)
+{
+    const std::string separator = plan.video ? ";" : "";
+    if (plan.soundInMovie) {
+        segment.graph += separator + "[a0]asetpts=" + plan.origin() +
+                         ",atrim=start=" + decimal(plan.start);
+        if (!plan.toTheEnd)
+            segment.graph += ":end=" + decimal(plan.end);
+        segment.graph += ",asetpts=PTS-(" + decimal(plan.start) + ")/TB" + plan.soundOutput();
+        return 0;
+    }
+    if (!plan.audio)
+        return 0;
+    const std::filesystem::path scriptPath = fileName;
+    const std::string soundPipe =
+        (scriptPath.parent_path() / (scriptPath.stem().string() + "-sound.wav")).string();
+    ::unlink(soundPipe.c_str());
+    if (::mkfifo(soundPipe.c_str(), 0600) != 0) {
+        const int error = errno;
+        EngineLog(nullptr, kLogError, "Cannot write the segment's sound to %s: %s\n",
+                  soundPipe.c_str(), std::strerror(error));
+        return AVERROR(error);
+    }
+    segment.soundFeeder =
+        std::make_shared<SoundFeeder>(soundPipe, plan.script.source, plan.audio->index,
+                                      plan.pictureStart, plan.start,
+                                      plan.toTheEnd ? -1.0 : plan.end);
+    segment.graph += separator + "amovie=filename=" + QuoteFilterValue(soundPipe) +
+                     plan.soundOutput();
+    segment.temporaryFile = soundPipe;
+    return 0;
+}
+
+}  // namespace
+
 int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
 {
     TrimScript script;
@@ -437,114 +584,19 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
     if (const int code = lib.avformat_find_stream_info(source.get(), nullptr); code < 0)
         return unreadableSource(code);
 
-    const AVStream* video = nullptr;
-    AVStream* audio = nullptr;
-    for (unsigned i = 0; i < source->nb_streams; ++i) {
-        AVStream* stream = source->streams[i];
-        if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
-            continue;
-        if (!video && stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
-            video = stream;
-        else if (!audio && stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-            audio = stream;
-    }
-    if (!video && !audio)
-        return AVERROR_INVALIDDATA;
+    SegmentPlan plan{script};
+    if (const int code = planSegment(source.get(), plan); code < 0)
+        return code;
+    segment.graph = pictureGraph(plan);
+    if (const int code = addSoundGraph(plan, fileName, segment); code < 0)
+        return code;
 
-    // Frame 0 is the first picture, wherever the source's clock starts; a
-    // source without pictures counts frames from its first sound.
-    const AVStream* clock = video ? video : audio;
-    const double fileStart =
-        source->start_time != AV_NOPTS_VALUE ? static_cast<double>(source->start_time) / 1e6 : 0.0;
-    const double pictureStart =
-        clock->start_time != AV_NOPTS_VALUE ? seconds(clock->start_time, clock->time_base)
-                                            : fileStart;
-    AVRational rate{25, 1};
-    if (script.aviSource && video) {
-        rate = video->avg_frame_rate.num > 0 ? video->avg_frame_rate : video->r_frame_rate;
-        if (rate.num <= 0 || rate.den <= 0)
-            return AVERROR_INVALIDDATA;
-    }
-    const double frameSeconds = static_cast<double>(rate.den) / rate.num;
-    const bool toTheEnd = script.last == 0;
-    const double start = static_cast<double>(script.first) * frameSeconds;
-    const double end = static_cast<double>(script.last + 1) * frameSeconds;
-
-    const std::string rateText = std::to_string(rate.num) + "/" + std::to_string(rate.den);
-    const std::string origin = "PTS-(" + decimal(pictureStart) + ")/TB";
-    // The sound comes with the picture from the source, or, where the
-    // source's sound cannot pass the graph, from a file decoded beforehand.
-    const bool soundInMovie = audio && movieCanCarrySound(audio);
-    const std::string movieStreams = !video          ? "da[a0];"
-                                     : soundInMovie ? "dv+da[v0][a0];"
-                                                    : "dv[v0];";
-    // The graph's outputs: the picture first, when there is one.
-    const std::string soundOutput = video ? "[out1]" : "[out0]";
-    std::string graph;
-    if (!video) {
-        if (soundInMovie)
-            graph = "movie=filename=" + QuoteFilterValue(script.source) + ":seek_point=" +
-                    decimal(std::max(0.0, start - kSeekLeadSeconds + pictureStart - fileStart)) +
-                    ":streams=" + movieStreams;
-    } else if (script.aviSource) {
-        // An AVI is read picture by picture from its start: its pictures
-        // are numbered, and decoders that hold pictures back give them
-        // unreliable times in a container without presentation times.
-        graph = "movie=filename=" + QuoteFilterValue(script.source) + ":streams=" + movieStreams;
-        graph += "[v0]trim=start_frame=" + std::to_string(script.first);
-        if (!toTheEnd)
-            graph += ":end_frame=" + std::to_string(script.last + 1);
-        graph += ",setpts=N*" + std::to_string(rate.den) + "/" + std::to_string(rate.num) +
-                 "/TB[out0]";
-    } else {
-        // Enter the source a little before the segment, on the frame grid,
-        // and sample it at the constant rate: each output picture is the
-        // source picture on screen at its time.
-        const double lead = std::max(0.0, start - kSeekLeadSeconds);
-        const double grid = std::floor(lead / frameSeconds) * frameSeconds;
-        graph = "movie=filename=" + QuoteFilterValue(script.source) + ":seek_point=" +
-                decimal(std::max(0.0, grid + pictureStart - fileStart)) + ":streams=" +
-                movieStreams;
-        // The last picture is held for one frame time past the source's end
-        // (a clone), so that the constant-rate sampling keeps it too.
-        graph += "[v0]setpts=" + origin + ",tpad=stop=1:stop_mode=clone,fps=fps=" + rateText +
-                 ":start_time=" +
-                 decimal(grid) + ":round=up:eof_action=pass,trim=start=" +
-                 decimal(std::max(0.0, start - frameSeconds / 2));
-        if (!toTheEnd)
-            graph += ":end=" + decimal(end - frameSeconds / 2);
-        graph += ",setpts=PTS-STARTPTS[out0]";
-    }
-    if (soundInMovie) {
-        graph += std::string(video ? ";" : "") + "[a0]asetpts=" + origin +
-                 ",atrim=start=" + decimal(start);
-        if (!toTheEnd)
-            graph += ":end=" + decimal(end);
-        graph += ",asetpts=PTS-(" + decimal(start) + ")/TB" + soundOutput;
-    } else if (audio) {
-        const std::filesystem::path scriptPath = fileName;
-        const std::string soundPipe =
-            (scriptPath.parent_path() / (scriptPath.stem().string() + "-sound.wav")).string();
-        ::unlink(soundPipe.c_str());
-        if (::mkfifo(soundPipe.c_str(), 0600) != 0) {
-            const int error = errno;
-            EngineLog(nullptr, kLogError, "Cannot write the segment's sound to %s: %s\n",
-                      soundPipe.c_str(), std::strerror(error));
-            return AVERROR(error);
-        }
-        segment.soundFeeder = std::make_shared<SoundFeeder>(
-            soundPipe, script.source, audio->index, pictureStart, start, toTheEnd ? -1.0 : end);
-        graph += std::string(video ? ";" : "") + "amovie=filename=" +
-                 QuoteFilterValue(soundPipe) + soundOutput;
-        segment.temporaryFile = soundPipe;
-    }
-    segment.graph = graph;
-
-    if (!toTheEnd) {
-        segment.durationUs = std::llround((end - start) * 1e6);
+    if (!plan.toTheEnd) {
+        segment.durationUs = std::llround((plan.end - plan.start) * 1e6);
     } else if (source->duration != AV_NOPTS_VALUE) {
-        const double length = static_cast<double>(source->duration) / 1e6 - (pictureStart - fileStart);
-        segment.durationUs = std::llround(std::max(0.0, length - start) * 1e6);
+        const double length =
+            static_cast<double>(source->duration) / 1e6 - (plan.pictureStart - plan.fileStart);
+        segment.durationUs = std::llround(std::max(0.0, length - plan.start) * 1e6);
     }
     return 0;
 }
