@@ -126,35 +126,10 @@ void putLittleEndian(std::string& out, uint32_t value, int bytes)
         out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
-// Decodes the sound of `source` between `from` and `to` seconds of the
-// picture clock (to < 0: to the end) as a 16-bit WAV stream into `sink`:
-// a header whose sizes say "to the end", then the samples as they are
-// decoded, so nothing of the segment is held anywhere. Ends early when
-// `stop` is set. Returns 0 or a negative library error code (EPIPE when
-// the sink refused).
-int feedSegmentSound(AVFormatContext* source, AVStream* audio, double origin, double from,
-                     double to, const SoundSink& sink, const std::atomic<bool>& stop)
+// The header of a 16-bit PCM WAV stream whose sizes of 0 say "to the end":
+// the reader takes the data up to the end of the stream.
+std::string openEndedWavHeader(int rate, int channels)
 {
-    const AVCodec* codec = lib.avcodec_find_decoder(audio->codecpar->codec_id);
-    if (!codec)
-        return AVERROR_DECODER_NOT_FOUND;
-    CodecContextPtr decoder(lib.avcodec_alloc_context3(codec));
-    if (!decoder)
-        return AVERROR(ENOMEM);
-    if (const int code = lib.avcodec_parameters_to_context(decoder.get(), audio->codecpar); code < 0)
-        return code;
-    decoder->pkt_timebase = audio->time_base;
-    if (const int code = lib.avcodec_open2(decoder.get(), codec, nullptr); code < 0)
-        return code;
-
-    const int64_t seekTarget = std::llround(std::max(0.0, origin + from - kSeekLeadSeconds) * 1e6);
-    lib.av_seek_frame(source, -1, seekTarget, AVSEEK_FLAG_BACKWARD);
-
-    const int rate = decoder->sample_rate;
-    const int channels = decoder->ch_layout.nb_channels;
-    if (rate <= 0 || channels <= 0)
-        return AVERROR_INVALIDDATA;
-    // Sizes of 0: the reader takes the data up to the end of the stream.
     std::string header("RIFF\0\0\0\0WAVEfmt ", 16);
     putLittleEndian(header, 16, 4);
     putLittleEndian(header, 1, 2);  // integer PCM
@@ -164,69 +139,141 @@ int feedSegmentSound(AVFormatContext* source, AVStream* audio, double origin, do
     putLittleEndian(header, static_cast<uint32_t>(channels * 2), 2);
     putLittleEndian(header, 16, 2);
     header.append("data\0\0\0\0", 8);
-    if (!sink(header.data(), header.size()))
-        return AVERROR(EPIPE);
+    return header;
+}
 
-    ResamplerPtr toS16;
-    PacketPtr packet(lib.av_packet_alloc());
-    FramePtr frame(lib.av_frame_alloc());
-    if (!packet || !frame)
+// An opened decoder for `audio`; returns 0 or a negative library error code.
+int openSoundDecoder(const AVStream* audio, CodecContextPtr& decoder)
+{
+    const AVCodec* codec = lib.avcodec_find_decoder(audio->codecpar->codec_id);
+    if (!codec)
+        return AVERROR_DECODER_NOT_FOUND;
+    decoder.reset(lib.avcodec_alloc_context3(codec));
+    if (!decoder)
         return AVERROR(ENOMEM);
-    const int64_t firstSample = std::llround(from * rate);
-    const int64_t endSample = to < 0 ? INT64_MAX : std::llround(to * rate);
-    int64_t nextSample = kNoTime;
-    std::vector<int16_t> samples;
-    bool done = false;
+    if (const int code = lib.avcodec_parameters_to_context(decoder.get(), audio->codecpar); code < 0)
+        return code;
+    decoder->pkt_timebase = audio->time_base;
+    return lib.avcodec_open2(decoder.get(), codec, nullptr);
+}
 
-    auto takeFrames = [&]() -> int {
+// Turns decoded sound frames into 16-bit samples on the picture clock and
+// hands the ones inside the segment to the sink.
+class SegmentSoundCutter {
+public:
+    SegmentSoundCutter(const AVStream* audio, AVCodecContext* decoder, double origin, double from,
+                       double to, const SoundSink& sink)
+        : audio_(audio), decoder_(decoder), origin_(origin), rate_(decoder->sample_rate),
+          channels_(decoder->ch_layout.nb_channels), firstSample_(std::llround(from * rate_)),
+          endSample_(to < 0 ? INT64_MAX : std::llround(to * rate_)), sink_(sink)
+    {
+    }
+
+    bool done() const { return done_; }
+
+    // Takes every frame the decoder has ready. Returns 0 or a negative
+    // library error code (EPIPE when the sink refused).
+    int takeFrames(AVFrame* frame)
+    {
         for (;;) {
-            const int got = lib.avcodec_receive_frame(decoder.get(), frame.get());
+            const int got = lib.avcodec_receive_frame(decoder_, frame);
             if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
                 return 0;
             if (got < 0)
                 return got;
-            // Place the frame on the picture clock, in samples.
-            int64_t at = nextSample;
-            if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
-                at = std::llround((seconds(frame->best_effort_timestamp, audio->time_base) - origin) *
-                                  rate);
-            if (at == kNoTime)
-                at = 0;
-            nextSample = at + frame->nb_samples;
-            if (!toS16) {
-                toS16 = MakeResampler({&frame->ch_layout, AV_SAMPLE_FMT_S16, rate},
-                                      {&frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
-                                       rate});
-                if (!toS16)
-                    return AVERROR(EINVAL);
-            }
-            samples.resize(static_cast<std::size_t>(frame->nb_samples) * channels);
-            auto* target = reinterpret_cast<uint8_t*>(samples.data());
-            lib.swr_convert(toS16.get(), &target, frame->nb_samples,
-                            const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-            const int64_t keepFrom = std::clamp<int64_t>(firstSample - at, 0, frame->nb_samples);
-            const int64_t keepTo = std::clamp<int64_t>(endSample - at, 0, frame->nb_samples);
-            lib.av_frame_unref(frame.get());
-            if (keepTo > keepFrom &&
-                !sink(samples.data() + keepFrom * channels,
-                      static_cast<std::size_t>((keepTo - keepFrom) * channels * 2)))
-                return AVERROR(EPIPE);
-            if (at + (keepTo > 0 ? keepTo : 0) >= endSample || nextSample >= endSample)
-                done = true;
+            if (const int code = takeFrame(frame); code < 0)
+                return code;
         }
-    };
+    }
 
-    while (!done && !stop && lib.av_read_frame(source, packet.get()) >= 0) {
+private:
+    int takeFrame(AVFrame* frame)
+    {
+        // Place the frame on the picture clock, in samples.
+        int64_t at = nextSample_;
+        if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
+            at = std::llround(
+                (seconds(frame->best_effort_timestamp, audio_->time_base) - origin_) * rate_);
+        if (at == kNoTime)
+            at = 0;
+        nextSample_ = at + frame->nb_samples;
+        if (!toS16_) {
+            toS16_ = MakeResampler({&frame->ch_layout, AV_SAMPLE_FMT_S16, rate_},
+                                   {&frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
+                                    rate_});
+            if (!toS16_)
+                return AVERROR(EINVAL);
+        }
+        samples_.resize(static_cast<std::size_t>(frame->nb_samples) * channels_);
+        auto* target = reinterpret_cast<uint8_t*>(samples_.data());
+        lib.swr_convert(toS16_.get(), &target, frame->nb_samples,
+                        const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+        const int64_t keepFrom = std::clamp<int64_t>(firstSample_ - at, 0, frame->nb_samples);
+        const int64_t keepTo = std::clamp<int64_t>(endSample_ - at, 0, frame->nb_samples);
+        lib.av_frame_unref(frame);
+        if (keepTo > keepFrom &&
+            !sink_(samples_.data() + keepFrom * channels_,
+                   static_cast<std::size_t>((keepTo - keepFrom) * channels_ * 2)))
+            return AVERROR(EPIPE);
+        if (at + (keepTo > 0 ? keepTo : 0) >= endSample_ || nextSample_ >= endSample_)
+            done_ = true;
+        return 0;
+    }
+
+    const AVStream* audio_;
+    AVCodecContext* decoder_;
+    const double origin_;
+    const int rate_;
+    const int channels_;
+    const int64_t firstSample_;
+    const int64_t endSample_;
+    const SoundSink& sink_;
+    ResamplerPtr toS16_;
+    std::vector<int16_t> samples_;
+    int64_t nextSample_ = kNoTime;
+    bool done_ = false;
+};
+
+// Decodes the sound of `source` between `from` and `to` seconds of the
+// picture clock (to < 0: to the end) as a 16-bit WAV stream into `sink`:
+// a header whose sizes say "to the end", then the samples as they are
+// decoded, so nothing of the segment is held anywhere. Ends early when
+// `stop` is set. Returns 0 or a negative library error code (EPIPE when
+// the sink refused).
+int feedSegmentSound(AVFormatContext* source, AVStream* audio, double origin, double from,
+                     double to, const SoundSink& sink, const std::atomic<bool>& stop)
+{
+    CodecContextPtr decoder;
+    if (const int code = openSoundDecoder(audio, decoder); code < 0)
+        return code;
+
+    const int64_t seekTarget = std::llround(std::max(0.0, origin + from - kSeekLeadSeconds) * 1e6);
+    lib.av_seek_frame(source, -1, seekTarget, AVSEEK_FLAG_BACKWARD);
+
+    const int rate = decoder->sample_rate;
+    const int channels = decoder->ch_layout.nb_channels;
+    if (rate <= 0 || channels <= 0)
+        return AVERROR_INVALIDDATA;
+    const std::string header = openEndedWavHeader(rate, channels);
+    if (!sink(header.data(), header.size()))
+        return AVERROR(EPIPE);
+
+    PacketPtr packet(lib.av_packet_alloc());
+    FramePtr frame(lib.av_frame_alloc());
+    if (!packet || !frame)
+        return AVERROR(ENOMEM);
+    SegmentSoundCutter cutter(audio, decoder.get(), origin, from, to, sink);
+    while (!cutter.done() && !stop && lib.av_read_frame(source, packet.get()) >= 0) {
         if (packet->stream_index == audio->index &&
             lib.avcodec_send_packet(decoder.get(), packet.get()) >= 0)
-            if (const int code = takeFrames(); code < 0) {
+            if (const int code = cutter.takeFrames(frame.get()); code < 0) {
                 lib.av_packet_unref(packet.get());
                 return code;
             }
         lib.av_packet_unref(packet.get());
     }
-    if (!done && !stop && lib.avcodec_send_packet(decoder.get(), nullptr) >= 0)
-        return takeFrames();
+    if (!cutter.done() && !stop && lib.avcodec_send_packet(decoder.get(), nullptr) >= 0)
+        return cutter.takeFrames(frame.get());
     return 0;
 }
 
