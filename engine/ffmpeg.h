@@ -421,6 +421,7 @@ private:
     void setupRun(RunState& run);                               // run_setup.cpp
     void prepareOutputs(RunState& run);                         // stream_preparation.cpp
     void openCodecs(RunState& run);
+    void openEncoder(RunState& run, TOutputStream& ost);
     // The output files' descriptions and the "Stream mapping:" lines.
     void logOutputsAndMapping(const RunState& run);
     // Logs (level 0) each named parameter that no parameter object, muxer or

@@ -209,88 +209,69 @@ void TCustomFFmpeg::reportIgnoredParameters()
     }
 }
 
-void TCustomFFmpeg::openCodecs(RunState& run)
+namespace {
+
+// Settings an encoder decides itself: the sample format and rate it takes,
+// and a subtitle encoder's style header from its decoder.
+void fitEncoderSettings(const RunState& run, const TOutputStream& ost, const AVCodec* encoder)
 {
-    for (TOutputStream& ost : run.Outputs) {
-        if (!ost.EncodingNeeded)
-            continue;
-        AVCodecContext* codec = ost.Encoder;
-        const AVCodec* encoder = lib.avcodec_find_encoder(codec->codec_id);
-        if (!encoder)
-            throw FormattedException("Unsupported codec for output stream #%d.%d", ost.FileIndex,
-                               ost.Index);
-        if (codec->codec_type == AVMEDIA_TYPE_AUDIO) {
-            codec->sample_fmt = encoderSampleFormat(encoder);
-            codec->sample_rate = encoderSampleRate(encoder, codec->sample_rate);
-            codec->time_base = AVRational{1, codec->sample_rate};
-        }
-        if (codec->codec_type == AVMEDIA_TYPE_SUBTITLE) {
-            const TInputStream& ist = run.Inputs[ost.SourceIndex];
-            codec->time_base = AVRational{1, 1000};
-            if (ist.Decoder->subtitle_header) {
-                // Text subtitle encoders need the decoder's style header.
-                codec->subtitle_header =
-                    static_cast<uint8_t*>(lib.av_mallocz(ist.Decoder->subtitle_header_size + 1));
-                if (codec->subtitle_header) {
-                    std::copy_n(ist.Decoder->subtitle_header, ist.Decoder->subtitle_header_size,
-                                codec->subtitle_header);
-                    codec->subtitle_header_size = ist.Decoder->subtitle_header_size;
-                }
-            }
-        }
-        if (ost.FirstPassStats)
-            codec->stats_in = ost.FirstPassStats.get();
-
-        // Parameters that belong to this encoder alone ("preset", "crf").
-        DictionaryPtr privateOptions;
-        for (const auto& [name, value] : defaults_.privateParameters)
-            SetDictionaryEntry(privateOptions, name.c_str(), value.c_str());
-        int opened = 0;
-        {
-            std::lock_guard guard(CodecLock());
-            opened = lib.avcodec_open2(codec, encoder, LentDictionary(privateOptions).get());
-        }
-        // The encoder leaves what it did not take in the dictionary.
-        for (const auto& [name, value] : defaults_.privateParameters)
-            if (!lib.av_dict_get(privateOptions.get(), name.c_str(), nullptr, 0))
-                defaults_.takenPrivateParameters.push_back(name);
-        if (opened < 0)
-            throw FormattedException("Error while opening codec for output stream #%d.%d - maybe "
-                               "incorrect parameters such as bit_rate, rate, width or height",
-                               ost.FileIndex, ost.Index);
-        ost.EncoderOpen = true;
-        run.HeaderBytes += codec->extradata_size;
-        if (lib.avcodec_parameters_from_context(ost.Stream->codecpar, codec) < 0)
-            throw FFMpegException("av_mallocz fail");
-        // What the encoder tells the muxer beside the packets: the buffer
-        // size and rates that MPEG program streams write into their headers.
-        for (int i = 0; i < codec->nb_coded_side_data; ++i) {
-            const AVPacketSideData& side = codec->coded_side_data[i];
-            uint8_t* copy = lib.av_stream_new_side_data(ost.Stream, side.type, side.size);
-            if (!copy)
-                throw FFMpegException("av_mallocz fail");
-            std::copy_n(side.data, side.size, copy);
-        }
-        ost.Stream->time_base = codec->time_base;
-        if (codec->codec_type == AVMEDIA_TYPE_VIDEO) {
-            ost.Stream->avg_frame_rate = codec->framerate;
-            ost.Stream->r_frame_rate = codec->framerate;
-            ost.Stream->sample_aspect_ratio = codec->sample_aspect_ratio;
-        }
-        if (codec->codec_type == AVMEDIA_TYPE_AUDIO && codec->sample_fmt != AV_SAMPLE_FMT_S16) {
-            ost.ToEncoder = MakeResampler({&codec->ch_layout, codec->sample_fmt, codec->sample_rate},
-                                          {&codec->ch_layout, AV_SAMPLE_FMT_S16, codec->sample_rate});
-            if (!ost.ToEncoder)
-                throw FormattedException("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                                   codec->ch_layout.nb_channels, codec->sample_rate,
-                                   codec->ch_layout.nb_channels, codec->sample_rate);
-        }
+    AVCodecContext* codec = ost.Encoder;
+    if (codec->codec_type == AVMEDIA_TYPE_AUDIO) {
+        codec->sample_fmt = encoderSampleFormat(encoder);
+        codec->sample_rate = encoderSampleRate(encoder, codec->sample_rate);
+        codec->time_base = AVRational{1, codec->sample_rate};
     }
+    if (codec->codec_type != AVMEDIA_TYPE_SUBTITLE)
+        return;
+    const TInputStream& ist = run.Inputs[ost.SourceIndex];
+    codec->time_base = AVRational{1, 1000};
+    if (!ist.Decoder->subtitle_header)
+        return;
+    // Text subtitle encoders need the decoder's style header.
+    codec->subtitle_header =
+        static_cast<uint8_t*>(lib.av_mallocz(ist.Decoder->subtitle_header_size + 1));
+    if (codec->subtitle_header) {
+        std::copy_n(ist.Decoder->subtitle_header, ist.Decoder->subtitle_header_size,
+                    codec->subtitle_header);
+        codec->subtitle_header_size = ist.Decoder->subtitle_header_size;
+    }
+}
 
-    // The streams describe themselves fully only once their encoders are open.
-    logOutputsAndMapping(run);
-    reportIgnoredParameters();
+// Describes the opened encoder's stream to the muxer and makes the sample
+// conversion into the encoder's format. Throws FFMpegException.
+void describeEncodedStream(TOutputStream& ost)
+{
+    AVCodecContext* codec = ost.Encoder;
+    if (lib.avcodec_parameters_from_context(ost.Stream->codecpar, codec) < 0)
+        throw FFMpegException("av_mallocz fail");
+    // What the encoder tells the muxer beside the packets: the buffer
+    // size and rates that MPEG program streams write into their headers.
+    for (int i = 0; i < codec->nb_coded_side_data; ++i) {
+        const AVPacketSideData& side = codec->coded_side_data[i];
+        uint8_t* copy = lib.av_stream_new_side_data(ost.Stream, side.type, side.size);
+        if (!copy)
+            throw FFMpegException("av_mallocz fail");
+        std::copy_n(side.data, side.size, copy);
+    }
+    ost.Stream->time_base = codec->time_base;
+    if (codec->codec_type == AVMEDIA_TYPE_VIDEO) {
+        ost.Stream->avg_frame_rate = codec->framerate;
+        ost.Stream->r_frame_rate = codec->framerate;
+        ost.Stream->sample_aspect_ratio = codec->sample_aspect_ratio;
+    }
+    if (codec->codec_type == AVMEDIA_TYPE_AUDIO && codec->sample_fmt != AV_SAMPLE_FMT_S16) {
+        ost.ToEncoder = MakeResampler({&codec->ch_layout, codec->sample_fmt, codec->sample_rate},
+                                      {&codec->ch_layout, AV_SAMPLE_FMT_S16, codec->sample_rate});
+        if (!ost.ToEncoder)
+            throw FormattedException("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                               codec->ch_layout.nb_channels, codec->sample_rate,
+                               codec->ch_layout.nb_channels, codec->sample_rate);
+    }
+}
 
+// Opens the decoders the run needs, under the codec lock. Throws FFMpegException.
+void openDecoders(RunState& run, std::recursive_mutex& codecLock)
+{
     for (TInputStream& ist : run.Inputs) {
         if (!ist.DecodingNeeded)
             continue;
@@ -301,7 +282,7 @@ void TCustomFFmpeg::openCodecs(RunState& run)
                                ist.StreamIndex);
         int opened = 0;
         {
-            std::lock_guard guard(CodecLock());
+            std::lock_guard guard(codecLock);
             opened = lib.avcodec_open2(ist.Decoder, decoder, nullptr);
         }
         if (opened < 0)
@@ -309,27 +290,80 @@ void TCustomFFmpeg::openCodecs(RunState& run)
                                ist.FileIndex, ist.StreamIndex);
         ist.DecoderOpen = true;
     }
+}
 
-    for (TInputStream& ist : run.Inputs) {
-        ist.CurrentPts = 0;
-        ist.NextPts = kNoPts;
-        ist.IsStart = true;
-    }
-
-    for (const TMetaDataMap& map : options_.metaDataMaps) {
-        if (map.OutFile < 0 || map.OutFile >= static_cast<int>(outputs_.size()))
+// Copies the tags the "map_meta_data" options name. Throws FFMpegException.
+void copyMappedMetadata(const std::vector<TMetaDataMap>& maps, const std::vector<InputFile>& inputs,
+                        std::vector<OutputFile>& outputs)
+{
+    for (const TMetaDataMap& map : maps) {
+        if (map.OutFile < 0 || map.OutFile >= static_cast<int>(outputs.size()))
             throw FormattedException("Invalid output file index %d map_meta_data(%d,%d)", map.OutFile,
                                map.OutFile, map.InFile);
-        if (map.InFile < 0 || map.InFile >= static_cast<int>(inputs_.size()))
+        if (map.InFile < 0 || map.InFile >= static_cast<int>(inputs.size()))
             throw FormattedException("Invalid input file index %d map_meta_data(%d,%d)", map.InFile,
                                map.OutFile, map.InFile);
-        const AVDictionary* from = inputs_[map.InFile].context->metadata;
-        AVDictionary** to = &outputs_[map.OutFile].context->metadata;
+        const AVDictionary* from = inputs[map.InFile].context->metadata;
+        AVDictionary** to = &outputs[map.OutFile].context->metadata;
         for (const char* key :
              {"title", "artist", "author", "copyright", "comment", "album", "date", "track",
               "genre"})
             copyTag(to, from, key);
     }
+}
+
+}  // namespace
+
+void TCustomFFmpeg::openEncoder(RunState& run, TOutputStream& ost)
+{
+    AVCodecContext* codec = ost.Encoder;
+    const AVCodec* encoder = lib.avcodec_find_encoder(codec->codec_id);
+    if (!encoder)
+        throw FormattedException("Unsupported codec for output stream #%d.%d", ost.FileIndex,
+                           ost.Index);
+    fitEncoderSettings(run, ost, encoder);
+    if (ost.FirstPassStats)
+        codec->stats_in = ost.FirstPassStats.get();
+
+    // Parameters that belong to this encoder alone ("preset", "crf").
+    DictionaryPtr privateOptions;
+    for (const auto& [name, value] : defaults_.privateParameters)
+        SetDictionaryEntry(privateOptions, name.c_str(), value.c_str());
+    int opened = 0;
+    {
+        std::lock_guard guard(CodecLock());
+        opened = lib.avcodec_open2(codec, encoder, LentDictionary(privateOptions).get());
+    }
+    // The encoder leaves what it did not take in the dictionary.
+    for (const auto& [name, value] : defaults_.privateParameters)
+        if (!lib.av_dict_get(privateOptions.get(), name.c_str(), nullptr, 0))
+            defaults_.takenPrivateParameters.push_back(name);
+    if (opened < 0)
+        throw FormattedException("Error while opening codec for output stream #%d.%d - maybe "
+                           "incorrect parameters such as bit_rate, rate, width or height",
+                           ost.FileIndex, ost.Index);
+    ost.EncoderOpen = true;
+    run.HeaderBytes += codec->extradata_size;
+    describeEncodedStream(ost);
+}
+
+void TCustomFFmpeg::openCodecs(RunState& run)
+{
+    for (TOutputStream& ost : run.Outputs)
+        if (ost.EncodingNeeded)
+            openEncoder(run, ost);
+
+    // The streams describe themselves fully only once their encoders are open.
+    logOutputsAndMapping(run);
+    reportIgnoredParameters();
+
+    openDecoders(run, CodecLock());
+    for (TInputStream& ist : run.Inputs) {
+        ist.CurrentPts = 0;
+        ist.NextPts = kNoPts;
+        ist.IsStart = true;
+    }
+    copyMappedMetadata(options_.metaDataMaps, inputs_, outputs_);
 
     for (std::size_t f = 0; f < outputs_.size(); ++f)
         if (lib.avformat_write_header(outputs_[f].context.get(), nullptr) < 0)
