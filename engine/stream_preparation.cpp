@@ -47,6 +47,84 @@ void copyTag(AVDictionary** to, const AVDictionary* from, const char* key)
         lib.av_dict_set(to, key, entry->value, 0);
 }
 
+// A stream copied as it is: refuses what needs decoded frames and takes
+// the source's parameters, keeping its codec tag where the container allows.
+// Throws FFMpegException.
+void prepareStreamCopy(TOutputStream& ost, const TInputStream& ist, const AVOutputFormat* format,
+                       const OptionState& o, bool customHook)
+{
+    AVCodecContext* codec = ost.Encoder;
+    const AVCodecParameters* source = ist.Stream->codecpar;
+    if (source->codec_type == AVMEDIA_TYPE_AUDIO && o.audioVolume != 256)
+        throw FFMpegException(
+            "-acodec copy and -vol are incompatible (frames are not decoded)");
+    if (source->codec_type == AVMEDIA_TYPE_VIDEO) {
+        if (customHook)
+            throw FFMpegException(
+                "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+        if (o.usingFrameHooks)
+            throw FFMpegException(
+                "-vcodec copy and -vhook are incompatible (frames are not decoded)");
+    }
+    if (source->codec_type != AVMEDIA_TYPE_AUDIO &&
+        source->codec_type != AVMEDIA_TYPE_VIDEO &&
+        source->codec_type != AVMEDIA_TYPE_SUBTITLE)
+        throw FFMpegException("invalid codec_type of output stream");
+
+    const uint32_t outputTag = codec->codec_tag;
+    if (lib.avcodec_parameters_copy(ost.Stream->codecpar, source) < 0)
+        throw FFMpegException("av_mallocz fail");
+    // Keep the source's tag only where the output container knows it
+    // for the same codec; otherwise let the muxer choose its own.
+    uint32_t tag = outputTag;
+    if (!tag) {
+        const AVCodecTag* const* tags = format->codec_tag;
+        if (!tags || lib.av_codec_get_id(tags, source->codec_tag) == source->codec_id ||
+            lib.av_codec_get_tag(tags, source->codec_id) <= 0)
+            tag = source->codec_tag;
+    }
+    ost.Stream->codecpar->codec_tag = tag;
+    if (source->codec_type == AVMEDIA_TYPE_AUDIO &&
+        ((source->block_align == 1 && source->codec_id == AV_CODEC_ID_MP3) ||
+         source->codec_id == AV_CODEC_ID_AC3))
+        ost.Stream->codecpar->block_align = 0;
+    ost.Stream->time_base = ist.Stream->time_base;
+    ost.Stream->avg_frame_rate = ist.Stream->avg_frame_rate;
+    ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
+    ost.Stream->sample_aspect_ratio = source->sample_aspect_ratio;
+}
+
+// The two-pass statistics: the first pass writes them to its log file, the
+// second reads them back for the encoder. Throws FFMpegException.
+void openPassLog(TOutputStream& ost, const OptionState& o, std::size_t streamNumber)
+{
+    const AVCodecContext* codec = ost.Encoder;
+    std::string name = (o.passLogFile.empty() ? std::string("ffmpeg2pass") : o.passLogFile) +
+                       "-" + std::to_string(streamNumber) + ".log";
+    if (name.size() > 1023)
+        name.resize(1023);
+    if (codec->flags & AV_CODEC_FLAG_PASS1) {
+        ost.PassLog.reset(std::fopen(name.c_str(), "w"));
+        if (!ost.PassLog)
+            throw FFMpegException("creat file fail: " + name);
+        return;
+    }
+    std::unique_ptr<FILE, FileCloser> log(std::fopen(name.c_str(), "r"));
+    if (!log)
+        throw FFMpegException("creat open fail: " + name);
+    std::fseek(log.get(), 0, SEEK_END);
+    const long size = std::ftell(log.get());
+    std::fseek(log.get(), 0, SEEK_SET);
+    LibraryMemoryPtr<char> text(
+        static_cast<char*>(lib.av_malloc(static_cast<std::size_t>(std::max(size, 0L)) + 1)));
+    if (!text)
+        throw FFMpegException("Could not allocate log buffer");
+    const std::size_t got =
+        std::fread(text.get(), 1, static_cast<std::size_t>(std::max(size, 0L)), log.get());
+    text.get()[got] = '\0';
+    ost.FirstPassStats = std::move(text);
+}
+
 }  // namespace
 
 void TCustomFFmpeg::prepareOutputs(RunState& run)
@@ -63,44 +141,8 @@ void TCustomFFmpeg::prepareOutputs(RunState& run)
         ost.Stream->disposition = ist.Stream->disposition;
 
         if (ost.StreamCopy) {
-            const AVOutputFormat* format = outputs_[ost.FileIndex].context->oformat;
-            if (source->codec_type == AVMEDIA_TYPE_AUDIO && o.audioVolume != 256)
-                throw FFMpegException(
-                    "-acodec copy and -vol are incompatible (frames are not decoded)");
-            if (source->codec_type == AVMEDIA_TYPE_VIDEO) {
-                if (customHookSlot_)
-                    throw FFMpegException(
-                        "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
-                if (o.usingFrameHooks)
-                    throw FFMpegException(
-                        "-vcodec copy and -vhook are incompatible (frames are not decoded)");
-            }
-            if (source->codec_type != AVMEDIA_TYPE_AUDIO &&
-                source->codec_type != AVMEDIA_TYPE_VIDEO &&
-                source->codec_type != AVMEDIA_TYPE_SUBTITLE)
-                throw FFMpegException("invalid codec_type of output stream");
-
-            const uint32_t outputTag = codec->codec_tag;
-            if (lib.avcodec_parameters_copy(ost.Stream->codecpar, source) < 0)
-                throw FFMpegException("av_mallocz fail");
-            // Keep the source's tag only where the output container knows it
-            // for the same codec; otherwise let the muxer choose its own.
-            uint32_t tag = outputTag;
-            if (!tag) {
-                const AVCodecTag* const* tags = format->codec_tag;
-                if (!tags || lib.av_codec_get_id(tags, source->codec_tag) == source->codec_id ||
-                    lib.av_codec_get_tag(tags, source->codec_id) <= 0)
-                    tag = source->codec_tag;
-            }
-            ost.Stream->codecpar->codec_tag = tag;
-            if (source->codec_type == AVMEDIA_TYPE_AUDIO &&
-                ((source->block_align == 1 && source->codec_id == AV_CODEC_ID_MP3) ||
-                 source->codec_id == AV_CODEC_ID_AC3))
-                ost.Stream->codecpar->block_align = 0;
-            ost.Stream->time_base = ist.Stream->time_base;
-            ost.Stream->avg_frame_rate = ist.Stream->avg_frame_rate;
-            ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
-            ost.Stream->sample_aspect_ratio = source->sample_aspect_ratio;
+            prepareStreamCopy(ost, ist, outputs_[ost.FileIndex].context->oformat, o,
+                              static_cast<bool>(customHookSlot_));
             continue;
         }
 
@@ -145,32 +187,8 @@ void TCustomFFmpeg::prepareOutputs(RunState& run)
         ost.EncodingNeeded = true;
         ist.DecodingNeeded = true;
 
-        if (codec->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)) {
-            std::string name = (o.passLogFile.empty() ? std::string("ffmpeg2pass") : o.passLogFile) +
-                               "-" + std::to_string(n) + ".log";
-            if (name.size() > 1023)
-                name.resize(1023);
-            if (codec->flags & AV_CODEC_FLAG_PASS1) {
-                ost.PassLog.reset(std::fopen(name.c_str(), "w"));
-                if (!ost.PassLog)
-                    throw FFMpegException("creat file fail: " + name);
-            } else {
-                std::unique_ptr<FILE, FileCloser> log(std::fopen(name.c_str(), "r"));
-                if (!log)
-                    throw FFMpegException("creat open fail: " + name);
-                std::fseek(log.get(), 0, SEEK_END);
-                const long size = std::ftell(log.get());
-                std::fseek(log.get(), 0, SEEK_SET);
-                LibraryMemoryPtr<char> text(
-                    static_cast<char*>(lib.av_malloc(static_cast<std::size_t>(std::max(size, 0L)) + 1)));
-                if (!text)
-                    throw FFMpegException("Could not allocate log buffer");
-                const std::size_t got =
-                    std::fread(text.get(), 1, static_cast<std::size_t>(std::max(size, 0L)), log.get());
-                text.get()[got] = '\0';
-                ost.FirstPassStats = std::move(text);
-            }
-        }
+        if (codec->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))
+            openPassLog(ost, o, n);
     }
 
     openCodecs(run);
