@@ -62,22 +62,13 @@ void TCustomFFmpeg::audioOutput(RunState& run, TOutputStream& ost, TInputStream&
         AVChannelLayout inLayout{}, outLayout{};
         lib.av_channel_layout_default(&inLayout, inChannels);
         lib.av_channel_layout_default(&outLayout, outChannels);
-        SwrContext* resampler = nullptr;
-        const bool made = lib.swr_alloc_set_opts2(&resampler, &outLayout, AV_SAMPLE_FMT_S16,
-                                                  outRate, &inLayout, AV_SAMPLE_FMT_S16, inRate, 0,
-                                                  nullptr) >= 0 &&
-                          lib.swr_init(resampler) >= 0;
+        ost.Resampler = MakeResampler({&outLayout, AV_SAMPLE_FMT_S16, outRate},
+                                      {&inLayout, AV_SAMPLE_FMT_S16, inRate});
         lib.av_channel_layout_uninit(&inLayout);
         lib.av_channel_layout_uninit(&outLayout);
-        if (!made) {
-            lib.swr_free(&resampler);
-            char text[160];
-            std::snprintf(text, sizeof text,
-                          "Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                          inChannels, inRate, outChannels, outRate);
-            throw FFMpegException(text);
-        }
-        ost.Resampler.reset(resampler);
+        if (!ost.Resampler)
+            throw FormattedException("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                                     inChannels, inRate, outChannels, outRate);
     }
 
     const std::size_t inFrameBytes = static_cast<std::size_t>(inChannels) * 2;
@@ -96,8 +87,8 @@ void TCustomFFmpeg::audioOutput(RunState& run, TOutputStream& ost, TInputStream&
                     byteDelta -= byteDelta % static_cast<int64_t>(inFrameBytes);
                     data += -byteDelta;
                     size -= static_cast<std::size_t>(-byteDelta);
-                    if (o.verbosity > 2)
-                        LogMessage(1, "discarding %d audio samples", static_cast<int>(-delta));
+                    if (o.verbosity >= kLogEverything)
+                        LogMessage(kLogInfo, "discarding %d audio samples", static_cast<int>(-delta));
                     if (size == 0)
                         return;
                     ist.IsStart = false;
@@ -114,14 +105,14 @@ void TCustomFFmpeg::audioOutput(RunState& run, TOutputStream& ost, TInputStream&
                     ost.Silence.insert(ost.Silence.end(), data, data + size);
                     data = ost.Silence.data();
                     size = ost.Silence.size();
-                    if (o.verbosity > 2)
-                        LogMessage(1, "adding %d audio samples of silence", static_cast<int>(delta));
+                    if (o.verbosity >= kLogEverything)
+                        LogMessage(kLogInfo, "adding %d audio samples of silence", static_cast<int>(delta));
                 }
             } else if (o.audioSync >= 2 && ost.Resampler) {
                 const int compensation =
                     std::clamp(static_cast<int>(delta), -o.audioSync, o.audioSync);
-                if (o.verbosity > 2)
-                    LogMessage(1, "compensating audio timestamp drift:%.2f compensation:%d in:%d",
+                if (o.verbosity >= kLogEverything)
+                    LogMessage(kLogInfo, "compensating audio timestamp drift:%.2f compensation:%d in:%d",
                                delta, compensation, outRate);
                 lib.swr_set_compensation(ost.Resampler.get(), compensation, outRate);
             }

@@ -4,7 +4,7 @@
 #include "engine/error_text.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/library_binding.h"
-#include "framesrv/trim_script.h"
+#include "engine/input_opener.h"
 
 #include <cstdlib>
 
@@ -59,21 +59,20 @@ bool TAVProbe::OpenMedia(const std::string& fileName, const std::string& forcedF
         return false;
     }
     // On failure avformat_open_input frees the context itself.
-    int64_t segmentDurationUs = -1;
-    if (const int code = framesrv::OpenInput(&context, fileName, format, nullptr,
-                                             segmentDurationUs, soundFeeder_);
-        code < 0) {
+    OpenedInput served;
+    if (const int code = OpenInputFile(&context, fileName, format, nullptr, served); code < 0) {
         lastError_ = ErrorTextForCode(fileName, code);
         return false;
     }
-    context_ = context;
-    if (lib.avformat_find_stream_info(context_, nullptr) < 0) {
+    keepAlive_ = std::move(served.keepAlive);
+    context_.reset(context);
+    if (lib.avformat_find_stream_info(context_.get(), nullptr) < 0) {
         lastError_ = fileName + ": could not find codec parameters";
         CloseMedia();
         return false;
     }
-    if (segmentDurationUs >= 0)
-        context_->duration = segmentDurationUs;
+    if (served.segmentDurationUs >= 0)
+        context_->duration = served.segmentDurationUs;
 
     streamCount_ = static_cast<int>(context_->nb_streams);
     programCount_ = static_cast<int>(context_->nb_programs);
@@ -106,9 +105,8 @@ bool TAVProbe::OpenMedia(const std::string& fileName, const std::string& forcedF
 void TAVProbe::CloseMedia()
 {
     forcedFormat_.clear();
-    if (context_)
-        lib.avformat_close_input(&context_);
-    soundFeeder_.reset();  // after the graph that read from it
+    context_.reset();
+    keepAlive_.reset();  // after the graph that read from it
     resetCounters();
 }
 
@@ -116,7 +114,7 @@ FileInfo TAVProbe::ReadFileInfo() const
 {
     FileInfo info;
     if (!context_) {
-        EngineLog(nullptr, 1, "file not loaded.\n");
+        EngineLog(nullptr, kLogInfo, "file not loaded.\n");
         return info;
     }
     info.StartTime = context_->start_time;
@@ -146,24 +144,24 @@ VideoStreamInfo TAVProbe::ReadVideoStreamInfo(int streamIndex) const
 {
     VideoStreamInfo info;
     if (!context_) {
-        EngineLog(nullptr, 1, "file not loaded.\n");
+        EngineLog(nullptr, kLogInfo, "file not loaded.\n");
         return info;
     }
     if (streamIndex < 0) {
         streamIndex = firstVideoStream_;
         if (streamIndex < 0) {
-            EngineLog(nullptr, 0, "no video stream.\n");
+            EngineLog(nullptr, kLogError, "no video stream.\n");
             return info;
         }
     }
     if (streamIndex >= streamCount_) {
-        EngineLog(nullptr, 0, "stream index #%d is invalid.\n", streamIndex);
+        EngineLog(nullptr, kLogError, "stream index #%d is invalid.\n", streamIndex);
         return info;
     }
     const AVStream* stream = context_->streams[streamIndex];
     const AVCodecParameters* codec = stream->codecpar;
     if (codec->codec_type != AVMEDIA_TYPE_VIDEO) {
-        EngineLog(nullptr, 0, "stream #%d is not video stream.\n", streamIndex);
+        EngineLog(nullptr, kLogError, "stream #%d is not video stream.\n", streamIndex);
         return info;
     }
 

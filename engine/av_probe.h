@@ -5,17 +5,13 @@
 // Threads: used from the main thread only; it takes no lock.
 #pragma once
 
+#include "engine/library_handles.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 
-struct AVFormatContext;
-
 namespace clipmora {
-
-namespace framesrv {
-class SoundFeeder;
-}
 
 struct FileInfo {
     int64_t StartTime = -1;  // microseconds
@@ -80,9 +76,10 @@ public:
 private:
     void resetCounters();
 
-    AVFormatContext* context_ = nullptr;  // owned; closed by CloseMedia
-    // Feeds a served segment's sound; released after context_ is closed.
-    std::shared_ptr<framesrv::SoundFeeder> soundFeeder_;
+    // What feeds a served input (see input_opener.h); declared before the
+    // context, so that it goes after the context that reads from it.
+    std::shared_ptr<void> keepAlive_;
+    InputFormatPtr context_;  // closed by CloseMedia
     std::string lastError_;
     std::string forcedFormat_;
     int streamCount_ = -1;

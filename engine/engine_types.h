@@ -9,6 +9,19 @@
 namespace clipmora {
 
 enum TLogLevel : int { llQuiet = 0, llError = 1, llInfo = 2, llDebug = 3, llAll = 4 };
+
+// The engine's own log levels, one below the component's TLogLevel: what
+// tasks log with and what verbosity and the log threshold are measured in.
+// The libraries' scale is converted by ToLibraryLogLevel/FromLibraryLogLevel.
+enum EngineLogLevel : int {
+    kLogQuiet = -1,
+    kLogError = 0,
+    kLogInfo = 1,
+    kLogDebug = 2,
+    kLogEverything = 3,
+};
+
+constexpr int EngineLevelOf(TLogLevel level) { return static_cast<int>(level) - 1; }
 enum THookAction : int { haContinue = 0, haIgnore = 1, haStop = 2 };
 enum TConvertPriority : unsigned char { tpIdle = 0, tpLowest = 1, tpLower = 2, tpNormal = 3 };
 

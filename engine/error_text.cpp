@@ -33,12 +33,25 @@ const CodeText kCodeTexts[] = {
 
 }  // namespace
 
+std::string FormatText(const char* format, va_list args)
+{
+    va_list measuring;
+    va_copy(measuring, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measuring);
+    va_end(measuring);
+    if (length <= 0)
+        return {};
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, args);
+    text.pop_back();
+    return text;
+}
+
 FFMpegException FormattedException(const char* format, ...)
 {
-    char text[1024];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    std::string text = FormatText(format, args);
     va_end(args);
     return FFMpegException(text);
 }

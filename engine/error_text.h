@@ -1,6 +1,7 @@
 // Turning a codec library result code into the engine's message for it.
 #pragma once
 
+#include <cstdarg>
 #include <string>
 
 namespace clipmora {
@@ -16,5 +17,9 @@ std::string ErrorTextForCode(const std::string& subject, int code);
 // "out.mp4: No space left on device"; for failures while writing, where the
 // reason matters more than the template.
 std::string LibraryErrorText(const std::string& subject, int code);
+
+// printf-style formatting into a text as long as it needs to be: messages
+// carry file names, which have no useful length limit.
+std::string FormatText(const char* format, va_list args);
 
 }  // namespace clipmora

@@ -1,6 +1,7 @@
 // Life cycle of a conversion job: reset, parameter defaults, logging.
 #include "engine/ffmpeg.h"
 
+#include "engine/error_text.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/ffmpeg_thread.h"
 
@@ -99,10 +100,9 @@ void TCustomFFmpeg::LogMessage(int level, const char* format, ...)
 {
     if (!logSlot_)
         return;
-    char text[2048];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    const std::string text = FormatText(format, args);
     va_end(args);
     logSlot_(*this, level, text);
 }

@@ -38,9 +38,7 @@
 
 namespace clipmora {
 
-namespace framesrv {
-class SoundFeeder;
-}
+struct OpenedInput;
 
 inline constexpr int kMaxFiles = 20;    // input files, output files
 inline constexpr int kMaxStreams = 20;  // streams per input for "itsscale"
@@ -74,6 +72,7 @@ struct OptionState {
     int pixelFormat = -1;
     int padTop = 0, padBottom = 0, padLeft = 0, padRight = 0;
     std::array<int, 3> padColorYuv{16, 128, 128};
+    std::array<int, 3> padColorRgb{0, 0, 0};  // the same colour for RGB pictures
     int cropTop = 0, cropBottom = 0, cropLeft = 0, cropRight = 0;
     int maxVideoFrames = INT_MAX;
     int maxAudioFrames = INT_MAX;
@@ -140,7 +139,7 @@ struct OptionState {
     int videoChannel = 0;
     std::string tvStandard;
     bool inputSync = false;
-    int verbosity = 1;
+    int verbosity = kLogInfo;
     int64_t fileSizeLimit = 0;
     float dtsDeltaThreshold = 10.0f;
     int scalerFlags = SWS_BICUBIC;
@@ -180,9 +179,9 @@ struct ParameterDefaults {
 struct InputFile {
     std::string fileName;
     std::string scriptSource;                        // the file a trim script reads, if one
-    // Feeds a served segment's sound; declared before the context, so that
-    // it goes after the context that reads from it.
-    std::shared_ptr<framesrv::SoundFeeder> soundFeeder;
+    // What feeds a served input (see input_opener.h); declared before the
+    // context, so that it goes after the context that reads from it.
+    std::shared_ptr<void> keepAlive;
     InputFormatPtr context;
     int64_t tsOffset = 0;                            // added to every timestamp, microseconds
     std::array<double, kMaxStreams> timeScales{};    // "itsscale"; 0 = none
@@ -404,6 +403,13 @@ private:
     struct OptionEntry;
     static const OptionEntry kOptionTable[];
 
+    // Input opening (input_open.cpp): false with taskError_ set, or
+    // FFMpegException for a stream the library cannot describe.
+    bool openInputContext(InputFile& input, OpenedInput& served);
+    bool analyseInput(InputFile& input, const OpenedInput& served, int64_t& startTimestamp);
+    bool addDecoders(InputFile& input);
+    void takeVideoStream(AVStream* stream, AVCodecContext* decoder, const std::string& fileName);
+
     // Stream builders (output_setup.cpp); they throw FFMpegException.
     void addVideoStream(OutputFile& file);
     void addAudioStream(OutputFile& file);
@@ -415,6 +421,7 @@ private:
     void setupRun(RunState& run);                               // run_setup.cpp
     void prepareOutputs(RunState& run);                         // stream_preparation.cpp
     void openCodecs(RunState& run);
+    void openEncoder(RunState& run, TOutputStream& ost);
     // The output files' descriptions and the "Stream mapping:" lines.
     void logOutputsAndMapping(const RunState& run);
     // Logs (level 0) each named parameter that no parameter object, muxer or

@@ -27,7 +27,7 @@ void* loadModule(const std::string& file)
     void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* text = dlerror();
-        EngineLog(nullptr, 0, "%s\n", text ? text : "cannot load module");
+        EngineLog(nullptr, kLogError, "%s\n", text ? text : "cannot load module");
         return nullptr;
     }
     gModules.emplace(file, handle);
@@ -78,11 +78,11 @@ int AddFrameHook(FrameHookChain& chain, const std::vector<std::string>& words)
     node.process = reinterpret_cast<VHookProcessFn>(dlsym(module, "Process"));
     node.release = reinterpret_cast<VHookReleaseFn>(dlsym(module, "Release"));
     if (!node.process) {
-        EngineLog(nullptr, 0, "Failed to find Process entrypoint in %s\n", file.c_str());
+        EngineLog(nullptr, kLogError, "Failed to find Process entrypoint in %s\n", file.c_str());
         return -2;
     }
     if (!node.configure && words.size() > 1) {
-        EngineLog(nullptr, 0, "Failed to find Configure entrypoint in %s\n", file.c_str());
+        EngineLog(nullptr, kLogError, "Failed to find Configure entrypoint in %s\n", file.c_str());
         return -2;
     }
     if (node.configure) {
@@ -97,7 +97,7 @@ int AddFrameHook(FrameHookChain& chain, const std::vector<std::string>& words)
             argv.push_back(word.data());
         argv.push_back(nullptr);
         if (node.configure(&node.context, static_cast<int>(words.size()), argv.data()) != 0) {
-            EngineLog(nullptr, 0, "Failed to Configure %s\n", file.c_str());
+            EngineLog(nullptr, kLogError, "Failed to Configure %s\n", file.c_str());
             return -22;
         }
     }

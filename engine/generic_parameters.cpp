@@ -138,7 +138,7 @@ bool TCustomFFmpeg::SetGenericParameter(const std::string& rawName, const std::s
     }
     if (!accepted) {
         if (valueRefused)
-            LogMessage(0, "Invalid value '%s' for option '%s'", value.c_str(), name.c_str());
+            LogMessage(kLogError, "Invalid value '%s' for option '%s'", value.c_str(), name.c_str());
         else
             defaults_.privateParameters.emplace_back(name, value);
         return false;

@@ -4,13 +4,44 @@
 #include "engine/error_text.h"
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_exception.h"
-#include "framesrv/trim_script.h"
+#include "engine/input_opener.h"
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 
 namespace clipmora {
+namespace {
+
+// Hints for formats that cannot tell these themselves (raw audio and video,
+// capture devices); formats that have no use for one ignore it.
+DictionaryPtr formatHints(const OptionState& o)
+{
+    DictionaryPtr hints;
+    auto hint = [&](const char* key, const std::string& value) {
+        SetDictionaryEntry(hints, key, value.c_str());
+    };
+    hint("sample_rate", std::to_string(o.audioSampleRate));
+    hint("channels", std::to_string(o.audioChannels));
+    if (o.frameRate.num > 0 && o.frameRate.den > 0)
+        hint("framerate", std::to_string(o.frameRate.num) + "/" + std::to_string(o.frameRate.den));
+    if (o.frameWidth > 0 && o.frameHeight > 0)
+        hint("video_size", std::to_string(o.frameWidth + o.padLeft + o.padRight) + "x" +
+                               std::to_string(o.frameHeight + o.padTop + o.padBottom));
+    if (o.pixelFormat >= 0)
+        if (const char* name = lib.av_get_pix_fmt_name(static_cast<AVPixelFormat>(o.pixelFormat)))
+            hint("pixel_format", name);
+    if (o.videoChannel != 0)
+        hint("channel", std::to_string(o.videoChannel));
+    if (!o.tvStandard.empty())
+        hint("standard", o.tvStandard);
+    if (o.loopInput)
+        hint("loop", "1");
+    return hints;
+}
+
+}  // namespace
+
 bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
 {
     OptionState& o = options_;
@@ -33,41 +64,43 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
         taskError_ = "Too many input files (at most 20)";
         return false;
     }
-
     InputFile input;
     input.fileName = fileName;
+    OpenedInput served;
+    int64_t timestamp = 0;
+    if (!openInputContext(input, served) || !analyseInput(input, served, timestamp) ||
+        !addDecoders(input))
+        return false;
+
+    AVFormatContext* context = input.context.get();
+    if (context->duration != AV_NOPTS_VALUE && context->duration / 1000 > totalOutputDurationMs_)
+        totalOutputDurationMs_ = static_cast<int>(
+            std::min<int64_t>(context->duration / 1000, INT32_MAX));
+
+    input.tsOffset = o.copyTimestamps ? o.inputTsOffset : o.inputTsOffset - timestamp;
+    input.timeScales = o.nextInputTimeScales;
+    o.nextInputTimeScales = {};
+    input.rateEmulation = o.rateEmulation;
+    const int index = static_cast<int>(inputs_.size());
+    inputs_.push_back(std::move(input));
+
+    if (o.verbosity >= kLogError)
+        lib.av_dump_format(context, index, fileName.c_str(), 0);
+    return true;
+}
+
+// Opens the input's container with the forced codecs, the format hints and
+// the generic parameters.
+bool TCustomFFmpeg::openInputContext(InputFile& input, OpenedInput& served)
+{
+    const OptionState& o = options_;
+    const std::string& fileName = input.fileName;
     input.context.reset(lib.avformat_alloc_context());
     if (!input.context) {
         taskError_ = ErrorTextForCode(fileName, AVERROR(ENOMEM));
         return false;
     }
-
-    // Hints for formats that cannot tell these themselves (raw audio and
-    // video, capture devices); formats that have no use for one ignore it.
-    AVDictionary* hints = nullptr;
-    struct HintsOwner {
-        AVDictionary** hints;
-        ~HintsOwner() { lib.av_dict_free(hints); }
-    } hintsOwner{&hints};
-    auto hint = [&](const char* key, const std::string& value) {
-        lib.av_dict_set(&hints, key, value.c_str(), 0);
-    };
-    hint("sample_rate", std::to_string(o.audioSampleRate));
-    hint("channels", std::to_string(o.audioChannels));
-    if (o.frameRate.num > 0 && o.frameRate.den > 0)
-        hint("framerate", std::to_string(o.frameRate.num) + "/" + std::to_string(o.frameRate.den));
-    if (o.frameWidth > 0 && o.frameHeight > 0)
-        hint("video_size", std::to_string(o.frameWidth + o.padLeft + o.padRight) + "x" +
-                               std::to_string(o.frameHeight + o.padTop + o.padBottom));
-    if (o.pixelFormat >= 0)
-        if (const char* name = lib.av_get_pix_fmt_name(static_cast<AVPixelFormat>(o.pixelFormat)))
-            hint("pixel_format", name);
-    if (o.videoChannel != 0)
-        hint("channel", std::to_string(o.videoChannel));
-    if (!o.tvStandard.empty())
-        hint("standard", o.tvStandard);
-    if (o.loopInput)
-        hint("loop", "1");
+    DictionaryPtr hints = formatHints(o);
 
     AVCodecID videoId = AV_CODEC_ID_NONE, audioId = AV_CODEC_ID_NONE,
               subtitleId = AV_CODEC_ID_NONE;
@@ -86,17 +119,26 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
 
     // avformat_open_input frees the context itself when it fails.
     context = input.context.release();
-    int64_t segmentDurationUs = -1;
-    const int opened = framesrv::OpenInput(&context, fileName, o.forcedInputFormat, &hints,
-                                           segmentDurationUs, input.soundFeeder);
+    const int opened = OpenInputFile(&context, fileName, o.forcedInputFormat,
+                                     LentDictionary(hints).get(), served);
     if (opened < 0) {
         taskError_ = ErrorTextForCode(fileName, opened);
         return false;
     }
+    input.keepAlive = std::move(served.keepAlive);
     input.context.reset(context);
     if (!o.forcedInputFormat)
-        input.scriptSource = framesrv::TrimScriptSource(fileName);
+        input.scriptSource = InputSourceOf(fileName);
+    return true;
+}
 
+// Selects the program, analyses the streams and seeks to the start time;
+// `startTimestamp` receives where the input starts to count.
+bool TCustomFFmpeg::analyseInput(InputFile& input, const OpenedInput& served,
+                                 int64_t& startTimestamp)
+{
+    OptionState& o = options_;
+    AVFormatContext* context = input.context.get();
     if (o.programId != 0)
         for (unsigned i = 0; i < context->nb_programs; ++i)
             if (context->programs[i]->id != o.programId)
@@ -107,23 +149,31 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
         std::lock_guard guard(CodecLock());
         analysed = lib.avformat_find_stream_info(context, nullptr);
     }
-    if (analysed < 0 && o.verbosity >= 0) {
-        taskError_ = fileName + ": could not find codec parameters";
+    if (analysed < 0 && o.verbosity >= kLogError) {
+        taskError_ = input.fileName + ": could not find codec parameters";
         return false;
     }
-    if (segmentDurationUs >= 0)
-        context->duration = segmentDurationUs;
+    if (served.segmentDurationUs >= 0)
+        context->duration = served.segmentDurationUs;
 
-    int64_t timestamp = o.startTime;
+    startTimestamp = o.startTime;
     if (context->start_time != AV_NOPTS_VALUE)
-        timestamp += context->start_time;
+        startTimestamp += context->start_time;
     if (o.startTime != 0) {
         // Best effort: a failed seek leaves the input at its beginning and
         // the packet loop still starts writing at the right time.
-        lib.av_seek_frame(context, -1, timestamp, AVSEEK_FLAG_BACKWARD);
+        lib.av_seek_frame(context, -1, startTimestamp, AVSEEK_FLAG_BACKWARD);
         o.startTime = 0;
     }
+    return true;
+}
 
+// Makes a configured decoder for every stream and takes each stream's
+// picture or sound settings into the options.
+bool TCustomFFmpeg::addDecoders(InputFile& input)
+{
+    OptionState& o = options_;
+    AVFormatContext* context = input.context.get();
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         AVStream* stream = context->streams[i];
         AVCodecParameters* parameters = stream->codecpar;
@@ -133,36 +183,16 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
 
         CodecContextPtr decoder(lib.avcodec_alloc_context3(nullptr));
         if (!decoder || lib.avcodec_parameters_to_context(decoder.get(), parameters) < 0) {
-            taskError_ = ErrorTextForCode(fileName, AVERROR(ENOMEM));
+            taskError_ = ErrorTextForCode(input.fileName, AVERROR(ENOMEM));
             return false;
         }
         decoder->thread_count = o.threadCount;
         decoder->pkt_timebase = stream->time_base;
 
         switch (parameters->codec_type) {
-        case AVMEDIA_TYPE_VIDEO: {
-            CopyGenericParameters(decoder.get(), defaults_.of(CodecKind::Video),
-                                  AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
-            o.frameHeight = decoder->height;
-            o.frameWidth = decoder->width;
-            const AVRational sar = parameters->sample_aspect_ratio;
-            o.frameAspectRatio = 0.0f;
-            if (sar.den != 0 && decoder->height > 0)
-                o.frameAspectRatio = static_cast<float>(static_cast<double>(sar.num) / sar.den *
-                                                        decoder->width / decoder->height);
-            if (o.frameAspectRatio == 0.0f && decoder->width > 0 && decoder->height > 0)
-                ParseOption("aspect", std::to_string(decoder->width) + ":" +
-                                          std::to_string(decoder->height));
-            if (decoder->pix_fmt == AV_PIX_FMT_NONE && LowerCaseExtension(fileName) == ".rmvb")
-                decoder->pix_fmt = AV_PIX_FMT_YUV420P;
-            o.pixelFormat = decoder->pix_fmt;
-            o.frameRate = stream->r_frame_rate;
-            if (o.videoDisabled)
-                stream->discard = AVDISCARD_ALL;
-            else if (o.videoDiscard)
-                stream->discard = static_cast<AVDiscard>(o.videoDiscard);
+        case AVMEDIA_TYPE_VIDEO:
+            takeVideoStream(stream, decoder.get(), input.fileName);
             break;
-        }
         case AVMEDIA_TYPE_AUDIO:
             CopyGenericParameters(decoder.get(), defaults_.of(CodecKind::Audio),
                                   AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
@@ -180,21 +210,35 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
         }
         input.decoders.push_back(std::move(decoder));
     }
-
-    if (context->duration != AV_NOPTS_VALUE && context->duration / 1000 > totalOutputDurationMs_)
-        totalOutputDurationMs_ = static_cast<int>(
-            std::min<int64_t>(context->duration / 1000, INT32_MAX));
-
-    input.tsOffset = o.copyTimestamps ? o.inputTsOffset : o.inputTsOffset - timestamp;
-    input.timeScales = o.nextInputTimeScales;
-    o.nextInputTimeScales = {};
-    input.rateEmulation = o.rateEmulation;
-    const int index = static_cast<int>(inputs_.size());
-    inputs_.push_back(std::move(input));
-
-    if (o.verbosity >= 0)
-        lib.av_dump_format(context, index, fileName.c_str(), 0);
     return true;
+}
+
+// A video stream's size, aspect, pixel format and rate become the options
+// the outputs start from.
+void TCustomFFmpeg::takeVideoStream(AVStream* stream, AVCodecContext* decoder,
+                                    const std::string& fileName)
+{
+    OptionState& o = options_;
+    CopyGenericParameters(decoder, defaults_.of(CodecKind::Video),
+                          AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+    o.frameHeight = decoder->height;
+    o.frameWidth = decoder->width;
+    const AVRational sar = stream->codecpar->sample_aspect_ratio;
+    o.frameAspectRatio = 0.0f;
+    if (sar.den != 0 && decoder->height > 0)
+        o.frameAspectRatio = static_cast<float>(static_cast<double>(sar.num) / sar.den *
+                                                decoder->width / decoder->height);
+    if (o.frameAspectRatio == 0.0f && decoder->width > 0 && decoder->height > 0)
+        ParseOption("aspect", std::to_string(decoder->width) + ":" +
+                                  std::to_string(decoder->height));
+    if (decoder->pix_fmt == AV_PIX_FMT_NONE && LowerCaseExtension(fileName) == ".rmvb")
+        decoder->pix_fmt = AV_PIX_FMT_YUV420P;
+    o.pixelFormat = decoder->pix_fmt;
+    o.frameRate = stream->r_frame_rate;
+    if (o.videoDisabled)
+        stream->discard = AVDISCARD_ALL;
+    else if (o.videoDiscard)
+        stream->discard = static_cast<AVDiscard>(o.videoDiscard);
 }
 
 }  // namespace clipmora

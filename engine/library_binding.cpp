@@ -121,6 +121,7 @@ bool bindOne(std::size_t index, const std::string& folder)
         const std::string path = folder.empty() ? fileName : folder + "/" + fileName;
         state.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         if (!state.handle) {
+            // "libraray" is the program's established text; callers match it.
             state.error = "Load libraray " + fileName + " error: " + loaderText();
             return false;
         }
@@ -235,23 +236,23 @@ void CheckCodecLibrariesBound()
 
 int ToLibraryLogLevel(int engineLevel)
 {
-    if (engineLevel < 0)
+    if (engineLevel < kLogError)
         return AV_LOG_QUIET;
     static constexpr int kLevels[] = {AV_LOG_ERROR, AV_LOG_INFO, AV_LOG_DEBUG, AV_LOG_TRACE};
-    return kLevels[std::min(engineLevel, 3)];
+    return kLevels[std::min(engineLevel, static_cast<int>(kLogEverything))];
 }
 
 int FromLibraryLogLevel(int libraryLevel)
 {
     if (libraryLevel < AV_LOG_PANIC)
-        return -1;
+        return kLogQuiet;
     if (libraryLevel <= AV_LOG_WARNING)
-        return 0;
+        return kLogError;
     if (libraryLevel <= AV_LOG_INFO)
-        return 1;
+        return kLogInfo;
     if (libraryLevel <= AV_LOG_DEBUG)
-        return 2;
-    return 3;
+        return kLogDebug;
+    return kLogEverything;
 }
 
 int LogThreshold() { return gLogThreshold.load(); }

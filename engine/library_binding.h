@@ -10,6 +10,7 @@
 // afterwards the table is only read, from any thread.
 #pragma once
 
+#include "engine/engine_types.h"
 #include "engine/library_entries.h"
 
 #include <cstdarg>
@@ -67,8 +68,7 @@ void CheckCodecLibrariesBound();
 // in it, compared without regard to letter case.
 void AddFolderToSearchPath(const std::string& folder);
 
-// Engine log levels are -1 quiet, 0 error, 1 information, 2 debug, 3 everything.
-// These convert to and from the libraries' own scale.
+// These convert engine log levels (EngineLogLevel) to and from the libraries' own scale.
 int ToLibraryLogLevel(int engineLevel);
 int FromLibraryLogLevel(int libraryLevel);
 

@@ -159,6 +159,7 @@ extern "C" {
     X(av_image_fill_arrays)           \
     X(av_image_copy)                  \
     X(av_image_get_buffer_size)       \
+    X(av_write_image_line2)           \
     X(av_get_pix_fmt)                 \
     X(av_get_pix_fmt_name)            \
     X(av_pix_fmt_desc_get)            \

@@ -61,4 +61,32 @@ using DictionaryPtr = std::unique_ptr<AVDictionary, DictionaryDeleter>;
 template <typename T>
 using LibraryMemoryPtr = std::unique_ptr<T, LibraryMemoryDeleter>;
 
+// One side of a sample conversion.
+struct SampleLayout {
+    const AVChannelLayout* channels;
+    AVSampleFormat format;
+    int rate;
+};
+
+// A ready resampler from `in` to `out`; null when the library refuses the pair.
+ResamplerPtr MakeResampler(const SampleLayout& out, const SampleLayout& in);
+
+// Sets `key` in an owned dictionary (the library may reallocate it).
+void SetDictionaryEntry(DictionaryPtr& dictionary, const char* key, const char* value);
+
+// Lends an owned dictionary to a call that takes AVDictionary** and may
+// replace or free it; the owner takes back what the call leaves.
+class LentDictionary {
+public:
+    explicit LentDictionary(DictionaryPtr& owner) : owner_(owner), raw_(owner.release()) {}
+    ~LentDictionary() { owner_.reset(raw_); }
+    LentDictionary(const LentDictionary&) = delete;
+    LentDictionary& operator=(const LentDictionary&) = delete;
+    AVDictionary** get() { return &raw_; }
+
+private:
+    DictionaryPtr& owner_;
+    AVDictionary* raw_;
+};
+
 }  // namespace clipmora

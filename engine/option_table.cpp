@@ -209,14 +209,14 @@ struct TCustomFFmpeg::OptionEntry {
         if (name != "pgmyuv")
             return name;
         task.options_.imageSequence = true;
-        task.LogMessage(1, "pgmyuv format is deprecated, use image2");
+        task.LogMessage(kLogInfo, "pgmyuv format is deprecated, use image2");
         return "image2";
     }
 
     // Options accepted for compatibility that have no effect here.
     static void doNothing(TCustomFFmpeg& task, const Value& value)
     {
-        task.LogMessage(1, "Do nothing: option - %s", value.name.c_str());
+        task.LogMessage(kLogInfo, "Do nothing: option - %s", value.name.c_str());
     }
 
     static void unsupported(TCustomFFmpeg&, const Value& value)
@@ -235,7 +235,7 @@ struct TCustomFFmpeg::OptionEntry {
     {
         task.SetGenericParameter(value.name, value.text);
         if (task.defaults_.of(kind)->bit_rate < 1000)
-            task.LogMessage(1, "WARNING: The bitrate parameter is set too low. It takes bits/s "
+            task.LogMessage(kLogInfo, "WARNING: The bitrate parameter is set too low. It takes bits/s "
                                "as argument, not kbits/s");
     }
 
@@ -291,7 +291,7 @@ struct TCustomFFmpeg::OptionEntry {
             return;
         }
         auto logLine = [&task](const std::string& line) {
-            task.LogMessage(1, "%s", Trim(line).c_str());
+            task.LogMessage(kLogInfo, "%s", Trim(line).c_str());
         };
         char line[128];
         std::snprintf(line, sizeof line, "%-16s %13s %5s %5s", "name", "nb_components", "depth",
@@ -501,7 +501,9 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
      }},
     {"padcolor", Read::Integer,
      [](TCustomFFmpeg& task, const Value& value) {
-         task.options_.padColorYuv = rgbToYuv(static_cast<int>(value.integer));
+         const int rgb = static_cast<int>(value.integer);
+         task.options_.padColorYuv = rgbToYuv(rgb);
+         task.options_.padColorRgb = {rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF};
      }},
     {"intra", Read::None, OptionEntry::store<&OptionState::intraOnly>},
     {"vn", Read::None, OptionEntry::store<&OptionState::videoDisabled>},

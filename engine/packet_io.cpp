@@ -119,8 +119,8 @@ int TCustomFFmpeg::decodePacket(RunState& run, int inputIndex, AVPacket* packet)
             break;
         if (received < 0)
             return -1;
-        if (packet && ++ist.FramesFromPacket == 2 && options_.verbosity > 0)
-            EngineLog(decoder, 0, "Multiple frames in a packet from stream %d\n",
+        if (packet && ++ist.FramesFromPacket == 2 && options_.verbosity >= kLogInfo)
+            EngineLog(decoder, kLogError, "Multiple frames in a packet from stream %d\n",
                       ist.StreamIndex);
         outputDecodedFrame(run, inputIndex, frame);
         lib.av_frame_unref(frame);
@@ -148,18 +148,14 @@ void TCustomFFmpeg::outputDecodedFrame(RunState& run, int inputIndex, AVFrame* f
             std::copy_n(frame->extended_data[0], bytes, out);
         } else {
             if (!ist.ToS16) {
-                SwrContext* convert = nullptr;
-                if (lib.swr_alloc_set_opts2(&convert, &frame->ch_layout, AV_SAMPLE_FMT_S16,
-                                            frame->sample_rate, &frame->ch_layout,
-                                            static_cast<AVSampleFormat>(frame->format),
-                                            frame->sample_rate, 0, nullptr) < 0 ||
-                    lib.swr_init(convert) < 0) {
-                    lib.swr_free(&convert);
+                ist.ToS16 = MakeResampler(
+                    {&frame->ch_layout, AV_SAMPLE_FMT_S16, frame->sample_rate},
+                    {&frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
+                     frame->sample_rate});
+                if (!ist.ToS16)
                     throw FFMpegException("Can not convert the decoded audio of stream #" +
                                           std::to_string(ist.FileIndex) + "." +
                                           std::to_string(ist.StreamIndex));
-                }
-                ist.ToS16.reset(convert);
             }
             lib.swr_convert(ist.ToS16.get(), &out, frame->nb_samples,
                             const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
@@ -302,7 +298,7 @@ void TCustomFFmpeg::outputSubtitle(RunState& run, TOutputStream& ost, TInputStre
                                    int64_t pts, const AVSubtitle& subtitle)
 {
     if (pts == kNoPts) {
-        EngineLog(nullptr, 0, "Subtitle packets must have a pts\n");
+        EngineLog(nullptr, kLogError, "Subtitle packets must have a pts\n");
         return;
     }
     constexpr int kBufferSize = 65536;

@@ -56,12 +56,10 @@ int64_t outputSize(AVFormatContext* context)
 void appendTo(std::string& line, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void appendTo(std::string& line, const char* format, ...)
 {
-    char text[256];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    line += FormatText(format, args);
     va_end(args);
-    line += text;
 }
 
 // Counts `quality` into the run's quantiser histogram ("qphist") and
@@ -195,8 +193,8 @@ void TCustomFFmpeg::packetLoop(RunState& run)
                  packetDts + 1 < ist.CurrentPts) &&
                 !o.copyTimestamps) {
                 input.tsOffset -= delta;
-                if (o.verbosity >= 3)
-                    LogMessage(1, "timestamp discontinuity %lld, new offset= %lld",
+                if (o.verbosity >= kLogEverything)
+                    LogMessage(kLogInfo, "timestamp discontinuity %lld, new offset= %lld",
                                static_cast<long long>(delta),
                                static_cast<long long>(input.tsOffset));
                 const int64_t shift = lib.av_rescale_q(delta, kMicroseconds, timeBase);
@@ -207,8 +205,8 @@ void TCustomFFmpeg::packetLoop(RunState& run)
         }
 
         if (processInputPacket(run, inputIndex, packet) < 0) {
-            if (o.verbosity >= 0)
-                LogMessage(1, "Error while decoding stream #%d.%d", ist.FileIndex,
+            if (o.verbosity >= kLogError)
+                LogMessage(kLogInfo, "Error while decoding stream #%d.%d", ist.FileIndex,
                            ist.StreamIndex);
             lib.av_packet_unref(packet);
             continue;
@@ -322,12 +320,12 @@ void TCustomFFmpeg::reportProgress(RunState& run, bool last)
     const bool anyTime = ti < 1e10;
     ti = std::max(anyTime ? ti : 0.0, 0.01);
 
-    if (progressSlot_ || o.verbosity > 0 || last) {
+    if (progressSlot_ || o.verbosity >= kLogInfo || last) {
         // Before any output time a rate would be the header's bytes over no time.
         const double bitRate = anyTime ? static_cast<double>(totalSize) * 8.0 / ti / 1000.0 : 0.0;
         appendTo(line, "size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s",
                  static_cast<double>(totalSize) / 1024.0, ti, bitRate);
-        if (o.verbosity > 1)
+        if (o.verbosity >= kLogDebug)
             appendTo(line, " dup=%d drop=%d", run.DuplicatedFrames, run.DroppedFrames);
         if (progressSlot_) {
             TProgressInfo info;
@@ -339,18 +337,18 @@ void TCustomFFmpeg::reportProgress(RunState& run, bool last)
             info.CurrentSize = totalSize;
             info.TotalOutputDurationMs = totalOutputDurationMs_;
             progressSlot_(*this, info);
-        } else if (o.verbosity >= 0) {
-            LogMessage(1, "%s", line.c_str());
+        } else if (o.verbosity >= kLogError) {
+            LogMessage(kLogInfo, "%s", line.c_str());
         }
     }
 
-    if (last && o.verbosity >= 0 && logSlot_) {
+    if (last && o.verbosity >= kLogError && logSlot_) {
         const int64_t raw = run.VideoBytes + run.AudioBytes + run.HeaderBytes;
         char overhead[64] = "unknown";
         if (raw > 0)
             std::snprintf(overhead, sizeof overhead, "%f%%",
                           static_cast<double>(totalSize - raw) * 100.0 / static_cast<double>(raw));
-        LogMessage(1, "video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %s",
+        LogMessage(kLogInfo, "video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %s",
                    static_cast<double>(run.VideoBytes) / 1024.0,
                    static_cast<double>(run.AudioBytes) / 1024.0,
                    static_cast<double>(run.HeaderBytes) / 1024.0, overhead);

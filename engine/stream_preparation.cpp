@@ -47,6 +47,84 @@ void copyTag(AVDictionary** to, const AVDictionary* from, const char* key)
         lib.av_dict_set(to, key, entry->value, 0);
 }
 
+// A stream copied as it is: refuses what needs decoded frames and takes
+// the source's parameters, keeping its codec tag where the container allows.
+// Throws FFMpegException.
+void prepareStreamCopy(TOutputStream& ost, const TInputStream& ist, const AVOutputFormat* format,
+                       const OptionState& o, bool customHook)
+{
+    AVCodecContext* codec = ost.Encoder;
+    const AVCodecParameters* source = ist.Stream->codecpar;
+    if (source->codec_type == AVMEDIA_TYPE_AUDIO && o.audioVolume != 256)
+        throw FFMpegException(
+            "-acodec copy and -vol are incompatible (frames are not decoded)");
+    if (source->codec_type == AVMEDIA_TYPE_VIDEO) {
+        if (customHook)
+            throw FFMpegException(
+                "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+        if (o.usingFrameHooks)
+            throw FFMpegException(
+                "-vcodec copy and -vhook are incompatible (frames are not decoded)");
+    }
+    if (source->codec_type != AVMEDIA_TYPE_AUDIO &&
+        source->codec_type != AVMEDIA_TYPE_VIDEO &&
+        source->codec_type != AVMEDIA_TYPE_SUBTITLE)
+        throw FFMpegException("invalid codec_type of output stream");
+
+    const uint32_t outputTag = codec->codec_tag;
+    if (lib.avcodec_parameters_copy(ost.Stream->codecpar, source) < 0)
+        throw FFMpegException("av_mallocz fail");
+    // Keep the source's tag only where the output container knows it
+    // for the same codec; otherwise let the muxer choose its own.
+    uint32_t tag = outputTag;
+    if (!tag) {
+        const AVCodecTag* const* tags = format->codec_tag;
+        if (!tags || lib.av_codec_get_id(tags, source->codec_tag) == source->codec_id ||
+            lib.av_codec_get_tag(tags, source->codec_id) <= 0)
+            tag = source->codec_tag;
+    }
+    ost.Stream->codecpar->codec_tag = tag;
+    if (source->codec_type == AVMEDIA_TYPE_AUDIO &&
+        ((source->block_align == 1 && source->codec_id == AV_CODEC_ID_MP3) ||
+         source->codec_id == AV_CODEC_ID_AC3))
+        ost.Stream->codecpar->block_align = 0;
+    ost.Stream->time_base = ist.Stream->time_base;
+    ost.Stream->avg_frame_rate = ist.Stream->avg_frame_rate;
+    ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
+    ost.Stream->sample_aspect_ratio = source->sample_aspect_ratio;
+}
+
+// The two-pass statistics: the first pass writes them to its log file, the
+// second reads them back for the encoder. Throws FFMpegException.
+void openPassLog(TOutputStream& ost, const OptionState& o, std::size_t streamNumber)
+{
+    const AVCodecContext* codec = ost.Encoder;
+    std::string name = (o.passLogFile.empty() ? std::string("ffmpeg2pass") : o.passLogFile) +
+                       "-" + std::to_string(streamNumber) + ".log";
+    if (name.size() > 1023)
+        name.resize(1023);
+    if (codec->flags & AV_CODEC_FLAG_PASS1) {
+        ost.PassLog.reset(std::fopen(name.c_str(), "w"));
+        if (!ost.PassLog)
+            throw FFMpegException("creat file fail: " + name);
+        return;
+    }
+    std::unique_ptr<FILE, FileCloser> log(std::fopen(name.c_str(), "r"));
+    if (!log)
+        throw FFMpegException("creat open fail: " + name);
+    std::fseek(log.get(), 0, SEEK_END);
+    const long size = std::ftell(log.get());
+    std::fseek(log.get(), 0, SEEK_SET);
+    LibraryMemoryPtr<char> text(
+        static_cast<char*>(lib.av_malloc(static_cast<std::size_t>(std::max(size, 0L)) + 1)));
+    if (!text)
+        throw FFMpegException("Could not allocate log buffer");
+    const std::size_t got =
+        std::fread(text.get(), 1, static_cast<std::size_t>(std::max(size, 0L)), log.get());
+    text.get()[got] = '\0';
+    ost.FirstPassStats = std::move(text);
+}
+
 }  // namespace
 
 void TCustomFFmpeg::prepareOutputs(RunState& run)
@@ -63,44 +141,8 @@ void TCustomFFmpeg::prepareOutputs(RunState& run)
         ost.Stream->disposition = ist.Stream->disposition;
 
         if (ost.StreamCopy) {
-            const AVOutputFormat* format = outputs_[ost.FileIndex].context->oformat;
-            if (source->codec_type == AVMEDIA_TYPE_AUDIO && o.audioVolume != 256)
-                throw FFMpegException(
-                    "-acodec copy and -vol are incompatible (frames are not decoded)");
-            if (source->codec_type == AVMEDIA_TYPE_VIDEO) {
-                if (customHookSlot_)
-                    throw FFMpegException(
-                        "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
-                if (o.usingFrameHooks)
-                    throw FFMpegException(
-                        "-vcodec copy and -vhook are incompatible (frames are not decoded)");
-            }
-            if (source->codec_type != AVMEDIA_TYPE_AUDIO &&
-                source->codec_type != AVMEDIA_TYPE_VIDEO &&
-                source->codec_type != AVMEDIA_TYPE_SUBTITLE)
-                throw FFMpegException("invalid codec_type of output stream");
-
-            const uint32_t outputTag = codec->codec_tag;
-            if (lib.avcodec_parameters_copy(ost.Stream->codecpar, source) < 0)
-                throw FFMpegException("av_mallocz fail");
-            // Keep the source's tag only where the output container knows it
-            // for the same codec; otherwise let the muxer choose its own.
-            uint32_t tag = outputTag;
-            if (!tag) {
-                const AVCodecTag* const* tags = format->codec_tag;
-                if (!tags || lib.av_codec_get_id(tags, source->codec_tag) == source->codec_id ||
-                    lib.av_codec_get_tag(tags, source->codec_id) <= 0)
-                    tag = source->codec_tag;
-            }
-            ost.Stream->codecpar->codec_tag = tag;
-            if (source->codec_type == AVMEDIA_TYPE_AUDIO &&
-                ((source->block_align == 1 && source->codec_id == AV_CODEC_ID_MP3) ||
-                 source->codec_id == AV_CODEC_ID_AC3))
-                ost.Stream->codecpar->block_align = 0;
-            ost.Stream->time_base = ist.Stream->time_base;
-            ost.Stream->avg_frame_rate = ist.Stream->avg_frame_rate;
-            ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
-            ost.Stream->sample_aspect_ratio = source->sample_aspect_ratio;
+            prepareStreamCopy(ost, ist, outputs_[ost.FileIndex].context->oformat, o,
+                              static_cast<bool>(customHookSlot_));
             continue;
         }
 
@@ -145,32 +187,8 @@ void TCustomFFmpeg::prepareOutputs(RunState& run)
         ost.EncodingNeeded = true;
         ist.DecodingNeeded = true;
 
-        if (codec->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)) {
-            std::string name = (o.passLogFile.empty() ? std::string("ffmpeg2pass") : o.passLogFile) +
-                               "-" + std::to_string(n) + ".log";
-            if (name.size() > 1023)
-                name.resize(1023);
-            if (codec->flags & AV_CODEC_FLAG_PASS1) {
-                ost.PassLog.reset(std::fopen(name.c_str(), "w"));
-                if (!ost.PassLog)
-                    throw FFMpegException("creat file fail: " + name);
-            } else {
-                std::unique_ptr<FILE, FileCloser> log(std::fopen(name.c_str(), "r"));
-                if (!log)
-                    throw FFMpegException("creat open fail: " + name);
-                std::fseek(log.get(), 0, SEEK_END);
-                const long size = std::ftell(log.get());
-                std::fseek(log.get(), 0, SEEK_SET);
-                LibraryMemoryPtr<char> text(
-                    static_cast<char*>(lib.av_malloc(static_cast<std::size_t>(std::max(size, 0L)) + 1)));
-                if (!text)
-                    throw FFMpegException("Could not allocate log buffer");
-                const std::size_t got =
-                    std::fread(text.get(), 1, static_cast<std::size_t>(std::max(size, 0L)), log.get());
-                text.get()[got] = '\0';
-                ost.FirstPassStats = std::move(text);
-            }
-        }
+        if (codec->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))
+            openPassLog(ost, o, n);
     }
 
     openCodecs(run);
@@ -182,15 +200,15 @@ void TCustomFFmpeg::logOutputsAndMapping(const RunState& run)
         lib.av_dump_format(outputs_[f].context.get(), static_cast<int>(f),
                            outputs_[f].fileName.c_str(), 1);
 
-    if (options_.verbosity >= 0 && logSlot_) {
-        LogMessage(1, "Stream mapping:");
+    if (options_.verbosity >= kLogError && logSlot_) {
+        LogMessage(kLogInfo, "Stream mapping:");
         for (const TOutputStream& ost : run.Outputs) {
             const TInputStream& source = run.Inputs[ost.SourceIndex];
-            LogMessage(1, "  Stream #%d.%d -> #%d.%d", source.FileIndex, source.StreamIndex,
+            LogMessage(kLogInfo, "  Stream #%d.%d -> #%d.%d", source.FileIndex, source.StreamIndex,
                        ost.FileIndex, ost.Index);
             if (ost.SyncIndex != ost.SourceIndex) {
                 const TInputStream& sync = run.Inputs[ost.SyncIndex];
-                LogMessage(1, " [sync #%d.%d]", sync.FileIndex, sync.StreamIndex);
+                LogMessage(kLogInfo, " [sync #%d.%d]", sync.FileIndex, sync.StreamIndex);
             }
         }
     }
@@ -205,98 +223,73 @@ void TCustomFFmpeg::reportIgnoredParameters()
             std::find(reported.begin(), reported.end(), name) != reported.end())
             continue;
         reported.push_back(name);
-        LogMessage(0, "ignored option: %s", name.c_str());
+        LogMessage(kLogError, "ignored option: %s", name.c_str());
     }
 }
 
-void TCustomFFmpeg::openCodecs(RunState& run)
+namespace {
+
+// Settings an encoder decides itself: the sample format and rate it takes,
+// and a subtitle encoder's style header from its decoder.
+void fitEncoderSettings(const RunState& run, const TOutputStream& ost, const AVCodec* encoder)
 {
-    for (TOutputStream& ost : run.Outputs) {
-        if (!ost.EncodingNeeded)
-            continue;
-        AVCodecContext* codec = ost.Encoder;
-        const AVCodec* encoder = lib.avcodec_find_encoder(codec->codec_id);
-        if (!encoder)
-            throw FormattedException("Unsupported codec for output stream #%d.%d", ost.FileIndex,
-                               ost.Index);
-        if (codec->codec_type == AVMEDIA_TYPE_AUDIO) {
-            codec->sample_fmt = encoderSampleFormat(encoder);
-            codec->sample_rate = encoderSampleRate(encoder, codec->sample_rate);
-            codec->time_base = AVRational{1, codec->sample_rate};
-        }
-        if (codec->codec_type == AVMEDIA_TYPE_SUBTITLE) {
-            const TInputStream& ist = run.Inputs[ost.SourceIndex];
-            codec->time_base = AVRational{1, 1000};
-            if (ist.Decoder->subtitle_header) {
-                // Text subtitle encoders need the decoder's style header.
-                codec->subtitle_header =
-                    static_cast<uint8_t*>(lib.av_mallocz(ist.Decoder->subtitle_header_size + 1));
-                if (codec->subtitle_header) {
-                    std::copy_n(ist.Decoder->subtitle_header, ist.Decoder->subtitle_header_size,
-                                codec->subtitle_header);
-                    codec->subtitle_header_size = ist.Decoder->subtitle_header_size;
-                }
-            }
-        }
-        if (ost.FirstPassStats)
-            codec->stats_in = ost.FirstPassStats.get();
-
-        // Parameters that belong to this encoder alone ("preset", "crf").
-        AVDictionary* privateOptions = nullptr;
-        for (const auto& [name, value] : defaults_.privateParameters)
-            lib.av_dict_set(&privateOptions, name.c_str(), value.c_str(), 0);
-        int opened = 0;
-        {
-            std::lock_guard guard(CodecLock());
-            opened = lib.avcodec_open2(codec, encoder, &privateOptions);
-        }
-        // The encoder leaves what it did not take in the dictionary.
-        for (const auto& [name, value] : defaults_.privateParameters)
-            if (!lib.av_dict_get(privateOptions, name.c_str(), nullptr, 0))
-                defaults_.takenPrivateParameters.push_back(name);
-        lib.av_dict_free(&privateOptions);
-        if (opened < 0)
-            throw FormattedException("Error while opening codec for output stream #%d.%d - maybe "
-                               "incorrect parameters such as bit_rate, rate, width or height",
-                               ost.FileIndex, ost.Index);
-        ost.EncoderOpen = true;
-        run.HeaderBytes += codec->extradata_size;
-        if (lib.avcodec_parameters_from_context(ost.Stream->codecpar, codec) < 0)
-            throw FFMpegException("av_mallocz fail");
-        // What the encoder tells the muxer beside the packets: the buffer
-        // size and rates that MPEG program streams write into their headers.
-        for (int i = 0; i < codec->nb_coded_side_data; ++i) {
-            const AVPacketSideData& side = codec->coded_side_data[i];
-            uint8_t* copy = lib.av_stream_new_side_data(ost.Stream, side.type, side.size);
-            if (!copy)
-                throw FFMpegException("av_mallocz fail");
-            std::copy_n(side.data, side.size, copy);
-        }
-        ost.Stream->time_base = codec->time_base;
-        if (codec->codec_type == AVMEDIA_TYPE_VIDEO) {
-            ost.Stream->avg_frame_rate = codec->framerate;
-            ost.Stream->r_frame_rate = codec->framerate;
-            ost.Stream->sample_aspect_ratio = codec->sample_aspect_ratio;
-        }
-        if (codec->codec_type == AVMEDIA_TYPE_AUDIO && codec->sample_fmt != AV_SAMPLE_FMT_S16) {
-            SwrContext* convert = nullptr;
-            if (lib.swr_alloc_set_opts2(&convert, &codec->ch_layout, codec->sample_fmt,
-                                        codec->sample_rate, &codec->ch_layout, AV_SAMPLE_FMT_S16,
-                                        codec->sample_rate, 0, nullptr) < 0 ||
-                lib.swr_init(convert) < 0) {
-                lib.swr_free(&convert);
-                throw FormattedException("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                                   codec->ch_layout.nb_channels, codec->sample_rate,
-                                   codec->ch_layout.nb_channels, codec->sample_rate);
-            }
-            ost.ToEncoder.reset(convert);
-        }
+    AVCodecContext* codec = ost.Encoder;
+    if (codec->codec_type == AVMEDIA_TYPE_AUDIO) {
+        codec->sample_fmt = encoderSampleFormat(encoder);
+        codec->sample_rate = encoderSampleRate(encoder, codec->sample_rate);
+        codec->time_base = AVRational{1, codec->sample_rate};
     }
+    if (codec->codec_type != AVMEDIA_TYPE_SUBTITLE)
+        return;
+    const TInputStream& ist = run.Inputs[ost.SourceIndex];
+    codec->time_base = AVRational{1, 1000};
+    if (!ist.Decoder->subtitle_header)
+        return;
+    // Text subtitle encoders need the decoder's style header.
+    codec->subtitle_header =
+        static_cast<uint8_t*>(lib.av_mallocz(ist.Decoder->subtitle_header_size + 1));
+    if (codec->subtitle_header) {
+        std::copy_n(ist.Decoder->subtitle_header, ist.Decoder->subtitle_header_size,
+                    codec->subtitle_header);
+        codec->subtitle_header_size = ist.Decoder->subtitle_header_size;
+    }
+}
 
-    // The streams describe themselves fully only once their encoders are open.
-    logOutputsAndMapping(run);
-    reportIgnoredParameters();
+// Describes the opened encoder's stream to the muxer and makes the sample
+// conversion into the encoder's format. Throws FFMpegException.
+void describeEncodedStream(TOutputStream& ost)
+{
+    AVCodecContext* codec = ost.Encoder;
+    if (lib.avcodec_parameters_from_context(ost.Stream->codecpar, codec) < 0)
+        throw FFMpegException("av_mallocz fail");
+    // What the encoder tells the muxer beside the packets: the buffer
+    // size and rates that MPEG program streams write into their headers.
+    for (int i = 0; i < codec->nb_coded_side_data; ++i) {
+        const AVPacketSideData& side = codec->coded_side_data[i];
+        uint8_t* copy = lib.av_stream_new_side_data(ost.Stream, side.type, side.size);
+        if (!copy)
+            throw FFMpegException("av_mallocz fail");
+        std::copy_n(side.data, side.size, copy);
+    }
+    ost.Stream->time_base = codec->time_base;
+    if (codec->codec_type == AVMEDIA_TYPE_VIDEO) {
+        ost.Stream->avg_frame_rate = codec->framerate;
+        ost.Stream->r_frame_rate = codec->framerate;
+        ost.Stream->sample_aspect_ratio = codec->sample_aspect_ratio;
+    }
+    if (codec->codec_type == AVMEDIA_TYPE_AUDIO && codec->sample_fmt != AV_SAMPLE_FMT_S16) {
+        ost.ToEncoder = MakeResampler({&codec->ch_layout, codec->sample_fmt, codec->sample_rate},
+                                      {&codec->ch_layout, AV_SAMPLE_FMT_S16, codec->sample_rate});
+        if (!ost.ToEncoder)
+            throw FormattedException("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                               codec->ch_layout.nb_channels, codec->sample_rate,
+                               codec->ch_layout.nb_channels, codec->sample_rate);
+    }
+}
 
+// Opens the decoders the run needs, under the codec lock. Throws FFMpegException.
+void openDecoders(RunState& run, std::recursive_mutex& codecLock)
+{
     for (TInputStream& ist : run.Inputs) {
         if (!ist.DecodingNeeded)
             continue;
@@ -307,7 +300,7 @@ void TCustomFFmpeg::openCodecs(RunState& run)
                                ist.StreamIndex);
         int opened = 0;
         {
-            std::lock_guard guard(CodecLock());
+            std::lock_guard guard(codecLock);
             opened = lib.avcodec_open2(ist.Decoder, decoder, nullptr);
         }
         if (opened < 0)
@@ -315,27 +308,80 @@ void TCustomFFmpeg::openCodecs(RunState& run)
                                ist.FileIndex, ist.StreamIndex);
         ist.DecoderOpen = true;
     }
+}
 
-    for (TInputStream& ist : run.Inputs) {
-        ist.CurrentPts = 0;
-        ist.NextPts = kNoPts;
-        ist.IsStart = true;
-    }
-
-    for (const TMetaDataMap& map : options_.metaDataMaps) {
-        if (map.OutFile < 0 || map.OutFile >= static_cast<int>(outputs_.size()))
+// Copies the tags the "map_meta_data" options name. Throws FFMpegException.
+void copyMappedMetadata(const std::vector<TMetaDataMap>& maps, const std::vector<InputFile>& inputs,
+                        std::vector<OutputFile>& outputs)
+{
+    for (const TMetaDataMap& map : maps) {
+        if (map.OutFile < 0 || map.OutFile >= static_cast<int>(outputs.size()))
             throw FormattedException("Invalid output file index %d map_meta_data(%d,%d)", map.OutFile,
                                map.OutFile, map.InFile);
-        if (map.InFile < 0 || map.InFile >= static_cast<int>(inputs_.size()))
+        if (map.InFile < 0 || map.InFile >= static_cast<int>(inputs.size()))
             throw FormattedException("Invalid input file index %d map_meta_data(%d,%d)", map.InFile,
                                map.OutFile, map.InFile);
-        const AVDictionary* from = inputs_[map.InFile].context->metadata;
-        AVDictionary** to = &outputs_[map.OutFile].context->metadata;
+        const AVDictionary* from = inputs[map.InFile].context->metadata;
+        AVDictionary** to = &outputs[map.OutFile].context->metadata;
         for (const char* key :
              {"title", "artist", "author", "copyright", "comment", "album", "date", "track",
               "genre"})
             copyTag(to, from, key);
     }
+}
+
+}  // namespace
+
+void TCustomFFmpeg::openEncoder(RunState& run, TOutputStream& ost)
+{
+    AVCodecContext* codec = ost.Encoder;
+    const AVCodec* encoder = lib.avcodec_find_encoder(codec->codec_id);
+    if (!encoder)
+        throw FormattedException("Unsupported codec for output stream #%d.%d", ost.FileIndex,
+                           ost.Index);
+    fitEncoderSettings(run, ost, encoder);
+    if (ost.FirstPassStats)
+        codec->stats_in = ost.FirstPassStats.get();
+
+    // Parameters that belong to this encoder alone ("preset", "crf").
+    DictionaryPtr privateOptions;
+    for (const auto& [name, value] : defaults_.privateParameters)
+        SetDictionaryEntry(privateOptions, name.c_str(), value.c_str());
+    int opened = 0;
+    {
+        std::lock_guard guard(CodecLock());
+        opened = lib.avcodec_open2(codec, encoder, LentDictionary(privateOptions).get());
+    }
+    // The encoder leaves what it did not take in the dictionary.
+    for (const auto& [name, value] : defaults_.privateParameters)
+        if (!lib.av_dict_get(privateOptions.get(), name.c_str(), nullptr, 0))
+            defaults_.takenPrivateParameters.push_back(name);
+    if (opened < 0)
+        throw FormattedException("Error while opening codec for output stream #%d.%d - maybe "
+                           "incorrect parameters such as bit_rate, rate, width or height",
+                           ost.FileIndex, ost.Index);
+    ost.EncoderOpen = true;
+    run.HeaderBytes += codec->extradata_size;
+    describeEncodedStream(ost);
+}
+
+void TCustomFFmpeg::openCodecs(RunState& run)
+{
+    for (TOutputStream& ost : run.Outputs)
+        if (ost.EncodingNeeded)
+            openEncoder(run, ost);
+
+    // The streams describe themselves fully only once their encoders are open.
+    logOutputsAndMapping(run);
+    reportIgnoredParameters();
+
+    openDecoders(run, CodecLock());
+    for (TInputStream& ist : run.Inputs) {
+        ist.CurrentPts = 0;
+        ist.NextPts = kNoPts;
+        ist.IsStart = true;
+    }
+    copyMappedMetadata(options_.metaDataMaps, inputs_, outputs_);
 
     for (std::size_t f = 0; f < outputs_.size(); ++f)
         if (lib.avformat_write_header(outputs_[f].context.get(), nullptr) < 0)
@@ -352,7 +398,7 @@ void TCustomFFmpeg::openCodecs(RunState& run)
             contexts.push_back(file.context.get());
         char sdp[2048] = {};
         lib.av_sdp_create(contexts.data(), static_cast<int>(contexts.size()), sdp, sizeof sdp);
-        LogMessage(1, "SDP: %s", sdp);
+        LogMessage(kLogInfo, "SDP: %s", sdp);
     }
     run.StartTime = lib.av_gettime();
 }

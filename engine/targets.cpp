@@ -107,8 +107,8 @@ void TCustomFFmpeg::ApplyTarget(const std::string& type, const std::string& norm
             norm = fallbackNorm == "film" ? Norm::Film
                    : fallbackNorm == "ntsc" ? Norm::Ntsc
                                             : Norm::Pal;
-        if (options_.verbosity > 0)
-            LogMessage(1, "Assuming %s for target.", norm == Norm::Pal ? "PAL" : "NTSC");
+        if (options_.verbosity >= kLogInfo)
+            LogMessage(kLogInfo, "Assuming %s for target.", norm == Norm::Pal ? "PAL" : "NTSC");
     }
 
     const bool pal = norm == Norm::Pal;

@@ -1,20 +1,14 @@
-// The engine component: its task list and runs, the option records applied to
-// tasks, the dispatch of the tasks' reports, and the route that carries the
-// libraries' log output to the components.
+// The engine component: its life cycle, the tasks it creates and removes, the
+// runs it schedules and the dispatch of the tasks' reports to its events.
+// The option records, the segment list, the task list, the log route and the
+// component lock live in files of their own beside this one.
 #include "engine/transcoder.h"
 
-#include "engine/conversions.h"
 #include "engine/ffmpeg_thread.h"
 #include "engine/library_binding.h"
+#include "engine/option_records.h"
 
-#include <algorithm>
-#include <charconv>
-#include <climits>
-#include <cmath>
-#include <cstdio>
-#include <ctime>
 #include <stdexcept>
-#include <type_traits>
 
 namespace clipmora {
 namespace {
@@ -31,471 +25,16 @@ struct CallbackScope {
     CallbackScope& operator=(const CallbackScope&) = delete;
 };
 
-// A line that never ends is handed on once it reaches this length, so a
-// thread's pending text cannot grow without bound.
-constexpr std::size_t kMaxPendingText = 16384;
-
 TLogLevel toLogLevel(int engineLevel)
 {
-    if (engineLevel < 0)
+    if (engineLevel < kLogError)
         return llQuiet;
-    if (engineLevel >= 3)
+    if (engineLevel >= kLogEverything)
         return llAll;
     return static_cast<TLogLevel>(engineLevel + 1);
 }
 
-// Appends the formatted message; a message longer than the stack buffer is
-// formatted again into a buffer of its exact size.
-void appendFormatted(std::string& text, const char* format, va_list args)
-{
-    char buffer[2048];
-    va_list first;
-    va_copy(first, args);
-    const int length = std::vsnprintf(buffer, sizeof buffer, format, first);
-    va_end(first);
-    if (length < 0)
-        return;
-    if (static_cast<std::size_t>(length) < sizeof buffer) {
-        text.append(buffer, static_cast<std::size_t>(length));
-        return;
-    }
-    std::string large(static_cast<std::size_t>(length) + 1, '\0');
-    std::vsnprintf(large.data(), large.size(), format, args);
-    text.append(large.data(), static_cast<std::size_t>(length));
-}
-
-// "[item name @ XXXXXXXX]": the address is the low 32 bits of the class record's.
-std::string classPrefix(void* context, const AVClass* record)
-{
-    const char* name = record->item_name ? record->item_name(context) : record->class_name;
-    char prefix[64];
-    std::snprintf(prefix, sizeof prefix, " @ %08X]",
-                  static_cast<unsigned>(reinterpret_cast<uintptr_t>(record) & 0xFFFFFFFFu));
-    return std::string("[") + (name ? name : "") + prefix;
-}
-
-// ---- Option records ---------------------------------------------------------
-
-// "name=value" lines, applied in order. Names and values are taken as written.
-void applyExtraOptions(TCustomFFmpeg& task, const std::string& extra)
-{
-    std::string text = Trim(extra);
-    std::string normalized;
-    normalized.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            normalized += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else {
-            normalized += text[i];
-        }
-    }
-    std::size_t start = 0;
-    while (start <= normalized.size() && !normalized.empty()) {
-        std::size_t end = normalized.find('\n', start);
-        if (end == std::string::npos)
-            end = normalized.size();
-        const std::string piece = normalized.substr(start, end - start);
-        if (!piece.empty()) {
-            const std::size_t equals = piece.find('=');
-            if (equals == std::string::npos)
-                task.ParseOption(piece, "");
-            else
-                task.ParseOption(piece.substr(0, equals), piece.substr(equals + 1));
-        }
-        start = end + 1;
-    }
-}
-
-std::string decimalText(double value)
-{
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
-}
-
-template <auto Field>
-bool positive(const TOutputOptions& o)
-{
-    return o.*Field > 0;
-}
-
-template <auto Field>
-bool nonNegative(const TOutputOptions& o)
-{
-    return o.*Field >= 0;
-}
-
-template <auto Field>
-bool notEmpty(const TOutputOptions& o)
-{
-    return !(o.*Field).empty();
-}
-
-template <auto Field>
-bool flagSet(const TOutputOptions& o)
-{
-    return o.*Field;
-}
-
-bool always(const TOutputOptions&) { return true; }
-
-template <auto Field>
-std::string fieldText(const TOutputOptions& o)
-{
-    const auto& value = o.*Field;
-    using T = std::decay_t<decltype(value)>;
-    if constexpr (std::is_same_v<T, std::string>)
-        return value;
-    else if constexpr (std::is_same_v<T, bool>)
-        return {};
-    else if constexpr (std::is_floating_point_v<T>)
-        return decimalText(value);
-    else
-        return std::to_string(value);
-}
-
-// A colour's RGB part; the flag byte above it (system colours elsewhere) has
-// no meaning here.
-std::string padColorText(const TOutputOptions& o) { return std::to_string(o.PadColor & 0xFFFFFFu); }
-
-// Milliseconds as the seconds text that the duration options ("t", "ss") read.
-std::string secondsText(int milliseconds)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%d.%03d", milliseconds / 1000, milliseconds % 1000);
-    return text;
-}
-
-std::string durationText(const TOutputOptions& o) { return secondsText(o.DurationMs); }
-
-// The last day a date-time value may name: 9999-12-31.
-constexpr double kLastTimestampDay = 2958465.0;
-
-bool timestampApplies(const TOutputOptions& o)
-{
-    return o.Timestamp >= 0.0 && o.Timestamp <= kLastTimestampDay;
-}
-
-// Days since 1899-12-30 on the local clock (0: now) as the UTC date the
-// "timestamp" option reads. The local wall-clock moment goes through mktime,
-// so the zone offset in force on that day (daylight saving included) applies.
-std::string timestampText(const TOutputOptions& o)
-{
-    std::time_t utc = 0;
-    if (o.Timestamp == 0.0) {
-        utc = std::time(nullptr);
-    } else {
-        const auto wallClock =
-            static_cast<std::time_t>(std::llround((o.Timestamp - 25569.0) * 86400.0));
-        std::tm fields{};
-        gmtime_r(&wallClock, &fields);
-        fields.tm_isdst = -1;
-        utc = std::mktime(&fields);
-    }
-    std::tm fields{};
-    gmtime_r(&utc, &fields);
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02dZ", fields.tm_year + 1900,
-                  fields.tm_mon + 1, fields.tm_mday, fields.tm_hour, fields.tm_min, fields.tm_sec);
-    return text;
-}
-
-enum class Apply {
-    Option,        // through the option parser
-    OutputFormat,  // through the output-format setter
-    Generic,       // straight to the named parameters
-    Year,          // option state fields without an option of their own
-    Track,
-};
-
-struct OutputRow {
-    Apply how;
-    const char* name;
-    bool (*applies)(const TOutputOptions&);
-    std::string (*value)(const TOutputOptions&);
-};
-
-using O = TOutputOptions;
-
-// The output record's fields in the order they are applied, each with its
-// condition and the option it drives. Fields whose condition fails leave the
-// engine's default.
-const OutputRow kOutputRows[] = {
-    {Apply::OutputFormat, "f", notEmpty<&O::Format>, fieldText<&O::Format>},
-    {Apply::Option, "packetsize", positive<&O::PacketSize>, fieldText<&O::PacketSize>},
-    {Apply::Option, "muxrate", positive<&O::MuxRate>, fieldText<&O::MuxRate>},
-    {Apply::Option, "muxdelay", positive<&O::MuxDelay>, fieldText<&O::MuxDelay>},
-    {Apply::Option, "muxpreload", positive<&O::MuxPreload>, fieldText<&O::MuxPreload>},
-    {Apply::Option, "acodec", notEmpty<&O::AudioCodec>, fieldText<&O::AudioCodec>},
-    {Apply::Option, "an", flagSet<&O::DisableAudio>, fieldText<&O::DisableAudio>},
-    {Apply::Option, "vol", nonNegative<&O::Volume>, fieldText<&O::Volume>},
-    {Apply::Option, "ac", positive<&O::AudioChannels>, fieldText<&O::AudioChannels>},
-    {Apply::Option, "ar", positive<&O::AudioSampleRate>, fieldText<&O::AudioSampleRate>},
-    {Apply::Option, "ab", positive<&O::AudioBitrate>, fieldText<&O::AudioBitrate>},
-    {Apply::Option, "abt", positive<&O::AudioBitrateTolerance>,
-     fieldText<&O::AudioBitrateTolerance>},
-    {Apply::Option, "alang", always, fieldText<&O::AudioLanguage>},
-    {Apply::Option, "async", always, fieldText<&O::AudioSync>},
-    {Apply::Option, "atag", notEmpty<&O::AudioTag>, fieldText<&O::AudioTag>},
-    {Apply::Option, "vcodec", notEmpty<&O::VideoCodec>, fieldText<&O::VideoCodec>},
-    {Apply::Option, "vn", flagSet<&O::DisableVideo>, fieldText<&O::DisableVideo>},
-    {Apply::Option, "r", notEmpty<&O::FrameRate>, fieldText<&O::FrameRate>},
-    {Apply::Option, "s", notEmpty<&O::FrameSize>, fieldText<&O::FrameSize>},
-    {Apply::Option, "aspect", notEmpty<&O::Aspect>, fieldText<&O::Aspect>},
-    {Apply::Option, "croptop", nonNegative<&O::CropTop>, fieldText<&O::CropTop>},
-    {Apply::Option, "cropbottom", nonNegative<&O::CropBottom>, fieldText<&O::CropBottom>},
-    {Apply::Option, "cropleft", nonNegative<&O::CropLeft>, fieldText<&O::CropLeft>},
-    {Apply::Option, "cropright", nonNegative<&O::CropRight>, fieldText<&O::CropRight>},
-    {Apply::Option, "padtop", nonNegative<&O::PadTop>, fieldText<&O::PadTop>},
-    {Apply::Option, "padbottom", nonNegative<&O::PadBottom>, fieldText<&O::PadBottom>},
-    {Apply::Option, "padleft", nonNegative<&O::PadLeft>, fieldText<&O::PadLeft>},
-    {Apply::Option, "padright", nonNegative<&O::PadRight>, fieldText<&O::PadRight>},
-    {Apply::Option, "padcolor", always, padColorText},
-    {Apply::Option, "gop", positive<&O::GopSize>, fieldText<&O::GopSize>},
-    // Bits per second, as given: no warning about values that look like kbit/s.
-    {Apply::Generic, "vb", positive<&O::VideoBitrate>, fieldText<&O::VideoBitrate>},
-    {Apply::Option, "maxrate", positive<&O::MaxRate>, fieldText<&O::MaxRate>},
-    {Apply::Option, "minrate", positive<&O::MinRate>, fieldText<&O::MinRate>},
-    {Apply::Option, "bt", positive<&O::VideoBitrateTolerance>,
-     fieldText<&O::VideoBitrateTolerance>},
-    {Apply::Option, "bufsize", positive<&O::BufferSize>, fieldText<&O::BufferSize>},
-    {Apply::Option, "vsync", always, fieldText<&O::VideoSync>},
-    {Apply::Option, "vtag", notEmpty<&O::VideoTag>, fieldText<&O::VideoTag>},
-    {Apply::Option, "sn", flagSet<&O::DisableSubtitle>, fieldText<&O::DisableSubtitle>},
-    {Apply::Option, "slang", always, fieldText<&O::SubtitleLanguage>},
-    // A flag option can only switch copying on, so false keeps the default.
-    {Apply::Option, "copyts", flagSet<&O::CopyTimestamps>, fieldText<&O::CopyTimestamps>},
-    {Apply::Option, "t", positive<&O::DurationMs>, durationText},
-    {Apply::Option, "timestamp", timestampApplies, timestampText},
-    {Apply::Year, "year", positive<&O::Year>, fieldText<&O::Year>},
-    {Apply::Track, "track", positive<&O::Track>, fieldText<&O::Track>},
-    {Apply::Option, "title", notEmpty<&O::Title>, fieldText<&O::Title>},
-    {Apply::Option, "author", notEmpty<&O::Author>, fieldText<&O::Author>},
-    {Apply::Option, "copyright", notEmpty<&O::Copyright>, fieldText<&O::Copyright>},
-    {Apply::Option, "comment", notEmpty<&O::Comment>, fieldText<&O::Comment>},
-    {Apply::Option, "album", notEmpty<&O::Album>, fieldText<&O::Album>},
-    {Apply::Option, "genre", notEmpty<&O::Genre>, fieldText<&O::Genre>},
-};
-
-const char* targetName(int type)
-{
-    switch (type) {
-    case 1:
-        return "vcd";
-    case 2:
-        return "svcd";
-    case 3:
-        return "dvd";
-    default:
-        return nullptr;
-    }
-}
-
-// A 64-bit integer, or -1 for text that is not one (or whose microseconds
-// would not fit).
-int64_t segmentMilliseconds(const std::string& text)
-{
-    try {
-        const int64_t value = StrToInt64(text);
-        if (value > INT64_MAX / 1000 || value < INT64_MIN / 1000)
-            return -1;
-        return value;
-    } catch (const ConversionError&) {
-        return -1;
-    }
-}
-
 }  // namespace
-
-// ---- Tasks and their list -----------------------------------------------------
-
-TFFmpeg::~TFFmpeg()
-{
-    RequestStop();
-    joinThreads();
-}
-
-void TFFmpeg::joinThreads()
-{
-    if (startFailure_.joinable())
-        startFailure_.join();
-    WaitForThread();
-}
-
-TFFmpeg* TFFmpegList::At(int index) const
-{
-    if (index < 0 || index >= Count())
-        return nullptr;
-    return items_[static_cast<std::size_t>(index)].get();
-}
-
-int TFFmpegList::Add(std::unique_ptr<TFFmpeg> task)
-{
-    const int index = Count();
-    task->taskIndex_ = index;
-    items_.push_back(std::move(task));
-    return index;
-}
-
-std::unique_ptr<TFFmpeg> TFFmpegList::Extract(TFFmpeg* task)
-{
-    const auto found = std::find_if(items_.begin(), items_.end(),
-                                    [task](const auto& item) { return item.get() == task; });
-    if (found == items_.end())
-        return nullptr;
-    std::unique_ptr<TFFmpeg> owned = std::move(*found);
-    items_.erase(found);
-    for (std::size_t i = 0; i < items_.size(); ++i)
-        items_[i]->taskIndex_ = static_cast<int>(i);
-    return owned;
-}
-
-std::vector<std::unique_ptr<TFFmpeg>> TFFmpegList::ExtractAll()
-{
-    return std::exchange(items_, {});
-}
-
-std::string& TLogList::PendingText(std::thread::id thread)
-{
-    for (TLogItem& item : items_)
-        if (item.ThreadId == thread)
-            return item.Text;
-    items_.push_back({thread, {}});
-    return items_.back().Text;
-}
-
-// ---- Process-wide state ---------------------------------------------------------
-
-TComponentRegistry& ComponentRegistry()
-{
-    static auto* registry = new TComponentRegistry;
-    return *registry;
-}
-
-TLogList& LogLineBuffers()
-{
-    static auto* buffers = new TLogList;
-    return *buffers;
-}
-
-void TComponentRegistry::Add(TCustomTranscoder* component)
-{
-    std::lock_guard guard(lock_);
-    components_.push_back(component);
-}
-
-void TComponentRegistry::Remove(TCustomTranscoder* component)
-{
-    std::lock_guard guard(lock_);
-    std::erase(components_, component);
-    if (components_.empty() && lib.av_log_set_callback && lib.av_log_default_callback)
-        lib.av_log_set_callback(lib.av_log_default_callback);
-}
-
-void RouteLibraryLog(void* context, int level, const char* format, va_list args)
-{
-    // The libraries may add colour bits above the level.
-    if (level >= 0)
-        level &= 0xFF;
-    const int engineLevel = FromLibraryLogLevel(level);
-    if (engineLevel > LogThreshold() || !format)
-        return;
-    // Nothing may unwind into the libraries' C code.
-    try {
-        TComponentRegistry& registry = ComponentRegistry();
-        std::lock_guard guard(registry.Lock());
-        const std::thread::id thread = std::this_thread::get_id();
-        std::string& pending = LogLineBuffers().PendingText(thread);
-
-        const AVClass* record = context ? *static_cast<const AVClass* const*>(context) : nullptr;
-        std::string text = record && pending.empty() ? classPrefix(context, record)
-                                                     : std::move(pending);
-        appendFormatted(text, format, args);
-
-        std::vector<std::string> lines;
-        std::size_t start = 0;
-        for (std::size_t end = text.find('\n'); end != std::string::npos;
-             start = end + 1, end = text.find('\n', start)) {
-            std::string line = text.substr(start, end - start);
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            lines.push_back(std::move(line));
-        }
-        text.erase(0, start);
-        if (text.size() >= kMaxPendingText)
-            lines.push_back(std::exchange(text, {}));
-        // Stored before the lines go out: a handler that logs on this thread
-        // continues from here.
-        pending = std::move(text);
-
-        for (const std::string& line : lines) {
-            // A handler may add or remove a component meanwhile: walk a copy
-            // and skip the ones that have left.
-            const std::vector<TCustomTranscoder*> components = registry.Components();
-            for (TCustomTranscoder* component : components) {
-                const auto& live = registry.Components();
-                if (std::find(live.begin(), live.end(), component) != live.end())
-                    component->routeLine(thread, engineLevel, line);
-            }
-        }
-    } catch (...) {
-    }
-}
-
-std::vector<std::pair<int64_t, int64_t>> ParseSegmentList(const std::string& text)
-{
-    std::vector<std::pair<int64_t, int64_t>> ranges;
-    const std::string list = Trim(text);
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = list.find(',', start);
-        const std::size_t length = comma == std::string::npos ? std::string::npos : comma - start;
-        const std::string piece = Trim(list.substr(start, length));
-        const std::size_t dash = piece.find('-');
-        const int64_t first = segmentMilliseconds(Trim(piece.substr(0, dash)));
-        const int64_t last =
-            dash == std::string::npos ? -1 : segmentMilliseconds(piece.substr(dash + 1));
-        if (first <= last && last >= 0)
-            ranges.emplace_back(first * 1000, last * 1000);
-        if (comma == std::string::npos)
-            break;
-        start = comma + 1;
-    }
-    std::stable_sort(ranges.begin(), ranges.end(),
-                     [](const auto& a, const auto& b) { return a.second < b.second; });
-    return ranges;
-}
-
-// ---- The component lock -----------------------------------------------------------
-
-void TCustomTranscoder::ComponentLock::lock()
-{
-    mutex_.lock();
-    if (depth_++ == 0)
-        owner_.store(std::this_thread::get_id());
-}
-
-void TCustomTranscoder::ComponentLock::unlock()
-{
-    if (--depth_ == 0)
-        owner_.store(std::thread::id());
-    mutex_.unlock();
-}
-
-TCustomTranscoder::DispatchGuard::DispatchGuard(TCustomTranscoder& component)
-    : component_(component)
-{
-    ComponentRegistry().Lock().lock();
-    component_.lock_.lock();
-}
-
-TCustomTranscoder::DispatchGuard::~DispatchGuard()
-{
-    component_.lock_.unlock();
-    ComponentRegistry().Lock().unlock();
-}
 
 // ---- Life cycle ----------------------------------------------------------------------
 
@@ -534,7 +73,7 @@ bool TCustomTranscoder::LoadCodecLibraries(const std::string& folder, bool versi
         std::lock_guard guard(ComponentRegistry().Lock());
         lib.av_log_set_callback(&RouteLibraryLog);
     }
-    SetLibraryLogLevel(static_cast<int>(LogLevel()) - 1);
+    SetLibraryLogLevel(EngineLevelOf(LogLevel()));
     return true;
 }
 
@@ -542,7 +81,7 @@ void TCustomTranscoder::SetLogLevel(TLogLevel level)
 {
     logLevel_ = level;
     if (CodecLibrariesBound())
-        SetLibraryLogLevel(static_cast<int>(level) - 1);
+        SetLibraryLogLevel(EngineLevelOf(level));
 }
 
 void TCustomTranscoder::SetProgressInterval(int milliseconds)
@@ -619,18 +158,13 @@ int TCustomTranscoder::AppendTask(const std::string& fileName, const TInputOptio
         // A task is made of library objects: none can exist before binding.
         CheckCodecLibrariesBound();
         task->PrepareTask();
-        task->SetVerbosity(static_cast<int>(LogLevel()) - 1);
+        task->SetVerbosity(EngineLevelOf(LogLevel()));
         if (options) {
             TInputOptions copy = *options;
             if (copy.FileName.empty())
                 copy.FileName = fileName;
             task->inputOptions_ = copy;
-            applyExtraOptions(*task, copy.ExtraOptions);
-            task->SetInputFormat(copy.ForcedFormat);
-            if (copy.StartTimeMs > 0)
-                task->ParseOption("ss", secondsText(copy.StartTimeMs));
-            if (copy.ProgramId >= 0)
-                task->ParseOption("programid", std::to_string(copy.ProgramId));
+            ApplyInputRecord(*task, copy);
         } else {
             task->inputOptions_ = TInputOptions{};
         }
@@ -649,35 +183,7 @@ int TCustomTranscoder::AppendTask(const std::string& fileName, const TInputOptio
 
 void TCustomTranscoder::applyOutputOptions(TFFmpeg& task, const TOutputOptions& options)
 {
-    applyExtraOptions(task, options.ExtraOptions);
-    for (const OutputRow& row : kOutputRows) {
-        if (!row.applies(options))
-            continue;
-        const std::string value = row.value(options);
-        switch (row.how) {
-        case Apply::Option:
-            task.ParseOption(row.name, value);
-            break;
-        case Apply::OutputFormat:
-            task.SetOutputFormat(value);
-            break;
-        case Apply::Generic:
-            task.SetGenericParameter(row.name, value);
-            break;
-        case Apply::Year:
-            task.Options().year = StrToInt(value);
-            break;
-        case Apply::Track:
-            task.Options().track = StrToInt(value);
-            break;
-        }
-    }
-    if (const char* target = targetName(options.TargetType)) {
-        const char* norm = options.TargetNorm == 1   ? "pal"
-                           : options.TargetNorm == 2 ? "ntsc"
-                                                     : "auto";
-        task.ApplyTarget(target, norm, options.TargetFrameNorm == 1 ? "pal" : "ntsc");
-    }
+    ApplyOutputRecord(task, options);
     if (options.EnableCustomHook) {
         task.SetCustomHookSlot([this](TCustomFFmpeg& t, THookBitmap& bitmap, int frameNumber,
                                       int64_t pts, bool& update, bool& stopHook) {
@@ -851,7 +357,7 @@ void TCustomTranscoder::prepareStartLocked(TFFmpeg* task)
 {
     task->claimed_ = true;
     task->SetProgressIntervalUs(static_cast<int64_t>(ProgressInterval()) * 1000);
-    task->SetVerbosity(static_cast<int>(LogLevel()) - 1);
+    task->SetVerbosity(EngineLevelOf(LogLevel()));
 }
 
 void TCustomTranscoder::startOneLocked()
@@ -1016,21 +522,6 @@ void TCustomTranscoder::DoTerminate(TFFmpeg* task)
         }
     }
     finishRunIfDoneLocked();
-}
-
-void TCustomTranscoder::routeLine(std::thread::id thread, int level, const std::string& line)
-{
-    DispatchGuard guard(*this);
-    if (destroying_)
-        return;
-    TFFmpeg* owner = nullptr;
-    for (const auto& task : tasks_.Items()) {
-        if (task->TaskThreadId() == thread) {
-            owner = task.get();
-            break;
-        }
-    }
-    DoLog(owner, level, line);
 }
 
 }  // namespace clipmora

@@ -6,8 +6,9 @@
 //
 // Threads and locks:
 //   - Every operation is called on the thread that created the component (the
-//     owner, the GUI thread in the window). StopTasks may also be called from an
-//     event handler on a task thread; ClearTaskList and DeleteTask called from
+//     owner, the GUI thread in the window). StopTasks may also be called from
+//     any other thread (an event handler on a task thread, a thread that
+//     handles signals); ClearTaskList and DeleteTask called from
 //     an event handler or a task thread only detach the tasks, which the next
 //     operation on the owner's thread (or the destructor) then frees.
 //   - OnLog, OnProgress and OnTerminate are raised on the thread that runs the

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace clipmora {
 namespace {
@@ -39,35 +40,135 @@ bool offsetPlanes(uint8_t* data[4], const int linesize[4], AVPixelFormat format,
     return true;
 }
 
-// Paints the bands around the inner picture of `frame` with the pad colour.
-// Planar YUV gets the colour's Y, U and V; other formats are cleared to zero.
+// A picture's size and pad bands in one component's samples.
+struct Band {
+    int width, height;
+    int top, bottom, left, right;
+};
+
+// Clears the top and bottom bands of the picture's first plane to zero (for
+// palette pictures, their first entry).
+void clearPads(AVFrame* frame, int top, int bottom)
+{
+    for (int y = 0; y < frame->height; ++y)
+        if (y < top || y >= frame->height - bottom)
+            std::memset(frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0], 0,
+                        static_cast<std::size_t>(frame->linesize[0]));
+}
+
+bool isAlpha(const AVPixFmtDescriptor& descriptor, int component)
+{
+    return (descriptor.flags & AV_PIX_FMT_FLAG_ALPHA) && component == descriptor.nb_components - 1;
+}
+
+bool isChroma(const AVPixFmtDescriptor& descriptor, int component)
+{
+    return !(descriptor.flags & AV_PIX_FMT_FLAG_RGB) && descriptor.nb_components >= 3 &&
+           (component == 1 || component == 2);
+}
+
+// The value each component of a pad pixel takes: YUV pictures get the
+// colour's Y, U and V at their depth, RGB pictures the colour itself; alpha
+// is opaque.
+std::array<int, 4> padValues(const AVPixFmtDescriptor& descriptor, const std::array<int, 3>& yuv,
+                             const std::array<int, 3>& rgb)
+{
+    const std::array<int, 3>& colour = (descriptor.flags & AV_PIX_FMT_FLAG_RGB) ? rgb : yuv;
+    std::array<int, 4> values{};
+    for (int c = 0; c < descriptor.nb_components && c < 4; ++c) {
+        const int depth = descriptor.comp[c].depth;
+        const auto at = static_cast<std::size_t>(c);
+        if (isAlpha(descriptor, c))
+            values[at] = (1 << depth) - 1;
+        else
+            values[at] = depth >= 8 ? colour[at] << (depth - 8) : colour[at] >> (8 - depth);
+    }
+    return values;
+}
+
+// How one plane of a picture is laid out across and down, in bytes per
+// horizontal unit and the subsampling of its units.
+struct PlaneLayout {
+    int unitBytes = 0;  // 0: the plane carries no component
+    int shiftW = 0;
+    int shiftH = 0;
+};
+
+PlaneLayout planeLayout(const AVPixFmtDescriptor& descriptor, int plane)
+{
+    PlaneLayout layout;
+    bool chromaOnly = true;
+    for (int c = 0; c < descriptor.nb_components; ++c) {
+        const AVComponentDescriptor& comp = descriptor.comp[c];
+        if (comp.plane != plane)
+            continue;
+        if (layout.unitBytes == 0 || comp.step < layout.unitBytes)
+            layout.unitBytes = comp.step;
+        chromaOnly = chromaOnly && isChroma(descriptor, c);
+    }
+    if (layout.unitBytes > 0 && chromaOnly) {
+        layout.shiftW = descriptor.log2_chroma_w;
+        layout.shiftH = descriptor.log2_chroma_h;
+    }
+    return layout;
+}
+
+// One row of pad pixels in the picture's own format, as wide as `frame`.
+FramePtr padRow(const AVFrame* frame, const AVPixFmtDescriptor& descriptor,
+                const std::array<int, 3>& yuv, const std::array<int, 3>& rgb)
+{
+    FramePtr row(lib.av_frame_alloc());
+    if (!row)
+        return row;
+    row->format = frame->format;
+    row->width = frame->width;
+    row->height = 1;
+    if (lib.av_frame_get_buffer(row.get(), 0) < 0)
+        return nullptr;
+    for (int plane = 0; plane < 4 && row->data[plane]; ++plane)
+        std::memset(row->data[plane], 0, static_cast<std::size_t>(row->linesize[plane]));
+    // The writer adds its bits to what the row holds, hence the cleared row.
+    const std::array<int, 4> values = padValues(descriptor, yuv, rgb);
+    std::vector<uint16_t> line(static_cast<std::size_t>(frame->width));
+    for (int c = 0; c < descriptor.nb_components; ++c) {
+        const int shiftW = isChroma(descriptor, c) ? descriptor.log2_chroma_w : 0;
+        std::fill(line.begin(), line.end(), static_cast<uint16_t>(values[static_cast<std::size_t>(c)]));
+        lib.av_write_image_line2(line.data(), row->data, row->linesize, &descriptor, 0, 0, c,
+                                 -((-frame->width) >> shiftW), 2);
+    }
+    return row;
+}
+
+// Paints the bands around the inner picture of `frame` with the pad colour
+// by copying from one row of pad pixels, so packed, deep and RGB pictures
+// get it as planar 8-bit YUV does. Palette and floating-point pictures get
+// cleared top and bottom bands instead.
 void paintPads(AVFrame* frame, int top, int bottom, int left, int right,
-               const std::array<int, 3>& yuv)
+               const std::array<int, 3>& yuv, const std::array<int, 3>& rgb)
 {
     const AVPixFmtDescriptor* descriptor =
         lib.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
-    const bool planarYuv = descriptor && (descriptor->flags & AV_PIX_FMT_FLAG_PLANAR) &&
-                           !(descriptor->flags & AV_PIX_FMT_FLAG_RGB) &&
-                           descriptor->comp[0].depth == 8;
+    if (!descriptor || (descriptor->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_FLOAT)))
+        return clearPads(frame, top, bottom);
+    const FramePtr row = padRow(frame, *descriptor, yuv, rgb);
+    if (!row)
+        return clearPads(frame, top, bottom);
     for (int plane = 0; plane < 4 && frame->data[plane]; ++plane) {
-        const bool chroma = plane == 1 || plane == 2;
-        const int shiftW = chroma && descriptor ? descriptor->log2_chroma_w : 0;
-        const int shiftH = chroma && descriptor ? descriptor->log2_chroma_h : 0;
-        const int width = -((-frame->width) >> shiftW);
-        const int height = -((-frame->height) >> shiftH);
-        const int bytesPerRow = planarYuv ? width : frame->linesize[plane];
-        const uint8_t value = planarYuv && plane < 3 ? static_cast<uint8_t>(yuv[plane]) : 0;
-        const int padTop = top >> shiftH, padBottom = bottom >> shiftH;
-        const int padLeft = planarYuv ? left >> shiftW : 0;
-        const int padRight = planarYuv ? right >> shiftW : 0;
-        for (int y = 0; y < height; ++y) {
-            uint8_t* row = frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane];
-            if (y < padTop || y >= height - padBottom) {
-                std::memset(row, value, static_cast<std::size_t>(bytesPerRow));
-            } else {
-                std::memset(row, value, static_cast<std::size_t>(padLeft));
-                std::memset(row + width - padRight, value, static_cast<std::size_t>(padRight));
+        const PlaneLayout layout = planeLayout(*descriptor, plane);
+        const int unit = layout.unitBytes;
+        const Band band{-((-frame->width) >> layout.shiftW), -((-frame->height) >> layout.shiftH),
+                        top >> layout.shiftH, bottom >> layout.shiftH, left >> layout.shiftW,
+                        right >> layout.shiftW};
+        const uint8_t* pad = row->data[plane];
+        for (int y = 0; y < band.height && unit > 0; ++y) {
+            uint8_t* to = frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane];
+            if (y < band.top || y >= band.height - band.bottom) {
+                std::memcpy(to, pad, static_cast<std::size_t>(band.width) * unit);
+                continue;
             }
+            const std::size_t rightStart = static_cast<std::size_t>(band.width - band.right) * unit;
+            std::memcpy(to, pad, static_cast<std::size_t>(band.left) * unit);
+            std::memcpy(to + rightStart, pad + rightStart, static_cast<std::size_t>(band.right) * unit);
         }
     }
 }
@@ -179,7 +280,7 @@ void TCustomFFmpeg::runCustomHook(AVFrame* picture, int64_t pts)
             h.colour->height = height;
             if (lib.av_frame_get_buffer(h.colour.get(), 0) < 0) {
                 h.colour.reset();
-                EngineLog(nullptr, 0, "hook buf malloc error.\n");
+                EngineLog(nullptr, kLogError, "hook buf malloc error.\n");
                 return;
             }
         }
@@ -191,7 +292,7 @@ void TCustomFFmpeg::runCustomHook(AVFrame* picture, int64_t pts)
             lib.sws_scale(h.toColour.get(), picture->data, picture->linesize, 0, height,
                           colour->data, colour->linesize);
         else {
-            EngineLog(nullptr, 0, "Cannot initialize the toRGB conversion context\n");
+            EngineLog(nullptr, kLogError, "Cannot initialize the toRGB conversion context\n");
             stopHook = true;
         }
     }
@@ -208,7 +309,7 @@ void TCustomFFmpeg::runCustomHook(AVFrame* picture, int64_t pts)
         try {
             customHookSlot_(*this, bitmap, h.frameCounter, pts, update, stopHook);
         } catch (const std::exception& e) {
-            EngineLog(nullptr, 0, "Error occurs OnCustomHook: %s\n", e.what());
+            EngineLog(nullptr, kLogError, "Error occurs OnCustomHook: %s\n", e.what());
             update = false;
         }
         if (update) {
@@ -224,7 +325,7 @@ void TCustomFFmpeg::runCustomHook(AVFrame* picture, int64_t pts)
                     lib.sws_scale(h.fromColour.get(), colour->data, colour->linesize, 0, height,
                                   picture->data, picture->linesize);
                 } else {
-                    EngineLog(nullptr, 0, "Cannot initialize the fromRGB conversion context\n");
+                    EngineLog(nullptr, kLogError, "Cannot initialize the fromRGB conversion context\n");
                     stopHook = true;
                 }
             }
@@ -249,7 +350,7 @@ void TCustomFFmpeg::preprocessPicture(RunState&, TInputStream& ist, AVFrame* pic
             try {
                 beforeHookSlot_(*this, pts, h.action);
             } catch (const std::exception& e) {
-                EngineLog(nullptr, 0, "Error occurs OnBeforeHook: %s\n", e.what());
+                EngineLog(nullptr, kLogError, "Error occurs OnBeforeHook: %s\n", e.what());
                 h.action = haStop;
             }
             if (h.action == haStop)
@@ -276,11 +377,11 @@ void TCustomFFmpeg::preprocessPicture(RunState&, TInputStream& ist, AVFrame* pic
     // The hooks change the picture in place; the decoder may still use its
     // buffers as references, so work on a private copy.
     if (lib.av_frame_make_writable(picture) < 0) {
-        EngineLog(nullptr, 0, "hook buf malloc error.\n");
+        EngineLog(nullptr, kLogError, "hook buf malloc error.\n");
         return;
     }
     if (options_.deinterlace && !deinterlace(picture))
-        EngineLog(nullptr, 0, "deinterlace error.\n");
+        EngineLog(nullptr, kLogError, "deinterlace error.\n");
 
     if (customHook) {
         runCustomHook(picture, pts);
@@ -316,12 +417,12 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
             copies = std::llrint(vdelta);
         if (copies == 0) {
             ++run.DroppedFrames;
-            if (o.verbosity > 2)
-                LogMessage(1, "*** drop!");
+            if (o.verbosity >= kLogEverything)
+                LogMessage(kLogInfo, "*** drop!");
         } else if (copies > 1) {
             run.DuplicatedFrames += static_cast<int>(copies - 1);
-            if (o.verbosity > 2)
-                LogMessage(1, "*** %d dup!", static_cast<int>(copies - 1));
+            if (o.verbosity >= kLogEverything)
+                LogMessage(kLogInfo, "*** %d dup!", static_cast<int>(copies - 1));
         }
     } else {
         ost.SyncCount = std::llrint(ipts / timeBase);
@@ -346,7 +447,7 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
     if (ost.Crop) {
         if (!offsetPlanes(source->data, source->linesize, sourceFormat, ost.TopBand,
                           ost.LeftBand)) {
-            EngineLog(nullptr, 0, "error cropping picture\n");
+            EngineLog(nullptr, kLogError, "error cropping picture\n");
             return 0;
         }
         source->width = picture->width - o.cropLeft - o.cropRight;
@@ -362,7 +463,7 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
         uint8_t* inner[4] = {target->data[0], target->data[1], target->data[2], target->data[3]};
         if (ost.Pad &&
             !offsetPlanes(inner, target->linesize, encoder->pix_fmt, ost.PadTop, ost.PadLeft)) {
-            EngineLog(nullptr, 0, "error padding picture\n");
+            EngineLog(nullptr, kLogError, "error padding picture\n");
             return 0;
         }
         if (ost.Resample) {
@@ -373,7 +474,8 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
                               source->linesize, encoder->pix_fmt, source->width, source->height);
         }
         if (ost.Pad)
-            paintPads(target, ost.PadTop, ost.PadBottom, ost.PadLeft, ost.PadRight, o.padColorYuv);
+            paintPads(target, ost.PadTop, ost.PadBottom, ost.PadLeft, ost.PadRight, o.padColorYuv,
+                      o.padColorRgb);
         output = target;
     }
 

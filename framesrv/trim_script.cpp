@@ -2,6 +2,7 @@
 #include "framesrv/trim_script.h"
 
 #include "engine/conversions.h"
+#include "engine/input_opener.h"
 #include "engine/library_binding.h"
 #include "engine/library_handles.h"
 
@@ -125,35 +126,10 @@ void putLittleEndian(std::string& out, uint32_t value, int bytes)
         out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
-// Decodes the sound of `source` between `from` and `to` seconds of the
-// picture clock (to < 0: to the end) as a 16-bit WAV stream into `sink`:
-// a header whose sizes say "to the end", then the samples as they are
-// decoded, so nothing of the segment is held anywhere. Ends early when
-// `stop` is set. Returns 0 or a negative library error code (EPIPE when
-// the sink refused).
-int feedSegmentSound(AVFormatContext* source, AVStream* audio, double origin, double from,
-                     double to, const SoundSink& sink, const std::atomic<bool>& stop)
+// The header of a 16-bit PCM WAV stream whose sizes of 0 say "to the end":
+// the reader takes the data up to the end of the stream.
+std::string openEndedWavHeader(int rate, int channels)
 {
-    const AVCodec* codec = lib.avcodec_find_decoder(audio->codecpar->codec_id);
-    if (!codec)
-        return AVERROR_DECODER_NOT_FOUND;
-    CodecContextPtr decoder(lib.avcodec_alloc_context3(codec));
-    if (!decoder)
-        return AVERROR(ENOMEM);
-    if (const int code = lib.avcodec_parameters_to_context(decoder.get(), audio->codecpar); code < 0)
-        return code;
-    decoder->pkt_timebase = audio->time_base;
-    if (const int code = lib.avcodec_open2(decoder.get(), codec, nullptr); code < 0)
-        return code;
-
-    const int64_t seekTarget = std::llround(std::max(0.0, origin + from - kSeekLeadSeconds) * 1e6);
-    lib.av_seek_frame(source, -1, seekTarget, AVSEEK_FLAG_BACKWARD);
-
-    const int rate = decoder->sample_rate;
-    const int channels = decoder->ch_layout.nb_channels;
-    if (rate <= 0 || channels <= 0)
-        return AVERROR_INVALIDDATA;
-    // Sizes of 0: the reader takes the data up to the end of the stream.
     std::string header("RIFF\0\0\0\0WAVEfmt ", 16);
     putLittleEndian(header, 16, 4);
     putLittleEndian(header, 1, 2);  // integer PCM
@@ -163,74 +139,141 @@ int feedSegmentSound(AVFormatContext* source, AVStream* audio, double origin, do
     putLittleEndian(header, static_cast<uint32_t>(channels * 2), 2);
     putLittleEndian(header, 16, 2);
     header.append("data\0\0\0\0", 8);
-    if (!sink(header.data(), header.size()))
-        return AVERROR(EPIPE);
+    return header;
+}
 
-    ResamplerPtr toS16;
-    PacketPtr packet(lib.av_packet_alloc());
-    FramePtr frame(lib.av_frame_alloc());
-    if (!packet || !frame)
+// An opened decoder for `audio`; returns 0 or a negative library error code.
+int openSoundDecoder(const AVStream* audio, CodecContextPtr& decoder)
+{
+    const AVCodec* codec = lib.avcodec_find_decoder(audio->codecpar->codec_id);
+    if (!codec)
+        return AVERROR_DECODER_NOT_FOUND;
+    decoder.reset(lib.avcodec_alloc_context3(codec));
+    if (!decoder)
         return AVERROR(ENOMEM);
-    const int64_t firstSample = std::llround(from * rate);
-    const int64_t endSample = to < 0 ? INT64_MAX : std::llround(to * rate);
-    int64_t nextSample = kNoTime;
-    std::vector<int16_t> samples;
-    bool done = false;
+    if (const int code = lib.avcodec_parameters_to_context(decoder.get(), audio->codecpar); code < 0)
+        return code;
+    decoder->pkt_timebase = audio->time_base;
+    return lib.avcodec_open2(decoder.get(), codec, nullptr);
+}
 
-    auto takeFrames = [&]() -> int {
+// Turns decoded sound frames into 16-bit samples on the picture clock and
+// hands the ones inside the segment to the sink.
+class SegmentSoundCutter {
+public:
+    SegmentSoundCutter(const AVStream* audio, AVCodecContext* decoder, double origin, double from,
+                       double to, const SoundSink& sink)
+        : audio_(audio), decoder_(decoder), origin_(origin), rate_(decoder->sample_rate),
+          channels_(decoder->ch_layout.nb_channels), firstSample_(std::llround(from * rate_)),
+          endSample_(to < 0 ? INT64_MAX : std::llround(to * rate_)), sink_(sink)
+    {
+    }
+
+    bool done() const { return done_; }
+
+    // Takes every frame the decoder has ready. Returns 0 or a negative
+    // library error code (EPIPE when the sink refused).
+    int takeFrames(AVFrame* frame)
+    {
         for (;;) {
-            const int got = lib.avcodec_receive_frame(decoder.get(), frame.get());
+            const int got = lib.avcodec_receive_frame(decoder_, frame);
             if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
                 return 0;
             if (got < 0)
                 return got;
-            // Place the frame on the picture clock, in samples.
-            int64_t at = nextSample;
-            if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
-                at = std::llround((seconds(frame->best_effort_timestamp, audio->time_base) - origin) *
-                                  rate);
-            if (at == kNoTime)
-                at = 0;
-            nextSample = at + frame->nb_samples;
-            if (!toS16) {
-                SwrContext* made = nullptr;
-                if (lib.swr_alloc_set_opts2(&made, &frame->ch_layout, AV_SAMPLE_FMT_S16, rate,
-                                            &frame->ch_layout,
-                                            static_cast<AVSampleFormat>(frame->format), rate, 0,
-                                            nullptr) < 0 ||
-                    lib.swr_init(made) < 0) {
-                    lib.swr_free(&made);
-                    return AVERROR(EINVAL);
-                }
-                toS16.reset(made);
-            }
-            samples.resize(static_cast<std::size_t>(frame->nb_samples) * channels);
-            auto* target = reinterpret_cast<uint8_t*>(samples.data());
-            lib.swr_convert(toS16.get(), &target, frame->nb_samples,
-                            const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-            const int64_t keepFrom = std::clamp<int64_t>(firstSample - at, 0, frame->nb_samples);
-            const int64_t keepTo = std::clamp<int64_t>(endSample - at, 0, frame->nb_samples);
-            lib.av_frame_unref(frame.get());
-            if (keepTo > keepFrom &&
-                !sink(samples.data() + keepFrom * channels,
-                      static_cast<std::size_t>((keepTo - keepFrom) * channels * 2)))
-                return AVERROR(EPIPE);
-            if (at + (keepTo > 0 ? keepTo : 0) >= endSample || nextSample >= endSample)
-                done = true;
+            if (const int code = takeFrame(frame); code < 0)
+                return code;
         }
-    };
+    }
 
-    while (!done && !stop && lib.av_read_frame(source, packet.get()) >= 0) {
+private:
+    int takeFrame(AVFrame* frame)
+    {
+        // Place the frame on the picture clock, in samples.
+        int64_t at = nextSample_;
+        if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
+            at = std::llround(
+                (seconds(frame->best_effort_timestamp, audio_->time_base) - origin_) * rate_);
+        if (at == kNoTime)
+            at = 0;
+        nextSample_ = at + frame->nb_samples;
+        if (!toS16_) {
+            toS16_ = MakeResampler({&frame->ch_layout, AV_SAMPLE_FMT_S16, rate_},
+                                   {&frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
+                                    rate_});
+            if (!toS16_)
+                return AVERROR(EINVAL);
+        }
+        samples_.resize(static_cast<std::size_t>(frame->nb_samples) * channels_);
+        auto* target = reinterpret_cast<uint8_t*>(samples_.data());
+        lib.swr_convert(toS16_.get(), &target, frame->nb_samples,
+                        const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+        const int64_t keepFrom = std::clamp<int64_t>(firstSample_ - at, 0, frame->nb_samples);
+        const int64_t keepTo = std::clamp<int64_t>(endSample_ - at, 0, frame->nb_samples);
+        lib.av_frame_unref(frame);
+        if (keepTo > keepFrom &&
+            !sink_(samples_.data() + keepFrom * channels_,
+                   static_cast<std::size_t>((keepTo - keepFrom) * channels_ * 2)))
+            return AVERROR(EPIPE);
+        if (at + (keepTo > 0 ? keepTo : 0) >= endSample_ || nextSample_ >= endSample_)
+            done_ = true;
+        return 0;
+    }
+
+    const AVStream* audio_;
+    AVCodecContext* decoder_;
+    const double origin_;
+    const int rate_;
+    const int channels_;
+    const int64_t firstSample_;
+    const int64_t endSample_;
+    const SoundSink& sink_;
+    ResamplerPtr toS16_;
+    std::vector<int16_t> samples_;
+    int64_t nextSample_ = kNoTime;
+    bool done_ = false;
+};
+
+// Decodes the sound of `source` between `from` and `to` seconds of the
+// picture clock (to < 0: to the end) as a 16-bit WAV stream into `sink`:
+// a header whose sizes say "to the end", then the samples as they are
+// decoded, so nothing of the segment is held anywhere. Ends early when
+// `stop` is set. Returns 0 or a negative library error code (EPIPE when
+// the sink refused).
+int feedSegmentSound(AVFormatContext* source, AVStream* audio, double origin, double from,
+                     double to, const SoundSink& sink, const std::atomic<bool>& stop)
+{
+    CodecContextPtr decoder;
+    if (const int code = openSoundDecoder(audio, decoder); code < 0)
+        return code;
+
+    const int64_t seekTarget = std::llround(std::max(0.0, origin + from - kSeekLeadSeconds) * 1e6);
+    lib.av_seek_frame(source, -1, seekTarget, AVSEEK_FLAG_BACKWARD);
+
+    const int rate = decoder->sample_rate;
+    const int channels = decoder->ch_layout.nb_channels;
+    if (rate <= 0 || channels <= 0)
+        return AVERROR_INVALIDDATA;
+    const std::string header = openEndedWavHeader(rate, channels);
+    if (!sink(header.data(), header.size()))
+        return AVERROR(EPIPE);
+
+    PacketPtr packet(lib.av_packet_alloc());
+    FramePtr frame(lib.av_frame_alloc());
+    if (!packet || !frame)
+        return AVERROR(ENOMEM);
+    SegmentSoundCutter cutter(audio, decoder.get(), origin, from, to, sink);
+    while (!cutter.done() && !stop && lib.av_read_frame(source, packet.get()) >= 0) {
         if (packet->stream_index == audio->index &&
             lib.avcodec_send_packet(decoder.get(), packet.get()) >= 0)
-            if (const int code = takeFrames(); code < 0) {
+            if (const int code = cutter.takeFrames(frame.get()); code < 0) {
                 lib.av_packet_unref(packet.get());
                 return code;
             }
         lib.av_packet_unref(packet.get());
     }
-    if (!done && !stop && lib.avcodec_send_packet(decoder.get(), nullptr) >= 0)
-        return takeFrames();
+    if (!cutter.done() && !stop && lib.avcodec_send_packet(decoder.get(), nullptr) >= 0)
+        return cutter.takeFrames(frame.get());
     return 0;
 }
 
@@ -305,7 +348,7 @@ private:
         if (code < 0 && code != AVERROR(EPIPE)) {
             char reason[AV_ERROR_MAX_STRING_SIZE] = {};
             lib.av_strerror(code, reason, sizeof reason);
-            EngineLog(nullptr, 0, "Cannot decode the segment's sound from %s: %s\n",
+            EngineLog(nullptr, kLogError, "Cannot decode the segment's sound from %s: %s\n",
                       source_.c_str(), reason);
         }
         ::close(fd);
@@ -323,7 +366,7 @@ private:
                 return fd;
             }
             if (errno != ENXIO) {
-                EngineLog(nullptr, 0, "Cannot write the segment's sound to %s: %s\n",
+                EngineLog(nullptr, kLogError, "Cannot write the segment's sound to %s: %s\n",
                           pipe_.c_str(), std::strerror(errno));
                 return -1;
             }
@@ -420,12 +463,159 @@ std::string QuoteFilterValue(const std::string& value)
     return escape(escape(value, "\\':"), "\\'[],;");
 }
 
+namespace {
+
+// What a script's segment is in its source: the streams it reads and where
+// the segment lies on the source's clock.
+struct SegmentPlan {
+    const TrimScript& script;
+    const AVStream* video = nullptr;
+    AVStream* audio = nullptr;
+    double fileStart = 0.0;     // the source's first time, seconds
+    double pictureStart = 0.0;  // where frame 0 lies, seconds
+    AVRational rate{25, 1};
+    double frameSeconds = 0.04;
+    double start = 0.0;  // the segment, seconds from frame 0
+    double end = 0.0;
+    bool toTheEnd = false;
+    bool soundInMovie = false;  // the sound passes the graph with the picture
+
+    std::string origin() const { return "PTS-(" + decimal(pictureStart) + ")/TB"; }
+    // The graph's sound output: after the picture, when there is one.
+    std::string soundOutput() const { return video ? "[out1]" : "[out0]"; }
+    std::string movieStreams() const
+    {
+        return !video ? "da[a0];" : soundInMovie ? "dv+da[v0][a0];" : "dv[v0];";
+    }
+};
+
+// Reads the script's source far enough to plan the segment. Returns 0 or a
+// negative library error code.
+int planSegment(const AVFormatContext* source, SegmentPlan& plan)
+{
+    for (unsigned i = 0; i < source->nb_streams; ++i) {
+        AVStream* stream = source->streams[i];
+        if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
+            continue;
+        if (!plan.video && stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            plan.video = stream;
+        else if (!plan.audio && stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            plan.audio = stream;
+    }
+    if (!plan.video && !plan.audio)
+        return AVERROR_INVALIDDATA;
+
+    // Frame 0 is the first picture, wherever the source's clock starts; a
+    // source without pictures counts frames from its first sound.
+    const AVStream* clock = plan.video ? plan.video : plan.audio;
+    plan.fileStart =
+        source->start_time != AV_NOPTS_VALUE ? static_cast<double>(source->start_time) / 1e6 : 0.0;
+    plan.pictureStart = clock->start_time != AV_NOPTS_VALUE
+                            ? seconds(clock->start_time, clock->time_base)
+                            : plan.fileStart;
+    if (plan.script.aviSource && plan.video) {
+        plan.rate = plan.video->avg_frame_rate.num > 0 ? plan.video->avg_frame_rate
+                                                       : plan.video->r_frame_rate;
+        if (plan.rate.num <= 0 || plan.rate.den <= 0)
+            return AVERROR_INVALIDDATA;
+    }
+    plan.frameSeconds = static_cast<double>(plan.rate.den) / plan.rate.num;
+    plan.toTheEnd = plan.script.last == 0;
+    plan.start = static_cast<double>(plan.script.first) * plan.frameSeconds;
+    plan.end = static_cast<double>(plan.script.last + 1) * plan.frameSeconds;
+    // The sound comes with the picture from the source, or, where the
+    // source's sound cannot pass the graph, from a file decoded beforehand.
+    plan.soundInMovie = plan.audio && movieCanCarrySound(plan.audio);
+    return 0;
+}
+
+// The graph's source and picture chain: "[out0]" is the segment's pictures.
+std::string pictureGraph(const SegmentPlan& plan)
+{
+    const std::string movie = "movie=filename=" + QuoteFilterValue(plan.script.source);
+    if (!plan.video) {
+        if (!plan.soundInMovie)
+            return {};
+        return movie + ":seek_point=" +
+               decimal(std::max(0.0, plan.start - kSeekLeadSeconds + plan.pictureStart -
+                                         plan.fileStart)) +
+               ":streams=" + plan.movieStreams();
+    }
+    const std::string rateDen = std::to_string(plan.rate.den);
+    const std::string rateNum = std::to_string(plan.rate.num);
+    if (plan.script.aviSource) {
+        // An AVI is read picture by picture from its start: its pictures
+        // are numbered, and decoders that hold pictures back give them
+        // unreliable times in a container without presentation times.
+        std::string graph = movie + ":streams=" + plan.movieStreams() +
+                            "[v0]trim=start_frame=" + std::to_string(plan.script.first);
+        if (!plan.toTheEnd)
+            graph += ":end_frame=" + std::to_string(plan.script.last + 1);
+        return graph + ",setpts=N*" + rateDen + "/" + rateNum + "/TB[out0]";
+    }
+    // Enter the source a little before the segment, on the frame grid, and
+    // sample it at the constant rate: each output picture is the source
+    // picture on screen at its time.
+    const double lead = std::max(0.0, plan.start - kSeekLeadSeconds);
+    const double grid = std::floor(lead / plan.frameSeconds) * plan.frameSeconds;
+    std::string graph = movie + ":seek_point=" +
+                        decimal(std::max(0.0, grid + plan.pictureStart - plan.fileStart)) +
+                        ":streams=" + plan.movieStreams();
+    // The last picture is held for one frame time past the source's end (a
+    // clone), so that the constant-rate sampling keeps it too.
+    graph += "[v0]setpts=" + plan.origin() + ",tpad=stop=1:stop_mode=clone,fps=fps=" + rateNum +
+             "/" + rateDen + ":start_time=" + decimal(grid) +
+             ":round=up:eof_action=pass,trim=start=" +
+             decimal(std::max(0.0, plan.start - plan.frameSeconds / 2));
+    if (!plan.toTheEnd)
+        graph += ":end=" + decimal(plan.end - plan.frameSeconds / 2);
+    return graph + ",setpts=PTS-STARTPTS[out0]";
+}
+
+// Adds the sound chain to `segment`'s graph: cut from the movie's sound, or
+// read from a pipe that a feeder fills with the decoded segment. Returns 0
+// or a negative library error code.
+int addSoundGraph(const SegmentPlan& plan, const std::string& fileName, ServedSegment& segment)
+{
+    const std::string separator = plan.video ? ";" : "";
+    if (plan.soundInMovie) {
+        segment.graph += separator + "[a0]asetpts=" + plan.origin() +
+                         ",atrim=start=" + decimal(plan.start);
+        if (!plan.toTheEnd)
+            segment.graph += ":end=" + decimal(plan.end);
+        segment.graph += ",asetpts=PTS-(" + decimal(plan.start) + ")/TB" + plan.soundOutput();
+        return 0;
+    }
+    if (!plan.audio)
+        return 0;
+    const std::filesystem::path scriptPath = fileName;
+    const std::string soundPipe =
+        (scriptPath.parent_path() / (scriptPath.stem().string() + "-sound.wav")).string();
+    ::unlink(soundPipe.c_str());
+    if (::mkfifo(soundPipe.c_str(), 0600) != 0) {
+        const int error = errno;
+        EngineLog(nullptr, kLogError, "Cannot write the segment's sound to %s: %s\n",
+                  soundPipe.c_str(), std::strerror(error));
+        return AVERROR(error);
+    }
+    segment.soundFeeder =
+        std::make_shared<SoundFeeder>(soundPipe, plan.script.source, plan.audio->index,
+                                      plan.pictureStart, plan.start,
+                                      plan.toTheEnd ? -1.0 : plan.end);
+    segment.graph += separator + "amovie=filename=" + QuoteFilterValue(soundPipe) +
+                     plan.soundOutput();
+    segment.temporaryFile = soundPipe;
+    return 0;
+}
+
+}  // namespace
+
 int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
 {
     TrimScript script;
     if (int code = 0; !readTrimScript(fileName, script, code)) {
         if (code == AVERROR_INVALIDDATA)
-            EngineLog(nullptr, 0, "%s: not a trim script (a source line and a TRIM line with "
+            EngineLog(nullptr, kLogError, "%s: not a trim script (a source line and a TRIM line with "
                                   "frame numbers are needed)\n", fileName.c_str());
         return code;
     }
@@ -433,7 +623,7 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
     auto unreadableSource = [&](int code) {
         char reason[AV_ERROR_MAX_STRING_SIZE] = {};
         lib.av_strerror(code, reason, sizeof reason);
-        EngineLog(nullptr, 0, "%s: cannot read its source %s: %s\n", fileName.c_str(),
+        EngineLog(nullptr, kLogError, "%s: cannot read its source %s: %s\n", fileName.c_str(),
                   script.source.c_str(), reason);
         return code;
     };
@@ -445,114 +635,19 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
     if (const int code = lib.avformat_find_stream_info(source.get(), nullptr); code < 0)
         return unreadableSource(code);
 
-    const AVStream* video = nullptr;
-    AVStream* audio = nullptr;
-    for (unsigned i = 0; i < source->nb_streams; ++i) {
-        AVStream* stream = source->streams[i];
-        if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
-            continue;
-        if (!video && stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
-            video = stream;
-        else if (!audio && stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-            audio = stream;
-    }
-    if (!video && !audio)
-        return AVERROR_INVALIDDATA;
+    SegmentPlan plan{script};
+    if (const int code = planSegment(source.get(), plan); code < 0)
+        return code;
+    segment.graph = pictureGraph(plan);
+    if (const int code = addSoundGraph(plan, fileName, segment); code < 0)
+        return code;
 
-    // Frame 0 is the first picture, wherever the source's clock starts; a
-    // source without pictures counts frames from its first sound.
-    const AVStream* clock = video ? video : audio;
-    const double fileStart =
-        source->start_time != AV_NOPTS_VALUE ? static_cast<double>(source->start_time) / 1e6 : 0.0;
-    const double pictureStart =
-        clock->start_time != AV_NOPTS_VALUE ? seconds(clock->start_time, clock->time_base)
-                                            : fileStart;
-    AVRational rate{25, 1};
-    if (script.aviSource && video) {
-        rate = video->avg_frame_rate.num > 0 ? video->avg_frame_rate : video->r_frame_rate;
-        if (rate.num <= 0 || rate.den <= 0)
-            return AVERROR_INVALIDDATA;
-    }
-    const double frameSeconds = static_cast<double>(rate.den) / rate.num;
-    const bool toTheEnd = script.last == 0;
-    const double start = static_cast<double>(script.first) * frameSeconds;
-    const double end = static_cast<double>(script.last + 1) * frameSeconds;
-
-    const std::string rateText = std::to_string(rate.num) + "/" + std::to_string(rate.den);
-    const std::string origin = "PTS-(" + decimal(pictureStart) + ")/TB";
-    // The sound comes with the picture from the source, or, where the
-    // source's sound cannot pass the graph, from a file decoded beforehand.
-    const bool soundInMovie = audio && movieCanCarrySound(audio);
-    const std::string movieStreams = !video          ? "da[a0];"
-                                     : soundInMovie ? "dv+da[v0][a0];"
-                                                    : "dv[v0];";
-    // The graph's outputs: the picture first, when there is one.
-    const std::string soundOutput = video ? "[out1]" : "[out0]";
-    std::string graph;
-    if (!video) {
-        if (soundInMovie)
-            graph = "movie=filename=" + QuoteFilterValue(script.source) + ":seek_point=" +
-                    decimal(std::max(0.0, start - kSeekLeadSeconds + pictureStart - fileStart)) +
-                    ":streams=" + movieStreams;
-    } else if (script.aviSource) {
-        // An AVI is read picture by picture from its start: its pictures
-        // are numbered, and decoders that hold pictures back give them
-        // unreliable times in a container without presentation times.
-        graph = "movie=filename=" + QuoteFilterValue(script.source) + ":streams=" + movieStreams;
-        graph += "[v0]trim=start_frame=" + std::to_string(script.first);
-        if (!toTheEnd)
-            graph += ":end_frame=" + std::to_string(script.last + 1);
-        graph += ",setpts=N*" + std::to_string(rate.den) + "/" + std::to_string(rate.num) +
-                 "/TB[out0]";
-    } else {
-        // Enter the source a little before the segment, on the frame grid,
-        // and sample it at the constant rate: each output picture is the
-        // source picture on screen at its time.
-        const double lead = std::max(0.0, start - kSeekLeadSeconds);
-        const double grid = std::floor(lead / frameSeconds) * frameSeconds;
-        graph = "movie=filename=" + QuoteFilterValue(script.source) + ":seek_point=" +
-                decimal(std::max(0.0, grid + pictureStart - fileStart)) + ":streams=" +
-                movieStreams;
-        // The last picture is held for one frame time past the source's end
-        // (a clone), so that the constant-rate sampling keeps it too.
-        graph += "[v0]setpts=" + origin + ",tpad=stop=1:stop_mode=clone,fps=fps=" + rateText +
-                 ":start_time=" +
-                 decimal(grid) + ":round=up:eof_action=pass,trim=start=" +
-                 decimal(std::max(0.0, start - frameSeconds / 2));
-        if (!toTheEnd)
-            graph += ":end=" + decimal(end - frameSeconds / 2);
-        graph += ",setpts=PTS-STARTPTS[out0]";
-    }
-    if (soundInMovie) {
-        graph += std::string(video ? ";" : "") + "[a0]asetpts=" + origin +
-                 ",atrim=start=" + decimal(start);
-        if (!toTheEnd)
-            graph += ":end=" + decimal(end);
-        graph += ",asetpts=PTS-(" + decimal(start) + ")/TB" + soundOutput;
-    } else if (audio) {
-        const std::filesystem::path scriptPath = fileName;
-        const std::string soundPipe =
-            (scriptPath.parent_path() / (scriptPath.stem().string() + "-sound.wav")).string();
-        ::unlink(soundPipe.c_str());
-        if (::mkfifo(soundPipe.c_str(), 0600) != 0) {
-            const int error = errno;
-            EngineLog(nullptr, 0, "Cannot write the segment's sound to %s: %s\n",
-                      soundPipe.c_str(), std::strerror(error));
-            return AVERROR(error);
-        }
-        segment.soundFeeder = std::make_shared<SoundFeeder>(
-            soundPipe, script.source, audio->index, pictureStart, start, toTheEnd ? -1.0 : end);
-        graph += std::string(video ? ";" : "") + "amovie=filename=" +
-                 QuoteFilterValue(soundPipe) + soundOutput;
-        segment.temporaryFile = soundPipe;
-    }
-    segment.graph = graph;
-
-    if (!toTheEnd) {
-        segment.durationUs = std::llround((end - start) * 1e6);
+    if (!plan.toTheEnd) {
+        segment.durationUs = std::llround((plan.end - plan.start) * 1e6);
     } else if (source->duration != AV_NOPTS_VALUE) {
-        const double length = static_cast<double>(source->duration) / 1e6 - (pictureStart - fileStart);
-        segment.durationUs = std::llround(std::max(0.0, length - start) * 1e6);
+        const double length =
+            static_cast<double>(source->duration) / 1e6 - (plan.pictureStart - plan.fileStart);
+        segment.durationUs = std::llround(std::max(0.0, length - plan.start) * 1e6);
     }
     return 0;
 }
@@ -561,12 +656,21 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
 
 namespace clipmora::framesrv {
 
-int OpenInput(AVFormatContext** context, const std::string& fileName,
-              const AVInputFormat* format, AVDictionary** options, int64_t& segmentDurationUs,
-              std::shared_ptr<SoundFeeder>& soundFeeder)
+class TrimScriptOpener final : public InputOpener {
+public:
+    int Open(AVFormatContext** context, const std::string& fileName, const AVInputFormat* format,
+             AVDictionary** options, OpenedInput& opened) const override;
+    std::string SourceOf(const std::string& fileName) const override
+    {
+        return TrimScriptSource(fileName);
+    }
+};
+
+int TrimScriptOpener::Open(AVFormatContext** context, const std::string& fileName,
+                           const AVInputFormat* format, AVDictionary** options,
+                           OpenedInput& opened) const
 {
-    segmentDurationUs = -1;
-    soundFeeder.reset();
+    opened = OpenedInput{};
     if (format || !IsTrimScriptName(fileName))
         return lib.avformat_open_input(context, fileName.c_str(), format, options);
     ServedSegment segment;
@@ -576,15 +680,24 @@ int OpenInput(AVFormatContext** context, const std::string& fileName,
         *context = nullptr;
         return code;
     }
-    segmentDurationUs = segment.durationUs;
-    const int opened = lib.avformat_open_input(context, segment.graph.c_str(),
+    opened.segmentDurationUs = segment.durationUs;
+    const int result = lib.avformat_open_input(context, segment.graph.c_str(),
                                                lib.av_find_input_format("lavfi"), options);
     // The graph holds the sound's pipe open; its name is no longer needed.
     if (!segment.temporaryFile.empty())
         ::unlink(segment.temporaryFile.c_str());
-    if (opened >= 0)
-        soundFeeder = std::move(segment.soundFeeder);
-    return opened;
+    if (result >= 0)
+        opened.keepAlive = std::move(segment.soundFeeder);
+    return result;
 }
+
+namespace {
+
+const TrimScriptOpener kTrimScriptOpener;
+// The library is linked whole into every program that serves trim scripts,
+// so this runs before main.
+[[maybe_unused]] const bool kInstalled = (InstallInputOpener(&kTrimScriptOpener), true);
+
+}  // namespace
 
 }  // namespace clipmora::framesrv

@@ -71,21 +71,12 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment);
 
 }  // namespace clipmora::framesrv
 
-struct AVFormatContext;
-struct AVInputFormat;
-struct AVDictionary;
-
 namespace clipmora::framesrv {
 
-// Opens `fileName` for reading like avformat_open_input does (`context` is
-// allocated or null; it is freed on failure). A trim script, unless a
-// format is forced, is served as its segment. `segmentDurationUs` receives
-// the served segment's length (-1 for ordinary files or when unknown), for
-// the caller to set once the streams are analysed. `soundFeeder` receives
-// what feeds the segment's sound, if anything: the caller keeps it until
-// the context is closed, and releases it only after that.
-int OpenInput(AVFormatContext** context, const std::string& fileName,
-              const AVInputFormat* format, AVDictionary** options, int64_t& segmentDurationUs,
-              std::shared_ptr<SoundFeeder>& soundFeeder);
+// The opener the frame server installs for the engine and the probe (see
+// engine/input_opener.h) while the program's static objects are built: a
+// trim script, unless a format is forced, is served as its segment; every
+// other file is opened by the container library.
+class TrimScriptOpener;
 
 }  // namespace clipmora::framesrv

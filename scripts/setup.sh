@@ -9,7 +9,7 @@ CLIPMORA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 CLIPMORA_PACKAGES=(
   g++ cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   qt6-base-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libavfilter-dev libavdevice-dev libavcodec-extra59

@@ -555,6 +555,20 @@ TEST_F(OptionsTest, GenericParameterRefusals)
     EXPECT_TRUE(task.Defaults().names.empty());
 }
 
+// Messages carry the names they are about whole, however long.
+TEST_F(OptionsTest, LongNamesReachMessagesWhole)
+{
+    const std::string name(3000, 'x');
+    try {
+        task.SetOutputFormat(name);
+        ADD_FAILURE() << "no such format";
+    } catch (const FFMpegException& e) {
+        EXPECT_EQ(std::string(e.what()), "Unknown output format: " + name);
+    }
+    EXPECT_FALSE(task.SetGenericParameter("g", name));
+    EXPECT_TRUE(logged("Invalid value '" + name + "' for option 'g'"));
+}
+
 TEST_F(OptionsTest, ScalerFlagsAndDebugReachTheTask)
 {
     EXPECT_TRUE(task.SetGenericParameter("sws_flags", "bilinear"));

@@ -1,7 +1,9 @@
 // The engine component: task list, runs on worker threads and on the owner's
 // thread, stopping, the option records, and the route of library log lines.
+#include "engine/conversions.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/library_binding.h"
+#include "engine/option_records.h"
 #include "engine/transcoder.h"
 #include "tests/support/media_generator.h"
 #include "tests/support/test_environment.h"
@@ -473,6 +475,26 @@ TEST(SegmentListTest, KeepsOrderedRangesInMicrosecondsSortedByEnd)
     EXPECT_EQ(ParseSegmentList("a-b,300,4-x"), Ranges{}) << "no end that reads as a number";
     EXPECT_EQ(ParseSegmentList("99999999999999999-99999999999999999"), Ranges{})
         << "milliseconds whose microseconds do not fit";
+}
+
+// Options given as text land in the record fields that would otherwise
+// override them; every other option is left to the extra options.
+TEST(OutputRecordTest, FieldOptionsAreStoredInTheirFields)
+{
+    TOutputOptions record;
+    EXPECT_TRUE(StoreInOutputRecord(record, "async", "1"));
+    EXPECT_TRUE(StoreInOutputRecord(record, "vsync", "0"));
+    EXPECT_TRUE(StoreInOutputRecord(record, "alang", "deu"));
+    EXPECT_TRUE(StoreInOutputRecord(record, "slang", "fra"));
+    EXPECT_TRUE(StoreInOutputRecord(record, "padcolor", "255"));
+    EXPECT_EQ(record.AudioSync, 1);
+    EXPECT_EQ(record.VideoSync, 0);
+    EXPECT_EQ(record.AudioLanguage, "deu");
+    EXPECT_EQ(record.SubtitleLanguage, "fra");
+    EXPECT_EQ(record.PadColor, 255u);
+    for (const char* name : {"vcodec", "padtop", "t", "title", "nosuch"})
+        EXPECT_FALSE(StoreInOutputRecord(record, name, "1")) << name;
+    EXPECT_THROW(StoreInOutputRecord(record, "async", "soon"), ConversionError);
 }
 
 TEST_F(TranscoderTest, HookChoiceFollowsTheOutputRecord)

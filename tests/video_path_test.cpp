@@ -102,6 +102,37 @@ TEST_F(VideoPathTest, CropPadAndPadColourReachThePixels)
         EXPECT_EQ(out.Y(x, y), in.Y(x - 8 + 32, y - 8 + 16)) << x << "," << y;
 }
 
+// Pad bands carry the pad colour whatever the encoder's pixel format: deeper
+// YUV holds the same colour at its depth, RGB holds the colour itself, and
+// packed formats get their side bands too. `y`, `u` and `v` are red after the
+// decoder's conversion to 8-bit YUV 4:2:0.
+class PadColourTest : public VideoPathTest {
+protected:
+    void expectRedBands(const char* pixelFormat, const char* file, int y, int u, int v)
+    {
+        const bool raw = std::string(file).ends_with(".nut");
+        run(clip(),
+            {{"padtop", "8"}, {"padbottom", "8"}, {"padleft", "8"}, {"padright", "8"},
+             {"padcolor", "255"}, {"pix_fmt", pixelFormat}, {"vcodec", raw ? "rawvideo" : "ffv1"},
+             {"an", ""}},
+            folder.file(file));
+        const DecodedSummary out = DecodeMedia(folder.file(file));
+        ASSERT_EQ(out.width, 160 + 16);
+        for (auto [x, row] : {std::pair{0, 0}, {80, 2}, {2, 60}, {172, 60}, {100, 133}}) {
+            EXPECT_NEAR(out.Y(x, row), y, 3) << x << "," << row;
+            EXPECT_NEAR(out.U(x, row), u, 3) << x << "," << row;
+            EXPECT_NEAR(out.V(x, row), v, 3) << x << "," << row;
+        }
+        // The picture itself is untouched by the bands.
+        EXPECT_NEAR(out.Y(60, 40), source().Y(52, 32), 3);
+    }
+};
+
+TEST_F(PadColourTest, DeepYuv) { expectRedBands("yuv420p10le", "deep.mkv", 76, 85, 255); }
+TEST_F(PadColourTest, PlanarRgb) { expectRedBands("gbrp", "planar_rgb.mkv", 76, 85, 255); }
+TEST_F(PadColourTest, PackedRgb) { expectRedBands("rgb24", "packed_rgb.nut", 82, 90, 240); }
+TEST_F(PadColourTest, PackedYuv) { expectRedBands("yuyv422", "packed_yuv.nut", 76, 85, 255); }
+
 TEST_F(VideoPathTest, ScaleIntoAPaddedPicture)
 {
     run(clip(),

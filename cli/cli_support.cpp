@@ -1,0 +1,208 @@
+// The commands' shared pieces: usage, library binding, event reports, the
+// stop-signal thread and the wait for a run's end.
+#include "cli/cli_support.h"
+
+#include "app/time_left.h"
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <pthread.h>
+#include <unistd.h>
+
+namespace clipmora::cli {
+namespace {
+
+// Ends the signal thread; never a stop signal, and only heeded once the
+// thread is asked to quit.
+constexpr int kQuitSignal = SIGUSR1;
+
+sigset_t waitedSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, kQuitSignal})
+        sigaddset(&signals, signal);
+    return signals;
+}
+
+}  // namespace
+
+std::string programFolder()
+{
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string(".") : self.parent_path().string();
+}
+
+void usage()
+{
+    std::fprintf(stderr,
+                 "usage: clipmora-cli probe FILE\n"
+                 "       clipmora-cli convert [input options] -i IN [output options] OUT\n"
+                 "       clipmora-cli split IN OUTDIR --format NAME [--video-quality Q]\n"
+                 "              [--audio-quality Q] [--size TEXT] [--frame-rate TEXT]\n"
+                 "              [--channels Stereo|Mono] [--volume 0..10] [--aspect 0|1|2]\n"
+                 "              [--overwrite] [--start SECONDS] [--end SECONDS]\n"
+                 "       clipmora-cli formats\n"
+                 "convert: options are the engine's, written -name value, or -name alone for a\n"
+                 "flag; e.g. clipmora-cli convert -i in.mp4 -vcodec mpeg4 -b 800000 out.avi\n"
+                 "split: NAME is a format as \"clipmora-cli formats\" lists it; Q is Highest,\n"
+                 "Higher, Normal, Lower or Lowest; sizes and frame rates are entries of the\n"
+                 "format's lists; --aspect 1 is 4:3, 2 is 16:9; without --end a segment runs\n"
+                 "to the end of the file; without marks the whole file is split.\n");
+}
+
+bool loadLibraries(TTranscoder& transcoder)
+{
+    if (transcoder.LoadCodecLibraries(programFolder() + "/Common", true))
+        return true;
+    std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
+    return false;
+}
+
+StopSignals::StopSignals()
+{
+    const sigset_t signals = waitedSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    thread_ = std::thread([this] { waitForSignals(); });
+}
+
+StopSignals::~StopSignals()
+{
+    quitting_.store(true);
+    pthread_kill(thread_.native_handle(), kQuitSignal);
+    thread_.join();
+}
+
+void StopSignals::waitForSignals()
+{
+    const sigset_t signals = waitedSignals();
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&signals, &signal) != 0)
+            continue;
+        if (signal == kQuitSignal) {
+            if (quitting_.load())
+                return;
+            continue;
+        }
+        int none = 0;
+        signal_.compare_exchange_strong(none, signal);
+        std::lock_guard guard(lock_);
+        if (action_ && !acted_) {
+            acted_ = true;
+            action_();
+        }
+    }
+}
+
+void StopSignals::SetStopAction(std::function<void()> action)
+{
+    std::lock_guard guard(lock_);
+    action_ = std::move(action);
+    if (signal_.load() != 0 && !acted_) {
+        acted_ = true;
+        action_();
+    }
+}
+
+void StopSignals::ClearStopAction()
+{
+    std::lock_guard guard(lock_);
+    action_ = nullptr;
+}
+
+// On a terminal the progress is one line that each report rewrites; it is
+// ended before anything else is written.
+namespace {
+
+std::atomic<bool> gProgressLineOpen{false};
+
+void endProgressLine()
+{
+    if (gProgressLineOpen.exchange(false))
+        std::fputc('\n', stderr);
+}
+
+}  // namespace
+
+// Reports the run's events on stderr and keeps its end for the waiting thread.
+void attachEvents(TTranscoder& transcoder, Outcome& outcome)
+{
+    // The events come on the task's thread; stderr takes whole lines from any thread.
+    transcoder.OnLog = [](int, TLogLevel, const std::string& message) {
+        endProgressLine();
+        std::fprintf(stderr, "%s\n", message.c_str());
+    };
+    transcoder.OnProgress = [timeLeft = TimeLeftEstimator(),
+                             onTerminal = isatty(STDERR_FILENO) == 1](
+                                int, int frame, int fps, int currentMs, float, float bitRate,
+                                int64_t size, int totalMs) mutable {
+        timeLeft.Report(TimeLeftEstimator::Clock::now(), currentMs, totalMs);
+        const std::string left = timeLeft.Summary();
+        char done[96];
+        if (totalMs > 0)
+            std::snprintf(done, sizeof done, "%.1f s of %.1f s (%d%%)", currentMs / 1000.0,
+                          totalMs / 1000.0, static_cast<int>(100LL * currentMs / totalMs));
+        else
+            std::snprintf(done, sizeof done, "%.1f s", currentMs / 1000.0);
+        // A terminal line short enough not to wrap.
+        if (onTerminal)
+            std::fprintf(stderr, "\r\033[K%s, %lld kB%s%s", done,
+                         static_cast<long long>(size / 1024), left.empty() ? "" : ", ",
+                         left.c_str());
+        else
+            std::fprintf(stderr,
+                         "progress: %s frame=%d fps=%d size=%lld kB bitrate=%.1f kbit/s%s%s\n",
+                         done, frame, fps, static_cast<long long>(size / 1024), bitRate,
+                         left.empty() ? "" : ", ", left.c_str());
+        gProgressLineOpen = onTerminal;
+    };
+    transcoder.OnTerminate = [&outcome](int index, bool finished, bool exception,
+                                        const std::string& message) {
+        std::lock_guard guard(outcome.lock);
+        if (index < 0) {
+            outcome.done = true;
+        } else {
+            outcome.finished = finished;
+            outcome.exception = exception;
+            outcome.message = message;
+        }
+        outcome.changed.notify_all();
+    };
+
+}
+
+int runToEnd(TTranscoder& transcoder, StopSignals& signals, Outcome& outcome,
+             const std::string& output, const std::function<bool()>& start)
+{
+    if (!start())
+        return kExitFailed;
+    // The stop runs on the signal thread; the end report it brings needs the
+    // component's lock, so it never waits for our lock.
+    signals.SetStopAction([&transcoder] {
+        endProgressLine();
+        std::fprintf(stderr, "stopping...\n");
+        transcoder.StopTasks();
+    });
+    {
+        std::unique_lock guard(outcome.lock);
+        outcome.changed.wait(guard, [&outcome] { return outcome.done; });
+    }
+    signals.ClearStopAction();
+    endProgressLine();
+    if (outcome.finished) {
+        std::fprintf(stderr, "done: %s\n", output.c_str());
+        return kExitDone;
+    }
+    if (outcome.exception) {
+        std::fprintf(stderr, "conversion failed: %s\n", outcome.message.c_str());
+        return kExitFailed;
+    }
+    std::fprintf(stderr, "stopped: %s is cut short\n", output.c_str());
+    const int signal = signals.Signal();
+    return kExitSignalBase + (signal ? signal : SIGINT);
+}
+
+}  // namespace clipmora::cli

@@ -1,0 +1,112 @@
+// What the command-line commands share: exit codes, the usage text, binding
+// the codec libraries, reporting a run's events and waiting for its end while
+// stop signals are turned into a stop request.
+#pragma once
+
+#include "engine/conversions.h"
+#include "engine/transcoder.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace clipmora::cli {
+
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+// A stop by a signal exits with 128 + the signal's number, as a shell
+// reports a program the signal ended (130 for Ctrl-C).
+inline constexpr int kExitSignalBase = 128;
+
+// The folder the program was started from.
+std::string programFolder();
+
+// Prints how to call the program on stderr.
+void usage();
+
+// Binds the codec libraries from "Common" beside the program, as the window
+// does; says why on stderr when it cannot.
+bool loadLibraries(TTranscoder& transcoder);
+
+// Ctrl-C, SIGTERM and SIGHUP stop a run the same way: the run ends at its
+// next packet and the output gets its trailer. Made before any work starts
+// (and before any other thread), it blocks the signals in every thread and
+// waits for them on a thread of its own, so no signal can end the program
+// with a file half made.
+class StopSignals {
+public:
+    StopSignals();
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // Runs `action` on the signal thread at the first stop signal, or at once
+    // when one came already. Cleared by ClearStopAction, which waits for an
+    // action in progress.
+    void SetStopAction(std::function<void()> action);
+    void ClearStopAction();
+
+    // The signal that asked for a stop; 0 while none came.
+    int Signal() const { return signal_.load(); }
+
+private:
+    void waitForSignals();
+
+    std::atomic<int> signal_{0};
+    std::atomic<bool> quitting_{false};
+    std::mutex lock_;
+    std::function<void()> action_;  // guarded by lock_
+    bool acted_ = false;            // guarded by lock_
+    std::thread thread_;
+};
+
+// What the task reported at its end; filled on the task's thread.
+struct Outcome {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool done = false;  // the run's final report arrived
+    bool finished = false;
+    bool exception = false;
+    std::string message;
+};
+
+// Reports the run's events on stderr and keeps its end for the waiting thread.
+void attachEvents(TTranscoder& transcoder, Outcome& outcome);
+
+// Starts the run with `start`, waits for its end and reports it; a stop
+// signal asks the component to stop. `start` returns false when nothing was
+// started. Returns the exit code.
+int runToEnd(TTranscoder& transcoder, StopSignals& signals, Outcome& outcome,
+             const std::string& output, const std::function<bool()>& start);
+
+// Runs a command's argument parser; false, after saying why, when the
+// arguments are wrong.
+template <typename Request, typename Parser>
+bool parseArguments(Parser parse, const std::vector<std::string>& args, Request& request)
+{
+    std::string error;
+    try {
+        if (parse(args, request, error))
+            return true;
+        std::fprintf(stderr, "%s\n", error.c_str());
+        usage();
+    } catch (const ConversionError& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+    }
+    return false;
+}
+
+// The commands; `args` holds the command's name first.
+int convert(const std::vector<std::string>& args);
+int split(const std::vector<std::string>& args);
+int probe(const std::vector<std::string>& args);
+int formats(const std::vector<std::string>& args);
+
+}  // namespace clipmora::cli

@@ -1,0 +1,116 @@
+// "convert": one input into one output through the engine component, with the
+// engine's own options written -name value.
+#include "cli/cli_support.h"
+
+#include "engine/option_records.h"
+
+namespace clipmora::cli {
+namespace {
+
+struct ConvertRequest {
+    std::string input;
+    std::string output;
+    TInputOptions inputOptions;
+    TOutputOptions outputOptions;
+};
+
+// Splits "convert"'s arguments into the input, the output and their options.
+// Whether "-name" reads the next argument as its value is the engine's option
+// table's answer, so negative numbers are values, not options.
+bool parseConvert(const std::vector<std::string>& args, ConvertRequest& request,
+                  std::string& error)
+{
+    bool afterInput = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& argument = args[i];
+        if (argument == "-i") {
+            if (afterInput) {
+                error = "only one input (-i) is supported";
+                return false;
+            }
+            if (i + 1 >= args.size()) {
+                error = "-i needs a file name";
+                return false;
+            }
+            request.input = args[++i];
+            afterInput = true;
+            continue;
+        }
+        if (argument.size() > 1 && argument[0] == '-') {
+            const std::string name = argument.substr(1);
+            std::string value;
+            if (name.find('=') != std::string::npos) {
+                error = "invalid option name '" + name + "'";
+                return false;
+            }
+            if (TCustomFFmpeg::OptionTakesValue(name)) {
+                if (i + 1 >= args.size()) {
+                    error = "option -" + name + " needs a value";
+                    return false;
+                }
+                value = args[++i];
+            }
+            if (value.find_first_of("\r\n") != std::string::npos) {
+                error = "the value of -" + name + " must be one line";
+                return false;
+            }
+            // Options the output record applies from a field whatever the
+            // extra options say go into that field.
+            if (!afterInput) {
+                request.inputOptions.ExtraOptions += name + "=" + value + "\n";
+            } else if (!StoreInOutputRecord(request.outputOptions, name, value)) {
+                request.outputOptions.ExtraOptions += name + "=" + value + "\n";
+            }
+            continue;
+        }
+        if (!afterInput) {
+            error = "unexpected argument '" + argument + "' before -i";
+            return false;
+        }
+        if (!request.output.empty()) {
+            error = "more than one output file ('" + request.output + "', '" + argument + "')";
+            return false;
+        }
+        if (argument == "-") {
+            error = "writing to standard output is not supported; name an output file "
+                    "(./- for a file named \"-\")";
+            return false;
+        }
+        request.output = argument;
+    }
+    if (request.input.empty())
+        error = "missing -i IN";
+    else if (request.output.empty())
+        error = "missing the output file";
+    return error.empty();
+}
+
+}  // namespace
+
+int convert(const std::vector<std::string>& args)
+{
+    StopSignals signals;
+    ConvertRequest request;
+    if (!parseArguments(parseConvert, args, request))
+        return kExitUsage;
+    TTranscoder transcoder;
+    if (!loadLibraries(transcoder))
+        return kExitFailed;
+    Outcome outcome;
+    attachEvents(transcoder, outcome);
+    const int index = transcoder.AppendTask(request.input, &request.inputOptions);
+    if (index < 0) {
+        std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
+        return kExitFailed;
+    }
+    if (!transcoder.AttachOutput(index, request.output, &request.outputOptions)) {
+        std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
+        return kExitFailed;
+    }
+    return runToEnd(transcoder, signals, outcome, request.output, [&] {
+        transcoder.StartTasks(1);
+        return true;
+    });
+}
+
+}  // namespace clipmora::cli

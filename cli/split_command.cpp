@@ -1,0 +1,229 @@
+// "split": the window's split job from the command line.
+#include "cli/cli_support.h"
+
+#include "app/segment_marks.h"
+#include "app/split_job.h"
+#include "profiles/format_catalogue.h"
+#include "profiles/profile_options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+namespace clipmora::cli {
+namespace {
+
+struct SplitArguments {
+    std::string input;
+    std::string outputFolder;
+    std::string format;
+    std::string videoQuality = "Normal";
+    std::string audioQuality = "Normal";
+    std::string size, frameRate, channels;
+    int volumePosition = 5;
+    int aspect = -1;
+    bool overwrite = false;
+    double start = -1.0;  // seconds; negative: not marked
+    double end = -1.0;
+};
+
+// A mark in seconds, 0 or more; `text` empty leaves `seconds` unmarked.
+bool readSeconds(const char* option, const std::string& text, double& seconds, std::string& error)
+{
+    if (text.empty())
+        return true;
+    seconds = StrToFloat(text);
+    if (std::isfinite(seconds) && seconds >= 0)
+        return true;
+    error = std::string(option) + " takes a number of seconds, 0 or more (not '" + text + "')";
+    return false;
+}
+
+bool parseSplit(const std::vector<std::string>& args, SplitArguments& split, std::string& error)
+{
+    CLI::App app;
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    std::vector<std::string> positional;
+    std::string volume, aspect, start, end;
+    app.add_option("IN OUTDIR", positional);
+    app.add_option("--format", split.format);
+    app.add_option("--video-quality", split.videoQuality);
+    app.add_option("--audio-quality", split.audioQuality);
+    app.add_option("--size", split.size);
+    app.add_option("--frame-rate", split.frameRate);
+    app.add_option("--channels", split.channels);
+    app.add_option("--volume", volume);
+    app.add_option("--aspect", aspect);
+    app.add_option("--start", start);
+    app.add_option("--end", end);
+    app.add_flag("--overwrite", split.overwrite);
+    try {
+        // The parser takes the arguments last first.
+        app.parse(std::vector<std::string>(args.rbegin(), args.rend() - 1));
+    } catch (const CLI::ParseError& e) {
+        error = e.what();
+        return false;
+    }
+    if (!volume.empty())
+        split.volumePosition = StrToInt(volume);
+    if (!aspect.empty())
+        split.aspect = StrToInt(aspect);
+    if (!readSeconds("--start", start, split.start, error) ||
+        !readSeconds("--end", end, split.end, error))
+        return false;
+    if (positional.size() != 2 || split.format.empty()) {
+        error = "split needs IN, OUTDIR and --format";
+        return false;
+    }
+    split.input = positional[0];
+    split.outputFolder = positional[1];
+    while (split.outputFolder.size() > 1 && split.outputFolder.back() == '/')
+        split.outputFolder.pop_back();
+    if (split.volumePosition < 0 || split.volumePosition > 10 || split.aspect > 2) {
+        error = "--volume takes 0 to 10, --aspect 0 to 2";
+        return false;
+    }
+    return true;
+}
+
+// The engine's messages about a marked split name the trim script it reads;
+// this line names what the user asked for.
+void reportSplitFailure(const SplitArguments& split)
+{
+    if (split.start < 0 && split.end < 0) {
+        std::fprintf(stderr, "Splitting \"%s\" failed\n", split.input.c_str());
+        return;
+    }
+    char end[64] = "its end";
+    if (split.end >= 0)
+        std::snprintf(end, sizeof end, "%.3f s", split.end);
+    std::fprintf(stderr, "Splitting \"%s\" from %.3f s to %s failed\n", split.input.c_str(),
+                 std::max(split.start, 0.0), end);
+}
+
+// Selects `text` in `list`, naming the list's entries when it has none such.
+bool choose(TItemList& list, const std::string& text, const char* what, std::string& error)
+{
+    if (text.empty() || list.SelectText(text))
+        return true;
+    error = std::string("no ") + what + " \"" + text + "\"; the format offers:";
+    for (const std::string& item : list.Items())
+        error += " \"" + item + "\"";
+    return false;
+}
+
+// Sets the profile controls as the window would for the arguments' choices.
+// Returns 0, or the exit code after saying why.
+int chooseProfile(const SplitArguments& arguments, TProfileControls& profile)
+{
+    FillFixedLists(profile);
+    FillFormatList(profile);
+    if (!FindFormatProfile(arguments.format)) {
+        std::fprintf(stderr, "Unknown format \"%s\"; see clipmora-cli formats\n",
+                     arguments.format.c_str());
+        return kExitUsage;
+    }
+    profile.ComboOutputFormat.SelectText(arguments.format);
+    FormatChangeStep(profile);
+    std::string error;
+    if (!choose(profile.ComboVideoQuality, arguments.videoQuality, "video quality", error) ||
+        !choose(profile.ComboAudioQuality, arguments.audioQuality, "audio quality", error) ||
+        !choose(profile.ComboVideoSize, arguments.size, "size", error) ||
+        !choose(profile.ComboVideoFramerate, arguments.frameRate, "frame rate", error) ||
+        !choose(profile.ComboAudioChannels, arguments.channels, "channel choice", error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kExitUsage;
+    }
+    if (arguments.aspect >= 0)
+        profile.ComboAspectRatio.Select(arguments.aspect);
+    ApplyQualityLevels(profile);
+    return 0;
+}
+
+// Turns the marks in seconds into frame numbers exactly as the window's
+// timeline makes them. Returns 0, or the exit code after saying why.
+int markSegment(const SplitArguments& arguments, TAVProbe& probe, SplitRequest& request)
+{
+    if (!probe.OpenMedia(arguments.input)) {
+        std::fprintf(stderr, "Cannot Split this File. %s\n", probe.LastError().c_str());
+        return kExitFailed;
+    }
+    const VideoStreamInfo video = probe.ReadFirstVideoStreamInfo();
+    const std::string rate = SourceFrameRateText(video.FrameRateNum, video.FrameRateDen,
+                                                 probe.VideoStreamCount() > 0);
+    probe.CloseMedia();
+    auto mark = [&](double seconds) {
+        return MarkFrameNumber(std::llround(std::max(seconds, 0.0) * 1000), rate,
+                               arguments.input);
+    };
+    request.Marked = true;
+    request.StartFrame = mark(arguments.start);
+    request.EndFrame = arguments.end >= 0 ? mark(arguments.end) : 0.0;
+    if (arguments.end >= 0 && request.EndFrame < request.StartFrame) {
+        std::fprintf(stderr, "The end mark lies before the start mark\n");
+        return kExitUsage;
+    }
+    return 0;
+}
+
+// Builds and runs the split job; returns the exit code.
+int runSplit(TTranscoder& transcoder, StopSignals& signals, const SplitArguments& arguments,
+             const SplitRequest& request, TProfileControls& profile)
+{
+    Outcome outcome;
+    attachEvents(transcoder, outcome);
+    SplitOutcome started;
+    // The output's name is known once the job is built; runToEnd reads it then.
+    const int exitCode = runToEnd(transcoder, signals, outcome, started.Job.OutputFile, [&] {
+        started = StartSplitJob(transcoder, request, profile);
+        if (started.Result == SplitStart::Started)
+            return true;
+        // The program's established texts, "!!" for a job that could not be
+        // built and "!" for one the engine refused: two messages, not a typo.
+        std::fprintf(stderr, "%s\n%s\n",
+                     started.Result == SplitStart::Failed ? "Cannot Split or Convert this file!!"
+                                                          : "Cannot Split or Convert this file!",
+                     started.Detail.c_str());
+        return false;
+    });
+    if (exitCode == kExitFailed)
+        reportSplitFailure(arguments);
+    return exitCode;
+}
+
+}  // namespace
+
+int split(const std::vector<std::string>& args)
+{
+    StopSignals signals;
+    SplitArguments arguments;
+    if (!parseArguments(parseSplit, args, arguments))
+        return kExitUsage;
+    TProfileControls profile;
+    if (const int refused = chooseProfile(arguments, profile))
+        return refused;
+    std::error_code missing;
+    if (!std::filesystem::is_directory(arguments.outputFolder, missing)) {
+        std::fprintf(stderr, "The output folder \"%s\" does not exist\n",
+                     arguments.outputFolder.c_str());
+        return kExitFailed;
+    }
+
+    TTranscoder transcoder;
+    if (!loadLibraries(transcoder))
+        return kExitFailed;
+    SplitRequest request;
+    request.SourceFile = arguments.input;
+    request.OutputFolder = arguments.outputFolder;
+    request.Overwrite = arguments.overwrite;
+    request.OutputVolume = OutputVolumeForPosition(arguments.volumePosition);
+    request.ProgramFolder = programFolder();
+    if (arguments.start >= 0 || arguments.end >= 0)
+        if (const int refused = markSegment(arguments, transcoder.Probe(), request))
+            return refused;
+    return runSplit(transcoder, signals, arguments, request, profile);
+}
+
+}  // namespace clipmora::cli
