@@ -255,6 +255,21 @@ TEST_F(HookModuleTest, TimeRangesGateTheModule)
     }
 }
 
+// The first pass writes the encoder's statistics to its log file; the
+// second reads them back and encodes every picture again.
+TEST_F(VideoPathTest, TwoPassesShareTheirStatistics)
+{
+    const std::string stats = folder.file("stats");
+    run(clip(), {{"pass", "1"}, {"passlogfile", stats.c_str()}, {"vcodec", "mpeg4"}, {"an", ""}},
+        folder.file("first.avi"));
+    ASSERT_TRUE(std::filesystem::exists(stats + "-0.log"));
+    EXPECT_GT(std::filesystem::file_size(stats + "-0.log"), 0u);
+    task.PrepareTask();
+    run(clip(), {{"pass", "2"}, {"passlogfile", stats.c_str()}, {"vcodec", "mpeg4"}, {"an", ""}},
+        folder.file("second.avi"));
+    EXPECT_EQ(DecodeMedia(folder.file("second.avi")).videoFrames, 50);
+}
+
 TEST_F(VideoPathTest, StatisticsFileHasALinePerPicture)
 {
     // Each line measures its own picture: a finite, decent PSNR where the
