@@ -10,6 +10,7 @@
 //   convert_bench [--keep]      --keep leaves the converted files in place
 #include "engine/library_binding.h"
 #include "engine/transcoder.h"
+#include "bench/bench_support.h"
 #include "tests/support/media_generator.h"
 
 #include <chrono>
@@ -43,34 +44,18 @@ struct Result {
     long peakKiB = 0;
 };
 
-std::string programFolder()
-{
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-}
-
-std::filesystem::path benchFolder()
-{
-    return std::filesystem::temp_directory_path() / "clipmora-bench";
-}
+std::string programFolder() { return bench::ProgramFolder().string(); }
 
 // The input clip, made on first use.
 std::string inputClip()
 {
-    const std::filesystem::path clip = benchFolder() / "clip-1280x720-60s.mp4";
-    if (std::filesystem::exists(clip))
-        return clip.string();
-    std::filesystem::create_directories(benchFolder());
     testing::MediaSpec spec = testing::Mp4H264Aac();
     spec.width = 1280;
     spec.height = 720;
     spec.seconds = 60.0;
     spec.videoBitRate = 4000000;
     spec.audioBitRate = 128000;
-    std::fprintf(stderr, "generating %s ...\n", clip.c_str());
-    const std::string partial = clip.string() + ".part";
-    testing::GenerateMedia(partial, spec);
-    std::filesystem::rename(partial, clip);
-    return clip.string();
+    return bench::BenchClip("clip-1280x720-60s.mp4", spec);
 }
 
 // One conversion in this process; prints "frames seconds peakKiB" on stdout.
@@ -166,7 +151,7 @@ int main(int argc, char** argv)
     std::vector<Result> results;
     std::printf("%-22s %8s %10s %10s %12s\n", "case", "frames", "wall (s)", "fps", "peak (MiB)");
     for (std::size_t i = 0; i < std::size(kCases); ++i) {
-        const std::string output = (benchFolder() / kCases[i].outputName).string();
+        const std::string output = (bench::BenchFolder() / kCases[i].outputName).string();
         Result result;
         if (!runChild(i, input, output, result)) {
             std::fprintf(stderr, "%s: the conversion failed\n", kCases[i].name);

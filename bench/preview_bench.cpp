@@ -13,6 +13,7 @@
 #include "engine/library_binding.h"
 #include "preview/filter_graph.h"
 #include "preview/video_window.h"
+#include "bench/bench_support.h"
 #include "tests/support/media_generator.h"
 
 #include <QApplication>
@@ -32,27 +33,15 @@ namespace fs = std::filesystem;
 
 constexpr int kFrameMs = 1000 / 30;
 
-fs::path programFolder() { return fs::read_symlink("/proc/self/exe").parent_path(); }
-
 std::string inputClip()
 {
-    const fs::path folder = fs::temp_directory_path() / "clipmora-bench";
-    fs::create_directories(folder);
-    const fs::path clip = folder / "clip-1280x720-30fps-20s.mp4";
-    if (!fs::exists(clip)) {
-        std::printf("generating %s (once)...\n", clip.c_str());
-        std::string error;
-        if (!BindCodecLibraries((programFolder() / "Common").string(), true, error))
-            throw std::runtime_error(error);
-        testing::MediaSpec spec = testing::Mp4H264Aac();
-        spec.width = 1280;
-        spec.height = 720;
-        spec.frameRateNum = 30;
-        spec.seconds = 20.0;
-        spec.videoBitRate = 3000000;
-        testing::GenerateMedia(clip.string(), spec);
-    }
-    return clip.string();
+    testing::MediaSpec spec = testing::Mp4H264Aac();
+    spec.width = 1280;
+    spec.height = 720;
+    spec.frameRateNum = 30;
+    spec.seconds = 20.0;
+    spec.videoBitRate = 3000000;
+    return bench::BenchClip("clip-1280x720-30fps-20s.mp4", spec);
 }
 
 // Spins the event loop until `done`; the elapsed milliseconds, or -1 after

@@ -8,6 +8,7 @@
 // and prints the median wall time of each and their ratio (goal: at most 1.2).
 #include "app/split_job.h"
 #include "engine/transcoder.h"
+#include "bench/bench_support.h"
 #include "tests/support/media_generator.h"
 
 #include <algorithm>
@@ -23,23 +24,16 @@ namespace {
 using namespace clipmora;
 namespace fs = std::filesystem;
 
-fs::path programFolder() { return fs::read_symlink("/proc/self/exe").parent_path(); }
+fs::path programFolder() { return bench::ProgramFolder(); }
 
 std::string inputClip()
 {
-    const fs::path folder = fs::temp_directory_path() / "clipmora-bench";
-    fs::create_directories(folder);
-    const fs::path clip = folder / "clip-640x360-10min.mp4";
-    if (!fs::exists(clip)) {
-        std::printf("generating %s (once)...\n", clip.c_str());
-        testing::MediaSpec spec = testing::Mp4H264Aac();
-        spec.width = 640;
-        spec.height = 360;
-        spec.seconds = 600.0;
-        spec.videoBitRate = 1000000;
-        testing::GenerateMedia(clip.string(), spec);
-    }
-    return clip.string();
+    testing::MediaSpec spec = testing::Mp4H264Aac();
+    spec.width = 640;
+    spec.height = 360;
+    spec.seconds = 600.0;
+    spec.videoBitRate = 1000000;
+    return bench::BenchClip("clip-640x360-10min.mp4", spec);
 }
 
 class Splitter {
