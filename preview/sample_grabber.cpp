@@ -135,17 +135,24 @@ void TSampleGrabber::raiseOnBuffer(GstSample* sample)
     OnBuffer(*this, seconds, rows.data(), static_cast<int>(rows.size()));
 }
 
-std::optional<TMediaType> TSampleGrabber::ConnectedMediaType() const
+// The type a held picture is handed out as: 24-bit RGB at its own size.
+std::optional<TMediaType> TSampleGrabber::typeOf(GstSample* sample)
 {
-    GstSampleRef sample;
-    {
-        std::lock_guard guard(sampleLock_);
-        sample = lastSample_;
-    }
     GstVideoInfo info;
-    if (!sample || !gst_video_info_from_caps(&info, gst_sample_get_caps(sample.get())))
+    if (!sample || !gst_video_info_from_caps(&info, gst_sample_get_caps(sample)))
         return std::nullopt;
     return TMediaType::Rgb24Video(GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info));
+}
+
+GstSampleRef TSampleGrabber::heldSample() const
+{
+    std::lock_guard guard(sampleLock_);
+    return lastSample_;
+}
+
+std::optional<TMediaType> TSampleGrabber::ConnectedMediaType() const
+{
+    return typeOf(heldSample().get());
 }
 
 // Converts a picture to 24-bit RGB (blue, green, red in memory) at its own
@@ -200,13 +207,10 @@ bool TSampleGrabber::CopyFrameToBitmap(QImage* bitmap) const
 {
     if (!bitmap)
         return false;
-    GstSampleRef sample;
-    {
-        std::lock_guard guard(sampleLock_);
-        sample = lastSample_;
-    }
-    const std::optional<TMediaType> connected = ConnectedMediaType();
-    if (!sample || !connected || !connected->BitmapHeader())
+    // One picture is described and copied, however many arrive meanwhile.
+    const GstSampleRef sample = heldSample();
+    const std::optional<TMediaType> connected = typeOf(sample.get());
+    if (!connected || !connected->BitmapHeader())
         return false;
     return toBitmapRows(sample.get(), *bitmap);
 }

@@ -70,6 +70,8 @@ private:
     void raiseOnBuffer(GstSample* sample);
     void applyMediaType();
     static bool toBitmapRows(GstSample* sample, QImage& bitmap);
+    static std::optional<TMediaType> typeOf(GstSample* sample);
+    GstSampleRef heldSample() const;
 
     QPointer<TFilterGraph> graph_;
     TMediaType mediaType_;
