@@ -104,7 +104,10 @@ StreamCutJob PrepareStreamCutJob(const SplitRequest& request)
 
 std::string KeyFrameStartText(const StreamCutResult& result)
 {
-    if (std::fabs(result.startSeconds - result.requestedStart) < 0.0005)
+    // A start mark at the file's start needs no word when the pictures begin
+    // a little later.
+    const double difference = result.startSeconds - result.requestedStart;
+    if (std::fabs(difference) < 0.0005 || (result.requestedStart <= 0 && difference > 0))
         return {};
     char text[96];
     std::snprintf(text, sizeof text, "Started at the key frame at %.2f s", result.startSeconds);

@@ -136,13 +136,11 @@ bool TStreamCut::Open(const std::string& source)
 
 bool TStreamCut::seekBefore(int64_t timeUs)
 {
-    if (timeUs > originUs_ &&
-        lib.avformat_seek_file(input_.get(), -1, INT64_MIN, timeUs, timeUs, 0) >= 0)
+    const int64_t target = std::max(timeUs, originUs_);
+    if (lib.avformat_seek_file(input_.get(), -1, INT64_MIN, target, target, 0) >= 0)
         return true;
-    // At or before the start, or when the format seeks by position only.
-    if (lib.av_seek_frame(input_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0)
-        return true;
-    return lib.avformat_seek_file(input_.get(), -1, INT64_MIN, originUs_, originUs_, 0) >= 0;
+    // Formats that seek by position only.
+    return lib.av_seek_frame(input_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0;
 }
 
 // The time of the last key frame of the primary video stream at or before
@@ -158,7 +156,7 @@ int64_t TStreamCut::findStartKeyFrame(int64_t markUs)
     for (int64_t back = 0;; back = back ? back * 2 : kSecondUs) {
         const int64_t target = markUs - back;
         const bool fromStart = target <= originUs_;
-        if (!seekBefore(fromStart ? originUs_ : target))
+        if (!seekBefore(target))
             return markUs;
         int64_t best = AV_NOPTS_VALUE, first = AV_NOPTS_VALUE;
         while (lib.av_read_frame(input_.get(), packet.get()) >= 0) {
@@ -332,12 +330,14 @@ StreamCutResult TStreamCut::Write(const std::string& output, double startSeconds
                 code = write(track, *packet);
         } else {
             // Sound starts with the frame nearest to the pictures' start and
-            // ends with the one nearest to their end.
+            // ends with the one nearest to their end (to the end mark when
+            // there are no pictures).
             const int64_t half = packetDuration(*packet, *track.in) / 2;
             const int64_t timeUs = toUs(time, track.in->time_base);
             // From the file's start, sound before the first picture (an
             // encoder's priming) stays with it.
-            if ((fromFileStart || time + half >= track.startTs) && time + half < track.endTs) {
+            if ((fromFileStart || time + half >= track.startTs) &&
+                (anyVideo || time + half < track.endTs)) {
                 if (toEnd || timeUs < endUs - kAudioHoldUs || !anyVideo) {
                     code = write(track, *packet);
                 } else {
