@@ -2,11 +2,11 @@
 // segment with moved timestamps, mux.
 #include "engine/stream_cut.h"
 
+#include "engine/conversions.h"
 #include "engine/error_text.h"
 #include "engine/ffmpeg.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cmath>
 #include <deque>
@@ -49,13 +49,6 @@ int64_t packetDuration(const AVPacket& packet, const AVStream& stream)
     if (codec.codec_type == AVMEDIA_TYPE_VIDEO && rate.num > 0 && rate.den > 0)
         return lib.av_rescale_q(1, AVRational{rate.den, rate.num}, stream.time_base);
     return 0;
-}
-
-std::string lowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
 }
 
 std::string cannotKeep(const std::string& source, const std::string& why)
@@ -104,7 +97,7 @@ bool TStreamCut::Open(const std::string& source)
     // script readers) have no muxer that writes them back as one file.
     muxer_ = extension.empty() ? nullptr : lib.av_guess_format(nullptr, source.c_str(), nullptr);
     if (!muxer_ || (muxer_->flags & AVFMT_NOFILE) || (input_->iformat->flags & AVFMT_NOFILE)) {
-        error_ = cannotKeep(source, "files of type \"" + lowerCase(extension) +
+        error_ = cannotKeep(source, "files of type \"" + LowerCase(extension) +
                                         "\" cannot be written");
         return false;
     }

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <ostream>
 
 namespace clipmora {
 namespace {
@@ -86,6 +87,9 @@ struct CutCase {
     double audioFrameSeconds;  // the longest frame of the source's sound
     int reordered;             // pictures that may be decoded after a later one
 };
+
+// Names the case in test listings.
+void PrintTo(const CutCase& cutCase, std::ostream* out) { *out << cutCase.name; }
 
 MediaSpec withBFrames()
 {
