@@ -236,6 +236,34 @@ TEST_F(StreamCutTest, RefusedSourcesSaySoAndWriteNothing)
     EXPECT_TRUE(fs::is_empty(outputs));
 }
 
+// Sound alone is cut at the marks themselves, to within a frame.
+TEST_F(StreamCutTest, SoundAloneIsCutAtTheMarks)
+{
+    MediaSpec spec = testing::AudioOnly();
+    spec.seconds = 4.0;
+    const std::string source = CachedMedia("cut_sound.mp4", spec);
+    TempFolder folder;
+    const StreamCutResult result = cut(source, folder.file("sound.mp4"), 1.0, 2.5);
+    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.error;
+    EXPECT_EQ(KeyFrameStartText(result), "");
+    const DecodedSummary decoded = DecodeMedia(folder.file("sound.mp4"));
+    EXPECT_EQ(decoded.videoFrames, 0);
+    EXPECT_NEAR(static_cast<double>(decoded.audioSamples) / decoded.sampleRate, 1.5,
+                1024.0 / 44100);
+}
+
+// A segment that starts after the source's end fails and leaves no file.
+TEST_F(StreamCutTest, ASegmentPastTheEndWritesNothing)
+{
+    const std::string source = CachedMedia("cut_plain.mp4", testing::Mp4H264Aac());
+    TempFolder folder;
+    const StreamCutResult result = cut(source, folder.file("late.mp4"), 20.0, 25.0);
+    EXPECT_EQ(result.end, StreamCutResult::End::Failed);
+    EXPECT_NE(result.error.find("No picture and no sound was written"), std::string::npos)
+        << result.error;
+    EXPECT_TRUE(fs::is_empty(folder.path()));
+}
+
 // The output is named like any split's, with the source's extension, and is
 // never the source itself.
 TEST_F(StreamCutTest, NamesTheOutputAfterTheSourceAndNeverOverwritesIt)
