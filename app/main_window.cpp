@@ -100,6 +100,7 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     // The additional-settings dialog fills the quality lists and restores the
     // stored settings.
     optionsForm_ = new TForm2OptionsForm(this);
+    ApplyKeepStreamsChoice();
     aboutBox_ = new TAboutBox(this);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -111,6 +112,7 @@ TForm1::~TForm1()
     // No late report may reach a window that is going away.
     transcoder_.DetachEvents();
     transcoder_.StopTasks();
+    streamCut_.reset();
     // The graph lets go of the video window while both are still there.
     try {
         filterGraph1_.SetActive(false);
@@ -276,6 +278,7 @@ void TForm1::closeEvent(QCloseEvent* event)
         optionsForm_->SaveSettings();
     transcoder_.DetachEvents();
     transcoder_.StopTasks();
+    streamCut_.reset();
     event->accept();
 }
 
@@ -287,6 +290,7 @@ void TForm1::ExitClick()
     // they were stored.
     transcoder_.DetachEvents();
     transcoder_.StopTasks();
+    streamCut_.reset();
     QCoreApplication::exit(0);
 }
 

@@ -17,6 +17,7 @@
 #pragma once
 
 #include "app/time_left.h"
+#include "engine/stream_cut.h"
 #include "engine/transcoder.h"
 #include "preview/filter_graph.h"
 #include "profiles/profile_options.h"
@@ -28,6 +29,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 class QAction;
 class QComboBox;
@@ -51,6 +53,7 @@ class ThlTrackBar;
 class TForm2OptionsForm;
 class TSampleGrabber;
 class TVideoWindow;
+struct SplitRequest;
 
 // Milliseconds as the panels show them: seconds in the shortest general form
 // of the user's locale (12345 -> "12.345", 7500 -> "7.5", 0 -> "0").
@@ -195,6 +198,10 @@ public:
 
     void DisableJobControls();
     void EnableJobControls();
+    // Disables the format, size, rate, channel, quality and output volume
+    // controls while "Keep Original Streams" is chosen (their values stay),
+    // and enables them again when it is not and no split runs.
+    void ApplyKeepStreamsChoice();
 
     // What the engine's progress and end reports do on the GUI thread.
     // `splitSerial` names the split the report belongs to; reports of an
@@ -206,6 +213,8 @@ public:
                           TimeLeftEstimator::Clock::now());
     void ShowTerminate(int splitSerial, int index, bool finished, bool exception);
     void AppendLog(int splitSerial, const QString& line);
+    // The end of a split that kept the original streams.
+    void ShowStreamCutEnd(int splitSerial, const StreamCutResult& result);
 
     // The open-file dialog's filter, one string as the file chooser takes it.
     static QString OpenDialogFilter();
@@ -239,6 +248,8 @@ private:
     void restoreUserChoices(const std::string& size, const std::string& frameRate,
                             const std::string& channels);
     void BuildSplitJob();
+    // Starts a split that copies the source's streams (stream_cut_split.cpp).
+    void startStreamCut(const SplitRequest& request);
     void OpenVideoFiles(const QStringList& files);
     void runFolderChooser();
     // The output folder is set and exists; otherwise says so, runs the
@@ -270,6 +281,9 @@ private:
     // Read on the engine's worker thread when it reports; bumped on the GUI
     // thread only while no task of the engine runs.
     std::atomic<int> splitSerial_{0};
+    // The running copy of a split that keeps the original streams; its
+    // reports carry the split's number like the engine's.
+    std::unique_ptr<TStreamCutTask> streamCut_;
 
     // Children (owned through Qt's parent chain).
     QPushButton* buttonAddFile_ = nullptr;

@@ -14,7 +14,7 @@ TForm2OptionsForm::TForm2OptionsForm(TForm1* mainForm)
       mainForm_(mainForm)
 {
     setWindowTitle(QStringLiteral("Additional Options"));
-    setFixedSize(358, 188);
+    setFixedSize(358, 228);
     setModal(true);
 
     checkBoxOverwrite_ =
@@ -25,18 +25,29 @@ TForm2OptionsForm::TForm2OptionsForm(TForm1* mainForm)
         new QCheckBox(QStringLiteral("Play Video File Immediatedly Once Added"), this);
     checkBoxPlayVideoFile_->setGeometry(24, 72, 310, 22);
     checkBoxPlayVideoFile_->setChecked(true);
+    checkBoxKeepOriginalStreams_ =
+        new QCheckBox(QStringLiteral("Keep Original Streams (fast, no re-encoding)"), this);
+    checkBoxKeepOriginalStreams_->setGeometry(24, 112, 310, 22);
+    checkBoxKeepOriginalStreams_->setChecked(false);
     buttonDone_ = new QPushButton(QStringLiteral("Done"), this);
-    buttonDone_->setGeometry(139, 132, 80, 28);
+    buttonDone_->setGeometry(139, 172, 80, 28);
     connect(buttonDone_, &QPushButton::clicked, this, &QDialog::accept);
 
     FillQualityLists(mainForm_->Profile());
     mainForm_->RefreshProfileCombos();
     LoadSettings();
+    connect(checkBoxKeepOriginalStreams_, &QCheckBox::toggled, mainForm_,
+            &TForm1::ApplyKeepStreamsChoice);
 }
 
 bool TForm2OptionsForm::Overwrite() const { return checkBoxOverwrite_->isChecked(); }
 
 bool TForm2OptionsForm::PlayVideoFile() const { return checkBoxPlayVideoFile_->isChecked(); }
+
+bool TForm2OptionsForm::KeepOriginalStreams() const
+{
+    return checkBoxKeepOriginalStreams_->isChecked();
+}
 
 void TForm2OptionsForm::showEvent(QShowEvent* event)
 {

@@ -1,5 +1,5 @@
-// TForm2OptionsForm: the additional-settings dialog. Its two check boxes are
-// the overwrite and play-on-add settings themselves. It also owns the stored
+// TForm2OptionsForm: the additional-settings dialog. Its check boxes are the
+// overwrite, play-on-add and keep-original-streams settings themselves. It also owns the stored
 // settings: creating it fills the window's quality lists and restores the
 // stored values; the window saves them when it closes.
 //
@@ -24,15 +24,20 @@ public:
 
     QCheckBox* CheckBoxOverwrite() const { return checkBoxOverwrite_; }
     QCheckBox* CheckBoxPlayVideoFile() const { return checkBoxPlayVideoFile_; }
+    QCheckBox* CheckBoxKeepOriginalStreams() const { return checkBoxKeepOriginalStreams_; }
     QPushButton* ButtonDone() const { return buttonDone_; }
     bool Overwrite() const;
     bool PlayVideoFile() const;
+    // A split copies the source's streams instead of re-encoding them.
+    bool KeepOriginalStreams() const;
 
     // Restores the stored values into the window and this dialog. The first
-    // value that is missing or unreadable ends the load, and the current
-    // state is saved instead (which stores the defaults on a first run).
+    // of the seven original values that is missing or unreadable ends the
+    // load, and the current state is saved instead (which stores the
+    // defaults on a first run). The keep-original-streams value is read on
+    // its own: stores written before it existed lack it, which means off.
     void LoadSettings();
-    // Writes the seven values from the current state. Returns false when the
+    // Writes the values from the current state. Returns false when the
     // store could not be written (the values written so far stay).
     bool SaveSettings();
 
@@ -43,6 +48,7 @@ private:
     TForm1* mainForm_;
     QCheckBox* checkBoxOverwrite_ = nullptr;
     QCheckBox* checkBoxPlayVideoFile_ = nullptr;
+    QCheckBox* checkBoxKeepOriginalStreams_ = nullptr;
     QPushButton* buttonDone_ = nullptr;
 };
 

@@ -39,6 +39,16 @@ double MarkFrameNumber(int64_t positionMs, const std::string& sourceFrameRate,
     return static_cast<double>(roundHalfEven(25.0L / rate * native));
 }
 
+double MarkSeconds(double frameNumber, const std::string& sourceFrameRate,
+                   const std::string& fileName)
+{
+    char* end = nullptr;
+    const double rate = std::strtod(sourceFrameRate.c_str(), &end);
+    if (end != sourceFrameRate.c_str() && rate > 0 && isAviFile(fileName))
+        return frameNumber / rate;
+    return frameNumber / 25.0;
+}
+
 std::string SourceFrameRateText(int numerator, int denominator, bool hasVideo)
 {
     if (!hasVideo || denominator == 0)

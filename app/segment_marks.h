@@ -17,6 +17,12 @@ namespace clipmora {
 double MarkFrameNumber(int64_t positionMs, const std::string& sourceFrameRate,
                        const std::string& fileName);
 
+// The time in seconds on the source's timeline of the mark whose frame number
+// MarkFrameNumber gave, for the same rate text and file name: the native
+// frame's start for ".avi" files, otherwise the frame's at 25 per second.
+double MarkSeconds(double frameNumber, const std::string& sourceFrameRate,
+                   const std::string& fileName);
+
 // A frame rate as the window keeps it: numerator / denominator rounded to two
 // decimals in the shortest form ("29.97", "25", "23.98"); "0" for no video.
 std::string SourceFrameRateText(int numerator, int denominator, bool hasVideo);

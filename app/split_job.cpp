@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 
 namespace clipmora {
@@ -84,6 +86,32 @@ SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& pr
         break;
     }
     return job;
+}
+
+StreamCutJob PrepareStreamCutJob(const SplitRequest& request)
+{
+    StreamCutJob job;
+    auto cut = std::make_unique<TStreamCut>();
+    if (!cut->Open(request.SourceFile)) {
+        job.Error = cut->Error();
+        return job;
+    }
+    job.OutputFile = SplitOutputFileName(request.SourceFile, request.OutputFolder,
+                                         cut->Extension(), request.Overwrite);
+    job.Cut = std::move(cut);
+    return job;
+}
+
+std::string KeyFrameStartText(const StreamCutResult& result)
+{
+    // A start mark at the file's start needs no word when the pictures begin
+    // a little later.
+    const double difference = result.startSeconds - result.requestedStart;
+    if (std::fabs(difference) < 0.0005 || (result.requestedStart <= 0 && difference > 0))
+        return {};
+    char text[96];
+    std::snprintf(text, sizeof text, "Started at the key frame at %.2f s", result.startSeconds);
+    return text;
 }
 
 SplitOutcome StartSplitJob(TCustomTranscoder& engine, const SplitRequest& request,

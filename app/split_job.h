@@ -4,8 +4,10 @@
 #pragma once
 
 #include "engine/engine_types.h"
+#include "engine/stream_cut.h"
 #include "profiles/profile_options.h"
 
+#include <memory>
 #include <string>
 
 namespace clipmora {
@@ -22,6 +24,11 @@ struct SplitRequest {
     double EndFrame = 0.0;
     int OutputVolume = 255;
     std::string ProgramFolder; // where the script's plug-in line points
+    // Copy the source's streams between the marks into a file of its own
+    // type instead of re-encoding; the format choices do not apply then.
+    bool KeepOriginalStreams = false;
+    double StartSeconds = 0.0; // the marks on the source's timeline, for such a copy
+    double EndSeconds = 0.0;   // not after StartSeconds: to the end of the file
 };
 
 struct SplitJob {
@@ -54,6 +61,23 @@ std::string FrameRateOption(const std::string& listText);
 // request and the profile. Throws std::exception when the script cannot be
 // written or a profile text does not convert.
 SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& profile);
+
+// A split that keeps the original streams: the opened and checked source,
+// and the output named by the same rules as any split, with the source's own
+// extension.
+struct StreamCutJob {
+    std::unique_ptr<TStreamCut> Cut;  // null when the copy cannot be made
+    std::string OutputFile;
+    std::string Error;                // why, when Cut is null
+};
+
+// Opens and checks the request's source for a copy; nothing is written.
+StreamCutJob PrepareStreamCutJob(const SplitRequest& request);
+
+// What the status bar says after a copy: where the output really starts,
+// "Started at the key frame at 9.84 s", when that is not the start mark;
+// empty otherwise.
+std::string KeyFrameStartText(const StreamCutResult& result);
 
 enum class SplitStart {
     Started,        // the task runs

@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 
 #include "app/options_dialog.h"
+#include "app/segment_marks.h"
 #include "app/split_job.h"
 #include "app/user_dialogs.h"
 #include "widgets/folder_browse_dialog.h"
@@ -112,6 +113,7 @@ void TForm1::EnableJobControls()
         menu->setEnabled(true);
     splitBusy_ = false;
     statusTimeLeft_->clear();
+    ApplyKeepStreamsChoice();
 }
 
 void TForm1::resetProgress() { progressBar1_->setValue(0); }
@@ -122,6 +124,7 @@ void TForm1::BuildSplitJob()
     // gone; from here on reports carry the new split's number.
     transcoder_.StopTasks();
     transcoder_.ClearTaskList();
+    streamCut_.reset();
     resetProgress();
     splitSerial_.fetch_add(1);
     stopRequested_ = false;
@@ -138,6 +141,16 @@ void TForm1::BuildSplitJob()
     request.EndFrame = EndFrame;
     request.OutputVolume = outputVolume_;
     request.ProgramFolder = programFolder_.toStdString();
+    if (optionsForm_ && optionsForm_->KeepOriginalStreams()) {
+        request.KeepOriginalStreams = true;
+        const std::string rate = sourceFrameRate_.toStdString();
+        if (request.Marked) {
+            request.StartSeconds = MarkSeconds(StartFrame, rate, request.SourceFile);
+            request.EndSeconds = MarkSeconds(EndFrame, rate, request.SourceFile);
+        }
+        startStreamCut(request);
+        return;
+    }
 
     const SplitOutcome outcome = StartSplitJob(transcoder_, request, profile_);
     lastOutputFile_ = QString::fromStdString(outcome.Job.OutputFile);
@@ -162,6 +175,8 @@ void TForm1::StopSplitClick()
 {
     stopRequested_ = true;
     transcoder_.StopTasks();
+    if (streamCut_)
+        streamCut_->RequestStop();
     resetProgress();
     EnableJobControls();
 }

@@ -6,25 +6,18 @@
 // folder), then splits a 5 s segment at its start and one at its end through
 // the split job (trim script, engine on a worker thread), five times each,
 // and prints the median wall time of each and their ratio (goal: at most 1.2).
-#include "app/split_job.h"
-#include "engine/transcoder.h"
 #include "bench/bench_support.h"
+#include "bench/split_runner.h"
 #include "tests/support/media_generator.h"
 
-#include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
-#include <mutex>
 #include <vector>
 
 namespace {
 
 using namespace clipmora;
 namespace fs = std::filesystem;
-
-fs::path programFolder() { return bench::ProgramFolder(); }
 
 std::string inputClip()
 {
@@ -36,73 +29,13 @@ std::string inputClip()
     return bench::BenchClip("clip-640x360-10min.mp4", spec);
 }
 
-class Splitter {
-public:
-    Splitter()
-    {
-        if (!engine_.LoadCodecLibraries((programFolder() / "Common").string(), true))
-            throw std::runtime_error(engine_.LastError());
-        engine_.SetLogLevel(llError);
-        engine_.OnTerminate = [this](int index, bool finished, bool, const std::string&) {
-            std::lock_guard guard(lock_);
-            if (index >= 0)
-                finished_ = finished;
-            else
-                done_ = true;
-            ended_.notify_all();
-        };
-        FillFixedLists(profile_);
-        FillFormatList(profile_);
-        profile_.ComboOutputFormat.SelectText("AVI - DivX Video (*.avi)");
-        FormatChangeStep(profile_);
-        ApplyQualityLevels(profile_);
-    }
-    ~Splitter() { engine_.DetachEvents(); }
-
-    // Splits frames first..last (at 25 fps) and returns the wall time in seconds.
-    double split(const std::string& source, const std::string& folder, double first, double last)
-    {
-        SplitRequest request;
-        request.SourceFile = source;
-        request.OutputFolder = folder;
-        request.Overwrite = true;
-        request.Marked = true;
-        request.StartFrame = first;
-        request.EndFrame = last;
-        request.ProgramFolder = programFolder().string();
-        done_ = false;
-        const auto start = std::chrono::steady_clock::now();
-        const SplitOutcome outcome = StartSplitJob(engine_, request, profile_);
-        if (outcome.Result != SplitStart::Started)
-            throw std::runtime_error("split not started: " + outcome.Detail);
-        std::unique_lock guard(lock_);
-        ended_.wait(guard, [this] { return done_; });
-        if (!finished_)
-            throw std::runtime_error("split failed");
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    }
-
-private:
-    TTranscoder engine_;
-    TProfileControls profile_;
-    std::mutex lock_;  // guards done_, finished_
-    std::condition_variable ended_;
-    bool done_ = false;
-    bool finished_ = false;
-};
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 }  // namespace
 
 int main()
 {
     try {
-        Splitter splitter;  // binds the codec libraries, which the generator needs too
+        // Binds the codec libraries, which the generator needs too.
+        bench::Splitter splitter("AVI - DivX Video (*.avi)");
         const std::string clip = inputClip();
         const fs::path out = fs::temp_directory_path() / "clipmora-bench" / "segments";
         fs::create_directories(out);
@@ -115,7 +48,7 @@ int main()
             late.push_back(splitter.split(clip, out.string(), lastStart,
                                           lastStart + segmentFrames - 1));
         }
-        const double atStart = median(early), atEnd = median(late);
+        const double atStart = bench::Median(early), atEnd = bench::Median(late);
         std::printf("5 s segment at the start: median %.3f s\n", atStart);
         std::printf("5 s segment at the end:   median %.3f s\n", atEnd);
         std::printf("end / start ratio: %.2f (goal: at most 1.2)\n", atEnd / atStart);

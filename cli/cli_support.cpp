@@ -44,13 +44,17 @@ void usage()
                  "              [--audio-quality Q] [--size TEXT] [--frame-rate TEXT]\n"
                  "              [--channels Stereo|Mono] [--volume 0..10] [--aspect 0|1|2]\n"
                  "              [--overwrite] [--start SECONDS] [--end SECONDS]\n"
+                 "       clipmora-cli split IN OUTDIR --copy [--overwrite] [--start SECONDS]\n"
+                 "              [--end SECONDS]\n"
                  "       clipmora-cli formats\n"
                  "convert: options are the engine's, written -name value, or -name alone for a\n"
                  "flag; e.g. clipmora-cli convert -i in.mp4 -vcodec mpeg4 -b 800000 out.avi\n"
                  "split: NAME is a format as \"clipmora-cli formats\" lists it; Q is Highest,\n"
                  "Higher, Normal, Lower or Lowest; sizes and frame rates are entries of the\n"
                  "format's lists; --aspect 1 is 4:3, 2 is 16:9; without --end a segment runs\n"
-                 "to the end of the file; without marks the whole file is split.\n");
+                 "to the end of the file; without marks the whole file is split. --copy keeps\n"
+                 "the original streams in a file of IN's type, starting at the key frame at or\n"
+                 "before --start.\n");
 }
 
 bool loadLibraries(TTranscoder& transcoder)

@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 
@@ -25,6 +26,7 @@ struct SplitArguments {
     int volumePosition = 5;
     int aspect = -1;
     bool overwrite = false;
+    bool copy = false;    // keep the original streams; no format applies
     double start = -1.0;  // seconds; negative: not marked
     double end = -1.0;
 };
@@ -59,6 +61,7 @@ bool parseSplit(const std::vector<std::string>& args, SplitArguments& split, std
     app.add_option("--start", start);
     app.add_option("--end", end);
     app.add_flag("--overwrite", split.overwrite);
+    app.add_flag("--copy", split.copy);
     try {
         // The parser takes the arguments last first.
         app.parse(std::vector<std::string>(args.rbegin(), args.rend() - 1));
@@ -73,8 +76,8 @@ bool parseSplit(const std::vector<std::string>& args, SplitArguments& split, std
     if (!readSeconds("--start", start, split.start, error) ||
         !readSeconds("--end", end, split.end, error))
         return false;
-    if (positional.size() != 2 || split.format.empty()) {
-        error = "split needs IN, OUTDIR and --format";
+    if (positional.size() != 2 || (split.format.empty() && !split.copy)) {
+        error = "split needs IN, OUTDIR and --format (or --copy)";
         return false;
     }
     split.input = positional[0];
@@ -161,6 +164,8 @@ int markSegment(const SplitArguments& arguments, TAVProbe& probe, SplitRequest& 
     request.Marked = true;
     request.StartFrame = mark(arguments.start);
     request.EndFrame = arguments.end >= 0 ? mark(arguments.end) : 0.0;
+    request.StartSeconds = MarkSeconds(request.StartFrame, rate, arguments.input);
+    request.EndSeconds = MarkSeconds(request.EndFrame, rate, arguments.input);
     if (arguments.end >= 0 && request.EndFrame < request.StartFrame) {
         std::fprintf(stderr, "The end mark lies before the start mark\n");
         return kExitUsage;
@@ -193,6 +198,45 @@ int runSplit(TTranscoder& transcoder, StopSignals& signals, const SplitArguments
     return exitCode;
 }
 
+// Copies the segment's streams on this thread; a stop signal ends the copy
+// at its next packet, with the part written so far closed properly.
+int runStreamCut(StopSignals& signals, const SplitArguments& arguments,
+                 const SplitRequest& request)
+{
+    StreamCutJob job = PrepareStreamCutJob(request);
+    if (!job.Cut) {
+        std::fprintf(stderr, "%s\n", job.Error.c_str());
+        return kExitFailed;
+    }
+    std::atomic<bool> stop{false};
+    signals.SetStopAction([&stop] {
+        std::fprintf(stderr, "stopping...\n");
+        stop.store(true);
+    });
+    StreamCutControl control;
+    control.stop = &stop;
+    const StreamCutResult result =
+        job.Cut->Write(job.OutputFile, request.StartSeconds, request.EndSeconds, control);
+    signals.ClearStopAction();
+    switch (result.end) {
+    case StreamCutResult::End::Finished:
+        if (const std::string start = KeyFrameStartText(result); !start.empty())
+            std::fprintf(stderr, "%s\n", start.c_str());
+        std::fprintf(stderr, "done: %s\n", job.OutputFile.c_str());
+        return kExitDone;
+    case StreamCutResult::End::Stopped: {
+        std::fprintf(stderr, "stopped: %s is cut short\n", job.OutputFile.c_str());
+        const int signal = signals.Signal();
+        return kExitSignalBase + (signal ? signal : SIGINT);
+    }
+    case StreamCutResult::End::Failed:
+        break;
+    }
+    std::fprintf(stderr, "conversion failed: %s\n", result.error.c_str());
+    reportSplitFailure(arguments);
+    return kExitFailed;
+}
+
 }  // namespace
 
 int split(const std::vector<std::string>& args)
@@ -202,8 +246,9 @@ int split(const std::vector<std::string>& args)
     if (!parseArguments(parseSplit, args, arguments))
         return kExitUsage;
     TProfileControls profile;
-    if (const int refused = chooseProfile(arguments, profile))
-        return refused;
+    if (!arguments.copy)
+        if (const int refused = chooseProfile(arguments, profile))
+            return refused;
     std::error_code missing;
     if (!std::filesystem::is_directory(arguments.outputFolder, missing)) {
         std::fprintf(stderr, "The output folder \"%s\" does not exist\n",
@@ -223,6 +268,10 @@ int split(const std::vector<std::string>& args)
     if (arguments.start >= 0 || arguments.end >= 0)
         if (const int refused = markSegment(arguments, transcoder.Probe(), request))
             return refused;
+    if (arguments.copy) {
+        request.KeepOriginalStreams = true;
+        return runStreamCut(signals, arguments, request);
+    }
     return runSplit(transcoder, signals, arguments, request, profile);
 }
 

@@ -257,6 +257,33 @@ TEST_F(CliConvert, SplitWithMarksCutsTheSegment)
     EXPECT_NEAR(static_cast<double>(out.audioSamples) / out.sampleRate, 26 / 25.0, 0.06);
 }
 
+TEST_F(CliConvert, SplitWithCopyKeepsTheStreamsFromTheKeyFrame)
+{
+    const std::string out = folder.file("out");
+    std::filesystem::create_directory(out);
+    // Key frames every 12 pictures at 25 per second: 0.96 s is the last one
+    // at or before 1 s; the last picture before 1.6 s is number 39.
+    const Outcome outcome =
+        runCli("split " + quoted(clip) + " " + quoted(out) + " --copy --start 1 --end 1.6");
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.output;
+    EXPECT_NE(outcome.output.find("Started at the key frame at 0.96 s"), std::string::npos)
+        << outcome.output;
+    const testing::DecodedSummary copied = testing::DecodeMedia(out + "/clip.mp4");
+    EXPECT_EQ(copied.firstFramePattern, 24);
+    EXPECT_EQ(copied.lastFramePattern, 39);
+
+    // A source whose type no muxer writes: the message, and nothing written.
+    const std::string odd = folder.file("clip.xyz");
+    std::filesystem::copy_file(clip, odd);
+    const std::string empty = folder.file("empty");
+    std::filesystem::create_directory(empty);
+    const Outcome refused = runCli("split " + quoted(odd) + " " + quoted(empty) + " --copy");
+    EXPECT_EQ(refused.exitCode, 1) << refused.output;
+    EXPECT_NE(refused.output.find("files of type \".xyz\" cannot be written"), std::string::npos)
+        << refused.output;
+    EXPECT_TRUE(std::filesystem::is_empty(empty));
+}
+
 TEST_F(CliConvert, SplitRefusesWhatTheFormatDoesNotOffer)
 {
     const std::string clip = testing::CachedMedia("clip.mp4", testing::Mp4H264Aac());

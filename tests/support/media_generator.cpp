@@ -211,6 +211,7 @@ struct OutputStream {
     int64_t next = 0;    // next frame index (video) or sample index (audio)
     int64_t total = 0;   // frames or samples to produce
     int64_t startPts = 0;  // startTimeUs in the encoder's time base
+    bool variableRate = false;  // video: pictures alternately 1 and 3 time base units apart
     int frameSize = 0;     // audio: samples per frame
     bool padLastFrame = false;
     bool finished = false;
@@ -259,6 +260,7 @@ OutputStream AddVideo(const MediaSpec& spec, AVFormatContext* format)
 {
     OutputStream out;
     out.name = spec.videoCodec;
+    out.variableRate = spec.variableFrameRate;
     const AVCodec* codec = FindEncoder(spec.videoCodec);
     if (codec->type != AVMEDIA_TYPE_VIDEO)
         throw std::runtime_error("encoder " + spec.videoCodec + " is not a video encoder");
@@ -267,10 +269,13 @@ OutputStream AddVideo(const MediaSpec& spec, AVFormatContext* format)
     c->width = spec.width;
     c->height = spec.height;
     c->pix_fmt = ChooseVideoFormat(codec);
-    c->time_base = AVRational{spec.frameRateDen, spec.frameRateNum};
+    // A variable rate counts in half frame intervals.
+    c->time_base = AVRational{spec.frameRateDen, spec.frameRateNum * (spec.variableFrameRate ? 2 : 1)};
     c->framerate = AVRational{spec.frameRateNum, spec.frameRateDen};
     c->bit_rate = spec.videoBitRate;
     c->gop_size = 12;
+    if (spec.bFrames > 0)
+        c->max_b_frames = spec.bFrames;
     AVDictionary* options = nullptr;
     if (spec.videoCodec == "libx264")
         lib.av_dict_set(&options, "preset", "ultrafast", 0);
@@ -377,6 +382,12 @@ void WritePackets(OutputStream& out, AVFormatContext* format, AVPacket* packet)
     }
 }
 
+// The time of the next picture or sample in the encoder's time base, from the start.
+int64_t NextTime(const OutputStream& out)
+{
+    return out.variableRate ? 2 * out.next - out.next % 2 : out.next;
+}
+
 // Sends the next picture or block of samples, or the end of stream once all
 // were sent.
 void EncodeNext(OutputStream& out, AVFormatContext* format, AVPacket* packet, bool video)
@@ -395,7 +406,7 @@ void EncodeNext(OutputStream& out, AVFormatContext* format, AVPacket* packet, bo
             } else {
                 DrawPicture(out.frame.get(), index);
             }
-            out.frame->pts = out.startPts + out.next;
+            out.frame->pts = out.startPts + NextTime(out);
             ++out.next;
         } else {
             const int64_t left = out.total - out.next;
@@ -471,7 +482,7 @@ void WriteMedia(const std::string& path, const MediaSpec& spec)
         const bool audioLeft = !audio.finished && audio.next < audio.total;
         bool pickVideo;
         if (videoLeft && audioLeft)
-            pickVideo = lib.av_compare_ts(video.next, video.codec->time_base, audio.next,
+            pickVideo = lib.av_compare_ts(NextTime(video), video.codec->time_base, audio.next,
                                           audio.codec->time_base) <= 0;
         else if (videoLeft || audioLeft)
             pickVideo = videoLeft;  // the other source is used up; flush it last

@@ -32,6 +32,9 @@ struct MediaSpec {
     int64_t startTimeUs = 0;
     int64_t audioDelayUs = 0;     // the sound starts this much after the picture
     double toneAmplitude = 0.25;  // of the sine tone, 1 = full scale
+    int bFrames = 0;                // pictures predicted from both sides between references
+    bool variableFrameRate = false; // pictures alternately a half and one and a half frame
+                                    // intervals apart (the same number of pictures)
     int64_t videoBitRate = 400000;
     int64_t audioBitRate = 96000;
 };

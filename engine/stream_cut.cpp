@@ -1,0 +1,422 @@
+// The lossless cut: demux, find the start key frame, copy the packets of the
+// segment with moved timestamps, mux.
+#include "engine/stream_cut.h"
+
+#include "engine/conversions.h"
+#include "engine/error_text.h"
+#include "engine/ffmpeg.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+
+namespace clipmora {
+namespace {
+
+constexpr AVRational kMicroseconds{1, AV_TIME_BASE};
+constexpr int64_t kSecondUs = AV_TIME_BASE;
+// Sound this close to the segment's end is held back until the pictures'
+// real end is known; pictures that need later pictures to decode can make
+// that end fall a few pictures before the requested one.
+constexpr int64_t kAudioHoldUs = 5 * kSecondUs;
+// How far past the end the other streams are still read for packets that
+// belong to the segment (interleaving puts them a little later in the file).
+constexpr int64_t kReadPastEndUs = kSecondUs;
+
+int64_t toUs(int64_t ts, AVRational timeBase) { return lib.av_rescale_q(ts, timeBase, kMicroseconds); }
+
+// A packet's presentation time, or its decoding time when it has none.
+int64_t packetTime(const AVPacket& packet)
+{
+    return packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+}
+
+// The length of a packet in its stream's time base, estimated from the
+// stream when the demuxer left it out.
+int64_t packetDuration(const AVPacket& packet, const AVStream& stream)
+{
+    if (packet.duration > 0)
+        return packet.duration;
+    const AVCodecParameters& codec = *stream.codecpar;
+    if (codec.codec_type == AVMEDIA_TYPE_AUDIO && codec.frame_size > 0 && codec.sample_rate > 0)
+        return lib.av_rescale_q(codec.frame_size, AVRational{1, codec.sample_rate},
+                                stream.time_base);
+    const AVRational rate = stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate
+                                                          : stream.r_frame_rate;
+    if (codec.codec_type == AVMEDIA_TYPE_VIDEO && rate.num > 0 && rate.den > 0)
+        return lib.av_rescale_q(1, AVRational{rate.den, rate.num}, stream.time_base);
+    return 0;
+}
+
+std::string cannotKeep(const std::string& source, const std::string& why)
+{
+    return "The original streams of \"" + source + "\" cannot be kept: " + why;
+}
+
+}  // namespace
+
+// One copied stream during a write.
+struct TStreamCut::Track {
+    AVStream* in = nullptr;
+    AVStream* out = nullptr;
+    bool video = false;
+    int64_t startTs = 0;          // the segment's start in the stream's time base
+    int64_t endTs = INT64_MAX;    // its end; INT64_MAX: to the end of the file
+    bool started = false;
+    bool ended = false;           // nothing more of this stream belongs to the output
+    bool pastEnd = false;         // read far enough past the end
+    std::deque<PacketPtr> held;   // sound near the end, until the pictures' end is known
+};
+
+bool TStreamCut::Open(const std::string& source)
+{
+    source_ = source;
+    error_.clear();
+    const std::string extension = std::filesystem::path(source).extension().string();
+    extension_ = extension;
+
+    AVFormatContext* opened = nullptr;
+    if (const int code = lib.avformat_open_input(&opened, source.c_str(), nullptr, nullptr);
+        code < 0) {
+        error_ = ErrorTextForCode(source, code);
+        return false;
+    }
+    input_.reset(opened);
+    {
+        std::lock_guard guard(TCustomFFmpeg::CodecLock());
+        if (const int code = lib.avformat_find_stream_info(input_.get(), nullptr); code < 0) {
+            error_ = ErrorTextForCode(source, code);
+            return false;
+        }
+    }
+
+    // Files that are not one container (picture sequences, device and
+    // script readers) have no muxer that writes them back as one file.
+    muxer_ = extension.empty() ? nullptr : lib.av_guess_format(nullptr, source.c_str(), nullptr);
+    if (!muxer_ || (muxer_->flags & AVFMT_NOFILE) || (input_->iformat->flags & AVFMT_NOFILE)) {
+        error_ = cannotKeep(source, "files of type \"" + LowerCase(extension) +
+                                        "\" cannot be written");
+        return false;
+    }
+    for (unsigned i = 0; i < input_->nb_streams; ++i) {
+        const AVStream* stream = input_->streams[i];
+        const AVMediaType type = stream->codecpar->codec_type;
+        if ((type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) ||
+            (stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            continue;
+        if (lib.avformat_query_codec(muxer_, stream->codecpar->codec_id,
+                                     FF_COMPLIANCE_NORMAL) == 0) {
+            error_ = cannotKeep(source, std::string("a \"") + muxer_->name +
+                                            "\" file cannot hold its \"" +
+                                            lib.avcodec_get_name(stream->codecpar->codec_id) +
+                                            "\" stream");
+            return false;
+        }
+        if (type == AVMEDIA_TYPE_VIDEO && primaryVideo_ < 0)
+            primaryVideo_ = static_cast<int>(i);
+        kept_.push_back(static_cast<int>(i));
+    }
+    if (kept_.empty()) {
+        error_ = cannotKeep(source, "it has no audio or video stream");
+        return false;
+    }
+    originUs_ = input_->start_time != AV_NOPTS_VALUE ? input_->start_time : 0;
+    return true;
+}
+
+bool TStreamCut::seekBefore(int64_t timeUs)
+{
+    const int64_t target = std::max(timeUs, originUs_);
+    if (lib.avformat_seek_file(input_.get(), -1, INT64_MIN, target, target, 0) >= 0)
+        return true;
+    // Formats that seek by position only.
+    return lib.av_seek_frame(input_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+}
+
+// The time of the last key frame of the primary video stream at or before
+// `markUs`; the first key frame when there is none before it. Seeks further
+// back while the seek lands after the mark (formats without an index seek
+// by estimate).
+int64_t TStreamCut::findStartKeyFrame(int64_t markUs)
+{
+    const AVStream* video = input_->streams[primaryVideo_];
+    PacketPtr packet(lib.av_packet_alloc());
+    if (!packet)
+        return markUs;
+    for (int64_t back = 0;; back = back ? back * 2 : kSecondUs) {
+        const int64_t target = markUs - back;
+        const bool fromStart = target <= originUs_;
+        if (!seekBefore(target))
+            return markUs;
+        int64_t best = AV_NOPTS_VALUE, first = AV_NOPTS_VALUE;
+        while (lib.av_read_frame(input_.get(), packet.get()) >= 0) {
+            const bool ours = packet->stream_index == primaryVideo_;
+            const int64_t time = packetTime(*packet);
+            const int64_t decodeTime = packet->dts != AV_NOPTS_VALUE ? packet->dts : time;
+            const bool key = packet->flags & AV_PKT_FLAG_KEY;
+            lib.av_packet_unref(packet.get());
+            if (!ours || time == AV_NOPTS_VALUE)
+                continue;
+            const int64_t us = toUs(time, video->time_base);
+            if (key && first == AV_NOPTS_VALUE)
+                first = us;
+            if (key && us <= markUs)
+                best = std::max(best == AV_NOPTS_VALUE ? us : best, us);
+            // Later packets decode after this one and show no earlier.
+            if (toUs(decodeTime, video->time_base) > markUs)
+                break;
+        }
+        if (best != AV_NOPTS_VALUE)
+            return best;
+        if (fromStart)
+            return first != AV_NOPTS_VALUE ? first : markUs;
+    }
+}
+
+StreamCutResult TStreamCut::Write(const std::string& output, double startSeconds,
+                                  double endSeconds, const StreamCutControl& control)
+{
+    StreamCutResult result;
+    result.requestedStart = startSeconds;
+    const auto failed = [&result](std::string why) {
+        result.end = StreamCutResult::End::Failed;
+        result.error = std::move(why);
+        return result;
+    };
+    if (!input_ || !muxer_)
+        return failed(error_.empty() ? "The source is not open" : error_);
+    std::error_code ignored;
+    if (std::filesystem::equivalent(source_, output, ignored))
+        return failed("The output must not be the source file itself");
+
+    const int64_t markUs = originUs_ + std::llround(std::max(startSeconds, 0.0) * kSecondUs);
+    const bool toEnd = !(endSeconds > startSeconds);
+    const int64_t endUs = toEnd ? INT64_MAX : originUs_ + std::llround(endSeconds * kSecondUs);
+    if (input_->duration > 0 && markUs >= originUs_ + input_->duration)
+        return failed("No picture and no sound was written: the segment starts after the end "
+                      "of the source");
+    const int64_t startUs = primaryVideo_ >= 0 ? findStartKeyFrame(markUs) : markUs;
+    const bool fromFileStart = markUs <= originUs_;
+    result.startSeconds = static_cast<double>(startUs - originUs_) / kSecondUs;
+
+    // The output and its streams.
+    AVFormatContext* made = nullptr;
+    if (const int code = lib.avformat_alloc_output_context2(&made, muxer_, nullptr,
+                                                            output.c_str());
+        code < 0)
+        return failed(LibraryErrorText(output, code));
+    OutputFormatPtr out(made);
+    lib.av_dict_copy(&out->metadata, input_->metadata, 0);
+    std::vector<Track> tracks(input_->nb_streams);
+    for (const int index : kept_) {
+        Track& track = tracks[index];
+        track.in = input_->streams[index];
+        track.video = track.in->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+        track.out = lib.avformat_new_stream(out.get(), nullptr);
+        if (!track.out || lib.avcodec_parameters_copy(track.out->codecpar, track.in->codecpar) < 0)
+            return failed(output + ": cannot add a stream");
+        // The muxer chooses its own tag for the codec.
+        track.out->codecpar->codec_tag = 0;
+        track.out->time_base = track.in->time_base;
+        track.out->avg_frame_rate = track.in->avg_frame_rate;
+        track.out->r_frame_rate = track.in->r_frame_rate;
+        track.out->sample_aspect_ratio = track.in->sample_aspect_ratio;
+        track.out->disposition = track.in->disposition;
+        lib.av_dict_copy(&track.out->metadata, track.in->metadata, 0);
+        // Side data such as the display rotation.
+        for (int i = 0; i < track.in->nb_side_data; ++i) {
+            const AVPacketSideData& side = track.in->side_data[i];
+            if (uint8_t* copy = lib.av_stream_new_side_data(track.out, side.type, side.size))
+                std::copy_n(side.data, side.size, copy);
+        }
+        track.startTs = lib.av_rescale_q(startUs, kMicroseconds, track.in->time_base);
+        if (!toEnd)
+            track.endTs = lib.av_rescale_q(endUs, kMicroseconds, track.in->time_base);
+    }
+    if (const int code = lib.avio_open(&out->pb, output.c_str(), AVIO_FLAG_WRITE); code < 0)
+        return failed(LibraryErrorText(output, code));
+    // From here on a failure leaves a file that is removed.
+    const auto broken = [&](std::string why) {
+        out.reset();
+        std::filesystem::remove(output, ignored);
+        return failed(std::move(why));
+    };
+    if (const int code = lib.avformat_write_header(out.get(), nullptr); code < 0)
+        return broken(LibraryErrorText(output, code));
+
+    PacketPtr packet(lib.av_packet_alloc());
+    if (!packet || !seekBefore(startUs - kSecondUs))
+        return broken(source_ + ": cannot read the segment");
+
+    StreamCutProgress progress;
+    progress.totalMs = toEnd ? (input_->duration > 0 ? (originUs_ + input_->duration - startUs) / 1000
+                                                     : -1)
+                             : (endUs - startUs) / 1000;
+    int64_t nextReportMs = 0;
+    int64_t picturesEndUs = startUs;  // the end of the last picture written
+    int64_t soundEndUs = startUs;
+    bool anyVideo = false;
+
+    const auto write = [&](Track& track, AVPacket& copied) -> int {
+        const int64_t time = packetTime(copied);
+        const int64_t endOfPacket = toUs(time + packetDuration(copied, *track.in),
+                                         track.in->time_base);
+        if (track.video)
+            picturesEndUs = std::max(picturesEndUs, endOfPacket);
+        else
+            soundEndUs = std::max(soundEndUs, endOfPacket);
+        progress.bytes += copied.size;
+        if (copied.pts != AV_NOPTS_VALUE)
+            copied.pts -= track.startTs;
+        if (copied.dts != AV_NOPTS_VALUE)
+            copied.dts -= track.startTs;
+        lib.av_packet_rescale_ts(&copied, track.in->time_base, track.out->time_base);
+        copied.stream_index = track.out->index;
+        copied.pos = -1;
+        return lib.av_interleaved_write_frame(out.get(), &copied);
+    };
+    for (const int index : kept_)
+        anyVideo = anyVideo || tracks[index].video;
+
+    bool stopped = false;
+    int readCode = 0;
+    while (true) {
+        if (control.stop && control.stop->load()) {
+            stopped = true;
+            break;
+        }
+        const bool done = std::all_of(kept_.begin(), kept_.end(), [&](int index) {
+            return tracks[index].pastEnd;
+        });
+        if (done)
+            break;
+        readCode = lib.av_read_frame(input_.get(), packet.get());
+        if (readCode < 0)
+            break;
+        if (packet->stream_index < 0 ||
+            packet->stream_index >= static_cast<int>(tracks.size()) ||
+            !tracks[packet->stream_index].in || packetTime(*packet) == AV_NOPTS_VALUE) {
+            lib.av_packet_unref(packet.get());
+            continue;
+        }
+        Track& track = tracks[packet->stream_index];
+        const int64_t time = packetTime(*packet);
+        int code = 0;
+        if (track.video) {
+            // Pictures start at the key frame. They end before the first
+            // picture in decoding order that shows at or after the end: the
+            // ones before it never need it to decode, the ones after may.
+            if (!track.started && (packet->flags & AV_PKT_FLAG_KEY) && time >= track.startTs)
+                track.started = true;
+            if (track.started && !track.ended && time >= track.endTs)
+                track.ended = true;
+            if (track.ended) {
+                const int64_t decodeTime = packet->dts != AV_NOPTS_VALUE ? packet->dts : time;
+                track.pastEnd = track.pastEnd || decodeTime >= track.endTs;
+            }
+            // Open groups of pictures begin with pictures shown before their
+            // key frame; they refer to pictures that are not copied.
+            if (track.started && !track.ended && time >= track.startTs)
+                code = write(track, *packet);
+        } else {
+            // Sound starts with the frame nearest to the pictures' start and
+            // ends with the one nearest to their end (to the end mark when
+            // there are no pictures).
+            const int64_t half = packetDuration(*packet, *track.in) / 2;
+            const int64_t timeUs = toUs(time, track.in->time_base);
+            // From the file's start, sound before the first picture (an
+            // encoder's priming) stays with it.
+            if ((fromFileStart || time + half >= track.startTs) &&
+                (anyVideo || time + half < track.endTs)) {
+                if (toEnd || timeUs < endUs - kAudioHoldUs || !anyVideo) {
+                    code = write(track, *packet);
+                } else {
+                    PacketPtr held(lib.av_packet_alloc());
+                    if (!held || lib.av_packet_ref(held.get(), packet.get()) < 0)
+                        code = AVERROR(ENOMEM);
+                    else
+                        track.held.push_back(std::move(held));
+                }
+            }
+            track.pastEnd = !toEnd && timeUs >= endUs + kReadPastEndUs;
+        }
+        if (!anyVideo || track.video) {
+            const int64_t writtenMs =
+                ((anyVideo ? picturesEndUs : soundEndUs) - startUs) / 1000;
+            if (control.progress && writtenMs >= nextReportMs) {
+                progress.writtenMs = writtenMs;
+                control.progress(progress);
+                nextReportMs = writtenMs + control.progressIntervalMs;
+            }
+        }
+        lib.av_packet_unref(packet.get());
+        if (code < 0)
+            return broken(LibraryErrorText(output, code));
+    }
+    if (readCode < 0 && readCode != AVERROR_EOF)
+        return broken(LibraryErrorText(source_, readCode));
+
+    if (progress.bytes == 0 && !stopped)
+        return broken("No picture and no sound was written: the input gave none");
+    // The held sound that ends with the pictures.
+    for (const int index : kept_) {
+        Track& track = tracks[index];
+        for (PacketPtr& held : track.held) {
+            const int64_t half = packetDuration(*held, *track.in) / 2;
+            if (toUs(packetTime(*held) + half, track.in->time_base) >= picturesEndUs)
+                break;
+            if (const int code = write(track, *held); code < 0)
+                return broken(LibraryErrorText(output, code));
+        }
+        track.held.clear();
+    }
+    if (const int code = lib.av_write_trailer(out.get()); code < 0)
+        return broken(LibraryErrorText(output, code));
+    out.reset();
+
+    result.durationMs = ((anyVideo ? picturesEndUs : soundEndUs) - startUs) / 1000;
+    progress.writtenMs = result.durationMs;
+    if (control.progress)
+        control.progress(progress);
+    result.end = stopped ? StreamCutResult::End::Stopped : StreamCutResult::End::Finished;
+    return result;
+}
+
+TStreamCutTask::TStreamCutTask(std::unique_ptr<TStreamCut> cut, std::string output,
+                               double startSeconds, double endSeconds, ProgressSlot progress,
+                               EndSlot end)
+    : cut_(std::move(cut))
+{
+    thread_ = std::thread([this, output = std::move(output), startSeconds, endSeconds,
+                           progress = std::move(progress), end = std::move(end)] {
+        StreamCutControl control;
+        control.stop = &stop_;
+        control.progress = progress;
+        StreamCutResult result;
+        try {
+            result = cut_->Write(output, startSeconds, endSeconds, control);
+        } catch (const std::exception& e) {
+            result.end = StreamCutResult::End::Failed;
+            result.error = e.what();
+        }
+        if (end)
+            end(result);
+    });
+}
+
+TStreamCutTask::~TStreamCutTask()
+{
+    RequestStop();
+    Wait();
+}
+
+void TStreamCutTask::Wait()
+{
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
+}
+
+}  // namespace clipmora

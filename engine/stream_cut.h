@@ -1,0 +1,111 @@
+// The lossless cut: copies the compressed audio and video streams of a
+// segment into a new file of the source's own container type, without
+// decoding anything.
+//
+// Pictures can only start at a key frame, so the output starts at the last
+// key frame at or before the requested start; it ends before the requested
+// end, and the sound is cut to the span of the pictures. Timestamps are moved
+// so that the output starts at 0.
+//
+// Threads: a TStreamCut is opened on one thread and written on one thread at a
+// time; TStreamCutTask runs the writing on a worker thread of its own.
+#pragma once
+
+#include "engine/library_handles.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace clipmora {
+
+struct StreamCutProgress {
+    int64_t writtenMs = 0;  // of the segment, from its real start
+    int64_t totalMs = -1;   // the segment's length; -1 when it is not known
+    int64_t bytes = 0;      // of compressed data written so far
+};
+
+struct StreamCutResult {
+    enum class End { Finished, Stopped, Failed };
+    End end = End::Failed;
+    std::string error;           // why it failed
+    double startSeconds = 0.0;   // where the output really starts on the source's timeline
+    double requestedStart = 0.0; // the start that was asked for
+    int64_t durationMs = 0;      // of the pictures written (of the sound when there are none)
+};
+
+struct StreamCutControl {
+    const std::atomic<bool>* stop = nullptr;  // checked before every packet
+    std::function<void(const StreamCutProgress&)> progress;
+    int64_t progressIntervalMs = 250;         // of segment time between two reports
+};
+
+class TStreamCut {
+public:
+    TStreamCut() = default;
+    TStreamCut(const TStreamCut&) = delete;
+    TStreamCut& operator=(const TStreamCut&) = delete;
+
+    // Opens `source` and checks that every audio and video stream of it can
+    // be copied into a file of its type, chosen by its extension. False with
+    // Error() set when it cannot; nothing is written then. Needs bound
+    // libraries.
+    bool Open(const std::string& source);
+    const std::string& Error() const { return error_; }
+
+    // The source's extension with its dot, as the output should carry it.
+    const std::string& Extension() const { return extension_; }
+
+    // Writes the segment from `startSeconds` to `endSeconds` (seconds on the
+    // source's timeline, 0 at its start; `endSeconds` <= `startSeconds`: to
+    // the end of the file) into `output`, which must not be the source.
+    // Once stopped through `control`, the output gets its trailer and plays.
+    // A failed output is removed. Call once, after a successful Open.
+    StreamCutResult Write(const std::string& output, double startSeconds, double endSeconds,
+                          const StreamCutControl& control);
+
+private:
+    struct Track;
+    int64_t findStartKeyFrame(int64_t markUs);
+    bool seekBefore(int64_t timeUs);
+
+    std::string source_;
+    std::string extension_;
+    std::string error_;
+    InputFormatPtr input_;
+    const AVOutputFormat* muxer_ = nullptr;
+    std::vector<int> kept_;   // the input's stream indexes that are copied
+    int primaryVideo_ = -1;   // the input stream whose key frames decide the start
+    int64_t originUs_ = 0;    // the source's start time
+};
+
+// Runs one TStreamCut::Write on a worker thread. The slots are called on that
+// thread; the end slot exactly once, last.
+class TStreamCutTask {
+public:
+    using ProgressSlot = std::function<void(const StreamCutProgress&)>;
+    using EndSlot = std::function<void(const StreamCutResult&)>;
+
+    TStreamCutTask(std::unique_ptr<TStreamCut> cut, std::string output, double startSeconds,
+                   double endSeconds, ProgressSlot progress, EndSlot end);
+    // Stops the cut and joins its thread.
+    ~TStreamCutTask();
+    TStreamCutTask(const TStreamCutTask&) = delete;
+    TStreamCutTask& operator=(const TStreamCutTask&) = delete;
+
+    // Asks the cut to stop at its next packet. Any thread.
+    void RequestStop() { stop_.store(true); }
+    // Waits for the cut's end (not from its own slots).
+    void Wait();
+
+private:
+    std::unique_ptr<TStreamCut> cut_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+}  // namespace clipmora

@@ -1,0 +1,346 @@
+// Cutting with the original streams kept: where the output starts and ends,
+// the sound against the pictures, its timestamps and duration, the source
+// left as it was, refused sources and stopping.
+#include "app/split_job.h"
+#include "engine/av_probe.h"
+#include "engine/library_handles.h"
+#include "engine/stream_cut.h"
+#include "tests/support/media_generator.h"
+#include "tests/support/test_environment.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <ostream>
+
+namespace clipmora {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CachedMedia;
+using testing::DecodedSummary;
+using testing::DecodeMedia;
+using testing::MediaSpec;
+using testing::TempFolder;
+
+struct SourcePicture {
+    int64_t us;  // from the file's start
+    bool key;
+};
+
+// The pictures of the first video stream in the order they are shown; the
+// n-th carries the frame number n.
+std::vector<SourcePicture> readPictures(const std::string& path)
+{
+    AVFormatContext* raw = nullptr;
+    if (lib.avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        throw std::runtime_error("cannot open " + path);
+    InputFormatPtr input(raw);
+    lib.avformat_find_stream_info(input.get(), nullptr);
+    const int64_t origin = input->start_time != AV_NOPTS_VALUE ? input->start_time : 0;
+    int video = -1;
+    for (unsigned i = 0; i < input->nb_streams && video < 0; ++i)
+        if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            video = static_cast<int>(i);
+    std::vector<SourcePicture> pictures;
+    PacketPtr packet(lib.av_packet_alloc());
+    while (lib.av_read_frame(input.get(), packet.get()) >= 0) {
+        if (packet->stream_index == video && packet->pts != AV_NOPTS_VALUE)
+            pictures.push_back({lib.av_rescale_q(packet->pts, input->streams[video]->time_base,
+                                                 AVRational{1, AV_TIME_BASE}) -
+                                    origin,
+                                (packet->flags & AV_PKT_FLAG_KEY) != 0});
+        lib.av_packet_unref(packet.get());
+    }
+    std::sort(pictures.begin(), pictures.end(),
+              [](const SourcePicture& a, const SourcePicture& b) { return a.us < b.us; });
+    return pictures;
+}
+
+std::size_t checksum(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return std::hash<std::string>{}(bytes);
+}
+
+StreamCutResult cut(const std::string& source, const std::string& output, double start,
+                    double end, const StreamCutControl& control = {})
+{
+    TStreamCut streamCut;
+    EXPECT_TRUE(streamCut.Open(source)) << streamCut.Error();
+    return streamCut.Write(output, start, end, control);
+}
+
+struct CutCase {
+    const char* name;
+    MediaSpec spec;
+    double audioFrameSeconds;  // the longest frame of the source's sound
+    int reordered;             // pictures that may be decoded after a later one
+};
+
+// Names the case in test listings.
+void PrintTo(const CutCase& cutCase, std::ostream* out) { *out << cutCase.name; }
+
+MediaSpec withBFrames()
+{
+    MediaSpec spec = testing::Mp4H264Aac();
+    spec.bFrames = 2;
+    return spec;
+}
+
+MediaSpec withVariableRate()
+{
+    MediaSpec spec = testing::Mp4H264Aac();
+    spec.variableFrameRate = true;
+    return spec;
+}
+
+class StreamCutCases : public ::testing::TestWithParam<CutCase> {
+protected:
+    void SetUp() override { testing::BindLibrariesForTests(); }
+};
+
+// A segment whose marks fall between key frames: the output shows the key
+// frame before the start first, the last picture before the end last (a few
+// earlier when pictures are reordered), every picture between, and sound of
+// the pictures' length that starts with them.
+TEST_P(StreamCutCases, CutsFromTheKeyFrameBeforeTheStartToTheEnd)
+{
+    const CutCase& cutCase = GetParam();
+    MediaSpec spec = cutCase.spec;
+    spec.seconds = 6.0;
+    const std::string source = CachedMedia(cutCase.name, spec);
+    const std::vector<SourcePicture> pictures = readPictures(source);
+    const double start = 2.3, end = 4.06;
+    int key = -1, last = -1;
+    for (int i = 0; i < static_cast<int>(pictures.size()); ++i) {
+        if (pictures[i].key && pictures[i].us <= std::llround(start * 1e6))
+            key = i;
+        if (pictures[i].us < std::llround(end * 1e6))
+            last = i;
+    }
+    ASSERT_GT(key, 0);
+    ASSERT_NE(pictures[key].us, std::llround(start * 1e6)) << "the mark should fall between key frames";
+    const std::size_t before = checksum(source);
+
+    TempFolder folder;
+    const std::string output = folder.file(std::string("cut") + fs::path(source).extension().string());
+    const StreamCutResult result = cut(source, output, start, end);
+    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.error;
+    EXPECT_NEAR(result.startSeconds, pictures[key].us / 1e6, 1e-3);
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "Started at the key frame at %.2f s",
+                  pictures[key].us / 1e6);
+    EXPECT_EQ(KeyFrameStartText(result), expected);
+
+    const DecodedSummary decoded = DecodeMedia(output);
+    ASSERT_FALSE(decoded.framePatterns.empty());
+    EXPECT_EQ(decoded.firstFramePattern, key);
+    EXPECT_LE(decoded.lastFramePattern, last);
+    EXPECT_GE(decoded.lastFramePattern, last - cutCase.reordered);
+    for (std::size_t i = 0; i < decoded.framePatterns.size(); ++i)
+        ASSERT_EQ(decoded.framePatterns[i], key + static_cast<int>(i)) << "picture " << i;
+
+    const int shownLast = decoded.lastFramePattern;
+    const double pictureSeconds = (pictures[shownLast + 1].us - pictures[key].us) / 1e6;
+    const double soundSeconds = static_cast<double>(decoded.audioSamples) / decoded.sampleRate;
+    EXPECT_NEAR(soundSeconds, pictureSeconds, cutCase.audioFrameSeconds);
+
+    TAVProbe probe;
+    ASSERT_TRUE(probe.OpenMedia(output)) << probe.LastError();
+    const FileInfo info = probe.ReadFileInfo();
+    EXPECT_NEAR(info.Duration / 1e6, pictureSeconds, cutCase.audioFrameSeconds + 0.05);
+    // Pictures and sound start together at the file's start.
+    const int64_t audioFrameUs = std::llround(cutCase.audioFrameSeconds * 1e6);
+    EXPECT_LE(std::abs(decoded.firstVideoPtsUs - info.StartTime), audioFrameUs);
+    EXPECT_LE(std::abs(decoded.firstAudioPtsUs - decoded.firstVideoPtsUs), audioFrameUs);
+    if (spec.container != "mpegts") {  // a transport stream keeps its muxing delay
+        EXPECT_LE(std::abs(decoded.firstVideoPtsUs), audioFrameUs);
+    }
+
+    EXPECT_EQ(checksum(source), before);
+}
+
+// Without marks the whole file is copied, priming sound included.
+TEST_P(StreamCutCases, CopiesTheWholeFileWithoutMarks)
+{
+    const CutCase& cutCase = GetParam();
+    MediaSpec spec = cutCase.spec;
+    spec.seconds = 6.0;
+    const std::string source = CachedMedia(cutCase.name, spec);
+    TempFolder folder;
+    const std::string output = folder.file(std::string("all") + fs::path(source).extension().string());
+    const StreamCutResult result = cut(source, output, 0.0, 0.0);
+    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.error;
+    EXPECT_EQ(KeyFrameStartText(result), "");
+    const DecodedSummary original = DecodeMedia(source);
+    const DecodedSummary copied = DecodeMedia(output);
+    EXPECT_EQ(copied.framePatterns, original.framePatterns);
+    EXPECT_NEAR(static_cast<double>(copied.audioSamples), static_cast<double>(original.audioSamples),
+                cutCase.audioFrameSeconds * original.sampleRate);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, StreamCutCases,
+    ::testing::Values(CutCase{"cut_bframes.mp4", withBFrames(), 1024.0 / 44100, 2},
+                      CutCase{"cut_start_offset.ts", testing::StartOffset(), 1152.0 / 48000, 0},
+                      CutCase{"cut_clip.mkv", testing::MatroskaClip(), 2048.0 / 44100, 0},
+                      CutCase{"cut_variable_rate.mp4", withVariableRate(), 1024.0 / 44100, 0}),
+    [](const ::testing::TestParamInfo<CutCase>& info) {
+        std::string name = info.param.name;
+        std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+        return name;
+    });
+
+class StreamCutTest : public ::testing::Test {
+protected:
+    void SetUp() override { testing::BindLibrariesForTests(); }
+};
+
+// Sources that are no container the muxer can write back: nothing is made.
+TEST_F(StreamCutTest, RefusedSourcesSaySoAndWriteNothing)
+{
+    TempFolder folder;
+    const std::string clip = CachedMedia("cut_plain.mp4", testing::Mp4H264Aac());
+    const std::string renamed = folder.file("clip.xyz");
+    fs::copy_file(clip, renamed);
+    const std::string script = folder.file("segment.avs");
+    std::ofstream(script) << "AviSource(\"clip.avi\")\r\nTRIM(10,20)\r\n";
+    const std::string outputs = folder.file("out");
+    fs::create_directory(outputs);
+
+    for (const std::string& source : {renamed, script}) {
+        SplitRequest request;
+        request.SourceFile = source;
+        request.OutputFolder = outputs;
+        request.KeepOriginalStreams = true;
+        const StreamCutJob job = PrepareStreamCutJob(request);
+        EXPECT_EQ(job.Cut, nullptr) << source;
+        EXPECT_NE(job.Error.find(fs::path(source).filename().string()), std::string::npos)
+            << job.Error;
+    }
+    TStreamCut refused;
+    ASSERT_FALSE(refused.Open(renamed));
+    EXPECT_EQ(refused.Error(), "The original streams of \"" + renamed +
+                                   "\" cannot be kept: files of type \".xyz\" cannot be written");
+    EXPECT_TRUE(fs::is_empty(outputs));
+}
+
+// Sound alone is cut at the marks themselves, to within a frame.
+TEST_F(StreamCutTest, SoundAloneIsCutAtTheMarks)
+{
+    MediaSpec spec = testing::AudioOnly();
+    spec.seconds = 4.0;
+    const std::string source = CachedMedia("cut_sound.mp4", spec);
+    TempFolder folder;
+    const StreamCutResult result = cut(source, folder.file("sound.mp4"), 1.0, 2.5);
+    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.error;
+    EXPECT_EQ(KeyFrameStartText(result), "");
+    const DecodedSummary decoded = DecodeMedia(folder.file("sound.mp4"));
+    EXPECT_EQ(decoded.videoFrames, 0);
+    EXPECT_NEAR(static_cast<double>(decoded.audioSamples) / decoded.sampleRate, 1.5,
+                1024.0 / 44100);
+}
+
+// A segment that starts after the source's end fails and leaves no file.
+TEST_F(StreamCutTest, ASegmentPastTheEndWritesNothing)
+{
+    const std::string source = CachedMedia("cut_plain.mp4", testing::Mp4H264Aac());
+    TempFolder folder;
+    const StreamCutResult result = cut(source, folder.file("late.mp4"), 20.0, 25.0);
+    EXPECT_EQ(result.end, StreamCutResult::End::Failed);
+    EXPECT_NE(result.error.find("No picture and no sound was written"), std::string::npos)
+        << result.error;
+    EXPECT_TRUE(fs::is_empty(folder.path()));
+}
+
+// The output is named like any split's, with the source's extension, and is
+// never the source itself.
+TEST_F(StreamCutTest, NamesTheOutputAfterTheSourceAndNeverOverwritesIt)
+{
+    TempFolder folder;
+    const std::string source = folder.file("talk.mkv");
+    fs::copy_file(CachedMedia("cut_clip.mkv", [] {
+                      MediaSpec spec = testing::MatroskaClip();
+                      spec.seconds = 6.0;
+                      return spec;
+                  }()),
+                  source);
+    SplitRequest request;
+    request.SourceFile = source;
+    request.OutputFolder = folder.path().string();
+    request.Overwrite = true;
+    const StreamCutJob job = PrepareStreamCutJob(request);
+    ASSERT_NE(job.Cut, nullptr) << job.Error;
+    EXPECT_EQ(job.OutputFile, folder.file("talk-1.mkv"));
+
+    TStreamCut again;
+    ASSERT_TRUE(again.Open(source));
+    const StreamCutResult result = again.Write(source, 1.0, 2.0, {});
+    EXPECT_EQ(result.end, StreamCutResult::End::Failed);
+    EXPECT_FALSE(result.error.empty());
+}
+
+// A stop ends the copy at its next packet; what was written plays.
+TEST_F(StreamCutTest, StopKeepsAPlayableFile)
+{
+    MediaSpec spec = testing::Mp4H264Aac();
+    spec.seconds = 6.0;
+    const std::string source = CachedMedia("cut_stop.mp4", spec);
+    TempFolder folder;
+    const std::string output = folder.file("stopped.mp4");
+    std::atomic<bool> stop{false};
+    StreamCutControl control;
+    control.stop = &stop;
+    control.progressIntervalMs = 1000;
+    std::vector<int64_t> reported;
+    control.progress = [&](const StreamCutProgress& progress) {
+        reported.push_back(progress.writtenMs);
+        if (progress.writtenMs >= 1000)
+            stop.store(true);
+    };
+    const StreamCutResult result = cut(source, output, 0.0, 0.0, control);
+    EXPECT_EQ(result.end, StreamCutResult::End::Stopped);
+    const DecodedSummary decoded = DecodeMedia(output);
+    EXPECT_GE(decoded.videoFrames, 25);
+    EXPECT_LT(decoded.videoFrames, 150);
+    ASSERT_GE(reported.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
+}
+
+// A worker-thread copy reports its end once, after its progress.
+TEST_F(StreamCutTest, TaskReportsTheEndOnItsThread)
+{
+    MediaSpec spec = testing::MatroskaClip();
+    spec.seconds = 6.0;
+    const std::string source = CachedMedia("cut_clip.mkv", spec);
+    TempFolder folder;
+    auto streamCut = std::make_unique<TStreamCut>();
+    ASSERT_TRUE(streamCut->Open(source));
+    std::atomic<int> ends{0};
+    StreamCutResult last;
+    {
+        TStreamCutTask task(std::move(streamCut), folder.file("task.mkv"), 1.0, 3.0, {},
+                            [&](const StreamCutResult& result) {
+                                last = result;
+                                ends.fetch_add(1);
+                            });
+        task.Wait();
+    }
+    EXPECT_EQ(ends.load(), 1);
+    EXPECT_EQ(last.end, StreamCutResult::End::Finished) << last.error;
+    EXPECT_GT(DecodeMedia(folder.file("task.mkv")).videoFrames, 0);
+}
+
+}  // namespace
+}  // namespace clipmora

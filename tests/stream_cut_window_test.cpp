@@ -1,0 +1,137 @@
+// "Keep Original Streams" in the real main window: the controls it turns
+// off, a marked split that copies the streams, a refused source, and the
+// stored choice.
+#include "tests/support/main_window_fixture.h"
+
+#include "widgets/hl_track_bar.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QSlider>
+
+namespace clipmora {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::MainWindowTest;
+
+class KeepStreamsTest : public MainWindowTest {
+protected:
+    std::unique_ptr<TForm1> windowWith(const std::string& clip)
+    {
+        auto form = openWindow();
+        form->OptionsForm()->CheckBoxPlayVideoFile()->setChecked(false);
+        addFile(*form, clip);
+        return form;
+    }
+    static void markAt(TForm1& form, int positionMs, QPushButton* button)
+    {
+        form.hlTrackBar1()->SetPosition(positionMs);
+        button->click();
+    }
+    static std::vector<QWidget*> formatControls(TForm1& form)
+    {
+        return {form.ComboOutputFormat(),  form.ComboVideoSize(),    form.ComboVideoFramerate(),
+                form.ComboAudioChannels(), form.ComboVideoQuality(), form.ComboAudioQuality(),
+                form.TrackBarVolumeOut()};
+    }
+};
+
+TEST_F(KeepStreamsTest, TheChoiceTurnsTheFormatControlsOffAndKeepsTheirValues)
+{
+    auto form = openWindow();
+    chooseFormat(*form, QStringLiteral("AVI - DivX Video (*.avi)"));
+    form->ComboVideoQuality()->setCurrentIndex(1);
+    form->TrackBarVolumeOut()->setValue(7);
+    QCheckBox* keep = form->OptionsForm()->CheckBoxKeepOriginalStreams();
+    EXPECT_EQ(keep->text(), QStringLiteral("Keep Original Streams (fast, no re-encoding)"));
+    EXPECT_FALSE(keep->isChecked());
+    keep->setChecked(true);
+    for (QWidget* control : formatControls(*form))
+        EXPECT_FALSE(control->isEnabled()) << control->metaObject()->className();
+    EXPECT_EQ(form->ComboOutputFormat()->currentText(), QStringLiteral("AVI - DivX Video (*.avi)"));
+    EXPECT_EQ(form->ComboVideoQuality()->currentIndex(), 1);
+    EXPECT_EQ(form->TrackBarVolumeOut()->value(), 7);
+    keep->setChecked(false);
+    for (QWidget* control : formatControls(*form))
+        EXPECT_TRUE(control->isEnabled()) << control->metaObject()->className();
+}
+
+TEST_F(KeepStreamsTest, AMarkedSplitCopiesTheStreamsFromTheKeyFrame)
+{
+    testing::TempFolder folder;
+    const std::string clip = testing::CachedMedia("window_clip.mp4", testing::shortClip());
+    auto form = windowWith(clip);
+    chooseFolder(*form, folder.path());
+    chooseFormat(*form, QStringLiteral("AVI - DivX Video (*.avi)"));
+    form->OptionsForm()->CheckBoxKeepOriginalStreams()->setChecked(true);
+    // Key frames come every 12 pictures at 25 per second: 0.96 s is the last
+    // one before the 1 s mark.
+    markAt(*form, 1000, form->ButtonMarkStart());
+    markAt(*form, 1600, form->ButtonMarkEnd());
+    EXPECT_EQ(splitAndWait(*form), QStringLiteral("Splitting Done!"));
+    EXPECT_EQ(form->StatusTimeLeft()->text(), QStringLiteral("Started at the key frame at 0.96 s"));
+    EXPECT_EQ(form->Transcoder1().TaskCount(), 0) << "the engine's re-encoding split did not run";
+    for (QWidget* control : formatControls(*form))
+        EXPECT_FALSE(control->isEnabled()) << "still off after the split";
+
+    const fs::path output = folder.path() / "window_clip.mp4";
+    EXPECT_EQ(form->LastOutputFile().toStdString(), output.string());
+    const testing::DecodedSummary decoded = testing::DecodeMedia(output.string());
+    EXPECT_EQ(decoded.firstFramePattern, 24);
+    EXPECT_EQ(decoded.lastFramePattern, 39);
+    EXPECT_EQ(decoded.width, 160) << "the source's own picture, not the format's";
+
+    // The next split takes the next free name.
+    EXPECT_EQ(splitAndWait(*form), QStringLiteral("Splitting Done!"));
+    EXPECT_TRUE(fs::exists(folder.path() / "window_clip-1.mp4"));
+}
+
+TEST_F(KeepStreamsTest, ASourceOfATypeThatCannotBeWrittenIsRefused)
+{
+    testing::TempFolder folder;
+    const fs::path source = folder.path() / "recording.xyz";
+    fs::copy_file(testing::CachedMedia("window_clip.mp4", testing::shortClip()), source);
+    const fs::path outputs = folder.path() / "out";
+    fs::create_directory(outputs);
+    auto form = windowWith(source.string());
+    chooseFolder(*form, outputs);
+    form->OptionsForm()->CheckBoxKeepOriginalStreams()->setChecked(true);
+    form->ButtonSplit()->click();
+    ASSERT_FALSE(dialogs.messages.isEmpty());
+    EXPECT_EQ(dialogs.messages.last(),
+              QString::fromStdString("The original streams of \"" + source.string() +
+                                     "\" cannot be kept: files of type \".xyz\" cannot be written"));
+    EXPECT_FALSE(form->SplitBusy());
+    EXPECT_TRUE(fs::is_empty(outputs));
+}
+
+TEST_F(KeepStreamsTest, TheChoiceIsStoredAndOldStoresMeanOff)
+{
+    {
+        auto form = openWindow();
+        form->OptionsForm()->CheckBoxKeepOriginalStreams()->setChecked(true);
+        form->OptionsForm()->CheckBoxOverwrite()->setChecked(true);
+        EXPECT_TRUE(form->close());
+    }
+    EXPECT_EQ(store().value(QStringLiteral("KeepOriginalStreams")).toInt(), 1);
+    {
+        auto form = openWindow();
+        EXPECT_TRUE(form->OptionsForm()->CheckBoxKeepOriginalStreams()->isChecked());
+        EXPECT_FALSE(form->ComboOutputFormat()->isEnabled());
+    }
+    // A store written before the choice existed: off, and the other values
+    // are read as they are, not replaced by the defaults.
+    store().remove(QStringLiteral("KeepOriginalStreams"));
+    {
+        auto form = openWindow();
+        EXPECT_FALSE(form->OptionsForm()->CheckBoxKeepOriginalStreams()->isChecked());
+        EXPECT_TRUE(form->OptionsForm()->CheckBoxOverwrite()->isChecked());
+        EXPECT_TRUE(form->ComboOutputFormat()->isEnabled());
+    }
+    EXPECT_FALSE(store().contains(QStringLiteral("KeepOriginalStreams")))
+        << "loading alone stores nothing";
+}
+
+}  // namespace
+}  // namespace clipmora
