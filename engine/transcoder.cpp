@@ -481,16 +481,27 @@ bool TCustomTranscoder::queueLocked(Report report)
 void TCustomTranscoder::raiseQueued()
 {
     std::unique_lock guard(lock_);
-    while (!reports_.empty() && !destroying_) {
-        const Report report = std::move(reports_.front());
-        reports_.pop_front();
-        guard.unlock();
-        raise(report);
-        guard.lock();
+    // The role is given up however the loop ends, also when a handler throws.
+    auto giveUpRole = [&] {
+        if (!guard.owns_lock())
+            guard.lock();
+        raising_ = false;
+        raisingThread_ = std::thread::id();
+        raised_.notify_all();
+    };
+    try {
+        while (!reports_.empty() && !destroying_) {
+            const Report report = std::move(reports_.front());
+            reports_.pop_front();
+            guard.unlock();
+            raise(report);
+            guard.lock();
+        }
+    } catch (...) {
+        giveUpRole();
+        throw;
     }
-    raising_ = false;
-    raisingThread_ = std::thread::id();
-    raised_.notify_all();
+    giveUpRole();
 }
 
 void TCustomTranscoder::raise(const Report& report)

@@ -157,8 +157,8 @@ public:
     using TScheduler = std::function<void(int delayMs, std::function<void()> job)>;
 
     TCustomTranscoder();
-    // Leaves the registry, waits for a dispatch in progress, then stops and
-    // joins every task. Events are no longer raised once it has begun. Owner
+    // Leaves the registry, drops the queued reports and waits for a handler
+    // in progress, then stops and joins every task. Events are no longer raised once it has begun. Owner
     // thread only, never from an event handler.
     virtual ~TCustomTranscoder();
     TCustomTranscoder(const TCustomTranscoder&) = delete;
@@ -208,7 +208,8 @@ public:
     void SetScheduler(TScheduler scheduler) { scheduler_ = std::move(scheduler); }
 
     // Clears the five events; safe while tasks run (the window does this before
-    // it stops the engine on close).
+    // it stops the engine on close). Returns once a handler running on another
+    // thread has returned; queued reports are then dropped unheard.
     void DetachEvents();
 
     static std::string Version() { return "2.0b"; }
