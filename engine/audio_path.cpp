@@ -17,20 +17,34 @@ namespace {
 // several blocks.
 constexpr std::size_t kMaxSilenceBytes = 131072;
 
-}  // namespace
-
-void SampleFifo::read(uint8_t* out, std::size_t count)
+// Samples per channel waiting in the stream's FIFO for a full encoder frame.
+int64_t queuedSamples(const AudioOutputState& audio)
 {
-    std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(read_), count, out);
-    read_ += count;
-    if (read_ == data_.size()) {
-        data_.clear();
-        read_ = 0;
-    } else if (read_ > 65536 && read_ * 2 > data_.size()) {
-        data_.erase(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(read_));
-        read_ = 0;
-    }
+    return audio.Fifo ? lib.av_audio_fifo_size(audio.Fifo.get()) : 0;
 }
+
+// Makes the channel and rate converter of 16-bit samples once the stream
+// needs one.
+void prepareResampler(AudioOutputState& audio, const AudioShape& shape)
+{
+    if (shape.inChannels != shape.outChannels)
+        audio.Resample = true;
+    if (!audio.Resample || audio.Resampler)
+        return;
+    AVChannelLayout inLayout{}, outLayout{};
+    lib.av_channel_layout_default(&inLayout, shape.inChannels);
+    lib.av_channel_layout_default(&outLayout, shape.outChannels);
+    audio.Resampler = MakeResampler({&outLayout, AV_SAMPLE_FMT_S16, shape.outRate},
+                                    {&inLayout, AV_SAMPLE_FMT_S16, shape.inRate});
+    lib.av_channel_layout_uninit(&inLayout);
+    lib.av_channel_layout_uninit(&outLayout);
+    if (!audio.Resampler)
+        throw FormattedException("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                                 shape.inChannels, shape.inRate, shape.outChannels,
+                                 shape.outRate);
+}
+
+}  // namespace
 
 void TCustomFFmpeg::applyVolume(uint8_t* samples, std::size_t bytes) const
 {
@@ -46,151 +60,166 @@ void TCustomFFmpeg::applyVolume(uint8_t* samples, std::size_t bytes) const
 void TCustomFFmpeg::audioOutput(RunState& run, TOutputStream& ost, TInputStream& ist,
                                 const uint8_t* data, std::size_t size)
 {
-    const OptionState& o = options_;
-    AVCodecContext* encoder = ost.Encoder;
-    const AVCodecContext* decoder = ist.Decoder;
-    const int inChannels = decoder->ch_layout.nb_channels;
-    const int outChannels = encoder->ch_layout.nb_channels;
-    const int inRate = decoder->sample_rate;
-    const int outRate = encoder->sample_rate;
-    if (inChannels <= 0 || outChannels <= 0 || inRate <= 0 || outRate <= 0)
+    const AudioShape shape{ist.Decoder->ch_layout.nb_channels, ost.Encoder->ch_layout.nb_channels,
+                           ist.Decoder->sample_rate, ost.Encoder->sample_rate};
+    if (shape.inChannels <= 0 || shape.outChannels <= 0 || shape.inRate <= 0 ||
+        shape.outRate <= 0)
         return;
+    prepareResampler(ost.Audio, shape);
 
-    if (inChannels != outChannels)
-        ost.AudioResample = true;
-    if (ost.AudioResample && !ost.Resampler) {
-        AVChannelLayout inLayout{}, outLayout{};
-        lib.av_channel_layout_default(&inLayout, inChannels);
-        lib.av_channel_layout_default(&outLayout, outChannels);
-        ost.Resampler = MakeResampler({&outLayout, AV_SAMPLE_FMT_S16, outRate},
-                                      {&inLayout, AV_SAMPLE_FMT_S16, inRate});
-        lib.av_channel_layout_uninit(&inLayout);
-        lib.av_channel_layout_uninit(&outLayout);
-        if (!ost.Resampler)
-            throw FormattedException("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                                     inChannels, inRate, outChannels, outRate);
-    }
-
-    const std::size_t inFrameBytes = static_cast<std::size_t>(inChannels) * 2;
-    if (o.audioSync != 0) {
-        const TInputStream& sync = run.Inputs[ost.SyncIndex];
-        const double ipts = static_cast<double>(sync.CurrentPts - o.startTime) / 1000000.0;
-        const double queued = static_cast<double>(ost.Fifo.size()) / (2.0 * outChannels);
-        const double delta = ipts * outRate - static_cast<double>(ost.SyncCount) - queued;
-        const double idelta = delta * inRate / outRate;
-        int64_t byteDelta = static_cast<int64_t>(idelta) * static_cast<int64_t>(inFrameBytes);
-        if (std::fabs(delta) > 50) {
-            if (ist.IsStart || std::fabs(delta) > o.audioDriftThreshold * outRate) {
-                if (byteDelta < 0) {
-                    // The output is ahead: drop the overlap from the block's front.
-                    byteDelta = std::max<int64_t>(byteDelta, -static_cast<int64_t>(size));
-                    byteDelta -= byteDelta % static_cast<int64_t>(inFrameBytes);
-                    data += -byteDelta;
-                    size -= static_cast<std::size_t>(-byteDelta);
-                    if (o.verbosity >= kLogEverything)
-                        LogMessage(kLogInfo, "discarding %d audio samples", static_cast<int>(-delta));
-                    if (size == 0)
-                        return;
-                    ist.IsStart = false;
-                } else {
-                    // The output is behind: put silence in front of the block.
-                    if (static_cast<std::size_t>(byteDelta) + size <= kMaxSilenceBytes) {
-                        ist.IsStart = false;
-                    } else {
-                        byteDelta = static_cast<int64_t>(kMaxSilenceBytes) -
-                                    static_cast<int64_t>(std::min(size, kMaxSilenceBytes));
-                        byteDelta -= byteDelta % static_cast<int64_t>(inFrameBytes);
-                    }
-                    ost.Silence.assign(static_cast<std::size_t>(byteDelta), 0);
-                    ost.Silence.insert(ost.Silence.end(), data, data + size);
-                    data = ost.Silence.data();
-                    size = ost.Silence.size();
-                    if (o.verbosity >= kLogEverything)
-                        LogMessage(kLogInfo, "adding %d audio samples of silence", static_cast<int>(delta));
-                }
-            } else if (o.audioSync >= 2 && ost.Resampler) {
-                const int compensation =
-                    std::clamp(static_cast<int>(delta), -o.audioSync, o.audioSync);
-                if (o.verbosity >= kLogEverything)
-                    LogMessage(kLogInfo, "compensating audio timestamp drift:%.2f compensation:%d in:%d",
-                               delta, compensation, outRate);
-                lib.swr_set_compensation(ost.Resampler.get(), compensation, outRate);
-            }
-        }
+    if (options_.audioSync != 0) {
+        if (!syncAudio(run, ost, ist, shape, data, size))
+            return;
     } else {
-        const double ipts = static_cast<double>(ist.CurrentPts - o.startTime) / 1000000.0;
-        const double queued = static_cast<double>(ost.Fifo.size()) / (2.0 * outChannels);
-        ost.SyncCount = std::llrint(ipts * outRate) - static_cast<int64_t>(queued);
+        const double ipts = static_cast<double>(ist.CurrentPts - options_.startTime) / 1000000.0;
+        ost.SyncCount = std::llrint(ipts * shape.outRate) - queuedSamples(ost.Audio);
     }
 
-    const int inSamples = static_cast<int>(size / inFrameBytes);
-    if (ost.AudioResample) {
-        const int64_t pending = lib.swr_get_delay(ost.Resampler.get(), inRate);
-        const int capacity =
-            static_cast<int>((pending + inSamples) * static_cast<int64_t>(outRate) / inRate + 256);
-        ost.Resampled.resize(static_cast<std::size_t>(capacity) * outChannels * 2);
-        uint8_t* out = ost.Resampled.data();
-        const int produced = lib.swr_convert(ost.Resampler.get(), &out, capacity, &data, inSamples);
-        if (produced < 0)
-            throw FFMpegException("Audio resampling failed");
-        encodeAudioBlock(run, ost, ost.Resampled.data(), produced);
-    } else {
-        encodeAudioBlock(run, ost, data, inSamples);
+    const int inSamples = static_cast<int>(size / (static_cast<std::size_t>(shape.inChannels) * 2));
+    if (!ost.Audio.Resample)
+        return encodeAudioBlock(run, ost, data, inSamples);
+    SwrContext* resampler = ost.Audio.Resampler.get();
+    const int64_t pending = lib.swr_get_delay(resampler, shape.inRate);
+    const int capacity = static_cast<int>(
+        (pending + inSamples) * static_cast<int64_t>(shape.outRate) / shape.inRate + 256);
+    ost.Audio.Resampled.resize(static_cast<std::size_t>(capacity) * shape.outChannels * 2);
+    uint8_t* out = ost.Audio.Resampled.data();
+    const int produced = lib.swr_convert(resampler, &out, capacity, &data, inSamples);
+    if (produced < 0)
+        throw FFMpegException("Audio resampling failed");
+    encodeAudioBlock(run, ost, ost.Audio.Resampled.data(), produced);
+}
+
+bool TCustomFFmpeg::syncAudio(RunState& run, TOutputStream& ost, TInputStream& ist,
+                              const AudioShape& shape, const uint8_t*& data, std::size_t& size)
+{
+    const OptionState& o = options_;
+    const TInputStream& sync = run.Inputs[ost.SyncIndex];
+    const double ipts = static_cast<double>(sync.CurrentPts - o.startTime) / 1000000.0;
+    const double delta = ipts * shape.outRate - static_cast<double>(ost.SyncCount) -
+                         static_cast<double>(queuedSamples(ost.Audio));
+    if (std::fabs(delta) <= 50)
+        return true;
+    if (ist.IsStart || std::fabs(delta) > o.audioDriftThreshold * shape.outRate) {
+        const auto frameBytes = static_cast<int64_t>(shape.inChannels) * 2;
+        const int64_t byteDelta =
+            static_cast<int64_t>(delta * shape.inRate / shape.outRate) * frameBytes;
+        if (byteDelta < 0)
+            return discardAudio(ist, -byteDelta, frameBytes, delta, data, size);
+        insertSilence(ost, ist, byteDelta, frameBytes, delta, data, size);
+    } else if (o.audioSync >= 2 && ost.Audio.Resampler) {
+        const int compensation = std::clamp(static_cast<int>(delta), -o.audioSync, o.audioSync);
+        if (o.verbosity >= kLogEverything)
+            LogMessage(kLogInfo, "compensating audio timestamp drift:%.2f compensation:%d in:%d",
+                       delta, compensation, shape.outRate);
+        lib.swr_set_compensation(ost.Audio.Resampler.get(), compensation, shape.outRate);
     }
+    return true;
+}
+
+bool TCustomFFmpeg::discardAudio(TInputStream& ist, int64_t bytes, int64_t frameBytes,
+                                 double delta, const uint8_t*& data, std::size_t& size)
+{
+    // The output is ahead: drop the overlap from the block's front.
+    bytes = std::min<int64_t>(bytes, static_cast<int64_t>(size));
+    bytes -= bytes % frameBytes;
+    data += bytes;
+    size -= static_cast<std::size_t>(bytes);
+    if (options_.verbosity >= kLogEverything)
+        LogMessage(kLogInfo, "discarding %d audio samples", static_cast<int>(-delta));
+    if (size == 0)
+        return false;
+    ist.IsStart = false;
+    return true;
+}
+
+void TCustomFFmpeg::insertSilence(TOutputStream& ost, TInputStream& ist, int64_t bytes,
+                                  int64_t frameBytes, double delta, const uint8_t*& data,
+                                  std::size_t& size)
+{
+    // The output is behind: put silence in front of the block.
+    if (static_cast<std::size_t>(bytes) + size <= kMaxSilenceBytes) {
+        ist.IsStart = false;
+    } else {
+        bytes = static_cast<int64_t>(kMaxSilenceBytes) -
+                static_cast<int64_t>(std::min(size, kMaxSilenceBytes));
+        bytes -= bytes % frameBytes;
+    }
+    std::vector<uint8_t>& silence = ost.Audio.Silence;
+    silence.assign(static_cast<std::size_t>(bytes), 0);
+    silence.insert(silence.end(), data, data + size);
+    data = silence.data();
+    size = silence.size();
+    if (options_.verbosity >= kLogEverything)
+        LogMessage(kLogInfo, "adding %d audio samples of silence", static_cast<int>(delta));
+}
+
+void TCustomFFmpeg::encodeAudioFrame(RunState& run, TOutputStream& ost, const uint8_t* block,
+                                     int count)
+{
+    AVCodecContext* encoder = ost.Encoder;
+    FramePtr frame(lib.av_frame_alloc());
+    if (!frame)
+        throw FFMpegException("av_mallocz fail");
+    frame->format = encoder->sample_fmt;
+    frame->nb_samples = count;
+    frame->sample_rate = encoder->sample_rate;
+    if (lib.av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout) < 0 ||
+        lib.av_frame_get_buffer(frame.get(), 0) < 0)
+        throw FFMpegException("av_mallocz fail");
+    if (ost.Audio.ToEncoder)
+        lib.swr_convert(ost.Audio.ToEncoder.get(), frame->extended_data, count, &block, count);
+    else
+        std::copy_n(block, static_cast<std::size_t>(count) * encoder->ch_layout.nb_channels * 2,
+                    frame->data[0]);
+    frame->pts = ost.SyncCount;
+    encodeFrame(run, ost, frame.get());
 }
 
 void TCustomFFmpeg::encodeAudioBlock(RunState& run, TOutputStream& ost, const uint8_t* data,
-                                     int samples, bool asOneFrame)
+                                     int samples)
 {
     AVCodecContext* encoder = ost.Encoder;
-    const std::size_t sampleBytes = static_cast<std::size_t>(encoder->ch_layout.nb_channels) * 2;
-
-    auto sendFrame = [&](const uint8_t* block, int count) {
-        FramePtr frame(lib.av_frame_alloc());
-        if (!frame)
-            throw FFMpegException("av_mallocz fail");
-        frame->format = encoder->sample_fmt;
-        frame->nb_samples = count;
-        frame->sample_rate = encoder->sample_rate;
-        if (lib.av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout) < 0 ||
-            lib.av_frame_get_buffer(frame.get(), 0) < 0)
-            throw FFMpegException("av_mallocz fail");
-        if (ost.ToEncoder)
-            lib.swr_convert(ost.ToEncoder.get(), frame->extended_data, count, &block, count);
-        else
-            std::copy_n(block, static_cast<std::size_t>(count) * sampleBytes, frame->data[0]);
-        frame->pts = ost.SyncCount;
-        encodeFrame(run, ost, frame.get());
-    };
-
-    if (encoder->frame_size > 1 && !asOneFrame) {
-        ost.Fifo.write(data, static_cast<std::size_t>(samples) * sampleBytes);
-        const std::size_t frameBytes = static_cast<std::size_t>(encoder->frame_size) * sampleBytes;
-        std::vector<uint8_t> frameData(frameBytes);
-        while (ost.Fifo.size() >= frameBytes) {
-            ost.Fifo.read(frameData.data(), frameBytes);
-            sendFrame(frameData.data(), encoder->frame_size);
-            ost.SyncCount += encoder->frame_size;
-        }
-    } else if (samples > 0) {
-        // Encoders without framing (PCM) take the block as it is; so does
-        // the last, short block of the stream.
-        sendFrame(data, samples);
+    if (encoder->frame_size <= 1) {
+        // Encoders without framing (PCM) take the block as it is.
+        if (samples > 0)
+            encodeAudioFrame(run, ost, data, samples);
         ost.SyncCount += samples;
+        return;
+    }
+    AudioOutputState& audio = ost.Audio;
+    if (!audio.Fifo) {
+        audio.Fifo.reset(lib.av_audio_fifo_alloc(AV_SAMPLE_FMT_S16, encoder->ch_layout.nb_channels,
+                                                 encoder->frame_size));
+        if (!audio.Fifo)
+            throw FFMpegException("av_mallocz fail");
+    }
+    void* in = const_cast<uint8_t*>(data);
+    if (samples > 0 && lib.av_audio_fifo_write(audio.Fifo.get(), &in, samples) < samples)
+        throw FFMpegException("av_mallocz fail");
+    const std::size_t frameBytes =
+        static_cast<std::size_t>(encoder->frame_size) * encoder->ch_layout.nb_channels * 2;
+    std::vector<uint8_t> frameData(frameBytes);
+    void* out = frameData.data();
+    while (lib.av_audio_fifo_size(audio.Fifo.get()) >= encoder->frame_size) {
+        lib.av_audio_fifo_read(audio.Fifo.get(), &out, encoder->frame_size);
+        encodeAudioFrame(run, ost, frameData.data(), encoder->frame_size);
+        ost.SyncCount += encoder->frame_size;
     }
 }
 
 void TCustomFFmpeg::flushAudio(RunState& run, TOutputStream& ost)
 {
     AVCodecContext* encoder = ost.Encoder;
-    const std::size_t sampleBytes = static_cast<std::size_t>(encoder->ch_layout.nb_channels) * 2;
-    const std::size_t left = ost.Fifo.size();
+    const int left = static_cast<int>(queuedSamples(ost.Audio));
     if (encoder->frame_size > 1 && left > 0) {
         // The last samples go out as a short frame; the library completes it
         // with silence for encoders that need whole frames, so no sound is lost.
-        std::vector<uint8_t> last(left);
-        ost.Fifo.read(last.data(), left);
-        encodeAudioBlock(run, ost, last.data(), static_cast<int>(left / sampleBytes), true);
+        std::vector<uint8_t> last(static_cast<std::size_t>(left) * encoder->ch_layout.nb_channels * 2);
+        void* out = last.data();
+        lib.av_audio_fifo_read(ost.Audio.Fifo.get(), &out, left);
+        encodeAudioFrame(run, ost, last.data(), left);
+        ost.SyncCount += left;
     }
     encodeFrame(run, ost, nullptr);
 }

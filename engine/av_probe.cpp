@@ -1,12 +1,11 @@
 // The media probe: container open, stream analysis and the two info records.
 #include "engine/av_probe.h"
 
+#include "engine/conversions.h"
 #include "engine/error_text.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/library_binding.h"
 #include "engine/input_opener.h"
-
-#include <cstdlib>
 
 namespace clipmora {
 namespace {
@@ -20,10 +19,7 @@ std::string tag(const AVDictionary* metadata, const char* key)
 // A numeric tag such as "2009" or "3/12": the leading whole number, else -1.
 int numericTag(const AVDictionary* metadata, const char* key)
 {
-    const std::string text = tag(metadata, key);
-    char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    return end != text.c_str() ? static_cast<int>(value) : -1;
+    return LeadingInteger(tag(metadata, key), -1);
 }
 
 }  // namespace
@@ -74,32 +70,36 @@ bool TAVProbe::OpenMedia(const std::string& fileName, const std::string& forcedF
     if (served.segmentDurationUs >= 0)
         context_->duration = served.segmentDurationUs;
 
+    countStreams();
+    forcedFormat_ = forcedFormat;
+    return true;
+}
+
+void TAVProbe::countStreams()
+{
     streamCount_ = static_cast<int>(context_->nb_streams);
     programCount_ = static_cast<int>(context_->nb_programs);
     audioStreamCount_ = videoStreamCount_ = subtitleStreamCount_ = 0;
+    auto count = [](int index, int& total, int& first) {
+        ++total;
+        if (first < 0)
+            first = index;
+    };
     for (int i = 0; i < streamCount_; ++i) {
         switch (context_->streams[i]->codecpar->codec_type) {
         case AVMEDIA_TYPE_VIDEO:
-            ++videoStreamCount_;
-            if (firstVideoStream_ < 0)
-                firstVideoStream_ = i;
+            count(i, videoStreamCount_, firstVideoStream_);
             break;
         case AVMEDIA_TYPE_AUDIO:
-            ++audioStreamCount_;
-            if (firstAudioStream_ < 0)
-                firstAudioStream_ = i;
+            count(i, audioStreamCount_, firstAudioStream_);
             break;
         case AVMEDIA_TYPE_SUBTITLE:
-            ++subtitleStreamCount_;
-            if (firstSubtitleStream_ < 0)
-                firstSubtitleStream_ = i;
+            count(i, subtitleStreamCount_, firstSubtitleStream_);
             break;
         default:
             break;
         }
     }
-    forcedFormat_ = forcedFormat;
-    return true;
 }
 
 void TAVProbe::CloseMedia()

@@ -75,6 +75,8 @@ public:
 
 private:
     void resetCounters();
+    // The stream and program counts of the opened file.
+    void countStreams();
 
     // What feeds a served input (see input_opener.h); declared before the
     // context, so that it goes after the context that reads from it.

@@ -9,17 +9,31 @@
 namespace clipmora {
 namespace {
 
-template <typename T>
-T parseInteger(const std::string& text)
+// How much of a text a number took.
+enum class NumberRead { None, Leading, Whole };
+
+// Reads the number that the trimmed `text` begins with into `value`
+// (std::from_chars takes a "-" but not a "+"). None when it begins with no
+// number or the number does not fit.
+template <typename T, typename... Format>
+NumberRead readNumber(const std::string& text, T& value, Format... format)
 {
     const std::string trimmed = Trim(text);
     const char* first = trimmed.data();
     const char* last = first + trimmed.size();
     if (first != last && *first == '+')
         ++first;
+    const auto [end, error] = std::from_chars(first, last, value, format...);
+    if (error != std::errc())
+        return NumberRead::None;
+    return end == last ? NumberRead::Whole : NumberRead::Leading;
+}
+
+template <typename T>
+T parseInteger(const std::string& text)
+{
     T value{};
-    const auto [end, error] = std::from_chars(first, last, value, 10);
-    if (trimmed.empty() || error != std::errc() || end != last)
+    if (readNumber(text, value, 10) != NumberRead::Whole)
         throw ConversionError("'" + text + "' is not a valid integer value");
     return value;
 }
@@ -67,16 +81,16 @@ int StrToInt(const std::string& text) { return parseInteger<int>(text); }
 
 int64_t StrToInt64(const std::string& text) { return parseInteger<int64_t>(text); }
 
+int LeadingInteger(const std::string& text, int fallback)
+{
+    int value = 0;
+    return readNumber(text, value, 10) == NumberRead::None ? fallback : value;
+}
+
 double StrToFloat(const std::string& text)
 {
-    const std::string trimmed = Trim(text);
-    const char* first = trimmed.data();
-    const char* last = first + trimmed.size();
-    if (first != last && *first == '+')
-        ++first;
     double value = 0.0;
-    const auto [end, error] = std::from_chars(first, last, value, std::chars_format::general);
-    if (trimmed.empty() || error != std::errc() || end != last)
+    if (readNumber(text, value, std::chars_format::general) != NumberRead::Whole)
         throw ConversionError("'" + text + "' is not a valid floating point value");
     return value;
 }

@@ -20,6 +20,11 @@ public:
 int StrToInt(const std::string& text);
 int64_t StrToInt64(const std::string& text);
 
+// The whole number that `text` begins with (after blanks, with an optional
+// sign), as in "2009" or "3/12"; `fallback` when it begins with none or the
+// number does not fit.
+int LeadingInteger(const std::string& text, int fallback);
+
 // A decimal number with "." as the decimal separator and an optional
 // exponent. Throws ConversionError("'x' is not a valid floating point value").
 double StrToFloat(const std::string& text);

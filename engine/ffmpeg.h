@@ -223,6 +223,7 @@ struct OutputFile {
 };
 
 class TFFmpegThread;
+struct AudioShape;
 struct RunState;
 struct TInputStream;
 struct TOutputStream;
@@ -398,6 +399,8 @@ protected:
 private:
     void resetOptions();
     void createParameterDefaults();
+    // Notes a parameter the defaults took, for copying into the run's objects.
+    void rememberGenericParameter(const std::string& name, bool forScaler);
 
     // Option handlers (option_table.cpp).
     struct OptionEntry;
@@ -446,17 +449,40 @@ private:
     void applyVolume(uint8_t* samples, std::size_t bytes) const;  // audio_path.cpp
     void audioOutput(RunState& run, TOutputStream& ost, TInputStream& ist, const uint8_t* data,
                      std::size_t size);
-    void encodeAudioBlock(RunState& run, TOutputStream& ost, const uint8_t* data, int samples,
-                          bool asOneFrame = false);
+    // Keeps the stream's sample count in step with the input clock by cutting
+    // the block's front, putting silence before it, or resampler
+    // compensation; false when nothing of the block is left.
+    bool syncAudio(RunState& run, TOutputStream& ost, TInputStream& ist, const AudioShape& shape,
+                   const uint8_t*& data, std::size_t& size);
+    bool discardAudio(TInputStream& ist, int64_t bytes, int64_t frameBytes, double delta,
+                      const uint8_t*& data, std::size_t& size);
+    void insertSilence(TOutputStream& ost, TInputStream& ist, int64_t bytes, int64_t frameBytes,
+                       double delta, const uint8_t*& data, std::size_t& size);
+    // Queues 16-bit samples and encodes every full encoder frame.
+    void encodeAudioBlock(RunState& run, TOutputStream& ost, const uint8_t* data, int samples);
+    void encodeAudioFrame(RunState& run, TOutputStream& ost, const uint8_t* block, int count);
     void flushAudio(RunState& run, TOutputStream& ost);
     void preprocessPicture(RunState& run, TInputStream& ist, AVFrame* picture);  // video_path.cpp
+    // Decides from the before hook or the time ranges whether the hook
+    // modules process the picture at `pts`.
+    void gateHookModules(int64_t pts);
     int videoOutput(RunState& run, TOutputStream& ost, TInputStream& ist, const AVFrame* picture);
+    // How many times the picture goes out to keep the frame rate (0 drops it).
+    int64_t videoCopies(RunState& run, TOutputStream& ost);
+    // The cropped source scaled and/or padded into the encoder's picture (the
+    // source itself when neither is needed); null when it cannot be padded.
+    const AVFrame* fitToEncoder(TOutputStream& ost, const AVFrame* source);
     bool deinterlace(AVFrame* picture);
     // Prepares the crop, scale and pad step of `ost` for decoded pictures of
     // `width` x `height` in `format`: whether to scale, the encoder-sized
     // picture and the scaler. Throws FFMpegException when either cannot be made.
     void preparePictureSource(TOutputStream& ost, int width, int height, AVPixelFormat format);
     void runCustomHook(AVFrame* picture, int64_t pts);
+    // The picture in the hook's colour format (itself when it is in it); null
+    // when none can be made. Sets stopHook when it cannot be converted.
+    AVFrame* hookColourPicture(AVFrame* picture, bool& stopHook);
+    // Hands the picture to the custom hook; true when the hook changed it.
+    bool callCustomHook(AVFrame* colour, int64_t pts, bool& stopHook);
     void writeVideoStatistics(RunState& run, TOutputStream& ost, int frameSize);
 };
 

@@ -144,18 +144,22 @@ bool TCustomFFmpeg::SetGenericParameter(const std::string& rawName, const std::s
         return false;
     }
 
+    rememberGenericParameter(name, scalerAccepted);
+    return true;
+}
+
+void TCustomFFmpeg::rememberGenericParameter(const std::string& name, bool forScaler)
+{
     if (std::find(defaults_.names.begin(), defaults_.names.end(), name) == defaults_.names.end())
         defaults_.names.push_back(name);
 
     // The scaler's flags are read when scalers are made for the run.
     int64_t scalerFlags = 0;
-    if (scalerAccepted &&
-        lib.av_opt_get_int(defaults_.scaler.get(), "sws_flags", 0, &scalerFlags) >= 0)
+    if (forScaler && lib.av_opt_get_int(defaults_.scaler.get(), "sws_flags", 0, &scalerFlags) >= 0)
         options_.scalerFlags = static_cast<int>(scalerFlags);
 
-    if (videoDefaults->debug != 0 || defaults_.format->debug != 0)
+    if (defaults_.of(CodecKind::Video)->debug != 0 || defaults_.format->debug != 0)
         SetVerbosity(2);
-    return true;
 }
 
 bool TCustomFFmpeg::SetGenericParameter(const std::string& name, int64_t value)

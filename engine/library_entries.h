@@ -15,6 +15,7 @@ extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/avstring.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
@@ -155,9 +156,16 @@ extern "C" {
     X(av_frame_move_ref)              \
     X(av_frame_get_buffer)            \
     X(av_frame_make_writable)         \
+    X(av_frame_apply_cropping)        \
+    X(av_audio_fifo_alloc)            \
+    X(av_audio_fifo_free)             \
+    X(av_audio_fifo_write)            \
+    X(av_audio_fifo_read)             \
+    X(av_audio_fifo_size)             \
     X(av_image_alloc)                 \
     X(av_image_fill_arrays)           \
     X(av_image_copy)                  \
+    X(av_image_copy_plane)            \
     X(av_image_get_buffer_size)       \
     X(av_write_image_line2)           \
     X(av_get_pix_fmt)                 \

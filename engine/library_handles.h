@@ -44,6 +44,9 @@ struct BitstreamFilterDeleter {
 struct DictionaryDeleter {
     void operator()(AVDictionary* dictionary) const { lib.av_dict_free(&dictionary); }
 };
+struct AudioFifoDeleter {
+    void operator()(AVAudioFifo* fifo) const { lib.av_audio_fifo_free(fifo); }
+};
 struct LibraryMemoryDeleter {
     void operator()(void* memory) const { lib.av_free(memory); }
 };
@@ -58,6 +61,7 @@ using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
 using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
 using BitstreamFilterPtr = std::unique_ptr<AVBSFContext, BitstreamFilterDeleter>;
 using DictionaryPtr = std::unique_ptr<AVDictionary, DictionaryDeleter>;
+using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 template <typename T>
 using LibraryMemoryPtr = std::unique_ptr<T, LibraryMemoryDeleter>;
 

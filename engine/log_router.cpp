@@ -8,6 +8,7 @@
 #include "engine/library_binding.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 
 namespace clipmora {
@@ -27,27 +28,53 @@ std::string classPrefix(void* context, const AVClass* record)
     return std::string("[") + (name ? name : "") + prefix;
 }
 
+// A thread's unfinished line, and the clearing it belongs to: text from
+// before the latest ClearLogBuffers is dropped when the thread next logs.
+struct PendingLine {
+    uint64_t generation = 0;
+    std::string text;
+};
+
+std::atomic<uint64_t> gLogGeneration{0};
+thread_local PendingLine tPendingLine;
+
+std::string& pendingText()
+{
+    const uint64_t generation = gLogGeneration.load();
+    if (tPendingLine.generation != generation) {
+        tPendingLine.generation = generation;
+        tPendingLine.text.clear();
+    }
+    return tPendingLine.text;
+}
+
+// Cuts `text` into its complete lines (without "\n" or "\r\n") and leaves
+// the unfinished rest in it; a rest as long as kMaxPendingText counts as a line.
+std::vector<std::string> takeLines(std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos;
+         start = end + 1, end = text.find('\n', start)) {
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(std::move(line));
+    }
+    text.erase(0, start);
+    if (text.size() >= kMaxPendingText)
+        lines.push_back(std::exchange(text, {}));
+    return lines;
+}
+
 }  // namespace
 
-std::string& TLogList::PendingText(std::thread::id thread)
-{
-    for (TLogItem& item : items_)
-        if (item.ThreadId == thread)
-            return item.Text;
-    items_.push_back({thread, {}});
-    return items_.back().Text;
-}
+void ClearLogBuffers() { ++gLogGeneration; }
 
 TComponentRegistry& ComponentRegistry()
 {
     static auto* registry = new TComponentRegistry;
     return *registry;
-}
-
-TLogList& LogLineBuffers()
-{
-    static auto* buffers = new TLogList;
-    return *buffers;
 }
 
 void TComponentRegistry::Add(TCustomTranscoder* component)
@@ -74,59 +101,38 @@ void RouteLibraryLog(void* context, int level, const char* format, va_list args)
         return;
     // Nothing may unwind into the libraries' C code.
     try {
-        TComponentRegistry& registry = ComponentRegistry();
-        std::lock_guard guard(registry.Lock());
-        const std::thread::id thread = std::this_thread::get_id();
-        std::string& pending = LogLineBuffers().PendingText(thread);
-
+        std::string& pending = pendingText();
         const AVClass* record = context ? *static_cast<const AVClass* const*>(context) : nullptr;
         std::string text = record && pending.empty() ? classPrefix(context, record)
                                                      : std::move(pending);
         text += FormatText(format, args);
-
-        std::vector<std::string> lines;
-        std::size_t start = 0;
-        for (std::size_t end = text.find('\n'); end != std::string::npos;
-             start = end + 1, end = text.find('\n', start)) {
-            std::string line = text.substr(start, end - start);
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            lines.push_back(std::move(line));
-        }
-        text.erase(0, start);
-        if (text.size() >= kMaxPendingText)
-            lines.push_back(std::exchange(text, {}));
+        const std::vector<std::string> lines = takeLines(text);
         // Stored before the lines go out: a handler that logs on this thread
         // continues from here.
         pending = std::move(text);
+        if (lines.empty())
+            return;
 
-        for (const std::string& line : lines) {
-            // A handler may add or remove a component meanwhile: walk a copy
-            // and skip the ones that have left.
-            const std::vector<TCustomTranscoder*> components = registry.Components();
-            for (TCustomTranscoder* component : components) {
-                const auto& live = registry.Components();
-                if (std::find(live.begin(), live.end(), component) != live.end())
-                    component->routeLine(thread, engineLevel, line);
+        // Queued to every component under the registry lock, so none can go
+        // meanwhile; raised after it, by the components this thread raises for
+        // (their destructors wait for that).
+        const std::thread::id thread = std::this_thread::get_id();
+        std::vector<TCustomTranscoder*> toRaise;
+        {
+            TComponentRegistry& registry = ComponentRegistry();
+            std::lock_guard guard(registry.Lock());
+            for (TCustomTranscoder* component : registry.Components()) {
+                bool mustRaise = false;
+                for (const std::string& line : lines)
+                    mustRaise = component->queueRoutedLine(thread, engineLevel, line) || mustRaise;
+                if (mustRaise)
+                    toRaise.push_back(component);
             }
         }
+        for (TCustomTranscoder* component : toRaise)
+            component->raiseQueued();
     } catch (...) {
     }
-}
-
-void TCustomTranscoder::routeLine(std::thread::id thread, int level, const std::string& line)
-{
-    DispatchGuard guard(*this);
-    if (destroying_)
-        return;
-    TFFmpeg* owner = nullptr;
-    for (const auto& task : tasks_.Items()) {
-        if (task->TaskThreadId() == thread) {
-            owner = task.get();
-            break;
-        }
-    }
-    DoLog(owner, level, line);
 }
 
 }  // namespace clipmora

@@ -41,20 +41,37 @@ struct TInputStream {
     int FramesFromPacket = 0;  // decoded frames the current packet gave so far
 };
 
-// A byte queue of 16-bit interleaved samples waiting for a full encoder frame.
-class SampleFifo {
-public:
-    std::size_t size() const { return data_.size() - read_; }
-    void write(const uint8_t* bytes, std::size_t count) { data_.insert(data_.end(), bytes, bytes + count); }
-    void read(uint8_t* out, std::size_t count);
-
-private:
-    std::vector<uint8_t> data_;
-    std::size_t read_ = 0;
-};
-
 struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
+};
+
+// What the video path keeps for one output stream.
+struct VideoOutputState {
+    bool Resample = false;
+    bool Pad = false;
+    int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+    int ScaledSourceHeight = 0;
+    // The decoded picture geometry the path is prepared for.
+    int SourceWidth = 0, SourceHeight = 0;
+    int SourceFormat = -1;
+    ScalerPtr Scaler;
+    FramePtr Picture;  // scaled and/or padded picture in the encoder's format and size
+};
+
+// Channels and rates on both sides of the audio path (decoder, encoder).
+struct AudioShape {
+    int inChannels, outChannels;
+    int inRate, outRate;
+};
+
+// What the audio path keeps for one output stream.
+struct AudioOutputState {
+    bool Resample = false;
+    ResamplerPtr Resampler;    // channel and rate conversion of 16-bit samples
+    ResamplerPtr ToEncoder;    // 16-bit interleaved to the encoder's sample format
+    AudioFifoPtr Fifo;         // 16-bit interleaved samples short of an encoder frame
+    std::vector<uint8_t> Resampled;  // output of the resampler, reused
+    std::vector<uint8_t> Silence;    // silence followed by a block, reused
 };
 
 struct TOutputStream {
@@ -78,26 +95,8 @@ struct TOutputStream {
     bool LastErrorsMeasured = false;      // the encoder reported them (not all encoders do)
     LibraryMemoryPtr<char> FirstPassStats;  // statistics input of a second pass
 
-    // Video.
-    bool Resample = false;
-    bool Crop = false;
-    bool Pad = false;
-    int TopBand = 0, LeftBand = 0;
-    int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
-    int ScaledSourceHeight = 0;
-    // The decoded picture geometry the path is prepared for.
-    int SourceWidth = 0, SourceHeight = 0;
-    int SourceFormat = -1;
-    ScalerPtr Scaler;
-    FramePtr Picture;  // scaled and/or padded picture in the encoder's format and size
-
-    // Audio.
-    bool AudioResample = false;
-    ResamplerPtr Resampler;    // channel and rate conversion of 16-bit samples
-    ResamplerPtr ToEncoder;    // 16-bit interleaved to the encoder's sample format
-    SampleFifo Fifo;
-    std::vector<uint8_t> Resampled;  // output of the resampler, reused
-    std::vector<uint8_t> Silence;    // silence followed by a block, reused
+    VideoOutputState Video;
+    AudioOutputState Audio;
 
     std::unique_ptr<FILE, FileCloser> PassLog;
 };

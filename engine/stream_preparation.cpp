@@ -153,7 +153,7 @@ void TCustomFFmpeg::prepareOutputs(RunState& run)
                 codec->sample_rate = encoderSampleRate(encoder, codec->sample_rate);
                 codec->time_base = AVRational{1, codec->sample_rate};
             }
-            ost.AudioResample = codec->sample_rate != source->sample_rate || o.audioSync >= 2;
+            ost.Audio.Resample = codec->sample_rate != source->sample_rate || o.audioSync >= 2;
             break;
         case AVMEDIA_TYPE_VIDEO: {
             // Without an explicit size or format the picture keeps the source's.
@@ -167,14 +167,11 @@ void TCustomFFmpeg::prepareOutputs(RunState& run)
                                      ? encoder->pix_fmts[0]
                                      : static_cast<AVPixelFormat>(source->format);
             }
-            ost.Crop = o.cropTop || o.cropBottom || o.cropLeft || o.cropRight;
-            ost.Pad = o.padTop || o.padBottom || o.padLeft || o.padRight;
-            ost.TopBand = o.cropTop;
-            ost.LeftBand = o.cropLeft;
-            ost.PadTop = o.padTop;
-            ost.PadBottom = o.padBottom;
-            ost.PadLeft = o.padLeft;
-            ost.PadRight = o.padRight;
+            ost.Video.Pad = o.padTop || o.padBottom || o.padLeft || o.padRight;
+            ost.Video.PadTop = o.padTop;
+            ost.Video.PadBottom = o.padBottom;
+            ost.Video.PadLeft = o.padLeft;
+            ost.Video.PadRight = o.padRight;
             preparePictureSource(ost, source->width, source->height,
                                  static_cast<AVPixelFormat>(source->format));
             break;
@@ -278,9 +275,9 @@ void describeEncodedStream(TOutputStream& ost)
         ost.Stream->sample_aspect_ratio = codec->sample_aspect_ratio;
     }
     if (codec->codec_type == AVMEDIA_TYPE_AUDIO && codec->sample_fmt != AV_SAMPLE_FMT_S16) {
-        ost.ToEncoder = MakeResampler({&codec->ch_layout, codec->sample_fmt, codec->sample_rate},
-                                      {&codec->ch_layout, AV_SAMPLE_FMT_S16, codec->sample_rate});
-        if (!ost.ToEncoder)
+        ost.Audio.ToEncoder = MakeResampler({&codec->ch_layout, codec->sample_fmt, codec->sample_rate},
+                                            {&codec->ch_layout, AV_SAMPLE_FMT_S16, codec->sample_rate});
+        if (!ost.Audio.ToEncoder)
             throw FormattedException("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
                                codec->ch_layout.nb_channels, codec->sample_rate,
                                codec->ch_layout.nb_channels, codec->sample_rate);

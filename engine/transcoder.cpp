@@ -1,7 +1,7 @@
 // The engine component: its life cycle, the tasks it creates and removes, the
-// runs it schedules and the dispatch of the tasks' reports to its events.
-// The option records, the segment list, the task list, the log route and the
-// component lock live in files of their own beside this one.
+// runs it schedules, and the queue through which the tasks' reports reach its
+// events. The option records, the segment list, the task list and the log
+// route live in files of their own beside this one.
 #include "engine/transcoder.h"
 
 #include "engine/ffmpeg_thread.h"
@@ -13,17 +13,24 @@
 namespace clipmora {
 namespace {
 
-// How deep the calling thread is in event handlers and inline runs. Tasks may
-// only be joined and freed at depth 0: a handler may run on the very thread
-// that would have to be joined, or on the stack of the run being freed.
-thread_local int tCallbackDepth = 0;
-
-struct CallbackScope {
-    CallbackScope() { ++tCallbackDepth; }
-    ~CallbackScope() { --tCallbackDepth; }
-    CallbackScope(const CallbackScope&) = delete;
-    CallbackScope& operator=(const CallbackScope&) = delete;
+// Calls the visitor's overload for the report's kind.
+template <class... Ts>
+struct Overloaded : Ts... {
+    using Ts::operator()...;
 };
+
+// The record a task keeps of the caller's options: a copy whose empty file
+// name is filled in, or a reset record when none were given.
+template <class Record>
+Record keptRecord(const Record* options, const std::string& fileName)
+{
+    if (!options)
+        return Record{};
+    Record copy = *options;
+    if (copy.FileName.empty())
+        copy.FileName = fileName;
+    return copy;
+}
 
 TLogLevel toLogLevel(int engineLevel)
 {
@@ -42,12 +49,15 @@ TCustomTranscoder::TCustomTranscoder() { ComponentRegistry().Add(this); }
 
 TCustomTranscoder::~TCustomTranscoder()
 {
+    // Out of the registry first: no routed line can queue after this.
     ComponentRegistry().Remove(this);
     std::vector<std::unique_ptr<TFFmpeg>> tasks;
     {
-        // Waits for a dispatch in progress; afterwards nothing is raised.
-        DispatchGuard guard(*this);
+        std::unique_lock guard(lock_);
         destroying_ = true;
+        reports_.clear();
+        // A report being raised ends first; afterwards nothing is raised.
+        raised_.wait(guard, [this] { return !raising_; });
         pendingRunCount_ = 0;
         runActive_ = false;
         runQueue_.clear();
@@ -126,13 +136,21 @@ int TCustomTranscoder::ThreadCount() const
 
 void TCustomTranscoder::DetachEvents()
 {
-    DispatchGuard guard(*this);
-    std::lock_guard hooks(hookLock_);
-    OnBeforeHook = nullptr;
-    OnCustomHook = nullptr;
+    std::unique_lock guard(lock_);
+    {
+        std::lock_guard hooks(hookLock_);
+        OnBeforeHook = nullptr;
+        OnCustomHook = nullptr;
+    }
     OnLog = nullptr;
     OnProgress = nullptr;
     OnTerminate = nullptr;
+    // A handler running on another thread finishes before the caller goes on
+    // to free what the handlers use; one that detaches from inside itself
+    // does not wait for itself.
+    raised_.wait(guard, [this] {
+        return !raising_ || raisingThread_ == std::this_thread::get_id();
+    });
 }
 
 // ---- Creating and configuring tasks -------------------------------------------------
@@ -159,15 +177,9 @@ int TCustomTranscoder::AppendTask(const std::string& fileName, const TInputOptio
         CheckCodecLibrariesBound();
         task->PrepareTask();
         task->SetVerbosity(EngineLevelOf(LogLevel()));
-        if (options) {
-            TInputOptions copy = *options;
-            if (copy.FileName.empty())
-                copy.FileName = fileName;
-            task->inputOptions_ = copy;
-            ApplyInputRecord(*task, copy);
-        } else {
-            task->inputOptions_ = TInputOptions{};
-        }
+        task->inputOptions_ = keptRecord(options, fileName);
+        if (options)
+            ApplyInputRecord(*task, task->inputOptions_);
         if (!task->AddInputFile(fileName)) {
             setLastError(task->TaskError());
             return -1;
@@ -207,15 +219,9 @@ bool TCustomTranscoder::AttachOutput(int index, const std::string& fileName,
         return false;
     }
     try {
-        if (options) {
-            TOutputOptions copy = *options;
-            if (copy.FileName.empty())
-                copy.FileName = fileName;
-            task->outputOptions_ = copy;
-            applyOutputOptions(*task, copy);
-        } else {
-            task->outputOptions_ = TOutputOptions{};
-        }
+        task->outputOptions_ = keptRecord(options, fileName);
+        if (options)
+            applyOutputOptions(*task, task->outputOptions_);
         if (!task->CreateOutputFile(fileName)) {
             setLastError(task->TaskError());
             return false;
@@ -229,10 +235,16 @@ bool TCustomTranscoder::AttachOutput(int index, const std::string& fileName,
 
 // ---- Removing tasks ----------------------------------------------------------------
 
+bool TCustomTranscoder::atSafePointLocked() const
+{
+    const std::thread::id self = std::this_thread::get_id();
+    return self == ownerThread_ && raisingThread_ != self && !runningInline_;
+}
+
 bool TCustomTranscoder::atSafePoint() const
 {
-    return std::this_thread::get_id() == ownerThread_ && tCallbackDepth == 0 &&
-           !lock_.HeldByThisThread();
+    std::lock_guard guard(lock_);
+    return atSafePointLocked();
 }
 
 void TCustomTranscoder::freeRetired()
@@ -249,42 +261,41 @@ void TCustomTranscoder::windDownRun()
 {
     std::vector<TFFmpeg*> tasks;
     {
-        DispatchGuard guard(*this);
+        std::lock_guard guard(lock_);
         if (runActive_)
             stopLocked();
         for (const auto& task : tasks_.Items())
             tasks.push_back(task.get());
     }
     // Only the owner frees tasks, so the pointers stay valid even if a handler
-    // detaches the tasks meanwhile. Their last reports need the locks.
+    // detaches the tasks meanwhile.
     for (TFFmpeg* task : tasks)
         task->joinThreads();
+    // What they queued last may still be being raised by another thread.
+    std::unique_lock guard(lock_);
+    raised_.wait(guard, [this] { return !raising_; });
 }
 
 void TCustomTranscoder::DeleteTask(int index)
 {
-    if (!atSafePoint()) {
-        // Inside a handler or on a task thread the task may be the caller's
-        // own: detach it now, free it on the owner's thread later.
-        DispatchGuard guard(*this);
-        TFFmpeg* task = tasks_.At(index);
-        if (!task)
-            return;
-        if (runActive_)
-            stopLocked();
-        retired_.push_back(tasks_.Extract(task));
-        return;
-    }
-    freeRetired();
     TFFmpeg* task = nullptr;
     bool runActive = false;
     {
         std::lock_guard guard(lock_);
         task = tasks_.At(index);
+        if (!task)
+            return;
+        if (!atSafePointLocked()) {
+            // Inside a handler or on a task thread the task may be the
+            // caller's own: detach it now, free it on the owner's thread later.
+            if (runActive_)
+                stopLocked();
+            retired_.push_back(tasks_.Extract(task));
+            return;
+        }
         runActive = runActive_;
     }
-    if (!task)
-        return;
+    freeRetired();
     if (runActive)
         windDownRun();
     else
@@ -299,15 +310,17 @@ void TCustomTranscoder::DeleteTask(int index)
 
 void TCustomTranscoder::ClearTaskList()
 {
-    if (!atSafePoint()) {
-        DispatchGuard guard(*this);
-        if (runActive_)
-            stopLocked();
-        for (auto& task : tasks_.ExtractAll())
-            retired_.push_back(std::move(task));
-        lastError_.clear();
-        threadCount_ = 0;
-        return;
+    {
+        std::lock_guard guard(lock_);
+        if (!atSafePointLocked()) {
+            if (runActive_)
+                stopLocked();
+            for (auto& task : tasks_.ExtractAll())
+                retired_.push_back(std::move(task));
+            lastError_.clear();
+            threadCount_ = 0;
+            return;
+        }
     }
     freeRetired();
     windDownRun();
@@ -330,10 +343,10 @@ void TCustomTranscoder::StartTasks(int threadCount)
         throw std::logic_error("StartTasks: running on the owner's thread needs a scheduler");
     if (atSafePoint())
         freeRetired();
-    DispatchGuard guard(*this);
+    std::lock_guard guard(lock_);
     if (runActive_ || destroying_)
         return;
-    LogLineBuffers().Clear();
+    ClearLogBuffers();
     runQueue_.clear();
     for (const auto& task : tasks_.Items()) {
         task->inRun_ = !task->claimed_ && !task->Running() && !task->Terminated();
@@ -383,8 +396,9 @@ void TCustomTranscoder::launchThreadedLocked(TFFmpeg* task)
 {
     prepareStartLocked(task);
     if (task->OutputFiles().empty() || task->InputFiles().empty()) {
-        // Its start check will fail, and the failure frees the task's inputs
-        // under the codec lock, which must not be taken under our locks.
+        // Its start check fails and reports at once, which needs the component
+        // lock held here, and frees the task's inputs under the codec lock,
+        // which must not be taken under ours: a thread of its own does it.
         task->taskThreadId_ = std::thread::id();
         task->startFailure_ =
             std::thread([task, priority = ThreadPriority()] { task->StartTask(false, priority); });
@@ -402,7 +416,7 @@ void TCustomTranscoder::runScheduled(uint64_t serial)
 {
     TFFmpeg* task = nullptr;
     {
-        DispatchGuard guard(*this);
+        std::lock_guard guard(lock_);
         if (destroying_)
             return;
         for (const auto& item : tasks_.Items())
@@ -413,9 +427,11 @@ void TCustomTranscoder::runScheduled(uint64_t serial)
             return;
         prepareStartLocked(task);
         task->taskThreadId_ = std::this_thread::get_id();
+        runningInline_ = true;
     }
-    CallbackScope inlineRun;
     task->StartTask(false, ThreadPriority());
+    std::lock_guard guard(lock_);
+    runningInline_ = false;
 }
 
 void TCustomTranscoder::stopLocked()
@@ -433,25 +449,93 @@ void TCustomTranscoder::stopLocked()
 
 void TCustomTranscoder::StopTasks()
 {
-    DispatchGuard guard(*this);
+    std::lock_guard guard(lock_);
     if (!destroying_)
         stopLocked();
 }
 
-void TCustomTranscoder::finishRunIfDoneLocked()
+bool TCustomTranscoder::finishRunIfDoneLocked()
 {
     if (!runActive_ || pendingRunCount_ > 0 || terminatedCount_ < runTaskCount_)
-        return;
+        return false;
     runActive_ = false;
     runQueue_.clear();
-    if (OnTerminate) {
-        CallbackScope scope;
-        OnTerminate(-1, true, false, std::string());
-    }
-    LogLineBuffers().Clear();
+    ClearLogBuffers();
+    return queueLocked(TerminateReport{-1, true, false, std::string()});
 }
 
-// ---- Dispatch ---------------------------------------------------------------------------
+// ---- Reports -----------------------------------------------------------------------------
+
+bool TCustomTranscoder::queueLocked(Report report)
+{
+    if (destroying_)
+        return false;
+    reports_.push_back(std::move(report));
+    if (raising_)
+        return false;
+    raising_ = true;
+    raisingThread_ = std::this_thread::get_id();
+    return true;
+}
+
+void TCustomTranscoder::raiseQueued()
+{
+    std::unique_lock guard(lock_);
+    // The role is given up however the loop ends, also when a handler throws.
+    auto giveUpRole = [&] {
+        if (!guard.owns_lock())
+            guard.lock();
+        raising_ = false;
+        raisingThread_ = std::thread::id();
+        raised_.notify_all();
+    };
+    try {
+        while (!reports_.empty() && !destroying_) {
+            const Report report = std::move(reports_.front());
+            reports_.pop_front();
+            guard.unlock();
+            raise(report);
+            guard.lock();
+        }
+    } catch (...) {
+        giveUpRole();
+        throw;
+    }
+    giveUpRole();
+}
+
+void TCustomTranscoder::raise(const Report& report)
+{
+    // The handlers are read under the lock, since DetachEvents may clear them
+    // meanwhile, and called without it.
+    auto handler = [this](const auto& event) {
+        std::lock_guard guard(lock_);
+        return event;
+    };
+    std::visit(Overloaded{
+                   [&](const LogReport& r) {
+                       if (const TLogEvent onLog = handler(OnLog))
+                           onLog(r.index, r.level, r.text);
+                   },
+                   [&](const ProgressReport& r) {
+                       const TProgressInfo& p = r.progress;
+                       if (const TProgressEvent onProgress = handler(OnProgress))
+                           onProgress(r.index, p.FrameNumber, p.FPS, p.CurrentDurationMs,
+                                      p.Quality, p.BitRate, p.CurrentSize,
+                                      p.TotalOutputDurationMs);
+                   },
+                   [&](const TerminateReport& r) {
+                       if (const TTerminateEvent onTerminate = handler(OnTerminate))
+                           onTerminate(r.index, r.finished, r.exception, r.message);
+                   },
+                   [&](const StartNextTask&) {
+                       std::lock_guard guard(lock_);
+                       if (!destroying_)
+                           startOneLocked();
+                   },
+               },
+               report);
+}
 
 void TCustomTranscoder::DoBeforeHook(TFFmpeg* task, int64_t pts, THookAction& action)
 {
@@ -460,10 +544,8 @@ void TCustomTranscoder::DoBeforeHook(TFFmpeg* task, int64_t pts, THookAction& ac
         std::lock_guard guard(hookLock_);
         handler = OnBeforeHook;
     }
-    if (handler) {
-        CallbackScope scope;
+    if (handler)
         handler(task ? task->TaskIndex() : -1, pts, action);
-    }
 }
 
 void TCustomTranscoder::DoCustomHook(TFFmpeg* task, THookBitmap& bitmap, int frameNumber,
@@ -474,54 +556,66 @@ void TCustomTranscoder::DoCustomHook(TFFmpeg* task, THookBitmap& bitmap, int fra
         std::lock_guard guard(hookLock_);
         handler = OnCustomHook;
     }
-    if (handler) {
-        CallbackScope scope;
+    if (handler)
         handler(task ? task->TaskIndex() : -1, bitmap, frameNumber, pts, update, stopHook);
-    }
 }
 
 void TCustomTranscoder::DoLog(TFFmpeg* task, int level, const std::string& text)
 {
-    DispatchGuard guard(*this);
-    if (destroying_ || !OnLog)
+    std::unique_lock guard(lock_);
+    if (!OnLog || !queueLocked(LogReport{task ? task->TaskIndex() : -1, toLogLevel(level), text}))
         return;
-    CallbackScope scope;
-    OnLog(task ? task->TaskIndex() : -1, toLogLevel(level), text);
+    guard.unlock();
+    raiseQueued();
 }
 
 void TCustomTranscoder::DoProgress(TFFmpeg* task, const TProgressInfo& progress)
 {
-    DispatchGuard guard(*this);
-    if (destroying_ || !OnProgress)
+    std::unique_lock guard(lock_);
+    if (!OnProgress || !queueLocked(ProgressReport{task ? task->TaskIndex() : -1, progress}))
         return;
-    CallbackScope scope;
-    OnProgress(task ? task->TaskIndex() : -1, progress.FrameNumber, progress.FPS,
-               progress.CurrentDurationMs, progress.Quality, progress.BitRate,
-               progress.CurrentSize, progress.TotalOutputDurationMs);
+    guard.unlock();
+    raiseQueued();
 }
 
 void TCustomTranscoder::DoTerminate(TFFmpeg* task)
 {
-    DispatchGuard guard(*this);
+    std::unique_lock guard(lock_);
     if (destroying_)
         return;
+    bool mustRaise = false;
     if (task) {
-        if (OnTerminate) {
-            CallbackScope scope;
-            OnTerminate(task->TaskIndex(), task->Finished(), task->ExceptionRaised(),
-                        task->ExceptionMessage());
-        }
+        mustRaise = queueLocked(TerminateReport{task->TaskIndex(), task->Finished(),
+                                                task->ExceptionRaised(), task->ExceptionMessage()});
         // Thread ids are reused; an ended task must not collect later lines.
         task->taskThreadId_ = std::thread::id();
-        if (!task->inRun_)
-            return;
-        ++terminatedCount_;
-        if (pendingRunCount_ > 0) {
-            startOneLocked();
-            return;
+        if (task->inRun_) {
+            ++terminatedCount_;
+            if (pendingRunCount_ > 0)
+                queueLocked(StartNextTask{});
         }
     }
-    finishRunIfDoneLocked();
+    if (!task || task->inRun_)
+        mustRaise = finishRunIfDoneLocked() || mustRaise;
+    guard.unlock();
+    if (mustRaise)
+        raiseQueued();
+}
+
+bool TCustomTranscoder::queueRoutedLine(std::thread::id thread, int level,
+                                        const std::string& line)
+{
+    std::lock_guard guard(lock_);
+    if (!OnLog)
+        return false;
+    int index = -1;
+    for (const auto& task : tasks_.Items()) {
+        if (task->TaskThreadId() == thread) {
+            index = task->TaskIndex();
+            break;
+        }
+    }
+    return queueLocked(LogReport{index, toLogLevel(level), line});
 }
 
 }  // namespace clipmora

@@ -11,17 +11,17 @@
 //     handles signals); ClearTaskList and DeleteTask called from
 //     an event handler or a task thread only detach the tasks, which the next
 //     operation on the owner's thread (or the destructor) then frees.
-//   - OnLog, OnProgress and OnTerminate are raised on the thread that runs the
-//     task (or that logged) while the process-wide registry lock and then the
-//     component lock are held, so they never overlap for one component. The
-//     hook events are raised on the task's thread without those locks.
-//   - A task may take the engine's codec lock and then log, which needs the
-//     registry lock; so nothing here takes the codec lock while holding the
-//     registry or component lock.
-//   - The libraries' log output reaches the components through RouteLibraryLog,
-//     which holds the registry lock while it uses the per-thread line buffers
-//     and calls the components. Lock order everywhere: registry lock, then
-//     component lock.
+//   - OnLog, OnProgress and OnTerminate are queued under the component lock
+//     where they happen and raised in that order once the lock is released,
+//     by one thread at a time: the thread that queued a report raises it
+//     unless another thread is already raising, which then raises it too. So
+//     they never overlap for one component, and a handler may call any
+//     operation (or log) without meeting a lock it holds. The hook events are
+//     raised on the task's thread directly, since they answer the task.
+//   - The libraries' log output reaches the components through RouteLibraryLog;
+//     each thread keeps its own unfinished line. Lock order: registry lock,
+//     then component lock; neither is held while a handler runs, and the
+//     engine's codec lock is never taken under either.
 #pragma once
 
 #include "engine/av_probe.h"
@@ -29,14 +29,17 @@
 #include "engine/ffmpeg.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace clipmora {
@@ -66,8 +69,8 @@ private:
     friend class TCustomTranscoder;
     friend class TFFmpegList;
 
-    // Written under the component lock; read on any thread (the log router
-    // reads taskThreadId_ under the registry lock only, hence atomics).
+    // Written under the component lock; read on any thread (the accessors
+    // above take no lock, hence atomics).
     std::atomic<int> taskIndex_{-1};
     std::atomic<std::thread::id> taskThreadId_{};
     // Joins the task's thread and the start-failure reporter.
@@ -100,26 +103,10 @@ private:
     std::vector<std::unique_ptr<TFFmpeg>> items_;
 };
 
-// The text each thread has logged without a line end yet.
-class TLogList {
-public:
-    // The pending text of `thread`; an empty entry is made on first use.
-    std::string& PendingText(std::thread::id thread);
-    void Clear() { items_.clear(); }
-    std::size_t Count() const { return items_.size(); }
-
-private:
-    struct TLogItem {
-        std::thread::id ThreadId;
-        std::string Text;
-    };
-    std::vector<TLogItem> items_;
-};
-
 // Every live component, for the log router.
 class TComponentRegistry {
 public:
-    std::recursive_mutex& Lock() { return lock_; }
+    std::mutex& Lock() { return lock_; }
     void Add(TCustomTranscoder* component);
     // Removes it; when none is left the libraries' default log callback is
     // restored, so no library message can reach a destroyed component.
@@ -128,14 +115,17 @@ public:
     const std::vector<TCustomTranscoder*>& Components() const { return components_; }
 
 private:
-    std::recursive_mutex lock_;
+    std::mutex lock_;
     std::vector<TCustomTranscoder*> components_;  // guarded by lock_
 };
 
-// The process-wide registry and line buffers. They are never destroyed, so a
-// library thread that logs while the process exits finds them intact.
+// The process-wide registry. It is never destroyed, so a library thread that
+// logs while the process exits finds it intact.
 TComponentRegistry& ComponentRegistry();
-TLogList& LogLineBuffers();  // guarded by ComponentRegistry().Lock()
+
+// Forgets the unfinished line of every thread (each thread drops its own text
+// the next time it logs). Any thread.
+void ClearLogBuffers();
 
 // The libraries' log callback: joins each thread's messages into whole lines
 // (a line begins with "[item name @ XXXXXXXX]" when the message has a context)
@@ -167,8 +157,8 @@ public:
     using TScheduler = std::function<void(int delayMs, std::function<void()> job)>;
 
     TCustomTranscoder();
-    // Leaves the registry, waits for a dispatch in progress, then stops and
-    // joins every task. Events are no longer raised once it has begun. Owner
+    // Leaves the registry, drops the queued reports and waits for a handler
+    // in progress, then stops and joins every task. Events are no longer raised once it has begun. Owner
     // thread only, never from an event handler.
     virtual ~TCustomTranscoder();
     TCustomTranscoder(const TCustomTranscoder&) = delete;
@@ -218,7 +208,8 @@ public:
     void SetScheduler(TScheduler scheduler) { scheduler_ = std::move(scheduler); }
 
     // Clears the five events; safe while tasks run (the window does this before
-    // it stops the engine on close).
+    // it stops the engine on close). Returns once a handler running on another
+    // thread has returned; queued reports are then dropped unheard.
     void DetachEvents();
 
     static std::string Version() { return "2.0b"; }
@@ -258,60 +249,72 @@ protected:
 private:
     friend void RouteLibraryLog(void*, int, const char*, va_list);
 
-    // The component lock. Recursive, because a handler may stop the run and
-    // the end of one task starts the next under it; it records its holder so
-    // that operations can tell whether they run inside a dispatch.
-    class ComponentLock {
-    public:
-        void lock();
-        void unlock();
-        bool HeldByThisThread() const { return owner_.load() == std::this_thread::get_id(); }
-
-    private:
-        std::recursive_mutex mutex_;
-        std::atomic<std::thread::id> owner_{};
-        int depth_ = 0;  // changed by the holder only
+    // A report waiting to be raised, with the task's index as it was when the
+    // report happened.
+    struct LogReport {
+        int index;
+        TLogLevel level;
+        std::string text;
     };
-    // Registry lock, then component lock.
-    class DispatchGuard {
-    public:
-        explicit DispatchGuard(TCustomTranscoder& component);
-        ~DispatchGuard();
-        DispatchGuard(const DispatchGuard&) = delete;
-        DispatchGuard& operator=(const DispatchGuard&) = delete;
-
-    private:
-        TCustomTranscoder& component_;
+    struct ProgressReport {
+        int index;
+        TProgressInfo progress;
     };
+    struct TerminateReport {
+        int index;
+        bool finished;
+        bool exception;
+        std::string message;
+    };
+    // Not a report: the next pending task starts once the end report before
+    // it has been raised, so that its handler may stop the run first.
+    struct StartNextTask {};
+    using Report = std::variant<LogReport, ProgressReport, TerminateReport, StartNextTask>;
 
-    // Hands one routed line to the first task running on `thread`, or to none.
-    void routeLine(std::thread::id thread, int level, const std::string& line);
-    // Called with the locks held.
+    // Queues a report; call with lock_ held. Returns true when the calling
+    // thread has to raise the queue (no other thread is raising it).
+    bool queueLocked(Report report);
+    // Raises the queued reports in order until none is left; only the thread
+    // that queueLocked told so calls it, without lock_.
+    void raiseQueued();
+    void raise(const Report& report);
+    // Queues a routed line for the first task running on `thread` (or none);
+    // true as for queueLocked. Called by the log router under the registry lock.
+    bool queueRoutedLine(std::thread::id thread, int level, const std::string& line);
+
+    // Called with lock_ held.
     void stopLocked();
     void startOneLocked();
     void launchThreadedLocked(TFFmpeg* task);
-    void finishRunIfDoneLocked();
+    // Ends the run once every task has ended; true as for queueLocked.
+    bool finishRunIfDoneLocked();
     void prepareStartLocked(TFFmpeg* task);
     // A scheduled start in main-thread mode.
     void runScheduled(uint64_t serial);
-    // True on the owner's thread outside every event handler and inline run:
-    // only there may tasks be joined and freed.
+    // True on the owner's thread while it neither raises reports nor runs a
+    // task inline: only there may tasks be joined and freed. Call with lock_.
+    bool atSafePointLocked() const;
     bool atSafePoint() const;
     // Frees the tasks that handlers detached. Owner thread, safe point.
     void freeRetired();
-    // Stops a run in progress and waits, without the locks, until every task
-    // of the list has ended its thread.
+    // Stops a run in progress and waits, without the lock, until every task
+    // of the list has ended its thread and its reports are raised.
     void windDownRun();
     void setLastError(const std::string& text);
     void connectSlots(TFFmpeg& task);
     void applyOutputOptions(TFFmpeg& task, const TOutputOptions& options);
 
     const std::thread::id ownerThread_ = std::this_thread::get_id();
-    mutable ComponentLock lock_;
+    mutable std::mutex lock_;         // the component lock
+    std::condition_variable raised_;  // signalled when raising_ ends
 
     // Guarded by lock_.
     TFFmpegList tasks_;
     std::vector<std::unique_ptr<TFFmpeg>> retired_;  // detached by handlers, freed later
+    std::deque<Report> reports_;                     // queued, not yet raised
+    bool raising_ = false;                           // a thread raises reports_
+    std::thread::id raisingThread_{};                // which one
+    bool runningInline_ = false;                     // the owner runs a task inline
     std::vector<TFFmpeg*> runQueue_;                 // the run's tasks in start order
     std::string lastError_;
     int threadCount_ = 0;

@@ -13,31 +13,36 @@
 namespace clipmora {
 namespace {
 
-// Moves a picture's plane pointers `top` rows down and `left` columns right,
-// for planar formats (chroma planes by their subsampling).
-bool offsetPlanes(uint8_t* data[4], const int linesize[4], AVPixelFormat format, int top,
-                  int left)
+// The custom hook sees pictures as 24-bit BGR rows.
+constexpr AVPixelFormat kHookFormat = AV_PIX_FMT_BGR24;
+
+// The bands cut off a picture's edges (crop) or left around its inner picture
+// (pad), in pixels.
+struct Bands {
+    int top, bottom, left, right;
+};
+
+// A view of `picture` without `bands`, sharing its buffers; null when the
+// picture's format cannot be cut that way (the library would cut bit-packed
+// pictures at the right and bottom only).
+FramePtr bandView(const AVFrame* picture, const Bands& bands)
 {
-    const AVPixFmtDescriptor* descriptor = lib.av_pix_fmt_desc_get(format);
+    FramePtr view(lib.av_frame_alloc());
+    if (!view || lib.av_frame_ref(view.get(), picture) < 0)
+        throw FFMpegException("av_mallocz fail");
+    if (bands.top == 0 && bands.bottom == 0 && bands.left == 0 && bands.right == 0)
+        return view;
+    const AVPixFmtDescriptor* descriptor =
+        lib.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture->format));
     if (!descriptor || (descriptor->flags & AV_PIX_FMT_FLAG_BITSTREAM))
-        return false;
-    if (!(descriptor->flags & AV_PIX_FMT_FLAG_PLANAR)) {
-        // Packed: one plane, whole pixels.
-        const int pixelBytes = descriptor->comp[0].step;
-        data[0] += static_cast<std::ptrdiff_t>(top) * linesize[0] + left * pixelBytes;
-        return true;
-    }
-    for (int plane = 0; plane < 4 && data[plane]; ++plane) {
-        const bool chroma = plane == 1 || plane == 2;
-        const int rows = chroma ? top >> descriptor->log2_chroma_h : top;
-        const int columns = chroma ? left >> descriptor->log2_chroma_w : left;
-        int step = 1;
-        for (int c = 0; c < descriptor->nb_components; ++c)
-            if (descriptor->comp[c].plane == plane)
-                step = descriptor->comp[c].step;
-        data[plane] += static_cast<std::ptrdiff_t>(rows) * linesize[plane] + columns * step;
-    }
-    return true;
+        return nullptr;
+    view->crop_top = static_cast<std::size_t>(bands.top);
+    view->crop_bottom = static_cast<std::size_t>(bands.bottom);
+    view->crop_left = static_cast<std::size_t>(bands.left);
+    view->crop_right = static_cast<std::size_t>(bands.right);
+    if (lib.av_frame_apply_cropping(view.get(), AV_FRAME_CROP_UNALIGNED) < 0)
+        return nullptr;
+    return view;
 }
 
 // A picture's size and pad bands in one component's samples.
@@ -143,9 +148,10 @@ FramePtr padRow(const AVFrame* frame, const AVPixFmtDescriptor& descriptor,
 // by copying from one row of pad pixels, so packed, deep and RGB pictures
 // get it as planar 8-bit YUV does. Palette and floating-point pictures get
 // cleared top and bottom bands instead.
-void paintPads(AVFrame* frame, int top, int bottom, int left, int right,
-               const std::array<int, 3>& yuv, const std::array<int, 3>& rgb)
+void paintPads(AVFrame* frame, const Bands& pads, const std::array<int, 3>& yuv,
+               const std::array<int, 3>& rgb)
 {
+    const int top = pads.top, bottom = pads.bottom, left = pads.left, right = pads.right;
     const AVPixFmtDescriptor* descriptor =
         lib.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
     if (!descriptor || (descriptor->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_FLOAT)))
@@ -184,32 +190,32 @@ void TCustomFFmpeg::preparePictureSource(TOutputStream& ost, int width, int heig
     const int sourceHeight = height - o.cropTop - o.cropBottom;
     const int innerWidth = codec->width - o.padLeft - o.padRight;
     const int innerHeight = codec->height - o.padTop - o.padBottom;
-    ost.SourceWidth = width;
-    ost.SourceHeight = height;
-    ost.SourceFormat = format;
-    ost.Resample = sourceWidth != innerWidth || sourceHeight != innerHeight ||
+    ost.Video.SourceWidth = width;
+    ost.Video.SourceHeight = height;
+    ost.Video.SourceFormat = format;
+    ost.Video.Resample = sourceWidth != innerWidth || sourceHeight != innerHeight ||
                    codec->pix_fmt != format;
     const char* pictureFailure =
-        ost.Resample ? "Cannot allocate temp picture, check pix fmt" : "avpicture_alloc fail";
-    if ((ost.Pad || ost.Resample) && !ost.Picture) {
-        ost.Picture.reset(lib.av_frame_alloc());
-        if (!ost.Picture)
+        ost.Video.Resample ? "Cannot allocate temp picture, check pix fmt" : "avpicture_alloc fail";
+    if ((ost.Video.Pad || ost.Video.Resample) && !ost.Video.Picture) {
+        ost.Video.Picture.reset(lib.av_frame_alloc());
+        if (!ost.Video.Picture)
             throw FFMpegException(pictureFailure);
-        ost.Picture->format = codec->pix_fmt;
-        ost.Picture->width = codec->width;
-        ost.Picture->height = codec->height;
-        if (lib.av_frame_get_buffer(ost.Picture.get(), 0) < 0)
+        ost.Video.Picture->format = codec->pix_fmt;
+        ost.Video.Picture->width = codec->width;
+        ost.Video.Picture->height = codec->height;
+        if (lib.av_frame_get_buffer(ost.Video.Picture.get(), 0) < 0)
             throw FFMpegException(pictureFailure);
     }
-    ost.Scaler.reset();
-    if (ost.Resample) {
+    ost.Video.Scaler.reset();
+    if (ost.Video.Resample) {
         if (sourceWidth > 0 && sourceHeight > 0)
-            ost.Scaler.reset(lib.sws_getContext(sourceWidth, sourceHeight, format, innerWidth,
+            ost.Video.Scaler.reset(lib.sws_getContext(sourceWidth, sourceHeight, format, innerWidth,
                                                 innerHeight, codec->pix_fmt, o.scalerFlags,
                                                 nullptr, nullptr, nullptr));
-        if (!ost.Scaler)
+        if (!ost.Video.Scaler)
             throw FFMpegException("Cannot get resampling context");
-        ost.ScaledSourceHeight = sourceHeight;
+        ost.Video.ScaledSourceHeight = sourceHeight;
     }
 }
 
@@ -261,80 +267,115 @@ bool TCustomFFmpeg::deinterlace(AVFrame* picture)
     return true;
 }
 
-void TCustomFFmpeg::runCustomHook(AVFrame* picture, int64_t pts)
+AVFrame* TCustomFFmpeg::hookColourPicture(AVFrame* picture, bool& stopHook)
 {
     HookState& h = hooks_;
     const int width = picture->width, height = picture->height;
     const AVPixelFormat decoded = static_cast<AVPixelFormat>(picture->format);
-    constexpr AVPixelFormat kHookFormat = AV_PIX_FMT_BGR24;
-    bool stopHook = false;
-
-    AVFrame* colour = picture;
-    if (decoded != kHookFormat) {
-        if (!h.colour || h.colour->width != width || h.colour->height != height) {
-            h.colour.reset(lib.av_frame_alloc());
-            if (!h.colour)
-                return;
-            h.colour->format = kHookFormat;
-            h.colour->width = width;
-            h.colour->height = height;
-            if (lib.av_frame_get_buffer(h.colour.get(), 0) < 0) {
-                h.colour.reset();
-                EngineLog(nullptr, kLogError, "hook buf malloc error.\n");
-                return;
-            }
-        }
-        colour = h.colour.get();
-        h.toColour.reset(lib.sws_getCachedContext(h.toColour.release(), width, height, decoded,
-                                                  width, height, kHookFormat, SWS_BICUBIC,
-                                                  nullptr, nullptr, nullptr));
-        if (h.toColour)
-            lib.sws_scale(h.toColour.get(), picture->data, picture->linesize, 0, height,
-                          colour->data, colour->linesize);
-        else {
-            EngineLog(nullptr, kLogError, "Cannot initialize the toRGB conversion context\n");
-            stopHook = true;
+    if (decoded == kHookFormat)
+        return picture;
+    if (!h.colour || h.colour->width != width || h.colour->height != height) {
+        h.colour.reset(lib.av_frame_alloc());
+        if (!h.colour)
+            return nullptr;
+        h.colour->format = kHookFormat;
+        h.colour->width = width;
+        h.colour->height = height;
+        if (lib.av_frame_get_buffer(h.colour.get(), 0) < 0) {
+            h.colour.reset();
+            EngineLog(nullptr, kLogError, "hook buf malloc error.\n");
+            return nullptr;
         }
     }
+    h.toColour.reset(lib.sws_getCachedContext(h.toColour.release(), width, height, decoded, width,
+                                              height, kHookFormat, SWS_BICUBIC, nullptr, nullptr,
+                                              nullptr));
+    if (!h.toColour) {
+        EngineLog(nullptr, kLogError, "Cannot initialize the toRGB conversion context\n");
+        stopHook = true;
+        return h.colour.get();
+    }
+    lib.sws_scale(h.toColour.get(), picture->data, picture->linesize, 0, height, h.colour->data,
+                  h.colour->linesize);
+    return h.colour.get();
+}
 
-    if (!stopHook) {
-        const int stride = colour->linesize[0];
-        h.bitmapPixels.resize(static_cast<std::size_t>(stride) * height);
-        for (int y = 0; y < height; ++y)
-            std::memcpy(h.bitmapPixels.data() + static_cast<std::ptrdiff_t>(y) * stride,
-                        colour->data[0] + static_cast<std::ptrdiff_t>(y) * stride,
-                        static_cast<std::size_t>(stride));
-        THookBitmap bitmap{width, height, stride, h.bitmapPixels.data()};
-        bool update = true;
-        try {
-            customHookSlot_(*this, bitmap, h.frameCounter, pts, update, stopHook);
-        } catch (const std::exception& e) {
-            EngineLog(nullptr, kLogError, "Error occurs OnCustomHook: %s\n", e.what());
-            update = false;
-        }
-        if (update) {
-            for (int y = 0; y < height; ++y)
-                std::memcpy(colour->data[0] + static_cast<std::ptrdiff_t>(y) * stride,
-                            h.bitmapPixels.data() + static_cast<std::ptrdiff_t>(y) * stride,
-                            static_cast<std::size_t>(stride));
-            if (decoded != kHookFormat) {
-                h.fromColour.reset(lib.sws_getCachedContext(
-                    h.fromColour.release(), width, height, kHookFormat, width, height, decoded,
-                    SWS_BICUBIC, nullptr, nullptr, nullptr));
-                if (h.fromColour) {
-                    lib.sws_scale(h.fromColour.get(), colour->data, colour->linesize, 0, height,
-                                  picture->data, picture->linesize);
-                } else {
-                    EngineLog(nullptr, kLogError, "Cannot initialize the fromRGB conversion context\n");
-                    stopHook = true;
-                }
-            }
+bool TCustomFFmpeg::callCustomHook(AVFrame* colour, int64_t pts, bool& stopHook)
+{
+    HookState& h = hooks_;
+    const int stride = colour->linesize[0];
+    h.bitmapPixels.resize(static_cast<std::size_t>(stride) * colour->height);
+    lib.av_image_copy_plane(h.bitmapPixels.data(), stride, colour->data[0], stride, stride,
+                            colour->height);
+    THookBitmap bitmap{colour->width, colour->height, stride, h.bitmapPixels.data()};
+    bool update = true;
+    try {
+        customHookSlot_(*this, bitmap, h.frameCounter, pts, update, stopHook);
+    } catch (const std::exception& e) {
+        EngineLog(nullptr, kLogError, "Error occurs OnCustomHook: %s\n", e.what());
+        update = false;
+    }
+    if (update)
+        lib.av_image_copy_plane(colour->data[0], stride, h.bitmapPixels.data(), stride, stride,
+                                colour->height);
+    return update;
+}
+
+void TCustomFFmpeg::runCustomHook(AVFrame* picture, int64_t pts)
+{
+    HookState& h = hooks_;
+    bool stopHook = false;
+    AVFrame* colour = hookColourPicture(picture, stopHook);
+    if (!colour)
+        return;
+    if (!stopHook && callCustomHook(colour, pts, stopHook) && colour != picture) {
+        const int width = picture->width, height = picture->height;
+        const AVPixelFormat decoded = static_cast<AVPixelFormat>(picture->format);
+        h.fromColour.reset(lib.sws_getCachedContext(h.fromColour.release(), width, height,
+                                                    kHookFormat, width, height, decoded,
+                                                    SWS_BICUBIC, nullptr, nullptr, nullptr));
+        if (h.fromColour) {
+            lib.sws_scale(h.fromColour.get(), colour->data, colour->linesize, 0, height,
+                          picture->data, picture->linesize);
+        } else {
+            EngineLog(nullptr, kLogError, "Cannot initialize the fromRGB conversion context\n");
+            stopHook = true;
         }
     }
     if (stopHook) {
         h.customHookStopped = true;
         h.action = haStop;
         h.active = false;
+    }
+}
+
+void TCustomFFmpeg::gateHookModules(int64_t pts)
+{
+    HookState& h = hooks_;
+    if (beforeHookSlot_) {
+        try {
+            beforeHookSlot_(*this, pts, h.action);
+        } catch (const std::exception& e) {
+            EngineLog(nullptr, kLogError, "Error occurs OnBeforeHook: %s\n", e.what());
+            h.action = haStop;
+        }
+        if (h.action == haStop)
+            h.active = false;
+        return;
+    }
+    if (hookRanges_.empty())
+        return;
+    h.action = haIgnore;
+    for (std::size_t i = h.lastRange; i < hookRanges_.size(); ++i) {
+        if (hookRanges_[i].first <= pts && pts <= hookRanges_[i].second) {
+            h.lastRange = i;
+            h.action = haContinue;
+            return;
+        }
+        if (i + 1 == hookRanges_.size() && hookRanges_[i].second < pts) {
+            h.action = haStop;
+            h.active = false;
+        }
     }
 }
 
@@ -345,31 +386,8 @@ void TCustomFFmpeg::preprocessPicture(RunState&, TInputStream& ist, AVFrame* pic
     const int64_t pts = ist.CurrentPts;
     const bool customHook = customHookSlot_ && !h.customHookStopped;
 
-    if (!customHook && h.active) {
-        if (beforeHookSlot_) {
-            try {
-                beforeHookSlot_(*this, pts, h.action);
-            } catch (const std::exception& e) {
-                EngineLog(nullptr, kLogError, "Error occurs OnBeforeHook: %s\n", e.what());
-                h.action = haStop;
-            }
-            if (h.action == haStop)
-                h.active = false;
-        } else if (!hookRanges_.empty()) {
-            h.action = haIgnore;
-            for (std::size_t i = h.lastRange; i < hookRanges_.size(); ++i) {
-                if (hookRanges_[i].first <= pts && pts <= hookRanges_[i].second) {
-                    h.lastRange = i;
-                    h.action = haContinue;
-                    break;
-                }
-                if (i + 1 == hookRanges_.size() && hookRanges_[i].second < pts) {
-                    h.action = haStop;
-                    h.active = false;
-                }
-            }
-        }
-    }
+    if (!customHook && h.active)
+        gateHookModules(pts);
 
     const bool runChain = h.active && h.action == haContinue && !frameHooks_.empty();
     if (!options_.deinterlace && !customHook && !runChain)
@@ -397,87 +415,89 @@ void TCustomFFmpeg::preprocessPicture(RunState&, TInputStream& ist, AVFrame* pic
     }
 }
 
+int64_t TCustomFFmpeg::videoCopies(RunState& run, TOutputStream& ost)
+{
+    const OptionState& o = options_;
+    const double timeBase = av_q2d(ost.Encoder->time_base);
+    const TInputStream& sync = run.Inputs[ost.SyncIndex];
+    const double ipts = static_cast<double>(sync.CurrentPts - o.startTime) / 1000000.0;
+    if (o.videoSync <= 0 && (o.videoSync != -1 || timeBase <= 0.001)) {
+        ost.SyncCount = std::llrint(ipts / timeBase);
+        return 1;
+    }
+    int64_t copies = 1;
+    const double vdelta = ipts / timeBase - static_cast<double>(ost.SyncCount);
+    if (vdelta < -1.1)
+        copies = 0;
+    else if (o.videoSync == 2)
+        ost.SyncCount = std::llrint(ipts / timeBase);
+    else if (vdelta > 1.1)
+        copies = std::llrint(vdelta);
+    if (copies == 0) {
+        ++run.DroppedFrames;
+        if (o.verbosity >= kLogEverything)
+            LogMessage(kLogInfo, "*** drop!");
+    } else if (copies > 1) {
+        run.DuplicatedFrames += static_cast<int>(copies - 1);
+        if (o.verbosity >= kLogEverything)
+            LogMessage(kLogInfo, "*** %d dup!", static_cast<int>(copies - 1));
+    }
+    return copies;
+}
+
+const AVFrame* TCustomFFmpeg::fitToEncoder(TOutputStream& ost, const AVFrame* source)
+{
+    VideoOutputState& video = ost.Video;
+    if (!video.Resample && !video.Pad)
+        return source;
+    // The encoder may still hold the previous picture; never draw over it.
+    if (lib.av_frame_make_writable(video.Picture.get()) < 0)
+        throw FFMpegException("av_mallocz fail");
+    AVFrame* target = video.Picture.get();
+    const Bands pads{video.PadTop, video.PadBottom, video.PadLeft, video.PadRight};
+    const FramePtr inner = bandView(target, pads);
+    if (!inner) {
+        EngineLog(nullptr, kLogError, "error padding picture\n");
+        return nullptr;
+    }
+    if (video.Resample) {
+        lib.sws_scale(video.Scaler.get(), source->data, source->linesize, 0,
+                      video.ScaledSourceHeight, inner->data, inner->linesize);
+    } else {
+        lib.av_image_copy(inner->data, inner->linesize, const_cast<const uint8_t**>(source->data),
+                          source->linesize, ost.Encoder->pix_fmt, source->width, source->height);
+    }
+    if (video.Pad)
+        paintPads(target, pads, options_.padColorYuv, options_.padColorRgb);
+    return target;
+}
+
 int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& ist,
                                const AVFrame* picture)
 {
     const OptionState& o = options_;
-    AVCodecContext* encoder = ost.Encoder;
-    const double timeBase = av_q2d(encoder->time_base);
-    const TInputStream& sync = run.Inputs[ost.SyncIndex];
-    const double ipts = static_cast<double>(sync.CurrentPts - o.startTime) / 1000000.0;
-
-    int64_t copies = 1;
-    if (o.videoSync > 0 || (o.videoSync == -1 && timeBase > 0.001)) {
-        const double vdelta = ipts / timeBase - static_cast<double>(ost.SyncCount);
-        if (vdelta < -1.1)
-            copies = 0;
-        else if (o.videoSync == 2)
-            ost.SyncCount = std::llrint(ipts / timeBase);
-        else if (vdelta > 1.1)
-            copies = std::llrint(vdelta);
-        if (copies == 0) {
-            ++run.DroppedFrames;
-            if (o.verbosity >= kLogEverything)
-                LogMessage(kLogInfo, "*** drop!");
-        } else if (copies > 1) {
-            run.DuplicatedFrames += static_cast<int>(copies - 1);
-            if (o.verbosity >= kLogEverything)
-                LogMessage(kLogInfo, "*** %d dup!", static_cast<int>(copies - 1));
-        }
-    } else {
-        ost.SyncCount = std::llrint(ipts / timeBase);
-    }
-    copies = std::min<int64_t>(copies, o.maxVideoFrames - ost.FrameNumber);
+    const int64_t copies =
+        std::min<int64_t>(videoCopies(run, ost), o.maxVideoFrames - ost.FrameNumber);
     if (copies <= 0)
         return 0;
 
     // A stream may change its picture size or format midway (a transport
     // stream switching programmes): the path is rebuilt for the new source,
     // and the output keeps its own size.
-    if (picture->width != ost.SourceWidth || picture->height != ost.SourceHeight ||
-        picture->format != ost.SourceFormat)
+    if (picture->width != ost.Video.SourceWidth || picture->height != ost.Video.SourceHeight ||
+        picture->format != ost.Video.SourceFormat)
         preparePictureSource(ost, picture->width, picture->height,
                              static_cast<AVPixelFormat>(picture->format));
 
-    // The source picture, cropped as a view into the decoded one.
-    FramePtr source(lib.av_frame_alloc());
-    if (!source || lib.av_frame_ref(source.get(), picture) < 0)
-        throw FFMpegException("av_mallocz fail");
-    const AVPixelFormat sourceFormat = static_cast<AVPixelFormat>(picture->format);
-    if (ost.Crop) {
-        if (!offsetPlanes(source->data, source->linesize, sourceFormat, ost.TopBand,
-                          ost.LeftBand)) {
-            EngineLog(nullptr, kLogError, "error cropping picture\n");
-            return 0;
-        }
-        source->width = picture->width - o.cropLeft - o.cropRight;
-        source->height = picture->height - o.cropTop - o.cropBottom;
+    const FramePtr source =
+        bandView(picture, Bands{o.cropTop, o.cropBottom, o.cropLeft, o.cropRight});
+    if (!source) {
+        EngineLog(nullptr, kLogError, "error cropping picture\n");
+        return 0;
     }
-
-    AVFrame* output = source.get();
-    if (ost.Resample || ost.Pad) {
-        // The encoder may still hold the previous picture; never draw over it.
-        if (lib.av_frame_make_writable(ost.Picture.get()) < 0)
-            throw FFMpegException("av_mallocz fail");
-        AVFrame* target = ost.Picture.get();
-        uint8_t* inner[4] = {target->data[0], target->data[1], target->data[2], target->data[3]};
-        if (ost.Pad &&
-            !offsetPlanes(inner, target->linesize, encoder->pix_fmt, ost.PadTop, ost.PadLeft)) {
-            EngineLog(nullptr, kLogError, "error padding picture\n");
-            return 0;
-        }
-        if (ost.Resample) {
-            lib.sws_scale(ost.Scaler.get(), source->data, source->linesize, 0,
-                          ost.ScaledSourceHeight, inner, target->linesize);
-        } else {
-            lib.av_image_copy(inner, target->linesize, const_cast<const uint8_t**>(source->data),
-                              source->linesize, encoder->pix_fmt, source->width, source->height);
-        }
-        if (ost.Pad)
-            paintPads(target, ost.PadTop, ost.PadBottom, ost.PadLeft, ost.PadRight, o.padColorYuv,
-                      o.padColorRgb);
-        output = target;
-    }
+    const AVFrame* output = fitToEncoder(ost, source.get());
+    if (!output)
+        return 0;
 
     int written = 0;
     for (int64_t i = 0; i < copies && !stopRequested_; ++i) {

@@ -37,15 +37,6 @@ namespace {
 constexpr double kSeekLeadSeconds = 0.5;
 constexpr int64_t kNoTime = INT64_MIN;
 
-std::string trimmed(std::string_view text)
-{
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t");
-    return std::string(text.substr(first, last - first + 1));
-}
-
 // "Name(" ... tail, compared without regard to case for the fixed parts;
 // `inner` receives what lies between them.
 bool matchCall(const std::string& line, std::string_view head, std::string_view tail,
@@ -66,16 +57,12 @@ constexpr int64_t kMaxFrameNumber = INT32_MAX;
 
 bool parseFrame(const std::string& text, int64_t& value)
 {
-    const std::string number = trimmed(text);
-    if (number.empty())
-        return false;
-    std::size_t used = 0;
     try {
-        value = std::stoll(number, &used);
-    } catch (const std::exception&) {
+        value = StrToInt64(text);
+    } catch (const ConversionError&) {
         return false;
     }
-    return used == number.size() && value >= -kMaxFrameNumber && value <= kMaxFrameNumber;
+    return value >= -kMaxFrameNumber && value <= kMaxFrameNumber;
 }
 
 std::string decimal(double value)
@@ -383,10 +370,6 @@ private:
     std::thread thread_;             // last: starts once the rest is set
 };
 
-namespace {
-
-}  // namespace
-
 bool IsTrimScriptName(const std::string& fileName)
 {
     return LowerCaseExtension(fileName) == ".avs";
@@ -400,7 +383,7 @@ bool ParseTrimScript(const std::string& text, TrimScript& script)
     while (std::getline(lines, raw)) {
         if (!raw.empty() && raw.back() == '\r')
             raw.pop_back();
-        const std::string line = trimmed(raw);
+        const std::string line = Trim(raw);
         std::string inner;
         if (line.empty() || matchCall(line, "LoadPlugin(", ")", inner))
             continue;
@@ -651,10 +634,6 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
     }
     return 0;
 }
-
-}  // namespace clipmora::framesrv
-
-namespace clipmora::framesrv {
 
 class TrimScriptOpener final : public InputOpener {
 public:

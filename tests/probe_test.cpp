@@ -1,5 +1,6 @@
 // The media probe over generated files of each kind the window accepts.
 #include "engine/av_probe.h"
+#include "engine/conversions.h"
 #include "engine/library_binding.h"
 #include "tests/support/media_generator.h"
 #include "tests/support/test_environment.h"
@@ -222,6 +223,18 @@ TEST_F(ProbeTest, CloseMediaResetsEverything)
     EXPECT_EQ(probe.StreamCount(), -1);
     EXPECT_EQ(probe.ProgramCount(), -1);
     EXPECT_EQ(probe.FirstVideoStream(), -1);
+}
+
+// Year and track tags are read as the number they begin with.
+TEST(NumericTagTest, LeadingWholeNumberOrTheFallback)
+{
+    EXPECT_EQ(LeadingInteger("2009", -1), 2009);
+    EXPECT_EQ(LeadingInteger("3/12", -1), 3);
+    EXPECT_EQ(LeadingInteger(" +7 (remaster)", -1), 7);
+    EXPECT_EQ(LeadingInteger("-4", -1), -4);
+    EXPECT_EQ(LeadingInteger("", -1), -1);
+    EXPECT_EQ(LeadingInteger("track 3", -1), -1);
+    EXPECT_EQ(LeadingInteger("99999999999", -1), -1) << "too large for the field";
 }
 
 }  // namespace

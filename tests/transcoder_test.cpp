@@ -747,6 +747,57 @@ TEST_F(TranscoderTest, ClearingTheListFromAnEndReportDefersTheRelease)
     EXPECT_EQ(AddTask("again.avi"), 0);
 }
 
+TEST_F(TranscoderTest, HandlersMayLogStopAndDetachWithoutWaitingForThemselves)
+{
+    AddThreeTasks();
+    // Task 0's end report logs, stops the run and logs again; the lines come
+    // after the report that caused them, in the order they were logged.
+    std::vector<std::string> order;
+    std::mutex orderLock;
+    transcoder.OnLog = [&](int, TLogLevel, const std::string& text) {
+        std::lock_guard guard(orderLock);
+        order.push_back(text);
+    };
+    reports.onTerminate = [&](int index) {
+        {
+            std::lock_guard guard(orderLock);
+            order.push_back("end " + std::to_string(index));
+        }
+        if (index != 0)
+            return;
+        lib.av_log(nullptr, AV_LOG_INFO, "before the stop\n");
+        transcoder.StopTasks();
+        lib.av_log(nullptr, AV_LOG_INFO, "after the stop\n");
+    };
+    transcoder.StartTasks(1);
+    ASSERT_TRUE(reports.WaitForRunEnd());
+
+    std::lock_guard guard(orderLock);
+    const auto at = [&order](const std::string& text) {
+        return std::find(order.begin(), order.end(), text) - order.begin();
+    };
+    ASSERT_LT(at("end 0"), static_cast<std::ptrdiff_t>(order.size()));
+    EXPECT_LT(at("end 0"), at("before the stop"));
+    EXPECT_LT(at("before the stop"), at("after the stop"));
+    EXPECT_LT(at("after the stop"), static_cast<std::ptrdiff_t>(order.size()));
+    const std::vector<TerminateReport> ends = reports.Terminates();
+    ASSERT_EQ(ends.size(), 4u);
+    EXPECT_TRUE(ends[0].finished);
+    EXPECT_FALSE(ends[1].finished);
+    EXPECT_FALSE(ends[2].finished);
+    EXPECT_EQ(ends[3].index, -1);
+}
+
+TEST_F(TranscoderTest, DetachingFromAHandlerEndsTheReports)
+{
+    AddThreeTasks();
+    reports.onTerminate = [this](int) { transcoder.DetachEvents(); };
+    transcoder.StartTasks(1);
+    // Only the first end is heard; the rest of the run has no listeners.
+    transcoder.ClearTaskList();
+    EXPECT_EQ(reports.Terminates().size(), 1u);
+}
+
 TEST_F(TranscoderTest, ClearTaskListDuringARunStopsItFirst)
 {
     AddThreeTasks();
