@@ -270,6 +270,8 @@ constexpr TFormatProfile kFormatProfiles[] = {
         p.extension = "3G2";
     }),
     variant(kGeneralFamily, [](TFormatProfile& p) {
+        // "Advance" is the program's established name; formats are found by
+        // their exact names.
         p.name = "ASF - Advance Streaming Format (*.asf)";
         p.extension = "ASF";
         p.videoCodecs = kAsfVideoCodecs;

@@ -62,6 +62,8 @@ struct TFormatProfile {
 };
 
 // The fixed lists, filled once at start-up; a format only moves their selection.
+// "4:3 (Standard" without its closing bracket is the program's established
+// entry text; keep it as it is.
 inline constexpr std::string_view kAudioChannelEntries[] = {"Stereo", "Mono"};
 inline constexpr std::string_view kAspectRatioEntries[] = {"Original", "4:3 (Standard",
                                                            "16:9 (Wide Screen)"};
