@@ -39,13 +39,9 @@ protected:
 
     void SetUp() override
     {
-        bar = std::make_unique<ThlTrackBar>();
-        bar->setPalette(testing::DistinctPalette());
         // An 11-pixel thumb: its centre travels from x = 7 to x = 107, so
         // Position p of 0..100 sits at x = 7 + p.
-        bar->resize(115, 40);
-        bar->SetMax(100);
-        bar->SetThumbLength(20);
+        bar = testing::NewTestTrackBar(115, 40, 100, 20);
         bar->SetFrequency(10);
         bar->OnChange = [this](ThlTrackBar&) { ++changes; };
     }

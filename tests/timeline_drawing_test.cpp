@@ -27,11 +27,7 @@ protected:
 
     void SetUp() override
     {
-        bar = std::make_unique<ThlTrackBar>();
-        bar->setPalette(testing::DistinctPalette());
-        bar->resize(393, 24);
-        bar->SetMax(1000);
-        bar->SetThumbLength(25);
+        bar = testing::NewTestTrackBar(393, 24, 1000, 25);
         bar->SetTickStyle(tsNone);
         bar->SetShowSelRange(true);
         bar->OnCustomDraw = [](ThlTrackBar& sender, ThlTrackBarItem item, QRect& r,

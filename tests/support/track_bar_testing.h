@@ -11,6 +11,7 @@
 #include <QPalette>
 #include <QPixmap>
 
+#include <memory>
 #include <ostream>
 
 // Lets failed colour comparisons print the colour.
@@ -49,6 +50,19 @@ inline QPalette DistinctPalette()
     pal.setColor(QPalette::Highlight, c::highlight);
     pal.setColor(QPalette::WindowText, c::text);
     return pal;
+}
+
+// A bar in the distinct palette, `width` x `height` pixels, ranging 0..`max`
+// with a thumb `thumbLength` long.
+inline std::unique_ptr<ThlTrackBar> NewTestTrackBar(int width, int height, int max,
+                                                    int thumbLength)
+{
+    auto bar = std::make_unique<ThlTrackBar>();
+    bar->setPalette(DistinctPalette());
+    bar->resize(width, height);
+    bar->SetMax(max);
+    bar->SetThumbLength(thumbLength);
+    return bar;
 }
 
 inline QImage Grab(ThlTrackBar& bar)
