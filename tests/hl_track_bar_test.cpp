@@ -141,10 +141,7 @@ TEST_F(TrackBarTest, TickValuesFollowTheTickStyle)
 
 TEST_F(TrackBarTest, WithoutAHandlerEveryPartIsDrawn)
 {
-    bar->SetSelStart(20);
-    bar->SetSelEnd(60);
-    bar->SetPosition(80);
-    const QImage image = Grab(*bar);
+    const QImage image = testing::GrabMarked(*bar, 20, 60, 80);
 
     const QRect thumb = bar->ThumbRect();
     EXPECT_GT(PixelsOtherThan(image, thumb, colours::window), 0);

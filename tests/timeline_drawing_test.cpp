@@ -150,10 +150,7 @@ TEST_F(TimelineDrawingTest, SelectionPastTheRangeStaysInsideTheChannel)
 
 TEST_F(TimelineDrawingTest, ThumbIsYellowWithALightAndADarkFrame)
 {
-    bar->SetSelStart(100);
-    bar->SetSelEnd(900);
-    bar->SetPosition(500);
-    const QImage image = Grab(*bar);
+    const QImage image = testing::GrabMarked(*bar, 100, 900, 500);
     const QRect t = bar->ThumbRect();
     ASSERT_EQ(t.height(), 24);
 

@@ -70,6 +70,15 @@ inline QImage Grab(ThlTrackBar& bar)
     return bar.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
+// The bar with a selection and a thumb position, grabbed.
+inline QImage GrabMarked(ThlTrackBar& bar, int selStart, int selEnd, int position)
+{
+    bar.SetSelStart(selStart);
+    bar.SetSelEnd(selEnd);
+    bar.SetPosition(position);
+    return Grab(bar);
+}
+
 // The colour at (x, y) as an opaque RGB value, for comparisons that print well.
 inline QColor PixelAt(const QImage& image, int x, int y)
 {
