@@ -115,6 +115,8 @@ void TForm1::OpenVideoFiles(const QStringList& files)
             opened = false;
         }
         if (!opened) {
+            // The program's established text: "this File." here, unlike the
+            // end-of-split "Cannot Split This File".
             UserDialogs::current().Information(this, QStringLiteral("Cannot Split this File."));
             editVideoFilename_->clear();
             break;

@@ -258,6 +258,8 @@ private:
     // Plays the shutter sound and waits until it has ended.
     void PlaySnapSound();
     void resetProgress();
+    // The profile drop-downs and the menus, on or off together around a split.
+    void setJobControlsEnabled(bool enabled);
 
     TTranscoder transcoder_;
     TFilterGraph filterGraph1_;

@@ -21,6 +21,8 @@ TForm2OptionsForm::TForm2OptionsForm(TForm1* mainForm)
         new QCheckBox(QStringLiteral("Overwrite Existing File With The Same Name"), this);
     checkBoxOverwrite_->setGeometry(24, 32, 310, 22);
     checkBoxOverwrite_->setChecked(false);
+    // "Immediatedly" is the program's established label; users and the
+    // help file know the option by it.
     checkBoxPlayVideoFile_ =
         new QCheckBox(QStringLiteral("Play Video File Immediatedly Once Added"), this);
     checkBoxPlayVideoFile_->setGeometry(24, 72, 310, 22);

@@ -86,6 +86,7 @@ void TForm1::ShowTerminate(int splitSerial, int index, bool finished, bool excep
     // does not know, goes by the user's stop.
     const bool stopped = index >= 0 ? !finished : stopRequested_;
     QString message;
+    // The program's established texts, capitals and marks as they are.
     if (exception)
         message = QStringLiteral("Cannot Split This File");
     else if (stopped)

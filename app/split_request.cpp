@@ -94,23 +94,24 @@ void TForm1::SplitClick()
     BuildSplitJob();
 }
 
-void TForm1::DisableJobControls()
+void TForm1::setJobControlsEnabled(bool enabled)
 {
     for (QComboBox* combo : {comboOutputFormat_, comboVideoSize_, comboVideoFramerate_,
                              comboAudioChannels_, comboVideoQuality_, comboAudioQuality_})
-        combo->setEnabled(false);
+        combo->setEnabled(enabled);
     for (QAction* menu : menuBar()->actions())
-        menu->setEnabled(false);
+        menu->setEnabled(enabled);
+}
+
+void TForm1::DisableJobControls()
+{
+    setJobControlsEnabled(false);
     splitBusy_ = true;
 }
 
 void TForm1::EnableJobControls()
 {
-    for (QComboBox* combo : {comboOutputFormat_, comboVideoSize_, comboVideoFramerate_,
-                             comboAudioChannels_, comboVideoQuality_, comboAudioQuality_})
-        combo->setEnabled(true);
-    for (QAction* menu : menuBar()->actions())
-        menu->setEnabled(true);
+    setJobControlsEnabled(true);
     splitBusy_ = false;
     statusTimeLeft_->clear();
     ApplyKeepStreamsChoice();
@@ -154,6 +155,8 @@ void TForm1::BuildSplitJob()
 
     const SplitOutcome outcome = StartSplitJob(transcoder_, request, profile_);
     lastOutputFile_ = QString::fromStdString(outcome.Job.OutputFile);
+    // The program's established texts, "!" for a job the engine refused and
+    // "!!" for one that could not be built: two messages, not a typo.
     switch (outcome.Result) {
     case SplitStart::Started:
         return;

@@ -6,6 +6,7 @@
 #include "engine/library_binding.h"
 #include "tests/support/media_generator.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
@@ -41,6 +42,31 @@ inline std::string BenchClip(const std::string& name, const testing::MediaSpec& 
     testing::GenerateMedia(partial, spec);
     std::filesystem::rename(partial, clip);
     return clip.string();
+}
+
+// The picture size, rate, length and bit rates of a generated H.264 and AAC
+// clip in an mp4 container.
+struct ClipShape {
+    int width = 0;
+    int height = 0;
+    int frameRate = 25;
+    double seconds = 0.0;
+    int64_t videoBitRate = 0;
+    int64_t audioBitRate = 0;  // 0: the rate of the tests' clip
+};
+
+// The mp4 clip `name` of the given shape, generated on first use (BenchClip).
+inline std::string Mp4Clip(const std::string& name, const ClipShape& shape)
+{
+    testing::MediaSpec spec = testing::Mp4H264Aac();
+    spec.width = shape.width;
+    spec.height = shape.height;
+    spec.frameRateNum = shape.frameRate;
+    spec.seconds = shape.seconds;
+    spec.videoBitRate = shape.videoBitRate;
+    if (shape.audioBitRate > 0)
+        spec.audioBitRate = shape.audioBitRate;
+    return BenchClip(name, spec);
 }
 
 }  // namespace clipmora::bench

@@ -49,13 +49,9 @@ std::string programFolder() { return bench::ProgramFolder().string(); }
 // The input clip, made on first use.
 std::string inputClip()
 {
-    testing::MediaSpec spec = testing::Mp4H264Aac();
-    spec.width = 1280;
-    spec.height = 720;
-    spec.seconds = 60.0;
-    spec.videoBitRate = 4000000;
-    spec.audioBitRate = 128000;
-    return bench::BenchClip("clip-1280x720-60s.mp4", spec);
+    return bench::Mp4Clip("clip-1280x720-60s.mp4",
+                          {.width = 1280, .height = 720, .seconds = 60.0,
+                           .videoBitRate = 4000000, .audioBitRate = 128000});
 }
 
 // One conversion in this process; prints "frames seconds peakKiB" on stdout.

@@ -35,13 +35,9 @@ constexpr int kFrameMs = 1000 / 30;
 
 std::string inputClip()
 {
-    testing::MediaSpec spec = testing::Mp4H264Aac();
-    spec.width = 1280;
-    spec.height = 720;
-    spec.frameRateNum = 30;
-    spec.seconds = 20.0;
-    spec.videoBitRate = 3000000;
-    return bench::BenchClip("clip-1280x720-30fps-20s.mp4", spec);
+    return bench::Mp4Clip("clip-1280x720-30fps-20s.mp4",
+                          {.width = 1280, .height = 720, .frameRate = 30, .seconds = 20.0,
+                           .videoBitRate = 3000000});
 }
 
 // Spins the event loop until `done`; the elapsed milliseconds, or -1 after

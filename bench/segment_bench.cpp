@@ -21,12 +21,8 @@ namespace fs = std::filesystem;
 
 std::string inputClip()
 {
-    testing::MediaSpec spec = testing::Mp4H264Aac();
-    spec.width = 640;
-    spec.height = 360;
-    spec.seconds = 600.0;
-    spec.videoBitRate = 1000000;
-    return bench::BenchClip("clip-640x360-10min.mp4", spec);
+    return bench::Mp4Clip("clip-640x360-10min.mp4",
+                          {.width = 640, .height = 360, .seconds = 600.0, .videoBitRate = 1000000});
 }
 
 }  // namespace

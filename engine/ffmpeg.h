@@ -266,6 +266,16 @@ public:
     // for its other rows and for any name it does not know (those become named
     // parameters, which always take one). For command-line front ends.
     static bool OptionTakesValue(const std::string& name);
+    // Applies the output record's fields through the options they drive, in
+    // the option table's order; a field whose condition fails leaves the
+    // engine's default. Throws what ParseOption throws.
+    void ApplyRecordFields(const TOutputOptions& record);
+    // Stores option `name` given as text in the record field that drives it,
+    // for the fields applied whatever the record's extra options say. False
+    // for every other name; throws ConversionError for a number that does
+    // not read.
+    static bool StoreRecordField(TOutputOptions& record, const std::string& name,
+                                 const std::string& value);
     // The one-sided format setters; an empty name does nothing.
     void SetInputFormat(const std::string& name);   // "Unknown input format: %s"
     void SetOutputFormat(const std::string& name);  // "Unknown output format: %s"

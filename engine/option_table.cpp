@@ -1,11 +1,13 @@
 // The option vocabulary of a conversion task. Every option is one row of
-// kOptionTable: its name, how its value text is read, and the handler that
-// validates and stores it. ParseOption walks the rows in order; names that no
+// kOptionTable: its name, how its value text is read, the handler that
+// validates and stores it, and the field of the component's output record
+// that drives it, if any. ParseOption walks the rows in order; names that no
 // row knows go to the codec, format and scaler libraries as named parameters
 // (generic_parameters.cpp).
 #include "engine/conversions.h"
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_exception.h"
+#include "engine/record_fields.h"
 
 #include <algorithm>
 #include <charconv>
@@ -149,6 +151,17 @@ std::array<uint16_t, 64> parseMatrix(const std::string& text)
 // How an option's value text is read before its handler runs.
 enum class Read { None, Integer, Integer64, Decimal, Text };
 
+// The side of the picture a crop or pad band lies on, as its messages name it.
+enum class Side { Top, Bottom, Left, Right };
+
+constexpr const char* sideName(Side side)
+{
+    constexpr const char* kNames[] = {"Top", "Bottom", "Left", "Right"};
+    return kNames[static_cast<int>(side)];
+}
+
+constexpr bool isVertical(Side side) { return side == Side::Top || side == Side::Bottom; }
+
 // An option as its handler sees it.
 struct Value {
     const std::string& name;
@@ -164,9 +177,23 @@ struct Value {
 struct TCustomFFmpeg::OptionEntry {
     using Handler = void (*)(TCustomFFmpeg& task, const Value& value);
 
+    // The output record's field that drives the option, if one does.
+    struct RecordField {
+        // Whether the field applies; nullptr: no field drives the option.
+        bool (*applies)(const TOutputOptions&) = nullptr;
+        std::string (*value)(const TOutputOptions&) = nullptr;
+        // For the fields applied whatever the extra options said: how a
+        // caller that has the option as text stores it in the field instead.
+        void (*store)(TOutputOptions&, const std::string&) = nullptr;
+        // How the field's text reaches the task when it does not go through
+        // the option itself.
+        void (*route)(TCustomFFmpeg& task, const char* name, const std::string& text) = nullptr;
+    };
+
     const char* name;
     Read read;
-    Handler handler;
+    Handler handler;  // nullptr: a record field only, not an option
+    RecordField record{};
 
     // Stores the value in an option field: a flag is set, numbers and text
     // are stored as read.
@@ -213,6 +240,33 @@ struct TCustomFFmpeg::OptionEntry {
         return "image2";
     }
 
+    // Parameters of the codec, format and scaler libraries that the output
+    // record names; the option text goes to them as it is.
+    static void genericParameter(TCustomFFmpeg& task, const Value& value)
+    {
+        task.SetGenericParameter(value.name, value.text);
+    }
+
+    // Record routes: the forced container goes through the output-format
+    // setter, the video bit rate straight to the named parameters, the year
+    // and track numbers to their fields of the option state.
+    static void outputFormat(TCustomFFmpeg& task, const char*, const std::string& text)
+    {
+        task.SetOutputFormat(text);
+    }
+    static void genericParameter(TCustomFFmpeg& task, const char* name, const std::string& text)
+    {
+        task.SetGenericParameter(name, text);
+    }
+    static void recordYear(TCustomFFmpeg& task, const char*, const std::string& text)
+    {
+        task.options_.year = StrToInt(text);
+    }
+    static void recordTrack(TCustomFFmpeg& task, const char*, const std::string& text)
+    {
+        task.options_.track = StrToInt(text);
+    }
+
     // Options accepted for compatibility that have no effect here.
     static void doNothing(TCustomFFmpeg& task, const Value& value)
     {
@@ -224,14 +278,16 @@ struct TCustomFFmpeg::OptionEntry {
         throw FFMpegException("TODO: option - " + value.name);
     }
 
-    static void duration(TCustomFFmpeg& task, const Value& value, int64_t OptionState::*field)
+    template <int64_t OptionState::*Field>
+    static void duration(TCustomFFmpeg& task, const Value& value)
     {
-        task.options_.*field = parseTime(value.name, value.text, true);
+        task.options_.*Field = parseTime(value.name, value.text, true);
     }
 
     // "b", "vb", "ab": the bit rate goes through the codec parameters; a value
     // that looks like kbit/s is worth a warning.
-    static void bitRate(TCustomFFmpeg& task, const Value& value, CodecKind kind)
+    template <CodecKind kind>
+    static void bitRate(TCustomFFmpeg& task, const Value& value)
     {
         task.SetGenericParameter(value.name, value.text);
         if (task.defaults_.of(kind)->bit_rate < 1000)
@@ -239,9 +295,12 @@ struct TCustomFFmpeg::OptionEntry {
                                "as argument, not kbits/s");
     }
 
-    static void crop(TCustomFFmpeg& task, const Value& value, int OptionState::*band,
-                     const char* side, bool vertical)
+    // "croptop" .. "cropright": the band is taken off the frame size.
+    template <int OptionState::*Band, Side S>
+    static void crop(TCustomFFmpeg& task, const Value& value)
     {
+        const char* side = sideName(S);
+        const bool vertical = isVertical(S);
         const int size = static_cast<int>(value.integer);
         if (size < 0)
             return;
@@ -252,25 +311,26 @@ struct TCustomFFmpeg::OptionEntry {
             throw FormattedException("%s crop dimensions are outside the range of the original "
                               "image.\nRemember to crop first and scale second.",
                               vertical ? "Vertical" : "Horizontal");
-        task.options_.*band = size;
+        task.options_.*Band = size;
         dimension -= size;
     }
 
-    static void pad(TCustomFFmpeg& task, const Value& value, int OptionState::*band,
-                    const char* side)
+    // "padtop" .. "padright".
+    template <int OptionState::*Band, Side S>
+    static void pad(TCustomFFmpeg& task, const Value& value)
     {
         const int size = static_cast<int>(value.integer);
         if (size < 0)
             return;
         if (size % 2 != 0)
-            throw FormattedException("%s pad size must be a multiple of 2", side);
-        task.options_.*band = size;
+            throw FormattedException("%s pad size must be a multiple of 2", sideName(S));
+        task.options_.*Band = size;
     }
 
     // "vcodec", "acodec", "scodec": "copy" asks for stream copy, anything
     // else names the encoder.
-    static void codecName(TCustomFFmpeg& task, const Value& value,
-                          std::string OptionState::*name, bool OptionState::*copy)
+    template <std::string OptionState::*name, bool OptionState::*copy>
+    static void codecName(TCustomFFmpeg& task, const Value& value)
     {
         (task.options_.*name).clear();
         if (value.text == "copy")
@@ -309,27 +369,29 @@ struct TCustomFFmpeg::OptionEntry {
         }
     }
 
-    static void matrix(TCustomFFmpeg& task, const Value& value,
-                       std::optional<std::array<uint16_t, 64>> OptionState::*field)
+    template <std::optional<std::array<uint16_t, 64>> OptionState::*field>
+    static void matrix(TCustomFFmpeg& task, const Value& value)
     {
         task.options_.*field = parseMatrix(value.text);
     }
+
+    // "newvideo", "newaudio", "newsubtitle".
+    template <CodecKind kind>
+    static void newStream(TCustomFFmpeg& task, const Value&)
+    {
+        task.AddStreamToLastOutput(kind);
+    }
 };
 
-// The rows in lookup order; the first row with the option's name wins.
+using namespace record_fields;
+using O = TOutputOptions;
+
+// Every option name has one row; ParseOption finds it by name.
 const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
     {"L", Read::None, OptionEntry::doNothing},
     {"h", Read::None, OptionEntry::doNothing},
     {"version", Read::None, OptionEntry::doNothing},
     {"formats", Read::None, OptionEntry::doNothing},
-    {"f", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) {
-         const std::string name = OptionEntry::formatAlias(task, value.text);
-         task.options_.forcedInputFormat = lib.av_find_input_format(name.c_str());
-         task.options_.forcedOutputFormat = lib.av_guess_format(name.c_str(), nullptr, nullptr);
-         if (!task.options_.forcedInputFormat && !task.options_.forcedOutputFormat)
-             throw FormattedException("Unknown input or output format: %s", name.c_str());
-     }},
     {"i", Read::None, OptionEntry::doNothing},
     {"y", Read::None, OptionEntry::doNothing},
     {"map", Read::Text,
@@ -363,25 +425,9 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
          map.InFile = leadingInteger(p);
          task.options_.metaDataMaps.push_back(map);
      }},
-    {"t", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) {
-         const int64_t milliseconds = parseTime(value.name, value.text, true) / 1000;
-         if (milliseconds > 0) {
-             task.options_.recordingTime = milliseconds * 1000;
-             // The duration events carry 32-bit milliseconds.
-             task.totalOutputDurationMs_ =
-                 static_cast<int>(std::min<int64_t>(milliseconds, INT_MAX));
-         }
-     }},
     {"fs", Read::Integer64, OptionEntry::store<&OptionState::fileSizeLimit>},
-    {"ss", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) {
-         OptionEntry::duration(task, value, &OptionState::startTime);
-     }},
-    {"itsoffset", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) {
-         OptionEntry::duration(task, value, &OptionState::inputTsOffset);
-     }},
+    {"ss", Read::Text, OptionEntry::duration<&OptionState::startTime>},
+    {"itsoffset", Read::Text, OptionEntry::duration<&OptionState::inputTsOffset>},
     {"itsscale", Read::Text,
      [](TCustomFFmpeg& task, const Value& value) {
          const char* p = value.text.c_str();
@@ -390,17 +436,6 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
          if (stream < 0 || stream >= kMaxStreams)
              throw FormattedException("stream index over MAX_STREAMS(%d)", kMaxStreams);
          task.options_.nextInputTimeScales[stream] = leadingDecimal(p);
-     }},
-    {"title", Read::Text, OptionEntry::storeTag<&OptionState::title>},
-    {"author", Read::Text, OptionEntry::storeTag<&OptionState::author>},
-    {"copyright", Read::Text, OptionEntry::storeTag<&OptionState::copyright>},
-    {"comment", Read::Text, OptionEntry::storeTag<&OptionState::comment>},
-    {"genre", Read::Text, OptionEntry::storeTag<&OptionState::genre>},
-    {"album", Read::Text, OptionEntry::storeTag<&OptionState::album>},
-    {"timestamp", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) {
-         const int64_t microseconds = parseTime(value.name, value.text, false);
-         task.options_.recordingTimestamp = std::llround(static_cast<double>(microseconds) / 1e6);
      }},
     {"dframes", Read::Integer, OptionEntry::store<&OptionState::maxDataFrames>},
     {"benchmark", Read::None, OptionEntry::doNothing},
@@ -428,85 +463,15 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
          task.ApplyTarget(type, norm, "ntsc");
      }},
     {"threads", Read::Text, OptionEntry::unsupported},
-    {"vsync", Read::Integer, OptionEntry::store<&OptionState::videoSync>},
-    {"async", Read::Integer, OptionEntry::store<&OptionState::audioSync>},
     {"adrift_threshold", Read::Decimal, OptionEntry::store<&OptionState::audioDriftThreshold>},
     {"vglobal", Read::Integer, OptionEntry::store<&OptionState::videoGlobalHeader>},
-    {"copyts", Read::None, OptionEntry::store<&OptionState::copyTimestamps>},
     {"shortest", Read::None, OptionEntry::store<&OptionState::shortest>},
     {"dts_delta_threshold", Read::Decimal, OptionEntry::store<&OptionState::dtsDeltaThreshold>},
     {"programid", Read::Integer, OptionEntry::store<&OptionState::programId>},
-    {"b", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) { OptionEntry::bitRate(task, value, CodecKind::Video); }},
-    {"vb", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) { OptionEntry::bitRate(task, value, CodecKind::Video); }},
+    {"b", Read::Text, OptionEntry::bitRate<CodecKind::Video>},
     {"vframes", Read::Integer, OptionEntry::store<&OptionState::maxVideoFrames>},
-    {"r", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) {
-         AVRational rate{0, 0};
-         if (lib.av_parse_video_rate(&rate, value.text.c_str()) < 0)
-             throw FFMpegException("Incorrect frame rate");
-         task.options_.frameRate = rate;
-     }},
-    {"s", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) {
-         int width = 0;
-         int height = 0;
-         if (lib.av_parse_video_size(&width, &height, value.text.c_str()) < 0)
-             throw FFMpegException("Incorrect frame size");
-         if (width % 2 != 0 || height % 2 != 0)
-             throw FFMpegException("Frame size must be a multiple of 2");
-         task.options_.frameWidth = width;
-         task.options_.frameHeight = height;
-     }},
-    {"aspect", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) {
-         const float ratio = parseAspect(value.text);
-         if (ratio == 0.0f)
-             throw FFMpegException("Incorrect aspect ratio specification.");
-         task.options_.frameAspectRatio = ratio;
-     }},
     {"pix_fmt", Read::Text, OptionEntry::pixelFormat},
-    {"croptop", Read::Integer,
-     [](TCustomFFmpeg& task, const Value& value) {
-         OptionEntry::crop(task, value, &OptionState::cropTop, "Top", true);
-     }},
-    {"cropbottom", Read::Integer,
-     [](TCustomFFmpeg& task, const Value& value) {
-         OptionEntry::crop(task, value, &OptionState::cropBottom, "Bottom", true);
-     }},
-    {"cropleft", Read::Integer,
-     [](TCustomFFmpeg& task, const Value& value) {
-         OptionEntry::crop(task, value, &OptionState::cropLeft, "Left", false);
-     }},
-    {"cropright", Read::Integer,
-     [](TCustomFFmpeg& task, const Value& value) {
-         OptionEntry::crop(task, value, &OptionState::cropRight, "Right", false);
-     }},
-    {"padtop", Read::Integer,
-     [](TCustomFFmpeg& task, const Value& value) {
-         OptionEntry::pad(task, value, &OptionState::padTop, "Top");
-     }},
-    {"padbottom", Read::Integer,
-     [](TCustomFFmpeg& task, const Value& value) {
-         OptionEntry::pad(task, value, &OptionState::padBottom, "Bottom");
-     }},
-    {"padleft", Read::Integer,
-     [](TCustomFFmpeg& task, const Value& value) {
-         OptionEntry::pad(task, value, &OptionState::padLeft, "Left");
-     }},
-    {"padright", Read::Integer,
-     [](TCustomFFmpeg& task, const Value& value) {
-         OptionEntry::pad(task, value, &OptionState::padRight, "Right");
-     }},
-    {"padcolor", Read::Integer,
-     [](TCustomFFmpeg& task, const Value& value) {
-         const int rgb = static_cast<int>(value.integer);
-         task.options_.padColorYuv = rgbToYuv(rgb);
-         task.options_.padColorRgb = {rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF};
-     }},
     {"intra", Read::None, OptionEntry::store<&OptionState::intraOnly>},
-    {"vn", Read::None, OptionEntry::store<&OptionState::videoDisabled>},
     {"vdt", Read::Integer, OptionEntry::store<&OptionState::videoDiscard>},
     {"qscale", Read::Decimal,
      [](TCustomFFmpeg& task, const Value& value) {
@@ -515,11 +480,6 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
          task.options_.videoQScale = static_cast<float>(value.decimal);
      }},
     {"rc_override", Read::Text, OptionEntry::store<&OptionState::rcOverride>},
-    {"vcodec", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) {
-         OptionEntry::codecName(task, value, &OptionState::videoCodecName,
-                          &OptionState::videoStreamCopy);
-     }},
     {"me_threshold", Read::Integer, OptionEntry::store<&OptionState::meThreshold>},
     {"sameq", Read::None, OptionEntry::store<&OptionState::sameQuality>},
     {"pass", Read::Integer,
@@ -546,71 +506,197 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
          AddFrameHookFromOption(task.frameHooks_, value.text);
          task.options_.usingFrameHooks = true;
      }},
-    {"intra_matrix", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) {
-         OptionEntry::matrix(task, value, &OptionState::intraMatrix);
-     }},
-    {"inter_matrix", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) {
-         OptionEntry::matrix(task, value, &OptionState::interMatrix);
-     }},
+    {"intra_matrix", Read::Text, OptionEntry::matrix<&OptionState::intraMatrix>},
+    {"inter_matrix", Read::Text, OptionEntry::matrix<&OptionState::interMatrix>},
     {"top", Read::Integer, OptionEntry::store<&OptionState::topFieldFirst>},
     {"dc", Read::Integer, OptionEntry::store<&OptionState::intraDcPrecision>},
-    {"vtag", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) {
-         task.options_.videoCodecTag =
-             codecTag(value.text, "video tag parameter must be 4 chars");
-     }},
-    {"newvideo", Read::None,
-     [](TCustomFFmpeg& task, const Value&) { task.AddStreamToLastOutput(CodecKind::Video); }},
+    {"newvideo", Read::None, OptionEntry::newStream<CodecKind::Video>},
     {"qphist", Read::None, OptionEntry::store<&OptionState::qpHistogram>},
-    {"ab", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) { OptionEntry::bitRate(task, value, CodecKind::Audio); }},
     {"aframes", Read::Integer, OptionEntry::store<&OptionState::maxAudioFrames>},
     {"aq", Read::Decimal, OptionEntry::store<&OptionState::audioQScale>},
-    {"ar", Read::Integer, OptionEntry::storePositive<&OptionState::audioSampleRate>},
-    {"ac", Read::Integer, OptionEntry::storePositive<&OptionState::audioChannels>},
-    {"an", Read::None, OptionEntry::store<&OptionState::audioDisabled>},
-    {"acodec", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) {
-         OptionEntry::codecName(task, value, &OptionState::audioCodecName,
-                          &OptionState::audioStreamCopy);
-     }},
-    {"atag", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) {
-         task.options_.audioCodecTag =
-             codecTag(value.text, "audio tag parameter must be 4 chars");
-     }},
-    {"vol", Read::Integer, OptionEntry::store<&OptionState::audioVolume>},
-    {"newaudio", Read::None,
-     [](TCustomFFmpeg& task, const Value&) { task.AddStreamToLastOutput(CodecKind::Audio); }},
-    {"alang", Read::Text, OptionEntry::store<&OptionState::audioLanguage>},
-    {"sn", Read::None, OptionEntry::store<&OptionState::subtitleDisabled>},
+    {"newaudio", Read::None, OptionEntry::newStream<CodecKind::Audio>},
     {"scodec", Read::Text,
-     [](TCustomFFmpeg& task, const Value& value) {
-         OptionEntry::codecName(task, value, &OptionState::subtitleCodecName,
-                          &OptionState::subtitleStreamCopy);
-     }},
-    {"newsubtitle", Read::None,
-     [](TCustomFFmpeg& task, const Value&) { task.AddStreamToLastOutput(CodecKind::Subtitle); }},
-    {"slang", Read::Text, OptionEntry::store<&OptionState::subtitleLanguage>},
+     OptionEntry::codecName<&OptionState::subtitleCodecName, &OptionState::subtitleStreamCopy>},
+    {"newsubtitle", Read::None, OptionEntry::newStream<CodecKind::Subtitle>},
     {"vc", Read::Integer, OptionEntry::store<&OptionState::videoChannel>},
     {"tvstd", Read::Text, OptionEntry::store<&OptionState::tvStandard>},
     {"isync", Read::None, OptionEntry::store<&OptionState::inputSync>},
-    {"muxdelay", Read::Decimal, OptionEntry::store<&OptionState::muxMaxDelay>},
-    {"muxpreload", Read::Decimal, OptionEntry::store<&OptionState::muxPreload>},
     {"absf", Read::Text, OptionEntry::unsupported},
     {"vbsf", Read::Text, OptionEntry::unsupported},
     {"sbsf", Read::Text, OptionEntry::unsupported},
     {"apre", Read::None, OptionEntry::doNothing},
     {"vpre", Read::None, OptionEntry::doNothing},
     {"spre", Read::None, OptionEntry::doNothing},
+
+    // The options the output record drives, in the order ApplyRecordFields
+    // applies them (the first rejected value is the one reported).
+    {"f", Read::Text,
+     [](TCustomFFmpeg& task, const Value& value) {
+         const std::string name = OptionEntry::formatAlias(task, value.text);
+         task.options_.forcedInputFormat = lib.av_find_input_format(name.c_str());
+         task.options_.forcedOutputFormat = lib.av_guess_format(name.c_str(), nullptr, nullptr);
+         if (!task.options_.forcedInputFormat && !task.options_.forcedOutputFormat)
+             throw FormattedException("Unknown input or output format: %s", name.c_str());
+     },
+     {notEmpty<&O::Format>, text<&O::Format>, nullptr, OptionEntry::outputFormat}},
+    {"packetsize", Read::Text, OptionEntry::genericParameter,
+     {positive<&O::PacketSize>, text<&O::PacketSize>}},
+    {"muxrate", Read::Text, OptionEntry::genericParameter,
+     {positive<&O::MuxRate>, text<&O::MuxRate>}},
+    {"muxdelay", Read::Decimal, OptionEntry::store<&OptionState::muxMaxDelay>,
+     {positive<&O::MuxDelay>, text<&O::MuxDelay>}},
+    {"muxpreload", Read::Decimal, OptionEntry::store<&OptionState::muxPreload>,
+     {positive<&O::MuxPreload>, text<&O::MuxPreload>}},
+    {"acodec", Read::Text,
+     OptionEntry::codecName<&OptionState::audioCodecName, &OptionState::audioStreamCopy>,
+     {notEmpty<&O::AudioCodec>, text<&O::AudioCodec>}},
+    {"an", Read::None, OptionEntry::store<&OptionState::audioDisabled>,
+     {flagSet<&O::DisableAudio>, text<&O::DisableAudio>}},
+    {"vol", Read::Integer, OptionEntry::store<&OptionState::audioVolume>,
+     {nonNegative<&O::Volume>, text<&O::Volume>}},
+    {"ac", Read::Integer, OptionEntry::storePositive<&OptionState::audioChannels>,
+     {positive<&O::AudioChannels>, text<&O::AudioChannels>}},
+    {"ar", Read::Integer, OptionEntry::storePositive<&OptionState::audioSampleRate>,
+     {positive<&O::AudioSampleRate>, text<&O::AudioSampleRate>}},
+    {"ab", Read::Text, OptionEntry::bitRate<CodecKind::Audio>,
+     {positive<&O::AudioBitrate>, text<&O::AudioBitrate>}},
+    {"abt", Read::Text, OptionEntry::genericParameter,
+     {positive<&O::AudioBitrateTolerance>, text<&O::AudioBitrateTolerance>}},
+    {"alang", Read::Text, OptionEntry::store<&OptionState::audioLanguage>,
+     {always, text<&O::AudioLanguage>, store<&O::AudioLanguage>}},
+    {"async", Read::Integer, OptionEntry::store<&OptionState::audioSync>,
+     {always, text<&O::AudioSync>, store<&O::AudioSync>}},
+    {"atag", Read::Text,
+     [](TCustomFFmpeg& task, const Value& value) {
+         task.options_.audioCodecTag =
+             codecTag(value.text, "audio tag parameter must be 4 chars");
+     },
+     {notEmpty<&O::AudioTag>, text<&O::AudioTag>}},
+    {"vcodec", Read::Text,
+     OptionEntry::codecName<&OptionState::videoCodecName, &OptionState::videoStreamCopy>,
+     {notEmpty<&O::VideoCodec>, text<&O::VideoCodec>}},
+    {"vn", Read::None, OptionEntry::store<&OptionState::videoDisabled>,
+     {flagSet<&O::DisableVideo>, text<&O::DisableVideo>}},
+    {"r", Read::Text,
+     [](TCustomFFmpeg& task, const Value& value) {
+         AVRational rate{0, 0};
+         if (lib.av_parse_video_rate(&rate, value.text.c_str()) < 0)
+             throw FFMpegException("Incorrect frame rate");
+         task.options_.frameRate = rate;
+     },
+     {notEmpty<&O::FrameRate>, text<&O::FrameRate>}},
+    {"s", Read::Text,
+     [](TCustomFFmpeg& task, const Value& value) {
+         int width = 0;
+         int height = 0;
+         if (lib.av_parse_video_size(&width, &height, value.text.c_str()) < 0)
+             throw FFMpegException("Incorrect frame size");
+         if (width % 2 != 0 || height % 2 != 0)
+             throw FFMpegException("Frame size must be a multiple of 2");
+         task.options_.frameWidth = width;
+         task.options_.frameHeight = height;
+     },
+     {notEmpty<&O::FrameSize>, text<&O::FrameSize>}},
+    {"aspect", Read::Text,
+     [](TCustomFFmpeg& task, const Value& value) {
+         const float ratio = parseAspect(value.text);
+         if (ratio == 0.0f)
+             throw FFMpegException("Incorrect aspect ratio specification.");
+         task.options_.frameAspectRatio = ratio;
+     },
+     {notEmpty<&O::Aspect>, text<&O::Aspect>}},
+    {"croptop", Read::Integer, OptionEntry::crop<&OptionState::cropTop, Side::Top>,
+     {nonNegative<&O::CropTop>, text<&O::CropTop>}},
+    {"cropbottom", Read::Integer, OptionEntry::crop<&OptionState::cropBottom, Side::Bottom>,
+     {nonNegative<&O::CropBottom>, text<&O::CropBottom>}},
+    {"cropleft", Read::Integer, OptionEntry::crop<&OptionState::cropLeft, Side::Left>,
+     {nonNegative<&O::CropLeft>, text<&O::CropLeft>}},
+    {"cropright", Read::Integer, OptionEntry::crop<&OptionState::cropRight, Side::Right>,
+     {nonNegative<&O::CropRight>, text<&O::CropRight>}},
+    {"padtop", Read::Integer, OptionEntry::pad<&OptionState::padTop, Side::Top>,
+     {nonNegative<&O::PadTop>, text<&O::PadTop>}},
+    {"padbottom", Read::Integer, OptionEntry::pad<&OptionState::padBottom, Side::Bottom>,
+     {nonNegative<&O::PadBottom>, text<&O::PadBottom>}},
+    {"padleft", Read::Integer, OptionEntry::pad<&OptionState::padLeft, Side::Left>,
+     {nonNegative<&O::PadLeft>, text<&O::PadLeft>}},
+    {"padright", Read::Integer, OptionEntry::pad<&OptionState::padRight, Side::Right>,
+     {nonNegative<&O::PadRight>, text<&O::PadRight>}},
+    {"padcolor", Read::Integer,
+     [](TCustomFFmpeg& task, const Value& value) {
+         const int rgb = static_cast<int>(value.integer);
+         task.options_.padColorYuv = rgbToYuv(rgb);
+         task.options_.padColorRgb = {rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF};
+     },
+     {always, padColorText, store<&O::PadColor>}},
+    {"gop", Read::Text, OptionEntry::genericParameter,
+     {positive<&O::GopSize>, text<&O::GopSize>}},
+    // The record's video bit rate goes straight to the named parameters in
+    // bits per second: no warning about values that look like kbit/s.
+    {"vb", Read::Text, OptionEntry::bitRate<CodecKind::Video>,
+     {positive<&O::VideoBitrate>, text<&O::VideoBitrate>, nullptr, OptionEntry::genericParameter}},
+    {"maxrate", Read::Text, OptionEntry::genericParameter,
+     {positive<&O::MaxRate>, text<&O::MaxRate>}},
+    {"minrate", Read::Text, OptionEntry::genericParameter,
+     {positive<&O::MinRate>, text<&O::MinRate>}},
+    {"bt", Read::Text, OptionEntry::genericParameter,
+     {positive<&O::VideoBitrateTolerance>, text<&O::VideoBitrateTolerance>}},
+    {"bufsize", Read::Text, OptionEntry::genericParameter,
+     {positive<&O::BufferSize>, text<&O::BufferSize>}},
+    {"vsync", Read::Integer, OptionEntry::store<&OptionState::videoSync>,
+     {always, text<&O::VideoSync>, store<&O::VideoSync>}},
+    {"vtag", Read::Text,
+     [](TCustomFFmpeg& task, const Value& value) {
+         task.options_.videoCodecTag =
+             codecTag(value.text, "video tag parameter must be 4 chars");
+     },
+     {notEmpty<&O::VideoTag>, text<&O::VideoTag>}},
+    {"sn", Read::None, OptionEntry::store<&OptionState::subtitleDisabled>,
+     {flagSet<&O::DisableSubtitle>, text<&O::DisableSubtitle>}},
+    {"slang", Read::Text, OptionEntry::store<&OptionState::subtitleLanguage>,
+     {always, text<&O::SubtitleLanguage>, store<&O::SubtitleLanguage>}},
+    // A flag option can only switch copying on, so false keeps the default.
+    {"copyts", Read::None, OptionEntry::store<&OptionState::copyTimestamps>,
+     {flagSet<&O::CopyTimestamps>, text<&O::CopyTimestamps>}},
+    {"t", Read::Text,
+     [](TCustomFFmpeg& task, const Value& value) {
+         const int64_t milliseconds = parseTime(value.name, value.text, true) / 1000;
+         if (milliseconds > 0) {
+             task.options_.recordingTime = milliseconds * 1000;
+             // The duration events carry 32-bit milliseconds.
+             task.totalOutputDurationMs_ =
+                 static_cast<int>(std::min<int64_t>(milliseconds, INT_MAX));
+         }
+     },
+     {positive<&O::DurationMs>, durationText}},
+    {"timestamp", Read::Text,
+     [](TCustomFFmpeg& task, const Value& value) {
+         const int64_t microseconds = parseTime(value.name, value.text, false);
+         task.options_.recordingTimestamp = std::llround(static_cast<double>(microseconds) / 1e6);
+     },
+     {timestampApplies, timestampText}},
+    // Fields of the option state that no option of their own sets.
+    {"year", Read::Text, nullptr,
+     {positive<&O::Year>, text<&O::Year>, nullptr, OptionEntry::recordYear}},
+    {"track", Read::Text, nullptr,
+     {positive<&O::Track>, text<&O::Track>, nullptr, OptionEntry::recordTrack}},
+    {"title", Read::Text, OptionEntry::storeTag<&OptionState::title>,
+     {notEmpty<&O::Title>, text<&O::Title>}},
+    {"author", Read::Text, OptionEntry::storeTag<&OptionState::author>,
+     {notEmpty<&O::Author>, text<&O::Author>}},
+    {"copyright", Read::Text, OptionEntry::storeTag<&OptionState::copyright>,
+     {notEmpty<&O::Copyright>, text<&O::Copyright>}},
+    {"comment", Read::Text, OptionEntry::storeTag<&OptionState::comment>,
+     {notEmpty<&O::Comment>, text<&O::Comment>}},
+    {"album", Read::Text, OptionEntry::storeTag<&OptionState::album>,
+     {notEmpty<&O::Album>, text<&O::Album>}},
+    {"genre", Read::Text, OptionEntry::storeTag<&OptionState::genre>,
+     {notEmpty<&O::Genre>, text<&O::Genre>}},
 };
 
 void TCustomFFmpeg::ParseOption(const std::string& name, const std::string& value)
 {
     for (const OptionEntry& entry : kOptionTable) {
-        if (name != entry.name)
+        if (!entry.handler || name != entry.name)
             continue;
         Value argument{name, value};
         switch (entry.read) {
@@ -637,9 +723,35 @@ void TCustomFFmpeg::ParseOption(const std::string& name, const std::string& valu
 bool TCustomFFmpeg::OptionTakesValue(const std::string& name)
 {
     for (const OptionEntry& entry : kOptionTable)
-        if (name == entry.name)
+        if (entry.handler && name == entry.name)
             return entry.read != Read::None;
     return true;
+}
+
+void TCustomFFmpeg::ApplyRecordFields(const TOutputOptions& record)
+{
+    for (const OptionEntry& entry : kOptionTable) {
+        const OptionEntry::RecordField& field = entry.record;
+        if (!field.applies || !field.applies(record))
+            continue;
+        const std::string text = field.value(record);
+        if (field.route)
+            field.route(*this, entry.name, text);
+        else
+            ParseOption(entry.name, text);
+    }
+}
+
+bool TCustomFFmpeg::StoreRecordField(TOutputOptions& record, const std::string& name,
+                                     const std::string& value)
+{
+    for (const OptionEntry& entry : kOptionTable) {
+        if (entry.record.store && name == entry.name) {
+            entry.record.store(record, value);
+            return true;
+        }
+    }
+    return false;
 }
 
 void TCustomFFmpeg::SetInputFormat(const std::string& name)

@@ -106,17 +106,34 @@ void raiseIfSet(TFilterGraph& graph, Args... args)
         (graph.*Member)(args...);
 }
 
+// The route of an event that carries no parameters.
+template <auto Member>
+void raiseBare(TFilterGraph& graph, intptr_t, intptr_t)
+{
+    raiseIfSet<Member>(graph);
+}
+
+// The route of an event that carries its first parameter as a number.
+template <auto Member>
+void raiseNumber(TFilterGraph& graph, intptr_t p1, intptr_t)
+{
+    raiseIfSet<Member>(graph, static_cast<int>(p1));
+}
+
+// The route of an event whose first parameter is 1 for "on".
+template <auto Member>
+void raiseSwitch(TFilterGraph& graph, intptr_t p1, intptr_t)
+{
+    raiseIfSet<Member>(graph, p1 == 1);
+}
+
 // Each graph event code and the event it raises with its parameters.
 constexpr EventRoute kEventRoutes[] = {
     {ecComplete, [](TFilterGraph& g, intptr_t p1, intptr_t p2) {
          raiseIfSet<&TFilterGraph::OnGraphComplete>(g, static_cast<int>(p1), p2);
      }},
-    {ecUserAbort, [](TFilterGraph& g, intptr_t, intptr_t) {
-         raiseIfSet<&TFilterGraph::OnGraphUserAbort>(g);
-     }},
-    {ecErrorAbort, [](TFilterGraph& g, intptr_t p1, intptr_t) {
-         raiseIfSet<&TFilterGraph::OnGraphErrorAbort>(g, static_cast<int>(p1));
-     }},
+    {ecUserAbort, raiseBare<&TFilterGraph::OnGraphUserAbort>},
+    {ecErrorAbort, raiseNumber<&TFilterGraph::OnGraphErrorAbort>},
     {ecStreamErrorStopped, [](TFilterGraph& g, intptr_t p1, intptr_t p2) {
          raiseIfSet<&TFilterGraph::OnGraphStreamErrorStopped>(g, static_cast<int>(p1),
                                                               static_cast<int>(p2));
@@ -125,40 +142,20 @@ constexpr EventRoute kEventRoutes[] = {
          raiseIfSet<&TFilterGraph::OnGraphStreamErrorStillPlaying>(g, static_cast<int>(p1),
                                                                    static_cast<int>(p2));
      }},
-    {ecErrorStillPlaying, [](TFilterGraph& g, intptr_t p1, intptr_t) {
-         raiseIfSet<&TFilterGraph::OnGraphErrorStillPlaying>(g, static_cast<int>(p1));
-     }},
-    {ecPaletteChanged, [](TFilterGraph& g, intptr_t, intptr_t) {
-         raiseIfSet<&TFilterGraph::OnGraphPaletteChanged>(g);
-     }},
+    {ecErrorStillPlaying, raiseNumber<&TFilterGraph::OnGraphErrorStillPlaying>},
+    {ecPaletteChanged, raiseBare<&TFilterGraph::OnGraphPaletteChanged>},
     {ecVideoSizeChanged, [](TFilterGraph& g, intptr_t p1, intptr_t) {
          raiseIfSet<&TFilterGraph::OnGraphVideoSizeChanged>(g, static_cast<int>(p1 & 0xffff),
                                                             static_cast<int>((p1 >> 16) & 0xffff));
      }},
-    {ecQualityChange, [](TFilterGraph& g, intptr_t, intptr_t) {
-         raiseIfSet<&TFilterGraph::OnGraphQualityChange>(g);
-     }},
-    {ecClockChanged, [](TFilterGraph& g, intptr_t, intptr_t) {
-         raiseIfSet<&TFilterGraph::OnGraphClockChanged>(g);
-     }},
-    {ecPaused, [](TFilterGraph& g, intptr_t p1, intptr_t) {
-         raiseIfSet<&TFilterGraph::OnGraphPaused>(g, static_cast<int>(p1));
-     }},
-    {ecOpeningFile, [](TFilterGraph& g, intptr_t p1, intptr_t) {
-         raiseIfSet<&TFilterGraph::OnGraphOpeningFile>(g, p1 == 1);
-     }},
-    {ecBufferingData, [](TFilterGraph& g, intptr_t p1, intptr_t) {
-         raiseIfSet<&TFilterGraph::OnGraphBufferingData>(g, p1 == 1);
-     }},
-    {ecGraphChanged, [](TFilterGraph& g, intptr_t, intptr_t) {
-         raiseIfSet<&TFilterGraph::OnGraphChanged>(g);
-     }},
-    {ecClockUnset, [](TFilterGraph& g, intptr_t, intptr_t) {
-         raiseIfSet<&TFilterGraph::OnGraphClockUnset>(g);
-     }},
-    {ecVmrRenderDeviceSet, [](TFilterGraph& g, intptr_t p1, intptr_t) {
-         raiseIfSet<&TFilterGraph::OnGraphVMRRenderDevice>(g, static_cast<int>(p1));
-     }},
+    {ecQualityChange, raiseBare<&TFilterGraph::OnGraphQualityChange>},
+    {ecClockChanged, raiseBare<&TFilterGraph::OnGraphClockChanged>},
+    {ecPaused, raiseNumber<&TFilterGraph::OnGraphPaused>},
+    {ecOpeningFile, raiseSwitch<&TFilterGraph::OnGraphOpeningFile>},
+    {ecBufferingData, raiseSwitch<&TFilterGraph::OnGraphBufferingData>},
+    {ecGraphChanged, raiseBare<&TFilterGraph::OnGraphChanged>},
+    {ecClockUnset, raiseBare<&TFilterGraph::OnGraphClockUnset>},
+    {ecVmrRenderDeviceSet, raiseNumber<&TFilterGraph::OnGraphVMRRenderDevice>},
 };
 
 }  // namespace

@@ -9,88 +9,78 @@
 
 namespace clipmora {
 
-template <typename T>
-class GstRef {
+// How a kind of object is counted: GObjects, or mini objects (messages,
+// samples, caps), which are counted apart from GObjects.
+struct GObjectCounting {
+    static void ref(gpointer object) { g_object_ref(object); }
+    static void unref(gpointer object) { g_object_unref(object); }
+};
+struct MiniObjectCounting {
+    static void ref(gpointer object) { gst_mini_object_ref(GST_MINI_OBJECT_CAST(object)); }
+    static void unref(gpointer object) { gst_mini_object_unref(GST_MINI_OBJECT_CAST(object)); }
+};
+
+// One counted reference to an object, dropped when the owner goes.
+template <typename T, typename Counting>
+class GstCounted {
 public:
-    GstRef() = default;
-    // Takes over one reference; a floating reference is sunk first.
-    static GstRef adopt(T* object)
-    {
-        GstRef ref;
-        if (object) {
-            if (g_object_is_floating(object))
-                g_object_ref_sink(object);
-            ref.object_ = object;
-        }
-        return ref;
-    }
-    // Adds a reference of its own.
-    static GstRef share(T* object)
-    {
-        GstRef ref;
-        if (object)
-            ref.object_ = static_cast<T*>(g_object_ref(object));
-        return ref;
-    }
-    GstRef(const GstRef& other) : object_(other.object_)
+    GstCounted() = default;
+    explicit GstCounted(T* object) : object_(object) {}  // takes over one reference
+    GstCounted(const GstCounted& other) : object_(other.object_)
     {
         if (object_)
-            g_object_ref(object_);
+            Counting::ref(object_);
     }
-    GstRef(GstRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-    GstRef& operator=(GstRef other) noexcept
+    GstCounted(GstCounted&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    GstCounted& operator=(GstCounted other) noexcept
     {
         std::swap(object_, other.object_);
         return *this;
     }
-    ~GstRef() { reset(); }
+    ~GstCounted() { reset(); }
 
     void reset()
     {
         if (object_)
-            g_object_unref(std::exchange(object_, nullptr));
+            Counting::unref(std::exchange(object_, nullptr));
     }
     T* get() const { return object_; }
     explicit operator bool() const { return object_ != nullptr; }
 
 private:
     T* object_ = nullptr;
+};
+
+// A GObject owner, made only by adopting or sharing a reference.
+template <typename T>
+class GstRef : public GstCounted<T, GObjectCounting> {
+public:
+    GstRef() = default;
+    // Takes over one reference; a floating reference is sunk first.
+    static GstRef adopt(T* object)
+    {
+        if (object && g_object_is_floating(object))
+            g_object_ref_sink(object);
+        return GstRef(object);
+    }
+    // Adds a reference of its own.
+    static GstRef share(T* object)
+    {
+        if (object)
+            g_object_ref(object);
+        return GstRef(object);
+    }
+
+private:
+    explicit GstRef(T* object) : GstCounted<T, GObjectCounting>(object) {}
 };
 
 using GstElementRef = GstRef<GstElement>;
 using GstBusRef = GstRef<GstBus>;
 using GstPadRef = GstRef<GstPad>;
 
-// Mini objects (messages, samples, caps) are counted apart from GObjects.
 template <typename T>
-class GstMiniRef {
-public:
-    GstMiniRef() = default;
-    explicit GstMiniRef(T* object) : object_(object) {}  // takes over one reference
-    GstMiniRef(const GstMiniRef& other) : object_(other.object_)
-    {
-        if (object_)
-            gst_mini_object_ref(GST_MINI_OBJECT_CAST(object_));
-    }
-    GstMiniRef(GstMiniRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-    GstMiniRef& operator=(GstMiniRef other) noexcept
-    {
-        std::swap(object_, other.object_);
-        return *this;
-    }
-    ~GstMiniRef() { reset(); }
-
-    void reset()
-    {
-        if (object_)
-            gst_mini_object_unref(GST_MINI_OBJECT_CAST(std::exchange(object_, nullptr)));
-    }
-    T* get() const { return object_; }
-    explicit operator bool() const { return object_ != nullptr; }
-
-private:
-    T* object_ = nullptr;
-};
+using GstMiniRef = GstCounted<T, MiniObjectCounting>;
 
 using GstMessageRef = GstMiniRef<GstMessage>;
 using GstSampleRef = GstMiniRef<GstSample>;

@@ -131,224 +131,296 @@ constexpr std::string_view kBlackBerry3gpFrameRates[] = {"Auto",   "11 fps", "15
 
 // ---- The formats --------------------------------------------------------------
 //
-// Per row: name, extension, builder; video codecs, audio codecs; size, video
-// bit rate, frame rate, audio bit rate, sampling rate (each list with its
-// default entry); channels, aspect; the video and audio bit rates of the
-// quality levels Highest, Higher, Normal, Lower, Lowest.
+// A family's lists stand once, in its base row; each format is its family's
+// base with the cells it changes. The quality rates are the video and audio
+// bit rates of the levels Highest, Higher, Normal, Lower, Lowest.
+
+template <typename Change>
+constexpr TFormatProfile variant(TFormatProfile row, Change change)
+{
+    change(row);
+    return row;
+}
+
+// Players that take AAC audio in Kbps whatever the lists say and ignore the
+// channel choice and the video switch.
+constexpr TFormatProfile portablePlayer(TFormatProfile row)
+{
+    row.fixedAudioCodec = "mpeg4aac";
+    row.audioRateUnit = ruKbps;
+    row.writesChannels = false;
+    row.writesVideoSwitch = false;
+    return row;
+}
+
+// The lists of the general containers.
+constexpr TFormatProfile kGeneralFamily{
+    .videoSize = {kGeneralSizes, "Original Video Size"},
+    .frameRate = {kGeneralFrameRates, "Auto"},
+    .audioBitrate = {kGeneralAudioRates, "128 Kbps"},
+    .samplingRate = {kGeneralSamplingRates, "48000 Hz"},
+    .channels = "Stereo",
+    .aspect = "Original",
+};
+
+constexpr TFormatProfile kAviFamily = variant(kGeneralFamily, [](TFormatProfile& p) {
+    p.extension = "AVI";
+    p.videoCodecs = kMpeg4OrH264VideoCodecs;
+    p.audioCodecs = kAviAudioCodecs;
+    p.videoBitrate = {kAviVideoRates, "1200 Kbps"};
+    p.videoQuality = {2500, 1500, 1200, 512, 256};
+    p.audioQuality = {320, 192, 128, 64, 48};
+});
+
+constexpr TFormatProfile kMp4Family = variant(kGeneralFamily, [](TFormatProfile& p) {
+    p.extension = "MP4";
+    p.videoCodecs = kMp4VideoCodecs;
+    p.audioCodecs = kAacAudioCodecs;
+    p.videoBitrate = {kMovieVideoRates, "1200 Kbps"};
+    p.samplingRate.selected = "44100 Hz";
+    p.videoQuality = {2500, 1500, 1200, 768, 512};
+    p.audioQuality = {256, 192, 128, 80, 64};
+});
+
+constexpr TFormatProfile kMpegFamily = variant(kGeneralFamily, [](TFormatProfile& p) {
+    p.extension = "MPG";
+    p.videoSize.selected = "320 x 240 (VGA)";
+    p.videoBitrate = {kMovieVideoRates, "1600 Kbps"};
+    p.frameRate.selected = "25.0 fps";
+    p.audioBitrate.selected = "192 Kbps";
+    p.samplingRate.selected = "44100 Hz";
+    p.videoQuality = {2000, 1600, 1200, 1000, 768};
+    p.audioQuality = {224, 192, 128, 80, 64};
+});
+
+// MPEG-2 video belongs in an MPEG-2 program stream, which ".mpg" alone would
+// not give.
+constexpr TFormatProfile kMpeg2Family = variant(kMpegFamily, [](TFormatProfile& p) {
+    p.videoCodecs = kMpeg2VideoCodecs;
+    p.audioCodecs = kMpeg2AudioCodecs;
+    p.videoBitrate.selected = "2000 Kbps";
+    p.container = "vob";
+});
+
+constexpr TFormatProfile kWmvFamily = variant(kGeneralFamily, [](TFormatProfile& p) {
+    p.extension = "WMV";
+    p.videoCodecs = kWmvVideoCodecs;
+    p.audioCodecs = kWmaAudioCodecs;
+    p.videoSize.selected = "320 x 240 (VGA)";
+    p.videoBitrate = {kMovieVideoRates, "1200 Kbps"};
+    p.videoQuality = {2500, 2000, 1500, 1200, 768};
+    p.audioQuality = {256, 192, 128, 80, 48};
+});
+
+// Mobile phones: AMR audio whatever the audio list holds, rates in bps, mono.
+constexpr TFormatProfile kMobileFamily{
+    .extension = "3GP",
+    .videoCodecs = kMobileVideoCodecs,
+    .audioCodecs = kMobileAudioCodecs,
+    .videoSize = {kMobileSizes, "176 x 144 (QCIF)"},
+    .videoBitrate = {kMobileVideoRates, "128 Kbps"},
+    .frameRate = {kMobileFrameRates, "Auto"},
+    .audioBitrate = {kAmrAudioRates, "7400 bps"},
+    .samplingRate = {kMobileSamplingRates, "8000 Hz"},
+    .channels = "Mono",
+    .videoQuality = {512, 256, 128, 96, 64},
+    .audioQuality = {12200, 7950, 7400, 6700, 4750},
+    .fixedAudioCodec = "amr_nb",
+    .writesVideoSwitch = false,
+};
+
+constexpr TFormatProfile kAppleFamily = variant(kMp4Family, [](TFormatProfile& p) {
+    p.videoCodecs = kMpeg4VideoCodecs;
+    p.videoBitrate.entries = kAppleVideoRates;
+});
+
+// iPod Touch and iPhone share their lists.
+constexpr TFormatProfile kIphoneFamily = variant(kAppleFamily, [](TFormatProfile& p) {
+    p.videoSize = {kIphoneSizes, "480 x 320"};
+    p.videoBitrate.selected = "1200 Kbps";
+    p.audioBitrate.selected = "80 Kbps";
+    p.videoQuality = {2500, 1500, 1200, 800, 512};
+});
+
+// Media players with their own sizes and rates; they keep the user's channel
+// and aspect choices.
+constexpr TFormatProfile kPlayerFamily = variant(kAviFamily, [](TFormatProfile& p) {
+    p.videoCodecs = kMpeg4VideoCodecs;
+    p.audioCodecs = kPlayerAudioCodecs;
+    p.videoSize = {kPlayerSizes, "640 x 480"};
+    p.videoBitrate = {kPlayerVideoRates, "1500 Kbps"};
+    p.channels = kUnchanged;
+    p.aspect = kUnchanged;
+    p.videoQuality = {2500, 2000, 1500, 1200, 800};
+    p.audioQuality = {320, 192, 128, 64, 32};
+});
+
+constexpr TFormatProfile kBlackBerryFamily = variant(kGeneralFamily, [](TFormatProfile& p) {
+    p.videoSize = {kBlackBerrySizes, "176 x 144"};
+    p.frameRate = {kBlackBerryFrameRates, "24 fps"};
+    p.samplingRate.selected = "44100 Hz";
+    p.channels = kUnchanged;
+    p.aspect = kUnchanged;
+});
 
 constexpr TFormatProfile kFormatProfiles[] = {
-    {"3GP - Mobile Video Format (*.3gp)", "3GP", pbMobile,
-     kMobileVideoCodecs, kMobileAudioCodecs,
-     {kMobileSizes, "176 x 144 (QCIF)"}, {kMobileVideoRates, "128 Kbps"},
-     {kMobileFrameRates, "Auto"}, {kAmrAudioRates, "7400 bps"}, {kMobileSamplingRates, "8000 Hz"},
-     "Mono", kUnchanged,
-     {512, 256, 128, 96, 64}, {12200, 7950, 7400, 6700, 4750}},
-    {"3G2 - Mobile Video Format (*.3g2)", "3G2", pbMobile,
-     kMobileVideoCodecs, kMobileAudioCodecs,
-     {kMobileSizes, "176 x 144 (QCIF)"}, {kMobileVideoRates, "128 Kbps"},
-     {kMobileFrameRates, "Auto"}, {kAmrAudioRates, "7400 bps"}, {kMobileSamplingRates, "8000 Hz"},
-     "Mono", kUnchanged,
-     {512, 256, 128, 96, 64}, {12200, 7950, 7400, 6700, 4750}},
-    {"ASF - Advance Streaming Format (*.asf)", "ASF", pbGeneral,
-     kAsfVideoCodecs, kMp3AudioCodecs,
-     {kGeneralSizes, "Original Video Size"}, {kAsfVideoRates, "1200 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "48000 Hz"},
-     "Stereo", "Original",
-     {2000, 1500, 1200, 768, 512}, {320, 192, 128, 64, 32}},
-    {"AVI - Audio Video Interleave (*.avi)", "AVI", pbGeneral,
-     kMpeg4OrH264VideoCodecs, kAviAudioCodecs,
-     {kGeneralSizes, "Original Video Size"}, {kAviVideoRates, "1200 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "48000 Hz"},
-     "Stereo", "Original",
-     {2500, 1500, 1200, 512, 256}, {320, 192, 128, 64, 48}},
-    {"AVI - DivX Video (*.avi)", "AVI", pbGeneral,
-     kMpeg4VideoCodecs, kMp3AudioCodecs,
-     {kGeneralSizes, "Original Video Size"}, {kAviVideoRates, "1200 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "48000 Hz"},
-     "Stereo", "Original",
-     {2500, 1500, 1200, 512, 256}, {320, 192, 128, 64, 48}},
-    {"MOV - QuickTime Video (*.mov)", "MOV", pbGeneral,
-     kMpeg4VideoCodecs, kAacAudioCodecs,
-     {kGeneralSizes, "Original Video Size"}, {kMovieVideoRates, "1200 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "44100 Hz"},
-     "Stereo", "Original",
-     {2500, 2000, 1200, 768, 512}, {256, 192, 128, 80, 64}},
-    {"MP4 - MPEG4 Video (*.mp4)", "MP4", pbGeneral,
-     kMp4VideoCodecs, kAacAudioCodecs,
-     {kGeneralSizes, "Original Video Size"}, {kMovieVideoRates, "1200 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "44100 Hz"},
-     "Stereo", "Original",
-     {2500, 1500, 1200, 768, 512}, {256, 192, 128, 80, 64}},
-    {"MPEG-1 Movie (*.mpg)", "MPG", pbGeneral,
-     kMpeg1VideoCodecs, kMp2AudioCodecs,
-     {kGeneralSizes, "320 x 240 (VGA)"}, {kMovieVideoRates, "1600 Kbps"},
-     {kGeneralFrameRates, "25.0 fps"}, {kGeneralAudioRates, "192 Kbps"},
-     {kGeneralSamplingRates, "44100 Hz"},
-     "Stereo", "Original",
-     {2000, 1600, 1200, 1000, 768}, {224, 192, 128, 80, 64}},
-    {"MPEG-2 Movie (*.mpg)", "MPG", pbGeneral,
-     kMpeg2VideoCodecs, kMpeg2AudioCodecs,
-     {kGeneralSizes, "320 x 240 (VGA)"}, {kMovieVideoRates, "2000 Kbps"},
-     {kGeneralFrameRates, "25.0 fps"}, {kGeneralAudioRates, "192 Kbps"},
-     {kGeneralSamplingRates, "44100 Hz"},
-     "Stereo", "Original",
-     {2000, 1600, 1200, 1000, 768}, {224, 192, 128, 80, 64}},
-    {"RM - Real Video (*.rm)", "RM", pbGeneral,
-     kRealVideoCodecs, kAc3AudioCodecs,
-     {kGeneralSizes, "320 x 240 (VGA)"}, {kRealVideoRates, "384  Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "48000 Hz"},
-     "Stereo", "Original",
-     {1200, 512, 384, 256, 128}, {160, 128, 96, 64, 48}},
-    {"WMV - Windows Media Video (*.wmv)", "WMV", pbGeneral,
-     kWmvVideoCodecs, kWmaAudioCodecs,
-     {kGeneralSizes, "320 x 240 (VGA)"}, {kMovieVideoRates, "1200 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "48000 Hz"},
-     "Stereo", "Original",
-     {2500, 2000, 1500, 1200, 768}, {256, 192, 128, 80, 48}},
+    variant(kMobileFamily, [](TFormatProfile& p) { p.name = "3GP - Mobile Video Format (*.3gp)"; }),
+    variant(kMobileFamily, [](TFormatProfile& p) {
+        p.name = "3G2 - Mobile Video Format (*.3g2)";
+        p.extension = "3G2";
+    }),
+    variant(kGeneralFamily, [](TFormatProfile& p) {
+        // "Advance" is the program's established name; formats are found by
+        // their exact names.
+        p.name = "ASF - Advance Streaming Format (*.asf)";
+        p.extension = "ASF";
+        p.videoCodecs = kAsfVideoCodecs;
+        p.audioCodecs = kMp3AudioCodecs;
+        p.videoBitrate = {kAsfVideoRates, "1200 Kbps"};
+        p.videoQuality = {2000, 1500, 1200, 768, 512};
+        p.audioQuality = {320, 192, 128, 64, 32};
+    }),
+    variant(kAviFamily, [](TFormatProfile& p) { p.name = "AVI - Audio Video Interleave (*.avi)"; }),
+    variant(kAviFamily, [](TFormatProfile& p) {
+        p.name = "AVI - DivX Video (*.avi)";
+        p.videoCodecs = kMpeg4VideoCodecs;
+        p.audioCodecs = kMp3AudioCodecs;
+    }),
+    variant(kMp4Family, [](TFormatProfile& p) {
+        p.name = "MOV - QuickTime Video (*.mov)";
+        p.extension = "MOV";
+        p.videoCodecs = kMpeg4VideoCodecs;
+        p.videoQuality = {2500, 2000, 1200, 768, 512};
+    }),
+    variant(kMp4Family, [](TFormatProfile& p) { p.name = "MP4 - MPEG4 Video (*.mp4)"; }),
+    variant(kMpegFamily, [](TFormatProfile& p) {
+        p.name = "MPEG-1 Movie (*.mpg)";
+        p.videoCodecs = kMpeg1VideoCodecs;
+        p.audioCodecs = kMp2AudioCodecs;
+    }),
+    variant(kMpeg2Family, [](TFormatProfile& p) { p.name = "MPEG-2 Movie (*.mpg)"; }),
+    variant(kGeneralFamily, [](TFormatProfile& p) {
+        p.name = "RM - Real Video (*.rm)";
+        p.extension = "RM";
+        p.videoCodecs = kRealVideoCodecs;
+        p.audioCodecs = kAc3AudioCodecs;
+        p.videoSize.selected = "320 x 240 (VGA)";
+        p.videoBitrate = {kRealVideoRates, "384  Kbps"};
+        p.videoQuality = {1200, 512, 384, 256, 128};
+        p.audioQuality = {160, 128, 96, 64, 48};
+    }),
+    variant(kWmvFamily, [](TFormatProfile& p) { p.name = "WMV - Windows Media Video (*.wmv)"; }),
 
-    {"Apple TV (*.mp4)", "MP4", pbPortablePlayer,
-     kMpeg4VideoCodecs, kAacAudioCodecs,
-     {kAppleTvSizes, "640 x 480"}, {kAppleVideoRates, "1500 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "44100 Hz"},
-     "Stereo", "Original",
-     {2500, 1500, 1200, 800, 512}, {256, 128, 64, 48, 32}},
-    {"iPod (*.mp4)", "MP4", pbPortablePlayer,
-     kMpeg4OrH264VideoCodecs, kAacAudioCodecs,
-     {kIpodSizes, "320 x 240"}, {kAppleVideoRates, "512 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "64 Kbps"},
-     {kGeneralSamplingRates, "44100 Hz"},
-     kUnchanged, kUnchanged,
-     {1200, 800, 512, 256, 128}, {320, 192, 128, 96, 64}},
-    // Same lists as the iPhone, and the same builder.
-    {"iPod Touch (*.mp4)", "MP4", pbGeneral,
-     kMpeg4VideoCodecs, kAacAudioCodecs,
-     {kIphoneSizes, "480 x 320"}, {kAppleVideoRates, "1200 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "80 Kbps"},
-     {kGeneralSamplingRates, "44100 Hz"},
-     kUnchanged, kUnchanged,
-     {2500, 1500, 1200, 800, 512}, {256, 192, 128, 80, 64}},
-    {"iPhone (*.mp4)", "MP4", pbGeneral,
-     kMpeg4VideoCodecs, kAacAudioCodecs,
-     {kIphoneSizes, "480 x 320"}, {kAppleVideoRates, "1200 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "80 Kbps"},
-     {kGeneralSamplingRates, "44100 Hz"},
-     "Stereo", "Original",
-     {2500, 1500, 1200, 800, 512}, {256, 192, 128, 80, 64}},
+    portablePlayer(variant(kAppleFamily, [](TFormatProfile& p) {
+        p.name = "Apple TV (*.mp4)";
+        p.videoSize = {kAppleTvSizes, "640 x 480"};
+        p.videoBitrate.selected = "1500 Kbps";
+        p.videoQuality = {2500, 1500, 1200, 800, 512};
+        p.audioQuality = {256, 128, 64, 48, 32};
+    })),
+    portablePlayer(variant(kAppleFamily, [](TFormatProfile& p) {
+        p.name = "iPod (*.mp4)";
+        p.videoCodecs = kMpeg4OrH264VideoCodecs;
+        p.videoSize = {kIpodSizes, "320 x 240"};
+        p.videoBitrate.selected = "512 Kbps";
+        p.audioBitrate.selected = "64 Kbps";
+        p.channels = kUnchanged;
+        p.aspect = kUnchanged;
+        p.videoQuality = {1200, 800, 512, 256, 128};
+        p.audioQuality = {320, 192, 128, 96, 64};
+    })),
+    variant(kIphoneFamily, [](TFormatProfile& p) {
+        p.name = "iPod Touch (*.mp4)";
+        p.channels = kUnchanged;
+        p.aspect = kUnchanged;
+    }),
+    variant(kIphoneFamily, [](TFormatProfile& p) { p.name = "iPhone (*.mp4)"; }),
 
-    {"PSP Video (*.mp4)", "MP4", pbGeneral,
-     kPspVideoCodecs, kAacAudioCodecs,
-     {kPspSizes, "368 x 208"}, {kPspVideoRates, "768 Kbps"},
-     {kPspFrameRates, "29.97 fps"}, {kPspAudioRates, "64 Kbps"},
-     {kPspSamplingRates, "24000 Hz"},
-     "Stereo", "Original",
-     {768, 512, 384, 216, 128}, {160, 128, 96, 64, 48}},
-    {"PS3 Video (*.mp4)", "MP4", pbGeneral,
-     kH264VideoCodecs, kAacAudioCodecs,
-     {kPs3Sizes, "720 x 480"}, {kPs3VideoRates, "1200 Kbps"},
-     {kNtscFrameRates, "29.97 fps"}, {kGeneralAudioRates, "96 Kbps"},
-     {kGeneralSamplingRates, "44100 Hz"},
-     "Stereo", "Original",
-     {3000, 2500, 2000, 1500, 1200}, {256, 192, 128, 80, 64}},
-    {"Xbox360 AVI Video (*.avi)", "AVI", pbGeneral,
-     kMpeg4OrH264VideoCodecs, kAviAudioCodecs,
-     {kGeneralSizes, "Original Video Size"}, {kAviVideoRates, "1200 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "48000 Hz"},
-     "Stereo", "Original",
-     {2500, 1500, 1200, 512, 256}, {320, 192, 128, 64, 48}},
-    {"Xbox360 MPEG2 Video (*.mpg)", "MPG", pbGeneral,
-     kMpeg2VideoCodecs, kMpeg2AudioCodecs,
-     {kGeneralSizes, "320 x 240 (VGA)"}, {kMovieVideoRates, "2000 Kbps"},
-     {kGeneralFrameRates, "25.0 fps"}, {kGeneralAudioRates, "192 Kbps"},
-     {kGeneralSamplingRates, "44100 Hz"},
-     "Stereo", "Original",
-     {2000, 1600, 1200, 1000, 768}, {224, 192, 128, 80, 64}},
-    {"Xbox360 MPEG4 Video (*.mp4)", "MP4", pbGeneral,
-     kMp4VideoCodecs, kAacAudioCodecs,
-     {kGeneralSizes, "Original Video Size"}, {kMovieVideoRates, "1200 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "44100 Hz"},
-     "Stereo", "Original",
-     {2500, 1500, 1200, 768, 512}, {256, 192, 128, 80, 64}},
-    {"Xbox360 WMV Video (*.wmv)", "WMV", pbGeneral,
-     kWmvVideoCodecs, kWmaAudioCodecs,
-     {kGeneralSizes, "320 x 240 (VGA)"}, {kMovieVideoRates, "1200 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "48000 Hz"},
-     "Stereo", "Original",
-     {2500, 2000, 1500, 1200, 768}, {256, 192, 128, 80, 48}},
-    {"Zune Mpeg4 Video (*.mp4)", "MP4", pbGeneral,
-     kMpeg4OrH264VideoCodecs, kAacAudioCodecs,
-     {kZuneSizes, "320 x 240"}, {kZuneVideoRates, "1500 Kbps"},
-     {kNtscFrameRates, "29.97 fps"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "44100 Hz"},
-     "Stereo", "Original",
-     {2000, 1500, 768, 512, 256}, {256, 192, 128, 80, 64}},
-    {"Zune WMV Windows Media Video (*.wmv)", "WMV", pbGeneral,
-     kWmvVideoCodecs, kWmaAudioCodecs,
-     {kZuneSizes, "320 x 240"}, {kZuneVideoRates, "1200 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "48000 Hz"},
-     "Stereo", "Original",
-     {2000, 1500, 1200, 768, 256}, {256, 192, 128, 80, 48}},
+    variant(kMp4Family, [](TFormatProfile& p) {
+        p.name = "PSP Video (*.mp4)";
+        p.videoCodecs = kPspVideoCodecs;
+        p.videoSize = {kPspSizes, "368 x 208"};
+        p.videoBitrate = {kPspVideoRates, "768 Kbps"};
+        p.frameRate = {kPspFrameRates, "29.97 fps"};
+        p.audioBitrate = {kPspAudioRates, "64 Kbps"};
+        p.samplingRate = {kPspSamplingRates, "24000 Hz"};
+        p.videoQuality = {768, 512, 384, 216, 128};
+        p.audioQuality = {160, 128, 96, 64, 48};
+    }),
+    variant(kMp4Family, [](TFormatProfile& p) {
+        p.name = "PS3 Video (*.mp4)";
+        p.videoCodecs = kH264VideoCodecs;
+        p.videoSize = {kPs3Sizes, "720 x 480"};
+        p.videoBitrate = {kPs3VideoRates, "1200 Kbps"};
+        p.frameRate = {kNtscFrameRates, "29.97 fps"};
+        p.audioBitrate.selected = "96 Kbps";
+        p.videoQuality = {3000, 2500, 2000, 1500, 1200};
+    }),
+    variant(kAviFamily, [](TFormatProfile& p) { p.name = "Xbox360 AVI Video (*.avi)"; }),
+    variant(kMpeg2Family, [](TFormatProfile& p) { p.name = "Xbox360 MPEG2 Video (*.mpg)"; }),
+    variant(kMp4Family, [](TFormatProfile& p) { p.name = "Xbox360 MPEG4 Video (*.mp4)"; }),
+    variant(kWmvFamily, [](TFormatProfile& p) { p.name = "Xbox360 WMV Video (*.wmv)"; }),
+    variant(kMp4Family, [](TFormatProfile& p) {
+        p.name = "Zune Mpeg4 Video (*.mp4)";
+        p.videoCodecs = kMpeg4OrH264VideoCodecs;
+        p.videoSize = {kZuneSizes, "320 x 240"};
+        p.videoBitrate = {kZuneVideoRates, "1500 Kbps"};
+        p.frameRate = {kNtscFrameRates, "29.97 fps"};
+        p.videoQuality = {2000, 1500, 768, 512, 256};
+    }),
+    variant(kWmvFamily, [](TFormatProfile& p) {
+        p.name = "Zune WMV Windows Media Video (*.wmv)";
+        p.videoSize = {kZuneSizes, "320 x 240"};
+        p.videoBitrate = {kZuneVideoRates, "1200 Kbps"};
+        p.videoQuality = {2000, 1500, 1200, 768, 256};
+    }),
 
-    {"Archos AV500/GMini402 (*.avi)", "AVI", pbGeneral,
-     kMpeg4VideoCodecs, kPlayerAudioCodecs,
-     {kPlayerSizes, "480 x 272"}, {kPlayerVideoRates, "1500 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "48000 Hz"},
-     kUnchanged, kUnchanged,
-     {2500, 2000, 1500, 1200, 800}, {320, 192, 128, 64, 32}},
-    {"Archos AV700 (*.avi)", "AVI", pbGeneral,
-     kMpeg4VideoCodecs, kPlayerAudioCodecs,
-     {kPlayerSizes, "720 x 480"}, {kPlayerVideoRates, "2000 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "48000 Hz"},
-     kUnchanged, kUnchanged,
-     {2500, 2000, 1500, 1200, 800}, {320, 192, 128, 64, 32}},
-    {"BlackBerry MPEG-4 Video (*.mp4)", "MP4", pbGeneral,
-     kMpeg4VideoCodecs, kAacAudioCodecs,
-     {kBlackBerrySizes, "320 x 240"}, {kBlackBerryMp4VideoRates, "300 Kbps"},
-     {kBlackBerryFrameRates, "24 fps"}, {kBlackBerryMp4AudioRates, "80 Kbps"},
-     {kGeneralSamplingRates, "44100 Hz"},
-     kUnchanged, kUnchanged,
-     {512, 300, 256, 128, 80}, {112, 96, 80, 64, 40}},
-    {"BlackBerry AVI Video (*.avi)", "AVI", pbGeneral,
-     kBlackBerryAviVideoCodecs, kBlackBerryAviAudioCodecs,
-     {kBlackBerryAviSizes, "176 x 144"}, {kBlackBerryAviVideoRates, "300 Kbps"},
-     {kBlackBerryFrameRates, "24 fps"}, {kGeneralAudioRates, "64 Kbps"},
-     {kGeneralSamplingRates, "44100 Hz"},
-     kUnchanged, kUnchanged,
-     {512, 300, 200, 120, 80}, {256, 192, 80, 64, 48}},
-    {"BlackBerry 3GP Video (*.3gp)", "3GP", pbGeneral,
-     kBlackBerry3gpVideoCodecs, kMobileAudioCodecs,
-     {kBlackBerrySizes, "176 x 144"}, {kBlackBerry3gpVideoRates, "128 Kbps"},
-     {kBlackBerry3gpFrameRates, "15 fps"}, {kAmrAudioRates, "4750 bps"},
-     {kMobileSamplingRates, "8000 Hz"},
-     kUnchanged, kUnchanged,
-     {512, 256, 120, 80, 40}, {12200, 7950, 7400, 6700, 4750}},
-    {"Creative Zen Vision (*.avi)", "AVI", pbGeneral,
-     kMpeg4VideoCodecs, kPlayerAudioCodecs,
-     {kPlayerSizes, "640 x 480"}, {kPlayerVideoRates, "1500 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "48000 Hz"},
-     kUnchanged, kUnchanged,
-     {2500, 2000, 1500, 1200, 800}, {320, 192, 128, 64, 32}},
-    {"iRiver PMP100 (*.avi)", "AVI", pbGeneral,
-     kMpeg4VideoCodecs, kPlayerAudioCodecs,
-     {kPlayerSizes, "640 x 480"}, {kPlayerVideoRates, "1500 Kbps"},
-     {kGeneralFrameRates, "Auto"}, {kGeneralAudioRates, "128 Kbps"},
-     {kGeneralSamplingRates, "48000 Hz"},
-     kUnchanged, kUnchanged,
-     {2500, 2000, 1500, 1200, 800}, {320, 192, 128, 64, 32}},
+    variant(kPlayerFamily, [](TFormatProfile& p) {
+        p.name = "Archos AV500/GMini402 (*.avi)";
+        p.videoSize.selected = "480 x 272";
+    }),
+    variant(kPlayerFamily, [](TFormatProfile& p) {
+        p.name = "Archos AV700 (*.avi)";
+        p.videoSize.selected = "720 x 480";
+        p.videoBitrate.selected = "2000 Kbps";
+    }),
+    variant(kBlackBerryFamily, [](TFormatProfile& p) {
+        p.name = "BlackBerry MPEG-4 Video (*.mp4)";
+        p.extension = "MP4";
+        p.videoCodecs = kMpeg4VideoCodecs;
+        p.audioCodecs = kAacAudioCodecs;
+        p.videoSize.selected = "320 x 240";
+        p.videoBitrate = {kBlackBerryMp4VideoRates, "300 Kbps"};
+        p.audioBitrate = {kBlackBerryMp4AudioRates, "80 Kbps"};
+        p.videoQuality = {512, 300, 256, 128, 80};
+        p.audioQuality = {112, 96, 80, 64, 40};
+    }),
+    variant(kBlackBerryFamily, [](TFormatProfile& p) {
+        p.name = "BlackBerry AVI Video (*.avi)";
+        p.extension = "AVI";
+        p.videoCodecs = kBlackBerryAviVideoCodecs;
+        p.audioCodecs = kBlackBerryAviAudioCodecs;
+        p.videoSize.entries = kBlackBerryAviSizes;
+        p.videoBitrate = {kBlackBerryAviVideoRates, "300 Kbps"};
+        p.audioBitrate.selected = "64 Kbps";
+        p.videoQuality = {512, 300, 200, 120, 80};
+        p.audioQuality = {256, 192, 80, 64, 48};
+    }),
+    // Carries AMR audio, so it is mono like the mobile formats.
+    variant(kBlackBerryFamily, [](TFormatProfile& p) {
+        p.name = "BlackBerry 3GP Video (*.3gp)";
+        p.extension = "3GP";
+        p.videoCodecs = kBlackBerry3gpVideoCodecs;
+        p.audioCodecs = kMobileAudioCodecs;
+        p.videoBitrate = {kBlackBerry3gpVideoRates, "128 Kbps"};
+        p.frameRate = {kBlackBerry3gpFrameRates, "15 fps"};
+        p.audioBitrate = {kAmrAudioRates, "4750 bps"};
+        p.samplingRate = {kMobileSamplingRates, "8000 Hz"};
+        p.videoQuality = {512, 256, 120, 80, 40};
+        p.audioQuality = {12200, 7950, 7400, 6700, 4750};
+    }),
+    variant(kPlayerFamily, [](TFormatProfile& p) { p.name = "Creative Zen Vision (*.avi)"; }),
+    variant(kPlayerFamily, [](TFormatProfile& p) { p.name = "iRiver PMP100 (*.avi)"; }),
 };
 
 // Where the separator lines stand in the format list, dividing the general
@@ -364,7 +436,8 @@ constexpr bool isListed(TTextList entries, std::string_view text)
 }
 
 // Every default must name an entry of its list, or choosing the format would
-// leave that list without a selection.
+// leave that list without a selection; a row its family left incomplete
+// fails here too.
 constexpr bool defaultsAreListed()
 {
     for (const TFormatProfile& p : kFormatProfiles) {
@@ -372,8 +445,14 @@ constexpr bool defaultsAreListed()
              {p.videoSize, p.videoBitrate, p.frameRate, p.audioBitrate, p.samplingRate})
             if (!isListed(list.entries, list.selected))
                 return false;
-        if (p.videoCodecs.empty() || p.audioCodecs.empty())
+        if (p.name.empty() || p.extension.empty() || p.videoCodecs.empty() ||
+            p.audioCodecs.empty())
             return false;
+        if (p.fixedAudioCodec != std::string_view{} && !isListed(p.audioCodecs, p.fixedAudioCodec))
+            return false;
+        for (const TQualityRates& rates : {p.videoQuality, p.audioQuality})
+            if (std::find(rates.begin(), rates.end(), 0) != rates.end())
+                return false;
         if (p.channels != kUnchanged && !isListed(kAudioChannelEntries, p.channels))
             return false;
         if (p.aspect != kUnchanged && !isListed(kAspectRatioEntries, p.aspect))

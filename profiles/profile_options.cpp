@@ -1,5 +1,6 @@
-// Reading the catalogue into the profile controls, and the three option
-// builders that turn the controls' selections into a TOutputOptions.
+// Reading the catalogue into the profile controls, and the option builder
+// that turns the controls' selections into a TOutputOptions as the selected
+// format's columns direct.
 #include "profiles/profile_options.h"
 
 #include "engine/conversions.h"
@@ -60,7 +61,7 @@ std::string numberPart(const std::string& text)
 int kbpsToBps(const std::string& text) { return StrToInt(numberPart(text) + "000"); }
 
 // Audio lists are in Kbps, except the AMR rates which are in bps.
-int audioBitrateOf(const std::string& text)
+int listedAudioBitrate(const std::string& text)
 {
     return contains(text, "Kbps") ? kbpsToBps(text) : StrToInt(numberPart(text));
 }
@@ -89,9 +90,6 @@ struct CodecName {
 constexpr CodecName kVideoEncoders[] = {{"h264", "libx264"}, {"xvid", "libxvid"}};
 constexpr CodecName kAudioEncoders[] = {
     {"amr_nb", "libamr_nb"}, {"mpeg4aac", "libfaac"}, {"mp3", "libmp3lame"}};
-// The encoders the mobile and portable player builders always use.
-constexpr std::string_view kAmrEncoder = "libamr_nb";
-constexpr std::string_view kAacEncoder = "libfaac";
 
 std::string encoderName(std::span<const CodecName> names, const std::string& entry)
 {
@@ -113,73 +111,44 @@ bool isMobileExtension(const std::string& extension)
     return extension == "3GP" || extension == "3G2";
 }
 
-// ---- Builders -------------------------------------------------------------------
-// Each reads and converts every number before it writes anything, so a text
-// that does not convert leaves the record as it was.
+int audioBitrateOf(const TFormatProfile& profile, const std::string& text)
+{
+    return profile.audioRateUnit == ruKbps ? kbpsToBps(text) : listedAudioBitrate(text);
+}
 
-void buildGeneral(const TProfileControls& c, TOutputOptions& o)
+// Reads and converts every number before it writes anything, so a text that
+// does not convert leaves the record as it was.
+void buildOptions(const TFormatProfile& profile, const TProfileControls& c, TOutputOptions& o)
 {
     const int videoBitrate = kbpsToBps(c.ComboVideoBitrate.SelectedText());
-    const int audioBitrate = audioBitrateOf(c.ComboAudioBitrate.SelectedText());
+    const int audioBitrate = audioBitrateOf(profile, c.ComboAudioBitrate.SelectedText());
     const int sampleRate = StrToInt(numberPart(c.ComboSamplingRate.SelectedText()));
     const std::optional<std::string> frameSize = frameSizeOf(c.ComboVideoSize.SelectedText());
 
     o.VideoCodec = encoderName(kVideoEncoders, c.ComboVideoCodec.SelectedText());
-    o.AudioCodec = encoderName(kAudioEncoders, c.ComboAudioCodec.SelectedText());
+    o.AudioCodec = encoderName(kAudioEncoders, profile.fixedAudioCodec.empty()
+                                                   ? c.ComboAudioCodec.SelectedText()
+                                                   : std::string(profile.fixedAudioCodec));
     if (frameSize)
         o.FrameSize = *frameSize;
-    o.AudioChannels = c.ComboAudioChannels.SelectedText() == "Stereo" ? 2 : 1;
-    // Mobile containers carry AMR audio, which is mono only.
-    if (isMobileExtension(c.OutputExtension))
-        o.AudioChannels = 1;
-    const std::string extension = lowerCase(c.OutputExtension);
-    o.DisableVideo = std::find(std::begin(kAudioOnlyExtensions), std::end(kAudioOnlyExtensions),
-                               extension) != std::end(kAudioOnlyExtensions);
+    if (profile.writesChannels) {
+        o.AudioChannels = c.ComboAudioChannels.SelectedText() == "Stereo" ? 2 : 1;
+        // Mobile containers carry AMR audio, which is mono only.
+        if (isMobileExtension(c.OutputExtension))
+            o.AudioChannels = 1;
+    }
+    if (profile.writesVideoSwitch) {
+        const std::string extension = lowerCase(c.OutputExtension);
+        o.DisableVideo =
+            std::find(std::begin(kAudioOnlyExtensions), std::end(kAudioOnlyExtensions),
+                      extension) != std::end(kAudioOnlyExtensions);
+    }
     o.VideoBitrate = videoBitrate;
     o.AudioBitrate = audioBitrate;
     o.AudioSampleRate = sampleRate;
+    if (!profile.container.empty())
+        o.Format = profile.container;
 }
-
-void buildMobile(const TProfileControls& c, TOutputOptions& o)
-{
-    const int videoBitrate = kbpsToBps(c.ComboVideoBitrate.SelectedText());
-    const int audioBitrate = StrToInt(numberPart(c.ComboAudioBitrate.SelectedText()));
-    const int sampleRate = StrToInt(numberPart(c.ComboSamplingRate.SelectedText()));
-    const std::optional<std::string> frameSize = frameSizeOf(c.ComboVideoSize.SelectedText());
-
-    o.VideoCodec = encoderName(kVideoEncoders, c.ComboVideoCodec.SelectedText());
-    o.AudioCodec = kAmrEncoder;
-    if (frameSize)
-        o.FrameSize = *frameSize;
-    o.VideoBitrate = videoBitrate;
-    o.AudioBitrate = audioBitrate;
-    o.AudioSampleRate = sampleRate;
-    o.AudioChannels = 1;
-}
-
-// The channel choice does not apply: the player's own default is kept.
-void buildPortablePlayer(const TProfileControls& c, TOutputOptions& o)
-{
-    const int videoBitrate = kbpsToBps(c.ComboVideoBitrate.SelectedText());
-    const int audioBitrate = kbpsToBps(c.ComboAudioBitrate.SelectedText());
-    const int sampleRate = StrToInt(numberPart(c.ComboSamplingRate.SelectedText()));
-    const std::optional<std::string> frameSize = frameSizeOf(c.ComboVideoSize.SelectedText());
-
-    o.VideoCodec = encoderName(kVideoEncoders, c.ComboVideoCodec.SelectedText());
-    o.AudioCodec = kAacEncoder;
-    if (frameSize)
-        o.FrameSize = *frameSize;
-    o.VideoBitrate = videoBitrate;
-    o.AudioBitrate = audioBitrate;
-    o.AudioSampleRate = sampleRate;
-}
-
-using Builder = void (*)(const TProfileControls&, TOutputOptions&);
-constexpr Builder kBuilders[] = {
-    buildGeneral,         // pbGeneral
-    buildMobile,          // pbMobile
-    buildPortablePlayer,  // pbPortablePlayer
-};
 
 // The quality level selected in `list`, if it is one of the five.
 std::optional<std::size_t> qualityLevel(const TItemList& list)
@@ -273,27 +242,12 @@ void ApplyQualityLevels(TProfileControls& controls)
     }
 }
 
-// Formats whose files need another container than their extension names:
-// MPEG-2 video belongs in an MPEG-2 program stream, which ".mpg" alone would
-// not give.
-struct ProfileContainer {
-    std::string_view format;
-    const char* container;
-};
-constexpr ProfileContainer kProfileContainers[] = {
-    {"MPEG-2 Movie (*.mpg)", "vob"},
-    {"Xbox360 MPEG2 Video (*.mpg)", "vob"},
-};
-
 bool BuildProfileOptions(const TProfileControls& controls, TOutputOptions& options)
 {
     const TFormatProfile* profile = FindFormatProfile(controls.ComboOutputFormat.SelectedText());
     if (!profile)
         return false;
-    kBuilders[profile->builder](controls, options);
-    for (const ProfileContainer& entry : kProfileContainers)
-        if (entry.format == profile->name)
-            options.Format = entry.container;
+    buildOptions(*profile, controls, options);
     return true;
 }
 

@@ -7,15 +7,20 @@ set -euo pipefail
 
 CLIPMORA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# Build tools; test framework and command-line parser; Qt; codec library
+# headers and, at run time, the codec build with every encoder the formats
+# name; GStreamer headers and, at run time, the plug-ins the preview plays
+# with and the discoverer the tests check outputs with; a display server for
+# running the window without a desktop.
 CLIPMORA_PACKAGES=(
   g++ cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  libgtest-dev libcli11-dev
   qt6-base-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libavfilter-dev libavdevice-dev libavcodec-extra59
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
-  gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-plugins-base-apps
+  gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-plugins-base-apps
   xvfb xauth
 )
 

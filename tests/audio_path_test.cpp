@@ -141,8 +141,7 @@ TEST_F(AudioPathTest, PcmOutputTakesBlocksAsTheyCome)
 TEST_F(AudioPathTest, CopyWithAVolumeChangeIsRefusedBeforeWriting)
 {
     ASSERT_TRUE(task.AddInputFile(CachedMedia("clip.mp4", testing::Mp4H264Aac())));
-    task.ParseOption("acodec", "copy");
-    task.ParseOption("vol", "300");
+    parse({{"acodec", "copy"}, {"vol", "300"}});
     ASSERT_TRUE(task.CreateOutputFile(folder.file("refused.mp4")));
     task.StartTask(false, tpNormal);
     EXPECT_TRUE(task.ExceptionRaised());

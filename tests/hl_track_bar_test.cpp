@@ -39,13 +39,9 @@ protected:
 
     void SetUp() override
     {
-        bar = std::make_unique<ThlTrackBar>();
-        bar->setPalette(testing::DistinctPalette());
         // An 11-pixel thumb: its centre travels from x = 7 to x = 107, so
         // Position p of 0..100 sits at x = 7 + p.
-        bar->resize(115, 40);
-        bar->SetMax(100);
-        bar->SetThumbLength(20);
+        bar = testing::NewTestTrackBar(115, 40, 100, 20);
         bar->SetFrequency(10);
         bar->OnChange = [this](ThlTrackBar&) { ++changes; };
     }
@@ -145,10 +141,7 @@ TEST_F(TrackBarTest, TickValuesFollowTheTickStyle)
 
 TEST_F(TrackBarTest, WithoutAHandlerEveryPartIsDrawn)
 {
-    bar->SetSelStart(20);
-    bar->SetSelEnd(60);
-    bar->SetPosition(80);
-    const QImage image = Grab(*bar);
+    const QImage image = testing::GrabMarked(*bar, 20, 60, 80);
 
     const QRect thumb = bar->ThumbRect();
     EXPECT_GT(PixelsOtherThan(image, thumb, colours::window), 0);

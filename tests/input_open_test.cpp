@@ -2,6 +2,7 @@
 // the seek to the start time and the timestamp offset.
 #include "engine/ffmpeg.h"
 #include "tests/support/media_generator.h"
+#include "tests/support/task_fixture.h"
 #include "tests/support/test_environment.h"
 
 #include <gtest/gtest.h>
@@ -11,15 +12,7 @@ namespace {
 
 using testing::CachedMedia;
 
-class InputOpenTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        testing::BindLibrariesForTests();
-        task.PrepareTask();
-    }
-    TCustomFFmpeg task;
-};
+class InputOpenTest : public testing::TaskFixture {};
 
 TEST_F(InputOpenTest, InputReportsItsPictureAndSoundIntoTheSettings)
 {
@@ -56,8 +49,7 @@ TEST_F(InputOpenTest, TotalDurationIsTheLongestInput)
 TEST_F(InputOpenTest, StartTimeSeeksPastTheFilesOwnStartAndShiftsTimestamps)
 {
     const testing::MediaSpec spec = testing::StartOffset();
-    task.ParseOption("ss", "1");
-    task.ParseOption("itsoffset", "0.5");
+    parse({{"ss", "1"}, {"itsoffset", "0.5"}});
     ASSERT_TRUE(task.AddInputFile(CachedMedia("start_offset.ts", spec))) << task.TaskError();
     const InputFile& input = task.InputFiles()[0];
     const int64_t fileStart = input.context->start_time;
@@ -68,16 +60,14 @@ TEST_F(InputOpenTest, StartTimeSeeksPastTheFilesOwnStartAndShiftsTimestamps)
 
 TEST_F(InputOpenTest, CopyTimestampsKeepsOnlyTheGivenOffset)
 {
-    task.ParseOption("copyts", "");
-    task.ParseOption("itsoffset", "2");
+    parse({{"copyts", ""}, {"itsoffset", "2"}});
     ASSERT_TRUE(task.AddInputFile(CachedMedia("start_offset.ts", testing::StartOffset())));
     EXPECT_EQ(task.InputFiles()[0].tsOffset, 2000000);
 }
 
 TEST_F(InputOpenTest, DisabledKindsAreDiscardedAndPerInputSettingsConsumed)
 {
-    task.ParseOption("an", "");
-    task.ParseOption("vcodec", "h264");
+    parse({{"an", ""}, {"vcodec", "h264"}});
     ASSERT_TRUE(task.AddInputFile(CachedMedia("audio_first.mp4", testing::AudioFirst())))
         << task.TaskError();
     const AVFormatContext* context = task.InputFiles()[0].context.get();

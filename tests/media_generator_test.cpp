@@ -3,6 +3,7 @@
 #include "tests/support/media_generator.h"
 
 #include "engine/library_binding.h"
+#include "tests/support/decoded_checks.h"
 #include "tests/support/test_environment.h"
 
 #include <gtest/gtest.h>
@@ -132,11 +133,9 @@ TEST_F(GeneratorTest, ConvertsFormatsForLosslessEncoders)
     const std::string path = folder.file("png_pcm.avi");
     GenerateMedia(path, spec);
     const DecodedSummary got = DecodeMedia(path);
-    EXPECT_EQ(got.videoFrames, 15);
     EXPECT_EQ(got.width, 100);
     EXPECT_EQ(got.height, 75);
-    EXPECT_EQ(got.firstFramePattern, 0);
-    EXPECT_EQ(got.lastFramePattern, 14);
+    EXPECT_TRUE(HoldsPictures(got, 0, 14));
     EXPECT_EQ(got.audioSamples, 11025);
     EXPECT_EQ(got.channels, 1);
 }

@@ -1,34 +1,23 @@
-// The option vocabulary of a task and the libraries' named parameters.
+// The option vocabulary of a task and the libraries' named parameters: what
+// options do to a run, and how the handlers check and store their values.
 #include "engine/conversions.h"
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_exception.h"
+#include "tests/support/task_fixture.h"
 #include "tests/support/test_environment.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 
 namespace clipmora {
 namespace {
 
-class OptionsTest : public ::testing::Test {
+class OptionsTest : public testing::TaskFixture {
 protected:
-    void SetUp() override
-    {
-        testing::BindLibrariesForTests();
-        task.PrepareTask();
-        task.SetLogSlot([this](TCustomFFmpeg&, int level, const std::string& text) {
-            log.emplace_back(level, text);
-        });
-    }
     void TearDown() override { SetLibraryLogLevel(0); }
-
-    void parse(std::initializer_list<std::pair<const char*, const char*>> list)
-    {
-        for (const auto& [name, value] : list)
-            task.ParseOption(name, value);
-    }
 
     // The FFMpegException text the option raises, or "" when it raises none.
     std::string failure(const std::string& name, const std::string& value)
@@ -41,79 +30,91 @@ protected:
         return "";
     }
 
-    bool logged(const std::string& text) const
-    {
-        for (const auto& [level, line] : log)
-            if (line == text)
-                return true;
-        return false;
-    }
+    bool logged(const std::string& text) const { return countLogged(text) > 0; }
 
     const OptionState& o() const { return task.Options(); }
 
-    TCustomFFmpeg task;
-    std::vector<std::pair<int, std::string>> log;
+    // New video and audio encoder contexts that got the parameters set so far
+    // for their kind, as new streams get them.
+    struct NewStreams {
+        CodecContextPtr video{lib.avcodec_alloc_context3(nullptr)};
+        CodecContextPtr audio{lib.avcodec_alloc_context3(nullptr)};
+    };
+    NewStreams newStreams() const
+    {
+        NewStreams streams;
+        task.CopyGenericParameters(streams.video.get(), task.Defaults().of(CodecKind::Video),
+                                   AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        task.CopyGenericParameters(streams.audio.get(), task.Defaults().of(CodecKind::Audio),
+                                   AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        return streams;
+    }
 };
 
-// Simple rows store what they read into their own field ----------------------
+// Options set through the table change what a run writes ------------------
 
-TEST_F(OptionsTest, EachSimpleOptionReachesItsField)
-{
-    struct Row {
-        const char* name;
-        const char* value;
-        std::function<bool(const OptionState&)> stored;
-    };
-    const Row rows[] = {
-        {"fs", "5000000000", [](auto& s) { return s.fileSizeLimit == 5000000000; }},
-        {"dframes", "7", [](auto& s) { return s.maxDataFrames == 7; }},
-        {"vframes", "8", [](auto& s) { return s.maxVideoFrames == 8; }},
-        {"aframes", "9", [](auto& s) { return s.maxAudioFrames == 9; }},
-        {"dump", "", [](auto& s) { return s.packetDump && !s.hexDump; }},
-        {"hex", "", [](auto& s) { return s.hexDump; }},
-        {"re", "", [](auto& s) { return s.rateEmulation; }},
-        {"loop_input", "", [](auto& s) { return s.loopInput; }},
-        {"loop_output", "3", [](auto& s) { return s.loopOutput == 3; }},
-        {"vsync", "2", [](auto& s) { return s.videoSync == 2 && s.audioSync == 0; }},
-        {"async", "1", [](auto& s) { return s.audioSync == 1; }},
-        {"adrift_threshold", "0.25", [](auto& s) { return s.audioDriftThreshold == 0.25f; }},
-        {"vglobal", "1", [](auto& s) { return s.videoGlobalHeader == 1; }},
-        {"copyts", "", [](auto& s) { return s.copyTimestamps; }},
-        {"shortest", "", [](auto& s) { return s.shortest; }},
-        {"dts_delta_threshold", "2.5", [](auto& s) { return s.dtsDeltaThreshold == 2.5f; }},
-        {"programid", "4", [](auto& s) { return s.programId == 4; }},
-        {"intra", "", [](auto& s) { return s.intraOnly; }},
-        {"vn", "", [](auto& s) { return s.videoDisabled && !s.audioDisabled; }},
-        {"vdt", "16", [](auto& s) { return s.videoDiscard == 16; }},
-        {"rc_override", "0,100,2", [](auto& s) { return s.rcOverride == "0,100,2"; }},
-        {"me_threshold", "5", [](auto& s) { return s.meThreshold == 5; }},
-        {"sameq", "", [](auto& s) { return s.sameQuality; }},
-        {"passlogfile", "/tmp/log", [](auto& s) { return s.passLogFile == "/tmp/log"; }},
-        {"deinterlace", "", [](auto& s) { return s.deinterlace; }},
-        {"psnr", "", [](auto& s) { return s.psnr; }},
-        {"vstats_file", "v.log", [](auto& s) { return s.vstatsFileName == "v.log"; }},
-        {"top", "0", [](auto& s) { return s.topFieldFirst == 0; }},
-        {"dc", "10", [](auto& s) { return s.intraDcPrecision == 10; }},
-        {"qphist", "", [](auto& s) { return s.qpHistogram; }},
-        {"aq", "4.5", [](auto& s) { return s.audioQScale == 4.5f; }},
-        {"an", "", [](auto& s) { return s.audioDisabled; }},
-        {"vol", "512", [](auto& s) { return s.audioVolume == 512; }},
-        {"alang", "eng", [](auto& s) { return s.audioLanguage == "eng"; }},
-        {"sn", "", [](auto& s) { return s.subtitleDisabled; }},
-        {"slang", "ger", [](auto& s) { return s.subtitleLanguage == "ger"; }},
-        {"vc", "2", [](auto& s) { return s.videoChannel == 2; }},
-        {"tvstd", "pal", [](auto& s) { return s.tvStandard == "pal"; }},
-        {"isync", "", [](auto& s) { return s.inputSync; }},
-        {"muxdelay", "0.2", [](auto& s) { return s.muxMaxDelay == 0.2f && s.muxPreload == 0.5f; }},
-        {"muxpreload", "0.3", [](auto& s) { return s.muxPreload == 0.3f; }},
-        {"ss", "1.5", [](auto& s) { return s.startTime == 1500000; }},
-        {"itsoffset", "-2", [](auto& s) { return s.inputTsOffset == -2000000; }},
-    };
-    for (const Row& row : rows) {
-        task.PrepareTask();
-        task.ParseOption(row.name, row.value);
-        EXPECT_TRUE(row.stored(o())) << row.name << " " << row.value;
+class OptionEffectTest : public testing::TaskTest {
+protected:
+    // Re-encodes the two-second test clip (50 pictures, stereo sound) into an
+    // AVI with `options` set before the input or the output, as they belong.
+    testing::DecodedSummary convert(Options outputOptions, const Options& inputOptions = {})
+    {
+        const std::string output = folder.file("converted.avi");
+        outputOptions.insert(outputOptions.begin(), {{"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}});
+        run(testing::CachedMedia("clip.mp4", testing::Mp4H264Aac()), outputOptions, output,
+            inputOptions);
+        return testing::DecodeMedia(output);
     }
+};
+
+TEST_F(OptionEffectTest, FrameLimitsStopThePictures)
+{
+    const testing::DecodedSummary summary = convert({{"vframes", "8"}});
+    EXPECT_EQ(summary.videoFrames, 8);
+    EXPECT_EQ(summary.lastFramePattern, 7);
+}
+
+TEST_F(OptionEffectTest, DisabledSoundIsLeftOut)
+{
+    const testing::DecodedSummary noSound = convert({{"an", ""}});
+    EXPECT_EQ(noSound.videoFrames, 50);
+    EXPECT_EQ(noSound.channels, 0);
+    EXPECT_EQ(noSound.audioSamples, 0);
+}
+
+TEST_F(OptionEffectTest, DisabledPictureIsLeftOut)
+{
+    const testing::DecodedSummary noPicture = convert({{"vn", ""}});
+    EXPECT_EQ(noPicture.videoFrames, 0);
+    EXPECT_EQ(noPicture.channels, 2);
+    EXPECT_GT(noPicture.audioSamples, 0);
+}
+
+TEST_F(OptionEffectTest, StartTimeSkipsTheBeginningOfTheInput)
+{
+    const testing::DecodedSummary summary = convert({}, {{"ss", "1"}});
+    // Picture 25 is the one at 1 s; the output's frame timing may round the
+    // cut to its neighbour.
+    EXPECT_NEAR(summary.firstFramePattern, 25, 1);
+    EXPECT_EQ(summary.lastFramePattern, 49);
+    EXPECT_NEAR(summary.videoFrames, 25, 1);
+}
+
+TEST_F(OptionEffectTest, VolumeZeroSilencesTheSound)
+{
+    const testing::DecodedSummary summary = convert({{"vol", "0"}});
+    ASSERT_FALSE(summary.samples.empty());
+    for (const int16_t sample : summary.samples)
+        ASSERT_LE(std::abs(sample), 1);
+}
+
+TEST_F(OptionEffectTest, FrameRateAndCroppingShapeThePictures)
+{
+    const testing::DecodedSummary summary =
+        convert({{"r", "10"}, {"s", "160x120"}, {"croptop", "40"}});
+    EXPECT_NEAR(summary.videoFrames, 20, 1);
+    EXPECT_EQ(summary.width, 160);
+    EXPECT_EQ(summary.height, 80);
 }
 
 TEST_F(OptionsTest, MalformedNumbersRaiseTheConversionError)
@@ -500,12 +501,7 @@ TEST_F(OptionsTest, BitRatesKeepTheirOldKinds)
     EXPECT_EQ(task.Defaults().of(CodecKind::Video)->bit_rate, 900000);
 
     // New streams get the bit rate of their own kind.
-    CodecContextPtr video(lib.avcodec_alloc_context3(nullptr));
-    CodecContextPtr audio(lib.avcodec_alloc_context3(nullptr));
-    task.CopyGenericParameters(video.get(), task.Defaults().of(CodecKind::Video),
-                               AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-    task.CopyGenericParameters(audio.get(), task.Defaults().of(CodecKind::Audio),
-                               AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+    const auto [video, audio] = newStreams();
     EXPECT_EQ(video->bit_rate, 900000);
     EXPECT_EQ(audio->bit_rate, 96000);
 }
@@ -525,12 +521,7 @@ TEST_F(OptionsTest, GenericParametersGoToTheKindsTheyBelongTo)
     EXPECT_EQ(task.Defaults().names,
               (std::vector<std::string>{"g", "gop", "ar", "abt", "packetsize"}));
 
-    CodecContextPtr video(lib.avcodec_alloc_context3(nullptr));
-    CodecContextPtr audio(lib.avcodec_alloc_context3(nullptr));
-    task.CopyGenericParameters(video.get(), task.Defaults().of(CodecKind::Video),
-                               AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-    task.CopyGenericParameters(audio.get(), task.Defaults().of(CodecKind::Audio),
-                               AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+    const auto [video, audio] = newStreams();
     EXPECT_EQ(video->gop_size, 30);
     EXPECT_EQ(video->sample_rate, 0) << "an audio parameter stays off video streams";
     EXPECT_EQ(audio->sample_rate, 22050);

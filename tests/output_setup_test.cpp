@@ -2,6 +2,7 @@
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_exception.h"
 #include "tests/support/media_generator.h"
+#include "tests/support/task_fixture.h"
 #include "tests/support/test_environment.h"
 
 #include <gtest/gtest.h>
@@ -13,22 +14,8 @@ namespace {
 
 using testing::CachedMedia;
 
-class OutputSetupTest : public ::testing::Test {
+class OutputSetupTest : public testing::TaskFixture {
 protected:
-    void SetUp() override
-    {
-        testing::BindLibrariesForTests();
-        task.PrepareTask();
-        task.SetLogSlot([this](TCustomFFmpeg&, int level, const std::string& text) {
-            log.emplace_back(level, text);
-        });
-    }
-
-    void options(std::initializer_list<std::pair<const char*, const char*>> list)
-    {
-        for (const auto& [name, value] : list)
-            task.ParseOption(name, value);
-    }
 
     const OutputFile& create(const std::string& name)
     {
@@ -45,16 +32,13 @@ protected:
         return nullptr;
     }
 
-    testing::TempFolder folder;
-    TCustomFFmpeg task;
-    std::vector<std::pair<int, std::string>> log;
 };
 
 TEST_F(OutputSetupTest, DeviceProfileOptionsGiveTheExpectedStreams)
 {
     ASSERT_TRUE(task.AddInputFile(CachedMedia("clip.mp4", testing::Mp4H264Aac())))
         << task.TaskError();
-    options({{"vcodec", "mpeg4"}, {"s", "320x240"}, {"b", "512000"}, {"acodec", "libfaac"},
+    parse({{"vcodec", "mpeg4"}, {"s", "320x240"}, {"b", "512000"}, {"acodec", "libfaac"},
              {"ab", "128000"}, {"ar", "44100"}});
     const OutputFile& file = create("out.mp4");
     EXPECT_STREQ(file.context->oformat->name, "mp4");
@@ -101,7 +85,7 @@ TEST_F(OutputSetupTest, WithoutInputsTheFormatsDefaultsDecide)
     EXPECT_EQ(file.streams[0].codec->codec_type, AVMEDIA_TYPE_VIDEO);
     EXPECT_EQ(file.streams[1].codec->codec_type, AVMEDIA_TYPE_AUDIO);
 
-    options({{"vn", ""}});
+    parse({{"vn", ""}});
     const OutputFile& soundOnly = create("sound.avi");
     ASSERT_EQ(soundOnly.streams.size(), 1u);
     EXPECT_TRUE(task.Options().videoDisabled) << "only a video stream consumes it";
@@ -117,12 +101,12 @@ TEST_F(OutputSetupTest, UnknownExtensionWithoutFormatFails)
 
 TEST_F(OutputSetupTest, UnknownEncoderIsNamedInsideTheStreamMessage)
 {
-    options({{"vcodec", "nosuchcodec"}});
+    parse({{"vcodec", "nosuchcodec"}});
     EXPECT_FALSE(task.CreateOutputFile(folder.file("x.avi")));
     EXPECT_EQ(task.TaskError(), "new_video_stream fail: Unknown encoder 'nosuchcodec'");
 
     task.PrepareTask();
-    options({{"acodec", "mpeg4"}});
+    parse({{"acodec", "mpeg4"}});
     EXPECT_FALSE(task.CreateOutputFile(folder.file("y.avi")));
     EXPECT_EQ(task.TaskError(), "new_audio_stream fail: Invalid encoder type 'mpeg4'");
 }
@@ -136,7 +120,7 @@ TEST_F(OutputSetupTest, UnwritableFolderCannotBeOpened)
 
 TEST_F(OutputSetupTest, PadsEnlargeTheEncoderPictureAndAspectBecomesPixelShape)
 {
-    options({{"s", "320x240"}, {"padtop", "16"}, {"padbottom", "16"}, {"aspect", "16:9"}});
+    parse({{"s", "320x240"}, {"padtop", "16"}, {"padbottom", "16"}, {"aspect", "16:9"}});
     const AVCodecContext* video = encoderOf(create("padded.avi"), AVMEDIA_TYPE_VIDEO);
     ASSERT_NE(video, nullptr);
     EXPECT_EQ(video->width, 320);
@@ -156,7 +140,7 @@ TEST_F(OutputSetupTest, FrameRateSnapsToTheNearestRateTheEncoderSupports)
     for (const Case& c : {Case{"24", {24, 1}}, Case{"26", {25, 1}},
                           Case{"24000/1001", {24000, 1001}}, Case{"29.9", {30000, 1001}}}) {
         task.PrepareTask();
-        options({{"vcodec", "mpeg2video"}, {"r", c.requested}});
+        parse({{"vcodec", "mpeg2video"}, {"r", c.requested}});
         const AVCodecContext* video = encoderOf(create("rate.mpg"), AVMEDIA_TYPE_VIDEO);
         ASSERT_NE(video, nullptr);
         EXPECT_EQ(video->time_base.num, c.expected.den) << c.requested;
@@ -166,7 +150,7 @@ TEST_F(OutputSetupTest, FrameRateSnapsToTheNearestRateTheEncoderSupports)
 
 TEST_F(OutputSetupTest, RateControlOverrideEntries)
 {
-    options({{"rc_override", "0,100,2/101,200,-50"}});
+    parse({{"rc_override", "0,100,2/101,200,-50"}});
     const AVCodecContext* video = encoderOf(create("rc.avi"), AVMEDIA_TYPE_VIDEO);
     ASSERT_NE(video, nullptr);
     ASSERT_EQ(video->rc_override_count, 2);
@@ -179,7 +163,7 @@ TEST_F(OutputSetupTest, RateControlOverrideEntries)
     EXPECT_FLOAT_EQ(video->rc_override[1].quality_factor, 0.5f);
 
     task.PrepareTask();
-    options({{"rc_override", "0,100/5"}});
+    parse({{"rc_override", "0,100/5"}});
     EXPECT_FALSE(task.CreateOutputFile(folder.file("bad.avi")));
     EXPECT_EQ(task.TaskError(), "new_video_stream fail: error parsing rc_override");
 }
@@ -194,7 +178,7 @@ TEST_F(OutputSetupTest, NewStreamsNeedAnOutputFileAndAddToTheLastOne)
     }
     create("first.avi");
     const OutputFile& second = create("second.avi");
-    options({{"alang", "deu"}, {"newaudio", ""}});
+    parse({{"alang", "deu"}, {"newaudio", ""}});
     ASSERT_EQ(second.streams.size(), 3u);
     EXPECT_EQ(task.OutputFiles()[0].streams.size(), 2u);
     const AVDictionaryEntry* language =
@@ -206,7 +190,7 @@ TEST_F(OutputSetupTest, NewStreamsNeedAnOutputFileAndAddToTheLastOne)
 
 TEST_F(OutputSetupTest, TagsReachTheContainer)
 {
-    options({{"title", "Harbour"}, {"author", "N. Ortega"}, {"comment", "dawn"}});
+    parse({{"title", "Harbour"}, {"author", "N. Ortega"}, {"comment", "dawn"}});
     const OutputFile& file = create("tags.mkv");
     auto tag = [&](const char* key) {
         const AVDictionaryEntry* entry = lib.av_dict_get(file.context->metadata, key, nullptr, 0);
@@ -278,7 +262,7 @@ TEST_F(OutputSetupTest, AutomaticNormNeedsAFrameRateAndSaysWhatItAssumed)
     } catch (const FFMpegException& e) {
         EXPECT_STREQ(e.what(), "frame_rate is invalid.");
     }
-    options({{"r", "25"}});
+    parse({{"r", "25"}});
     task.ApplyTarget("vcd", "", "ntsc");
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), (std::pair<int, std::string>{1, "Assuming PAL for target."}));
@@ -286,7 +270,7 @@ TEST_F(OutputSetupTest, AutomaticNormNeedsAFrameRateAndSaysWhatItAssumed)
 
     // An unrecognised rate falls back to the given norm.
     task.PrepareTask();
-    options({{"r", "15"}});
+    parse({{"r", "15"}});
     task.ApplyTarget("vcd", "", "ntsc");
     EXPECT_EQ(log.back().second, "Assuming NTSC for target.");
     EXPECT_EQ(task.Options().frameHeight, 240);
@@ -298,7 +282,7 @@ TEST_F(OutputSetupTest, AutomaticNormFollowsTheInputsVideo)
     spec.frameRateNum = 30000;
     spec.frameRateDen = 1001;
     ASSERT_TRUE(task.AddInputFile(CachedMedia("ntsc.mpg", spec))) << task.TaskError();
-    options({{"r", "15"}});  // a rate that says nothing about the norm
+    parse({{"r", "15"}});  // a rate that says nothing about the norm
     task.ApplyTarget("dvd", "auto", "pal");
     EXPECT_EQ(task.Options().frameWidth, 720);
     EXPECT_EQ(task.Options().frameHeight, 480);
@@ -306,7 +290,7 @@ TEST_F(OutputSetupTest, AutomaticNormFollowsTheInputsVideo)
 
 TEST_F(OutputSetupTest, DvdKeepsAnAspectAlreadySetAndDoublesMono)
 {
-    options({{"aspect", "4:3"}, {"ac", "1"}});
+    parse({{"aspect", "4:3"}, {"ac", "1"}});
     task.ApplyTarget("dvd", "pal", "ntsc");
     EXPECT_NEAR(task.Options().frameAspectRatio, 4.0 / 3.0, 1e-6);
     EXPECT_EQ(task.Options().audioChannels, 2);

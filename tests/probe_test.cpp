@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <fstream>
@@ -48,6 +49,14 @@ private:
 class ProbeTest : public ::testing::Test {
 protected:
     void SetUp() override { testing::BindLibrariesForTests(); }
+
+    // The open file's streams: all of them, then audio, video and subtitle.
+    std::array<int, 4> streamCounts() const
+    {
+        return {probe.StreamCount(), probe.AudioStreamCount(), probe.VideoStreamCount(),
+                probe.SubtitleStreamCount()};
+    }
+
     TAVProbe probe;
 };
 
@@ -74,10 +83,7 @@ TEST_F(ProbeTest, AudioBeforeVideoIsCountedByKind)
 {
     ASSERT_TRUE(probe.OpenMedia(CachedMedia("audio_first.mp4", testing::AudioFirst())))
         << probe.LastError();
-    EXPECT_EQ(probe.StreamCount(), 2);
-    EXPECT_EQ(probe.AudioStreamCount(), 1);
-    EXPECT_EQ(probe.VideoStreamCount(), 1);
-    EXPECT_EQ(probe.SubtitleStreamCount(), 0);
+    EXPECT_EQ(streamCounts(), (std::array{2, 1, 1, 0}));
     EXPECT_EQ(probe.FirstAudioStream(), 0);
     EXPECT_EQ(probe.FirstVideoStream(), 1);
     EXPECT_EQ(probe.FirstSubtitleStream(), -1);
@@ -102,9 +108,7 @@ TEST_F(ProbeTest, AudioOnlyFileHasNoVideoStreamInfo)
 {
     ASSERT_TRUE(probe.OpenMedia(CachedMedia("audio_only.m4a", testing::AudioOnly())))
         << probe.LastError();
-    EXPECT_EQ(probe.StreamCount(), 1);
-    EXPECT_EQ(probe.AudioStreamCount(), 1);
-    EXPECT_EQ(probe.VideoStreamCount(), 0);
+    EXPECT_EQ(streamCounts(), (std::array{1, 1, 0, 0}));
     EXPECT_EQ(probe.FirstVideoStream(), -1);
 
     LogCapture capture;

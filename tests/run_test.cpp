@@ -28,9 +28,7 @@ TEST_F(RunTest, StreamCopyIntoAnotherContainerKeepsEveryFrame)
     EXPECT_FALSE(task.ExceptionRaised()) << task.ExceptionMessage();
 
     const DecodedSummary summary = DecodeMedia(output);
-    EXPECT_EQ(summary.videoFrames, 50);
-    EXPECT_EQ(summary.firstFramePattern, 0);
-    EXPECT_EQ(summary.lastFramePattern, 49);
+    EXPECT_TRUE(HoldsPictures(summary, 0, 49));
     EXPECT_NEAR(summary.audioSamples, 88200, 2048);
 }
 
@@ -42,10 +40,8 @@ TEST_F(RunTest, ReencodeGivesEveryPictureOnceAndTheWholeSound)
     EXPECT_TRUE(task.Finished()) << task.ExceptionMessage() << loggedText();
 
     const DecodedSummary summary = DecodeMedia(output);
-    EXPECT_EQ(summary.videoFrames, 50);
     EXPECT_EQ(summary.width, 160);
-    EXPECT_EQ(summary.firstFramePattern, 0);
-    EXPECT_EQ(summary.lastFramePattern, 49);
+    EXPECT_TRUE(HoldsPictures(summary, 0, 49));
     EXPECT_EQ(summary.sampleRate, 44100);
     EXPECT_EQ(summary.channels, 2);
     // Both codecs add their own priming and padding.
@@ -192,11 +188,9 @@ TEST_F(RunTest, TwoOutputsShareOneInputStream)
 TEST_F(RunTest, ACopyAndAnEncodingShareOneInputStream)
 {
     ASSERT_TRUE(task.AddInputFile(CachedMedia("clip.mp4", testing::Mp4H264Aac())));
-    task.ParseOption("vcodec", "copy");
-    task.ParseOption("acodec", "copy");
+    parse({{"vcodec", "copy"}, {"acodec", "copy"}});
     ASSERT_TRUE(task.CreateOutputFile(folder.file("copy.mkv")));
-    task.ParseOption("vcodec", "mpeg4");
-    task.ParseOption("acodec", "libmp3lame");
+    parse({{"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}});
     ASSERT_TRUE(task.CreateOutputFile(folder.file("encoded.avi")));
     task.StartTask(false, tpNormal);
     EXPECT_TRUE(task.Finished()) << task.ExceptionMessage();
@@ -274,8 +268,7 @@ TEST_F(RunTest, SecondSoundStreamIsLeftUnclaimed)
     longer.seconds = 3.0;
     ASSERT_TRUE(task.AddInputFile(CachedMedia("clip.mp4", testing::Mp4H264Aac())));
     ASSERT_TRUE(task.AddInputFile(CachedMedia("three_seconds.m4a", longer)));
-    task.ParseOption("vn", "");
-    task.ParseOption("acodec", "pcm_s16le");
+    parse({{"vn", ""}, {"acodec", "pcm_s16le"}});
     ASSERT_TRUE(task.CreateOutputFile(folder.file("first_sound.wav")));
     task.StartTask(false, tpNormal);
     EXPECT_TRUE(task.Finished()) << task.ExceptionMessage();
@@ -349,8 +342,7 @@ TEST_F(RunTest, TwoPassesShareTheirStatisticsLog)
     task.ParseOption("pass", "2");
     task.ParseOption("passlogfile", prefix);
     ASSERT_TRUE(task.AddInputFile(clip));
-    task.ParseOption("vcodec", "mpeg4");
-    task.ParseOption("an", "");
+    parse({{"vcodec", "mpeg4"}, {"an", ""}});
     ASSERT_TRUE(task.CreateOutputFile(folder.file("early.avi")));
     task.StartTask(false, tpNormal);
     EXPECT_EQ(task.ExceptionMessage(), "creat open fail: " + prefix + "-0.log");

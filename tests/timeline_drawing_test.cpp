@@ -27,11 +27,7 @@ protected:
 
     void SetUp() override
     {
-        bar = std::make_unique<ThlTrackBar>();
-        bar->setPalette(testing::DistinctPalette());
-        bar->resize(393, 24);
-        bar->SetMax(1000);
-        bar->SetThumbLength(25);
+        bar = testing::NewTestTrackBar(393, 24, 1000, 25);
         bar->SetTickStyle(tsNone);
         bar->SetShowSelRange(true);
         bar->OnCustomDraw = [](ThlTrackBar& sender, ThlTrackBarItem item, QRect& r,
@@ -154,10 +150,7 @@ TEST_F(TimelineDrawingTest, SelectionPastTheRangeStaysInsideTheChannel)
 
 TEST_F(TimelineDrawingTest, ThumbIsYellowWithALightAndADarkFrame)
 {
-    bar->SetSelStart(100);
-    bar->SetSelEnd(900);
-    bar->SetPosition(500);
-    const QImage image = Grab(*bar);
+    const QImage image = testing::GrabMarked(*bar, 100, 900, 500);
     const QRect t = bar->ThumbRect();
     ASSERT_EQ(t.height(), 24);
 

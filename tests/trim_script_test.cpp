@@ -127,9 +127,7 @@ TEST_F(ServedSegmentTest, AviKeepsItsOwnRateAndFrameNumbers)
     run(writeScript(source, 30, 59, true), {{"vcodec", "mpeg4"}, {"qscale", "2"}, {"an", ""}},
         folder.file("avi_segment.avi"));
     const DecodedSummary out = DecodeMedia(folder.file("avi_segment.avi"));
-    EXPECT_EQ(out.videoFrames, 30);
-    EXPECT_EQ(out.firstFramePattern, 30);
-    EXPECT_EQ(out.lastFramePattern, 59);
+    EXPECT_TRUE(HoldsPictures(out, 30, 59));
 }
 
 TEST_F(ServedSegmentTest, ZeroZeroIsTheWholeClip)
@@ -138,9 +136,7 @@ TEST_F(ServedSegmentTest, ZeroZeroIsTheWholeClip)
     run(writeScript(source, 0, 0), {{"vcodec", "mpeg4"}, {"qscale", "2"}, {"acodec", "pcm_s16le"}},
         folder.file("whole.avi"));
     const DecodedSummary out = DecodeMedia(folder.file("whole.avi"));
-    EXPECT_EQ(out.videoFrames, 50);
-    EXPECT_EQ(out.firstFramePattern, 0);
-    EXPECT_EQ(out.lastFramePattern, 49);
+    EXPECT_TRUE(HoldsPictures(out, 0, 49));
 }
 
 TEST_F(ServedSegmentTest, SourceStartTimeDoesNotMoveTheCut)

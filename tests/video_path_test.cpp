@@ -29,6 +29,14 @@ protected:
         static const DecodedSummary decoded = DecodeMedia(clip());
         return decoded;
     }
+    // The clip converted to `rate` with uncompressed sound, every dropped
+    // and duplicated picture logged.
+    DecodedSummary convertToRate(const char* rate, const std::string& name)
+    {
+        task.SetVerbosity(3);
+        run(clip(), {{"r", rate}, {"vcodec", "mpeg4"}, {"acodec", "pcm_s16le"}}, folder.file(name));
+        return DecodeMedia(folder.file(name));
+    }
 };
 
 // Every output's picture and sound last equally long, within one frame. The
@@ -43,10 +51,7 @@ void expectInStep(const DecodedSummary& summary, double frameRate)
 
 TEST_F(VideoPathTest, HigherRateDuplicatesPicturesInOrder)
 {
-    task.SetVerbosity(3);
-    run(clip(), {{"r", "30"}, {"vcodec", "mpeg4"}, {"acodec", "pcm_s16le"}},
-        folder.file("thirty.avi"));
-    const DecodedSummary out = DecodeMedia(folder.file("thirty.avi"));
+    const DecodedSummary out = convertToRate("30", "thirty.avi");
     EXPECT_NEAR(out.videoFrames, 60, 1);
     // Each source picture appears, in order; about one in five twice.
     std::vector<int> seen = out.framePatterns;
@@ -63,10 +68,7 @@ TEST_F(VideoPathTest, HigherRateDuplicatesPicturesInOrder)
 
 TEST_F(VideoPathTest, LowerRateDropsPicturesAndCountsThem)
 {
-    task.SetVerbosity(3);
-    run(clip(), {{"r", "10"}, {"vcodec", "mpeg4"}, {"acodec", "pcm_s16le"}},
-        folder.file("ten.avi"));
-    const DecodedSummary out = DecodeMedia(folder.file("ten.avi"));
+    const DecodedSummary out = convertToRate("10", "ten.avi");
     EXPECT_NEAR(out.videoFrames, 20, 1);
     EXPECT_EQ(countLogged("*** drop!"), 50 - out.videoFrames);
     EXPECT_TRUE(std::is_sorted(out.framePatterns.begin(), out.framePatterns.end()));

@@ -16,6 +16,14 @@
 namespace clipmora {
 namespace {
 
+// Stores a setting of the bar's look and repaints it.
+template <typename T>
+void assignAndRepaint(QWidget& bar, T& field, T value)
+{
+    field = value;
+    bar.update();
+}
+
 constexpr int kSideMargin = 2;    // between the widget's edge and the channel or thumb
 constexpr int kChannelInset = 5;  // channel edge to the ends of the thumb's travel
 constexpr int kTickGap = 1;       // between the thumb and its ticks
@@ -95,23 +103,11 @@ void ThlTrackBar::SetSelEnd(int value)
     }
 }
 
-void ThlTrackBar::SetShowSelRange(bool value)
-{
-    showSelRange_ = value;
-    update();
-}
+void ThlTrackBar::SetShowSelRange(bool value) { assignAndRepaint(*this, showSelRange_, value); }
 
-void ThlTrackBar::SetTickStyle(TTickStyle value)
-{
-    tickStyle_ = value;
-    update();
-}
+void ThlTrackBar::SetTickStyle(TTickStyle value) { assignAndRepaint(*this, tickStyle_, value); }
 
-void ThlTrackBar::SetTickMarks(TTickMark value)
-{
-    tickMarks_ = value;
-    update();
-}
+void ThlTrackBar::SetTickMarks(TTickMark value) { assignAndRepaint(*this, tickMarks_, value); }
 
 void ThlTrackBar::SetFrequency(int value)
 {

@@ -256,15 +256,24 @@ void OpenEncoder(OutputStream& out, const AVCodec* codec, AVFormatContext* forma
     out.stream->time_base = out.codec->time_base;
 }
 
-OutputStream AddVideo(const MediaSpec& spec, AVFormatContext* format)
+// A stream for `encoder`, which must be `kind` ("a video", "an audio")
+// encoder, with its encoder context allocated.
+OutputStream NewStream(const std::string& encoder, AVMediaType type, const char* kind)
 {
     OutputStream out;
-    out.name = spec.videoCodec;
-    out.variableRate = spec.variableFrameRate;
-    const AVCodec* codec = FindEncoder(spec.videoCodec);
-    if (codec->type != AVMEDIA_TYPE_VIDEO)
-        throw std::runtime_error("encoder " + spec.videoCodec + " is not a video encoder");
+    out.name = encoder;
+    const AVCodec* codec = FindEncoder(encoder);
+    if (codec->type != type)
+        throw std::runtime_error("encoder " + encoder + " is not " + kind + " encoder");
     out.codec.reset(CheckAlloc(lib.avcodec_alloc_context3(codec), "avcodec_alloc_context3"));
+    return out;
+}
+
+OutputStream AddVideo(const MediaSpec& spec, AVFormatContext* format)
+{
+    OutputStream out = NewStream(spec.videoCodec, AVMEDIA_TYPE_VIDEO, "a video");
+    out.variableRate = spec.variableFrameRate;
+    const AVCodec* codec = out.codec->codec;
     AVCodecContext* c = out.codec.get();
     c->width = spec.width;
     c->height = spec.height;
@@ -315,11 +324,8 @@ OutputStream AddVideo(const MediaSpec& spec, AVFormatContext* format)
 
 OutputStream AddAudio(const MediaSpec& spec, AVFormatContext* format)
 {
-    OutputStream out;
-    out.name = spec.audioCodec;
-    const AVCodec* codec = FindEncoder(spec.audioCodec);
-    if (codec->type != AVMEDIA_TYPE_AUDIO)
-        throw std::runtime_error("encoder " + spec.audioCodec + " is not an audio encoder");
+    OutputStream out = NewStream(spec.audioCodec, AVMEDIA_TYPE_AUDIO, "an audio");
+    const AVCodec* codec = out.codec->codec;
     if (codec->supported_samplerates) {
         bool supported = false;
         for (const int* r = codec->supported_samplerates; *r; ++r)
@@ -328,7 +334,6 @@ OutputStream AddAudio(const MediaSpec& spec, AVFormatContext* format)
             throw std::runtime_error("encoder " + spec.audioCodec + " does not support " +
                                      std::to_string(spec.sampleRate) + " Hz");
     }
-    out.codec.reset(CheckAlloc(lib.avcodec_alloc_context3(codec), "avcodec_alloc_context3"));
     AVCodecContext* c = out.codec.get();
     c->sample_fmt = ChooseSampleFormat(codec);
     c->sample_rate = spec.sampleRate;

@@ -12,6 +12,8 @@
 
 namespace clipmora::testing {
 
+// Every field enters the identity by which CachedMedia keeps clips
+// (test_environment.cpp); a new field must join it there.
 struct MediaSpec {
     std::string container;   // output format short name: "mp4", "avi", "vob", "matroska", "asf", ...
     std::string videoCodec;  // encoder name ("libx264", "mpeg4", ...); empty: no video stream

@@ -1,7 +1,9 @@
-// A test fixture around one conversion task run on the test's own thread.
+// Test fixtures around one conversion task: prepared with its log collected,
+// and run on the test's own thread.
 #pragma once
 
 #include "engine/ffmpeg.h"
+#include "tests/support/decoded_checks.h"
 #include "tests/support/media_generator.h"
 #include "tests/support/test_environment.h"
 
@@ -14,34 +16,25 @@
 
 namespace clipmora::testing {
 
-class TaskTest : public ::testing::Test {
+// A prepared task on bound libraries, whose log lines the test collects.
+class TaskFixture : public ::testing::Test {
 protected:
-    using Options = std::initializer_list<std::pair<const char*, const char*>>;
+    using Options = std::vector<std::pair<const char*, const char*>>;
 
     void SetUp() override
     {
         BindLibrariesForTests();
         task.PrepareTask();
-        task.SetVerbosity(0);
         task.SetLogSlot([this](TCustomFFmpeg&, int level, const std::string& text) {
             log.emplace_back(level, text);
         });
     }
 
-    // Opens `input` with `inputOptions` before it, creates `output` with
-    // `outputOptions`, and runs the task to its end on this thread.
-    void run(const std::string& input, Options outputOptions, const std::string& output,
-             Options inputOptions = {})
+    // Sets the options in order through the task's option table.
+    void parse(const Options& options)
     {
-        for (const auto& [name, value] : inputOptions)
+        for (const auto& [name, value] : options)
             task.ParseOption(name, value);
-        ASSERT_TRUE(task.AddInputFile(input)) << task.TaskError();
-        for (const auto& [name, value] : outputOptions)
-            task.ParseOption(name, value);
-        ASSERT_TRUE(task.CreateOutputFile(output)) << task.TaskError();
-        task.StartTask(false, tpNormal);
-        ASSERT_TRUE(task.Terminated());
-        ASSERT_FALSE(task.ExceptionRaised()) << task.ExceptionMessage() << loggedText();
     }
 
     int countLogged(const std::string& text) const
@@ -63,6 +56,30 @@ protected:
     TempFolder folder;
     TCustomFFmpeg task;
     std::vector<std::pair<int, std::string>> log;
+};
+
+// A task that runs quietly on the test's own thread.
+class TaskTest : public TaskFixture {
+protected:
+    void SetUp() override
+    {
+        TaskFixture::SetUp();
+        task.SetVerbosity(0);
+    }
+
+    // Opens `input` with `inputOptions` before it, creates `output` with
+    // `outputOptions`, and runs the task to its end on this thread.
+    void run(const std::string& input, const Options& outputOptions, const std::string& output,
+             const Options& inputOptions = {})
+    {
+        parse(inputOptions);
+        ASSERT_TRUE(task.AddInputFile(input)) << task.TaskError();
+        parse(outputOptions);
+        ASSERT_TRUE(task.CreateOutputFile(output)) << task.TaskError();
+        task.StartTask(false, tpNormal);
+        ASSERT_TRUE(task.Terminated());
+        ASSERT_FALSE(task.ExceptionRaised()) << task.ExceptionMessage() << loggedText();
+    }
 };
 
 }  // namespace clipmora::testing

@@ -1,4 +1,4 @@
-// Library binding, temporary folders and the per-process media cache.
+// Library binding, temporary folders and the media cache that the suites share.
 #include "tests/support/test_environment.h"
 
 #include "engine/library_binding.h"
@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <map>
+#include <sstream>
 #include <unistd.h>
 
 namespace clipmora::testing {
@@ -24,6 +26,39 @@ struct PrivateRuntimeFolder {
     }
 };
 const PrivateRuntimeFolder gPrivateRuntimeFolder;
+
+// What a clip is: every field of its spec and the codec libraries' version
+// that encodes it. Raise kClipRevision when the generator starts drawing or
+// sounding clips differently, so clips made before are not taken for new ones.
+constexpr int kClipRevision = 1;
+
+std::string clipIdentity(const MediaSpec& spec)
+{
+    std::ostringstream identity;
+    identity.precision(17);
+    identity << kClipRevision << '|' << lib.avcodec_version() << '|' << spec.container << '|'
+             << spec.videoCodec << '|' << spec.audioCodec << '|' << spec.width << 'x'
+             << spec.height << '|' << spec.frameRateNum << '/' << spec.frameRateDen << '|'
+             << spec.seconds << '|' << spec.sampleRate << '|' << spec.channels << '|'
+             << spec.audioFirst << '|' << spec.startTimeUs << '|' << spec.audioDelayUs << '|'
+             << spec.toneAmplitude << '|' << spec.bFrames << '|' << spec.variableFrameRate << '|'
+             << spec.videoBitRate << '|' << spec.audioBitRate;
+    return identity.str();
+}
+
+// "clip.mp4" -> "<hash of the identity>/clip.mp4": the file keeps the name
+// the test gave it, since programs name their outputs after their sources.
+std::filesystem::path cachedPath(const std::string& name, const MediaSpec& spec)
+{
+    uint64_t hash = 14695981039346656037ull;  // 64-bit FNV-1a
+    for (const unsigned char c : clipIdentity(spec)) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return std::filesystem::path(hex) / name;
+}
 
 }  // namespace
 
@@ -51,14 +86,20 @@ TempFolder::~TempFolder()
 
 std::string CachedMedia(const std::string& name, const MediaSpec& spec)
 {
-    static TempFolder folder;
-    static std::map<std::string, std::string> made;
-    if (auto found = made.find(name); found != made.end())
-        return found->second;
-    const std::string path = folder.file(name);
-    GenerateMedia(path, spec);
-    made.emplace(name, path);
-    return path;
+    const std::filesystem::path path = CLIPMORA_TEST_MEDIA_DIR / cachedPath(name, spec);
+    if (std::filesystem::exists(path))
+        return path.string();
+    const std::filesystem::path folder = path.parent_path();
+    std::filesystem::create_directories(folder);
+    // Written under a name of this process's own and renamed into place, so a
+    // suite running beside this one sees either no file or a whole one. Two
+    // processes making the same clip both rename an identical file.
+    const std::filesystem::path part =
+        folder / (path.stem().string() + ".part-" + std::to_string(getpid()) +
+                  path.extension().string());
+    GenerateMedia(part.string(), spec);
+    std::filesystem::rename(part, path);
+    return path.string();
 }
 
 }  // namespace clipmora::testing

@@ -25,9 +25,11 @@ private:
     std::filesystem::path path_;
 };
 
-// The media file `name` in a folder shared by the tests of this process,
-// generated on first use from `spec` (preset name -> file), so a suite makes
-// each clip once.
+// A media file made from `spec` and named after `name`, kept in a folder of
+// the build tree that every test process shares: a clip is made once, by
+// the first process that asks for it, and found again by what it is (its
+// spec and the codec libraries' version), not by its name alone.
+// Tests read these files; a test that changes one must copy it first.
 struct MediaSpec;
 std::string CachedMedia(const std::string& name, const MediaSpec& spec);
 

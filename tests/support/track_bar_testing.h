@@ -11,6 +11,7 @@
 #include <QPalette>
 #include <QPixmap>
 
+#include <memory>
 #include <ostream>
 
 // Lets failed colour comparisons print the colour.
@@ -51,9 +52,31 @@ inline QPalette DistinctPalette()
     return pal;
 }
 
+// A bar in the distinct palette, `width` x `height` pixels, ranging 0..`max`
+// with a thumb `thumbLength` long.
+inline std::unique_ptr<ThlTrackBar> NewTestTrackBar(int width, int height, int max,
+                                                    int thumbLength)
+{
+    auto bar = std::make_unique<ThlTrackBar>();
+    bar->setPalette(DistinctPalette());
+    bar->resize(width, height);
+    bar->SetMax(max);
+    bar->SetThumbLength(thumbLength);
+    return bar;
+}
+
 inline QImage Grab(ThlTrackBar& bar)
 {
     return bar.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// The bar with a selection and a thumb position, grabbed.
+inline QImage GrabMarked(ThlTrackBar& bar, int selStart, int selEnd, int position)
+{
+    bar.SetSelStart(selStart);
+    bar.SetSelEnd(selEnd);
+    bar.SetPosition(position);
+    return Grab(bar);
 }
 
 // The colour at (x, y) as an opaque RGB value, for comparisons that print well.
