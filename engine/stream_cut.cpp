@@ -176,213 +176,287 @@ int64_t TStreamCut::findStartKeyFrame(int64_t markUs)
     }
 }
 
+// One write of a segment: its span, the output and where the copy stands.
+// Every stage returns false with `error` set when the write cannot go on.
+struct TStreamCut::Session {
+    Session(const std::string& outputName, const StreamCutControl& controls)
+        : output(outputName), control(controls)
+    {
+    }
+
+    const std::string& output;
+    const StreamCutControl& control;
+    int64_t markUs = 0;         // the requested start
+    int64_t startUs = 0;        // the start key frame
+    int64_t endUs = INT64_MAX;  // the end mark
+    bool toEnd = true;
+    bool fromFileStart = false;
+    bool anyVideo = false;
+    OutputFormatPtr out;
+    bool created = false;       // the output file exists and is ours to remove
+    std::vector<Track> tracks;
+    StreamCutProgress progress;
+    int64_t nextReportMs = 0;
+    int64_t picturesEndUs = 0;  // the end of the last picture written
+    int64_t soundEndUs = 0;
+    bool stopped = false;
+    std::string error;
+
+    bool fail(std::string why)
+    {
+        error = std::move(why);
+        return false;
+    }
+    // The end of what was written: the pictures', or the sound's without any.
+    int64_t writtenEndUs() const { return anyVideo ? picturesEndUs : soundEndUs; }
+};
+
 StreamCutResult TStreamCut::Write(const std::string& output, double startSeconds,
                                   double endSeconds, const StreamCutControl& control)
 {
     StreamCutResult result;
     result.requestedStart = startSeconds;
-    const auto failed = [&result](std::string why) {
+    Session session(output, control);
+    const bool written = planSegment(session, startSeconds, endSeconds) && openOutput(session) &&
+                         copySegment(session) && writeHeldSound(session) && closeOutput(session);
+    if (!written) {
+        session.out.reset();
+        std::error_code ignored;
+        if (session.created)
+            std::filesystem::remove(output, ignored);
         result.end = StreamCutResult::End::Failed;
-        result.error = std::move(why);
+        result.error = std::move(session.error);
         return result;
-    };
+    }
+    result.startSeconds = static_cast<double>(session.startUs - originUs_) / kSecondUs;
+    result.durationMs = (session.writtenEndUs() - session.startUs) / 1000;
+    // A finished cut has gone through the whole segment, even where its last
+    // pictures had to end a little before the end mark.
+    StreamCutProgress& progress = session.progress;
+    progress.writtenMs = session.stopped ? result.durationMs
+                                         : std::max(result.durationMs, progress.totalMs);
+    if (control.progress)
+        control.progress(progress);
+    result.end = session.stopped ? StreamCutResult::End::Stopped : StreamCutResult::End::Finished;
+    return result;
+}
+
+// Where the output starts and ends on the source's timeline.
+bool TStreamCut::planSegment(Session& s, double startSeconds, double endSeconds)
+{
     if (!input_ || !muxer_)
-        return failed(error_.empty() ? "The source is not open" : error_);
+        return s.fail(error_.empty() ? "The source is not open" : error_);
     std::error_code ignored;
-    if (std::filesystem::equivalent(source_, output, ignored))
-        return failed("The output must not be the source file itself");
+    if (std::filesystem::equivalent(source_, s.output, ignored))
+        return s.fail("The output must not be the source file itself");
 
-    const int64_t markUs = originUs_ + std::llround(std::max(startSeconds, 0.0) * kSecondUs);
-    const bool toEnd = !(endSeconds > startSeconds);
-    const int64_t endUs = toEnd ? INT64_MAX : originUs_ + std::llround(endSeconds * kSecondUs);
-    if (input_->duration > 0 && markUs >= originUs_ + input_->duration)
-        return failed("No picture and no sound was written: the segment starts after the end "
+    s.markUs = originUs_ + std::llround(std::max(startSeconds, 0.0) * kSecondUs);
+    s.toEnd = !(endSeconds > startSeconds);
+    if (!s.toEnd)
+        s.endUs = originUs_ + std::llround(endSeconds * kSecondUs);
+    if (input_->duration > 0 && s.markUs >= originUs_ + input_->duration)
+        return s.fail("No picture and no sound was written: the segment starts after the end "
                       "of the source");
-    const int64_t startUs = primaryVideo_ >= 0 ? findStartKeyFrame(markUs) : markUs;
-    const bool fromFileStart = markUs <= originUs_;
-    result.startSeconds = static_cast<double>(startUs - originUs_) / kSecondUs;
+    s.startUs = primaryVideo_ >= 0 ? findStartKeyFrame(s.markUs) : s.markUs;
+    s.fromFileStart = s.markUs <= originUs_;
+    s.anyVideo = primaryVideo_ >= 0;
+    s.picturesEndUs = s.soundEndUs = s.startUs;
+    if (!s.toEnd)
+        s.progress.totalMs = (s.endUs - s.startUs) / 1000;
+    else if (input_->duration > 0)
+        s.progress.totalMs = (originUs_ + input_->duration - s.startUs) / 1000;
+    return true;
+}
 
-    // The output and its streams.
+// The output file with a copy of every kept stream, its header written.
+bool TStreamCut::openOutput(Session& s)
+{
     AVFormatContext* made = nullptr;
     if (const int code = lib.avformat_alloc_output_context2(&made, muxer_, nullptr,
-                                                            output.c_str());
+                                                            s.output.c_str());
         code < 0)
-        return failed(LibraryErrorText(output, code));
-    OutputFormatPtr out(made);
-    lib.av_dict_copy(&out->metadata, input_->metadata, 0);
-    std::vector<Track> tracks(input_->nb_streams);
-    for (const int index : kept_) {
-        Track& track = tracks[index];
-        track.in = input_->streams[index];
-        track.video = track.in->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-        track.out = lib.avformat_new_stream(out.get(), nullptr);
-        if (!track.out || lib.avcodec_parameters_copy(track.out->codecpar, track.in->codecpar) < 0)
-            return failed(output + ": cannot add a stream");
-        // The muxer chooses its own tag for the codec.
-        track.out->codecpar->codec_tag = 0;
-        track.out->time_base = track.in->time_base;
-        track.out->avg_frame_rate = track.in->avg_frame_rate;
-        track.out->r_frame_rate = track.in->r_frame_rate;
-        track.out->sample_aspect_ratio = track.in->sample_aspect_ratio;
-        track.out->disposition = track.in->disposition;
-        lib.av_dict_copy(&track.out->metadata, track.in->metadata, 0);
-        // Side data such as the display rotation.
-        for (int i = 0; i < track.in->nb_side_data; ++i) {
-            const AVPacketSideData& side = track.in->side_data[i];
-            if (uint8_t* copy = lib.av_stream_new_side_data(track.out, side.type, side.size))
-                std::copy_n(side.data, side.size, copy);
-        }
-        track.startTs = lib.av_rescale_q(startUs, kMicroseconds, track.in->time_base);
-        if (!toEnd)
-            track.endTs = lib.av_rescale_q(endUs, kMicroseconds, track.in->time_base);
-    }
-    if (const int code = lib.avio_open(&out->pb, output.c_str(), AVIO_FLAG_WRITE); code < 0)
-        return failed(LibraryErrorText(output, code));
-    // From here on a failure leaves a file that is removed.
-    const auto broken = [&](std::string why) {
-        out.reset();
-        std::filesystem::remove(output, ignored);
-        return failed(std::move(why));
-    };
-    if (const int code = lib.avformat_write_header(out.get(), nullptr); code < 0)
-        return broken(LibraryErrorText(output, code));
-
-    PacketPtr packet(lib.av_packet_alloc());
-    if (!packet || !seekBefore(startUs - kSecondUs))
-        return broken(source_ + ": cannot read the segment");
-
-    StreamCutProgress progress;
-    progress.totalMs = toEnd ? (input_->duration > 0 ? (originUs_ + input_->duration - startUs) / 1000
-                                                     : -1)
-                             : (endUs - startUs) / 1000;
-    int64_t nextReportMs = 0;
-    int64_t picturesEndUs = startUs;  // the end of the last picture written
-    int64_t soundEndUs = startUs;
-    bool anyVideo = false;
-
-    const auto write = [&](Track& track, AVPacket& copied) -> int {
-        const int64_t time = packetTime(copied);
-        const int64_t endOfPacket = toUs(time + packetDuration(copied, *track.in),
-                                         track.in->time_base);
-        if (track.video)
-            picturesEndUs = std::max(picturesEndUs, endOfPacket);
-        else
-            soundEndUs = std::max(soundEndUs, endOfPacket);
-        progress.bytes += copied.size;
-        if (copied.pts != AV_NOPTS_VALUE)
-            copied.pts -= track.startTs;
-        if (copied.dts != AV_NOPTS_VALUE)
-            copied.dts -= track.startTs;
-        lib.av_packet_rescale_ts(&copied, track.in->time_base, track.out->time_base);
-        copied.stream_index = track.out->index;
-        copied.pos = -1;
-        return lib.av_interleaved_write_frame(out.get(), &copied);
-    };
+        return s.fail(LibraryErrorText(s.output, code));
+    s.out.reset(made);
+    lib.av_dict_copy(&s.out->metadata, input_->metadata, 0);
+    s.tracks = std::vector<Track>(input_->nb_streams);
     for (const int index : kept_)
-        anyVideo = anyVideo || tracks[index].video;
+        if (!addTrack(s, index))
+            return false;
+    if (const int code = lib.avio_open(&s.out->pb, s.output.c_str(), AVIO_FLAG_WRITE); code < 0)
+        return s.fail(LibraryErrorText(s.output, code));
+    s.created = true;
+    if (const int code = lib.avformat_write_header(s.out.get(), nullptr); code < 0)
+        return s.fail(LibraryErrorText(s.output, code));
+    return true;
+}
 
-    bool stopped = false;
+bool TStreamCut::addTrack(Session& s, int index)
+{
+    Track& track = s.tracks[index];
+    track.in = input_->streams[index];
+    track.video = track.in->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+    track.out = lib.avformat_new_stream(s.out.get(), nullptr);
+    if (!track.out || lib.avcodec_parameters_copy(track.out->codecpar, track.in->codecpar) < 0)
+        return s.fail(s.output + ": cannot add a stream");
+    // The muxer chooses its own tag for the codec.
+    track.out->codecpar->codec_tag = 0;
+    track.out->time_base = track.in->time_base;
+    track.out->avg_frame_rate = track.in->avg_frame_rate;
+    track.out->r_frame_rate = track.in->r_frame_rate;
+    track.out->sample_aspect_ratio = track.in->sample_aspect_ratio;
+    track.out->disposition = track.in->disposition;
+    lib.av_dict_copy(&track.out->metadata, track.in->metadata, 0);
+    // Side data such as the display rotation.
+    for (int i = 0; i < track.in->nb_side_data; ++i) {
+        const AVPacketSideData& side = track.in->side_data[i];
+        if (uint8_t* copy = lib.av_stream_new_side_data(track.out, side.type, side.size))
+            std::copy_n(side.data, side.size, copy);
+    }
+    track.startTs = lib.av_rescale_q(s.startUs, kMicroseconds, track.in->time_base);
+    if (!s.toEnd)
+        track.endTs = lib.av_rescale_q(s.endUs, kMicroseconds, track.in->time_base);
+    return true;
+}
+
+// Reads from a little before the start key frame until every stream has
+// passed the end, copying what belongs to the segment.
+bool TStreamCut::copySegment(Session& s)
+{
+    PacketPtr packet(lib.av_packet_alloc());
+    if (!packet || !seekBefore(s.startUs - kSecondUs))
+        return s.fail(source_ + ": cannot read the segment");
+    const auto allPastEnd = [&s, this] {
+        return std::all_of(kept_.begin(), kept_.end(),
+                           [&s](int index) { return s.tracks[index].pastEnd; });
+    };
     int readCode = 0;
-    while (true) {
-        if (control.stop && control.stop->load()) {
-            stopped = true;
+    while (!allPastEnd()) {
+        if (s.control.stop && s.control.stop->load()) {
+            s.stopped = true;
+            return true;
+        }
+        if ((readCode = lib.av_read_frame(input_.get(), packet.get())) < 0)
             break;
-        }
-        const bool done = std::all_of(kept_.begin(), kept_.end(), [&](int index) {
-            return tracks[index].pastEnd;
-        });
-        if (done)
-            break;
-        readCode = lib.av_read_frame(input_.get(), packet.get());
-        if (readCode < 0)
-            break;
-        if (packet->stream_index < 0 ||
-            packet->stream_index >= static_cast<int>(tracks.size()) ||
-            !tracks[packet->stream_index].in || packetTime(*packet) == AV_NOPTS_VALUE) {
-            lib.av_packet_unref(packet.get());
-            continue;
-        }
-        Track& track = tracks[packet->stream_index];
-        const int64_t time = packetTime(*packet);
-        int code = 0;
-        if (track.video) {
-            // Pictures start at the key frame. They end before the first
-            // picture in decoding order that shows at or after the end: the
-            // ones before it never need it to decode, the ones after may.
-            if (!track.started && (packet->flags & AV_PKT_FLAG_KEY) && time >= track.startTs)
-                track.started = true;
-            if (track.started && !track.ended && time >= track.endTs)
-                track.ended = true;
-            if (track.ended) {
-                const int64_t decodeTime = packet->dts != AV_NOPTS_VALUE ? packet->dts : time;
-                track.pastEnd = track.pastEnd || decodeTime >= track.endTs;
-            }
-            // Open groups of pictures begin with pictures shown before their
-            // key frame; they refer to pictures that are not copied.
-            if (track.started && !track.ended && time >= track.startTs)
-                code = write(track, *packet);
-        } else {
-            // Sound starts with the frame nearest to the pictures' start and
-            // ends with the one nearest to their end (to the end mark when
-            // there are no pictures).
-            const int64_t half = packetDuration(*packet, *track.in) / 2;
-            const int64_t timeUs = toUs(time, track.in->time_base);
-            // From the file's start, sound before the first picture (an
-            // encoder's priming) stays with it.
-            if ((fromFileStart || time + half >= track.startTs) &&
-                (anyVideo || time + half < track.endTs)) {
-                if (toEnd || timeUs < endUs - kAudioHoldUs || !anyVideo) {
-                    code = write(track, *packet);
-                } else {
-                    PacketPtr held(lib.av_packet_alloc());
-                    if (!held || lib.av_packet_ref(held.get(), packet.get()) < 0)
-                        code = AVERROR(ENOMEM);
-                    else
-                        track.held.push_back(std::move(held));
-                }
-            }
-            track.pastEnd = !toEnd && timeUs >= endUs + kReadPastEndUs;
-        }
-        if (!anyVideo || track.video) {
-            const int64_t writtenMs =
-                ((anyVideo ? picturesEndUs : soundEndUs) - startUs) / 1000;
-            if (control.progress && writtenMs >= nextReportMs) {
-                progress.writtenMs = writtenMs;
-                control.progress(progress);
-                nextReportMs = writtenMs + control.progressIntervalMs;
-            }
-        }
+        const bool copied = copyPacket(s, *packet);
         lib.av_packet_unref(packet.get());
-        if (code < 0)
-            return broken(LibraryErrorText(output, code));
+        if (!copied)
+            return false;
     }
     if (readCode < 0 && readCode != AVERROR_EOF)
-        return broken(LibraryErrorText(source_, readCode));
+        return s.fail(LibraryErrorText(source_, readCode));
+    if (s.progress.bytes == 0)
+        return s.fail("No picture and no sound was written: the input gave none");
+    return true;
+}
 
-    if (progress.bytes == 0 && !stopped)
-        return broken("No picture and no sound was written: the input gave none");
-    // The held sound that ends with the pictures.
+bool TStreamCut::copyPacket(Session& s, AVPacket& packet)
+{
+    const int index = packet.stream_index;
+    if (index < 0 || index >= static_cast<int>(s.tracks.size()) || !s.tracks[index].in ||
+        packetTime(packet) == AV_NOPTS_VALUE)
+        return true;
+    Track& track = s.tracks[index];
+    if (!(track.video ? routePicture(s, track, packet) : routeSound(s, track, packet)))
+        return false;
+    if (s.anyVideo && !track.video)
+        return true;
+    const int64_t writtenMs = (s.writtenEndUs() - s.startUs) / 1000;
+    if (s.control.progress && writtenMs >= s.nextReportMs) {
+        s.progress.writtenMs = writtenMs;
+        s.control.progress(s.progress);
+        s.nextReportMs = writtenMs + s.control.progressIntervalMs;
+    }
+    return true;
+}
+
+// Pictures start at the key frame. They end before the first picture in
+// decoding order that shows at or after the end: the ones before it never
+// need it to decode, the ones after may.
+bool TStreamCut::routePicture(Session& s, Track& track, AVPacket& packet)
+{
+    const int64_t time = packetTime(packet);
+    if (!track.started && (packet.flags & AV_PKT_FLAG_KEY) && time >= track.startTs)
+        track.started = true;
+    if (track.started && !track.ended && time >= track.endTs)
+        track.ended = true;
+    if (track.ended) {
+        const int64_t decodeTime = packet.dts != AV_NOPTS_VALUE ? packet.dts : time;
+        track.pastEnd = track.pastEnd || decodeTime >= track.endTs;
+    }
+    // Open groups of pictures begin with pictures shown before their key
+    // frame; they refer to pictures that are not copied.
+    if (track.started && !track.ended && time >= track.startTs)
+        return writePacket(s, track, packet);
+    return true;
+}
+
+// Sound starts with the frame nearest to the pictures' start and ends with
+// the one nearest to their end (to the end mark when there are no pictures).
+// Sound near the end mark is held until the pictures' real end is known.
+bool TStreamCut::routeSound(Session& s, Track& track, AVPacket& packet)
+{
+    const int64_t time = packetTime(packet);
+    const int64_t half = packetDuration(packet, *track.in) / 2;
+    const int64_t timeUs = toUs(time, track.in->time_base);
+    track.pastEnd = !s.toEnd && timeUs >= s.endUs + kReadPastEndUs;
+    // From the file's start, sound before the first picture (an encoder's
+    // priming) stays with it.
+    const bool inSpan = (s.fromFileStart || time + half >= track.startTs) &&
+                        (s.anyVideo || time + half < track.endTs);
+    if (!inSpan)
+        return true;
+    if (s.toEnd || timeUs < s.endUs - kAudioHoldUs || !s.anyVideo)
+        return writePacket(s, track, packet);
+    PacketPtr held(lib.av_packet_alloc());
+    if (!held || lib.av_packet_ref(held.get(), &packet) < 0)
+        return s.fail(LibraryErrorText(s.output, AVERROR(ENOMEM)));
+    track.held.push_back(std::move(held));
+    return true;
+}
+
+// The held sound that ends with the pictures.
+bool TStreamCut::writeHeldSound(Session& s)
+{
     for (const int index : kept_) {
-        Track& track = tracks[index];
+        Track& track = s.tracks[index];
         for (PacketPtr& held : track.held) {
             const int64_t half = packetDuration(*held, *track.in) / 2;
-            if (toUs(packetTime(*held) + half, track.in->time_base) >= picturesEndUs)
+            if (toUs(packetTime(*held) + half, track.in->time_base) >= s.picturesEndUs)
                 break;
-            if (const int code = write(track, *held); code < 0)
-                return broken(LibraryErrorText(output, code));
+            if (!writePacket(s, track, *held))
+                return false;
         }
         track.held.clear();
     }
-    if (const int code = lib.av_write_trailer(out.get()); code < 0)
-        return broken(LibraryErrorText(output, code));
-    out.reset();
+    return true;
+}
 
-    result.durationMs = ((anyVideo ? picturesEndUs : soundEndUs) - startUs) / 1000;
-    progress.writtenMs = result.durationMs;
-    if (control.progress)
-        control.progress(progress);
-    result.end = stopped ? StreamCutResult::End::Stopped : StreamCutResult::End::Finished;
-    return result;
+// Writes `packet` with its timestamps moved so the segment starts at 0.
+bool TStreamCut::writePacket(Session& s, Track& track, AVPacket& packet)
+{
+    const int64_t time = packetTime(packet);
+    const int64_t endUs = toUs(time + packetDuration(packet, *track.in), track.in->time_base);
+    int64_t& streamEndUs = track.video ? s.picturesEndUs : s.soundEndUs;
+    streamEndUs = std::max(streamEndUs, endUs);
+    s.progress.bytes += packet.size;
+    if (packet.pts != AV_NOPTS_VALUE)
+        packet.pts -= track.startTs;
+    if (packet.dts != AV_NOPTS_VALUE)
+        packet.dts -= track.startTs;
+    lib.av_packet_rescale_ts(&packet, track.in->time_base, track.out->time_base);
+    packet.stream_index = track.out->index;
+    packet.pos = -1;
+    if (const int code = lib.av_interleaved_write_frame(s.out.get(), &packet); code < 0)
+        return s.fail(LibraryErrorText(s.output, code));
+    return true;
+}
+
+bool TStreamCut::closeOutput(Session& s)
+{
+    if (const int code = lib.av_write_trailer(s.out.get()); code < 0)
+        return s.fail(LibraryErrorText(s.output, code));
+    s.out.reset();
+    return true;
 }
 
 TStreamCutTask::TStreamCutTask(std::unique_ptr<TStreamCut> cut, std::string output,

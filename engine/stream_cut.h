@@ -70,8 +70,19 @@ public:
 
 private:
     struct Track;
+    struct Session;
     int64_t findStartKeyFrame(int64_t markUs);
     bool seekBefore(int64_t timeUs);
+    bool planSegment(Session& s, double startSeconds, double endSeconds);
+    bool openOutput(Session& s);
+    bool addTrack(Session& s, int index);
+    bool copySegment(Session& s);
+    bool copyPacket(Session& s, AVPacket& packet);
+    bool routePicture(Session& s, Track& track, AVPacket& packet);
+    bool routeSound(Session& s, Track& track, AVPacket& packet);
+    bool writeHeldSound(Session& s);
+    bool writePacket(Session& s, Track& track, AVPacket& packet);
+    bool closeOutput(Session& s);
 
     std::string source_;
     std::string extension_;
