@@ -428,6 +428,10 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
         ost.SyncCount = std::llrint(ipts / timeBase);
     }
     copies = std::min<int64_t>(copies, o.maxVideoFrames - ost.FrameNumber);
+    // Pictures the decoders still held when the loop reached the recording
+    // time come out at the end of the run; they stay out of the file.
+    if (static_cast<double>(ost.SyncCount) * timeBase >= static_cast<double>(o.recordingTime) / 1e6)
+        copies = 0;
     if (copies <= 0)
         return 0;
 
