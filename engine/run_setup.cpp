@@ -76,6 +76,18 @@ void checkStreamMaps(const RunState& run, const std::vector<TStreamMap>& maps)
     }
 }
 
+// The first unclaimed stream of `wanted` kind in `program` of input file
+// `file`, or -1.
+int programStream(const RunState& run, int file, const AVProgram& program, AVMediaType wanted)
+{
+    for (unsigned i = 0; i < program.nb_stream_indexes; ++i) {
+        const int candidate = run.Files[file].FirstStream + static_cast<int>(program.stream_index[i]);
+        if (run.Inputs[candidate].Unclaimed && typeOf(run.Inputs[candidate]) == wanted)
+            return candidate;
+    }
+    return -1;
+}
+
 // The first unclaimed stream of `wanted` kind in the program `programId`
 // of any input, or -1.
 int programSource(const RunState& run, const std::vector<InputFile>& inputs, int programId,
@@ -84,15 +96,11 @@ int programSource(const RunState& run, const std::vector<InputFile>& inputs, int
     for (int f = 0; f < static_cast<int>(inputs.size()); ++f) {
         const AVFormatContext* context = inputs[f].context.get();
         for (unsigned p = 0; p < context->nb_programs; ++p) {
-            const AVProgram* program = context->programs[p];
-            if (program->id != programId)
-                continue;
-            for (unsigned i = 0; i < program->nb_stream_indexes; ++i) {
-                const int candidate =
-                    run.Files[f].FirstStream + static_cast<int>(program->stream_index[i]);
-                if (run.Inputs[candidate].Unclaimed && typeOf(run.Inputs[candidate]) == wanted)
-                    return candidate;
-            }
+            const int source = context->programs[p]->id == programId
+                                   ? programStream(run, f, *context->programs[p], wanted)
+                                   : -1;
+            if (source >= 0)
+                return source;
         }
     }
     return -1;
