@@ -4,11 +4,14 @@
 #pragma once
 
 #include "engine/library_binding.h"
+#include "engine/transcoder.h"
 #include "tests/support/media_generator.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -68,5 +71,52 @@ inline std::string Mp4Clip(const std::string& name, const ClipShape& shape)
         spec.audioBitRate = shape.audioBitRate;
     return BenchClip(name, spec);
 }
+
+// Follows the tasks of `engine` to their end: the last frame number
+// reported and how the task ended. Set up before the tasks start.
+class TaskEnd {
+public:
+    explicit TaskEnd(TTranscoder& engine)
+    {
+        engine.OnProgress = [this](int, int frame, int, int, float, float, int64_t, int) {
+            std::lock_guard guard(lock_);
+            frames_ = frame;
+        };
+        engine.OnTerminate = [this](int index, bool finished, bool, const std::string& message) {
+            std::lock_guard guard(lock_);
+            if (index >= 0) {
+                finished_ = finished;
+                failure_ = message;
+            } else {
+                done_ = true;
+                ended_.notify_all();
+            }
+        };
+    }
+
+    // Waits for the end of all tasks; true when the task finished, else
+    // `failure` says why.
+    bool wait(std::string& failure)
+    {
+        std::unique_lock guard(lock_);
+        ended_.wait(guard, [this] { return done_; });
+        failure = failure_;
+        return finished_;
+    }
+
+    int frames() const
+    {
+        std::lock_guard guard(lock_);
+        return frames_;
+    }
+
+private:
+    mutable std::mutex lock_;  // guards the fields below
+    std::condition_variable ended_;
+    bool done_ = false;
+    bool finished_ = false;
+    std::string failure_;
+    int frames_ = 0;
+};
 
 }  // namespace clipmora::bench

@@ -14,11 +14,9 @@
 #include "tests/support/media_generator.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <sys/resource.h>
 #include <vector>
@@ -63,29 +61,10 @@ int runCase(const Case& c, const std::string& input, const std::string& output)
         return 1;
     }
     transcoder.SetLogLevel(llError);
-    std::mutex lock;
-    std::condition_variable ended;
-    bool done = false;
-    bool finished = false;
-    std::string failure;
-    int frames = 0;
     transcoder.OnLog = [](int, TLogLevel, const std::string& text) {
         std::fprintf(stderr, "%s\n", text.c_str());
     };
-    transcoder.OnProgress = [&](int, int frame, int, int, float, float, int64_t, int) {
-        std::lock_guard guard(lock);
-        frames = frame;
-    };
-    transcoder.OnTerminate = [&](int index, bool taskFinished, bool, const std::string& message) {
-        std::lock_guard guard(lock);
-        if (index >= 0) {
-            finished = taskFinished;
-            failure = message;
-        } else {
-            done = true;
-            ended.notify_all();
-        }
-    };
+    bench::TaskEnd end(transcoder);
 
     TOutputOptions options;
     options.ExtraOptions = c.options;
@@ -96,8 +75,8 @@ int runCase(const Case& c, const std::string& input, const std::string& output)
         return 1;
     }
     transcoder.StartTasks(1);
-    std::unique_lock guard(lock);
-    ended.wait(guard, [&] { return done; });
+    std::string failure;
+    const bool finished = end.wait(failure);
     const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
     if (!finished) {
         std::fprintf(stderr, "%s failed: %s\n", c.name, failure.c_str());
@@ -105,7 +84,7 @@ int runCase(const Case& c, const std::string& input, const std::string& output)
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("%d %.6f %ld\n", frames, wall.count(), usage.ru_maxrss);
+    std::printf("%d %.6f %ld\n", end.frames(), wall.count(), usage.ru_maxrss);
     return 0;
 }
 

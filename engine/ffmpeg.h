@@ -144,7 +144,7 @@ struct OptionState {
     float dtsDeltaThreshold = 10.0f;
     int scalerFlags = SWS_BICUBIC;
     int encoderBufferSize = 0x40000;
-    int threadCount = 1;
+    int threadCount = 0;  // codec threads; 0 lets the libraries take one per core
 
     std::vector<TStreamMap> streamMaps;
     std::vector<TMetaDataMap> metaDataMaps;
@@ -452,6 +452,7 @@ private:
     void outputDecodedFrame(RunState& run, int inputIndex, AVFrame* frame);
     void copyPacket(RunState& run, TOutputStream& ost, TInputStream& ist, const AVPacket& packet);
     void encodeFrame(RunState& run, TOutputStream& ost, const AVFrame* frame);
+    void writeEncodedPacket(RunState& run, TOutputStream& ost, AVPacket* packet);
     void writeOutputPacket(RunState& run, TOutputStream& ost, AVPacket* packet);
     void flushEncoders(RunState& run, int inputIndex);
     void outputSubtitle(RunState& run, TOutputStream& ost, TInputStream& ist, int64_t pts,

@@ -3,7 +3,6 @@
 #include "engine/conversions.h"
 #include "engine/error_text.h"
 #include "engine/ffmpeg.h"
-#include "engine/ffmpeg_exception.h"
 #include "engine/input_opener.h"
 
 #include <algorithm>
@@ -178,8 +177,10 @@ bool TCustomFFmpeg::addDecoders(InputFile& input)
         AVStream* stream = context->streams[i];
         AVCodecParameters* parameters = stream->codecpar;
         if (parameters->codec_type < AVMEDIA_TYPE_UNKNOWN ||
-            parameters->codec_type >= AVMEDIA_TYPE_NB)
-            throw FFMpegException("invalid codec_type");
+            parameters->codec_type >= AVMEDIA_TYPE_NB) {
+            taskError_ = "invalid codec_type";
+            return false;
+        }
 
         CodecContextPtr decoder(lib.avcodec_alloc_context3(nullptr));
         if (!decoder || lib.avcodec_parameters_to_context(decoder.get(), parameters) < 0) {
@@ -187,6 +188,7 @@ bool TCustomFFmpeg::addDecoders(InputFile& input)
             return false;
         }
         decoder->thread_count = o.threadCount;
+        decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
         decoder->pkt_timebase = stream->time_base;
 
         switch (parameters->codec_type) {

@@ -98,6 +98,68 @@ uint16_t* libraryMatrix(const std::array<uint16_t, 64>& matrix)
     return copy;
 }
 
+// The video encoder's rate (the nearest the encoder supports to the one
+// asked for, 25 by default), picture size, aspect and pixel format (the one
+// asked for when the encoder takes it, else the encoder's first).
+void setPictureGeometry(AVCodecContext* encoder, const AVCodec* codec, const OptionState& o)
+{
+    const AVRational rate =
+        (o.frameRate.num != 0 && o.frameRate.den != 0) ? o.frameRate : AVRational{25, 1};
+    AVRational chosen = rate;
+    if (codec && codec->supported_framerates) {
+        chosen = codec->supported_framerates[0];
+        for (const AVRational* r = codec->supported_framerates + 1; r->num; ++r)
+            if (nearer(rate, *r, chosen))
+                chosen = *r;
+    }
+    encoder->time_base = AVRational{chosen.den, chosen.num};
+    encoder->framerate = chosen;
+
+    encoder->width = o.frameWidth + o.padLeft + o.padRight;
+    encoder->height = o.frameHeight + o.padTop + o.padBottom;
+    if (encoder->width > 0 && encoder->height > 0 && o.frameAspectRatio > 0.0f)
+        encoder->sample_aspect_ratio = lib.av_d2q(
+            static_cast<double>(o.frameAspectRatio) * encoder->height / encoder->width, 255);
+
+    encoder->pix_fmt = static_cast<AVPixelFormat>(o.pixelFormat);
+    if (codec && codec->pix_fmts) {
+        bool listed = false;
+        for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
+            listed = listed || *f == encoder->pix_fmt;
+        if (!listed)
+            encoder->pix_fmt = codec->pix_fmts[0];
+    }
+}
+
+// How the video encoder codes: fixed quality, quantiser matrices, threads,
+// rate-control overrides, PSNR and the two passes. Throws FFMpegException.
+void setPictureCoding(OutputStreamSetup& setup, const OptionState& o)
+{
+    AVCodecContext* encoder = setup.codec.get();
+    if (o.intraOnly)
+        encoder->gop_size = 0;
+    if (o.videoQScale != 0.0f || o.sameQuality) {
+        encoder->flags |= AV_CODEC_FLAG_QSCALE;
+        setup.quality = FF_QP2LAMBDA * o.videoQScale;
+        encoder->global_quality = static_cast<int>(setup.quality);
+    }
+    if (o.intraMatrix)
+        encoder->intra_matrix = libraryMatrix(*o.intraMatrix);
+    if (o.interMatrix)
+        encoder->inter_matrix = libraryMatrix(*o.interMatrix);
+    encoder->thread_count = o.threadCount;
+    applyRateControlOverride(encoder, o.rcOverride);
+    if (encoder->rc_initial_buffer_occupancy == 0)
+        encoder->rc_initial_buffer_occupancy = encoder->rc_buffer_size * 3 / 4;
+    encoder->intra_dc_precision = o.intraDcPrecision - 8;
+    if (o.psnr)
+        encoder->flags |= AV_CODEC_FLAG_PSNR;
+    if (o.pass == 1)
+        encoder->flags |= AV_CODEC_FLAG_PASS1;
+    else if (o.pass == 2)
+        encoder->flags |= AV_CODEC_FLAG_PASS2;
+}
+
 std::string isoDateTime(int64_t secondsSinceEpoch)
 {
     const std::time_t moment = static_cast<std::time_t>(secondsSinceEpoch);
@@ -112,6 +174,110 @@ void setTag(AVDictionary** tags, const char* key, const std::string& value)
 {
     if (!value.empty())
         lib.av_dict_set(tags, key, value.c_str(), 0);
+}
+
+// The muxer for a new output file: the forced one, or the one its name
+// suggests. Returns the failure's text, empty on success.
+std::string chooseOutputFormat(const OptionState& o, std::size_t outputCount,
+                               const std::string& fileName, const AVOutputFormat*& format)
+{
+    if (outputCount >= static_cast<std::size_t>(kMaxFiles))
+        return "Too many output files (at most 20)";
+    format = o.forcedOutputFormat;
+    if (!format)
+        format = lib.av_guess_format(nullptr, fileName.c_str(), nullptr);
+    if (!format)
+        return "Unable to find a suitable output format for '" + fileName + "'";
+    return {};
+}
+
+// Opening the output truncates it: it must not be a file the task reads.
+// Returns the failure's text, empty when the name is free to use.
+std::string inputClash(const std::string& fileName, const std::vector<InputFile>& inputs)
+{
+    for (const InputFile& input : inputs)
+        if (SameFile(fileName, input.fileName) || SameFile(fileName, input.scriptSource))
+            return "The output file '" + fileName + "' is an input of this task; choose another name";
+    return {};
+}
+
+struct StreamKinds {
+    bool video = false, audio = false, subtitle = false;
+};
+
+// Which kinds of stream the output gets: what the options ask for or the
+// format carries by default, limited to what the inputs have. Returns the
+// failure's text, empty on success.
+std::string outputStreamKinds(const OptionState& o, const AVOutputFormat& format,
+                              const std::vector<InputFile>& inputs, StreamKinds& kinds)
+{
+    kinds.video = o.videoStreamCopy || format.video_codec != AV_CODEC_ID_NONE ||
+                  !o.videoCodecName.empty();
+    kinds.audio = o.audioStreamCopy || format.audio_codec != AV_CODEC_ID_NONE ||
+                  !o.audioCodecName.empty();
+    kinds.subtitle = !o.subtitleDisabled &&
+                     (o.subtitleStreamCopy || format.subtitle_codec != AV_CODEC_ID_NONE ||
+                      !o.subtitleCodecName.empty());
+    if (inputs.empty())
+        return {};
+    StreamKinds present;
+    for (const InputFile& input : inputs)
+        for (unsigned i = 0; i < input.context->nb_streams; ++i) {
+            const AVMediaType type = input.context->streams[i]->codecpar->codec_type;
+            if (type < AVMEDIA_TYPE_UNKNOWN || type >= AVMEDIA_TYPE_NB)
+                return "check_audio_video_sub_inputs fail: invalid codec_type of input file";
+            present.video = present.video || type == AVMEDIA_TYPE_VIDEO;
+            present.audio = present.audio || type == AVMEDIA_TYPE_AUDIO;
+            present.subtitle = present.subtitle || type == AVMEDIA_TYPE_SUBTITLE;
+        }
+    kinds.video = kinds.video && present.video;
+    kinds.audio = kinds.audio && present.audio;
+    kinds.subtitle = kinds.subtitle && present.subtitle;
+    return {};
+}
+
+// The file's tags from the options.
+void setFileTags(AVDictionary** tags, const OptionState& o)
+{
+    if (o.recordingTimestamp != 0)
+        setTag(tags, "creation_time", isoDateTime(o.recordingTimestamp));
+    setTag(tags, "title", o.title);
+    // Containers read the author under either name.
+    setTag(tags, "artist", o.author);
+    setTag(tags, "author", o.author);
+    setTag(tags, "copyright", o.copyright);
+    setTag(tags, "comment", o.comment);
+    setTag(tags, "album", o.album);
+    setTag(tags, "genre", o.genre);
+    if (o.year > 0)
+        setTag(tags, "date", std::to_string(o.year));
+    if (o.track > 0)
+        setTag(tags, "track", std::to_string(o.track));
+}
+
+// The muxer's delay, preload and loop count from the options.
+void setMuxerTiming(AVFormatContext* context, const OptionState& o)
+{
+    context->max_delay = static_cast<int>(o.muxMaxDelay * 1000000);
+    // Muxers that buffer ahead ("preload") or loop ("loop") keep these as
+    // their own parameters; others have no use for them.
+    lib.av_opt_set_int(context, "preload", static_cast<int64_t>(o.muxPreload * 1000000),
+                       AV_OPT_SEARCH_CHILDREN);
+    if (o.loopOutput >= 0)
+        lib.av_opt_set_int(context, "loop", o.loopOutput, AV_OPT_SEARCH_CHILDREN);
+}
+
+// Opens the file an output writes to (numbered image names checked first).
+// Returns the failure's text, empty on success.
+std::string openOutputFile(AVFormatContext* context, const AVOutputFormat& format,
+                           const std::string& fileName)
+{
+    if ((format.flags & AVFMT_NEEDNUMBER) && lib.av_filename_number_test(fileName.c_str()) == 0)
+        return ErrorTextForCode(fileName, AVERROR(EDOM));
+    if (!(format.flags & AVFMT_NOFILE) &&
+        lib.avio_open(&context->pb, fileName.c_str(), AVIO_FLAG_WRITE) < 0)
+        return "Could not open '" + fileName + "'";
+    return {};
 }
 
 }  // namespace
@@ -194,60 +360,11 @@ void TCustomFFmpeg::addVideoStream(OutputFile& file)
     if (o.videoStreamCopy) {
         setup.streamCopy = true;
     } else {
-        const AVRational rate = (o.frameRate.num != 0 && o.frameRate.den != 0) ? o.frameRate
-                                                                               : AVRational{25, 1};
         encoder->codec_id = id;
-
         CopyGenericParameters(encoder, videoDefaults,
                               AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-
-        AVRational chosen = rate;
-        if (codec && codec->supported_framerates) {
-            chosen = codec->supported_framerates[0];
-            for (const AVRational* r = codec->supported_framerates + 1; r->num; ++r)
-                if (nearer(rate, *r, chosen))
-                    chosen = *r;
-        }
-        encoder->time_base = AVRational{chosen.den, chosen.num};
-        encoder->framerate = chosen;
-
-        encoder->width = o.frameWidth + o.padLeft + o.padRight;
-        encoder->height = o.frameHeight + o.padTop + o.padBottom;
-        if (encoder->width > 0 && encoder->height > 0 && o.frameAspectRatio > 0.0f)
-            encoder->sample_aspect_ratio = lib.av_d2q(
-                static_cast<double>(o.frameAspectRatio) * encoder->height / encoder->width, 255);
-
-        encoder->pix_fmt = static_cast<AVPixelFormat>(o.pixelFormat);
-        if (codec && codec->pix_fmts) {
-            bool listed = false;
-            for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
-                listed = listed || *f == encoder->pix_fmt;
-            if (!listed)
-                encoder->pix_fmt = codec->pix_fmts[0];
-        }
-
-        if (o.intraOnly)
-            encoder->gop_size = 0;
-        if (o.videoQScale != 0.0f || o.sameQuality) {
-            encoder->flags |= AV_CODEC_FLAG_QSCALE;
-            setup.quality = FF_QP2LAMBDA * o.videoQScale;
-            encoder->global_quality = static_cast<int>(setup.quality);
-        }
-        if (o.intraMatrix)
-            encoder->intra_matrix = libraryMatrix(*o.intraMatrix);
-        if (o.interMatrix)
-            encoder->inter_matrix = libraryMatrix(*o.interMatrix);
-        encoder->thread_count = o.threadCount;
-        applyRateControlOverride(encoder, o.rcOverride);
-        if (encoder->rc_initial_buffer_occupancy == 0)
-            encoder->rc_initial_buffer_occupancy = encoder->rc_buffer_size * 3 / 4;
-        encoder->intra_dc_precision = o.intraDcPrecision - 8;
-        if (o.psnr)
-            encoder->flags |= AV_CODEC_FLAG_PSNR;
-        if (o.pass == 1)
-            encoder->flags |= AV_CODEC_FLAG_PASS1;
-        else if (o.pass == 2)
-            encoder->flags |= AV_CODEC_FLAG_PASS2;
+        setPictureGeometry(encoder, codec, o);
+        setPictureCoding(setup, o);
     }
 
     o.videoDisabled = false;
@@ -357,117 +474,60 @@ void TCustomFFmpeg::AddStreamToLastOutput(CodecKind kind)
 bool TCustomFFmpeg::CreateOutputFile(const std::string& fileName)
 {
     OptionState& o = options_;
-    try {
-        if (outputs_.size() >= static_cast<std::size_t>(kMaxFiles))
-            throw FFMpegException("Too many output files (at most 20)");
-        const AVOutputFormat* format = o.forcedOutputFormat;
-        if (!format)
-            format = lib.av_guess_format(nullptr, fileName.c_str(), nullptr);
-        if (!format)
-            throw FFMpegException("Unable to find a suitable output format for '" + fileName +
-                                  "'");
-
-        // Opening the output truncates it: it must not be a file the task reads.
-        for (const InputFile& input : inputs_)
-            if (SameFile(fileName, input.fileName) || SameFile(fileName, input.scriptSource))
-                throw FFMpegException("The output file '" + fileName +
-                                      "' is an input of this task; choose another name");
-
-        OutputFile file;
-        file.fileName = fileName;
-        AVFormatContext* context = nullptr;
-        if (lib.avformat_alloc_output_context2(&context, format, nullptr, fileName.c_str()) < 0 ||
-            !context)
-            throw FFMpegException("av_mallocz fail");
-        file.context.reset(context);
-
-        // Which kinds of stream the output gets: what the options ask for or
-        // the format carries by default, limited to what the inputs have.
-        bool useVideo = o.videoStreamCopy || format->video_codec != AV_CODEC_ID_NONE ||
-                        !o.videoCodecName.empty();
-        bool useAudio = o.audioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE ||
-                        !o.audioCodecName.empty();
-        bool useSubtitle = o.subtitleStreamCopy || format->subtitle_codec != AV_CODEC_ID_NONE ||
-                           !o.subtitleCodecName.empty();
-        if (!inputs_.empty()) {
-            bool hasVideo = false, hasAudio = false, hasSubtitle = false;
-            for (const InputFile& input : inputs_)
-                for (unsigned i = 0; i < input.context->nb_streams; ++i) {
-                    const AVMediaType type = input.context->streams[i]->codecpar->codec_type;
-                    if (type < AVMEDIA_TYPE_UNKNOWN || type >= AVMEDIA_TYPE_NB)
-                        throw FFMpegException(
-                            "check_audio_video_sub_inputs fail: invalid codec_type of input file");
-                    hasVideo = hasVideo || type == AVMEDIA_TYPE_VIDEO;
-                    hasAudio = hasAudio || type == AVMEDIA_TYPE_AUDIO;
-                    hasSubtitle = hasSubtitle || type == AVMEDIA_TYPE_SUBTITLE;
-                }
-            useVideo = useVideo && hasVideo;
-            useAudio = useAudio && hasAudio;
-            useSubtitle = useSubtitle && hasSubtitle;
-        }
-        if (o.subtitleDisabled)
-            useSubtitle = false;
-
-        auto build = [&](bool wanted, const char* what, void (TCustomFFmpeg::*add)(OutputFile&)) {
-            if (!wanted)
-                return;
-            try {
-                (this->*add)(file);
-            } catch (const std::exception& e) {
-                throw FFMpegException(std::string(what) + " fail: " + e.what());
-            }
-        };
-        build(useVideo && !o.videoDisabled, "new_video_stream", &TCustomFFmpeg::addVideoStream);
-        build(useAudio && !o.audioDisabled, "new_audio_stream", &TCustomFFmpeg::addAudioStream);
-        build(useSubtitle, "new_subtitle_stream", &TCustomFFmpeg::addSubtitleStream);
-
-        AVDictionary** tags = &file.context->metadata;
-        if (o.recordingTimestamp != 0)
-            setTag(tags, "creation_time", isoDateTime(o.recordingTimestamp));
-        setTag(tags, "title", o.title);
-        // Containers read the author under either name.
-        setTag(tags, "artist", o.author);
-        setTag(tags, "author", o.author);
-        setTag(tags, "copyright", o.copyright);
-        setTag(tags, "comment", o.comment);
-        setTag(tags, "album", o.album);
-        setTag(tags, "genre", o.genre);
-        if (o.year > 0)
-            setTag(tags, "date", std::to_string(o.year));
-        if (o.track > 0)
-            setTag(tags, "track", std::to_string(o.track));
-
-        // The context stays in the task's list even when a later step fails;
-        // the caller removes the task.
-        outputs_.push_back(std::move(file));
-        AVFormatContext* added = outputs_.back().context.get();
-
-        if ((format->flags & AVFMT_NEEDNUMBER) &&
-            lib.av_filename_number_test(fileName.c_str()) == 0)
-            throw FFMpegException(ErrorTextForCode(fileName, AVERROR(EDOM)));
-        if (!(format->flags & AVFMT_NOFILE) &&
-            lib.avio_open(&added->pb, fileName.c_str(), AVIO_FLAG_WRITE) < 0)
-            throw FFMpegException("Could not open '" + fileName + "'");
-
-        added->max_delay = static_cast<int>(o.muxMaxDelay * 1000000);
-        // Muxers that buffer ahead ("preload") or loop ("loop") keep these as
-        // their own parameters; others have no use for them.
-        lib.av_opt_set_int(added, "preload", static_cast<int64_t>(o.muxPreload * 1000000),
-                           AV_OPT_SEARCH_CHILDREN);
-        if (o.loopOutput >= 0)
-            lib.av_opt_set_int(added, "loop", o.loopOutput, AV_OPT_SEARCH_CHILDREN);
-        CopyGenericParameters(added, defaults_.format.get(), AV_OPT_FLAG_ENCODING_PARAM);
-        for (const auto& [name, value] : defaults_.privateParameters)
-            if (lib.av_opt_set(added, name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN) >= 0)
-                defaults_.takenPrivateParameters.push_back(name);
-
-        o.forcedInputFormat = nullptr;
-        o.forcedOutputFormat = nullptr;
-        return true;
-    } catch (const FFMpegException& e) {
-        taskError_ = e.what();
+    auto fail = [this](std::string text) {
+        taskError_ = std::move(text);
         return false;
-    }
+    };
+    const AVOutputFormat* format = nullptr;
+    if (std::string error = chooseOutputFormat(o, outputs_.size(), fileName, format); !error.empty())
+        return fail(std::move(error));
+    if (std::string error = inputClash(fileName, inputs_); !error.empty())
+        return fail(std::move(error));
+    StreamKinds kinds;
+    if (std::string error = outputStreamKinds(o, *format, inputs_, kinds); !error.empty())
+        return fail(std::move(error));
+
+    OutputFile file;
+    file.fileName = fileName;
+    AVFormatContext* context = nullptr;
+    if (lib.avformat_alloc_output_context2(&context, format, nullptr, fileName.c_str()) < 0 ||
+        !context)
+        return fail("av_mallocz fail");
+    file.context.reset(context);
+
+    // The stream builders report by exception, as they do for the options
+    // that call them; here their failure names the builder.
+    auto build = [&](bool wanted, const char* what, void (TCustomFFmpeg::*add)(OutputFile&)) {
+        try {
+            if (wanted)
+                (this->*add)(file);
+            return true;
+        } catch (const std::exception& e) {
+            return fail(std::string(what) + " fail: " + e.what());
+        }
+    };
+    if (!build(kinds.video && !o.videoDisabled, "new_video_stream", &TCustomFFmpeg::addVideoStream) ||
+        !build(kinds.audio && !o.audioDisabled, "new_audio_stream", &TCustomFFmpeg::addAudioStream) ||
+        !build(kinds.subtitle, "new_subtitle_stream", &TCustomFFmpeg::addSubtitleStream))
+        return false;
+    setFileTags(&file.context->metadata, o);
+
+    // The context stays in the task's list even when a later step fails;
+    // the caller removes the task.
+    outputs_.push_back(std::move(file));
+    AVFormatContext* added = outputs_.back().context.get();
+    if (std::string error = openOutputFile(added, *format, fileName); !error.empty())
+        return fail(std::move(error));
+
+    setMuxerTiming(added, o);
+    CopyGenericParameters(added, defaults_.format.get(), AV_OPT_FLAG_ENCODING_PARAM);
+    for (const auto& [name, value] : defaults_.privateParameters)
+        if (lib.av_opt_set(added, name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN) >= 0)
+            defaults_.takenPrivateParameters.push_back(name);
+
+    o.forcedInputFormat = nullptr;
+    o.forcedOutputFormat = nullptr;
+    return true;
 }
 
 }  // namespace clipmora

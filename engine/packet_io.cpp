@@ -210,6 +210,16 @@ void TCustomFFmpeg::encodeFrame(RunState& run, TOutputStream& ost, const AVFrame
     AVCodecContext* encoder = ost.Encoder;
     const bool video = encoder->codec_type == AVMEDIA_TYPE_VIDEO;
     const char* failure = video ? "Video encoding failed" : "Audio encoding failed";
+    if (EncoderThread* thread = EncoderThreadOf(run, ost)) {
+        if (!thread->send(frame))
+            throw FFMpegException(failure);
+        // Whatever is ready goes out now; at the end, everything.
+        while (PacketPtr packet = thread->receive(!frame))
+            writeEncodedPacket(run, ost, packet.get());
+        if (thread->failed())
+            throw FFMpegException(failure);
+        return;
+    }
     const int sent = lib.avcodec_send_frame(encoder, frame);
     if (sent < 0 && !(sent == AVERROR_EOF && !frame))
         throw FFMpegException(failure);
@@ -220,32 +230,38 @@ void TCustomFFmpeg::encodeFrame(RunState& run, TOutputStream& ost, const AVFrame
             break;
         if (received < 0)
             throw FFMpegException(failure);
-        (video ? run.VideoBytes : run.AudioBytes) += out->size;
-        size_t statsSize = 0;
-        if (const uint8_t* stats =
-                lib.av_packet_get_side_data(out, AV_PKT_DATA_QUALITY_STATS, &statsSize);
-            stats && statsSize >= 4) {
-            const int lambda = stats[0] | (stats[1] << 8) | (stats[2] << 16) | (stats[3] << 24);
-            ost.LastQuality = static_cast<float>(lambda) / FF_QP2LAMBDA;
-            if (statsSize >= 5)
-                ost.LastPictureType =
-                    lib.av_get_picture_type_char(static_cast<AVPictureType>(stats[4]));
-            // Then the count of per-plane errors and, after two spare bytes,
-            // the errors themselves (when the encoder measures them).
-            const int errors = statsSize >= 6 ? stats[5] : 0;
-            ost.LastErrorsMeasured = errors > 0 && statsSize >= 16;
-            for (int plane = 0; plane < std::min(errors, 3); ++plane) {
-                const std::size_t at = 8 + static_cast<std::size_t>(plane) * 8;
-                if (at + 8 <= statsSize)
-                    std::memcpy(&ost.LastErrors[plane], stats + at, 8);
-            }
-        }
-        if (ost.PassLog && encoder->stats_out)
-            std::fprintf(ost.PassLog.get(), "%s", encoder->stats_out);
-        out->stream_index = ost.Index;
-        lib.av_packet_rescale_ts(out, encoder->time_base, ost.Stream->time_base);
-        writeOutputPacket(run, ost, out);
+        writeEncodedPacket(run, ost, out);
     }
+}
+
+void TCustomFFmpeg::writeEncodedPacket(RunState& run, TOutputStream& ost, AVPacket* out)
+{
+    AVCodecContext* encoder = ost.Encoder;
+    (encoder->codec_type == AVMEDIA_TYPE_VIDEO ? run.VideoBytes : run.AudioBytes) += out->size;
+    size_t statsSize = 0;
+    if (const uint8_t* stats =
+            lib.av_packet_get_side_data(out, AV_PKT_DATA_QUALITY_STATS, &statsSize);
+        stats && statsSize >= 4) {
+        const int lambda = stats[0] | (stats[1] << 8) | (stats[2] << 16) | (stats[3] << 24);
+        ost.LastQuality = static_cast<float>(lambda) / FF_QP2LAMBDA;
+        if (statsSize >= 5)
+            ost.LastPictureType =
+                lib.av_get_picture_type_char(static_cast<AVPictureType>(stats[4]));
+        // Then the count of per-plane errors and, after two spare bytes,
+        // the errors themselves (when the encoder measures them).
+        const int errors = statsSize >= 6 ? stats[5] : 0;
+        ost.LastErrorsMeasured = errors > 0 && statsSize >= 16;
+        for (int plane = 0; plane < std::min(errors, 3); ++plane) {
+            const std::size_t at = 8 + static_cast<std::size_t>(plane) * 8;
+            if (at + 8 <= statsSize)
+                std::memcpy(&ost.LastErrors[plane], stats + at, 8);
+        }
+    }
+    if (ost.PassLog && encoder->stats_out)
+        std::fprintf(ost.PassLog.get(), "%s", encoder->stats_out);
+    out->stream_index = ost.Index;
+    lib.av_packet_rescale_ts(out, encoder->time_base, ost.Stream->time_base);
+    writeOutputPacket(run, ost, out);
 }
 
 void TCustomFFmpeg::writeOutputPacket(RunState& run, TOutputStream& ost, AVPacket* packet)

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace clipmora {
@@ -51,6 +52,93 @@ int64_t outputSize(AVFormatContext* context)
     const int64_t size = lib.avio_size(context->pb);
     const int64_t position = lib.avio_seek(context->pb, 0, SEEK_CUR);
     return std::max(size, position);
+}
+
+// The input file the loop reads next: the one whose streams are furthest
+// behind, by output time (or by input time with "isync"), and that output
+// time. No file (-1) once every input has ended or a frame limit is reached.
+struct NextRead {
+    int fileIndex = -1;
+    double outputTime = 1e100;
+};
+
+NextRead chooseNextRead(const RunState& run, const OptionState& o)
+{
+    NextRead next;
+    double inputTime = 1e100;
+    for (const TOutputStream& ost : run.Outputs) {
+        if (ost.FrameNumber >= frameLimit(o, ost.Encoder->codec_type))
+            return NextRead{-1, next.outputTime};
+        const TInputStream& ist = run.Inputs[ost.SourceIndex];
+        if (run.Files[ist.FileIndex].EofReached)
+            continue;
+        const double opts = outputTime(ost);
+        const double ipts = static_cast<double>(ist.CurrentPts);
+        if (ipts < inputTime) {
+            inputTime = ipts;
+            if (o.inputSync)
+                next.fileIndex = ist.FileIndex;
+        }
+        if (opts < next.outputTime) {
+            next.outputTime = opts;
+            if (!o.inputSync)
+                next.fileIndex = ist.FileIndex;
+        }
+    }
+    return next;
+}
+
+// The input-stream table index of a packet read from `fileIndex`, or -1 for
+// a stream that appeared after the run started or that feeds no output.
+int claimedStreamOf(const RunState& run, int fileIndex, const AVPacket& packet)
+{
+    const TInputFileState& file = run.Files[fileIndex];
+    if (packet.stream_index >= file.StreamCount)
+        return -1;
+    const int inputIndex = file.FirstStream + packet.stream_index;
+    return run.Inputs[inputIndex].Unclaimed ? -1 : inputIndex;
+}
+
+// Moves the packet's times by the input's offset and time scale, then
+// absorbs a jump in its decoding time (beyond the threshold, or backwards)
+// into the input's offset, unless timestamps are copied. Returns the jump
+// absorbed.
+std::optional<int64_t> repairTimestamps(InputFile& input, const TInputStream& ist,
+                                        const OptionState& o, AVPacket& packet)
+{
+    const AVRational timeBase = ist.Stream->time_base;
+    const int64_t offset = lib.av_rescale_q(input.tsOffset, kMicroseconds, timeBase);
+    const double scale =
+        packet.stream_index < kMaxStreams ? input.timeScales[packet.stream_index] : 0.0;
+    for (int64_t* ts : {&packet.dts, &packet.pts}) {
+        if (*ts == kNoPts)
+            continue;
+        *ts += offset;
+        if (scale != 0.0)
+            *ts = std::llrint(static_cast<double>(*ts) * scale);
+    }
+    if (packet.dts == kNoPts || ist.NextPts == kNoPts || o.copyTimestamps)
+        return std::nullopt;
+    const int64_t packetDts = lib.av_rescale_q(packet.dts, timeBase, kMicroseconds);
+    const int64_t delta = packetDts - ist.NextPts;
+    if (std::llabs(delta) <= static_cast<int64_t>(o.dtsDeltaThreshold * 1000000.0) &&
+        packetDts + 1 >= ist.CurrentPts)
+        return std::nullopt;
+    input.tsOffset -= delta;
+    const int64_t shift = lib.av_rescale_q(delta, kMicroseconds, timeBase);
+    packet.dts -= shift;
+    if (packet.pts != kNoPts)
+        packet.pts -= shift;
+    return delta;
+}
+
+// The recording time ("t") or the file size limit ("fs") of the first
+// output file is reached.
+bool outputLimitReached(const OptionState& o, double outputTime, AVFormatContext* firstOutput)
+{
+    if (outputTime >= static_cast<double>(o.recordingTime) / 1000000.0)
+        return true;
+    return o.fileSizeLimit && o.fileSizeLimit < outputSize(firstOutput);
 }
 
 void appendTo(std::string& line, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -96,6 +184,72 @@ void appendPsnr(std::string& line, const TOutputStream& ost, bool last)
     appendTo(line, "*:%2.2f ", -10.0 * std::log10(errorSum / scaleSum));
 }
 
+// The progress report's figures, and its line as far as the streams go.
+struct ProgressLine {
+    std::string line;
+    int frameNumber = -1, fps = -1;  // of the first video stream; -1 without one
+    float quality = -1.0f;
+    double time = 0.01;              // the least positive output time, at least 0.01 s
+    bool anyTime = false;            // some stream has output time
+};
+
+// Describes the first video stream ("frame= fps= q=", the quantiser
+// histogram, PSNR), the quality of the others, and the output time. False
+// while the first video stream has no picture yet: nothing is reported then.
+bool describeStreams(RunState& run, const OptionState& o, bool last, ProgressLine& progress)
+{
+    bool firstVideo = true;
+    double ti = 1e10;
+    for (const TOutputStream& ost : run.Outputs) {
+        const float streamQuality = ost.StreamCopy ? -1.0f : ost.LastQuality;
+        if (ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO && !firstVideo) {
+            appendTo(progress.line, "q=%2.1f ", streamQuality);
+        } else if (ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
+            if (ost.FrameNumber < 1)
+                return false;
+            const float elapsed = static_cast<float>(lib.av_gettime() - run.StartTime) / 1000000.0f;
+            progress.frameNumber = static_cast<int>(ost.FrameNumber);
+            progress.fps =
+                elapsed > 1.0f ? static_cast<int>(progress.frameNumber / elapsed + 0.5f) : 0;
+            progress.quality = streamQuality;
+            appendTo(progress.line, "frame=%5d fps=%3d q=%3.1f ", progress.frameNumber,
+                     progress.fps, progress.quality);
+            if (last)
+                progress.line += "L";
+            if (o.qpHistogram)
+                appendQpHistogram(progress.line, run.QpHistogram, progress.quality);
+            if (!ost.StreamCopy && (ost.Encoder->flags & AV_CODEC_FLAG_PSNR))
+                appendPsnr(progress.line, ost, last);
+            firstVideo = false;
+        }
+        const double time = outputTime(ost);
+        if (time > 0.0 && time < ti)
+            ti = time;
+    }
+    // Before any stream has output time there is no duration to speak of.
+    progress.anyTime = ti < 1e10;
+    progress.time = std::max(progress.anyTime ? ti : 0.0, 0.01);
+    return true;
+}
+
+// Pictures that may wait between the video path and an encoder thread: a
+// little slack for the encoder's uneven pace, a few frames of memory.
+constexpr std::size_t kEncoderQueueDepth = 4;
+
+// Moves every video encoder onto a thread of its own. Runs that write
+// per-frame statistics (two-pass logs, "vstats") need each frame's result
+// before the next one is sent, so their encoders stay on the task's thread.
+void startEncoderThreads(RunState& run, const OptionState& o)
+{
+    if (!o.vstatsFileName.empty())
+        return;
+    for (const TOutputStream& ost : run.Outputs)
+        if (ost.EncodingNeeded && ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(ost.Encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
+            run.EncoderThreads.push_back(
+                std::make_unique<EncoderThread>(ost.Encoder, kEncoderQueueDepth));
+}
+
 }  // namespace
 
 void TCustomFFmpeg::Run()
@@ -110,6 +264,7 @@ void TCustomFFmpeg::Run()
     hooks_.active = options_.usingFrameHooks;
     setupRun(run);
     prepareOutputs(run);
+    startEncoderThreads(run, options_);
     packetLoop(run);
     endRun(run);
 }
@@ -121,98 +276,39 @@ void TCustomFFmpeg::packetLoop(RunState& run)
     AVPacket* packet = run.Packet.get();
 
     while (!stopRequested_) {
-        double iptsMin = 1e100, optsMin = 1e100;
-        int fileIndex = -1;
-        bool limitReached = false;
-        for (const TOutputStream& ost : run.Outputs) {
-            const TInputStream& ist = run.Inputs[ost.SourceIndex];
-            const double opts = outputTime(ost);
-            const double ipts = static_cast<double>(ist.CurrentPts);
-            if (!run.Files[ist.FileIndex].EofReached) {
-                if (ipts < iptsMin) {
-                    iptsMin = ipts;
-                    if (o.inputSync)
-                        fileIndex = ist.FileIndex;
-                }
-                if (opts < optsMin) {
-                    optsMin = opts;
-                    if (!o.inputSync)
-                        fileIndex = ist.FileIndex;
-                }
-            }
-            if (ost.FrameNumber >= frameLimit(o, ost.Encoder->codec_type))
-                limitReached = true;
-        }
-        if (fileIndex < 0 || limitReached)
+        const NextRead next = chooseNextRead(run, o);
+        if (next.fileIndex < 0 ||
+            outputLimitReached(o, next.outputTime, outputs_[0].context.get()))
             break;
-        if (optsMin >= static_cast<double>(o.recordingTime) / 1000000.0)
-            break;
-        if (o.fileSizeLimit && o.fileSizeLimit < outputSize(outputs_[0].context.get()))
-            break;
-
-        InputFile& input = inputs_[fileIndex];
+        InputFile& input = inputs_[next.fileIndex];
         if (lib.av_read_frame(input.context.get(), packet) < 0) {
-            run.Files[fileIndex].EofReached = true;
+            run.Files[next.fileIndex].EofReached = true;
             if (o.shortest)
                 break;
             continue;
         }
-
         if (o.packetDump)
             lib.av_pkt_dump_log2(nullptr, AV_LOG_INFO, packet, o.hexDump ? 1 : 0,
                                  input.context->streams[packet->stream_index]);
-
-        const TInputFileState& file = run.Files[fileIndex];
-        if (packet->stream_index >= file.StreamCount ||
-            run.Inputs[file.FirstStream + packet->stream_index].Unclaimed) {
+        const int inputIndex = claimedStreamOf(run, next.fileIndex, *packet);
+        if (inputIndex < 0) {
             lib.av_packet_unref(packet);
             continue;
         }
-        const int inputIndex = file.FirstStream + packet->stream_index;
-        TInputStream& ist = run.Inputs[inputIndex];
-        const AVRational timeBase = ist.Stream->time_base;
+        const TInputStream& ist = run.Inputs[inputIndex];
+        if (const std::optional<int64_t> jump = repairTimestamps(input, ist, o, *packet);
+            jump && o.verbosity >= kLogEverything)
+            LogMessage(kLogInfo, "timestamp discontinuity %lld, new offset= %lld",
+                       static_cast<long long>(*jump), static_cast<long long>(input.tsOffset));
 
-        const int64_t offset = lib.av_rescale_q(input.tsOffset, kMicroseconds, timeBase);
-        const double scale = packet->stream_index < kMaxStreams
-                                 ? input.timeScales[packet->stream_index]
-                                 : 0.0;
-        auto adjust = [&](int64_t& ts) {
-            if (ts == kNoPts)
-                return;
-            ts += offset;
-            if (scale != 0.0)
-                ts = std::llrint(static_cast<double>(ts) * scale);
-        };
-        adjust(packet->dts);
-        adjust(packet->pts);
-
-        if (packet->dts != kNoPts && ist.NextPts != kNoPts) {
-            const int64_t packetDts = lib.av_rescale_q(packet->dts, timeBase, kMicroseconds);
-            const int64_t delta = packetDts - ist.NextPts;
-            if ((std::llabs(delta) > static_cast<int64_t>(o.dtsDeltaThreshold * 1000000.0) ||
-                 packetDts + 1 < ist.CurrentPts) &&
-                !o.copyTimestamps) {
-                input.tsOffset -= delta;
-                if (o.verbosity >= kLogEverything)
-                    LogMessage(kLogInfo, "timestamp discontinuity %lld, new offset= %lld",
-                               static_cast<long long>(delta),
-                               static_cast<long long>(input.tsOffset));
-                const int64_t shift = lib.av_rescale_q(delta, kMicroseconds, timeBase);
-                packet->dts -= shift;
-                if (packet->pts != kNoPts)
-                    packet->pts -= shift;
-            }
-        }
-
-        if (processInputPacket(run, inputIndex, packet) < 0) {
+        const bool failed = processInputPacket(run, inputIndex, packet) < 0;
+        lib.av_packet_unref(packet);
+        if (failed) {
             if (o.verbosity >= kLogError)
                 LogMessage(kLogInfo, "Error while decoding stream #%d.%d", ist.FileIndex,
                            ist.StreamIndex);
-            lib.av_packet_unref(packet);
             continue;
         }
-        lib.av_packet_unref(packet);
-
         const int64_t now = lib.av_gettime();
         if (now - lastReport > progressIntervalUs_) {
             lastReport = now;
@@ -283,62 +379,32 @@ void TCustomFFmpeg::reportProgress(RunState& run, bool last)
         return;
     const OptionState& o = options_;
     const int64_t totalSize = outputSize(outputs_[0].context.get());
-
-    std::string line;
-    bool firstVideo = true;
-    int frameNumber = -1, fps = -1;
-    float quality = -1.0f;
-    double ti = 1e10;
-    for (const TOutputStream& ost : run.Outputs) {
-        const float streamQuality = ost.StreamCopy ? -1.0f : ost.LastQuality;
-        if (ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
-            if (!firstVideo) {
-                appendTo(line, "q=%2.1f ", streamQuality);
-            } else {
-                if (ost.FrameNumber < 1)
-                    return;  // nothing to report before the first picture
-                const float elapsed =
-                    static_cast<float>(lib.av_gettime() - run.StartTime) / 1000000.0f;
-                frameNumber = static_cast<int>(ost.FrameNumber);
-                fps = elapsed > 1.0f ? static_cast<int>(frameNumber / elapsed + 0.5f) : 0;
-                quality = streamQuality;
-                appendTo(line, "frame=%5d fps=%3d q=%3.1f ", frameNumber, fps, quality);
-                if (last)
-                    line += "L";
-                if (o.qpHistogram)
-                    appendQpHistogram(line, run.QpHistogram, quality);
-                if (!ost.StreamCopy && (ost.Encoder->flags & AV_CODEC_FLAG_PSNR))
-                    appendPsnr(line, ost, last);
-                firstVideo = false;
-            }
-        }
-        const double time = outputTime(ost);
-        if (time > 0.0 && time < ti)
-            ti = time;
-    }
-    // Before any stream has output time there is no duration to speak of.
-    const bool anyTime = ti < 1e10;
-    ti = std::max(anyTime ? ti : 0.0, 0.01);
+    ProgressLine progress;
+    if (!describeStreams(run, o, last, progress))
+        return;
 
     if (progressSlot_ || o.verbosity >= kLogInfo || last) {
         // Before any output time a rate would be the header's bytes over no time.
-        const double bitRate = anyTime ? static_cast<double>(totalSize) * 8.0 / ti / 1000.0 : 0.0;
-        appendTo(line, "size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s",
+        const double ti = progress.time;
+        const double bitRate =
+            progress.anyTime ? static_cast<double>(totalSize) * 8.0 / ti / 1000.0 : 0.0;
+        appendTo(progress.line, "size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s",
                  static_cast<double>(totalSize) / 1024.0, ti, bitRate);
         if (o.verbosity >= kLogDebug)
-            appendTo(line, " dup=%d drop=%d", run.DuplicatedFrames, run.DroppedFrames);
+            appendTo(progress.line, " dup=%d drop=%d", run.DuplicatedFrames, run.DroppedFrames);
         if (progressSlot_) {
             TProgressInfo info;
-            info.FrameNumber = frameNumber;
-            info.FPS = fps;
-            info.CurrentDurationMs = anyTime ? static_cast<int>(std::min(ti * 1000.0, 2.0e9)) : 0;
-            info.Quality = quality;
+            info.FrameNumber = progress.frameNumber;
+            info.FPS = progress.fps;
+            info.CurrentDurationMs =
+                progress.anyTime ? static_cast<int>(std::min(ti * 1000.0, 2.0e9)) : 0;
+            info.Quality = progress.quality;
             info.BitRate = static_cast<float>(bitRate);
             info.CurrentSize = totalSize;
             info.TotalOutputDurationMs = totalOutputDurationMs_;
             progressSlot_(*this, info);
         } else if (o.verbosity >= kLogError) {
-            LogMessage(kLogInfo, "%s", line.c_str());
+            LogMessage(kLogInfo, "%s", progress.line.c_str());
         }
     }
 

@@ -12,12 +12,11 @@ namespace {
 
 AVMediaType typeOf(const TInputStream& ist) { return ist.Stream->codecpar->codec_type; }
 
-}  // namespace
-
-void TCustomFFmpeg::setupRun(RunState& run)
+// One record per input file and per stream of it, in file order.
+void addInputRecords(RunState& run, const std::vector<InputFile>& inputs)
 {
-    for (int f = 0; f < static_cast<int>(inputs_.size()); ++f) {
-        InputFile& input = inputs_[f];
+    for (int f = 0; f < static_cast<int>(inputs.size()); ++f) {
+        const InputFile& input = inputs[f];
         TInputFileState state;
         state.FirstStream = static_cast<int>(run.Inputs.size());
         state.StreamCount = static_cast<int>(input.context->nb_streams);
@@ -33,31 +32,17 @@ void TCustomFFmpeg::setupRun(RunState& run)
             run.Inputs.push_back(std::move(ist));
         }
     }
+}
 
-    std::size_t outputCount = 0;
-    for (const OutputFile& file : outputs_) {
+// One record per output stream, in file order. Throws FFMpegException for
+// a file without streams.
+void addOutputRecords(RunState& run, const std::vector<OutputFile>& outputs)
+{
+    for (const OutputFile& file : outputs)
         if (file.streams.empty())
             throw FFMpegException("Output file does not contain any stream");
-        outputCount += file.streams.size();
-    }
-
-    const std::vector<TStreamMap>& maps = options_.streamMaps;
-    if (!maps.empty() && maps.size() != outputCount)
-        throw FFMpegException("Number of stream maps must match number of output streams");
-    auto validStream = [&](int file, int stream) {
-        return file >= 0 && file < static_cast<int>(run.Files.size()) && stream >= 0 &&
-               stream < run.Files[file].StreamCount;
-    };
-    for (const TStreamMap& map : maps) {
-        if (!validStream(map.FileIndex, map.StreamIndex))
-            throw FormattedException("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex);
-        if (!validStream(map.SyncFileIndex, map.SyncStreamIndex))
-            throw FormattedException("Could not find sync stream #%d.%d", map.SyncFileIndex,
-                             map.SyncStreamIndex);
-    }
-
-    for (int f = 0; f < static_cast<int>(outputs_.size()); ++f) {
-        OutputFile& file = outputs_[f];
+    for (int f = 0; f < static_cast<int>(outputs.size()); ++f) {
+        const OutputFile& file = outputs[f];
         for (int k = 0; k < static_cast<int>(file.streams.size()); ++k) {
             TOutputStream ost;
             ost.FileIndex = f;
@@ -69,52 +54,107 @@ void TCustomFFmpeg::setupRun(RunState& run)
             run.Outputs.push_back(std::move(ost));
         }
     }
+}
+
+// Every stream map names an existing stream and sync stream, one map per
+// output stream. Throws FFMpegException.
+void checkStreamMaps(const RunState& run, const std::vector<TStreamMap>& maps)
+{
+    if (!maps.empty() && maps.size() != run.Outputs.size())
+        throw FFMpegException("Number of stream maps must match number of output streams");
+    auto validStream = [&](int file, int stream) {
+        return file >= 0 && file < static_cast<int>(run.Files.size()) && stream >= 0 &&
+               stream < run.Files[file].StreamCount;
+    };
+    for (const TStreamMap& map : maps) {
+        if (!validStream(map.FileIndex, map.StreamIndex))
+            throw FormattedException("Could not find input stream #%d.%d", map.FileIndex,
+                                     map.StreamIndex);
+        if (!validStream(map.SyncFileIndex, map.SyncStreamIndex))
+            throw FormattedException("Could not find sync stream #%d.%d", map.SyncFileIndex,
+                                     map.SyncStreamIndex);
+    }
+}
+
+// The first unclaimed stream of `wanted` kind in `program` of input file
+// `file`, or -1.
+int programStream(const RunState& run, int file, const AVProgram& program, AVMediaType wanted)
+{
+    for (unsigned i = 0; i < program.nb_stream_indexes; ++i) {
+        const int candidate = run.Files[file].FirstStream + static_cast<int>(program.stream_index[i]);
+        if (run.Inputs[candidate].Unclaimed && typeOf(run.Inputs[candidate]) == wanted)
+            return candidate;
+    }
+    return -1;
+}
+
+// The first unclaimed stream of `wanted` kind in the program `programId`
+// of any input, or -1.
+int programSource(const RunState& run, const std::vector<InputFile>& inputs, int programId,
+                  AVMediaType wanted)
+{
+    for (int f = 0; f < static_cast<int>(inputs.size()); ++f) {
+        const AVFormatContext* context = inputs[f].context.get();
+        for (unsigned p = 0; p < context->nb_programs; ++p) {
+            const int source = context->programs[p]->id == programId
+                                   ? programStream(run, f, *context->programs[p], wanted)
+                                   : -1;
+            if (source >= 0)
+                return source;
+        }
+    }
+    return -1;
+}
+
+// The first unclaimed stream of `wanted` kind; with none left, the last
+// stream of that kind, since one input stream may feed several outputs.
+// -1 when the inputs have no such stream.
+int firstFreeSource(const RunState& run, AVMediaType wanted)
+{
+    for (int i = 0; i < static_cast<int>(run.Inputs.size()); ++i)
+        if (run.Inputs[i].Unclaimed && typeOf(run.Inputs[i]) == wanted)
+            return i;
+    for (int i = static_cast<int>(run.Inputs.size()) - 1; i >= 0; --i)
+        if (typeOf(run.Inputs[i]) == wanted)
+            return i;
+    return -1;
+}
+
+}  // namespace
+
+void TCustomFFmpeg::setupRun(RunState& run)
+{
+    addInputRecords(run, inputs_);
+    addOutputRecords(run, outputs_);
+    const std::vector<TStreamMap>& maps = options_.streamMaps;
+    checkStreamMaps(run, maps);
 
     for (std::size_t j = 0; j < run.Outputs.size(); ++j) {
         TOutputStream& ost = run.Outputs[j];
         const AVMediaType wanted = ost.Encoder->codec_type;
         const OutputFile& file = outputs_[ost.FileIndex];
+        // The output's layout goes to the log before the failure that names it.
+        auto dumpOutput = [&] {
+            lib.av_dump_format(file.context.get(), ost.FileIndex, file.fileName.c_str(), 1);
+        };
         int source = -1;
         if (!maps.empty()) {
             const TStreamMap& map = maps[j];
             source = run.Files[map.FileIndex].FirstStream + map.StreamIndex;
             if (typeOf(run.Inputs[source]) != wanted) {
-                lib.av_dump_format(file.context.get(), ost.FileIndex, file.fileName.c_str(), 1);
+                dumpOutput();
                 throw FormattedException("Codec type mismatch for mapping #%d.%d -> #%d.%d",
-                                 map.FileIndex, map.StreamIndex, ost.FileIndex, ost.Index);
+                                         map.FileIndex, map.StreamIndex, ost.FileIndex, ost.Index);
             }
             ost.SyncIndex = run.Files[map.SyncFileIndex].FirstStream + map.SyncStreamIndex;
         } else {
-            if (options_.programId != 0) {
-                for (int f = 0; f < static_cast<int>(inputs_.size()) && source < 0; ++f) {
-                    const AVFormatContext* context = inputs_[f].context.get();
-                    for (unsigned p = 0; p < context->nb_programs && source < 0; ++p) {
-                        const AVProgram* program = context->programs[p];
-                        if (program->id != options_.programId)
-                            continue;
-                        for (unsigned i = 0; i < program->nb_stream_indexes && source < 0; ++i) {
-                            const int candidate =
-                                run.Files[f].FirstStream +
-                                static_cast<int>(program->stream_index[i]);
-                            if (run.Inputs[candidate].Unclaimed &&
-                                typeOf(run.Inputs[candidate]) == wanted)
-                                source = candidate;
-                        }
-                    }
-                }
-            } else {
-                for (int i = 0; i < static_cast<int>(run.Inputs.size()) && source < 0; ++i)
-                    if (run.Inputs[i].Unclaimed && typeOf(run.Inputs[i]) == wanted)
-                        source = i;
-                // No unclaimed stream left: one input stream may feed several outputs.
-                for (int i = static_cast<int>(run.Inputs.size()) - 1; i >= 0 && source < 0; --i)
-                    if (typeOf(run.Inputs[i]) == wanted)
-                        source = i;
-            }
+            source = options_.programId != 0
+                         ? programSource(run, inputs_, options_.programId, wanted)
+                         : firstFreeSource(run, wanted);
             if (source < 0) {
-                lib.av_dump_format(file.context.get(), ost.FileIndex, file.fileName.c_str(), 1);
+                dumpOutput();
                 throw FormattedException("Could not find input stream matching output stream #%d.%d",
-                                 ost.FileIndex, ost.Index);
+                                         ost.FileIndex, ost.Index);
             }
             ost.SyncIndex = source;
         }

@@ -3,6 +3,7 @@
 // run to its end and are owned by the run (all on the task's thread).
 #pragma once
 
+#include "engine/encoder_thread.h"
 #include "engine/ffmpeg.h"
 
 #include <array>
@@ -116,6 +117,19 @@ struct RunState {
     PacketPtr Packet;        // reused for reading
     PacketPtr OutPacket;     // reused for encoding
     FramePtr Decoded;        // reused for decoding
+    // Video encoders that run on threads of their own. Declared last, so the
+    // threads are joined before anything they use goes away.
+    std::vector<std::unique_ptr<EncoderThread>> EncoderThreads;
 };
+
+// The thread that runs the encoder of `ost`, or null when the task's thread
+// encodes it itself.
+inline EncoderThread* EncoderThreadOf(const RunState& run, const TOutputStream& ost)
+{
+    for (const std::unique_ptr<EncoderThread>& thread : run.EncoderThreads)
+        if (thread->encoder() == ost.Encoder)
+            return thread.get();
+    return nullptr;
+}
 
 }  // namespace clipmora

@@ -94,6 +94,40 @@ void prepareStreamCopy(TOutputStream& ost, const TInputStream& ist, const AVOutp
     ost.Stream->sample_aspect_ratio = source->sample_aspect_ratio;
 }
 
+// Sound to be encoded: the rate the encoder will really get decides on
+// resampling.
+void prepareSoundEncoding(TOutputStream& ost, const AVCodecParameters& source, const OptionState& o)
+{
+    AVCodecContext* codec = ost.Encoder;
+    if (const AVCodec* encoder = lib.avcodec_find_encoder(codec->codec_id)) {
+        codec->sample_rate = encoderSampleRate(encoder, codec->sample_rate);
+        codec->time_base = AVRational{1, codec->sample_rate};
+    }
+    ost.Audio.Resample = codec->sample_rate != source.sample_rate || o.audioSync >= 2;
+}
+
+// Pictures to be encoded: the encoder's size and format (the source's,
+// cropped and padded, unless set) and the pad bands.
+void preparePictureEncoding(TOutputStream& ost, const AVCodecParameters& source,
+                            const OptionState& o)
+{
+    AVCodecContext* codec = ost.Encoder;
+    if (codec->width <= 0 || codec->height <= 0) {
+        codec->width = source.width - o.cropLeft - o.cropRight + o.padLeft + o.padRight;
+        codec->height = source.height - o.cropTop - o.cropBottom + o.padTop + o.padBottom;
+    }
+    if (codec->pix_fmt == AV_PIX_FMT_NONE) {
+        const AVCodec* encoder = lib.avcodec_find_encoder(codec->codec_id);
+        codec->pix_fmt = (encoder && encoder->pix_fmts) ? encoder->pix_fmts[0]
+                                                        : static_cast<AVPixelFormat>(source.format);
+    }
+    ost.Video.Pad = o.padTop || o.padBottom || o.padLeft || o.padRight;
+    ost.Video.PadTop = o.padTop;
+    ost.Video.PadBottom = o.padBottom;
+    ost.Video.PadLeft = o.padLeft;
+    ost.Video.PadRight = o.padRight;
+}
+
 // The two-pass statistics: the first pass writes them to its log file, the
 // second reads them back for the encoder. Throws FFMpegException.
 void openPassLog(TOutputStream& ost, const OptionState& o, std::size_t streamNumber)
@@ -133,7 +167,6 @@ void TCustomFFmpeg::prepareOutputs(RunState& run)
     for (std::size_t n = 0; n < run.Outputs.size(); ++n) {
         TOutputStream& ost = run.Outputs[n];
         TInputStream& ist = run.Inputs[ost.SourceIndex];
-        AVCodecContext* codec = ost.Encoder;
         const AVCodecParameters* source = ist.Stream->codecpar;
 
         if (!lib.av_dict_get(ost.Stream->metadata, "language", nullptr, 0))
@@ -146,36 +179,15 @@ void TCustomFFmpeg::prepareOutputs(RunState& run)
             continue;
         }
 
-        switch (codec->codec_type) {
+        switch (ost.Encoder->codec_type) {
         case AVMEDIA_TYPE_AUDIO:
-            // The rate the encoder will really get decides on resampling.
-            if (const AVCodec* encoder = lib.avcodec_find_encoder(codec->codec_id)) {
-                codec->sample_rate = encoderSampleRate(encoder, codec->sample_rate);
-                codec->time_base = AVRational{1, codec->sample_rate};
-            }
-            ost.Audio.Resample = codec->sample_rate != source->sample_rate || o.audioSync >= 2;
+            prepareSoundEncoding(ost, *source, o);
             break;
-        case AVMEDIA_TYPE_VIDEO: {
-            // Without an explicit size or format the picture keeps the source's.
-            if (codec->width <= 0 || codec->height <= 0) {
-                codec->width = source->width - o.cropLeft - o.cropRight + o.padLeft + o.padRight;
-                codec->height = source->height - o.cropTop - o.cropBottom + o.padTop + o.padBottom;
-            }
-            if (codec->pix_fmt == AV_PIX_FMT_NONE) {
-                const AVCodec* encoder = lib.avcodec_find_encoder(codec->codec_id);
-                codec->pix_fmt = (encoder && encoder->pix_fmts)
-                                     ? encoder->pix_fmts[0]
-                                     : static_cast<AVPixelFormat>(source->format);
-            }
-            ost.Video.Pad = o.padTop || o.padBottom || o.padLeft || o.padRight;
-            ost.Video.PadTop = o.padTop;
-            ost.Video.PadBottom = o.padBottom;
-            ost.Video.PadLeft = o.padLeft;
-            ost.Video.PadRight = o.padRight;
+        case AVMEDIA_TYPE_VIDEO:
+            preparePictureEncoding(ost, *source, o);
             preparePictureSource(ost, source->width, source->height,
                                  static_cast<AVPixelFormat>(source->format));
             break;
-        }
         case AVMEDIA_TYPE_SUBTITLE:
             break;
         default:
@@ -184,7 +196,7 @@ void TCustomFFmpeg::prepareOutputs(RunState& run)
         ost.EncodingNeeded = true;
         ist.DecodingNeeded = true;
 
-        if (codec->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))
+        if (ost.Encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))
             openPassLog(ost, o, n);
     }
 

@@ -476,8 +476,13 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
                                const AVFrame* picture)
 {
     const OptionState& o = options_;
-    const int64_t copies =
+    int64_t copies =
         std::min<int64_t>(videoCopies(run, ost), o.maxVideoFrames - ost.FrameNumber);
+    // Pictures the decoders still held when the loop reached the recording
+    // time come out at the end of the run; they stay out of the file.
+    if (static_cast<double>(ost.SyncCount) * av_q2d(ost.Encoder->time_base) >=
+        static_cast<double>(o.recordingTime) / 1e6)
+        copies = 0;
     if (copies <= 0)
         return 0;
 
