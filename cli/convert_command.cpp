@@ -14,6 +14,37 @@ struct ConvertRequest {
     TOutputOptions outputOptions;
 };
 
+// Reads the option args[i] ("-name", with its value when the engine's option
+// table says it takes one) into the input's or the output's options.
+bool readOption(const std::vector<std::string>& args, std::size_t& i, bool afterInput,
+                ConvertRequest& request, std::string& error)
+{
+    const std::string name = args[i].substr(1);
+    std::string value;
+    if (name.find('=') != std::string::npos) {
+        error = "invalid option name '" + name + "'";
+        return false;
+    }
+    if (TCustomFFmpeg::OptionTakesValue(name)) {
+        if (i + 1 >= args.size()) {
+            error = "option -" + name + " needs a value";
+            return false;
+        }
+        value = args[++i];
+    }
+    if (value.find_first_of("\r\n") != std::string::npos) {
+        error = "the value of -" + name + " must be one line";
+        return false;
+    }
+    // Options the output record applies from a field whatever the extra
+    // options say go into that field.
+    if (!afterInput)
+        request.inputOptions.ExtraOptions += name + "=" + value + "\n";
+    else if (!StoreInOutputRecord(request.outputOptions, name, value))
+        request.outputOptions.ExtraOptions += name + "=" + value + "\n";
+    return true;
+}
+
 // Splits "convert"'s arguments into the input, the output and their options.
 // Whether "-name" reads the next argument as its value is the engine's option
 // table's answer, so negative numbers are values, not options.
@@ -37,30 +68,8 @@ bool parseConvert(const std::vector<std::string>& args, ConvertRequest& request,
             continue;
         }
         if (argument.size() > 1 && argument[0] == '-') {
-            const std::string name = argument.substr(1);
-            std::string value;
-            if (name.find('=') != std::string::npos) {
-                error = "invalid option name '" + name + "'";
+            if (!readOption(args, i, afterInput, request, error))
                 return false;
-            }
-            if (TCustomFFmpeg::OptionTakesValue(name)) {
-                if (i + 1 >= args.size()) {
-                    error = "option -" + name + " needs a value";
-                    return false;
-                }
-                value = args[++i];
-            }
-            if (value.find_first_of("\r\n") != std::string::npos) {
-                error = "the value of -" + name + " must be one line";
-                return false;
-            }
-            // Options the output record applies from a field whatever the
-            // extra options say go into that field.
-            if (!afterInput) {
-                request.inputOptions.ExtraOptions += name + "=" + value + "\n";
-            } else if (!StoreInOutputRecord(request.outputOptions, name, value)) {
-                request.outputOptions.ExtraOptions += name + "=" + value + "\n";
-            }
             continue;
         }
         if (!afterInput) {

@@ -71,6 +71,35 @@ bool normOfRate(long long milliFps, Norm& norm)
     return false;
 }
 
+// The norm a target follows: the one named; else the one the frame rate, or
+// the first input video's rate, suggests (`guessed` set); else the fallback.
+Norm targetNorm(const std::string& normText, const std::string& fallbackNorm, AVRational rate,
+                const std::vector<InputFile>& inputs, bool& guessed)
+{
+    if (normText == "pal")
+        return Norm::Pal;
+    if (normText == "ntsc")
+        return Norm::Ntsc;
+    if (normText == "film")
+        return Norm::Film;
+    if (rate.den == 0)
+        throw FFMpegException("frame_rate is invalid.");
+    guessed = true;
+    Norm norm = Norm::Pal;
+    bool decided = normOfRate(std::llround(rate.num * 1000.0 / rate.den), norm);
+    for (const InputFile& input : inputs) {
+        for (unsigned i = 0; i < input.context->nb_streams && !decided; ++i) {
+            const AVStream* stream = input.context->streams[i];
+            const AVRational fps = stream->r_frame_rate;
+            if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && fps.den > 0)
+                decided = normOfRate(std::llround(fps.num * 1000.0 / fps.den), norm);
+        }
+    }
+    if (decided)
+        return norm;
+    return fallbackNorm == "film" ? Norm::Film : fallbackNorm == "ntsc" ? Norm::Ntsc : Norm::Pal;
+}
+
 }  // namespace
 
 void TCustomFFmpeg::ApplyTarget(const std::string& type, const std::string& normText,
@@ -83,33 +112,10 @@ void TCustomFFmpeg::ApplyTarget(const std::string& type, const std::string& norm
     if (!preset)
         throw FFMpegException("Unknown target type");
 
-    Norm norm = Norm::Pal;
-    if (normText == "pal") {
-        norm = Norm::Pal;
-    } else if (normText == "ntsc") {
-        norm = Norm::Ntsc;
-    } else if (normText == "film") {
-        norm = Norm::Film;
-    } else {
-        const AVRational rate = options_.frameRate;
-        if (rate.den == 0)
-            throw FFMpegException("frame_rate is invalid.");
-        bool decided = normOfRate(std::llround(rate.num * 1000.0 / rate.den), norm);
-        for (const InputFile& input : inputs_) {
-            for (unsigned i = 0; i < input.context->nb_streams && !decided; ++i) {
-                const AVStream* stream = input.context->streams[i];
-                const AVRational fps = stream->r_frame_rate;
-                if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && fps.den > 0)
-                    decided = normOfRate(std::llround(fps.num * 1000.0 / fps.den), norm);
-            }
-        }
-        if (!decided)
-            norm = fallbackNorm == "film" ? Norm::Film
-                   : fallbackNorm == "ntsc" ? Norm::Ntsc
-                                            : Norm::Pal;
-        if (options_.verbosity >= kLogInfo)
-            LogMessage(kLogInfo, "Assuming %s for target.", norm == Norm::Pal ? "PAL" : "NTSC");
-    }
+    bool guessed = false;
+    const Norm norm = targetNorm(normText, fallbackNorm, options_.frameRate, inputs_, guessed);
+    if (guessed && options_.verbosity >= kLogInfo)
+        LogMessage(kLogInfo, "Assuming %s for target.", norm == Norm::Pal ? "PAL" : "NTSC");
 
     const bool pal = norm == Norm::Pal;
     const char* rateText = pal ? "25" : norm == Norm::Ntsc ? "30000/1001" : "24000/1001";
