@@ -428,6 +428,9 @@ private:
     void addAudioStream(OutputFile& file);
     void addSubtitleStream(OutputFile& file);
     OutputStreamSetup& newOutputStream(OutputFile& file, CodecKind kind, const AVCodec* codec);
+    AVCodecID chooseCodec(const OutputFile& file, AVMediaType type, const std::string& name);
+    OutputStreamSetup& newCodedStream(OutputFile& file, CodecKind kind, bool copy,
+                                      const std::string& codecName, uint32_t tag);
 
     // The run, by stage. All run on the task's thread and throw
     // FFMpegException on failure.

@@ -8,11 +8,24 @@
 
 namespace clipmora {
 
-struct CodecContextDeleter {
-    void operator()(AVCodecContext* context) const { lib.avcodec_free_context(&context); }
+// Frees through the binding table's entry `Free`, which takes the address of
+// the object's pointer and clears it (av_frame_free(&frame) and the like).
+template <auto Free>
+struct FreeByAddress {
+    template <typename T>
+    void operator()(T* object) const
+    {
+        (lib.*Free)(&object);
+    }
 };
-struct FormatInputDeleter {
-    void operator()(AVFormatContext* context) const { lib.avformat_close_input(&context); }
+// Frees through the binding table's entry `Free`, which takes the object.
+template <auto Free>
+struct FreeByPointer {
+    template <typename T>
+    void operator()(T* object) const
+    {
+        (lib.*Free)(object);
+    }
 };
 // An output context: closes its file (when one was opened) and frees it.
 struct FormatOutputDeleter {
@@ -23,47 +36,23 @@ struct FormatOutputDeleter {
         lib.avformat_free_context(context);
     }
 };
-struct FrameDeleter {
-    void operator()(AVFrame* frame) const { lib.av_frame_free(&frame); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* packet) const { lib.av_packet_free(&packet); }
-};
-struct ScalerDeleter {
-    void operator()(SwsContext* context) const { lib.sws_freeContext(context); }
-};
-struct ResamplerDeleter {
-    void operator()(SwrContext* context) const { lib.swr_free(&context); }
-};
-struct FilterGraphDeleter {
-    void operator()(AVFilterGraph* graph) const { lib.avfilter_graph_free(&graph); }
-};
-struct BitstreamFilterDeleter {
-    void operator()(AVBSFContext* context) const { lib.av_bsf_free(&context); }
-};
-struct DictionaryDeleter {
-    void operator()(AVDictionary* dictionary) const { lib.av_dict_free(&dictionary); }
-};
-struct AudioFifoDeleter {
-    void operator()(AVAudioFifo* fifo) const { lib.av_audio_fifo_free(fifo); }
-};
-struct LibraryMemoryDeleter {
-    void operator()(void* memory) const { lib.av_free(memory); }
-};
 
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
-using InputFormatPtr = std::unique_ptr<AVFormatContext, FormatInputDeleter>;
+using CodecContextPtr =
+    std::unique_ptr<AVCodecContext, FreeByAddress<&LibraryApi::avcodec_free_context>>;
+using InputFormatPtr =
+    std::unique_ptr<AVFormatContext, FreeByAddress<&LibraryApi::avformat_close_input>>;
 using OutputFormatPtr = std::unique_ptr<AVFormatContext, FormatOutputDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
-using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
-using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
-using BitstreamFilterPtr = std::unique_ptr<AVBSFContext, BitstreamFilterDeleter>;
-using DictionaryPtr = std::unique_ptr<AVDictionary, DictionaryDeleter>;
-using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FreeByAddress<&LibraryApi::av_frame_free>>;
+using PacketPtr = std::unique_ptr<AVPacket, FreeByAddress<&LibraryApi::av_packet_free>>;
+using ScalerPtr = std::unique_ptr<SwsContext, FreeByPointer<&LibraryApi::sws_freeContext>>;
+using ResamplerPtr = std::unique_ptr<SwrContext, FreeByAddress<&LibraryApi::swr_free>>;
+using FilterGraphPtr =
+    std::unique_ptr<AVFilterGraph, FreeByAddress<&LibraryApi::avfilter_graph_free>>;
+using BitstreamFilterPtr = std::unique_ptr<AVBSFContext, FreeByAddress<&LibraryApi::av_bsf_free>>;
+using DictionaryPtr = std::unique_ptr<AVDictionary, FreeByAddress<&LibraryApi::av_dict_free>>;
+using AudioFifoPtr = std::unique_ptr<AVAudioFifo, FreeByPointer<&LibraryApi::av_audio_fifo_free>>;
 template <typename T>
-using LibraryMemoryPtr = std::unique_ptr<T, LibraryMemoryDeleter>;
+using LibraryMemoryPtr = std::unique_ptr<T, FreeByPointer<&LibraryApi::av_free>>;
 
 // One side of a sample conversion.
 struct SampleLayout {

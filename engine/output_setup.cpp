@@ -325,28 +325,46 @@ OutputStreamSetup& TCustomFFmpeg::newOutputStream(OutputFile& file, CodecKind ki
     return file.streams.back();
 }
 
+// The codec named by the user, else the one the container suggests for the
+// file's name. Its encoder may be missing from this build; opening the stream
+// then fails with a clear message instead of here.
+AVCodecID TCustomFFmpeg::chooseCodec(const OutputFile& file, AVMediaType type,
+                                     const std::string& name)
+{
+    AVCodecID id = AV_CODEC_ID_NONE;
+    if (name.empty())
+        id = lib.av_guess_codec(file.context->oformat, nullptr, file.fileName.c_str(), nullptr,
+                                type);
+    else if (!LookupCodec(name, type, true, id))
+        throw FFMpegException(taskError_);
+    return id;
+}
+
+// A new audio or video stream in `file`: copied, or encoded with the codec
+// chosen for it, carrying the tag the user set (0: the muxer's own).
+OutputStreamSetup& TCustomFFmpeg::newCodedStream(OutputFile& file, CodecKind kind, bool copy,
+                                                 const std::string& codecName, uint32_t tag)
+{
+    const AVMediaType type = kind == CodecKind::Video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
+    const AVCodecID id = copy ? AV_CODEC_ID_NONE : chooseCodec(file, type, codecName);
+    OutputStreamSetup& setup =
+        newOutputStream(file, kind, copy ? nullptr : lib.avcodec_find_encoder(id));
+    setup.streamCopy = copy;
+    if (!copy)
+        setup.codec->codec_id = id;
+    if (tag)
+        setup.codec->codec_tag = tag;
+    return setup;
+}
+
 void TCustomFFmpeg::addVideoStream(OutputFile& file)
 {
     OptionState& o = options_;
     const AVOutputFormat* format = file.context->oformat;
-    AVCodecID id = AV_CODEC_ID_NONE;
-    const AVCodec* codec = nullptr;
-    if (!o.videoStreamCopy) {
-        if (o.videoCodecName.empty())
-            id = lib.av_guess_codec(format, nullptr, file.fileName.c_str(), nullptr,
-                                    AVMEDIA_TYPE_VIDEO);
-        else if (!LookupCodec(o.videoCodecName, AVMEDIA_TYPE_VIDEO, true, id))
-            throw FFMpegException(taskError_);
-        // The encoder may be missing from this build; opening the stream then
-        // fails with a clear message instead of here.
-        codec = lib.avcodec_find_encoder(id);
-    }
-    OutputStreamSetup& setup = newOutputStream(file, CodecKind::Video, codec);
+    OutputStreamSetup& setup =
+        newCodedStream(file, CodecKind::Video, o.videoStreamCopy, o.videoCodecName, o.videoCodecTag);
     AVCodecContext* encoder = setup.codec.get();
     AVCodecContext* videoDefaults = defaults_.of(CodecKind::Video);
-
-    if (o.videoCodecTag)
-        encoder->codec_tag = o.videoCodecTag;
     if ((o.videoGlobalHeader & 1) ||
         (o.videoGlobalHeader == 0 && (format->flags & AVFMT_GLOBALHEADER))) {
         encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -357,13 +375,10 @@ void TCustomFFmpeg::addVideoStream(OutputFile& file)
         videoDefaults->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
     }
 
-    if (o.videoStreamCopy) {
-        setup.streamCopy = true;
-    } else {
-        encoder->codec_id = id;
+    if (!setup.streamCopy) {
         CopyGenericParameters(encoder, videoDefaults,
                               AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        setPictureGeometry(encoder, codec, o);
+        setPictureGeometry(encoder, encoder->codec, o);
         setPictureCoding(setup, o);
     }
 
@@ -376,32 +391,17 @@ void TCustomFFmpeg::addAudioStream(OutputFile& file)
 {
     OptionState& o = options_;
     const AVOutputFormat* format = file.context->oformat;
-    AVCodecID id = AV_CODEC_ID_NONE;
-    const AVCodec* codec = nullptr;
-    if (!o.audioStreamCopy) {
-        id = lib.av_guess_codec(format, nullptr, file.fileName.c_str(), nullptr,
-                                AVMEDIA_TYPE_AUDIO);
-        if (!o.audioCodecName.empty() &&
-            !LookupCodec(o.audioCodecName, AVMEDIA_TYPE_AUDIO, true, id))
-            throw FFMpegException(taskError_);
-        codec = lib.avcodec_find_encoder(id);
-    }
-    OutputStreamSetup& setup = newOutputStream(file, CodecKind::Audio, codec);
+    OutputStreamSetup& setup =
+        newCodedStream(file, CodecKind::Audio, o.audioStreamCopy, o.audioCodecName, o.audioCodecTag);
     AVCodecContext* encoder = setup.codec.get();
     AVCodecContext* audioDefaults = defaults_.of(CodecKind::Audio);
-
-    if (o.audioCodecTag)
-        encoder->codec_tag = o.audioCodecTag;
     if (format->flags & AVFMT_GLOBALHEADER) {
         encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         audioDefaults->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
-    if (o.audioStreamCopy) {
-        setup.streamCopy = true;
-    } else {
+    if (!setup.streamCopy) {
         CopyGenericParameters(encoder, audioDefaults,
                               AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        encoder->codec_id = id;
         if (o.audioQScale > -99999.0f) {
             encoder->flags |= AV_CODEC_FLAG_QSCALE;
             setup.quality = FF_QP2LAMBDA * o.audioQScale;
