@@ -119,4 +119,17 @@ private:
     int frames_ = 0;
 };
 
+// Runs a benchmark's body; what it throws is printed as "name: what" and
+// ends the program with 1.
+template <typename Body>
+int RunBench(const char* name, Body body)
+{
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", name, e.what());
+        return 1;
+    }
+}
+
 }  // namespace clipmora::bench

@@ -53,7 +53,7 @@ double keepStreams(const std::string& source, const std::string& output)
 
 int main()
 {
-    try {
+    return bench::RunBench("cut_bench", [&] {
         // Binds the codec libraries, which the generator needs too.
         bench::Splitter splitter("MP4 - MPEG4 Video (*.mp4)");
         const std::string clip = inputClip();
@@ -74,8 +74,5 @@ int main()
         std::printf("20 s of 720p re-encoded:            %.3f s\n", reencoded);
         std::printf("re-encoded / kept: %.0f x (goal: at least 50)\n", reencoded / kept);
         return 0;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "cut_bench: %s\n", e.what());
-        return 1;
-    }
+    });
 }

@@ -29,7 +29,7 @@ std::string inputClip()
 
 int main()
 {
-    try {
+    return bench::RunBench("segment_bench", [&] {
         // Binds the codec libraries, which the generator needs too.
         bench::Splitter splitter("AVI - DivX Video (*.avi)");
         const std::string clip = inputClip();
@@ -49,8 +49,5 @@ int main()
         std::printf("5 s segment at the end:   median %.3f s\n", atEnd);
         std::printf("end / start ratio: %.2f (goal: at most 1.2)\n", atEnd / atStart);
         return 0;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "segment_bench: %s\n", e.what());
-        return 1;
-    }
+    });
 }

@@ -298,7 +298,7 @@ int runAll(int runs, bool longClip)
 int main(int argc, char** argv)
 {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    try {
+    return bench::RunBench("split_bench", [&] {
         if (args.size() == 5 && args[0] == "--split")
             return runSplit(args[1], args[2], std::stod(args[3]), std::stod(args[4]));
         int runs = 5;
@@ -310,8 +310,5 @@ int main(int argc, char** argv)
                 longClip = false;
         }
         return runAll(runs, longClip);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "split_bench: %s\n", e.what());
-        return 1;
-    }
+    });
 }
