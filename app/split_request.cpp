@@ -96,25 +96,19 @@ void TForm1::SplitClick()
 
 void TForm1::setJobControlsEnabled(bool enabled)
 {
-    for (QComboBox* combo : {comboOutputFormat_, comboVideoSize_, comboVideoFramerate_,
-                             comboAudioChannels_, comboVideoQuality_, comboAudioQuality_})
-        combo->setEnabled(enabled);
+    splitBusy_ = !enabled;
+    // The format controls follow both the split and the kept-streams choice.
+    ApplyKeepStreamsChoice();
     for (QAction* menu : menuBar()->actions())
         menu->setEnabled(enabled);
 }
 
-void TForm1::DisableJobControls()
-{
-    setJobControlsEnabled(false);
-    splitBusy_ = true;
-}
+void TForm1::DisableJobControls() { setJobControlsEnabled(false); }
 
 void TForm1::EnableJobControls()
 {
     setJobControlsEnabled(true);
-    splitBusy_ = false;
     statusTimeLeft_->clear();
-    ApplyKeepStreamsChoice();
 }
 
 void TForm1::resetProgress() { progressBar1_->setValue(0); }

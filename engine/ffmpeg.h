@@ -152,16 +152,12 @@ struct OptionState {
     bool usingFrameHooks = false;
 };
 
-struct FormatContextDeleter {
-    void operator()(AVFormatContext* context) const { lib.avformat_free_context(context); }
-};
-
 // The libraries' parameter objects that hold named parameters until streams
 // and files are made: one codec context per kind, a format context and a
 // scaler, plus the names set on them so far (in the order they were set).
 struct ParameterDefaults {
     std::array<CodecContextPtr, kCodecKindCount> codec;
-    std::unique_ptr<AVFormatContext, FormatContextDeleter> format;
+    FormatContextPtr format;
     ScalerPtr scaler;
     std::vector<std::string> names;
     // Names no parameter object knew. This library generation keeps many

@@ -42,6 +42,9 @@ using CodecContextPtr =
 using InputFormatPtr =
     std::unique_ptr<AVFormatContext, FreeByAddress<&LibraryApi::avformat_close_input>>;
 using OutputFormatPtr = std::unique_ptr<AVFormatContext, FormatOutputDeleter>;
+// A format context that was never opened (a parameter holder).
+using FormatContextPtr =
+    std::unique_ptr<AVFormatContext, FreeByPointer<&LibraryApi::avformat_free_context>>;
 using FramePtr = std::unique_ptr<AVFrame, FreeByAddress<&LibraryApi::av_frame_free>>;
 using PacketPtr = std::unique_ptr<AVPacket, FreeByAddress<&LibraryApi::av_packet_free>>;
 using ScalerPtr = std::unique_ptr<SwsContext, FreeByPointer<&LibraryApi::sws_freeContext>>;

@@ -158,8 +158,9 @@ public:
 
     TCustomTranscoder();
     // Leaves the registry, drops the queued reports and waits for a handler
-    // in progress, then stops and joins every task. Events are no longer raised once it has begun. Owner
-    // thread only, never from an event handler.
+    // in progress, then stops and joins every task. Events are no longer
+    // raised once it has begun. Owner thread only, never from an event
+    // handler.
     virtual ~TCustomTranscoder();
     TCustomTranscoder(const TCustomTranscoder&) = delete;
     TCustomTranscoder& operator=(const TCustomTranscoder&) = delete;

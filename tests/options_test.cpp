@@ -528,7 +528,7 @@ TEST_F(OptionsTest, GenericParametersGoToTheKindsTheyBelongTo)
     EXPECT_EQ(audio->bit_rate_tolerance, 4000);
     EXPECT_NE(video->bit_rate_tolerance, 4000);
 
-    std::unique_ptr<AVFormatContext, FormatContextDeleter> format(lib.avformat_alloc_context());
+    FormatContextPtr format(lib.avformat_alloc_context());
     task.CopyGenericParameters(format.get(), task.Defaults().format.get(),
                                AV_OPT_FLAG_ENCODING_PARAM);
     EXPECT_EQ(format->packet_size, 2324u);
