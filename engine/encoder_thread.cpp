@@ -4,6 +4,12 @@
 
 namespace clipmora {
 
+int PipelineCodecThreads()
+{
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 2 ? static_cast<int>(cores) - 1 : 1;
+}
+
 EncoderThread::EncoderThread(AVCodecContext* encoder, std::size_t depth)
     : encoder_(encoder), depth_(depth > 0 ? depth : 1), thread_([this] { run(); })
 {

@@ -19,6 +19,14 @@
 
 namespace clipmora {
 
+// How many threads of its own a codec gets when the run's pipeline already
+// keeps a core busy beside it (an encoder on its own thread, a decoder in a
+// segment's filter graph) and the user left the count to the program: the
+// other cores. On two cores that is one: there, slice threads of the MPEG-4
+// encoder cost a sixth more CPU time and gain no wall time, as the pipeline
+// already fills both cores.
+int PipelineCodecThreads();
+
 class EncoderThread {
 public:
     // Starts encoding with `encoder`, which must be open and must outlive

@@ -236,21 +236,23 @@ bool describeStreams(RunState& run, const OptionState& o, bool last, ProgressLin
 // little slack for the encoder's uneven pace, a few frames of memory.
 constexpr std::size_t kEncoderQueueDepth = 4;
 
-// Moves every video encoder onto a thread of its own. Runs that write
-// per-frame statistics (two-pass logs, "vstats") need each frame's result
-// before the next one is sent, so their encoders stay on the task's thread.
+// Moves every video encoder that may run apart onto a thread of its own.
 void startEncoderThreads(RunState& run, const OptionState& o)
 {
-    if (!o.vstatsFileName.empty())
-        return;
     for (const TOutputStream& ost : run.Outputs)
-        if (ost.EncodingNeeded && ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO &&
-            !(ost.Encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
+        if (EncodesOnOwnThread(ost, o))
             run.EncoderThreads.push_back(
                 std::make_unique<EncoderThread>(ost.Encoder, kEncoderQueueDepth));
 }
 
 }  // namespace
+
+bool EncodesOnOwnThread(const TOutputStream& ost, const OptionState& o)
+{
+    return o.vstatsFileName.empty() && ost.EncodingNeeded &&
+           ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO &&
+           !(ost.Encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2));
+}
 
 void TCustomFFmpeg::Run()
 {

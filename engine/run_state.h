@@ -122,6 +122,11 @@ struct RunState {
     std::vector<std::unique_ptr<EncoderThread>> EncoderThreads;
 };
 
+// True when the encoder of `ost` runs on a thread of its own: video
+// encoders, unless the run writes per-frame statistics (two-pass logs,
+// "vstats"), which need each frame's result before the next one is sent.
+bool EncodesOnOwnThread(const TOutputStream& ost, const OptionState& o);
+
 // The thread that runs the encoder of `ost`, or null when the task's thread
 // encodes it itself.
 inline EncoderThread* EncoderThreadOf(const RunState& run, const TOutputStream& ost)

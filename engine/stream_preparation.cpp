@@ -351,6 +351,8 @@ void TCustomFFmpeg::openEncoder(RunState& run, TOutputStream& ost)
     fitEncoderSettings(run, ost, encoder);
     if (ost.FirstPassStats)
         codec->stats_in = ost.FirstPassStats.get();
+    if (codec->thread_count == 0 && EncodesOnOwnThread(ost, options_))
+        codec->thread_count = PipelineCodecThreads();
 
     // Parameters that belong to this encoder alone ("preset", "crf").
     DictionaryPtr privateOptions;

@@ -2,6 +2,7 @@
 #include "framesrv/trim_script.h"
 
 #include "engine/conversions.h"
+#include "engine/encoder_thread.h"
 #include "engine/input_opener.h"
 #include "engine/library_binding.h"
 #include "engine/library_handles.h"
@@ -515,7 +516,10 @@ int planSegment(const AVFormatContext* source, SegmentPlan& plan)
 // The graph's source and picture chain: "[out0]" is the segment's pictures.
 std::string pictureGraph(const SegmentPlan& plan)
 {
-    const std::string movie = "movie=filename=" + QuoteFilterValue(plan.script.source);
+    // The graph's decoder shares the cores with the engine's task and
+    // encoder threads, so it takes no more threads than they leave free.
+    const std::string movie = "movie=filename=" + QuoteFilterValue(plan.script.source) +
+                              ":dec_threads=" + std::to_string(PipelineCodecThreads());
     if (!plan.video) {
         if (!plan.soundInMovie)
             return {};
