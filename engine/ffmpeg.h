@@ -21,6 +21,7 @@
 
 #include "engine/engine_types.h"
 #include "engine/frame_hook.h"
+#include "engine/input_opener.h"
 #include "engine/library_handles.h"
 
 #include <array>
@@ -178,6 +179,9 @@ struct InputFile {
     // What feeds a served input (see input_opener.h); declared before the
     // context, so that it goes after the context that reads from it.
     std::shared_ptr<void> keepAlive;
+    // Where a served input's frames come from, when it is read that way;
+    // its context then only describes the streams.
+    std::shared_ptr<FrameSource> frames;
     InputFormatPtr context;
     int64_t tsOffset = 0;                            // added to every timestamp, microseconds
     std::array<double, kMaxStreams> timeScales{};    // "itsscale"; 0 = none
@@ -440,6 +444,12 @@ private:
     // encoder took, once.
     void reportIgnoredParameters();
     void packetLoop(RunState& run);                             // packet_loop.cpp
+    // Reads the next packet of an input and passes it on; false at its end.
+    bool passPacket(RunState& run, int fileIndex);
+    // Reads the next frame of a served input and passes it on; false at its end.
+    bool passServedFrame(RunState& run, int fileIndex);
+    // Passes a packet on to its stream's outputs and releases it.
+    void passInputPacket(RunState& run, int inputIndex, AVPacket* packet);
     void endRun(RunState& run);
     // Writes the trailer of `file` and flushes it, or (`close`) closes it;
     // the library's error code when that failed (the file is then marked

@@ -66,6 +66,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
     InputFile input;
     input.fileName = fileName;
     OpenedInput served;
+    served.framesWelcome = true;
     int64_t timestamp = 0;
     if (!openInputContext(input, served) || !analyseInput(input, served, timestamp) ||
         !addDecoders(input))
@@ -125,6 +126,7 @@ bool TCustomFFmpeg::openInputContext(InputFile& input, OpenedInput& served)
         return false;
     }
     input.keepAlive = std::move(served.keepAlive);
+    input.frames = std::move(served.frames);
     input.context.reset(context);
     if (!o.forcedInputFormat)
         input.scriptSource = InputSourceOf(fileName);
@@ -160,8 +162,10 @@ bool TCustomFFmpeg::analyseInput(InputFile& input, const OpenedInput& served,
         startTimestamp += context->start_time;
     if (o.startTime != 0) {
         // Best effort: a failed seek leaves the input at its beginning and
-        // the packet loop still starts writing at the right time.
-        lib.av_seek_frame(context, -1, startTimestamp, AVSEEK_FLAG_BACKWARD);
+        // the packet loop still starts writing at the right time, as it does
+        // for served frames, which are read from the start.
+        if (!input.frames)
+            lib.av_seek_frame(context, -1, startTimestamp, AVSEEK_FLAG_BACKWARD);
         o.startTime = 0;
     }
     return true;

@@ -13,7 +13,7 @@ public:
     int Open(AVFormatContext** context, const std::string& fileName, const AVInputFormat* format,
              AVDictionary** options, OpenedInput& opened) const override
     {
-        opened = OpenedInput{};
+        opened.ClearOutputs();
         return lib.avformat_open_input(context, fileName.c_str(), format, options);
     }
     std::string SourceOf(const std::string&) const override { return {}; }

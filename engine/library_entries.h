@@ -167,6 +167,7 @@ extern "C" {
     X(av_image_copy)                  \
     X(av_image_copy_plane)            \
     X(av_image_get_buffer_size)       \
+    X(av_image_copy_to_buffer)        \
     X(av_write_image_line2)           \
     X(av_get_pix_fmt)                 \
     X(av_get_pix_fmt_name)            \
@@ -216,7 +217,16 @@ extern "C" {
     X(avfilter_inout_alloc)           \
     X(avfilter_inout_free)            \
     X(av_buffersrc_add_frame_flags)   \
-    X(av_buffersink_get_frame)
+    X(av_buffersink_get_frame)        \
+    X(av_buffersink_get_time_base)    \
+    X(av_buffersink_get_format)       \
+    X(av_buffersink_get_frame_rate)   \
+    X(av_buffersink_get_w)            \
+    X(av_buffersink_get_h)            \
+    X(av_buffersink_get_sample_aspect_ratio) \
+    X(av_buffersink_get_sample_rate)  \
+    X(av_buffersink_get_ch_layout)    \
+    X(avfilter_pad_get_type)
 
 #define CLIPMORA_AVDEVICE_ENTRIES(X)  \
     X(avdevice_register_all)

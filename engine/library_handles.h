@@ -51,6 +51,8 @@ using ScalerPtr = std::unique_ptr<SwsContext, FreeByPointer<&LibraryApi::sws_fre
 using ResamplerPtr = std::unique_ptr<SwrContext, FreeByAddress<&LibraryApi::swr_free>>;
 using FilterGraphPtr =
     std::unique_ptr<AVFilterGraph, FreeByAddress<&LibraryApi::avfilter_graph_free>>;
+using FilterInOutPtr =
+    std::unique_ptr<AVFilterInOut, FreeByAddress<&LibraryApi::avfilter_inout_free>>;
 using BitstreamFilterPtr = std::unique_ptr<AVBSFContext, FreeByAddress<&LibraryApi::av_bsf_free>>;
 using DictionaryPtr = std::unique_ptr<AVDictionary, FreeByAddress<&LibraryApi::av_dict_free>>;
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, FreeByPointer<&LibraryApi::av_audio_fifo_free>>;

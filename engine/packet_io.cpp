@@ -44,6 +44,28 @@ void emulateRate(TInputStream& ist)
 
 }  // namespace
 
+int FramePacket(const AVFrame& frame, AVMediaType type, AVPacket& packet)
+{
+    const bool video = type == AVMEDIA_TYPE_VIDEO;
+    const auto format = static_cast<AVPixelFormat>(frame.format);
+    const int size =
+        video ? lib.av_image_get_buffer_size(format, frame.width, frame.height, 1)
+              : frame.nb_samples * frame.ch_layout.nb_channels *
+                    lib.av_get_bytes_per_sample(static_cast<AVSampleFormat>(frame.format));
+    if (size < 0)
+        return size;
+    if (const int code = lib.av_new_packet(&packet, size); code < 0)
+        return code;
+    if (video)
+        lib.av_image_copy_to_buffer(packet.data, size, frame.data, frame.linesize, format,
+                                    frame.width, frame.height, 1);
+    else
+        std::copy_n(frame.data[0], size, packet.data);
+    packet.pts = packet.dts = frame.pts;
+    packet.flags |= AV_PKT_FLAG_KEY;
+    return 0;
+}
+
 int TCustomFFmpeg::processInputPacket(RunState& run, int inputIndex, AVPacket* packet)
 {
     TInputStream& ist = run.Inputs[inputIndex];

@@ -5,6 +5,7 @@
 #include "engine/ffmpeg_exception.h"
 #include "engine/run_state.h"
 
+#include <algorithm>
 #include <array>
 #include <cfloat>
 #include <cmath>
@@ -88,15 +89,25 @@ NextRead chooseNextRead(const RunState& run, const OptionState& o)
     return next;
 }
 
-// The input-stream table index of a packet read from `fileIndex`, or -1 for
-// a stream that appeared after the run started or that feeds no output.
-int claimedStreamOf(const RunState& run, int fileIndex, const AVPacket& packet)
+// The input-stream table index of stream `streamIndex` of `fileIndex`, or
+// -1 for a stream that appeared after the run started or that feeds no output.
+int claimedStreamOf(const RunState& run, int fileIndex, int streamIndex)
 {
     const TInputFileState& file = run.Files[fileIndex];
-    if (packet.stream_index >= file.StreamCount)
+    if (streamIndex >= file.StreamCount)
         return -1;
-    const int inputIndex = file.FirstStream + packet.stream_index;
+    const int inputIndex = file.FirstStream + streamIndex;
     return run.Inputs[inputIndex].Unclaimed ? -1 : inputIndex;
+}
+
+// A time of stream `streamIndex` moved by the input's offset and time scale.
+int64_t shiftedTime(const InputFile& input, int streamIndex, AVRational timeBase, int64_t ts)
+{
+    if (ts == kNoPts)
+        return ts;
+    ts += lib.av_rescale_q(input.tsOffset, kMicroseconds, timeBase);
+    const double scale = streamIndex < kMaxStreams ? input.timeScales[streamIndex] : 0.0;
+    return scale != 0.0 ? std::llrint(static_cast<double>(ts) * scale) : ts;
 }
 
 // Moves the packet's times by the input's offset and time scale, then
@@ -107,16 +118,8 @@ std::optional<int64_t> repairTimestamps(InputFile& input, const TInputStream& is
                                         const OptionState& o, AVPacket& packet)
 {
     const AVRational timeBase = ist.Stream->time_base;
-    const int64_t offset = lib.av_rescale_q(input.tsOffset, kMicroseconds, timeBase);
-    const double scale =
-        packet.stream_index < kMaxStreams ? input.timeScales[packet.stream_index] : 0.0;
-    for (int64_t* ts : {&packet.dts, &packet.pts}) {
-        if (*ts == kNoPts)
-            continue;
-        *ts += offset;
-        if (scale != 0.0)
-            *ts = std::llrint(static_cast<double>(*ts) * scale);
-    }
+    packet.dts = shiftedTime(input, packet.stream_index, timeBase, packet.dts);
+    packet.pts = shiftedTime(input, packet.stream_index, timeBase, packet.pts);
     if (packet.dts == kNoPts || ist.NextPts == kNoPts || o.copyTimestamps)
         return std::nullopt;
     const int64_t packetDts = lib.av_rescale_q(packet.dts, timeBase, kMicroseconds);
@@ -275,40 +278,17 @@ void TCustomFFmpeg::packetLoop(RunState& run)
 {
     const OptionState& o = options_;
     int64_t lastReport = run.StartTime;
-    AVPacket* packet = run.Packet.get();
-
     while (!stopRequested_) {
         const NextRead next = chooseNextRead(run, o);
         if (next.fileIndex < 0 ||
             outputLimitReached(o, next.outputTime, outputs_[0].context.get()))
             break;
-        InputFile& input = inputs_[next.fileIndex];
-        if (lib.av_read_frame(input.context.get(), packet) < 0) {
+        const bool read = inputs_[next.fileIndex].frames ? passServedFrame(run, next.fileIndex)
+                                                          : passPacket(run, next.fileIndex);
+        if (!read) {
             run.Files[next.fileIndex].EofReached = true;
             if (o.shortest)
                 break;
-            continue;
-        }
-        if (o.packetDump)
-            lib.av_pkt_dump_log2(nullptr, AV_LOG_INFO, packet, o.hexDump ? 1 : 0,
-                                 input.context->streams[packet->stream_index]);
-        const int inputIndex = claimedStreamOf(run, next.fileIndex, *packet);
-        if (inputIndex < 0) {
-            lib.av_packet_unref(packet);
-            continue;
-        }
-        const TInputStream& ist = run.Inputs[inputIndex];
-        if (const std::optional<int64_t> jump = repairTimestamps(input, ist, o, *packet);
-            jump && o.verbosity >= kLogEverything)
-            LogMessage(kLogInfo, "timestamp discontinuity %lld, new offset= %lld",
-                       static_cast<long long>(*jump), static_cast<long long>(input.tsOffset));
-
-        const bool failed = processInputPacket(run, inputIndex, packet) < 0;
-        lib.av_packet_unref(packet);
-        if (failed) {
-            if (o.verbosity >= kLogError)
-                LogMessage(kLogInfo, "Error while decoding stream #%d.%d", ist.FileIndex,
-                           ist.StreamIndex);
             continue;
         }
         const int64_t now = lib.av_gettime();
@@ -317,6 +297,75 @@ void TCustomFFmpeg::packetLoop(RunState& run)
             reportProgress(run, false);
         }
     }
+}
+
+void TCustomFFmpeg::passInputPacket(RunState& run, int inputIndex, AVPacket* packet)
+{
+    const bool failed = processInputPacket(run, inputIndex, packet) < 0;
+    lib.av_packet_unref(packet);
+    const TInputStream& ist = run.Inputs[inputIndex];
+    if (failed && options_.verbosity >= kLogError)
+        LogMessage(kLogInfo, "Error while decoding stream #%d.%d", ist.FileIndex,
+                   ist.StreamIndex);
+}
+
+bool TCustomFFmpeg::passPacket(RunState& run, int fileIndex)
+{
+    const OptionState& o = options_;
+    InputFile& input = inputs_[fileIndex];
+    AVPacket* packet = run.Packet.get();
+    if (lib.av_read_frame(input.context.get(), packet) < 0)
+        return false;
+    if (o.packetDump)
+        lib.av_pkt_dump_log2(nullptr, AV_LOG_INFO, packet, o.hexDump ? 1 : 0,
+                             input.context->streams[packet->stream_index]);
+    const int inputIndex = claimedStreamOf(run, fileIndex, packet->stream_index);
+    if (inputIndex < 0) {
+        lib.av_packet_unref(packet);
+        return true;
+    }
+    const TInputStream& ist = run.Inputs[inputIndex];
+    if (const std::optional<int64_t> jump = repairTimestamps(input, ist, o, *packet);
+        jump && o.verbosity >= kLogEverything)
+        LogMessage(kLogInfo, "timestamp discontinuity %lld, new offset= %lld",
+                   static_cast<long long>(*jump), static_cast<long long>(input.tsOffset));
+
+    passInputPacket(run, inputIndex, packet);
+    return true;
+}
+
+bool TCustomFFmpeg::passServedFrame(RunState& run, int fileIndex)
+{
+    InputFile& input = inputs_[fileIndex];
+    AVFrame* frame = run.Decoded.get();
+    int streamIndex = 0;
+    if (input.frames->Read(frame, streamIndex) < 0)
+        return false;
+    const int inputIndex = claimedStreamOf(run, fileIndex, streamIndex);
+    if (inputIndex < 0) {
+        lib.av_frame_unref(frame);
+        return true;
+    }
+    const TInputStream& ist = run.Inputs[inputIndex];
+    frame->pts = shiftedTime(input, streamIndex, ist.Stream->time_base, frame->pts);
+    frame->best_effort_timestamp = frame->pts;
+    const bool copied = std::any_of(run.Outputs.begin(), run.Outputs.end(),
+                                    [&](const TOutputStream& ost) {
+                                        return ost.StreamCopy && ost.SourceIndex == inputIndex;
+                                    });
+    if (copied) {
+        // Outputs that copy the stream take it as packets of raw pictures or
+        // PCM sound, as the stand-in stream describes it.
+        AVPacket* packet = run.Packet.get();
+        if (FramePacket(*frame, ist.Stream->codecpar->codec_type, *packet) < 0)
+            throw FFMpegException("av_mallocz fail");
+        packet->stream_index = streamIndex;
+        passInputPacket(run, inputIndex, packet);
+    } else if (ist.DecodingNeeded) {
+        outputDecodedFrame(run, inputIndex, frame);
+    }
+    lib.av_frame_unref(frame);
+    return true;
 }
 
 void TCustomFFmpeg::endRun(RunState& run)

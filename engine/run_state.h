@@ -122,6 +122,11 @@ struct RunState {
     std::vector<std::unique_ptr<EncoderThread>> EncoderThreads;
 };
 
+// The frame of a served stream as one packet of raw pictures or PCM sound,
+// the way the stream's stand-in describes it (sound frames are packed).
+// Returns 0 or a negative library error code.
+int FramePacket(const AVFrame& frame, AVMediaType type, AVPacket& packet);
+
 // True when the encoder of `ost` runs on a thread of its own: video
 // encoders, unless the run writes per-frame statistics (two-pass logs,
 // "vstats"), which need each frame's result before the next one is sent.

@@ -1,6 +1,8 @@
 // Reading trim scripts and describing their segment as a filter graph.
 #include "framesrv/trim_script.h"
 
+#include "framesrv/served_frames.h"
+
 #include "engine/conversions.h"
 #include "engine/encoder_thread.h"
 #include "engine/input_opener.h"
@@ -647,31 +649,59 @@ public:
     {
         return TrimScriptSource(fileName);
     }
+
+private:
+    // Serves the segment's graph as frames, with a context of stand-in
+    // streams that describes them.
+    static int openAsFrames(AVFormatContext** context, ServedSegment& segment,
+                            AVDictionary** options, OpenedInput& opened);
 };
 
 int TrimScriptOpener::Open(AVFormatContext** context, const std::string& fileName,
                            const AVInputFormat* format, AVDictionary** options,
                            OpenedInput& opened) const
 {
-    opened = OpenedInput{};
+    opened.ClearOutputs();
     if (format || !IsTrimScriptName(fileName))
         return lib.avformat_open_input(context, fileName.c_str(), format, options);
     ServedSegment segment;
-    if (const int code = ServeTrimScript(fileName, segment); code < 0) {
-        if (*context)
-            lib.avformat_free_context(*context);
-        *context = nullptr;
-        return code;
+    int result = ServeTrimScript(fileName, segment);
+    if (result >= 0) {
+        opened.segmentDurationUs = segment.durationUs;
+        result = opened.framesWelcome ? openAsFrames(context, segment, options, opened)
+                                      : lib.avformat_open_input(context, segment.graph.c_str(),
+                                                                lib.av_find_input_format("lavfi"),
+                                                                options);
     }
-    opened.segmentDurationUs = segment.durationUs;
-    const int result = lib.avformat_open_input(context, segment.graph.c_str(),
-                                               lib.av_find_input_format("lavfi"), options);
     // The graph holds the sound's pipe open; its name is no longer needed.
     if (!segment.temporaryFile.empty())
         ::unlink(segment.temporaryFile.c_str());
-    if (result >= 0)
+    if (result >= 0 && !opened.frames)
         opened.keepAlive = std::move(segment.soundFeeder);
+    if (result < 0 && *context) {
+        lib.avformat_free_context(*context);
+        *context = nullptr;
+    }
     return result;
+}
+
+int TrimScriptOpener::openAsFrames(AVFormatContext** context, ServedSegment& segment,
+                                   AVDictionary** options, OpenedInput& opened)
+{
+    std::unique_ptr<GraphFrames> frames;
+    if (const int code = GraphFrames::Open(segment.graph, segment.soundFeeder, frames); code < 0) {
+        char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+        lib.av_strerror(code, reason, sizeof reason);
+        EngineLog(nullptr, kLogError, "Cannot serve the segment: %s\n", reason);
+        return code;
+    }
+    const int described = lib.avformat_open_input(context, frames->StandIn().c_str(),
+                                                  lib.av_find_input_format("lavfi"), options);
+    if (described < 0)
+        return described;
+    frames->UseTimeBases(**context);
+    opened.frames = std::move(frames);
+    return 0;
 }
 
 namespace {

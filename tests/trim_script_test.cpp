@@ -166,6 +166,30 @@ TEST_F(ServedSegmentTest, SourceStartTimeDoesNotMoveTheCut)
     EXPECT_FALSE(std::filesystem::exists(folder.file("r-sound.wav")));
 }
 
+// The engine reads a segment's frames as the graph gives them; outputs that
+// copy its streams still get them as raw pictures and PCM sound.
+TEST_F(ServedSegmentTest, CopiedStreamsOfASegmentAreItsRawPicturesAndSound)
+{
+    const std::string source = CachedMedia("clip.mp4", testing::Mp4H264Aac());
+    run(writeScript(source, 10, 14), {{"vcodec", "copy"}, {"acodec", "copy"}},
+        folder.file("raw.nut"));
+    const DecodedSummary out = DecodeMedia(folder.file("raw.nut"));
+    EXPECT_TRUE(HoldsPictures(out, 10, 14));
+    EXPECT_NEAR(static_cast<double>(out.audioSamples) / out.sampleRate, 0.2, 1024.0 / 44100);
+}
+
+// Served frames cannot be sought: a start time drops the frames before it.
+TEST_F(ServedSegmentTest, StartTimeOnAScriptStartsInsideTheSegment)
+{
+    const std::string source = CachedMedia("clip.mp4", testing::Mp4H264Aac());
+    run(writeScript(source, 0, 49), {{"vcodec", "mpeg4"}, {"qscale", "2"}, {"an", ""}},
+        folder.file("later.avi"), {{"ss", "1"}});
+    const DecodedSummary out = DecodeMedia(folder.file("later.avi"));
+    ASSERT_GT(out.videoFrames, 0);
+    EXPECT_NEAR(out.firstFramePattern, 25, 1);
+    EXPECT_EQ(out.lastFramePattern, 49);
+}
+
 TEST_F(ServedSegmentTest, SourceWithoutSoundGivesPictureOnly)
 {
     const std::string source = CachedMedia("video_only.mp4", testing::VideoOnly());
