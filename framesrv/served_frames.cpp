@@ -177,15 +177,13 @@ int GraphFrames::Read(AVFrame* frame, int& streamIndex)
         const AVFrame* next = outputs_[i].next.get();
         if (!next->buf[0])
             continue;
-        if (earliest < 0 || next->pts == AV_NOPTS_VALUE) {
+        if (next->pts == AV_NOPTS_VALUE) {
             earliest = i;
-            if (next->pts == AV_NOPTS_VALUE)
-                break;
-            continue;
+            break;
         }
-        const AVFrame* best = outputs_[earliest].next.get();
-        if (lib.av_compare_ts(next->pts, lib.av_buffersink_get_time_base(outputs_[i].sink),
-                              best->pts,
+        if (earliest < 0 ||
+            lib.av_compare_ts(next->pts, lib.av_buffersink_get_time_base(outputs_[i].sink),
+                              outputs_[earliest].next->pts,
                               lib.av_buffersink_get_time_base(outputs_[earliest].sink)) < 0)
             earliest = i;
     }

@@ -5,6 +5,7 @@
 
 #include "engine/conversions.h"
 #include "engine/encoder_thread.h"
+#include "engine/error_text.h"
 #include "engine/input_opener.h"
 #include "engine/library_binding.h"
 #include "engine/library_handles.h"
@@ -335,12 +336,10 @@ private:
         if (code >= 0)
             code = feedSegmentSound(source.get(), source->streams[audioIndex_], origin_, from_, to_,
                                     write, stop_);
-        if (code < 0 && code != AVERROR(EPIPE)) {
-            char reason[AV_ERROR_MAX_STRING_SIZE] = {};
-            lib.av_strerror(code, reason, sizeof reason);
-            EngineLog(nullptr, kLogError, "Cannot decode the segment's sound from %s: %s\n",
-                      source_.c_str(), reason);
-        }
+        if (code < 0 && code != AVERROR(EPIPE))
+            EngineLog(nullptr, kLogError, "%s\n",
+                      LibraryErrorText("Cannot decode the segment's sound from " + source_, code)
+                          .c_str());
         ::close(fd);
     }
 
@@ -610,10 +609,9 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
     }
 
     auto unreadableSource = [&](int code) {
-        char reason[AV_ERROR_MAX_STRING_SIZE] = {};
-        lib.av_strerror(code, reason, sizeof reason);
-        EngineLog(nullptr, kLogError, "%s: cannot read its source %s: %s\n", fileName.c_str(),
-                  script.source.c_str(), reason);
+        EngineLog(nullptr, kLogError, "%s\n",
+                  LibraryErrorText(fileName + ": cannot read its source " + script.source, code)
+                      .c_str());
         return code;
     };
     AVFormatContext* opened = nullptr;
@@ -690,9 +688,8 @@ int TrimScriptOpener::openAsFrames(AVFormatContext** context, ServedSegment& seg
 {
     std::unique_ptr<GraphFrames> frames;
     if (const int code = GraphFrames::Open(segment.graph, segment.soundFeeder, frames); code < 0) {
-        char reason[AV_ERROR_MAX_STRING_SIZE] = {};
-        lib.av_strerror(code, reason, sizeof reason);
-        EngineLog(nullptr, kLogError, "Cannot serve the segment: %s\n", reason);
+        EngineLog(nullptr, kLogError, "%s\n",
+                  LibraryErrorText("Cannot serve the segment", code).c_str());
         return code;
     }
     const int described = lib.avformat_open_input(context, frames->StandIn().c_str(),
