@@ -49,17 +49,9 @@ bool haveAudioOutput()
         if (gst_element_set_state(probe.get(), GST_STATE_READY) != GST_STATE_CHANGE_FAILURE) {
             // autoaudiosink falls back to a fake sink of its own when no
             // device opens.
-            GstIterator* children = gst_bin_iterate_elements(GST_BIN(probe.get()));
-            GValue item = G_VALUE_INIT;
-            while (gst_iterator_next(children, &item) == GST_ITERATOR_OK) {
-                auto* child = GST_ELEMENT(g_value_get_object(&item));
-                GstElementFactory* factory = gst_element_get_factory(child);
-                const char* name = factory ? GST_OBJECT_NAME(factory) : "";
-                real = real || std::string(name) != "fakesink";
-                g_value_reset(&item);
-            }
-            g_value_unset(&item);
-            gst_iterator_free(children);
+            for (const GstElementRef& child :
+                 CollectItems<GstElement>(gst_bin_iterate_elements(GST_BIN(probe.get()))))
+                real = real || FactoryName(child.get()) != "fakesink";
         }
         gst_element_set_state(probe.get(), GST_STATE_NULL);
         return real;
@@ -156,7 +148,67 @@ constexpr EventRoute kEventRoutes[] = {
     {ecGraphChanged, raiseBare<&TFilterGraph::OnGraphChanged>},
     {ecClockUnset, raiseBare<&TFilterGraph::OnGraphClockUnset>},
     {ecVmrRenderDeviceSet, raiseNumber<&TFilterGraph::OnGraphVMRRenderDevice>},
+    {ecEndOfSegment, [](TFilterGraph& g, intptr_t p1, intptr_t p2) {
+         raiseIfSet<&TFilterGraph::OnGraphEndOfSegment>(g, int64_t{p1}, static_cast<int>(p2));
+     }},
+    {ecStepComplete, raiseBare<&TFilterGraph::OnGraphStepComplete>},
 };
+
+// The decoder bin's answers to its element choice.
+constexpr gint kAutoplugTry = 0;
+constexpr gint kAutoplugSkip = 2;
+
+// Asks a builder callback: an unassigned one accepts, and one that throws
+// refuses, since nothing may unwind through the framework's threads.
+template <typename Callback, typename... Args>
+bool askBuilder(const Callback& callback, Args&&... args) noexcept
+{
+    try {
+        return !callback || callback(std::forward<Args>(args)...);
+    } catch (...) {
+        return false;
+    }
+}
+
+gint onAutoplugSelect(GstElement*, GstPad*, GstCaps*, GstElementFactory* factory, gpointer graph)
+{
+    const char* longName = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_LONGNAME);
+    const char* plugin = gst_plugin_feature_get_plugin_name(GST_PLUGIN_FEATURE(factory));
+    return askBuilder(static_cast<TFilterGraph*>(graph)->OnSelectedFilter,
+                      std::string(plugin ? plugin : ""), std::string(longName ? longName : ""),
+                      std::string(GST_OBJECT_NAME(factory)))
+               ? kAutoplugTry
+               : kAutoplugSkip;
+}
+
+void onUnknownType(GstElement*, GstPad* pad, GstCaps*, gpointer graph)
+{
+    askBuilder(static_cast<TFilterGraph*>(graph)->OnUnableToRender, pad);
+}
+
+GstPadLinkReturn refuseLink(GstPad*, GstObject*, GstPad*) { return GST_PAD_LINK_REFUSED; }
+
+// Sees every element that joins the playbin, at any depth, on the thread
+// that adds it: hooks the builder callbacks into each decoder bin and asks
+// about each element the decoder bins make.
+void onElementAdded(GstBin*, GstBin* container, GstElement* element, gpointer data)
+{
+    auto* graph = static_cast<TFilterGraph*>(data);
+    const std::string kind = FactoryName(element);
+    if (kind == "decodebin" &&
+        !g_signal_handler_find(element, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, graph)) {
+        g_signal_connect(element, "autoplug-select", G_CALLBACK(onAutoplugSelect), graph);
+        g_signal_connect(element, "unknown-type", G_CALLBACK(onUnknownType), graph);
+    }
+    const std::string builder = FactoryName(GST_ELEMENT(container));
+    if (builder != "decodebin" && builder != "uridecodebin")
+        return;
+    // The decoder bin links an element right after adding it, and drops it
+    // for the next candidate when the link fails.
+    if (!askBuilder(graph->OnCreatedFilter, element, kind))
+        for (const GstPadRef& pad : CollectItems<GstPad>(gst_element_iterate_pads(element)))
+            gst_pad_set_link_function(pad.get(), refuseLink);
+}
 
 }  // namespace
 
@@ -268,6 +320,7 @@ void TFilterGraph::activate()
     mailbox_->graph = this;
     GstBusRef bus = GstBusRef::adopt(gst_element_get_bus(pipeline.get()));
     gst_bus_set_sync_handler(bus.get(), &Mailbox::onMessage, mailbox_.get(), nullptr);
+    g_signal_connect(pipeline.get(), "deep-element-added", G_CALLBACK(onElementAdded), this);
 
     pipeline_ = std::move(pipeline);
     rendered_ = false;
@@ -303,6 +356,7 @@ void TFilterGraph::release()
         removeOwnerElement(owner);
     GstBusRef bus = GstBusRef::adopt(gst_element_get_bus(pipeline_.get()));
     gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
+    g_signal_handlers_disconnect_by_data(pipeline_.get(), this);
     if (logStream_.is_open())
         logStream_.close();
     pipeline_.reset();
@@ -376,16 +430,8 @@ void TFilterGraph::releaseVideoChain()
     if (!videoChain_)
         return;
     gst_element_set_state(videoChain_.get(), GST_STATE_NULL);
-    std::vector<GstElementRef> children;
-    GstIterator* items = gst_bin_iterate_elements(GST_BIN(videoChain_.get()));
-    GValue item = G_VALUE_INIT;
-    while (gst_iterator_next(items, &item) == GST_ITERATOR_OK) {
-        children.push_back(GstElementRef::share(GST_ELEMENT(g_value_get_object(&item))));
-        g_value_reset(&item);
-    }
-    g_value_unset(&item);
-    gst_iterator_free(items);
-    for (const GstElementRef& child : children)
+    for (const GstElementRef& child :
+         CollectItems<GstElement>(gst_bin_iterate_elements(GST_BIN(videoChain_.get()))))
         gst_bin_remove(GST_BIN(videoChain_.get()), child.get());
     videoChain_.reset();
 }
@@ -722,6 +768,14 @@ std::vector<TFilterGraph::GraphEvent> TFilterGraph::translate(GstMessage* messag
         gst_message_parse_buffering(message, &percent);
         return {{ecBufferingData, percent < 100 ? 1 : 0, 0}};
     }
+    case GST_MESSAGE_SEGMENT_DONE: {
+        GstFormat format = GST_FORMAT_UNDEFINED;
+        gint64 position = 0;
+        gst_message_parse_segment_done(message, &format, &position);
+        return {{ecEndOfSegment, format == GST_FORMAT_TIME ? position : 0, 0}};
+    }
+    case GST_MESSAGE_STEP_DONE:
+        return {{ecStepComplete, 0, 0}};
     case GST_MESSAGE_NEW_CLOCK:
         return {{ecClockChanged, 0, 0}};
     case GST_MESSAGE_CLOCK_LOST:

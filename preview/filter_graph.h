@@ -5,7 +5,9 @@
 // attach as filter owners; activation hands their elements to the playbin
 // (the renderer as its video sink, grabbers as video filters in front of it),
 // so a rendered file flows through them. Listeners hear the control events
-// announced before each operation and every graph event.
+// announced before each operation and every graph event. The builder
+// callbacks are asked as the playbin's decoder bins choose and make the
+// elements a file needs.
 //
 // Times exchanged with callers are whole milliseconds. Bus messages are
 // collected on GStreamer's threads and drained on the GUI thread, in order,
@@ -47,7 +49,8 @@ enum TControlEvent {
     ceActiveChanged = 7,
 };
 
-// Graph event codes (the playback framework's numbering).
+// Graph event codes (the playback framework's numbering). Those with no
+// counterpart on this system are listed for callers and never arrive.
 enum TGraphEventCode {
     ecComplete = 1,
     ecUserAbort = 2,
@@ -62,9 +65,20 @@ enum TGraphEventCode {
     ecPaused = 14,
     ecOpeningFile = 16,
     ecBufferingData = 17,
+    ecFullscreenLost = 18,
+    ecOleEvent = 24,
+    ecStreamControlStopped = 26,
+    ecStreamControlStarted = 27,
+    ecEndOfSegment = 28,
+    ecDeviceLost = 31,
+    ecStepComplete = 36,
+    ecTimeCodeAvailable = 48,
+    ecExtDeviceModeChange = 49,
     ecGraphChanged = 80,
     ecClockUnset = 81,
     ecVmrRenderDeviceSet = 83,
+    ecSndDevInError = 512,
+    ecSndDevOutError = 513,
 };
 
 class IFilterOwner {
@@ -177,6 +191,41 @@ public:
     std::function<void()> OnGraphChanged;
     std::function<void()> OnGraphClockUnset;
     std::function<void(int renderDevice)> OnGraphVMRRenderDevice;
+    // The end of a segment played by a segment seek, at `streamTime`
+    // nanoseconds.
+    std::function<void(int64_t streamTime, int numSegment)> OnGraphEndOfSegment;
+    // A frame step has completed.
+    std::function<void()> OnGraphStepComplete;
+    // Events this system has no source for; never raised.
+    std::function<void(intptr_t renderer)> OnGraphFullscreenLost;
+    std::function<void(intptr_t string1, intptr_t string2)> OnGraphOleEvent;
+    std::function<void(intptr_t pinSender, int cookie)> OnGraphStreamControlStopped;
+    std::function<void(intptr_t pinSender, int cookie)> OnGraphStreamControlStarted;
+    std::function<void(intptr_t device, bool removed)> OnGraphDeviceLost;
+    std::function<void(int from, int deviceId)> OnGraphTimeCodeAvailable;
+    std::function<void(int newMode, int deviceId)> OnGraphEXTDeviceModeChange;
+    std::function<void(int occurWhen, int errorCode)> OnGraphSNDDevInError;
+    std::function<void(int occurWhen, int errorCode)> OnGraphSNDDevOutError;
+
+    // Builder callbacks, asked while a file is being rendered, on
+    // GStreamer's streaming threads (RenderFile waits meanwhile): assign
+    // them while no file is being rendered, and call nothing of the graph
+    // from them. Unassigned, they accept; one that throws refuses.
+    //
+    // The decoder bin is about to make an element of the factory `classId`
+    // (from the plugin `moniker`, described as `filterName`); false skips
+    // it, and the next candidate is tried.
+    std::function<bool(const std::string& moniker, const std::string& filterName,
+                       const std::string& classId)>
+        OnSelectedFilter;
+    // The decoder bins made `filter`, of the factory `classId`; false
+    // refuses every link to it, so the decoder bin drops it and tries the
+    // next candidate. Without one (the file's source, the last decoder)
+    // the file cannot be played.
+    std::function<bool(GstElement* filter, const std::string& classId)> OnCreatedFilter;
+    // No element takes the stream of the decoder bin's `pin`; the file plays
+    // without that stream. The answer is not used.
+    std::function<bool(GstPad* pin)> OnUnableToRender;
 
     // Receives what a handler threw while events were drained (the drain
     // then ends; what is left is handled at the next notification).

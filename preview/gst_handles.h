@@ -5,7 +5,9 @@
 
 #include <gst/gst.h>
 
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace clipmora {
 
@@ -86,10 +88,43 @@ using GstMessageRef = GstMiniRef<GstMessage>;
 using GstSampleRef = GstMiniRef<GstSample>;
 using GstCapsRef = GstMiniRef<GstCaps>;
 
+// Takes a reference to each object `items` yields, in its order, and frees
+// the iterator. A collection changed while it is walked is walked again.
+template <typename T>
+std::vector<GstRef<T>> CollectItems(GstIterator* items)
+{
+    std::vector<GstRef<T>> collected;
+    GValue item = G_VALUE_INIT;
+    for (bool more = true; more;) {
+        switch (gst_iterator_next(items, &item)) {
+        case GST_ITERATOR_OK:
+            collected.push_back(GstRef<T>::share(static_cast<T*>(g_value_get_object(&item))));
+            g_value_reset(&item);
+            break;
+        case GST_ITERATOR_RESYNC:
+            collected.clear();
+            gst_iterator_resync(items);
+            break;
+        default:
+            more = false;
+        }
+    }
+    g_value_unset(&item);
+    gst_iterator_free(items);
+    return collected;
+}
+
 // Makes an element of `factory`; empty when the factory is not installed.
 inline GstElementRef MakeElement(const char* factory, const char* name = nullptr)
 {
     return GstElementRef::adopt(gst_element_factory_make(factory, name));
+}
+
+// The name of the factory that made `element`; empty for one made by hand.
+inline std::string FactoryName(GstElement* element)
+{
+    GstElementFactory* factory = gst_element_get_factory(element);
+    return factory ? GST_OBJECT_NAME(factory) : "";
 }
 
 // Starts GStreamer once for the process (any thread).

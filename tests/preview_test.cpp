@@ -2,6 +2,7 @@
 // offscreen platform: what the window shows, the transport, seeking, the end
 // of the file, the volume mapping and files that cannot be played.
 #include "preview/filter_graph.h"
+#include "preview/graph_lists.h"
 #include "preview/video_window.h"
 #include "tests/support/media_generator.h"
 #include "tests/support/picture_pattern.h"
@@ -15,6 +16,7 @@
 #include <QDeadlineTimer>
 #include <QKeyEvent>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -281,6 +283,76 @@ TEST_F(PreviewTest, UnplayableFilesRaiseTheCodecMessage)
     // The graph still renders a good file afterwards.
     EXPECT_EQ(graph.RenderFile(patternClip()), 0);
     EXPECT_EQ(graph.Duration(), 3000);
+}
+
+// Whether the element factory `kind` is described as `klass` (in part).
+bool factoryIs(const std::string& kind, const char* klass)
+{
+    GstElementFactory* factory = gst_element_factory_find(kind.c_str());
+    if (!factory)
+        return false;
+    const bool is = std::string(gst_element_factory_get_metadata(
+                                    factory, GST_ELEMENT_METADATA_KLASS))
+                        .find(klass) != std::string::npos;
+    gst_object_unref(factory);
+    return is;
+}
+
+// A builder callback that refuses an element keeps it out of the graph; the
+// decoder bin takes the next candidate, or leaves the stream out.
+TEST_F(PreviewTest, RefusedElementsStayOutOfTheGraph)
+{
+    const struct {
+        const char* refusedKlass;  // what the callback refuses; empty: nothing
+        const char* refusedKind;
+        bool whenCreated;  // by OnCreatedFilter, else by OnSelectedFilter
+        bool picturesShown;
+    } rows[] = {
+        {"", "", false, true},
+        {"Parser", "h264parse", false, true},
+        {"Parser", "h264parse", true, true},
+        {"Decoder/Video", "", false, false},  // sound only
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.refusedKlass) + (row.whenCreated ? " created" : " selected"));
+        const auto refuses = [&row](const std::string& kind) {
+            return *row.refusedKlass && factoryIs(kind, row.refusedKlass) &&
+                   (!*row.refusedKind || kind == row.refusedKind);
+        };
+        graph.SetActive(false);  // the callbacks are read while a file is rendered
+        std::atomic<int> refusals{0};
+        std::atomic<int> unrendered{0};
+        graph.OnSelectedFilter = [&](const std::string&, const std::string&, const std::string& kind) {
+            const bool refuse = !row.whenCreated && refuses(kind);
+            refusals += refuse;
+            return !refuse;
+        };
+        graph.OnCreatedFilter = [&](GstElement*, const std::string& kind) {
+            const bool refuse = row.whenCreated && refuses(kind);
+            refusals += refuse;
+            return !refuse;
+        };
+        graph.OnUnableToRender = [&](GstPad*) { return ++unrendered, false; };
+        render(patternClip(), QSize(320, 240));
+        EXPECT_EQ(refusals > 0, *row.refusedKlass != 0);
+        EXPECT_EQ(unrendered > 0, !row.picturesShown);
+        if (row.picturesShown) {
+            ASSERT_TRUE(waitForFrame(0));
+            EXPECT_EQ(shownFrame(window->grab().toImage()), 0);
+        }
+        const TFilterList filters(graph);
+        int linkedParsers = 0;
+        for (size_t index = 0; index < filters.Count(); ++index) {
+            const std::string kind = FactoryName(filters.Items(index));
+            EXPECT_FALSE(refuses(kind)) << kind;
+            const TPinList pins(filters.Items(index));
+            linkedParsers += kind == "h264parse" && pins.Count() == 2 && pins.Connected(0) &&
+                             pins.Connected(1);
+        }
+        // Unrefused, the parser sits linked between demuxer and decoder.
+        EXPECT_EQ(linkedParsers, std::string(row.refusedKind) == "h264parse" ? 0 : 1);
+    }
+    graph.SetActive(false);
 }
 
 TEST_F(PreviewTest, NamesWithBlanksQuotesAndLettersBeyondAsciiPlay)
