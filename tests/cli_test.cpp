@@ -232,7 +232,17 @@ TEST_F(CliConvert, StopSignalsEndTheRunAndTheFileStillEndsProperly)
             {CLIPMORA_CLI_PATH, "convert", "-re", "-i", longClip, "-vcodec", "mpeg4", output}, log);
         ASSERT_GT(child, 0);
 
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        // The signal comes once the run has written pictures for a while (two
+        // progress reports): a stop before the first packet leaves no file.
+        const auto reports = [&] {
+            const std::string text = readText(log);
+            const auto first = text.find("progress: ");
+            return first != std::string::npos &&
+                   text.find("progress: ", first + 1) != std::string::npos;
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (!reports() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         kill(child, c.signal);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
