@@ -8,8 +8,13 @@
 #include <QIcon>
 #include <QMetaObject>
 
+#include <csignal>
+
 int main(int argc, char** argv)
 {
+    // A file size limit then fails the write that passes it, and the split
+    // ends as on a full disk instead of the program being killed.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication application(argc, argv);
     clipmora::NameApplication();
     // The desktop matches the window to its menu entry and icon by this name.

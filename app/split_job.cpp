@@ -3,6 +3,7 @@
 
 #include "app/trim_script_writer.h"
 #include "engine/conversions.h"
+#include "engine/output_claim.h"
 #include "engine/transcoder.h"
 
 #include <algorithm>
@@ -20,12 +21,10 @@ namespace fs = std::filesystem;
 
 std::string MakeUniqueFileName(const std::string& path, const std::string& extension)
 {
-    const std::string base = (fs::path(path).parent_path() / fs::path(path).stem()).string();
-    std::error_code ignored;
-    std::string candidate = base + extension;
-    for (int n = 1; fs::exists(candidate, ignored); ++n)
-        candidate = base + "-" + std::to_string(n) + extension;
-    return candidate;
+    return FirstNumberedName(path, extension, [](const std::string& candidate) {
+        std::error_code ignored;
+        return !fs::exists(candidate, ignored);
+    });
 }
 
 std::string SplitOutputFileName(const std::string& source, const std::string& folder,
@@ -37,7 +36,8 @@ std::string SplitOutputFileName(const std::string& source, const std::string& fo
         if (!SameFile(replaced, source))
             return replaced;
     }
-    return MakeUniqueFileName(named, extension);
+    // Splits that run at once into one folder each get a file of their own.
+    return CreateUniqueFile(named, extension);
 }
 
 int OutputVolumeForPosition(int position)
@@ -62,9 +62,6 @@ SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& pr
     // The name exactly as given: a blank or line end at its end belongs to
     // it, and trimming could name another file.
     const std::string& source = request.SourceFile;
-    const std::string extension = "." + LowerCase(profile.OutputExtension);
-    job.OutputFile =
-        SplitOutputFileName(source, request.OutputFolder, extension, request.Overwrite);
     // The script is written (and old ones deleted) on every split; the engine
     // reads it only when a segment is marked.
     const std::string script = WriteTrimScript(request.ProgramFolder, source, request.StartFrame,
@@ -85,6 +82,10 @@ SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& pr
     default:
         break;
     }
+    // Taken last: nothing that can fail comes after it.
+    const std::string extension = "." + LowerCase(profile.OutputExtension);
+    job.OutputFile =
+        SplitOutputFileName(source, request.OutputFolder, extension, request.Overwrite);
     return job;
 }
 
@@ -96,8 +97,13 @@ StreamCutJob PrepareStreamCutJob(const SplitRequest& request)
         job.Error = cut->Error();
         return job;
     }
-    job.OutputFile = SplitOutputFileName(request.SourceFile, request.OutputFolder,
-                                         cut->Extension(), request.Overwrite);
+    try {
+        job.OutputFile = SplitOutputFileName(request.SourceFile, request.OutputFolder,
+                                             cut->Extension(), request.Overwrite);
+    } catch (const std::exception& e) {
+        job.Error = e.what();
+        return job;
+    }
     job.Cut = std::move(cut);
     return job;
 }
@@ -120,35 +126,37 @@ SplitOutcome StartSplitJob(TCustomTranscoder& engine, const SplitRequest& reques
     SplitOutcome outcome;
     engine.StopTasks();
     engine.ClearTaskList();
+    // The output's name was taken by creating it; a job that does not start
+    // gives it back.
+    auto notStarted = [&](SplitStart result, std::string detail) {
+        outcome.Result = result;
+        outcome.Detail = std::move(detail);
+        if (!outcome.Job.OutputFile.empty())
+            ReleaseUnwrittenFile(outcome.Job.OutputFile);
+        return outcome;
+    };
     int task = -1;
     try {
         outcome.Job = PrepareSplitJob(request, profile);
         task = engine.AppendTask(outcome.Job.EngineInput, &outcome.Job.Input);
         if (task < 0) {
-            outcome.Result = SplitStart::NotAppended;
-            outcome.Detail = engine.LastError();
             engine.StopTasks();
-            return outcome;
+            return notStarted(SplitStart::NotAppended, engine.LastError());
         }
         if (!engine.AttachOutput(task, outcome.Job.OutputFile, &outcome.Job.Output)) {
-            outcome.Result = SplitStart::NotAttached;
-            outcome.Detail = engine.LastError();
+            const std::string detail = engine.LastError();
             engine.DeleteTask(task);
-            return outcome;
+            return notStarted(SplitStart::NotAttached, detail);
         }
     } catch (const std::exception& e) {
-        outcome.Result = SplitStart::Failed;
-        outcome.Detail = e.what();
         engine.StopTasks();
-        return outcome;
+        return notStarted(SplitStart::Failed, e.what());
     }
     try {
         engine.StartTasks(1);
     } catch (const std::exception& e) {
         engine.StopTasks();
-        outcome.Result = SplitStart::Failed;
-        outcome.Detail = e.what();
-        return outcome;
+        return notStarted(SplitStart::Failed, e.what());
     }
     outcome.Result = SplitStart::Started;
     return outcome;

@@ -45,8 +45,10 @@ std::string MakeUniqueFileName(const std::string& path, const std::string& exten
 
 // The output file for `source` in `folder` with `extension` (".mp4"): the
 // source's name with the extension replaced when overwriting, else the first
-// free name. Never the source file itself: a name that would overwrite it
-// becomes the next free name.
+// free name, which is created (empty) here so that no other split can take
+// it. Never the source file itself: a name that would overwrite it becomes
+// the next free name. Throws std::system_error when no file can be created
+// in `folder`.
 std::string SplitOutputFileName(const std::string& source, const std::string& folder,
                                 const std::string& extension, bool overwrite);
 
@@ -57,9 +59,10 @@ int OutputVolumeForPosition(int position);
 // otherwise the text before its first blank ("25" when there is none).
 std::string FrameRateOption(const std::string& listText);
 
-// Writes the trim script (when marked) and fills the job's options from the
-// request and the profile. Throws std::exception when the script cannot be
-// written or a profile text does not convert.
+// Writes the trim script (when marked), fills the job's options from the
+// request and the profile, and takes the output's name as
+// SplitOutputFileName does. Throws std::exception when the script cannot be
+// written, a profile text does not convert or no output can be created.
 SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& profile);
 
 // A split that keeps the original streams: the opened and checked source,
@@ -71,7 +74,8 @@ struct StreamCutJob {
     std::string Error;                // why, when Cut is null
 };
 
-// Opens and checks the request's source for a copy; nothing is written.
+// Opens and checks the request's source for a copy and takes the output's
+// name (creating the file empty); nothing is written into it yet.
 StreamCutJob PrepareStreamCutJob(const SplitRequest& request);
 
 // What the status bar says after a copy: where the output really starts,

@@ -3,6 +3,9 @@
 #include "cli/cli_support.h"
 
 #include "engine/option_records.h"
+#include "engine/output_claim.h"
+
+#include <filesystem>
 
 namespace clipmora::cli {
 namespace {
@@ -10,6 +13,7 @@ namespace {
 struct ConvertRequest {
     std::string input;
     std::string output;
+    bool overwrite = false;  // -y: an existing output file is replaced
     TInputOptions inputOptions;
     TOutputOptions outputOptions;
 };
@@ -67,6 +71,10 @@ bool parseConvert(const std::vector<std::string>& args, ConvertRequest& request,
             afterInput = true;
             continue;
         }
+        if (argument == "-y") {
+            request.overwrite = true;
+            continue;
+        }
         if (argument.size() > 1 && argument[0] == '-') {
             if (!readOption(args, i, afterInput, request, error))
                 return false;
@@ -112,8 +120,25 @@ int convert(const std::vector<std::string>& args)
         std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
         return kExitFailed;
     }
+    // The output's name is taken by creating the file, so nothing else
+    // writes into it meanwhile; a file that is there is replaced only with
+    // -y. Devices and pipes are written as they are.
+    bool created = false;
+    if (!request.overwrite && NamesLocalFile(request.output)) {
+        const OutputClaim claim = ClaimOutputFile(request.output);
+        std::error_code ignored;
+        if (claim != OutputClaim::Created &&
+            std::filesystem::is_regular_file(request.output, ignored)) {
+            std::fprintf(stderr, "The output file \"%s\" exists already; -y replaces it\n",
+                         request.output.c_str());
+            return kExitFailed;
+        }
+        created = claim == OutputClaim::Created;
+    }
     if (!transcoder.AttachOutput(index, request.output, &request.outputOptions)) {
         std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
+        if (created)
+            ReleaseUnwrittenFile(request.output);
         return kExitFailed;
     }
     return runToEnd(transcoder, signals, outcome, request.output, [&] {

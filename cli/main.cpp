@@ -12,6 +12,7 @@
 // as the window does.
 #include "cli/cli_support.h"
 
+#include <csignal>
 #include <string_view>
 
 namespace {
@@ -32,6 +33,9 @@ constexpr Command kCommands[] = {
 
 int main(int argc, char** argv)
 {
+    // A file size limit then fails the write that passes it, and the run
+    // ends as on a full disk instead of being killed with its file half made.
+    std::signal(SIGXFSZ, SIG_IGN);
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty())
         for (const Command& command : kCommands)

@@ -39,11 +39,12 @@ void TCustomFFmpeg::FreeRunState()
         const bool writesFile = !(file.context->oformat->flags & AVFMT_NOFILE);
         file.streams.clear();
         file.context.reset();  // closes the file
-        // A file that never got a byte (the task failed or never ran) or that
-        // the run could not complete is not left behind; only ordinary files
-        // are removed, never a device the output was written to.
+        // A file of ours that never got a byte (the task failed or never ran)
+        // or that the run could not complete is not left behind; only
+        // ordinary files are removed, never a device the output was written
+        // to, nor a file that was there before and was not written into.
         std::error_code ignored;
-        if (writesFile && std::filesystem::is_regular_file(file.fileName, ignored) &&
+        if (writesFile && file.ours && std::filesystem::is_regular_file(file.fileName, ignored) &&
             (file.broken || std::filesystem::file_size(file.fileName, ignored) == 0))
             std::filesystem::remove(file.fileName, ignored);
     }

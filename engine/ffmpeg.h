@@ -218,9 +218,22 @@ struct OutputFile {
     OutputFormatPtr context;
     std::vector<OutputStreamSetup> streams;
     // The run could not complete the file (a write failed, or nothing was
-    // written); it is removed when the run's records go.
+    // written); it is removed when the run's records go, if it is ours.
     bool broken = false;
+    // The file is the task's to remove: the task created it (or found it
+    // empty), or the run has begun to write over it. A file that was there
+    // before and was never written into is left as it was.
+    bool ours = false;
+    // The output replaces a file with content. It is opened without cutting
+    // it, and cut only when the run begins to write, so a task that fails
+    // before (or never runs) leaves that file as it was.
+    bool replacesFile = false;
 };
+
+// Makes `file` ready for its header: a file the output replaces is cut to
+// nothing now and is the task's from here on. Throws FFMpegException when it
+// cannot be cut.
+void BeginWritingOutput(OutputFile& file);
 
 class TFFmpegThread;
 struct AudioShape;

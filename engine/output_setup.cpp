@@ -6,11 +6,15 @@
 #include "engine/error_text.h"
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_exception.h"
+#include "engine/output_claim.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <string_view>
+#include <unistd.h>
 
 namespace clipmora {
 namespace {
@@ -268,19 +272,45 @@ void setMuxerTiming(AVFormatContext* context, const OptionState& o)
 }
 
 // Opens the file an output writes to (numbered image names checked first).
-// Returns the failure's text, empty on success.
-std::string openOutputFile(AVFormatContext* context, const AVOutputFormat& format,
-                           const std::string& fileName)
+// A file of the file system is created exclusively when it does not exist,
+// so the task knows whether it is its own; one with content is opened
+// without cutting it. Returns the failure's text, empty on success.
+std::string openOutputFile(OutputFile& file, const AVOutputFormat& format)
 {
+    const std::string& fileName = file.fileName;
     if ((format.flags & AVFMT_NEEDNUMBER) && lib.av_filename_number_test(fileName.c_str()) == 0)
         return ErrorTextForCode(fileName, AVERROR(EDOM));
-    if (!(format.flags & AVFMT_NOFILE) &&
-        lib.avio_open(&context->pb, fileName.c_str(), AVIO_FLAG_WRITE) < 0)
+    if (format.flags & AVFMT_NOFILE)
+        return {};
+    AVDictionary* protocolOptions = nullptr;
+    if (NamesLocalFile(fileName)) {
+        const OutputClaim claim = ClaimOutputFile(fileName);
+        std::error_code ignored;
+        file.ours = OwnsClaimedFile(claim);
+        file.replacesFile = claim == OutputClaim::Existing &&
+                            std::filesystem::is_regular_file(fileName, ignored);
+        if (file.replacesFile)
+            lib.av_dict_set(&protocolOptions, "truncate", "0", 0);
+    }
+    const int opened = lib.avio_open2(&file.context->pb, fileName.c_str(), AVIO_FLAG_WRITE,
+                                      nullptr, &protocolOptions);
+    lib.av_dict_free(&protocolOptions);
+    if (opened < 0)
         return "Could not open '" + fileName + "'";
     return {};
 }
 
 }  // namespace
+
+void BeginWritingOutput(OutputFile& file)
+{
+    if (!file.replacesFile)
+        return;
+    if (::truncate(file.fileName.c_str(), 0) != 0)
+        throw FFMpegException(LibraryErrorText(file.fileName, AVERROR(errno)));
+    file.replacesFile = false;
+    file.ours = true;
+}
 
 bool TCustomFFmpeg::LookupCodec(const std::string& name, AVMediaType type, bool encoder,
                                 AVCodecID& id)
@@ -516,7 +546,7 @@ bool TCustomFFmpeg::CreateOutputFile(const std::string& fileName)
     // the caller removes the task.
     outputs_.push_back(std::move(file));
     AVFormatContext* added = outputs_.back().context.get();
-    if (std::string error = openOutputFile(added, *format, fileName); !error.empty())
+    if (std::string error = openOutputFile(outputs_.back(), *format); !error.empty())
         return fail(std::move(error));
 
     setMuxerTiming(added, o);

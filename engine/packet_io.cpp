@@ -311,6 +311,7 @@ void TCustomFFmpeg::writeOutputPacket(RunState& run, TOutputStream& ost, AVPacke
     if (written < 0)
         throw FFMpegException(ErrorTextForCode("av_interleaved_write_frame()", written));
     ++run.PacketsWritten;
+    ++ost.PacketsWritten;
 }
 
 void TCustomFFmpeg::flushEncoders(RunState& run, int inputIndex)

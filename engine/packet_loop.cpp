@@ -392,12 +392,23 @@ void TCustomFFmpeg::endRun(RunState& run)
         keepFirst(file, finishOutputFile(file, true));
     if (!failure.empty())
         throw FFMpegException(failure);
-    // A run that read to its end without a single packet for its outputs (a
-    // segment past the source's real end) made no usable file.
-    if (!stopRequested_ && run.PacketsWritten == 0) {
+    // A run without a single packet for its outputs (a segment past the
+    // source's real end, or a stop before the first packet) made no usable
+    // file; nor did one whose video output got no picture, whatever sound it
+    // got (a segment after the last picture, or without a key frame).
+    const bool noPicture =
+        std::any_of(run.Outputs.begin(), run.Outputs.end(), [](const TOutputStream& ost) {
+            return ost.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                   ost.PacketsWritten == 0;
+        });
+    if (run.PacketsWritten == 0 || (noPicture && !stopRequested_)) {
         for (OutputFile& file : outputs_)
             file.broken = true;
-        throw FFMpegException("No picture and no sound was written: the input gave none");
+        if (!stopRequested_)
+            throw FFMpegException(
+                run.PacketsWritten == 0
+                    ? "No picture and no sound was written: the input gave none"
+                    : "No picture was written: the input gave sound but no picture for this span");
     }
     finished_ = !stopRequested_;
 }

@@ -89,6 +89,7 @@ struct TOutputStream {
     int64_t FrameNumber = 0;
     int64_t SyncCount = 0;  // frames (video) or samples (audio) handed to the encoder
     int64_t LastDts = kNoPts;  // of the last packet written, stream time base
+    int64_t PacketsWritten = 0;
     float Quality = 0.0f;  // what every frame asks of a fixed-quality encoder
     float LastQuality = -1.0f;
     char LastPictureType = '?';

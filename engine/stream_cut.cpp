@@ -5,6 +5,7 @@
 #include "engine/conversions.h"
 #include "engine/error_text.h"
 #include "engine/ffmpeg.h"
+#include "engine/output_claim.h"
 
 #include <algorithm>
 #include <climits>
@@ -193,7 +194,7 @@ struct TStreamCut::Session {
     bool fromFileStart = false;
     bool anyVideo = false;
     OutputFormatPtr out;
-    bool created = false;       // the output file exists and is ours to remove
+    bool created = false;       // the output file is ours to remove (made or written here)
     std::vector<Track> tracks;
     StreamCutProgress progress;
     int64_t nextReportMs = 0;
@@ -217,13 +218,19 @@ StreamCutResult TStreamCut::Write(const std::string& output, double startSeconds
     StreamCutResult result;
     result.requestedStart = startSeconds;
     Session session(output, control);
+    // The name is taken at once, so no other job writes into it; a name taken
+    // before (an empty file) is ours as well.
+    session.created = NamesLocalFile(output) && OwnsClaimedFile(ClaimOutputFile(output));
     const bool written = planSegment(session, startSeconds, endSeconds) && openOutput(session) &&
                          copySegment(session) && writeHeldSound(session) && closeOutput(session);
-    if (!written) {
+    // A file that got no packet (a stop before the first one) is only a stub.
+    if (!written || session.progress.bytes == 0) {
         session.out.reset();
         std::error_code ignored;
         if (session.created)
             std::filesystem::remove(output, ignored);
+    }
+    if (!written) {
         result.end = StreamCutResult::End::Failed;
         result.error = std::move(session.error);
         return result;

@@ -64,7 +64,9 @@ public:
     // source's timeline, 0 at its start; `endSeconds` <= `startSeconds`: to
     // the end of the file) into `output`, which must not be the source.
     // Once stopped through `control`, the output gets its trailer and plays.
-    // A failed output is removed. Call once, after a successful Open.
+    // A failed output, and one stopped before its first packet, is removed
+    // (never a file that was there before and was not written into). Call
+    // once, after a successful Open.
     StreamCutResult Write(const std::string& output, double startSeconds, double endSeconds,
                           const StreamCutControl& control);
 

@@ -394,11 +394,15 @@ void TCustomFFmpeg::openCodecs(RunState& run)
     }
     copyMappedMetadata(options_.metaDataMaps, inputs_, outputs_);
 
-    for (std::size_t f = 0; f < outputs_.size(); ++f)
-        if (lib.avformat_write_header(outputs_[f].context.get(), nullptr) < 0)
+    for (std::size_t f = 0; f < outputs_.size(); ++f) {
+        BeginWritingOutput(outputs_[f]);
+        if (lib.avformat_write_header(outputs_[f].context.get(), nullptr) < 0) {
+            outputs_[f].broken = true;
             throw FormattedException(
                 "Could not write header for output file #%d (incorrect codec parameters ?)",
                 static_cast<int>(f));
+        }
+    }
 
     const bool allRtp = std::all_of(outputs_.begin(), outputs_.end(), [](const OutputFile& f) {
         return std::string_view(f.context->oformat->name) == "rtp";

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
+#include <set>
 #include <spawn.h>
 #include <sstream>
 #include <string>
@@ -44,6 +46,32 @@ Outcome runCli(const std::string& arguments, const std::string& before = {})
     const int status = pclose(pipe);
     outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return outcome;
+}
+
+// Starts the program with `arguments` (its name first), its standard error
+// going into the file `log`; returns its process id, or -1.
+pid_t spawnCli(const std::vector<std::string>& arguments, const std::string& log)
+{
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t child = -1;
+    if (posix_spawn(&child, CLIPMORA_CLI_PATH, &actions, nullptr, argv.data(), environ) != 0)
+        child = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return child;
+}
+
+std::string readText(const std::string& path)
+{
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
 }
 
 TEST(CliProbe, PrintsDurationFrameRateAndSize)
@@ -94,7 +122,7 @@ protected:
     std::string inFolder() const { return "cd " + quoted(folder.path().string()) + " && "; }
     static std::string sizeLimit(std::uintmax_t blocks)
     {
-        return "trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; ";
+        return "ulimit -f " + std::to_string(blocks) + "; ";
     }
 
     std::string clip;
@@ -200,29 +228,28 @@ TEST_F(CliConvert, StopSignalsEndTheRunAndTheFileStillEndsProperly)
         const std::string log = folder.file("stderr.txt");
         // "-re" reads the input at its own pace, so the run is still going
         // when the signal comes.
-        const std::vector<std::string> arguments = {
-            CLIPMORA_CLI_PATH, "convert", "-re", "-i", longClip, "-vcodec", "mpeg4", output};
-        std::vector<char*> argv;
-        for (const std::string& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        pid_t child = 0;
-        ASSERT_EQ(posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
+        const pid_t child = spawnCli(
+            {CLIPMORA_CLI_PATH, "convert", "-re", "-i", longClip, "-vcodec", "mpeg4", output}, log);
+        ASSERT_GT(child, 0);
 
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        // The signal comes once the run has written pictures for a while (two
+        // progress reports): a stop before the first packet leaves no file.
+        const auto reports = [&] {
+            const std::string text = readText(log);
+            const auto first = text.find("progress: ");
+            return first != std::string::npos &&
+                   text.find("progress: ", first + 1) != std::string::npos;
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (!reports() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         kill(child, c.signal);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
-        std::stringstream text;
-        text << std::ifstream(log).rdbuf();
-        ASSERT_TRUE(WIFEXITED(status)) << text.str();
-        EXPECT_EQ(WEXITSTATUS(status), 128 + c.signal) << text.str();
-        EXPECT_NE(text.str().find("stopped: " + output), std::string::npos) << text.str();
+        const std::string text = readText(log);
+        ASSERT_TRUE(WIFEXITED(status)) << text;
+        EXPECT_EQ(WEXITSTATUS(status), 128 + c.signal) << text;
+        EXPECT_NE(text.find("stopped: " + output), std::string::npos) << text;
 
         const testing::DecodedSummary summary = testing::DecodeMedia(output);
         EXPECT_GT(summary.videoFrames, 0);
@@ -311,7 +338,7 @@ TEST_F(CliConvert, AnOutputThatIsTheInputIsRefusedUntouched)
     const auto size = fs::file_size(source);
     for (const std::string output : {"a.mp4", "./a.mp4", "link.mp4", "hard.mp4"}) {
         const Outcome outcome =
-            runCli("convert -i a.mp4 -vcodec copy -acodec copy " + output, inFolder());
+            runCli("convert -y -i a.mp4 -vcodec copy -acodec copy " + output, inFolder());
         EXPECT_EQ(outcome.exitCode, 1) << output << "\n" << outcome.output;
         EXPECT_NE(outcome.output.find("is an input of this task"), std::string::npos)
             << outcome.output;
@@ -328,34 +355,97 @@ TEST_F(CliConvert, AFailedWriteFailsTheRunAndLeavesNoBrokenFile)
     EXPECT_EQ(full.output.find("done"), std::string::npos) << full.output;
 
     // A file size limit stands in for a disk that fills up before the end.
-    const std::string output = folder.file("cut.mp4");
-    const Outcome whole =
-        runCli("convert -i " + quoted(clip) + " -vcodec copy -acodec copy " + quoted(output));
-    ASSERT_EQ(whole.exitCode, 0) << whole.output;
-    const auto size = std::filesystem::file_size(output);
-    std::filesystem::remove(output);
-    // Below the size whichever block size the shell counts in.
-    const Outcome cut = runCli("convert -i " + quoted(clip) + " -vcodec copy -acodec copy " +
-                                   quoted(output),
-                               sizeLimit(size / 2048));
-    EXPECT_EQ(cut.exitCode, 1) << cut.output;
-    EXPECT_NE(cut.output.find("cut.mp4: File too large"), std::string::npos) << cut.output;
-    EXPECT_FALSE(std::filesystem::exists(output)) << "the file without its index is removed";
+    struct Case {
+        const char* output;
+        const char* options;
+    };
+    for (const Case& c : {Case{"cut.mp4", "-vcodec copy -acodec copy"},
+                          Case{"cut.avi", "-vcodec mpeg4 -acodec libmp3lame"}}) {
+        SCOPED_TRACE(c.output);
+        const std::string output = folder.file(c.output);
+        const std::string command =
+            "convert -i " + quoted(clip) + " " + c.options + " " + quoted(output);
+        const Outcome whole = runCli(command);
+        ASSERT_EQ(whole.exitCode, 0) << whole.output;
+        const auto size = std::filesystem::file_size(output);
+        std::filesystem::remove(output);
+        // Below the size whichever block size the shell counts in.
+        const Outcome cut = runCli(command, sizeLimit(size / 2048));
+        EXPECT_EQ(cut.exitCode, 1) << cut.output;
+        EXPECT_NE(cut.output.find(std::string(c.output) + ": File too large"), std::string::npos)
+            << cut.output;
+        EXPECT_FALSE(std::filesystem::exists(output)) << "the unfinished file is removed";
+    }
 }
 
-TEST_F(CliConvert, ASegmentPastTheEndFailsAndLeavesNoFile)
+TEST_F(CliConvert, AnExistingOutputIsReplacedOnlyWhenAskedAndOnlyByARunThatWrites)
 {
+    testing::MediaSpec odd = testing::AviMpeg4Mp3();
+    odd.width = 161;
+    testing::MediaSpec spec = testing::Mp4H264Aac();
+    spec.seconds = 4.0;
+    const std::string longer = testing::CachedMedia("four seconds.mp4", spec);
+    struct Case {
+        const char* overwrite;
+        std::string source;
+        int exitCode;
+        const char* says;
+        int pictures;  // in the output file afterwards
+    };
+    const Case cases[] = {
+        {"", longer, 1, "exists already; -y replaces it", 50},
+        {"-y", testing::CachedMedia("odd width.avi", odd), 1, "conversion failed", 50},
+        {"-y", longer, 0, "done", 100},
+    };
+    const std::string output = folder.file("p.mkv");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        std::filesystem::copy_file(clip, output, std::filesystem::copy_options::overwrite_existing);
+        const Outcome outcome = runCli("convert " + std::string(c.overwrite) + " -i " +
+                                       quoted(c.source) + " " + quoted(output));
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << outcome.output;
+        EXPECT_NE(outcome.output.find(c.says), std::string::npos) << outcome.output;
+        EXPECT_EQ(testing::DecodeMedia(output).videoFrames, c.pictures);
+    }
+}
+
+TEST_F(CliConvert, OutputsWithoutPicturesFailAndLeaveNoFile)
+{
+    testing::MediaSpec late = testing::Mp4H264Aac();
+    late.audioDelayUs = 1000000;
+    testing::MediaSpec oneKeyFrame = testing::StartOffset();
+    oneKeyFrame.startTimeUs = 0;
+    oneKeyFrame.seconds = 8.0;
+    oneKeyFrame.keyFrameInterval = 1000;
     const std::string out = folder.file("out");
-    std::filesystem::create_directory(out);
-    const Outcome outcome = runCli("split " + quoted(clip) + " " + quoted(out) +
-                                   " --format 'MP4 - MPEG4 Video (*.mp4)' --start 20 --end 25");
-    EXPECT_EQ(outcome.exitCode, 1) << outcome.output;
-    EXPECT_NE(outcome.output.find("No picture and no sound was written"), std::string::npos)
-        << outcome.output;
-    EXPECT_NE(outcome.output.find("Splitting \"" + clip + "\" from 20.000 s to 25.000 s failed"),
-              std::string::npos)
-        << outcome.output;
-    EXPECT_TRUE(std::filesystem::is_empty(out)) << outcome.output;
+    const std::string split = " " + quoted(out) + " --format 'MP4 - MPEG4 Video (*.mp4)' ";
+    struct Case {
+        std::string command;
+        std::vector<std::string> says;
+    };
+    const Case cases[] = {
+        {"split " + quoted(clip) + split + "--start 20 --end 25",
+         {"No picture and no sound was written",
+          "Splitting \"" + clip + "\" from 20.000 s to 25.000 s failed"}},
+        {"split " + quoted(clip) + split + "--start 1.99", {"No picture was written"}},
+        {"split " + quoted(testing::CachedMedia("one key frame.ts", oneKeyFrame)) + split +
+             "--start 4 --end 6",
+         {"No picture was written"}},
+        // Sound runs on for a second after the last picture.
+        {"convert -ss 2.5 -i " + quoted(testing::CachedMedia("sound after.mp4", late)) + " " +
+             quoted(out + "/late.avi"),
+         {"No picture was written"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        std::filesystem::create_directory(out);
+        const Outcome outcome = runCli(c.command);
+        EXPECT_EQ(outcome.exitCode, 1) << outcome.output;
+        for (const std::string& text : c.says)
+            EXPECT_NE(outcome.output.find(text), std::string::npos) << outcome.output;
+        EXPECT_TRUE(std::filesystem::is_empty(out)) << outcome.output;
+        std::filesystem::remove_all(out);
+    }
 }
 
 TEST_F(CliConvert, MarksMustBeSecondsFromZeroUp)
@@ -423,38 +513,54 @@ TEST_F(CliConvert, TheSoundOfASegmentNeverLiesOnDiskWhole)
     EXPECT_NEAR(static_cast<double>(summary.audioSamples) / summary.sampleRate, 1.0, 0.05);
 }
 
-TEST_F(CliConvert, MarkedSplitsRunningAtOnceEachReadTheirOwnSegment)
+TEST_F(CliConvert, SplitsRunningAtOnceIntoOneFolderEachKeepTheirOwnSegment)
 {
     testing::MediaSpec spec = testing::Mp4H264Aac();
     spec.seconds = 4.0;
-    const std::string longer = testing::CachedMedia("four seconds.mp4", spec);
-    for (const char* name : {"a", "b", "c", "d"})
-        std::filesystem::create_directory(folder.file(name));
-    // Four splits at once: frames 0-9, 25-74, 10-14 and 0-99 (at 25 fps).
-    auto split = [&](const std::string& source, const char* out, const char* marks) {
-        return std::string(CLIPMORA_CLI_PATH) + " split " + quoted(source) + " " +
-               quoted(folder.file(out)) + " --format 'AVI - DivX Video (*.avi)' " + marks +
-               " >/dev/null 2>&1 & ";
+    const std::string source = testing::CachedMedia("four seconds.mp4", spec);
+    struct Case {
+        const char* marks;
+        int first, last;  // pictures of the source
     };
-    const std::string command = split(clip, "a", "--start 0 --end 0.36") +
-                                split(longer, "b", "--start 1 --end 2.96") +
-                                split(clip, "c", "--start 0.4 --end 0.56") +
-                                split(longer, "d", "--start 0 --end 3.96") + "wait";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    const struct {
-        const char* file;
-        int frames;
-        int first;
-    } expected[] = {{"a/clip.avi", 10, 0},
-                    {"b/four seconds.avi", 50, 25},
-                    {"c/clip.avi", 5, 10},
-                    {"d/four seconds.avi", 100, 0}};
-    for (const auto& e : expected) {
-        SCOPED_TRACE(e.file);
-        const testing::DecodedSummary summary = testing::DecodeMedia(folder.file(e.file));
-        EXPECT_EQ(summary.videoFrames, e.frames);
-        EXPECT_EQ(summary.firstFramePattern, e.first);
+    // Re-encoded at 25 fps from the marks; copied from the key frame (every
+    // 12 pictures) at or before the start to the last picture before the end.
+    const Case cases[] = {{"--start 0 --end 0.36", 0, 9},         {"--start 1 --end 2.96", 25, 74},
+                          {"--start 0.4 --end 0.56", 10, 14},     {"--start 0 --end 3.96", 0, 99},
+                          {"--copy --start 1 --end 1.6", 24, 39}, {"--copy --start 2 --end 2.6", 48, 64},
+                          {"--copy --start 0.6 --end 1", 12, 24}};
+    const std::string out = folder.file("out");
+    std::filesystem::create_directory(out);
+    std::vector<pid_t> children;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        std::vector<std::string> arguments = {CLIPMORA_CLI_PATH, "split", source, out};
+        if (std::string(cases[i].marks).rfind("--copy", 0) != 0) {
+            arguments.push_back("--format");
+            arguments.push_back("AVI - DivX Video (*.avi)");
+        }
+        std::istringstream marks(cases[i].marks);
+        for (std::string word; marks >> word;)
+            arguments.push_back(word);
+        children.push_back(spawnCli(arguments, folder.file("log" + std::to_string(i))));
+        ASSERT_GT(children.back(), 0);
     }
+    std::set<std::string> outputs;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].marks);
+        int status = 0;
+        ASSERT_EQ(waitpid(children[i], &status, 0), children[i]);
+        const std::string log = readText(folder.file("log" + std::to_string(i)));
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << log;
+        const auto done = log.find("done: ");
+        ASSERT_NE(done, std::string::npos) << log;
+        const std::string output = log.substr(done + 6, log.find('\n', done) - done - 6);
+        EXPECT_TRUE(outputs.insert(output).second) << output << " was written twice";
+        const testing::DecodedSummary summary = testing::DecodeMedia(output);
+        EXPECT_EQ(summary.firstFramePattern, cases[i].first);
+        EXPECT_EQ(summary.lastFramePattern, cases[i].last);
+        EXPECT_EQ(summary.videoFrames, cases[i].last - cases[i].first + 1);
+    }
+    const auto files = std::distance(std::filesystem::directory_iterator(out), {});
+    EXPECT_EQ(files, static_cast<long>(std::size(cases))) << "nothing more, nothing lost";
 }
 
 }  // namespace

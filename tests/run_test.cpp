@@ -251,13 +251,15 @@ TEST_F(RunTest, ThreadedRunCanBeStoppedFromOutside)
     TFFmpegThread* thread = task.StartTask(true, tpLower);
     ASSERT_NE(thread, nullptr);
     EXPECT_TRUE(task.Running());
-    thread->Resume();
+    // Stopped before its first packet: the stop resumes the thread itself.
     task.RequestStop();
     task.WaitForThread();
     EXPECT_TRUE(ended);
     EXPECT_TRUE(task.Terminated());
     EXPECT_FALSE(task.Finished());
     EXPECT_FALSE(task.ExceptionRaised()) << task.ExceptionMessage();
+    EXPECT_FALSE(std::filesystem::exists(folder.file("threaded.avi")))
+        << "a file without a packet is no output";
 }
 
 TEST_F(RunTest, SecondSoundStreamIsLeftUnclaimed)

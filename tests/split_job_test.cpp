@@ -32,11 +32,11 @@ TEST(SplitNames, UniqueNamesCountUpAndOverwriteReusesTheName)
     const std::string source = folder.file("holiday.mov");
     touch(source);
     const std::string out = folder.path().string();
+    // A name is taken the moment it is chosen, before anything is written.
     EXPECT_EQ(SplitOutputFileName(source, out, ".mp4", false), folder.file("holiday.mp4"));
-    touch(folder.file("holiday.mp4"));
     EXPECT_EQ(SplitOutputFileName(source, out, ".mp4", false), folder.file("holiday-1.mp4"));
-    touch(folder.file("holiday-1.mp4"));
-    EXPECT_EQ(SplitOutputFileName(source, out, ".mp4", false), folder.file("holiday-2.mp4"));
+    touch(folder.file("holiday-2.mp4"));
+    EXPECT_EQ(SplitOutputFileName(source, out, ".mp4", false), folder.file("holiday-3.mp4"));
     EXPECT_EQ(SplitOutputFileName(source, out, ".mp4", true), folder.file("holiday.mp4"));
 }
 
@@ -48,7 +48,7 @@ TEST(SplitNames, TheSourceIsNeverTheOutput)
     EXPECT_EQ(SplitOutputFileName(source, folder.path().string(), ".mp4", true),
               folder.file("talk-1.mp4"));
     EXPECT_EQ(SplitOutputFileName(source, folder.path().string(), ".mp4", false),
-              folder.file("talk-1.mp4"));
+              folder.file("talk-2.mp4"));
 }
 
 TEST(SplitOptions, VolumeFrameRateAndMarks)
@@ -196,16 +196,16 @@ TEST_F(SplitRun, UnmarkedSplitReadsTheFileItselfAndNamesCountUp)
     const std::string source = CachedMedia("clip.mp4", testing::Mp4H264Aac());
     choose("AVI - DivX Video (*.avi)");
     SplitRequest r = request(source);
-    const SplitJob job = PrepareSplitJob(r, profile);
-    EXPECT_EQ(job.EngineInput, source);
-    EXPECT_EQ(job.Output.VideoCodec, "mpeg4");
-    EXPECT_EQ(job.Output.Volume, 255);
-
     const std::string first = split(r);
     const std::string second = split(r);
     EXPECT_EQ(fs::path(first).filename(), "clip.avi");
     EXPECT_EQ(fs::path(second).filename(), "clip-1.avi");
     EXPECT_EQ(testing::DecodeMedia(second).videoFrames, 50);
+
+    const SplitJob job = PrepareSplitJob(r, profile);
+    EXPECT_EQ(job.EngineInput, source);
+    EXPECT_EQ(job.Output.VideoCodec, "mpeg4");
+    EXPECT_EQ(job.Output.Volume, 255);
 }
 
 TEST_F(SplitRun, MarkedSplitGoesThroughTheScript)

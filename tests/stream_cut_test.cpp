@@ -316,6 +316,12 @@ TEST_F(StreamCutTest, StopKeepsAPlayableFile)
     EXPECT_LT(decoded.videoFrames, 150);
     ASSERT_GE(reported.size(), 2u);
     EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
+
+    // Stopped before its first packet, the copy leaves nothing behind.
+    const std::string early = folder.file("stopped early.mp4");
+    stop.store(true);
+    EXPECT_EQ(cut(source, early, 2.0, 0.0, control).end, StreamCutResult::End::Stopped);
+    EXPECT_FALSE(std::filesystem::exists(early));
 }
 
 // A worker-thread copy reports its end once, after its progress.

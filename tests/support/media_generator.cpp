@@ -282,7 +282,7 @@ OutputStream AddVideo(const MediaSpec& spec, AVFormatContext* format)
     c->time_base = AVRational{spec.frameRateDen, spec.frameRateNum * (spec.variableFrameRate ? 2 : 1)};
     c->framerate = AVRational{spec.frameRateNum, spec.frameRateDen};
     c->bit_rate = spec.videoBitRate;
-    c->gop_size = 12;
+    c->gop_size = spec.keyFrameInterval;
     if (spec.bFrames > 0)
         c->max_b_frames = spec.bFrames;
     AVDictionary* options = nullptr;

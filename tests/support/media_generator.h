@@ -35,6 +35,7 @@ struct MediaSpec {
     int64_t audioDelayUs = 0;     // the sound starts this much after the picture
     double toneAmplitude = 0.25;  // of the sine tone, 1 = full scale
     int bFrames = 0;                // pictures predicted from both sides between references
+    int keyFrameInterval = 12;      // pictures from one key frame to the next
     bool variableFrameRate = false; // pictures alternately a half and one and a half frame
                                     // intervals apart (the same number of pictures)
     int64_t videoBitRate = 400000;

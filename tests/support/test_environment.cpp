@@ -43,6 +43,10 @@ std::string clipIdentity(const MediaSpec& spec)
              << spec.audioFirst << '|' << spec.startTimeUs << '|' << spec.audioDelayUs << '|'
              << spec.toneAmplitude << '|' << spec.bFrames << '|' << spec.variableFrameRate << '|'
              << spec.videoBitRate << '|' << spec.audioBitRate;
+    // Clips at the usual key frame interval keep the identity they had
+    // before the interval could be chosen.
+    if (spec.keyFrameInterval != MediaSpec{}.keyFrameInterval)
+        identity << "|key frames every " << spec.keyFrameInterval;
     return identity.str();
 }
 
