@@ -79,6 +79,7 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
 
     buildControls();
     buildMenus();
+    watchControlKeys();
     setAcceptDrops(true);
     // The 730 x 500 client area lies below the menu bar.
     setFixedSize(730, 500 + menuBar()->sizeHint().height());
@@ -256,6 +257,10 @@ void TForm1::showEvent(QShowEvent* event)
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
+    if (keepsKeyFromShortcuts(watched, event)) {
+        event->accept();
+        return true;
+    }
     // Hovering a quality list names the bit rate it stands for.
     if (event->type() == QEvent::Enter) {
         if (watched == comboVideoQuality_)
