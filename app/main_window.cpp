@@ -6,6 +6,7 @@
 #include "app/split_job.h"
 #include "app/user_dialogs.h"
 #include "widgets/folder_browse_dialog.h"
+#include "widgets/hl_track_bar.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -80,6 +81,8 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
     buildControls();
     buildMenus();
     watchControlKeys();
+    // The keyboard starts on the timeline, where the window's keys act.
+    hlTrackBar1_->setFocus();
     setAcceptDrops(true);
     // The 730 x 500 client area lies below the menu bar.
     setFixedSize(730, 500 + menuBar()->sizeHint().height());

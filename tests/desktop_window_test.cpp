@@ -270,6 +270,8 @@ TEST_F(DesktopWindowTest, SpaceTogglesThePreviewAndArrowsSeekIt)
 TEST_F(DesktopWindowTest, AFocusedControlKeepsTheKeysItWorksWith)
 {
     auto form = activeWindow();
+    EXPECT_EQ(QApplication::focusWidget(), form->hlTrackBar1())
+        << "the keyboard starts where the window's keys act";
     addFile(*form, ntscClip());
     struct Row {
         const char* focus;
