@@ -81,20 +81,21 @@ void TForm1::AddFileClick() { addVideoFiles(nullptr); }
 
 void TForm1::AddVideoFiles(const QStringList& files) { addVideoFiles(&files); }
 
-// `given` is null for a pick in the open-file dialog, which runs after the
-// lists and marks have been reset.
+// `given` is null for a pick in the open-file dialog. A cancelled dialog (or
+// an empty list) changes nothing: the marks, the lists and a playing preview
+// stay as they were.
 void TForm1::addVideoFiles(const QStringList* given)
 {
     if (splitBusy_)
         return;
+    const QStringList files =
+        given ? *given : UserDialogs::current().OpenVideoFiles(this, OpenDialogFilter());
+    if (files.isEmpty())
+        return;
     FormatChangeStep(profile_);
     RefreshProfileCombos();
-    StartFrame = 0.0;
-    EndFrame = 0.0;
-    hlTrackBar1_->SetSelStart(0);
-    hlTrackBar1_->SetSelEnd(0);
-    OpenVideoFiles(given ? *given
-                         : UserDialogs::current().OpenVideoFiles(this, OpenDialogFilter()));
+    resetMarks();
+    OpenVideoFiles(files);
     if (!editVideoFilename_->text().trimmed().isEmpty() && optionsForm_ &&
         optionsForm_->PlayVideoFile())
         PlayClick();

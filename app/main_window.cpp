@@ -6,6 +6,7 @@
 #include "app/split_job.h"
 #include "app/user_dialogs.h"
 #include "widgets/folder_browse_dialog.h"
+#include "widgets/hl_track_bar.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -79,6 +80,9 @@ TForm1::TForm1(const QString& programFolder, QWidget* parent)
 
     buildControls();
     buildMenus();
+    watchControlKeys();
+    // The keyboard starts on the timeline, where the window's keys act.
+    hlTrackBar1_->setFocus();
     setAcceptDrops(true);
     // The 730 x 500 client area lies below the menu bar.
     setFixedSize(730, 500 + menuBar()->sizeHint().height());
@@ -256,6 +260,10 @@ void TForm1::showEvent(QShowEvent* event)
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
+    if (keepsKeyFromShortcuts(watched, event)) {
+        event->accept();
+        return true;
+    }
     // Hovering a quality list names the bit rate it stands for.
     if (event->type() == QEvent::Enter) {
         if (watched == comboVideoQuality_)

@@ -230,12 +230,20 @@ private:
     void buildControls();
     void buildMenus();
     void buildShortcuts();
+    // Lets every control that can take the focus claim its own keys before
+    // the window's shortcuts see them (keepsKeyFromShortcuts).
+    void watchControlKeys();
+    // Whether `event` is a shortcut check for a key that the focused control
+    // `receiver` works with, so the control keeps it.
+    bool keepsKeyFromShortcuts(QObject* receiver, QEvent* event) const;
     void addVideoFiles(const QStringList* given);
     void buildPreviewControls(QWidget* client);
     void buildTimeline(QWidget* client);
     // The seek that follows a drag or a key on the timeline, run from the
     // event queue once the thumb has settled.
     void postTimelineSeek();
+    // Both marks back to 0, their panels and the highlighted range empty.
+    void resetMarks();
     void timelineSeek();
     // Stops the preview and releases its graph (and the file it holds).
     void stopPreviewGraph();

@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QSignalBlocker>
+#include <QStandardItemModel>
 
 namespace clipmora {
 namespace {
@@ -30,6 +31,12 @@ void showList(QComboBox* combo, const TItemList& list)
 void TForm1::RefreshProfileCombos()
 {
     showList(comboOutputFormat_, profile_.ComboOutputFormat);
+    // The separator lines cannot be picked: the wheel and the arrow keys
+    // pass over them and a click on one leaves the list as it was.
+    if (auto* rows = qobject_cast<QStandardItemModel*>(comboOutputFormat_->model()))
+        for (int index = 0; index < rows->rowCount(); ++index)
+            rows->item(index)->setEnabled(
+                !IsFormatSeparator(comboOutputFormat_->itemText(index).toStdString()));
     showList(comboVideoSize_, profile_.ComboVideoSize);
     showList(comboVideoFramerate_, profile_.ComboVideoFramerate);
     showList(comboAudioChannels_, profile_.ComboAudioChannels);

@@ -49,7 +49,11 @@ void TForm2OptionsForm::LoadSettings()
             const std::optional<int> format = readInteger(store, QStringLiteral("ComboOutputFormat"));
             if (!format)
                 return false;
-            if (*format >= 0)
+            // An index the list does not hold (a store from another
+            // version, an edit by hand) reads as the first-run default.
+            if (*format >= profile.ComboOutputFormat.Count())
+                profile.ComboOutputFormat.Select(0);
+            else if (*format >= 0)
                 profile.ComboOutputFormat.Select(*format);
 
             const std::optional<int> overwrite = readInteger(store, QStringLiteral("Overwrite"));

@@ -21,11 +21,18 @@ void TForm1::SnapshotClick()
         return;
     if (!checkOutputFolder())
         return;
-    guardPreview([this] { filterGraph1_.Pause(); });
-
-    // Without a new picture the last one taken is saved again.
+    // Without a new picture the last one taken is saved again; with neither
+    // (a file without pictures) the preview is left as it was.
     QImage frame;
-    if (sampleGrabber1_->CopyFrameToBitmap(&frame))
+    const bool shown = sampleGrabber1_->CopyFrameToBitmap(&frame);
+    if (!shown && image1_.isNull()) {
+        UserDialogs::current().ReportException(
+            this, QStringLiteral("There is no picture to save yet: the preview has not shown one."));
+        return;
+    }
+    guardPreview([this] { filterGraph1_.Pause(); });
+    // The picture the pause holds on screen, else the one seen before it.
+    if (sampleGrabber1_->CopyFrameToBitmap(&frame) || shown)
         image1_ = frame;
     const QImage picture = image1_;
 
@@ -33,11 +40,6 @@ void TForm1::SnapshotClick()
                           QFileInfo(editVideoFilename_->text()).fileName();
     const QString path =
         QString::fromStdString(MakeUniqueFileName(named.toStdString(), ".bmp"));
-    if (picture.isNull()) {
-        UserDialogs::current().ReportException(
-            this, QStringLiteral("There is no picture to save yet: the preview has not shown one."));
-        return;
-    }
     QFile file(path);
     QImageWriter writer(&file, "bmp");
     if (!file.open(QIODevice::WriteOnly) || !writer.write(picture)) {

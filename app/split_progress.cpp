@@ -56,15 +56,14 @@ void TForm1::ShowProgress(int splitSerial, int currentDurationMs, int64_t curren
                           int totalOutputDurationMs,
                           TimeLeftEstimator::Clock::time_point reportedAt)
 {
-    if (splitSerial != splitSerial_.load())
+    // Reports that were queued before a stop or the end reach the window
+    // after it; the split they describe is over.
+    if (splitSerial != splitSerial_.load() || stopRequested_ || terminateShown_)
         return;
     const auto kilobytes = std::llround(static_cast<double>(currentSize) / 1000.0);
     statusPanels_[1]->setText(QStringLiteral("File Size : %1 KBytes").arg(kilobytes));
-    // Reports that trail a stop or the end no longer estimate anything.
-    if (!stopRequested_ && !terminateShown_) {
-        splitTimeLeft_.Report(reportedAt, currentDurationMs, totalOutputDurationMs);
-        statusTimeLeft_->setText(QString::fromStdString(splitTimeLeft_.Summary()));
-    }
+    splitTimeLeft_.Report(reportedAt, currentDurationMs, totalOutputDurationMs);
+    statusTimeLeft_->setText(QString::fromStdString(splitTimeLeft_.Summary()));
     // Without a known total there is no percentage; the last one stays.
     if (totalOutputDurationMs <= 0)
         return;

@@ -94,6 +94,18 @@ void TForm1::postTimelineSeek()
 
 void TForm1::timelineSeek() { filterGraph1_.SetPosition(hlTrackBar1_->Position()); }
 
+void TForm1::resetMarks()
+{
+    // The split reads the panels to tell a marked segment from none, so
+    // they go with the numbers.
+    StartFrame = 0.0;
+    EndFrame = 0.0;
+    panelStart_->clear();
+    panelEnd_->clear();
+    hlTrackBar1_->SetSelStart(0);
+    hlTrackBar1_->SetSelEnd(0);
+}
+
 void TForm1::MarkStartClick()
 {
     if (splitBusy_)

@@ -1,8 +1,12 @@
-// The window's keyboard: every key is a menu entry with its shortcut shown,
-// active wherever the focus is in the window. Each runs the command of the
-// button it stands for, so it is ignored while a split runs exactly when that
-// button is; stepping and seeking, like the hidden step buttons and the
-// timeline, are never gated.
+// The window's keyboard: every key is a menu entry with its shortcut shown.
+// Each runs the command of the button it stands for, so it is ignored while a
+// split runs exactly when that button is; stepping and seeking, like the
+// hidden step buttons and the timeline, are never gated.
+//
+// The shortcuts act when the timeline, the preview or the window itself has
+// the focus. Any other focused control keeps the keys it works with (the
+// arrows on the volume slider, Space on a button); keys held with Ctrl, Alt
+// or Meta always go to the window.
 //
 // The timeline bar has keys of its own (arrows, Home, End). The window's
 // shortcuts take those keys first, so the bar never moves a second time; its
@@ -12,7 +16,12 @@
 #include "app/user_dialogs.h"
 #include "widgets/hl_track_bar.h"
 
+#include <QAbstractButton>
+#include <QAbstractSlider>
 #include <QAction>
+#include <QComboBox>
+#include <QFrame>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,12 +30,66 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 namespace clipmora {
 namespace {
 
 // A source without a video stream (frame rate "0") steps as 25 frames per second.
 constexpr double kFallbackFrameRate = 25.0;
+
+// The keys each kind of control works with while it has the focus.
+struct ControlKeys {
+    bool (*isKind)(const QObject* control);
+    std::initializer_list<int> keys;
+    bool typedText;  // letters select (a list's search) or enter text
+};
+
+template <typename Kind>
+bool isA(const QObject* control)
+{
+    return qobject_cast<const Kind*>(control) != nullptr;
+}
+
+bool isSlider(const QObject* control)
+{
+    return isA<QAbstractSlider>(control) || isA<ThlTrackBar>(control);
+}
+
+bool isEditableLine(const QObject* control)
+{
+    const auto* line = qobject_cast<const QLineEdit*>(control);
+    return line && !line->isReadOnly();
+}
+
+const ControlKeys kControlKeys[] = {
+    {isSlider,
+     {Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down, Qt::Key_PageUp, Qt::Key_PageDown,
+      Qt::Key_Home, Qt::Key_End},
+     false},
+    {isA<QComboBox>,
+     {Qt::Key_Up, Qt::Key_Down, Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End,
+      Qt::Key_Space},
+     true},
+    {isA<QAbstractButton>, {Qt::Key_Space, Qt::Key_Select}, false},
+    {isA<QLineEdit>, {Qt::Key_Left, Qt::Key_Right, Qt::Key_Home, Qt::Key_End}, false},
+    {isEditableLine, {}, true},
+};
+
+bool controlUsesKey(const QObject* control, const QKeyEvent& key)
+{
+    if (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    const bool typed = !key.text().isEmpty() && key.text().at(0).isPrint();
+    for (const ControlKeys& row : kControlKeys) {
+        if (!row.isKind(control))
+            continue;
+        if (std::find(row.keys.begin(), row.keys.end(), key.key()) != row.keys.end() ||
+            (row.typedText && typed))
+            return true;
+    }
+    return false;
+}
 
 // The action belongs to the window as well as to its menu: the menus are
 // greyed while a split runs, and a key must still reach its command then.
@@ -82,6 +145,24 @@ void TForm1::buildShortcuts()
                [this] { SeekTimeline(0); });
     addCommand(this, menuPlayback_, QStringLiteral("Go to End"), {QKeySequence(Qt::Key_End)},
                [this] { SeekTimeline(hlTrackBar1_->Max()); });
+}
+
+void TForm1::watchControlKeys()
+{
+    for (QWidget* control : findChildren<QWidget*>())
+        if (control->focusPolicy() != Qt::NoFocus)
+            control->installEventFilter(this);
+}
+
+bool TForm1::keepsKeyFromShortcuts(QObject* receiver, QEvent* event) const
+{
+    if (event->type() != QEvent::ShortcutOverride)
+        return false;
+    const auto* control = qobject_cast<const QWidget*>(receiver);
+    const bool shortcutsAct = !control || control == this || control == centralWidget() ||
+                              control == hlTrackBar1_ || control == panel1_ ||
+                              panel1_->isAncestorOf(control);
+    return !shortcutsAct && controlUsesKey(control, *static_cast<QKeyEvent*>(event));
 }
 
 void TForm1::PlayPauseClick()

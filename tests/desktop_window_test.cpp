@@ -4,6 +4,7 @@
 #include "tests/support/main_window_fixture.h"
 
 #include "preview/filter_graph.h"
+#include "preview/video_window.h"
 #include "widgets/hl_track_bar.h"
 
 #include <QCheckBox>
@@ -20,6 +21,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <functional>
 
 namespace clipmora {
 namespace {
@@ -47,6 +49,9 @@ struct AddedState {
     int timelineMax = 0;
     QString previewFile;
     double startFrame = 0;
+    double endFrame = 0;
+    QString startPanel;
+    QString endPanel;
     int selEnd = 0;
     bool previewActive = false;
     QStringList messages;
@@ -72,6 +77,8 @@ protected:
         addFile(*form, ntscClip());
         form->hlTrackBar1()->SetPosition(3000);
         form->ButtonMarkStart()->click();
+        form->hlTrackBar1()->SetPosition(5000);
+        form->ButtonMarkEnd()->click();
         dialogs.messages.clear();
         return form;
     }
@@ -79,7 +86,8 @@ protected:
     AddedState stateOf(TForm1& form)
     {
         return {form.EditVideoFilename()->text(), form.SourceFrameRate(), form.TimelineMax(),
-                form.PreviewFile(), form.StartFrame, form.hlTrackBar1()->SelEnd(),
+                form.PreviewFile(), form.StartFrame, form.EndFrame,
+                form.PanelStart()->text(), form.PanelEnd()->text(), form.hlTrackBar1()->SelEnd(),
                 form.FilterGraph1().Active(), dialogs.messages};
     }
 
@@ -119,6 +127,7 @@ TEST_F(DesktopWindowTest, DropAndCommandLineTakeTheDialogsPath)
     EXPECT_EQ(expected.frameRate, QStringLiteral("29.97"));
     EXPECT_EQ(expected.timelineMax, 22000);
     EXPECT_EQ(expected.selEnd, 0) << "the marks are reset";
+    EXPECT_EQ(expected.startPanel + expected.endPanel, QString()) << "and so are their panels";
     EXPECT_TRUE(expected.previewActive) << "the preview starts as after a pick";
     byDialog.reset();
 
@@ -136,6 +145,21 @@ TEST_F(DesktopWindowTest, DropAndCommandLineTakeTheDialogsPath)
     auto byArgument = markedWindow();
     byArgument->AddVideoFiles(VideoFilesFromArguments({relative}));
     EXPECT_EQ(stateOf(*byArgument), expected);
+}
+
+TEST_F(DesktopWindowTest, ACancelledPickLeavesMarksAndPreviewAlone)
+{
+    auto form = markedWindow();
+    TFilterGraph& graph = form->FilterGraph1();
+    ASSERT_TRUE(waitFor([&] { return graph.Position() > 500; }, 20));
+    const AddedState before = stateOf(*form);
+    GstElement* playing = graph.Pipeline();
+    const int position = graph.Position();
+    dialogs.filesToPick.clear();
+    form->ButtonAddFile()->click();
+    EXPECT_EQ(stateOf(*form), before);
+    EXPECT_EQ(graph.Pipeline(), playing);
+    EXPECT_GE(graph.Position(), position) << "the preview was not started again";
 }
 
 TEST_F(DesktopWindowTest, ADroppedFileThatCannotBeReadSaysSoAsThePickWould)
@@ -212,6 +236,16 @@ TEST_F(DesktopWindowTest, TheKeysStepSeekAndMark)
     QTest::keyClick(form.get(), Qt::Key_Home);
     QTest::keyClick(form.get(), Qt::Key_Right);
     EXPECT_EQ(form->TimelinePosition(), 40);
+
+    // From between two pictures (1030 ms at 25 per second, where a mark
+    // takes picture 26) a step lands on the first millisecond of the next
+    // or the previous picture.
+    addFile(*form, shortClip());
+    for (const auto& [key, picture] : {std::pair{Qt::Key_Right, 27}, std::pair{Qt::Key_Left, 25}}) {
+        form->hlTrackBar1()->SetPosition(1030);
+        QTest::keyClick(form.get(), key);
+        EXPECT_EQ(form->TimelinePosition(), picture * 40) << picture;
+    }
 }
 
 TEST_F(DesktopWindowTest, SpaceTogglesThePreviewAndArrowsSeekIt)
@@ -231,6 +265,50 @@ TEST_F(DesktopWindowTest, SpaceTogglesThePreviewAndArrowsSeekIt)
     QTest::keyClick(form.get(), Qt::Key_Space);
     EXPECT_FALSE(form->PreviewPaused()) << "resumed";
     EXPECT_TRUE(graph.Active());
+}
+
+TEST_F(DesktopWindowTest, AFocusedControlKeepsTheKeysItWorksWith)
+{
+    auto form = activeWindow();
+    EXPECT_EQ(QApplication::focusWidget(), form->hlTrackBar1())
+        << "the keyboard starts where the window's keys act";
+    addFile(*form, ntscClip());
+    struct Row {
+        const char* focus;
+        QWidget* control;
+        Qt::Key key;
+        std::function<int()> controlValue;  // moves when the control takes the key
+    };
+    const auto none = [] { return 0; };
+    const Row rows[] = {
+        {"volume slider", form->TrackBarVolume(), Qt::Key_Right,
+         [&] { return form->TrackBarVolume()->Position(); }},
+        {"output volume", form->TrackBarVolumeOut(), Qt::Key_Left,
+         [&] { return form->TrackBarVolumeOut()->value(); }},
+        {"timeline", form->hlTrackBar1(), Qt::Key_Right, none},
+        {"preview", form->VideoWindow1(), Qt::Key_Left, none},
+        {"button, arrow", form->ButtonMarkStart(), Qt::Key_Right, none},
+        {"format list, arrow it does not use", form->ComboOutputFormat(), Qt::Key_Left, none},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.focus);
+        form->hlTrackBar1()->SetPosition(1000);
+        const int value = row.controlValue();
+        row.control->setFocus();
+        QTest::keyClick(row.control, row.key);
+        const bool controlTookIt = row.controlValue() != value;
+        EXPECT_NE(form->TimelinePosition() != 1000, controlTookIt);
+    }
+
+    // Space on a focused button presses it; on the timeline it pauses.
+    form->ButtonPlay()->click();
+    ASSERT_TRUE(form->FilterGraph1().Active());
+    form->hlTrackBar1()->setFocus();
+    QTest::keyClick(form->hlTrackBar1(), Qt::Key_Space);
+    EXPECT_TRUE(form->PreviewPaused());
+    form->ButtonStop()->setFocus();
+    QTest::keyClick(form->ButtonStop(), Qt::Key_Space);
+    EXPECT_FALSE(form->FilterGraph1().Active()) << "Stop, not Play / Pause";
 }
 
 TEST_F(DesktopWindowTest, KeysWaitWhileASplitRunsAsTheirButtonsDo)
@@ -310,12 +388,14 @@ TEST_F(DesktopWindowTest, TheStatusBarShowsTheTimeLeftBesideItsPanels)
     EXPECT_EQ(form->StatusPanel(1)->text(), QStringLiteral("File Size : 4000 KBytes"));
     EXPECT_EQ(form->PanelPercent()->text(), QStringLiteral("6%"));
 
-    // A stop clears it; reports that trail the stop do not bring it back.
+    // A stop clears it; reports that trail the stop bring nothing back.
     form->ButtonStopSplit()->click();
     EXPECT_TRUE(form->StatusTimeLeft()->text().isEmpty());
-    form->ShowProgress(form->SplitSerial(), 4500, 1000, 60000,
+    form->ShowProgress(form->SplitSerial(), 55200, 1000, 60000,
                        TimeLeftEstimator::Clock::time_point{} + std::chrono::milliseconds(4500));
     EXPECT_TRUE(form->StatusTimeLeft()->text().isEmpty());
+    EXPECT_EQ(form->ProgressBar1()->value(), 0);
+    EXPECT_EQ(form->StatusPanel(1)->text(), QStringLiteral("File Size : 4000 KBytes"));
 }
 
 TEST_F(DesktopWindowTest, TheEndMessageNoLongerShowsATimeLeft)

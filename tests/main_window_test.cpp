@@ -32,6 +32,7 @@
 #include <QTest>
 #include <QThread>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include <filesystem>
 #include <fstream>
@@ -322,10 +323,46 @@ TEST_F(MainWindowTest, ProgressShowsSizeAndPercentAndKeepsItWithoutATotal)
     form->ShowTerminate(serial - 1, 0, true, false);
     EXPECT_TRUE(dialogs.messages.isEmpty());
 
-    // Only the first end report of a split shows a message.
+    // Only the first end report of a split shows a message; a report queued
+    // before the end shows nothing after it.
     form->ShowTerminate(serial, 0, false, true);
     form->ShowTerminate(serial, -1, true, false);
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Cannot Split This File")});
+    form->ShowProgress(serial, 1840, 5000, 2000);
+    EXPECT_EQ(form->ProgressBar1()->value(), 0);
+    EXPECT_EQ(form->PanelPercent()->text(), QStringLiteral("100%"));
+    EXPECT_EQ(form->StatusPanel(1)->text(), QStringLiteral("File Size : 10 KBytes"));
+}
+
+TEST_F(MainWindowTest, TheFormatListsKeysAndWheelPassOverSeparators)
+{
+    auto form = openWindow();
+    QComboBox* formats = form->ComboOutputFormat();
+    const struct {
+        int from;
+        Qt::Key key;     // or the wheel when none
+        int wheelSteps;  // one notch each, up when positive
+        int to;
+    } moves[] = {
+        {10, Qt::Key_Down, 0, 12}, {12, Qt::Key_Up, 0, 10},   {15, Qt::Key_Down, 0, 17},
+        {24, Qt::Key_unknown, -1, 26}, {26, Qt::Key_unknown, 1, 24},
+    };
+    for (const auto& move : moves) {
+        SCOPED_TRACE(move.from);
+        formats->setCurrentIndex(move.from);
+        formats->setFocus();
+        if (move.key != Qt::Key_unknown) {
+            QTest::keyClick(formats, move.key);
+        } else {
+            const QPointF at = formats->rect().center();
+            QWheelEvent wheel(at, formats->mapToGlobal(at), {}, {0, 120 * move.wheelSteps},
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(formats, &wheel);
+        }
+        EXPECT_EQ(formats->currentIndex(), move.to);
+        EXPECT_EQ(form->Profile().ComboOutputFormat.Selected(), move.to);
+        EXPECT_EQ(form->Profile().LastFormatIndex, move.to) << "the format's lists are loaded";
+    }
 }
 
 TEST_F(MainWindowTest, FirstRunStoresTheDefaults)
@@ -405,6 +442,17 @@ TEST_F(MainWindowTest, SettingsSurviveARestartAndAFailedReadRewritesThem)
     }
     EXPECT_EQ(store().value(QStringLiteral("Overwrite")).toInt(), 0)
         << "the failed read rewrote the dialog's start state";
+
+    // An index beyond the list reads as the first format and is stored so.
+    settings.setValue(QStringLiteral("ComboOutputFormat"), 999);
+    settings.sync();
+    {
+        auto form = openWindow();
+        EXPECT_EQ(form->ComboOutputFormat()->currentIndex(), 0);
+        EXPECT_EQ(form->Profile().OutputExtension, "3GP");
+        EXPECT_TRUE(form->close());
+    }
+    EXPECT_EQ(store().value(QStringLiteral("ComboOutputFormat")).toInt(), 0);
 }
 
 TEST_F(MainWindowTest, FolderChooserOptionsRootsAndLastChoice)

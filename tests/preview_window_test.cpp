@@ -110,21 +110,33 @@ TEST_F(PreviewWindowTest, PlayNeedsAFileAndAnIdleWindow)
 
 TEST_F(PreviewWindowTest, TheTimerStopsAtTheEndAndKeepsTheGraph)
 {
-    auto form = windowWithClip();
-    form->ButtonPlay()->click();
-    TFilterGraph& graph = form->FilterGraph1();
-    ASSERT_TRUE(waitFor([&] { return graph.Duration() > 0 && graph.Position() == graph.Duration(); },
-                        20));
-    waitFor([] { return false; }, 1);
-    EXPECT_TRUE(graph.Active());
-    EXPECT_TRUE(form->TimerTrackBarPosition()->isActive());
-    EXPECT_EQ(form->TimelinePosition(), form->TimelineMax());
-    GstState state = GST_STATE_NULL;
-    gst_element_get_state(graph.Pipeline(), &state, nullptr, GST_SECOND);
-    EXPECT_EQ(state, GST_STATE_PAUSED) << "stopped at the end";
-    // The next Play starts the file again.
-    form->ButtonPlay()->click();
-    EXPECT_LT(graph.Position(), graph.Duration());
+    // The second clip's last picture ends before its sound.
+    testing::MediaSpec picturesEndFirst = testing::MatroskaClip();
+    picturesEndFirst.frameRateNum = 30000;
+    picturesEndFirst.frameRateDen = 1001;
+    const std::string clips[] = {
+        testing::CachedMedia("window_clip.mp4", testing::shortClip()),
+        testing::CachedMedia("window_ntsc_sound.mkv", picturesEndFirst)};
+    auto form = openWindow();
+    form->OptionsForm()->CheckBoxPlayVideoFile()->setChecked(false);
+    for (const std::string& clip : clips) {
+        SCOPED_TRACE(clip);
+        addFile(*form, clip);
+        form->ButtonPlay()->click();
+        TFilterGraph& graph = form->FilterGraph1();
+        ASSERT_TRUE(waitFor(
+            [&] { return graph.Duration() > 0 && graph.Position() == graph.Duration(); }, 20));
+        waitFor([] { return false; }, 1);
+        EXPECT_TRUE(graph.Active());
+        EXPECT_TRUE(form->TimerTrackBarPosition()->isActive());
+        EXPECT_EQ(form->TimelinePosition(), form->TimelineMax());
+        GstState state = GST_STATE_NULL;
+        gst_element_get_state(graph.Pipeline(), &state, nullptr, GST_SECOND);
+        EXPECT_EQ(state, GST_STATE_PAUSED) << "stopped at the end";
+        // The next Play starts the file again.
+        form->ButtonPlay()->click();
+        EXPECT_LT(graph.Position(), graph.Duration());
+    }
 }
 
 TEST_F(PreviewWindowTest, VolumeSliderDrivesTheGraph)

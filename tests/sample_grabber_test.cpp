@@ -16,6 +16,9 @@
 #include <QFile>
 
 #include <atomic>
+#include <cmath>
+#include <mutex>
+#include <vector>
 #include <functional>
 #include <thread>
 
@@ -204,17 +207,35 @@ TEST_F(GrabberTest, OnBufferRunsOnTheStreamingThreadOneAtATime)
     std::atomic<bool> overlapped{false};
     std::atomic<bool> onGuiThread{false};
     std::atomic<int> length{0};
+    std::mutex lastLock;
+    std::vector<uint8_t> lastRows;  // guarded by lastLock
+    double lastTime = -1;           // guarded by lastLock
     const std::thread::id gui = std::this_thread::get_id();
-    grabber.OnBuffer = [&](TSampleGrabber&, double, const uint8_t*, int bufferLength) {
+    grabber.OnBuffer = [&](TSampleGrabber&, double sampleTime, const uint8_t* buffer,
+                           int bufferLength) {
         overlapped = overlapped || inside.fetch_add(1) > 0;
         onGuiThread = onGuiThread || std::this_thread::get_id() == gui;
         length = bufferLength;
+        {
+            std::lock_guard guard(lastLock);
+            lastRows.assign(buffer, buffer + bufferLength);
+            lastTime = sampleTime;
+        }
         ++calls;
         inside.fetch_sub(1);
     };
     render();
     graph.Play();
     ASSERT_TRUE(waitFor([&] { return calls > 10; }));
+    graph.Pause();
+    // The rows are a bitmap's, bottom-up: they read back as the picture.
+    {
+        std::lock_guard guard(lastLock);
+        QImage bitmap;
+        ASSERT_TRUE(grabber.CopyFrameToBitmap(&bitmap, lastRows.data(),
+                                              static_cast<int>(lastRows.size())));
+        EXPECT_EQ(patternOf(bitmap), std::lround(lastTime * 25));
+    }
     graph.SetActive(false);
     EXPECT_FALSE(overlapped);
     EXPECT_FALSE(onGuiThread);

@@ -131,6 +131,34 @@ TEST_F(SnapshotTest, NothingWithoutAPreviewAndTheFolderChecksOtherwise)
     EXPECT_TRUE(fs::is_empty(output.path()));
 }
 
+TEST_F(SnapshotTest, WithoutAPictureThePreviewIsLeftAsItWas)
+{
+    auto form = openWindow();
+    form->OptionsForm()->CheckBoxPlayVideoFile()->setChecked(true);
+    addFile(*form, testing::CachedMedia("audio_only.m4a", testing::AudioOnly()));
+    chooseFolder(*form, output.path());
+    TFilterGraph& graph = form->FilterGraph1();
+    ASSERT_TRUE(waitFor([&] { return graph.Position() > 200; }, 20));
+    GstElement* opened = graph.Pipeline();
+    for (const bool paused : {false, true}) {
+        SCOPED_TRACE(paused ? "paused" : "playing");
+        if (paused)
+            form->ButtonPause()->click();
+        form->ButtonSnapshot()->click();
+        GstState state = GST_STATE_NULL;
+        gst_element_get_state(graph.Pipeline(), &state, nullptr, 5 * GST_SECOND);
+        EXPECT_EQ(state, paused ? GST_STATE_PAUSED : GST_STATE_PLAYING);
+        EXPECT_EQ(form->PreviewPaused(), paused);
+    }
+    EXPECT_EQ(dialogs.exceptions.size(), 2);
+    EXPECT_TRUE(fs::is_empty(output.path()));
+    // The next Play resumes the open file where it was.
+    const int position = graph.Position();
+    form->ButtonPlay()->click();
+    EXPECT_EQ(graph.Pipeline(), opened);
+    EXPECT_GE(graph.Position(), position);
+}
+
 TEST_F(SnapshotTest, AFolderThatCannotBeWrittenIsReported)
 {
     auto form = windowPlayingClip();

@@ -69,6 +69,7 @@ TEST(SplitOptions, VolumeFrameRateAndMarks)
     EXPECT_EQ(MarkFrameNumber(20000, "29.97", "clip.AVI"), 599) << "AVI keeps its own frames";
     EXPECT_EQ(MarkFrameNumber(100, "25", "clip.mp4"), 2) << "2.5 rounds to even";
     EXPECT_EQ(MarkFrameNumber(5000, "0", "sound.mp3"), 125) << "sound only: 25 per second";
+    EXPECT_EQ(MarkFrameNumber(1500, "0", "sound.mp3"), 38) << "37.5 rounds to even";
     // A mark's frame back to its time, for a copy that cuts by time.
     EXPECT_DOUBLE_EQ(MarkSeconds(250, "29.97", "clip.mp4"), 10.0);
     EXPECT_NEAR(MarkSeconds(599, "29.97", "clip.AVI"), 20.0, 1.0 / 29.97);
