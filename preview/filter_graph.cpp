@@ -530,6 +530,7 @@ int TFilterGraph::RenderFile(const std::string& fileName)
     }
     rendered_ = true;
     stopped_ = true;
+    lastPosition_ = 0;
     applyVolume();
     SetBalance(balance_);
     if (rate_ != 1.0)
@@ -672,9 +673,11 @@ int TFilterGraph::Position() const
     if (mailbox_->endReached)
         return Duration();
     gint64 position = 0;
-    if (!gst_element_query_position(pipeline_.get(), GST_FORMAT_TIME, &position))
-        return 0;
-    return msFromNs(position);
+    // During a flushing seek the pipeline has no position to give; the
+    // target of that seek is where it is going.
+    if (gst_element_query_position(pipeline_.get(), GST_FORMAT_TIME, &position))
+        lastPosition_ = msFromNs(position);
+    return lastPosition_;
 }
 
 void TFilterGraph::SetPosition(int milliseconds)
@@ -682,9 +685,10 @@ void TFilterGraph::SetPosition(int milliseconds)
     if (!pipeline_ || !rendered_)
         return;
     const gint64 target = std::max<gint64>(0, gint64{milliseconds} * GST_MSECOND);
-    gst_element_seek(pipeline_.get(), rate_, GST_FORMAT_TIME,
-                     GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), GST_SEEK_TYPE_SET,
-                     target, GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
+    if (gst_element_seek(pipeline_.get(), rate_, GST_FORMAT_TIME,
+                         GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                         GST_SEEK_TYPE_SET, target, GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE))
+        lastPosition_ = msFromNs(target);
     // The flush has discarded everything before the seek, an earlier end
     // included.
     mailbox_->endReached = false;

@@ -265,6 +265,9 @@ private:
     int balance_ = 0;
     double rate_ = 1.0;
     bool rendered_ = false;
+    // The position last read or sought to; answers while a seek keeps the
+    // pipeline from reporting one.
+    mutable int lastPosition_ = 0;
     bool stopped_ = true;
     std::string logFile_;
     std::ofstream logStream_;
