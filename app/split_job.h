@@ -71,7 +71,8 @@ struct StreamCutJob {
     std::string Error;                // why, when Cut is null
 };
 
-// Opens and checks the request's source for a copy; nothing is written.
+// Checks the request's marks and opens and checks its source for a copy;
+// nothing is written.
 StreamCutJob PrepareStreamCutJob(const SplitRequest& request);
 
 // What the status bar says after a copy: where the output really starts,

@@ -61,8 +61,10 @@ public:
     const std::string& Extension() const { return extension_; }
 
     // Writes the segment from `startSeconds` to `endSeconds` (seconds on the
-    // source's timeline, 0 at its start; `endSeconds` <= `startSeconds`: to
-    // the end of the file) into `output`, which must not be the source.
+    // source's timeline, 0 at its start; `endSeconds` 0, or beyond the
+    // source's end: to the end of the file) into `output`, which must not be
+    // the source. Fails, writing nothing, for a segment StreamCutSpanError
+    // refuses or one that starts at or after the source's end.
     // Once stopped through `control`, the output gets its trailer and plays.
     // A failed output is removed. Call once, after a successful Open.
     StreamCutResult Write(const std::string& output, double startSeconds, double endSeconds,
@@ -81,7 +83,9 @@ private:
     bool routePicture(Session& s, Track& track, AVPacket& packet);
     bool routeSound(Session& s, Track& track, AVPacket& packet);
     bool writeHeldSound(Session& s);
+    bool checkWritten(Session& s);
     bool writePacket(Session& s, Track& track, AVPacket& packet);
+    bool keepDecodeOrder(Session& s, Track& track, AVPacket& packet);
     bool closeOutput(Session& s);
 
     std::string source_;
@@ -93,6 +97,11 @@ private:
     int primaryVideo_ = -1;   // the input stream whose key frames decide the start
     int64_t originUs_ = 0;    // the source's start time
 };
+
+// Why the marks `startSeconds` and `endSeconds` (0: to the end) cannot be
+// cut: the end at or before the start (the same marks hold no segment);
+// empty when they can.
+std::string StreamCutSpanError(double startSeconds, double endSeconds);
 
 // Runs one TStreamCut::Write on a worker thread. The slots are called on that
 // thread; the end slot exactly once, last.
