@@ -432,6 +432,56 @@ TEST_F(StreamCutTest, FailuresSayWhyAndWriteNothing)
     }
 }
 
+// A copy of `source` (a transport stream) whose 40th picture carries
+// decoding and showing times two pictures too early, as damaged data may.
+std::string damagedTimes(const std::string& source, const std::string& damaged)
+{
+    std::ifstream in(source, std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const auto readTime = [](const unsigned char* b) {
+        return (int64_t(b[0] & 0x0E) << 29) | (int64_t(b[1]) << 22) | (int64_t(b[2] >> 1) << 15) |
+               (int64_t(b[3]) << 7) | (b[4] >> 1);
+    };
+    const auto writeTime = [](unsigned char* b, int64_t time) {
+        b[0] = static_cast<unsigned char>((b[0] & 0xF0) | ((time >> 29) & 0x0E) | 1);
+        b[1] = static_cast<unsigned char>(time >> 22);
+        b[2] = static_cast<unsigned char>(((time >> 14) & 0xFE) | 1);
+        b[3] = static_cast<unsigned char>(time >> 7);
+        b[4] = static_cast<unsigned char>(((time << 1) & 0xFE) | 1);
+    };
+    int pictures = 0;
+    for (std::size_t at = 0; at + 188 <= bytes.size(); at += 188) {
+        auto* packet = reinterpret_cast<unsigned char*>(&bytes[at]);
+        if (!(packet[1] & 0x40))
+            continue;
+        const std::size_t payload = 4 + ((packet[3] & 0x20) ? 1 + packet[4] : 0);
+        unsigned char* pes = packet + payload;
+        if (payload + 19 > 188 || pes[0] || pes[1] || pes[2] != 1 || pes[3] != 0xE0 ||
+            ++pictures != 40)
+            continue;
+        const int64_t back = 2 * 3600;  // two pictures at 25 per second, in 90 kHz
+        writeTime(pes + 9, readTime(pes + 9) - back);
+        if ((pes[7] & 0xC0) == 0xC0)
+            writeTime(pes + 14, readTime(pes + 14) - back);
+    }
+    std::ofstream(damaged, std::ios::binary) << bytes;
+    return damaged;
+}
+
+// Damaged times a little out of step do not stop the copy: every picture is
+// copied, in order.
+TEST_F(StreamCutTest, DamagedTimesAreCopiedInOrder)
+{
+    TempFolder folder;
+    MediaSpec spec = testing::StartOffset();
+    spec.seconds = 3.0;
+    const std::string source =
+        damagedTimes(CachedMedia("cut_undamaged.ts", spec), folder.file("damaged.ts"));
+    const StreamCutResult result = cut(source, folder.file("copy.ts"), 0.0, 0.0);
+    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.error;
+    EXPECT_EQ(DecodeMedia(folder.file("copy.ts")).videoFrames, DecodeMedia(source).videoFrames);
+}
+
 // The output is named like any split's, with the source's extension, and is
 // never the source itself.
 TEST_F(StreamCutTest, NamesTheOutputAfterTheSourceAndNeverOverwritesIt)
