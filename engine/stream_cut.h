@@ -5,7 +5,9 @@
 // Pictures can only start at a key frame, so the output starts at the last
 // key frame at or before the requested start; it ends before the requested
 // end, and the sound is cut to the span of the pictures. Timestamps are moved
-// so that the output starts at 0.
+// so that the output starts at 0. Times count from what the source shows: a
+// key frame the source hides (an edit list that starts past it) is copied for
+// decoding and stays hidden, the output showing from the source's own start.
 //
 // Threads: a TStreamCut is opened on one thread and written on one thread at a
 // time; TStreamCutTask runs the writing on a worker thread of its own.
