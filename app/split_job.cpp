@@ -92,6 +92,11 @@ SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& pr
 StreamCutJob PrepareStreamCutJob(const SplitRequest& request)
 {
     StreamCutJob job;
+    if (request.Marked) {
+        job.Error = StreamCutSpanError(request.StartSeconds, request.EndSeconds);
+        if (!job.Error.empty())
+            return job;
+    }
     auto cut = std::make_unique<TStreamCut>();
     if (!cut->Open(request.SourceFile)) {
         job.Error = cut->Error();

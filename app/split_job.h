@@ -74,8 +74,9 @@ struct StreamCutJob {
     std::string Error;                // why, when Cut is null
 };
 
-// Opens and checks the request's source for a copy and takes the output's
-// name (creating the file empty); nothing is written into it yet.
+// Checks the request's marks, opens and checks its source for a copy and
+// takes the output's name (creating the file empty); nothing is written into
+// it yet.
 StreamCutJob PrepareStreamCutJob(const SplitRequest& request);
 
 // What the status bar says after a copy: where the output really starts,

@@ -99,11 +99,15 @@ void reportSplitFailure(const SplitArguments& split)
         std::fprintf(stderr, "Splitting \"%s\" failed\n", split.input.c_str());
         return;
     }
-    char end[64] = "its end";
-    if (split.end >= 0)
-        std::snprintf(end, sizeof end, "%.3f s", split.end);
-    std::fprintf(stderr, "Splitting \"%s\" from %.3f s to %s failed\n", split.input.c_str(),
-                 std::max(split.start, 0.0), end);
+    // Milliseconds for marks of ordinary size, the shortest form for huge ones.
+    const auto seconds = [](double value) {
+        char text[64];
+        std::snprintf(text, sizeof text, value < 1e9 ? "%.3f s" : "%g s", value);
+        return std::string(text);
+    };
+    const std::string end = split.end >= 0 ? seconds(split.end) : "its end";
+    std::fprintf(stderr, "Splitting \"%s\" from %s to %s failed\n", split.input.c_str(),
+                 seconds(std::max(split.start, 0.0)).c_str(), end.c_str());
 }
 
 // Selects `text` in `list`, naming the list's entries when it has none such.
@@ -146,7 +150,10 @@ int chooseProfile(const SplitArguments& arguments, TProfileControls& profile)
 }
 
 // Turns the marks in seconds into frame numbers exactly as the window's
-// timeline makes them. Returns 0, or the exit code after saying why.
+// timeline makes them. Marks are compared with the source's length before
+// they become milliseconds, so no mark overflows: a start at or past the end
+// is refused, an end past it is the end. Returns 0, or the exit code after
+// saying why.
 int markSegment(const SplitArguments& arguments, TAVProbe& probe, SplitRequest& request)
 {
     if (!probe.OpenMedia(arguments.input)) {
@@ -156,17 +163,29 @@ int markSegment(const SplitArguments& arguments, TAVProbe& probe, SplitRequest& 
     const VideoStreamInfo video = probe.ReadFirstVideoStreamInfo();
     const std::string rate = SourceFrameRateText(video.FrameRateNum, video.FrameRateDen,
                                                  probe.VideoStreamCount() > 0);
+    const int64_t durationUs = probe.ReadFileInfo().Duration;
     probe.CloseMedia();
+    // A length that cannot be read still bounds the marks (a hundred years).
+    const double lengthSeconds = durationUs > 0 ? static_cast<double>(durationUs) / 1e6
+                                                : 100.0 * 365 * 24 * 3600;
+    if (arguments.start >= lengthSeconds) {
+        std::fprintf(stderr,
+                     "No picture and no sound was written: the segment starts after the end "
+                     "of the source\n");
+        reportSplitFailure(arguments);
+        return kExitFailed;
+    }
+    const bool toEnd = arguments.end < 0 || arguments.end >= lengthSeconds;
     auto mark = [&](double seconds) {
         return MarkFrameNumber(std::llround(std::max(seconds, 0.0) * 1000), rate,
                                arguments.input);
     };
     request.Marked = true;
     request.StartFrame = mark(arguments.start);
-    request.EndFrame = arguments.end >= 0 ? mark(arguments.end) : 0.0;
+    request.EndFrame = toEnd ? 0.0 : mark(arguments.end);
     request.StartSeconds = MarkSeconds(request.StartFrame, rate, arguments.input);
     request.EndSeconds = MarkSeconds(request.EndFrame, rate, arguments.input);
-    if (arguments.end >= 0 && request.EndFrame < request.StartFrame) {
+    if (!toEnd && request.EndFrame < request.StartFrame) {
         std::fprintf(stderr, "The end mark lies before the start mark\n");
         return kExitUsage;
     }

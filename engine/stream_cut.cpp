@@ -10,9 +10,11 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 
 namespace clipmora {
 namespace {
@@ -52,6 +54,10 @@ int64_t packetDuration(const AVPacket& packet, const AVStream& stream)
     return 0;
 }
 
+// Marks are kept below this many seconds when the source's length is not
+// known (a hundred years), far from the microseconds' limit.
+constexpr double kLongestSourceSeconds = 100.0 * 365 * 24 * 3600;
+
 std::string cannotKeep(const std::string& source, const std::string& why)
 {
     return "The original streams of \"" + source + "\" cannot be kept: " + why;
@@ -64,13 +70,24 @@ struct TStreamCut::Track {
     AVStream* in = nullptr;
     AVStream* out = nullptr;
     bool video = false;
-    int64_t startTs = 0;          // the segment's start in the stream's time base
+    int64_t keyTs = 0;            // the start key frame in the stream's time base
+    int64_t startTs = 0;          // what becomes 0 in the output, in that time base
     int64_t endTs = INT64_MAX;    // its end; INT64_MAX: to the end of the file
     bool started = false;
     bool ended = false;           // nothing more of this stream belongs to the output
     bool pastEnd = false;         // read far enough past the end
     std::deque<PacketPtr> held;   // sound near the end, until the pictures' end is known
+    int64_t lastDts = AV_NOPTS_VALUE;  // of the last packet written, in the output's time base
 };
+
+std::string StreamCutSpanError(double startSeconds, double endSeconds)
+{
+    if (endSeconds > 0 && endSeconds <= startSeconds)
+        return endSeconds == startSeconds
+                   ? "The start and end marks are the same: there is nothing between them to copy"
+                   : "The end mark lies before the start mark";
+    return {};
+}
 
 bool TStreamCut::Open(const std::string& source)
 {
@@ -114,6 +131,16 @@ bool TStreamCut::Open(const std::string& source)
                                             "\" file cannot hold its \"" +
                                             lib.avcodec_get_name(stream->codecpar->codec_id) +
                                             "\" stream");
+            return false;
+        }
+        // An AVI file times its pictures in the order they are stored; with
+        // pictures stored before ones they are shown after, a cut by those
+        // times starts and ends at the wrong pictures.
+        if (type == AVMEDIA_TYPE_VIDEO && stream->codecpar->video_delay > 0 &&
+            std::string_view(input_->iformat->name) == "avi") {
+            error_ = cannotKeep(source, "its pictures are stored out of the order they are shown "
+                                        "in (B-frames), and an AVI file does not say when each "
+                                        "is shown");
             return false;
         }
         if (type == AVMEDIA_TYPE_VIDEO && primaryVideo_ < 0)
@@ -189,6 +216,10 @@ struct TStreamCut::Session {
     const StreamCutControl& control;
     int64_t markUs = 0;         // the requested start
     int64_t startUs = 0;        // the start key frame
+    // What becomes 0 in the output: the start key frame, or the source's own
+    // start when that key frame lies before it (an edit list that hides the
+    // pictures before the one it shows first).
+    int64_t zeroUs = 0;
     int64_t endUs = INT64_MAX;  // the end mark
     bool toEnd = true;
     bool fromFileStart = false;
@@ -199,6 +230,7 @@ struct TStreamCut::Session {
     StreamCutProgress progress;
     int64_t nextReportMs = 0;
     int64_t picturesEndUs = 0;  // the end of the last picture written
+    int64_t pictures = 0;       // pictures written
     int64_t soundEndUs = 0;
     bool stopped = false;
     std::string error;
@@ -222,7 +254,8 @@ StreamCutResult TStreamCut::Write(const std::string& output, double startSeconds
     // before (an empty file) is ours as well.
     session.created = NamesLocalFile(output) && OwnsClaimedFile(ClaimOutputFile(output));
     const bool written = planSegment(session, startSeconds, endSeconds) && openOutput(session) &&
-                         copySegment(session) && writeHeldSound(session) && closeOutput(session);
+                         copySegment(session) && writeHeldSound(session) && checkWritten(session) &&
+                         closeOutput(session);
     // A file that got no packet (a stop before the first one) is only a stub.
     if (!written || session.progress.bytes == 0) {
         session.out.reset();
@@ -235,8 +268,8 @@ StreamCutResult TStreamCut::Write(const std::string& output, double startSeconds
         result.error = std::move(session.error);
         return result;
     }
-    result.startSeconds = static_cast<double>(session.startUs - originUs_) / kSecondUs;
-    result.durationMs = (session.writtenEndUs() - session.startUs) / 1000;
+    result.startSeconds = static_cast<double>(session.zeroUs - originUs_) / kSecondUs;
+    result.durationMs = (session.writtenEndUs() - session.zeroUs) / 1000;
     // A finished cut has gone through the whole segment, even where its last
     // pictures had to end a little before the end mark.
     StreamCutProgress& progress = session.progress;
@@ -251,27 +284,37 @@ StreamCutResult TStreamCut::Write(const std::string& output, double startSeconds
 // Where the output starts and ends on the source's timeline.
 bool TStreamCut::planSegment(Session& s, double startSeconds, double endSeconds)
 {
-    if (!input_ || !muxer_)
+    if (!input_ || !muxer_ || !error_.empty())
         return s.fail(error_.empty() ? "The source is not open" : error_);
     std::error_code ignored;
     if (std::filesystem::equivalent(source_, s.output, ignored))
         return s.fail("The output must not be the source file itself");
 
-    s.markUs = originUs_ + std::llround(std::max(startSeconds, 0.0) * kSecondUs);
-    s.toEnd = !(endSeconds > startSeconds);
-    if (!s.toEnd)
-        s.endUs = originUs_ + std::llround(endSeconds * kSecondUs);
-    if (input_->duration > 0 && s.markUs >= originUs_ + input_->duration)
+    if (const std::string refused = StreamCutSpanError(startSeconds, endSeconds);
+        !refused.empty())
+        return s.fail(refused);
+    // Marks are compared with the source's length in seconds before they
+    // become microseconds, so that no mark can overflow; an end beyond the
+    // source is its end.
+    const double lengthSeconds = input_->duration > 0
+                                     ? static_cast<double>(input_->duration) / kSecondUs
+                                     : kLongestSourceSeconds;
+    if (startSeconds >= lengthSeconds)
         return s.fail("No picture and no sound was written: the segment starts after the end "
                       "of the source");
+    s.markUs = originUs_ + std::llround(std::max(startSeconds, 0.0) * kSecondUs);
+    s.toEnd = !(endSeconds > 0) || endSeconds >= lengthSeconds;
+    if (!s.toEnd)
+        s.endUs = originUs_ + std::llround(endSeconds * kSecondUs);
     s.startUs = primaryVideo_ >= 0 ? findStartKeyFrame(s.markUs) : s.markUs;
     s.fromFileStart = s.markUs <= originUs_;
     s.anyVideo = primaryVideo_ >= 0;
-    s.picturesEndUs = s.soundEndUs = s.startUs;
+    s.zeroUs = std::max(s.startUs, originUs_);
+    s.picturesEndUs = s.soundEndUs = s.zeroUs;
     if (!s.toEnd)
-        s.progress.totalMs = (s.endUs - s.startUs) / 1000;
+        s.progress.totalMs = (s.endUs - s.zeroUs) / 1000;
     else if (input_->duration > 0)
-        s.progress.totalMs = (originUs_ + input_->duration - s.startUs) / 1000;
+        s.progress.totalMs = (originUs_ + input_->duration - s.zeroUs) / 1000;
     return true;
 }
 
@@ -292,8 +335,12 @@ bool TStreamCut::openOutput(Session& s)
     if (const int code = lib.avio_open(&s.out->pb, s.output.c_str(), AVIO_FLAG_WRITE); code < 0)
         return s.fail(LibraryErrorText(s.output, code));
     s.created = true;
+    // A muxer may refuse streams only when it starts (a file named ".mp3"
+    // that holds pictures).
     if (const int code = lib.avformat_write_header(s.out.get(), nullptr); code < 0)
-        return s.fail(LibraryErrorText(s.output, code));
+        return s.fail(cannotKeep(source_, std::string("a \"") + muxer_->name +
+                                              "\" file cannot hold its streams (it is a \"" +
+                                              input_->iformat->name + "\" file)"));
     return true;
 }
 
@@ -319,7 +366,8 @@ bool TStreamCut::addTrack(Session& s, int index)
         if (uint8_t* copy = lib.av_stream_new_side_data(track.out, side.type, side.size))
             std::copy_n(side.data, side.size, copy);
     }
-    track.startTs = lib.av_rescale_q(s.startUs, kMicroseconds, track.in->time_base);
+    track.keyTs = lib.av_rescale_q(s.startUs, kMicroseconds, track.in->time_base);
+    track.startTs = lib.av_rescale_q(s.zeroUs, kMicroseconds, track.in->time_base);
     if (!s.toEnd)
         track.endTs = lib.av_rescale_q(s.endUs, kMicroseconds, track.in->time_base);
     return true;
@@ -351,8 +399,20 @@ bool TStreamCut::copySegment(Session& s)
     }
     if (readCode < 0 && readCode != AVERROR_EOF)
         return s.fail(LibraryErrorText(source_, readCode));
+    return true;
+}
+
+// A finished copy holds something, and pictures when the source has them:
+// sound alone from a source with pictures is no cut of it.
+bool TStreamCut::checkWritten(Session& s)
+{
+    if (s.stopped)
+        return true;
     if (s.progress.bytes == 0)
         return s.fail("No picture and no sound was written: the input gave none");
+    if (s.anyVideo && s.pictures == 0)
+        return s.fail("No picture was written: \"" + source_ +
+                      "\" gave none between the marks");
     return true;
 }
 
@@ -367,7 +427,7 @@ bool TStreamCut::copyPacket(Session& s, AVPacket& packet)
         return false;
     if (s.anyVideo && !track.video)
         return true;
-    const int64_t writtenMs = (s.writtenEndUs() - s.startUs) / 1000;
+    const int64_t writtenMs = (s.writtenEndUs() - s.zeroUs) / 1000;
     if (s.control.progress && writtenMs >= s.nextReportMs) {
         s.progress.writtenMs = writtenMs;
         s.control.progress(s.progress);
@@ -382,7 +442,7 @@ bool TStreamCut::copyPacket(Session& s, AVPacket& packet)
 bool TStreamCut::routePicture(Session& s, Track& track, AVPacket& packet)
 {
     const int64_t time = packetTime(packet);
-    if (!track.started && (packet.flags & AV_PKT_FLAG_KEY) && time >= track.startTs)
+    if (!track.started && (packet.flags & AV_PKT_FLAG_KEY) && time >= track.keyTs)
         track.started = true;
     if (track.started && !track.ended && time >= track.endTs)
         track.ended = true;
@@ -392,7 +452,7 @@ bool TStreamCut::routePicture(Session& s, Track& track, AVPacket& packet)
     }
     // Open groups of pictures begin with pictures shown before their key
     // frame; they refer to pictures that are not copied.
-    if (track.started && !track.ended && time >= track.startTs)
+    if (track.started && !track.ended && time >= track.keyTs)
         return writePacket(s, track, packet);
     return true;
 }
@@ -445,16 +505,47 @@ bool TStreamCut::writePacket(Session& s, Track& track, AVPacket& packet)
     const int64_t endUs = toUs(time + packetDuration(packet, *track.in), track.in->time_base);
     int64_t& streamEndUs = track.video ? s.picturesEndUs : s.soundEndUs;
     streamEndUs = std::max(streamEndUs, endUs);
+    s.pictures += track.video;
     s.progress.bytes += packet.size;
     if (packet.pts != AV_NOPTS_VALUE)
         packet.pts -= track.startTs;
     if (packet.dts != AV_NOPTS_VALUE)
         packet.dts -= track.startTs;
     lib.av_packet_rescale_ts(&packet, track.in->time_base, track.out->time_base);
+    if (!keepDecodeOrder(s, track, packet))
+        return false;
     packet.stream_index = track.out->index;
     packet.pos = -1;
     if (const int code = lib.av_interleaved_write_frame(s.out.get(), &packet); code < 0)
         return s.fail(LibraryErrorText(s.output, code));
+    return true;
+}
+
+// Muxers take a stream's packets only with rising decoding times. Damaged
+// data can carry a time a little out of step: it is moved just after the
+// previous packet, as a stock converter does. A jump back by more than that
+// is a second recording joined on (its times start again), which a cut by
+// time cannot place.
+bool TStreamCut::keepDecodeOrder(Session& s, Track& track, AVPacket& packet)
+{
+    if (packet.dts == AV_NOPTS_VALUE)
+        return true;
+    if (track.lastDts != AV_NOPTS_VALUE && packet.dts <= track.lastDts) {
+        const int64_t lastUs = toUs(track.lastDts, track.out->time_base);
+        if (lastUs - toUs(packet.dts, track.out->time_base) > kSecondUs) {
+            char at[32];
+            std::snprintf(at, sizeof at, "%.2f",
+                          static_cast<double>(lastUs + s.zeroUs - originUs_) / kSecondUs);
+            return s.fail(cannotKeep(source_, std::string("its times start again after ") +
+                                                  at + " s (files joined into one?)"));
+        }
+        const bool strict = !(s.out->oformat->flags & AVFMT_TS_NONSTRICT);
+        packet.dts = track.lastDts + strict;
+    }
+    // No picture is shown before it is decoded.
+    if (packet.pts != AV_NOPTS_VALUE)
+        packet.pts = std::max(packet.pts, packet.dts);
+    track.lastDts = packet.dts;
     return true;
 }
 

@@ -5,7 +5,9 @@
 // Pictures can only start at a key frame, so the output starts at the last
 // key frame at or before the requested start; it ends before the requested
 // end, and the sound is cut to the span of the pictures. Timestamps are moved
-// so that the output starts at 0.
+// so that the output starts at 0. Times count from what the source shows: a
+// key frame the source hides (an edit list that starts past it) is copied for
+// decoding and stays hidden, the output showing from the source's own start.
 //
 // Threads: a TStreamCut is opened on one thread and written on one thread at a
 // time; TStreamCutTask runs the writing on a worker thread of its own.
@@ -61,8 +63,10 @@ public:
     const std::string& Extension() const { return extension_; }
 
     // Writes the segment from `startSeconds` to `endSeconds` (seconds on the
-    // source's timeline, 0 at its start; `endSeconds` <= `startSeconds`: to
-    // the end of the file) into `output`, which must not be the source.
+    // source's timeline, 0 at its start; `endSeconds` 0, or beyond the
+    // source's end: to the end of the file) into `output`, which must not be
+    // the source. Fails, writing nothing, for a segment StreamCutSpanError
+    // refuses or one that starts at or after the source's end.
     // Once stopped through `control`, the output gets its trailer and plays.
     // A failed output, and one stopped before its first packet, is removed
     // (never a file that was there before and was not written into). Call
@@ -83,7 +87,9 @@ private:
     bool routePicture(Session& s, Track& track, AVPacket& packet);
     bool routeSound(Session& s, Track& track, AVPacket& packet);
     bool writeHeldSound(Session& s);
+    bool checkWritten(Session& s);
     bool writePacket(Session& s, Track& track, AVPacket& packet);
+    bool keepDecodeOrder(Session& s, Track& track, AVPacket& packet);
     bool closeOutput(Session& s);
 
     std::string source_;
@@ -95,6 +101,11 @@ private:
     int primaryVideo_ = -1;   // the input stream whose key frames decide the start
     int64_t originUs_ = 0;    // the source's start time
 };
+
+// Why the marks `startSeconds` and `endSeconds` (0: to the end) cannot be
+// cut: the end at or before the start (the same marks hold no segment);
+// empty when they can.
+std::string StreamCutSpanError(double startSeconds, double endSeconds);
 
 // Runs one TStreamCut::Write on a worker thread. The slots are called on that
 // thread; the end slot exactly once, last.

@@ -311,6 +311,44 @@ TEST_F(CliConvert, SplitWithCopyKeepsTheStreamsFromTheKeyFrame)
     EXPECT_TRUE(std::filesystem::is_empty(empty));
 }
 
+// Marks of any size, for a copy of the streams and for a re-encoding split:
+// a start at 0 is taken, equal marks hold nothing to copy, a start past the
+// end is refused however large, an end past it is the end.
+TEST_F(CliConvert, SplitMarksOfAnySize)
+{
+    const struct {
+        const char* arguments;
+        int exitCode;
+        const char* said;
+        int first, last;  // pictures of the written file; -1: none written
+    } cases[] = {
+        {"--copy --start 0 --end 0.5", 0, "done", 0, 11},
+        {"--copy --start 1 --end 1", 1, "the same", -1, -1},
+        {"--copy --start 0.41 --end 0.42", 1, "the same", -1, -1},
+        {"--copy --start 9e15", 1, "starts after the end", -1, -1},
+        {"--copy --start 0.96 --end 1e308", 0, "done", 24, 49},
+        {"--format 'AVI - DivX Video (*.avi)' --start 1e308", 1, "starts after the end", -1, -1},
+        {"--format 'AVI - DivX Video (*.avi)' --start 1 --end 1e308", 0, "done", 25, 49},
+    };
+    int row = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const std::string out = folder.file("out" + std::to_string(row++));
+        std::filesystem::create_directory(out);
+        const Outcome outcome = runCli("split " + quoted(clip) + " " + quoted(out) + " " + c.arguments);
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << outcome.output;
+        EXPECT_NE(outcome.output.find(c.said), std::string::npos) << outcome.output;
+        if (c.first < 0) {
+            EXPECT_TRUE(std::filesystem::is_empty(out));
+            continue;
+        }
+        const std::string written = std::filesystem::directory_iterator(out)->path().string();
+        const testing::DecodedSummary summary = testing::DecodeMedia(written);
+        EXPECT_EQ(summary.firstFramePattern, c.first);
+        EXPECT_EQ(summary.lastFramePattern, c.last);
+    }
+}
+
 TEST_F(CliConvert, SplitRefusesWhatTheFormatDoesNotOffer)
 {
     const std::string clip = testing::CachedMedia("clip.mp4", testing::Mp4H264Aac());

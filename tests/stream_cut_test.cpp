@@ -66,6 +66,44 @@ std::vector<SourcePicture> readPictures(const std::string& path)
     return pictures;
 }
 
+// Copies `source` into `output` (of the type its name says) packet by packet;
+// `edit` may change a packet's times (in its stream's time base) or return
+// false to leave it out.
+void remux(const std::string& source, const std::string& output,
+           const std::function<bool(AVPacket&, const AVStream&)>& edit)
+{
+    AVFormatContext* raw = nullptr;
+    if (lib.avformat_open_input(&raw, source.c_str(), nullptr, nullptr) < 0)
+        throw std::runtime_error("cannot open " + source);
+    InputFormatPtr input(raw);
+    lib.avformat_find_stream_info(input.get(), nullptr);
+    AVFormatContext* made = nullptr;
+    if (lib.avformat_alloc_output_context2(&made, nullptr, nullptr, output.c_str()) < 0)
+        throw std::runtime_error("cannot make " + output);
+    OutputFormatPtr out(made);
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        AVStream* stream = lib.avformat_new_stream(out.get(), nullptr);
+        lib.avcodec_parameters_copy(stream->codecpar, input->streams[i]->codecpar);
+        stream->codecpar->codec_tag = 0;
+        stream->time_base = input->streams[i]->time_base;
+    }
+    if (lib.avio_open(&out->pb, output.c_str(), AVIO_FLAG_WRITE) < 0 ||
+        lib.avformat_write_header(out.get(), nullptr) < 0)
+        throw std::runtime_error("cannot write " + output);
+    PacketPtr packet(lib.av_packet_alloc());
+    while (lib.av_read_frame(input.get(), packet.get()) >= 0) {
+        const AVStream& in = *input->streams[packet->stream_index];
+        const AVRational outBase = out->streams[packet->stream_index]->time_base;
+        if (edit(*packet, in)) {
+            lib.av_packet_rescale_ts(packet.get(), in.time_base, outBase);
+            if (lib.av_interleaved_write_frame(out.get(), packet.get()) < 0)
+                throw std::runtime_error("cannot write a packet of " + output);
+        }
+        lib.av_packet_unref(packet.get());
+    }
+    lib.av_write_trailer(out.get());
+}
+
 std::size_t checksum(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -262,6 +300,186 @@ TEST_F(StreamCutTest, ASegmentPastTheEndWritesNothing)
     EXPECT_NE(result.error.find("No picture and no sound was written"), std::string::npos)
         << result.error;
     EXPECT_TRUE(fs::is_empty(folder.path()));
+}
+
+// A clip as a copy started at 3.32 s writes it: the pictures from the key
+// frame before (2.88 s) on, the sound from 3.32 s, all 3.32 s earlier. The
+// pictures before 0 are kept for decoding and hidden by the file's edit list,
+// so it shows picture 83 first.
+std::string editedClip(const TempFolder& folder)
+{
+    MediaSpec spec = testing::Mp4H264Aac();
+    spec.seconds = 6.0;
+    const std::string edited = folder.file("edited.mp4");
+    remux(CachedMedia("cut_plain6.mp4", spec), edited, [](AVPacket& packet, const AVStream& in) {
+        const auto ts = [&in](int64_t us) {
+            return lib.av_rescale_q(us, AVRational{1, AV_TIME_BASE}, in.time_base);
+        };
+        const bool video = in.codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+        if (packet.pts < ts(video ? 2'880'000 : 3'320'000))
+            return false;
+        packet.pts -= ts(3'320'000);
+        packet.dts -= ts(3'320'000);
+        return true;
+    });
+    return edited;
+}
+
+// Where the output starts: at a key frame the start mark falls on, and on a
+// source that hides its first pictures, at what it shows, with its sound,
+// and never before it.
+TEST_F(StreamCutTest, StartsWhereTheSourceShowsItsPictures)
+{
+    TempFolder folder;
+    MediaSpec spec = testing::Mp4H264Aac();
+    spec.seconds = 6.0;
+    const std::string plain = CachedMedia("cut_plain6.mp4", spec);
+    const std::string edited = editedClip(folder);
+    const struct {
+        const char* name;
+        std::string source;
+        double start, end;
+        int first, last;       // pictures shown first and last; -1: any last
+        double startSeconds;   // where the output starts on the source's timeline
+    } cases[] = {
+        {"on a key frame", plain, 0.96, 2.0, 24, 49, 0.96},
+        {"end past the source", plain, 0.96, 1e308, 24, 149, 0.96},
+        {"hidden pictures, from the start", edited, 0.0, 1.0, 83, 107, 0.0},
+        {"hidden pictures, later", edited, 1.2, 2.0, 108, -1, 1.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string output = folder.file(std::string(c.name) + ".mp4");
+        const StreamCutResult result = cut(c.source, output, c.start, c.end);
+        ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.error;
+        EXPECT_NEAR(result.startSeconds, c.startSeconds, 1e-3);
+        EXPECT_EQ(KeyFrameStartText(result).empty(), c.start == c.startSeconds);
+        const DecodedSummary decoded = DecodeMedia(output);
+        ASSERT_FALSE(decoded.framePatterns.empty());
+        EXPECT_EQ(decoded.firstFramePattern, c.first);
+        if (c.last >= 0) {
+            EXPECT_EQ(decoded.lastFramePattern, c.last);
+        }
+        EXPECT_LE(std::abs(decoded.firstAudioPtsUs - decoded.firstVideoPtsUs),
+                  std::llround(1024 / 44100.0 * 1e6));
+    }
+}
+
+// Files written from the two halves of a join, with pictures of two sizes.
+std::string joinedStreams(const TempFolder& folder)
+{
+    MediaSpec small = testing::StartOffset();
+    small.seconds = 2.0;
+    MediaSpec large = small;
+    large.width = 320;
+    large.height = 240;
+    const std::string joined = folder.file("joined.ts");
+    std::ofstream out(joined, std::ios::binary);
+    out << std::ifstream(CachedMedia("cut_small.ts", small), std::ios::binary).rdbuf()
+        << std::ifstream(CachedMedia("cut_large.ts", large), std::ios::binary).rdbuf();
+    return joined;
+}
+
+// Segments and sources a copy cannot be made of: the cut fails before or
+// while writing, says why (naming the file when the file is the cause), and
+// leaves nothing behind.
+TEST_F(StreamCutTest, FailuresSayWhyAndWriteNothing)
+{
+    TempFolder folder;
+    const std::string plain = CachedMedia("cut_plain.mp4", testing::Mp4H264Aac());
+    MediaSpec reorderedSpec = testing::AviMpeg4Mp3();
+    reorderedSpec.bFrames = 2;
+    const std::string renamed = folder.file("matroska.mp3");
+    fs::copy_file(CachedMedia("cut_clip.mkv", testing::MatroskaClip()), renamed);
+    // Pictures only from 1.92 s on, sound from the start.
+    const std::string latePictures = folder.file("late pictures.mp4");
+    remux(plain, latePictures, [](AVPacket& packet, const AVStream& in) {
+        return in.codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
+               packet.pts >= lib.av_rescale_q(1'920'000, AVRational{1, AV_TIME_BASE}, in.time_base);
+    });
+    const struct {
+        const char* name;
+        std::string source;
+        double start, end;
+        const char* why;
+        bool namesSource;
+    } cases[] = {
+        {"equal marks", plain, 1.0, 1.0, "same", false},
+        {"huge start", plain, 9e15, 0.0, "starts after the end", false},
+        {"largest start", plain, 1e308, 0.0, "starts after the end", false},
+        {"reordered AVI", CachedMedia("cut_reordered.avi", reorderedSpec), 0.5, 1.5, "B-frames",
+         true},
+        {"matroska named .mp3", renamed, 0.5, 1.5, "\"matroska,webm\"", true},
+        {"two files joined", joinedStreams(folder), 0.0, 0.0, "start again", true},
+        {"no pictures between the marks", latePictures, 0.0, 1.5, "No picture", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string outputs = folder.file(c.name);
+        fs::create_directory(outputs);
+        SplitRequest request;
+        request.SourceFile = c.source;
+        request.OutputFolder = outputs;
+        request.Marked = true;
+        request.StartSeconds = c.start;
+        request.EndSeconds = c.end;
+        StreamCutJob job = PrepareStreamCutJob(request);
+        const std::string error =
+            job.Cut ? job.Cut->Write(job.OutputFile, c.start, c.end, {}).error : job.Error;
+        EXPECT_NE(error.find(c.why), std::string::npos) << error;
+        EXPECT_EQ(error.find(c.source) != std::string::npos, c.namesSource) << error;
+        EXPECT_TRUE(fs::is_empty(outputs));
+    }
+}
+
+// A copy of `source` (a transport stream) whose 40th picture carries
+// decoding and showing times two pictures too early, as damaged data may.
+std::string damagedTimes(const std::string& source, const std::string& damaged)
+{
+    std::ifstream in(source, std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const auto readTime = [](const unsigned char* b) {
+        return (int64_t(b[0] & 0x0E) << 29) | (int64_t(b[1]) << 22) | (int64_t(b[2] >> 1) << 15) |
+               (int64_t(b[3]) << 7) | (b[4] >> 1);
+    };
+    const auto writeTime = [](unsigned char* b, int64_t time) {
+        b[0] = static_cast<unsigned char>((b[0] & 0xF0) | ((time >> 29) & 0x0E) | 1);
+        b[1] = static_cast<unsigned char>(time >> 22);
+        b[2] = static_cast<unsigned char>(((time >> 14) & 0xFE) | 1);
+        b[3] = static_cast<unsigned char>(time >> 7);
+        b[4] = static_cast<unsigned char>(((time << 1) & 0xFE) | 1);
+    };
+    int pictures = 0;
+    for (std::size_t at = 0; at + 188 <= bytes.size(); at += 188) {
+        auto* packet = reinterpret_cast<unsigned char*>(&bytes[at]);
+        if (!(packet[1] & 0x40))
+            continue;
+        const std::size_t payload = 4 + ((packet[3] & 0x20) ? 1 + packet[4] : 0);
+        unsigned char* pes = packet + payload;
+        if (payload + 19 > 188 || pes[0] || pes[1] || pes[2] != 1 || pes[3] != 0xE0 ||
+            ++pictures != 40)
+            continue;
+        const int64_t back = 2 * 3600;  // two pictures at 25 per second, in 90 kHz
+        writeTime(pes + 9, readTime(pes + 9) - back);
+        if ((pes[7] & 0xC0) == 0xC0)
+            writeTime(pes + 14, readTime(pes + 14) - back);
+    }
+    std::ofstream(damaged, std::ios::binary) << bytes;
+    return damaged;
+}
+
+// Damaged times a little out of step do not stop the copy: every picture is
+// copied, in order.
+TEST_F(StreamCutTest, DamagedTimesAreCopiedInOrder)
+{
+    TempFolder folder;
+    MediaSpec spec = testing::StartOffset();
+    spec.seconds = 3.0;
+    const std::string source =
+        damagedTimes(CachedMedia("cut_undamaged.ts", spec), folder.file("damaged.ts"));
+    const StreamCutResult result = cut(source, folder.file("copy.ts"), 0.0, 0.0);
+    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.error;
+    EXPECT_EQ(DecodeMedia(folder.file("copy.ts")).videoFrames, DecodeMedia(source).videoFrames);
 }
 
 // The output is named like any split's, with the source's extension, and is

@@ -1,5 +1,5 @@
 // "Keep Original Streams" in the real main window: the controls it turns
-// off, a marked split that copies the streams, a refused source, and the
+// off, a marked split that copies the streams, refused copies, and the
 // stored choice.
 #include "tests/support/main_window_fixture.h"
 
@@ -87,23 +87,41 @@ TEST_F(KeepStreamsTest, AMarkedSplitCopiesTheStreamsFromTheKeyFrame)
     EXPECT_TRUE(fs::exists(folder.path() / "window_clip-1.mp4"));
 }
 
-TEST_F(KeepStreamsTest, ASourceOfATypeThatCannotBeWrittenIsRefused)
+// Splits the copy cannot make are refused with the reason before anything
+// is written: a source of a type that cannot be written, equal marks.
+TEST_F(KeepStreamsTest, RefusedCopiesSayWhyAndWriteNothing)
 {
     testing::TempFolder folder;
-    const fs::path source = folder.path() / "recording.xyz";
-    fs::copy_file(testing::CachedMedia("window_clip.mp4", testing::shortClip()), source);
-    const fs::path outputs = folder.path() / "out";
-    fs::create_directory(outputs);
-    auto form = windowWith(source.string());
-    chooseFolder(*form, outputs);
-    form->OptionsForm()->CheckBoxKeepOriginalStreams()->setChecked(true);
-    form->ButtonSplit()->click();
-    ASSERT_FALSE(dialogs.messages.isEmpty());
-    EXPECT_EQ(dialogs.messages.last(),
-              QString::fromStdString("The original streams of \"" + source.string() +
-                                     "\" cannot be kept: files of type \".xyz\" cannot be written"));
-    EXPECT_FALSE(form->SplitBusy());
-    EXPECT_TRUE(fs::is_empty(outputs));
+    const std::string clip = testing::CachedMedia("window_clip.mp4", testing::shortClip());
+    const fs::path renamed = folder.path() / "recording.xyz";
+    fs::copy_file(clip, renamed);
+    const struct {
+        std::string source;
+        int startMs, endMs;  // -1: not marked
+        std::string message;
+    } cases[] = {
+        {renamed.string(), -1, -1,
+         "The original streams of \"" + renamed.string() +
+             "\" cannot be kept: files of type \".xyz\" cannot be written"},
+        {clip, 1000, 1000, "The start and end marks are the same: there is nothing between them to copy"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        const fs::path outputs = folder.path() / ("out" + std::to_string(c.startMs));
+        fs::create_directory(outputs);
+        auto form = windowWith(c.source);
+        chooseFolder(*form, outputs);
+        form->OptionsForm()->CheckBoxKeepOriginalStreams()->setChecked(true);
+        if (c.startMs >= 0) {
+            markAt(*form, c.startMs, form->ButtonMarkStart());
+            markAt(*form, c.endMs, form->ButtonMarkEnd());
+        }
+        form->ButtonSplit()->click();
+        ASSERT_FALSE(dialogs.messages.isEmpty());
+        EXPECT_EQ(dialogs.messages.last(), QString::fromStdString(c.message));
+        EXPECT_FALSE(form->SplitBusy());
+        EXPECT_TRUE(fs::is_empty(outputs));
+    }
 }
 
 TEST_F(KeepStreamsTest, TheChoiceIsStoredAndOldStoresMeanOff)
