@@ -66,9 +66,16 @@ SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& pr
     job.OutputFile =
         SplitOutputFileName(source, request.OutputFolder, extension, request.Overwrite);
     // The script is written (and old ones deleted) on every split; the engine
-    // reads it only when a segment is marked.
-    const std::string script = WriteTrimScript(request.ProgramFolder, source, request.StartFrame,
-                                               request.EndFrame);
+    // reads it only when a segment is marked, so a name the script cannot
+    // hold stops only a marked split.
+    std::string script;
+    try {
+        script = WriteTrimScript(request.ProgramFolder, source, request.StartFrame,
+                                 request.EndFrame);
+    } catch (const ScriptPathError&) {
+        if (request.Marked)
+            throw;
+    }
     job.EngineInput = request.Marked ? script : source;
     job.Input.FileName = job.EngineInput;
 
@@ -139,6 +146,7 @@ SplitOutcome StartSplitJob(TCustomTranscoder& engine, const SplitRequest& reques
     } catch (const std::exception& e) {
         outcome.Result = SplitStart::Failed;
         outcome.Detail = e.what();
+        outcome.DetailForUser = dynamic_cast<const ScriptPathError*>(&e) != nullptr;
         engine.StopTasks();
         return outcome;
     }

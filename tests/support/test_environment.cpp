@@ -42,7 +42,7 @@ std::string clipIdentity(const MediaSpec& spec)
              << spec.seconds << '|' << spec.sampleRate << '|' << spec.channels << '|'
              << spec.audioFirst << '|' << spec.startTimeUs << '|' << spec.audioDelayUs << '|'
              << spec.toneAmplitude << '|' << spec.bFrames << '|' << spec.variableFrameRate << '|'
-             << spec.videoBitRate << '|' << spec.audioBitRate;
+             << spec.videoBitRate << '|' << spec.audioBitRate << '|' << spec.dropEvery;
     return identity.str();
 }
 
