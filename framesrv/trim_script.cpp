@@ -506,7 +506,11 @@ bool tryEntry(AVFormatContext* source, const AVStream* audio, double seekPoint, 
     FramePtr frame(lib.av_frame_alloc());
     if (!audio || !packet || !frame || openSoundDecoder(audio, decoder) < 0)
         return true;  // the graph meets the same and says why
-    while (lib.av_read_frame(source, packet.get()) >= 0) {
+    // A source whose sound has ended before that point is not read to its
+    // end: past this many packets the sound is taken to decode.
+    constexpr int kPacketsToSound = 500;
+    for (int read = 0;
+         read < kPacketsToSound && lib.av_read_frame(source, packet.get()) >= 0; ++read) {
         const bool sound = packet->stream_index == audio->index;
         int code = sound ? lib.avcodec_send_packet(decoder.get(), packet.get()) : 0;
         lib.av_packet_unref(packet.get());
