@@ -63,9 +63,16 @@ SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& pr
     // it, and trimming could name another file.
     const std::string& source = request.SourceFile;
     // The script is written (and old ones deleted) on every split; the engine
-    // reads it only when a segment is marked.
-    const std::string script = WriteTrimScript(request.ProgramFolder, source, request.StartFrame,
-                                               request.EndFrame);
+    // reads it only when a segment is marked, so a name the script cannot
+    // hold stops only a marked split.
+    std::string script;
+    try {
+        script = WriteTrimScript(request.ProgramFolder, source, request.StartFrame,
+                                 request.EndFrame);
+    } catch (const ScriptPathError&) {
+        if (request.Marked)
+            throw;
+    }
     job.EngineInput = request.Marked ? script : source;
     job.Input.FileName = job.EngineInput;
 
@@ -154,6 +161,7 @@ SplitOutcome StartSplitJob(TCustomTranscoder& engine, const SplitRequest& reques
             return notStarted(SplitStart::NotAttached, detail);
         }
     } catch (const std::exception& e) {
+        outcome.DetailForUser = dynamic_cast<const ScriptPathError*>(&e) != nullptr;
         engine.StopTasks();
         return notStarted(SplitStart::Failed, e.what());
     }

@@ -94,6 +94,9 @@ enum class SplitStart {
 struct SplitOutcome {
     SplitStart Result = SplitStart::Failed;
     std::string Detail;  // the engine's or the exception's text
+    // Detail says what the user can mend (a file name the job cannot use),
+    // so it is shown with the failure.
+    bool DetailForUser = false;
     SplitJob Job;
 };
 

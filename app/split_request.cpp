@@ -128,7 +128,9 @@ void TForm1::BuildSplitJob()
     statusTimeLeft_->clear();
 
     SplitRequest request;
-    request.SourceFile = editVideoFilename_->text().trimmed().toStdString();
+    // The file exactly as added, the one the preview shows: a blank at the
+    // end of its name belongs to it.
+    request.SourceFile = previewFile_.toStdString();
     request.OutputFolder = editOutputFolder_->text().trimmed().toStdString();
     request.Overwrite = optionsForm_ && optionsForm_->Overwrite();
     request.Marked = !panelStart_->text().isEmpty() || !panelEnd_->text().isEmpty();
@@ -160,8 +162,11 @@ void TForm1::BuildSplitJob()
                                            QStringLiteral("Cannot Split or Convert this file!"));
         break;
     case SplitStart::Failed:
-        UserDialogs::current().Information(this,
-                                           QStringLiteral("Cannot Split or Convert this file!!"));
+        UserDialogs::current().Information(
+            this, QStringLiteral("Cannot Split or Convert this file!!") +
+                      (outcome.DetailForUser
+                           ? QStringLiteral("\n\r") + QString::fromStdString(outcome.Detail)
+                           : QString()));
         break;
     }
     resetProgress();

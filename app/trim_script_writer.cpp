@@ -67,9 +67,27 @@ void DeleteOldScripts(const std::string& folder)
     }
 }
 
+namespace {
+
+bool holdsLineEnd(const std::string& path)
+{
+    return path.find_first_of("\r\n") != std::string::npos;
+}
+
+}  // namespace
+
 std::string TrimScriptText(const std::string& programFolder, const std::string& source,
                            double startFrame, double endFrame)
 {
+    // Every line's text ends at its line end; a path holding one would end
+    // its line early and turn the rest of its name into a line of its own.
+    if (holdsLineEnd(source))
+        throw ScriptPathError("Cannot split a part of \"" + source +
+                              "\": its name holds a line end. Rename the file to split a part "
+                              "of it.");
+    if (holdsLineEnd(programFolder))
+        throw ScriptPathError("Cannot split a part of a file: the program folder \"" +
+                              programFolder + "\" holds a line end.");
     std::string folder = programFolder;
     if (folder.empty() || folder.back() != '/')
         folder += '/';
@@ -130,11 +148,12 @@ std::string MakeJobFolder()
 std::string WriteTrimScript(const std::string& programFolder, const std::string& source,
                             double startFrame, double endFrame)
 {
+    const std::string text = TrimScriptText(programFolder, source, startFrame, endFrame);
     const std::string folder = MakeJobFolder();
     DeleteOldScripts(folder);
     const std::string script = MakeUniqueFileName(folder + "r", ".avs");
     std::ofstream out(script, std::ios::binary | std::ios::trunc);
-    out << TrimScriptText(programFolder, source, startFrame, endFrame);
+    out << text;
     out.close();
     if (!out)
         throw std::runtime_error("cannot write " + script);

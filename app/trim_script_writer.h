@@ -2,6 +2,7 @@
 // user's private work folder.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 
 namespace clipmora {
@@ -23,16 +24,25 @@ void DeleteOldScripts(const std::string& folder);
 // can be made.
 std::string MakeJobFolder();
 
+// A path that a script line cannot hold: a line end in it would split the
+// line. The text names the path and says what to do.
+class ScriptPathError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // The three script lines, each ended by CR LF: LoadPlugin of
 // "<programFolder>/DirectShowSource.dll", then AviSource for ".avi" sources
 // (any letter case) or DirectShowSource at 25 frames per second, then
-// TRIM(first,last) with the numbers in their shortest form.
+// TRIM(first,last) with the numbers in their shortest form. Paths are written
+// unchanged; one holding a line end throws ScriptPathError.
 std::string TrimScriptText(const std::string& programFolder, const std::string& source,
                            double startFrame, double endFrame);
 
 // Makes a job folder (MakeJobFolder), writes the script for `source` into it
-// as r.avs and returns its file name. Throws std::runtime_error when the
-// script cannot be written.
+// as r.avs and returns its file name. Throws ScriptPathError as
+// TrimScriptText does, before any folder is made, and std::runtime_error when
+// the script cannot be written.
 std::string WriteTrimScript(const std::string& programFolder, const std::string& source,
                             double startFrame, double endFrame);
 

@@ -58,10 +58,11 @@ struct ClipShape {
     int64_t audioBitRate = 0;  // 0: the rate of the tests' clip
 };
 
-// The mp4 clip `name` of the given shape, generated on first use (BenchClip).
-inline std::string Mp4Clip(const std::string& name, const ClipShape& shape)
+// The clip `name` of the given shape made as `spec` says otherwise,
+// generated on first use (BenchClip).
+inline std::string ShapedClip(const std::string& name, testing::MediaSpec spec,
+                              const ClipShape& shape)
 {
-    testing::MediaSpec spec = testing::Mp4H264Aac();
     spec.width = shape.width;
     spec.height = shape.height;
     spec.frameRateNum = shape.frameRate;
@@ -70,6 +71,12 @@ inline std::string Mp4Clip(const std::string& name, const ClipShape& shape)
     if (shape.audioBitRate > 0)
         spec.audioBitRate = shape.audioBitRate;
     return BenchClip(name, spec);
+}
+
+// The mp4 clip `name` of the given shape, generated on first use (BenchClip).
+inline std::string Mp4Clip(const std::string& name, const ClipShape& shape)
+{
+    return ShapedClip(name, testing::Mp4H264Aac(), shape);
 }
 
 // Follows the tasks of `engine` to their end: the last frame number

@@ -379,37 +379,36 @@ bool IsTrimScriptName(const std::string& fileName)
 
 bool ParseTrimScript(const std::string& text, TrimScript& script)
 {
-    bool haveSource = false, haveTrim = false;
-    std::istringstream lines(text);
-    std::string raw;
-    while (std::getline(lines, raw)) {
+    // The script's shape is fixed: the plug-in line (which may be left out),
+    // the source line and the TRIM line, in that order and nothing else, so
+    // no text inside a line can add, drop or replace one.
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string raw; std::getline(in, raw);) {
         if (!raw.empty() && raw.back() == '\r')
             raw.pop_back();
-        const std::string line = Trim(raw);
-        std::string inner;
-        if (line.empty() || matchCall(line, "LoadPlugin(", ")", inner))
-            continue;
-        // The source path runs from the first quote to the quote that closes
-        // the call, so paths with quotes of their own are read whole.
-        if (matchCall(line, "AviSource(\"", "\")", inner) ||
-            matchCall(line, "DirectShowSource(\"", "\", fps=25, convertfps=true)", inner)) {
-            if (haveSource || inner.empty())
-                return false;
-            haveSource = true;
-            script.source = inner;
-            script.aviSource = LowerCase(line.substr(0, 10)) == "avisource(";
-        } else if (matchCall(line, "TRIM(", ")", inner)) {
-            const auto comma = inner.find(',');
-            if (haveTrim || comma == std::string::npos ||
-                !parseFrame(inner.substr(0, comma), script.first) ||
-                !parseFrame(inner.substr(comma + 1), script.last) || script.first < 0)
-                return false;
-            haveTrim = true;
-        } else {
-            return false;
-        }
+        lines.push_back(Trim(raw));
     }
-    if (!haveSource || !haveTrim)
+    std::string inner;
+    const bool plugin = !lines.empty() && matchCall(lines.front(), "LoadPlugin(", ")", inner);
+    if (lines.size() != (plugin ? 3u : 2u))
+        return false;
+    const std::string& source = lines[plugin ? 1 : 0];
+    const std::string& trim = lines.back();
+    // The source path runs from the first quote to the quote that closes the
+    // call, so paths with quotes of their own are read whole.
+    if (!matchCall(source, "AviSource(\"", "\")", inner) &&
+        !matchCall(source, "DirectShowSource(\"", "\", fps=25, convertfps=true)", inner))
+        return false;
+    if (inner.empty())
+        return false;
+    script.source = inner;
+    script.aviSource = LowerCase(source.substr(0, 10)) == "avisource(";
+    if (!matchCall(trim, "TRIM(", ")", inner))
+        return false;
+    const auto comma = inner.find(',');
+    if (comma == std::string::npos || !parseFrame(inner.substr(0, comma), script.first) ||
+        !parseFrame(inner.substr(comma + 1), script.last) || script.first < 0)
         return false;
     // A negative last frame counts frames from the first.
     if (script.last < 0)
@@ -458,14 +457,30 @@ struct SegmentPlan {
     AVStream* audio = nullptr;
     double fileStart = 0.0;     // the source's first time, seconds
     double pictureStart = 0.0;  // where frame 0 lies, seconds
+    double pictureLag = 0.0;    // how much later than their own the pictures' times are
     AVRational rate{25, 1};
     double frameSeconds = 0.04;
     double start = 0.0;  // the segment, seconds from frame 0
     double end = 0.0;
     bool toTheEnd = false;
+    double grid = 0.0;       // the frame time at or before which the graph starts
+    double seekPoint = 0.0;  // where the graph enters the source, seconds from its start
     bool soundInMovie = false;  // the sound passes the graph with the picture
 
     std::string origin() const { return "PTS-(" + decimal(pictureStart) + ")/TB"; }
+    // The pictures' times from frame 0. Those of a reordering decoder in an
+    // AVI are moved back by its lag; as every picture there holds an index
+    // entry of its own (one unit of its time base), each then lies at least
+    // one entry after the one before, also the last ones, which the decoder
+    // hands out at its end with the last packet's time.
+    std::string pictureTimes() const
+    {
+        const std::string time = "PTS-(" + decimal(pictureStart + pictureLag) + ")/TB";
+        if (pictureLag <= 0)
+            return "setpts=" + time;
+        return "setpts=if(isnan(PREV_OUTPTS)\\," + time + "\\,max(" + time +
+               "\\,PREV_OUTPTS+1))";
+    }
     // The graph's sound output: after the picture, when there is one.
     std::string soundOutput() const { return video ? "[out1]" : "[out0]"; }
     std::string movieStreams() const
@@ -474,9 +489,44 @@ struct SegmentPlan {
     }
 };
 
+// Enters `source` as the graph's movie source will, at `seekPoint` seconds
+// from its start, and decodes the first sound packet there. Returns false
+// when the seek fails; `soundDecodes` is false when the sound decoder refuses
+// that packet: a seek in an MPEG program stream can land inside a sound frame,
+// which ends the movie source as an error.
+bool tryEntry(AVFormatContext* source, const AVStream* audio, double seekPoint, bool& soundDecodes)
+{
+    soundDecodes = true;
+    const int64_t target = std::llround(seekPoint * 1e6) +
+                           (source->start_time != AV_NOPTS_VALUE ? source->start_time : 0);
+    if (lib.av_seek_frame(source, -1, target, AVSEEK_FLAG_BACKWARD) < 0)
+        return false;
+    CodecContextPtr decoder;
+    PacketPtr packet(lib.av_packet_alloc());
+    FramePtr frame(lib.av_frame_alloc());
+    if (!audio || !packet || !frame || openSoundDecoder(audio, decoder) < 0)
+        return true;  // the graph meets the same and says why
+    // A source whose sound has ended before that point is not read to its
+    // end: past this many packets the sound is taken to decode.
+    constexpr int kPacketsToSound = 500;
+    for (int read = 0;
+         read < kPacketsToSound && lib.av_read_frame(source, packet.get()) >= 0; ++read) {
+        const bool sound = packet->stream_index == audio->index;
+        int code = sound ? lib.avcodec_send_packet(decoder.get(), packet.get()) : 0;
+        lib.av_packet_unref(packet.get());
+        if (!sound)
+            continue;
+        if (code >= 0)
+            code = lib.avcodec_receive_frame(decoder.get(), frame.get());
+        soundDecodes = code >= 0 || code == AVERROR(EAGAIN);
+        break;
+    }
+    return true;
+}
+
 // Reads the script's source far enough to plan the segment. Returns 0 or a
 // negative library error code.
-int planSegment(const AVFormatContext* source, SegmentPlan& plan)
+int planSegment(AVFormatContext* source, SegmentPlan& plan)
 {
     for (unsigned i = 0; i < source->nb_streams; ++i) {
         AVStream* stream = source->streams[i];
@@ -498,9 +548,17 @@ int planSegment(const AVFormatContext* source, SegmentPlan& plan)
     plan.pictureStart = clock->start_time != AV_NOPTS_VALUE
                             ? seconds(clock->start_time, clock->time_base)
                             : plan.fileStart;
+    // An AVI gives its pictures no presentation times: a decoder that holds
+    // pictures back to reorder them hands each out with the time of the
+    // packet it was given then, as many index entries late as it holds.
+    if (plan.video && std::strcmp(source->iformat->name, "avi") == 0)
+        plan.pictureLag = plan.video->codecpar->video_delay * seconds(1, plan.video->time_base);
     if (plan.script.aviSource && plan.video) {
-        plan.rate = plan.video->avg_frame_rate.num > 0 ? plan.video->avg_frame_rate
-                                                       : plan.video->r_frame_rate;
+        // The rate of the index that numbers an AVI's pictures, which the
+        // probe reports and the marks count in; the average rate is lower
+        // when pictures were dropped.
+        plan.rate = plan.video->r_frame_rate.num > 0 ? plan.video->r_frame_rate
+                                                     : plan.video->avg_frame_rate;
         if (plan.rate.num <= 0 || plan.rate.den <= 0)
             return AVERROR_INVALIDDATA;
     }
@@ -508,9 +566,23 @@ int planSegment(const AVFormatContext* source, SegmentPlan& plan)
     plan.toTheEnd = plan.script.last == 0;
     plan.start = static_cast<double>(plan.script.first) * plan.frameSeconds;
     plan.end = static_cast<double>(plan.script.last + 1) * plan.frameSeconds;
+    // The graph enters the source a little before the segment, pictures on
+    // the frame grid.
+    const double lead = std::max(0.0, plan.start - kSeekLeadSeconds);
+    plan.grid = std::floor(lead / plan.frameSeconds) * plan.frameSeconds;
+    plan.seekPoint =
+        std::max(0.0, (plan.video ? plan.grid : lead) + plan.pictureStart - plan.fileStart);
     // The sound comes with the picture from the source, or, where the
-    // source's sound cannot pass the graph, from a file decoded beforehand.
+    // source's sound cannot pass the graph or cannot be decoded from where
+    // the graph enters, from a file decoded beforehand. A source that cannot
+    // be entered there is read from its start.
     plan.soundInMovie = plan.audio && movieCanCarrySound(plan.audio);
+    if (bool soundDecodes = true; plan.seekPoint > 0) {
+        if (!tryEntry(source, plan.soundInMovie ? plan.audio : nullptr, plan.seekPoint,
+                      soundDecodes))
+            plan.seekPoint = 0.0;
+        plan.soundInMovie = plan.soundInMovie && soundDecodes;
+    }
     return 0;
 }
 
@@ -524,39 +596,26 @@ std::string pictureGraph(const SegmentPlan& plan)
     if (!plan.video) {
         if (!plan.soundInMovie)
             return {};
-        return movie + ":seek_point=" +
-               decimal(std::max(0.0, plan.start - kSeekLeadSeconds + plan.pictureStart -
-                                         plan.fileStart)) +
-               ":streams=" + plan.movieStreams();
+        return movie + ":seek_point=" + decimal(plan.seekPoint) + ":streams=" +
+               plan.movieStreams();
     }
     const std::string rateDen = std::to_string(plan.rate.den);
     const std::string rateNum = std::to_string(plan.rate.num);
-    if (plan.script.aviSource) {
-        // An AVI is read picture by picture from its start: its pictures
-        // are numbered, and decoders that hold pictures back give them
-        // unreliable times in a container without presentation times.
-        std::string graph = movie + ":streams=" + plan.movieStreams() +
-                            "[v0]trim=start_frame=" + std::to_string(plan.script.first);
-        if (!plan.toTheEnd)
-            graph += ":end_frame=" + std::to_string(plan.script.last + 1);
-        return graph + ",setpts=N*" + rateDen + "/" + rateNum + "/TB[out0]";
-    }
-    // Enter the source a little before the segment, on the frame grid, and
-    // sample it at the constant rate: each output picture is the source
-    // picture on screen at its time.
-    const double lead = std::max(0.0, plan.start - kSeekLeadSeconds);
-    const double grid = std::floor(lead / plan.frameSeconds) * plan.frameSeconds;
-    std::string graph = movie + ":seek_point=" +
-                        decimal(std::max(0.0, grid + plan.pictureStart - plan.fileStart)) +
+    // Sample the source at the constant rate (an AVI's own) from the grid:
+    // each output picture is the source picture on screen at its time. An
+    // AVI's pictures lie at their index positions, so an empty entry (a
+    // dropped frame) repeats the picture before it, as a player shows it.
+    std::string graph = movie + ":seek_point=" + decimal(plan.seekPoint) +
                         ":streams=" + plan.movieStreams();
     // The last picture is held for one frame time past the source's end (a
-    // clone), so that the constant-rate sampling keeps it too.
-    graph += "[v0]setpts=" + plan.origin() + ",tpad=stop=1:stop_mode=clone,fps=fps=" + rateNum +
-             "/" + rateDen + ":start_time=" + decimal(grid) +
-             ":round=up:eof_action=pass,trim=start=" +
-             decimal(std::max(0.0, plan.start - plan.frameSeconds / 2));
+    // clone), so that the constant-rate sampling keeps it too. The sampled
+    // pictures' times count frames from frame 0 (their time base is one
+    // frame), so the segment is cut by its frame numbers exactly.
+    graph += "[v0]" + plan.pictureTimes() + ",tpad=stop=1:stop_mode=clone,fps=fps=" + rateNum +
+             "/" + rateDen + ":start_time=" + decimal(plan.grid) +
+             ":round=up:eof_action=pass,trim=start_pts=" + std::to_string(plan.script.first);
     if (!plan.toTheEnd)
-        graph += ":end=" + decimal(plan.end - plan.frameSeconds / 2);
+        graph += ":end_pts=" + std::to_string(plan.script.last + 1);
     return graph + ",setpts=PTS-STARTPTS[out0]";
 }
 

@@ -32,9 +32,10 @@ struct TrimScript {
 // True for names that the frame server reads (extension ".avs", any case).
 bool IsTrimScriptName(const std::string& fileName);
 
-// Parses a script's text (CR LF or LF line ends). LoadPlugin lines are
-// accepted and need no plug-in file. Returns false for anything else: a
-// missing or repeated source or TRIM line, an unknown command, bad numbers.
+// Parses a script's text (CR LF or LF line ends): a LoadPlugin line (which
+// needs no plug-in file and may be left out), the source line and the TRIM
+// line, in that order. Returns false for anything else: a missing, repeated
+// or misplaced line, an unknown command, bad numbers.
 bool ParseTrimScript(const std::string& text, TrimScript& script);
 
 // The source file that the trim script `fileName` reads; empty when the

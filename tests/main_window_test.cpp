@@ -193,7 +193,13 @@ TEST_F(MainWindowTest, SplitWritesTheWholeFileKeepingTheUsersChoices)
 {
     auto form = openWindow();
     testing::TempFolder folder;
-    const std::string clip = testing::CachedMedia("window_clip.mp4", shortClip());
+    // The file as added has a blank at the end of its name; the file named
+    // without it lies beside it and is no video.
+    const fs::path sources = folder.path() / "in";
+    fs::create_directory(sources);
+    const std::string clip = (sources / "window_clip.mp4 ").string();
+    fs::copy_file(testing::CachedMedia("window_clip.mp4", shortClip()), clip);
+    std::ofstream((sources / "window_clip.mp4").string()) << "not a video";
     addFile(*form, clip);
     chooseFolder(*form, folder.path());
     chooseFormat(*form, QStringLiteral("AVI - DivX Video (*.avi)"));

@@ -244,12 +244,28 @@ TEST_F(SplitRun, TheFileSplitIsTheFileNamedEvenWithTrailingBlanks)
     const std::string segment = split(r);
     EXPECT_EQ(testing::DecodeMedia(segment).videoFrames, 10);
 
-    // A line end cannot stand in the script: the split fails rather than
-    // read the file without it.
-    const std::string lineEnd = folder.file("tw.mp4\n");
-    fs::copy_file(clip, lineEnd);
-    r.SourceFile = lineEnd;
-    EXPECT_NE(StartSplitJob(engine, r, profile).Result, SplitStart::Started);
+    // A line end cannot stand in the script: a marked split of such a name
+    // is refused with its name before anything is written, and no name can
+    // make the script read another file of its folder.
+    fs::copy_file(clip, folder.file("other.mp4"));
+    const auto outputs = [&] {
+        return std::distance(fs::directory_iterator(r.OutputFolder), fs::directory_iterator());
+    };
+    const auto written = outputs();
+    for (const std::string name :
+         {"tw.mp4\n", "tw\r.mp4", "other.mp4\", fps=25, convertfps=true)\nLoadPlugin(\"Q.mp4"}) {
+        const std::string lineEnd = folder.file(name);
+        fs::copy_file(clip, lineEnd);
+        r.SourceFile = lineEnd;
+        const SplitOutcome refused = StartSplitJob(engine, r, profile);
+        EXPECT_EQ(refused.Result, SplitStart::Failed) << name;
+        EXPECT_TRUE(refused.DetailForUser);
+        EXPECT_NE(refused.Detail.find("\"" + lineEnd + "\""), std::string::npos) << refused.Detail;
+        EXPECT_EQ(outputs(), written) << name;
+    }
+    // The whole file is read without a script, whatever its name.
+    r.Marked = false;
+    EXPECT_EQ(testing::DecodeMedia(split(r)).videoFrames, 50);
 }
 
 // Every format of the catalogue, at its defaults with "Normal" quality.

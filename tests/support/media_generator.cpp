@@ -212,6 +212,7 @@ struct OutputStream {
     int64_t total = 0;   // frames or samples to produce
     int64_t startPts = 0;  // startTimeUs in the encoder's time base
     bool variableRate = false;  // video: pictures alternately 1 and 3 time base units apart
+    int dropEvery = 0;          // video: MediaSpec::dropEvery
     int frameSize = 0;     // audio: samples per frame
     bool padLastFrame = false;
     bool finished = false;
@@ -273,6 +274,7 @@ OutputStream AddVideo(const MediaSpec& spec, AVFormatContext* format)
 {
     OutputStream out = NewStream(spec.videoCodec, AVMEDIA_TYPE_VIDEO, "a video");
     out.variableRate = spec.variableFrameRate;
+    out.dropEvery = spec.dropEvery;
     const AVCodec* codec = out.codec->codec;
     AVCodecContext* c = out.codec.get();
     c->width = spec.width;
@@ -398,6 +400,9 @@ int64_t NextTime(const OutputStream& out)
 void EncodeNext(OutputStream& out, AVFormatContext* format, AVPacket* packet, bool video)
 {
     AVFrame* send = nullptr;
+    if (video && out.dropEvery > 1)
+        while (out.next < out.total && out.next % out.dropEvery == out.dropEvery - 1)
+            ++out.next;
     if (out.next < out.total) {
         if (video) {
             Check(lib.av_frame_make_writable(out.frame.get()), "av_frame_make_writable");
@@ -620,6 +625,11 @@ int64_t ToMicroseconds(int64_t ts, AVRational base)
 }  // namespace
 
 // ---------------------------------------------------------------------------
+
+double ToneValue(int channel, int64_t sampleIndex, int sampleRate, double amplitude)
+{
+    return ToneSample(channel, sampleIndex, sampleRate, amplitude);
+}
 
 void DrawFramePattern(uint8_t* luma, int linesize, int width, int height, int value)
 {

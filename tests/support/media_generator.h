@@ -38,6 +38,9 @@ struct MediaSpec {
     int keyFrameInterval = 12;      // pictures from one key frame to the next
     bool variableFrameRate = false; // pictures alternately a half and one and a half frame
                                     // intervals apart (the same number of pictures)
+    int dropEvery = 0;  // above 1: pictures dropEvery-1, 2*dropEvery-1, ... are left out and
+                        // the others keep their times (an AVI's index holds an empty entry
+                        // for each left out; other containers have a gap)
     int64_t videoBitRate = 400000;
     int64_t audioBitRate = 96000;
 };
@@ -62,6 +65,10 @@ void GenerateMedia(const std::string& path, const MediaSpec& spec);
 // any planar YUV picture, or a gray picture) by GenerateMedia; -1 when the
 // plane shows no readable pattern.
 int FramePatternValue(const uint8_t* luma, int linesize, int width, int height);
+
+// The tone's value (full scale = 1) at sample `sampleIndex` of `channel`, as
+// GenerateMedia makes it before encoding.
+double ToneValue(int channel, int64_t sampleIndex, int sampleRate, double amplitude);
 
 // Draws the pattern for `value` (0..65535) into the top quarter of an 8-bit
 // luma plane, as GenerateMedia does for every picture. Throws

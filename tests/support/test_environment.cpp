@@ -42,7 +42,7 @@ std::string clipIdentity(const MediaSpec& spec)
              << spec.seconds << '|' << spec.sampleRate << '|' << spec.channels << '|'
              << spec.audioFirst << '|' << spec.startTimeUs << '|' << spec.audioDelayUs << '|'
              << spec.toneAmplitude << '|' << spec.bFrames << '|' << spec.variableFrameRate << '|'
-             << spec.videoBitRate << '|' << spec.audioBitRate;
+             << spec.videoBitRate << '|' << spec.audioBitRate << '|' << spec.dropEvery;
     // Clips at the usual key frame interval keep the identity they had
     // before the interval could be chosen.
     if (spec.keyFrameInterval != MediaSpec{}.keyFrameInterval)
