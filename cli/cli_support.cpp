@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <pthread.h>
 #include <unistd.h>
@@ -46,6 +47,7 @@ void usage()
                  "              [--overwrite] [--start SECONDS] [--end SECONDS]\n"
                  "       clipmora-cli split IN OUTDIR --copy [--overwrite] [--start SECONDS]\n"
                  "              [--end SECONDS]\n"
+                 "       clipmora-cli split [choices] -- IN OUTDIR [choices]\n"
                  "       clipmora-cli formats\n"
                  "convert: options are the engine's, written -name value, or -name alone for a\n"
                  "flag; e.g. clipmora-cli convert -i in.mp4 -vcodec mpeg4 -b 800000 out.avi\n"
@@ -54,7 +56,8 @@ void usage()
                  "format's lists; --aspect 1 is 4:3, 2 is 16:9; without --end a segment runs\n"
                  "to the end of the file; without marks the whole file is split. --copy keeps\n"
                  "the original streams in a file of IN's type, starting at the key frame at or\n"
-                 "before --start.\n");
+                 "before --start. After \"--\", IN and OUTDIR are names even when they begin\n"
+                 "with \"-\".\n");
 }
 
 bool loadLibraries(TTranscoder& transcoder)
@@ -97,13 +100,39 @@ void StopSignals::waitForSignals()
         if (action_ && !acted_) {
             acted_ = true;
             action_();
+        } else if (!holding_) {
+            // Nothing is written yet; the main thread may be waiting in a
+            // call that never returns.
+            std::fprintf(stderr, "stopped\n");
+            std::_Exit(StopExitCode());
         }
     }
+}
+
+void StopSignals::HoldStops()
+{
+    std::lock_guard guard(lock_);
+    holding_ = true;
+}
+
+int StopSignals::StopExitCode() const
+{
+    const int signal = signal_.load();
+    return kExitSignalBase + (signal ? signal : SIGINT);
+}
+
+int StoppedBeforeTheRun(const StopSignals& signals)
+{
+    if (signals.Signal() == 0)
+        return 0;
+    std::fprintf(stderr, "stopped before the run began\n");
+    return signals.StopExitCode();
 }
 
 void StopSignals::SetStopAction(std::function<void()> action)
 {
     std::lock_guard guard(lock_);
+    holding_ = true;
     action_ = std::move(action);
     if (signal_.load() != 0 && !acted_) {
         acted_ = true;
@@ -181,6 +210,8 @@ void attachEvents(TTranscoder& transcoder, Outcome& outcome)
 int runToEnd(TTranscoder& transcoder, StopSignals& signals, Outcome& outcome,
              const std::string& output, const std::function<bool()>& start)
 {
+    if (const int stopped = StoppedBeforeTheRun(signals))
+        return stopped;
     if (!start())
         return kExitFailed;
     // The stop runs on the signal thread; the end report it brings needs the
@@ -205,8 +236,7 @@ int runToEnd(TTranscoder& transcoder, StopSignals& signals, Outcome& outcome,
         return kExitFailed;
     }
     std::fprintf(stderr, "stopped: %s is cut short\n", output.c_str());
-    const int signal = signals.Signal();
-    return kExitSignalBase + (signal ? signal : SIGINT);
+    return signals.StopExitCode();
 }
 
 }  // namespace clipmora::cli

@@ -112,6 +112,8 @@ int convert(const std::vector<std::string>& args)
         std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
         return kExitFailed;
     }
+    // Attaching the output creates its file.
+    signals.HoldStops();
     if (!transcoder.AttachOutput(index, request.output, &request.outputOptions)) {
         std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
         return kExitFailed;
