@@ -6,6 +6,7 @@
 
 #include "app/options_dialog.h"
 #include "app/segment_marks.h"
+#include "app/split_job.h"
 #include "app/user_dialogs.h"
 #include "widgets/hl_track_bar.h"
 
@@ -109,6 +110,12 @@ void TForm1::OpenVideoFiles(const QStringList& files)
     stopPreviewGraph();
     TAVProbe& probe = transcoder_.Probe();
     for (const QString& file : files) {
+        if (const std::string refusal = SourceFileRefusal(file.toStdString()); !refusal.empty()) {
+            UserDialogs::current().Information(
+                this, QStringLiteral("Cannot Split this File. ") + QString::fromStdString(refusal));
+            editVideoFilename_->clear();
+            break;
+        }
         bool opened = false;
         try {
             opened = probe.OpenMedia(file.toStdString());

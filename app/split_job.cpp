@@ -19,6 +19,15 @@ namespace fs = std::filesystem;
 
 }  // namespace
 
+std::string SourceFileRefusal(const std::string& path)
+{
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (error || !fs::exists(status) || fs::is_regular_file(status))
+        return {};
+    return "\"" + path + "\" is not a regular file";
+}
+
 std::string MakeUniqueFileName(const std::string& path, const std::string& extension)
 {
     return FirstNumberedName(path, extension, [](const std::string& candidate) {

@@ -38,6 +38,12 @@ struct SplitJob {
     TOutputOptions Output;
 };
 
+// Why `path` cannot be taken as a source before anything opens it: it is
+// there but not a regular file (a FIFO, a device, a folder), whose opening
+// or reading could wait for good. Empty for a regular file (or a link to
+// one) and for a path that is not there, which opening then reports.
+std::string SourceFileRefusal(const std::string& path);
+
 // base + extension when no such file exists, else base-1 + extension,
 // base-2 + extension ..., the first that does not exist; base is `path`
 // without its extension.

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <pthread.h>
 #include <unistd.h>
@@ -46,17 +47,25 @@ void usage()
                  "              [--overwrite] [--start SECONDS] [--end SECONDS]\n"
                  "       clipmora-cli split IN OUTDIR --copy [--overwrite] [--start SECONDS]\n"
                  "              [--end SECONDS]\n"
+                 "       clipmora-cli split [choices] -- IN OUTDIR [choices]\n"
                  "       clipmora-cli formats\n"
                  "convert: options are the engine's, written -name value, or -name alone for a\n"
                  "flag; e.g. clipmora-cli convert -i in.mp4 -vcodec mpeg4 -b 800000 out.avi;\n"
                  "an OUT that exists is replaced only with -y\n"
                  "split: NAME is a format as \"clipmora-cli formats\" lists it; Q is Highest,\n"
                  "Higher, Normal, Lower or Lowest; sizes and frame rates are entries of the\n"
-                 "format's lists; --aspect 1 is 4:3, 2 is 16:9; without --end, or with an end\n"
-                 "past the file's, a segment runs to the end of the file; without marks the\n"
-                 "whole file is split. --copy keeps the original streams in a file of IN's\n"
-                 "type, starting at the key frame at or before --start; equal marks hold\n"
-                 "nothing to copy and are refused.\n");
+                 "format's lists; --aspect 1 is 4:3, 2 is 16:9; without --end, or with an end
+"
+                 "past the file's, a segment runs to the end of the file; without marks the
+"
+                 "whole file is split. --copy keeps the original streams in a file of IN's
+"
+                 "type, starting at the key frame at or before --start; equal marks hold
+"
+                 "nothing to copy and are refused. After \"--\", IN and OUTDIR are names even
+"
+                 "when they begin with \"-\".
+");
 }
 
 bool loadLibraries(TTranscoder& transcoder)
@@ -99,13 +108,39 @@ void StopSignals::waitForSignals()
         if (action_ && !acted_) {
             acted_ = true;
             action_();
+        } else if (!holding_) {
+            // Nothing is written yet; the main thread may be waiting in a
+            // call that never returns.
+            std::fprintf(stderr, "stopped\n");
+            std::_Exit(StopExitCode());
         }
     }
+}
+
+void StopSignals::HoldStops()
+{
+    std::lock_guard guard(lock_);
+    holding_ = true;
+}
+
+int StopSignals::StopExitCode() const
+{
+    const int signal = signal_.load();
+    return kExitSignalBase + (signal ? signal : SIGINT);
+}
+
+int StoppedBeforeTheRun(const StopSignals& signals)
+{
+    if (signals.Signal() == 0)
+        return 0;
+    std::fprintf(stderr, "stopped before the run began\n");
+    return signals.StopExitCode();
 }
 
 void StopSignals::SetStopAction(std::function<void()> action)
 {
     std::lock_guard guard(lock_);
+    holding_ = true;
     action_ = std::move(action);
     if (signal_.load() != 0 && !acted_) {
         acted_ = true;
@@ -183,6 +218,8 @@ void attachEvents(TTranscoder& transcoder, Outcome& outcome)
 int runToEnd(TTranscoder& transcoder, StopSignals& signals, Outcome& outcome,
              const std::string& output, const std::function<bool()>& start)
 {
+    if (const int stopped = StoppedBeforeTheRun(signals))
+        return stopped;
     if (!start())
         return kExitFailed;
     // The stop runs on the signal thread; the end report it brings needs the
@@ -207,8 +244,7 @@ int runToEnd(TTranscoder& transcoder, StopSignals& signals, Outcome& outcome,
         return kExitFailed;
     }
     std::fprintf(stderr, "stopped: %s is cut short\n", output.c_str());
-    const int signal = signals.Signal();
-    return kExitSignalBase + (signal ? signal : SIGINT);
+    return signals.StopExitCode();
 }
 
 }  // namespace clipmora::cli

@@ -39,7 +39,10 @@ bool loadLibraries(TTranscoder& transcoder);
 // next packet and the output gets its trailer. Made before any work starts
 // (and before any other thread), it blocks the signals in every thread and
 // waits for them on a thread of its own, so no signal can end the program
-// with a file half made.
+// with a file half made. Until the command holds them (HoldStops or
+// SetStopAction), nothing is written yet, and a stop signal ends the program
+// at once with 128 + the signal: opening an input may wait for good (a FIFO
+// that no one writes).
 class StopSignals {
 public:
     StopSignals();
@@ -47,14 +50,20 @@ public:
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
+    // From now on a stop signal only counts (Signal, StopExitCode) until a
+    // stop action takes it; call before anything is written.
+    void HoldStops();
+
     // Runs `action` on the signal thread at the first stop signal, or at once
     // when one came already. Cleared by ClearStopAction, which waits for an
-    // action in progress.
+    // action in progress; the signals stay held.
     void SetStopAction(std::function<void()> action);
     void ClearStopAction();
 
     // The signal that asked for a stop; 0 while none came.
     int Signal() const { return signal_.load(); }
+    // The exit code of a command that a stop signal ended.
+    int StopExitCode() const;
 
 private:
     void waitForSignals();
@@ -64,8 +73,13 @@ private:
     std::mutex lock_;
     std::function<void()> action_;  // guarded by lock_
     bool acted_ = false;            // guarded by lock_
+    bool holding_ = false;          // guarded by lock_
     std::thread thread_;
 };
+
+// Ends a command that a stop signal stopped before its run began: says so
+// and returns the exit code; 0 when no signal came.
+int StoppedBeforeTheRun(const StopSignals& signals);
 
 // What the task reported at its end; filled on the task's thread.
 struct Outcome {

@@ -120,6 +120,9 @@ int convert(const std::vector<std::string>& args)
         std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
         return kExitFailed;
     }
+    // From here on a stop signal ends the run, not the program: the output's
+    // file is about to be created.
+    signals.HoldStops();
     // The output's name is taken by creating the file, so nothing else
     // writes into it meanwhile; a file that is there is replaced only with
     // -y. Devices and pipes are written as they are.

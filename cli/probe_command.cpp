@@ -18,9 +18,10 @@ int formatsList()
     return kExitDone;
 }
 
-std::string formatSeconds(int64_t microseconds)
+// `known` tells a time the file gives from one it does not.
+std::string formatSeconds(int64_t microseconds, bool known)
 {
-    if (microseconds < 0)
+    if (!known)
         return "unknown";
     char text[64];
     std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(microseconds) / 1e6);
@@ -38,8 +39,10 @@ int probeFile(TAVProbe& probe, const std::string& file)
     std::printf("streams: %d (video %d, audio %d, subtitle %d), programs: %d\n",
                 probe.StreamCount(), probe.VideoStreamCount(), probe.AudioStreamCount(),
                 probe.SubtitleStreamCount(), probe.ProgramCount());
-    std::printf("duration: %s\n", formatSeconds(info.Duration).c_str());
-    std::printf("start: %s\n", formatSeconds(info.StartTime).c_str());
+    std::printf("duration: %s\n", formatSeconds(info.Duration, info.Duration >= 0).c_str());
+    // A start may lie before 0 (sound primed ahead of the first picture).
+    std::printf("start: %s\n",
+                formatSeconds(info.StartTime, info.StartTime != AV_NOPTS_VALUE).c_str());
     if (info.BitRate > 0)
         std::printf("bit rate: %d bit/s\n", info.BitRate);
     if (probe.VideoStreamCount() > 0) {

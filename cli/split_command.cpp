@@ -43,6 +43,23 @@ bool readSeconds(const char* option, const std::string& text, double& seconds, s
     return false;
 }
 
+// The command's arguments (after its name) in the parser's terms: "--"
+// ends the options before IN, so the two arguments after it are IN and
+// OUTDIR whatever they begin with, and the choices may follow them as usual.
+// They move behind everything else, after the parser's own "--".
+std::vector<std::string> namesAfterOptions(const std::vector<std::string>& args)
+{
+    const auto marker = std::find(args.begin() + 1, args.end(), "--");
+    if (marker == args.end())
+        return {args.begin() + 1, args.end()};
+    const auto namesEnd = marker + std::min<std::ptrdiff_t>(3, args.end() - marker);
+    std::vector<std::string> ordered(args.begin() + 1, marker);
+    ordered.insert(ordered.end(), namesEnd, args.end());
+    ordered.push_back("--");
+    ordered.insert(ordered.end(), marker + 1, namesEnd);
+    return ordered;
+}
+
 bool parseSplit(const std::vector<std::string>& args, SplitArguments& split, std::string& error)
 {
     CLI::App app;
@@ -64,7 +81,8 @@ bool parseSplit(const std::vector<std::string>& args, SplitArguments& split, std
     app.add_flag("--copy", split.copy);
     try {
         // The parser takes the arguments last first.
-        app.parse(std::vector<std::string>(args.rbegin(), args.rend() - 1));
+        const std::vector<std::string> ordered = namesAfterOptions(args);
+        app.parse(std::vector<std::string>(ordered.rbegin(), ordered.rend()));
     } catch (const CLI::ParseError& e) {
         error = e.what();
         return false;
@@ -222,6 +240,8 @@ int runSplit(TTranscoder& transcoder, StopSignals& signals, const SplitArguments
 int runStreamCut(StopSignals& signals, const SplitArguments& arguments,
                  const SplitRequest& request)
 {
+    if (const int stopped = StoppedBeforeTheRun(signals))
+        return stopped;
     StreamCutJob job = PrepareStreamCutJob(request);
     if (!job.Cut) {
         std::fprintf(stderr, "%s\n", job.Error.c_str());
@@ -243,11 +263,9 @@ int runStreamCut(StopSignals& signals, const SplitArguments& arguments,
             std::fprintf(stderr, "%s\n", start.c_str());
         std::fprintf(stderr, "done: %s\n", job.OutputFile.c_str());
         return kExitDone;
-    case StreamCutResult::End::Stopped: {
+    case StreamCutResult::End::Stopped:
         std::fprintf(stderr, "stopped: %s is cut short\n", job.OutputFile.c_str());
-        const int signal = signals.Signal();
-        return kExitSignalBase + (signal ? signal : SIGINT);
-    }
+        return signals.StopExitCode();
     case StreamCutResult::End::Failed:
         break;
     }
@@ -268,6 +286,11 @@ int split(const std::vector<std::string>& args)
     if (!arguments.copy)
         if (const int refused = chooseProfile(arguments, profile))
             return refused;
+    // Before anything opens it: a FIFO or a device could keep it waiting.
+    if (const std::string refusal = SourceFileRefusal(arguments.input); !refusal.empty()) {
+        std::fprintf(stderr, "Cannot Split this File. %s\n", refusal.c_str());
+        return kExitFailed;
+    }
     std::error_code missing;
     if (!std::filesystem::is_directory(arguments.outputFolder, missing)) {
         std::fprintf(stderr, "The output folder \"%s\" does not exist\n",
@@ -287,6 +310,8 @@ int split(const std::vector<std::string>& args)
     if (arguments.start >= 0 || arguments.end >= 0)
         if (const int refused = markSegment(arguments, transcoder.Probe(), request))
             return refused;
+    // The job writes the trim script and the output from here on.
+    signals.HoldStops();
     if (arguments.copy) {
         request.KeepOriginalStreams = true;
         return runStreamCut(signals, arguments, request);

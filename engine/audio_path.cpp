@@ -44,6 +44,21 @@ void prepareResampler(AudioOutputState& audio, const AudioShape& shape)
                                  shape.outRate);
 }
 
+// Converts `inSamples` of `data` into the stream's resampled buffer, room
+// for `capacity` samples; no data drains what the converter's filter still
+// holds. Returns the samples produced.
+int resample(AudioOutputState& audio, int outChannels, int capacity, const uint8_t* data,
+             int inSamples)
+{
+    audio.Resampled.resize(static_cast<std::size_t>(capacity) * outChannels * 2);
+    uint8_t* out = audio.Resampled.data();
+    const int produced = lib.swr_convert(audio.Resampler.get(), &out, capacity,
+                                         data ? &data : nullptr, inSamples);
+    if (produced < 0)
+        throw FFMpegException("Audio resampling failed");
+    return produced;
+}
+
 }  // namespace
 
 void TCustomFFmpeg::applyVolume(uint8_t* samples, std::size_t bytes) const
@@ -72,21 +87,29 @@ void TCustomFFmpeg::audioOutput(RunState& run, TOutputStream& ost, TInputStream&
             return;
     } else {
         const double ipts = static_cast<double>(ist.CurrentPts - options_.startTime) / 1000000.0;
-        ost.SyncCount = std::llrint(ipts * shape.outRate) - queuedSamples(ost.Audio);
+        int64_t blockStart = std::llrint(ipts * shape.outRate);
+        // Sound from before the start (an input read from the key frame
+        // before its start time) stays out: the output's time begins at 0.
+        if (blockStart < 0) {
+            const auto frameBytes = static_cast<std::size_t>(shape.inChannels) * 2;
+            const auto early = static_cast<std::size_t>(
+                std::llrint(static_cast<double>(-blockStart) * shape.inRate / shape.outRate));
+            if (early * frameBytes >= size)
+                return;
+            data += early * frameBytes;
+            size -= early * frameBytes;
+            blockStart = 0;
+        }
+        ost.SyncCount = blockStart - queuedSamples(ost.Audio);
     }
 
     const int inSamples = static_cast<int>(size / (static_cast<std::size_t>(shape.inChannels) * 2));
     if (!ost.Audio.Resample)
         return encodeAudioBlock(run, ost, data, inSamples);
-    SwrContext* resampler = ost.Audio.Resampler.get();
-    const int64_t pending = lib.swr_get_delay(resampler, shape.inRate);
+    const int64_t pending = lib.swr_get_delay(ost.Audio.Resampler.get(), shape.inRate);
     const int capacity = static_cast<int>(
         (pending + inSamples) * static_cast<int64_t>(shape.outRate) / shape.inRate + 256);
-    ost.Audio.Resampled.resize(static_cast<std::size_t>(capacity) * shape.outChannels * 2);
-    uint8_t* out = ost.Audio.Resampled.data();
-    const int produced = lib.swr_convert(resampler, &out, capacity, &data, inSamples);
-    if (produced < 0)
-        throw FFMpegException("Audio resampling failed");
+    const int produced = resample(ost.Audio, shape.outChannels, capacity, data, inSamples);
     encodeAudioBlock(run, ost, ost.Audio.Resampled.data(), produced);
 }
 
@@ -211,6 +234,13 @@ void TCustomFFmpeg::encodeAudioBlock(RunState& run, TOutputStream& ost, const ui
 void TCustomFFmpeg::flushAudio(RunState& run, TOutputStream& ost)
 {
     AVCodecContext* encoder = ost.Encoder;
+    if (ost.Audio.Resampler) {
+        // The converter's filter still holds the sound's last samples.
+        constexpr int kDrainSamples = 4096;
+        while (const int produced = resample(ost.Audio, encoder->ch_layout.nb_channels,
+                                             kDrainSamples, nullptr, 0))
+            encodeAudioBlock(run, ost, ost.Audio.Resampled.data(), produced);
+    }
     const int left = static_cast<int>(queuedSamples(ost.Audio));
     if (encoder->frame_size > 1 && left > 0) {
         // The last samples go out as a short frame; the library completes it

@@ -184,6 +184,12 @@ void TCustomFFmpeg::prepareOutputs(RunState& run)
             prepareSoundEncoding(ost, *source, o);
             break;
         case AVMEDIA_TYPE_VIDEO:
+            // A file cut short after its header names a picture stream
+            // without its size or format; nothing could convert its pictures.
+            if (source->format == AV_PIX_FMT_NONE || source->width <= 0 || source->height <= 0)
+                throw FormattedException("%s: the picture format of stream #%d.%d is unknown",
+                                         inputs_[ist.FileIndex].fileName.c_str(), ist.FileIndex,
+                                         ist.StreamIndex);
             preparePictureEncoding(ost, *source, o);
             preparePictureSource(ost, source->width, source->height,
                                  static_cast<AVPixelFormat>(source->format));

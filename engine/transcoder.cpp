@@ -470,6 +470,14 @@ bool TCustomTranscoder::queueLocked(Report report)
 {
     if (destroying_)
         return false;
+    if (raisingHandler_ && raisingThread_ == std::this_thread::get_id()) {
+        // A handler's own reports (a line it logs) follow the report that
+        // caused them, ahead of what other threads queued meanwhile: a line
+        // logged while handling a task's end comes before the run's end.
+        reports_.insert(reports_.begin() + static_cast<std::ptrdiff_t>(handlerReports_++),
+                        std::move(report));
+        return false;
+    }
     reports_.push_back(std::move(report));
     if (raising_)
         return false;
@@ -485,6 +493,7 @@ void TCustomTranscoder::raiseQueued()
     auto giveUpRole = [&] {
         if (!guard.owns_lock())
             guard.lock();
+        raisingHandler_ = false;
         raising_ = false;
         raisingThread_ = std::thread::id();
         raised_.notify_all();
@@ -493,9 +502,12 @@ void TCustomTranscoder::raiseQueued()
         while (!reports_.empty() && !destroying_) {
             const Report report = std::move(reports_.front());
             reports_.pop_front();
+            raisingHandler_ = true;
+            handlerReports_ = 0;
             guard.unlock();
             raise(report);
             guard.lock();
+            raisingHandler_ = false;
         }
     } catch (...) {
         giveUpRole();

@@ -16,7 +16,9 @@
 //     by one thread at a time: the thread that queued a report raises it
 //     unless another thread is already raising, which then raises it too. So
 //     they never overlap for one component, and a handler may call any
-//     operation (or log) without meeting a lock it holds. The hook events are
+//     operation (or log) without meeting a lock it holds. What a handler
+//     reports itself (a line it logs) is raised right after it, before the
+//     reports other threads queued meanwhile. The hook events are
 //     raised on the task's thread directly, since they answer the task.
 //   - The libraries' log output reaches the components through RouteLibraryLog;
 //     each thread keeps its own unfinished line. Lock order: registry lock,
@@ -315,6 +317,8 @@ private:
     std::deque<Report> reports_;                     // queued, not yet raised
     bool raising_ = false;                           // a thread raises reports_
     std::thread::id raisingThread_{};                // which one
+    bool raisingHandler_ = false;                    // it runs a handler now
+    std::size_t handlerReports_ = 0;  // that handler's own reports, at the queue's front
     bool runningInline_ = false;                     // the owner runs a task inline
     std::vector<TFFmpeg*> runQueue_;                 // the run's tasks in start order
     std::string lastError_;

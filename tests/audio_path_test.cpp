@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace clipmora {
@@ -42,22 +43,23 @@ TEST_F(AudioPathTest, StereoAt48kBecomesMonoAt44kInWholeFrames)
     EXPECT_NEAR(out.audioSamples, 88200, 1152);
 }
 
-// Low-rate sound converted up keeps its length, whether the rate is asked
+// Sound converted to another rate keeps its length, whether the rate is asked
 // for or is the encoder's nearest to the source's (8 kHz into MPEG audio,
-// which starts at 16 kHz).
-struct UpsampleCase {
+// which starts at 16 kHz); into PCM it keeps every sample's worth.
+struct RateChangeCase {
     int sourceRate;
     const char* outputRate;  // empty: the encoder picks
     const char* output;
     int expectedRate;
+    bool everySample;  // no encoder frames: the count is exact
 };
 
-class AudioUpsampleTest : public testing::TaskTest,
-                          public ::testing::WithParamInterface<UpsampleCase> {};
+class AudioRateChangeTest : public testing::TaskTest,
+                            public ::testing::WithParamInterface<RateChangeCase> {};
 
-TEST_P(AudioUpsampleTest, KeepsTheWholeLength)
+TEST_P(AudioRateChangeTest, KeepsTheWholeLength)
 {
-    const UpsampleCase& c = GetParam();
+    const RateChangeCase& c = GetParam();
     const std::string clip = CachedMedia("tone" + std::to_string(c.sourceRate) + ".avi",
                                          losslessClip(c.sourceRate, 1, 0.25));
     if (*c.outputRate)
@@ -68,12 +70,18 @@ TEST_P(AudioUpsampleTest, KeepsTheWholeLength)
     EXPECT_EQ(out.sampleRate, c.expectedRate);
     EXPECT_NEAR(static_cast<double>(out.audioSamples) / out.sampleRate, 2.0, 0.08)
         << "seconds of sound";
+    if (c.everySample) {
+        EXPECT_EQ(out.audioSamples,
+                  DecodeMedia(clip).audioSamples * c.expectedRate / c.sourceRate);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(LowRates, AudioUpsampleTest,
-                         ::testing::Values(UpsampleCase{8000, "", "nearest.mpg", 16000},
-                                           UpsampleCase{8000, "48000", "up6.mp2", 48000},
-                                           UpsampleCase{22050, "44100", "up2.mp2", 44100}));
+INSTANTIATE_TEST_SUITE_P(
+    Rates, AudioRateChangeTest,
+    ::testing::Values(RateChangeCase{8000, "", "nearest.mpg", 16000, false},
+                      RateChangeCase{8000, "48000", "up6.mp2", 48000, false},
+                      RateChangeCase{22050, "44100", "up2.mp2", 44100, false},
+                      RateChangeCase{48000, "44100", "down.wav", 44100, true}));
 
 TEST_F(AudioPathTest, UnityVolumeKeepsEverySampleAndDoubleVolumeClips)
 {
@@ -126,6 +134,34 @@ TEST_F(AudioPathTest, LateSoundIsPrecededBySilenceWithAudioSync)
     const auto silence = firstSound - out.samples.begin();
     EXPECT_NEAR(static_cast<double>(silence), 22050, 441) << "samples of leading silence";
     EXPECT_NEAR(out.audioSamples, 22050 + 88200, 1152);
+}
+
+// Sound from before the start stays out, whether the input is read from the
+// key frame before its start time or the output starts late.
+TEST_F(AudioPathTest, SoundBeforeTheStartIsLeftOut)
+{
+    // A key frame every 12 pictures: reading from 1.4 s starts at 0.96 s.
+    const std::string clip = CachedMedia("clip.mp4", testing::Mp4H264Aac());
+    const DecodedSummary in = DecodeMedia(clip);
+    struct Case {
+        const char* output;
+        Options inputOptions;
+        Options outputOptions;
+    };
+    const Options lossless = {{"vcodec", "ffv1"}, {"acodec", "pcm_s16le"}};
+    for (const Case& c : {Case{"input start.avi", {{"ss", "1.4"}}, {}},
+                          Case{"input start synced.avi", {{"ss", "1.4"}}, {{"async", "1"}}},
+                          Case{"output start.avi", {}, {{"ss", "1.4"}}}}) {
+        SCOPED_TRACE(c.output);
+        task.PrepareTask();
+        task.SetVerbosity(0);
+        Options outputOptions = c.outputOptions;
+        outputOptions.insert(outputOptions.end(), lossless.begin(), lossless.end());
+        run(clip, outputOptions, folder.file(c.output), c.inputOptions);
+        const DecodedSummary out = DecodeMedia(folder.file(c.output));
+        EXPECT_NEAR(out.audioSamples, in.audioSamples - std::llround(1.4 * 44100), 1024);
+        EXPECT_NEAR(out.firstFramePattern, 35, 1);
+    }
 }
 
 TEST_F(AudioPathTest, PcmOutputTakesBlocksAsTheyCome)

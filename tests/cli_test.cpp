@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include <iterator>
 #include <set>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -90,6 +92,14 @@ TEST(CliProbe, PrintsDurationFrameRateAndSize)
     EXPECT_NE(outcome.output.find("frame rate: 29.97 (30000/1001)"), std::string::npos)
         << outcome.output;
     EXPECT_NE(outcome.output.find("video: mpeg4 160x120"), std::string::npos) << outcome.output;
+
+    // Sound whose decoder skips its first samples starts the file before 0.
+    testing::MediaSpec primed = testing::MatroskaClip();
+    primed.audioCodec = "libopus";
+    primed.sampleRate = 48000;
+    const Outcome early = runCli("probe '" + testing::CachedMedia("opus.mkv", primed) + "'");
+    EXPECT_EQ(early.exitCode, 0) << early.output;
+    EXPECT_NE(early.output.find("start: -0.0"), std::string::npos) << early.output;
 }
 
 TEST(CliProbe, MissingFileFailsWithTheProbesMessage)
@@ -258,6 +268,48 @@ TEST_F(CliConvert, StopSignalsEndTheRunAndTheFileStillEndsProperly)
     }
 }
 
+// A FIFO never keeps the program waiting: split refuses it before opening
+// it, and a stop signal ends a convert that waits in the FIFO's opening.
+TEST_F(CliConvert, AFifoInputNeverKeepsTheProgramWaiting)
+{
+    const std::string fifo = folder.file("pipe.mp4");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string out = folder.file("out");
+    std::filesystem::create_directory(out);
+    for (const char* choice : {"--copy", "--format 'AVI - DivX Video (*.avi)' --start 1"}) {
+        const Outcome refused = runCli("split " + quoted(fifo) + " " + quoted(out) + " " + choice);
+        EXPECT_EQ(refused.exitCode, 1) << refused.output;
+        EXPECT_NE(refused.output.find("\"" + fifo + "\" is not a regular file"),
+                  std::string::npos)
+            << refused.output;
+    }
+
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        const std::string output = out + "/never.avi";
+        const char* argv[] = {CLIPMORA_CLI_PATH, "convert", "-i", fifo.c_str(), output.c_str(),
+                              nullptr};
+        pid_t child = 0;
+        ASSERT_EQ(posix_spawn(&child, argv[0], nullptr, nullptr, const_cast<char**>(argv),
+                              environ),
+                  0);
+        // A writer opens the FIFO without waiting once the program has it
+        // open for reading; the program then waits for data that never comes.
+        int writer = -1;
+        while ((writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) < 0) {
+            ASSERT_EQ(errno, ENXIO);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        kill(child, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        close(writer);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(out));
+}
+
 TEST_F(CliConvert, FormatsListsTheCatalogue)
 {
     const Outcome outcome = runCli("formats");
@@ -298,6 +350,14 @@ TEST_F(CliConvert, SplitWithCopyKeepsTheStreamsFromTheKeyFrame)
     const testing::DecodedSummary copied = testing::DecodeMedia(out + "/clip.mp4");
     EXPECT_EQ(copied.firstFramePattern, 24);
     EXPECT_EQ(copied.lastFramePattern, 39);
+
+    // "--" ends the options before IN: a name that begins with "-" is a file,
+    // and the choices may still follow the names.
+    std::filesystem::copy_file(clip, folder.file("-x.mp4"));
+    std::filesystem::create_directory(folder.file("dashed"));
+    const Outcome dashed = runCli("split -- -x.mp4 dashed --copy", inFolder());
+    ASSERT_EQ(dashed.exitCode, 0) << dashed.output;
+    EXPECT_EQ(testing::DecodeMedia(folder.file("dashed/-x.mp4")).videoFrames, 50);
 
     // A source whose type no muxer writes: the message, and nothing written.
     const std::string odd = folder.file("clip.xyz");

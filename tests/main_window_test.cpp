@@ -39,6 +39,8 @@
 #include <functional>
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace clipmora {
 namespace {
 
@@ -123,6 +125,16 @@ TEST_F(MainWindowTest, AddingFilesProbesEachAndStopsAtTheFirstBadOne)
                            QString::fromStdString(clip)};
     form->ButtonAddFile()->click();
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Cannot Split this File.")});
+    EXPECT_TRUE(form->EditVideoFilename()->text().isEmpty());
+
+    // A FIFO is refused before anything opens it, which would wait for a writer.
+    const std::string fifo = folder.file("pipe.mp4");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    dialogs.messages.clear();
+    addFile(*form, fifo);
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages[0].startsWith(QStringLiteral("Cannot Split this File.")));
+    EXPECT_TRUE(dialogs.messages[0].contains(QString::fromStdString(fifo)));
     EXPECT_TRUE(form->EditVideoFilename()->text().isEmpty());
 
     // Below one second the length reads "00:00:00".

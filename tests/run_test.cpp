@@ -364,21 +364,34 @@ TEST_F(RunTest, TwoPassesShareTheirStatisticsLog)
 TEST_F(RunTest, SetupRefusalsEndTheTaskBeforeAnythingIsWritten)
 {
     struct Case {
+        std::string input;
         const char* option;
         const char* value;
-        const char* message;
+        std::string message;
     };
     const std::string clip = CachedMedia("clip.mp4", testing::Mp4H264Aac());
-    for (const Case& c : {Case{"map_meta_data", "1:0",
+    // The first kilobyte of a Matroska file: its header names the streams,
+    // but no picture tells their size or format.
+    const std::string headerOnly = folder.file("header only.mkv");
+    {
+        std::ifstream in(CachedMedia("clip.mkv", testing::MatroskaClip()), std::ios::binary);
+        std::string bytes(1000, '\0');
+        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(headerOnly, std::ios::binary).write(bytes.data(), in.gcount());
+    }
+    for (const Case& c : {Case{clip, "map_meta_data", "1:0",
                                "Invalid output file index 1 map_meta_data(1,0)"},
-                          Case{"vcodec", "copy",
+                          Case{clip, "vcodec", "copy",
                                "-vcodec copy and CustomHook are incompatible (frames are not "
-                               "decoded)"}}) {
+                               "decoded)"},
+                          Case{headerOnly, "vcodec", "mpeg4",
+                               headerOnly + ": the picture format of stream #0.0 is unknown"}}) {
+        SCOPED_TRACE(c.message);
         task.PrepareTask();
         task.SetVerbosity(0);
         task.SetCustomHookSlot(
             [](TCustomFFmpeg&, THookBitmap&, int, int64_t, bool&, bool&) {});
-        ASSERT_TRUE(task.AddInputFile(clip));
+        ASSERT_TRUE(task.AddInputFile(c.input)) << task.TaskError();
         task.ParseOption(c.option, c.value);
         const std::string output = folder.file("refused.mkv");
         ASSERT_TRUE(task.CreateOutputFile(output));
