@@ -54,18 +54,12 @@ void usage()
                  "an OUT that exists is replaced only with -y\n"
                  "split: NAME is a format as \"clipmora-cli formats\" lists it; Q is Highest,\n"
                  "Higher, Normal, Lower or Lowest; sizes and frame rates are entries of the\n"
-                 "format's lists; --aspect 1 is 4:3, 2 is 16:9; without --end, or with an end
-"
-                 "past the file's, a segment runs to the end of the file; without marks the
-"
-                 "whole file is split. --copy keeps the original streams in a file of IN's
-"
-                 "type, starting at the key frame at or before --start; equal marks hold
-"
-                 "nothing to copy and are refused. After \"--\", IN and OUTDIR are names even
-"
-                 "when they begin with \"-\".
-");
+                 "format's lists; --aspect 1 is 4:3, 2 is 16:9; without --end, or with an end\n"
+                 "past the file's, a segment runs to the end of the file; without marks the\n"
+                 "whole file is split. --copy keeps the original streams in a file of IN's\n"
+                 "type, starting at the key frame at or before --start; equal marks hold\n"
+                 "nothing to copy and are refused. After \"--\", IN and OUTDIR are names even\n"
+                 "when they begin with \"-\".\n");
 }
 
 bool loadLibraries(TTranscoder& transcoder)
