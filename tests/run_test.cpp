@@ -370,14 +370,16 @@ TEST_F(RunTest, SetupRefusalsEndTheTaskBeforeAnythingIsWritten)
         std::string message;
     };
     const std::string clip = CachedMedia("clip.mp4", testing::Mp4H264Aac());
-    // The first kilobyte of a Matroska file: its header names the streams,
-    // but no picture tells their size or format.
+    // A Matroska file cut where its first picture would begin: its header
+    // names the streams, but no picture tells their format.
     const std::string headerOnly = folder.file("header only.mkv");
     {
         std::ifstream in(CachedMedia("clip.mkv", testing::MatroskaClip()), std::ios::binary);
-        std::string bytes(1000, '\0');
-        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        std::ofstream(headerOnly, std::ios::binary).write(bytes.data(), in.gcount());
+        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+        // The first cluster's time (0), then its first block.
+        const std::size_t firstBlock = bytes.find(std::string("\xE7\x81\x00\xA3", 4));
+        ASSERT_NE(firstBlock, std::string::npos);
+        std::ofstream(headerOnly, std::ios::binary).write(bytes.data(), firstBlock + 3);
     }
     for (const Case& c : {Case{clip, "map_meta_data", "1:0",
                                "Invalid output file index 1 map_meta_data(1,0)"},
