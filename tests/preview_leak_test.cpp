@@ -76,12 +76,16 @@ std::map<std::string, int> liveGraphObjects()
             const GstStructure* leak =
                 gst_value_get_structure(gst_value_list_get_value(leaks, at));
             const GValue* object = gst_structure_get_value(leak, "object");
-            if (object && G_VALUE_HOLDS_OBJECT(object) &&
-                !softwareVolume(GST_OBJECT(g_value_get_object(object))))
+            if (!object || !G_VALUE_HOLDS_OBJECT(object))
+                continue;
+            // The report lists the objects without references of its own,
+            // yet drops one for each when it is freed: one is added here.
+            g_object_ref(g_value_get_object(object));
+            if (!softwareVolume(GST_OBJECT(g_value_get_object(object))))
                 ++alive[G_OBJECT_TYPE_NAME(g_value_get_object(object))];
         }
-        // The report holds the objects without references of its own, so
-        // it is left to the end of the process rather than freed.
+        if (report)
+            gst_structure_free(report);
         alive["(tracer active)"] = 0;
     }
     g_list_free_full(tracers, gst_object_unref);
