@@ -37,7 +37,11 @@ constexpr int kFiles = 100;
 // messages and reported errors are counted.
 class BenchDialogs : public UserDialogs {
 public:
-    void Information(QWidget*, const QString&) override { ++messages; }
+    void Information(QWidget*, const QString& text) override
+    {
+        ++messages;
+        lastMessage = text;
+    }
     QStringList OpenVideoFiles(QWidget*, const QString&) override { return {nextFile}; }
     bool ChooseFolder(QWidget*, const TFolderBrowseRequest&, QString& chosen) override
     {
@@ -54,6 +58,7 @@ public:
     QString nextFile;
     QString outputFolder;
     int messages = 0;
+    QString lastMessage;
 };
 
 void waitUntil(const char* what, const std::function<bool()>& done)
@@ -124,6 +129,7 @@ int run(int argc, char** argv)
 
     std::printf("%6s %12s %8s %12s\n", "files", "descriptors", "threads", "RSS MiB");
     Usage atEight{};
+    Usage atLast{};
     for (int number = 1; number <= kFiles; ++number) {
         const fs::path file = work / ("recording-" + std::to_string(number) + ".mp4");
         fs::copy_file(clip, file);
@@ -133,24 +139,31 @@ int run(int argc, char** argv)
         waitUntil("pictures", [&] { return video->Stats().framesPainted >= painted + 5; });
         form.ButtonIncrementForward()->click();
         form.ButtonSnapshot()->click();
-        if (number % 10 == 0) {
-            const int before = dialogs.messages;
-            form.ButtonSplit()->click();
-            waitUntil("the split", [&] { return dialogs.messages > before && !form.SplitBusy(); });
-        }
-        fs::remove(file);
+        // Measured while the file is previewed, before a split stops it.
         const Usage now = usage();
+        atLast = now;
         if (number == 8)
             atEight = now;
         if (number % 10 == 0 || number == 8)
             std::printf("%6d %12d %8d %12.1f\n", number, now.descriptors, now.threads,
                         now.residentKiB / 1024.0);
         std::fflush(stdout);
+        if (number % 10 == 0) {
+            const int before = dialogs.messages;
+            form.ButtonSplit()->click();
+            waitUntil("the split", [&] { return dialogs.messages > before && !form.SplitBusy(); });
+            if (dialogs.lastMessage != QStringLiteral("Splitting Done!"))
+                std::fprintf(stderr, "split of file %d: %s\n", number,
+                             dialogs.lastMessage.toUtf8().constData());
+        }
+        fs::remove(file);
     }
     const Usage end = usage();
+    std::printf("after the last split (preview stopped): descriptors %d, threads %d, %.1f MiB\n",
+                end.descriptors, end.threads, end.residentKiB / 1024.0);
     std::printf("file 8 -> %d: descriptors %+d, threads %+d, memory %+.1f MiB\n", kFiles,
-                end.descriptors - atEight.descriptors, end.threads - atEight.threads,
-                (end.residentKiB - atEight.residentKiB) / 1024.0);
+                atLast.descriptors - atEight.descriptors, atLast.threads - atEight.threads,
+                (atLast.residentKiB - atEight.residentKiB) / 1024.0);
     UserDialogs::install(nullptr);
     fs::remove_all(work);
     return 0;
