@@ -260,11 +260,14 @@ struct TFilterGraph::Mailbox {
                 self->firstError = error && error->message ? error->message : "unknown error";
             g_clear_error(&error);
         }
+        // A handler that drops a message owns the bus's reference to it:
+        // the mailbox takes that one over. (Every message holds its source,
+        // so a reference too many would keep the whole graph alive.)
         bool first = false;
         {
             std::lock_guard guard(self->lock);
             first = self->messages.empty();
-            self->messages.emplace_back(gst_message_ref(message));
+            self->messages.emplace_back(message);
         }
         // One queued call drains whatever has gathered by the time it runs.
         if (first)
@@ -413,7 +416,7 @@ void TFilterGraph::applyOwnerElements()
 
     GstElementRef bin = GstElementRef::adopt(gst_bin_new("VideoChain"));
     for (GstElement* element : chain)
-        gst_bin_add(GST_BIN(bin.get()), GST_ELEMENT(gst_object_ref(element)));
+        AddToBin(bin.get(), element);
     for (size_t index = 1; index < chain.size(); ++index)
         if (!gst_element_link(chain[index - 1], chain[index]))
             throw EPreviewException("The preview's video chain cannot be linked.");

@@ -120,6 +120,14 @@ inline GstElementRef MakeElement(const char* factory, const char* name = nullptr
     return GstElementRef::adopt(gst_element_factory_make(factory, name));
 }
 
+// Puts an element its caller owns into `bin`. An adopted element is no
+// longer floating, so the bin takes a reference of its own (and drops it
+// when the element leaves); the caller's reference stays the caller's.
+inline void AddToBin(GstElement* bin, GstElement* element)
+{
+    gst_bin_add(GST_BIN(bin), element);
+}
+
 // The name of the factory that made `element`; empty for one made by hand.
 inline std::string FactoryName(GstElement* element)
 {

@@ -145,10 +145,8 @@ void TVideoWindow::makeRenderer()
     GstElementRef sink = MakeElement("appsink");
     if (!scaler || !convert || !caps || !sink)
         throw EPreviewException("The video renderer is not installed.");
-    gst_bin_add_many(GST_BIN(bin.get()), GST_ELEMENT(gst_object_ref(scaler.get())),
-                     GST_ELEMENT(gst_object_ref(convert.get())),
-                     GST_ELEMENT(gst_object_ref(caps.get())),
-                     GST_ELEMENT(gst_object_ref(sink.get())), nullptr);
+    for (GstElement* element : {scaler.get(), convert.get(), caps.get(), sink.get()})
+        AddToBin(bin.get(), element);
     if (!gst_element_link_many(scaler.get(), convert.get(), caps.get(), sink.get(), nullptr))
         throw EPreviewException("The video renderer is not installed.");
     GstPadRef target = GstPadRef::adopt(gst_element_get_static_pad(scaler.get(), "sink"));

@@ -27,7 +27,7 @@ bool PlayWavSynchronously(const QByteArray& wav)
     if (!pipeline || !source || !parse || !convert || !resample || !sink)
         return false;
     for (GstElement* element : {source.get(), parse.get(), convert.get(), resample.get(), sink.get()})
-        gst_bin_add(GST_BIN(pipeline.get()), GST_ELEMENT(gst_object_ref(element)));
+        AddToBin(pipeline.get(), element);
     if (!gst_element_link_many(source.get(), parse.get(), convert.get(), resample.get(), sink.get(),
                                nullptr))
         return false;
