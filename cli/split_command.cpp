@@ -183,17 +183,12 @@ int markSegment(const SplitArguments& arguments, TAVProbe& probe, SplitRequest& 
                                                  probe.VideoStreamCount() > 0);
     const int64_t durationUs = probe.ReadFileInfo().Duration;
     probe.CloseMedia();
-    // A length that cannot be read still bounds the marks (a hundred years).
-    const double lengthSeconds = durationUs > 0 ? static_cast<double>(durationUs) / 1e6
-                                                : 100.0 * 365 * 24 * 3600;
-    if (arguments.start >= lengthSeconds) {
-        std::fprintf(stderr,
-                     "No picture and no sound was written: the segment starts after the end "
-                     "of the source\n");
+    if (const std::string late = SegmentStartError(arguments.start, durationUs); !late.empty()) {
+        std::fprintf(stderr, "%s\n", late.c_str());
         reportSplitFailure(arguments);
         return kExitFailed;
     }
-    const bool toEnd = arguments.end < 0 || arguments.end >= lengthSeconds;
+    const bool toEnd = arguments.end < 0 || EndsWithSource(arguments.end, durationUs);
     auto mark = [&](double seconds) {
         return MarkFrameNumber(std::llround(std::max(seconds, 0.0) * 1000), rate,
                                arguments.input);

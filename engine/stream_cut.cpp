@@ -58,6 +58,11 @@ int64_t packetDuration(const AVPacket& packet, const AVStream& stream)
 // known (a hundred years), far from the microseconds' limit.
 constexpr double kLongestSourceSeconds = 100.0 * 365 * 24 * 3600;
 
+double lengthSeconds(int64_t durationUs)
+{
+    return durationUs > 0 ? static_cast<double>(durationUs) / kSecondUs : kLongestSourceSeconds;
+}
+
 std::string cannotKeep(const std::string& source, const std::string& why)
 {
     return "The original streams of \"" + source + "\" cannot be kept: " + why;
@@ -87,6 +92,19 @@ std::string StreamCutSpanError(double startSeconds, double endSeconds)
                    ? "The start and end marks are the same: there is nothing between them to copy"
                    : "The end mark lies before the start mark";
     return {};
+}
+
+std::string SegmentStartError(double startSeconds, int64_t durationUs)
+{
+    if (startSeconds >= lengthSeconds(durationUs))
+        return "No picture and no sound was written: the segment starts after the end of the "
+               "source";
+    return {};
+}
+
+bool EndsWithSource(double endSeconds, int64_t durationUs)
+{
+    return endSeconds >= lengthSeconds(durationUs);
 }
 
 bool TStreamCut::Open(const std::string& source)
@@ -293,17 +311,13 @@ bool TStreamCut::planSegment(Session& s, double startSeconds, double endSeconds)
     if (const std::string refused = StreamCutSpanError(startSeconds, endSeconds);
         !refused.empty())
         return s.fail(refused);
-    // Marks are compared with the source's length in seconds before they
-    // become microseconds, so that no mark can overflow; an end beyond the
-    // source is its end.
-    const double lengthSeconds = input_->duration > 0
-                                     ? static_cast<double>(input_->duration) / kSecondUs
-                                     : kLongestSourceSeconds;
-    if (startSeconds >= lengthSeconds)
-        return s.fail("No picture and no sound was written: the segment starts after the end "
-                      "of the source");
+    // Marks are compared with the source's length before they become
+    // microseconds; an end beyond the source is its end.
+    if (const std::string late = SegmentStartError(startSeconds, input_->duration);
+        !late.empty())
+        return s.fail(late);
     s.markUs = originUs_ + std::llround(std::max(startSeconds, 0.0) * kSecondUs);
-    s.toEnd = !(endSeconds > 0) || endSeconds >= lengthSeconds;
+    s.toEnd = !(endSeconds > 0) || EndsWithSource(endSeconds, input_->duration);
     if (!s.toEnd)
         s.endUs = originUs_ + std::llround(endSeconds * kSecondUs);
     s.startUs = primaryVideo_ >= 0 ? findStartKeyFrame(s.markUs) : s.markUs;

@@ -107,6 +107,15 @@ private:
 // empty when they can.
 std::string StreamCutSpanError(double startSeconds, double endSeconds);
 
+// Marks against a source that lasts `durationUs` microseconds (0 or less:
+// not known, taken as a hundred years), compared in seconds so that no mark
+// overflows. SegmentStartError says why a segment starting at `startSeconds`
+// holds nothing (it starts at or after the end), empty when it does not;
+// EndsWithSource is true when an end mark at `endSeconds` lies at or past
+// the source's end, so the segment runs to it.
+std::string SegmentStartError(double startSeconds, int64_t durationUs);
+bool EndsWithSource(double endSeconds, int64_t durationUs);
+
 // Runs one TStreamCut::Write on a worker thread. The slots are called on that
 // thread; the end slot exactly once, last.
 class TStreamCutTask {
