@@ -38,6 +38,14 @@ struct StreamCutResult {
     double startSeconds = 0.0;   // where the output really starts on the source's timeline
     double requestedStart = 0.0; // the start that was asked for
     int64_t durationMs = 0;      // of the pictures written (of the sound when there are none)
+    // An exact cut: the output holds exactly the pictures between the marks,
+    // those next to the marks re-encoded (seconds of pictures at each end).
+    bool exact = false;
+    double reencodedStartSeconds = 0.0;
+    double reencodedEndSeconds = 0.0;
+    // Why an exact cut was asked for but the output starts at a key frame
+    // instead; empty otherwise.
+    std::string exactFallback;
 };
 
 struct StreamCutControl {
@@ -61,6 +69,13 @@ public:
 
     // The source's extension with its dot, as the output should carry it.
     const std::string& Extension() const { return extension_; }
+
+    // Exact (the default): the output holds exactly the pictures between the
+    // marks; the few that cannot be copied without pictures outside them are
+    // re-encoded, everything else is copied. Otherwise it starts at the key
+    // frame at or before the start mark and nothing is re-encoded.
+    void SetExact(bool exact) { exact_ = exact; }
+    bool Exact() const { return exact_; }
 
     // Writes the segment from `startSeconds` to `endSeconds` (seconds on the
     // source's timeline, 0 at its start; `endSeconds` 0, or beyond the
@@ -100,6 +115,7 @@ private:
     std::vector<int> kept_;   // the input's stream indexes that are copied
     int primaryVideo_ = -1;   // the input stream whose key frames decide the start
     int64_t originUs_ = 0;    // the source's start time
+    bool exact_ = true;
 };
 
 // Why the marks `startSeconds` and `endSeconds` (0: to the end) cannot be
