@@ -4,7 +4,9 @@
 
 #include "engine/conversions.h"
 #include "engine/error_text.h"
+#include "engine/exact_cut.h"
 #include "engine/ffmpeg.h"
+#include "engine/ffmpeg_exception.h"
 #include "engine/output_claim.h"
 
 #include <algorithm>
@@ -253,6 +255,17 @@ struct TStreamCut::Session {
     bool stopped = false;
     std::string error;
 
+    // The exact cut: which pictures are copied, the re-encoded ones before
+    // and after them, and where the copy stands.
+    bool exact = false;
+    std::string exactFallback;  // why the cut starts at a key frame instead
+    ExactCutPlan plan;
+    std::unique_ptr<TPictureReencoder> reencoder;
+    std::vector<PacketPtr> head, tail;
+    int64_t headUs = 0, tailUs = 0;  // how long the re-encoded pictures show
+    bool copyStarted = false;
+    bool copyEnded = false;
+
     bool fail(std::string why)
     {
         error = std::move(why);
@@ -271,9 +284,11 @@ StreamCutResult TStreamCut::Write(const std::string& output, double startSeconds
     // The name is taken at once, so no other job writes into it; a name taken
     // before (an empty file) is ours as well.
     session.created = NamesLocalFile(output) && OwnsClaimedFile(ClaimOutputFile(output));
-    const bool written = planSegment(session, startSeconds, endSeconds) && openOutput(session) &&
-                         copySegment(session) && writeHeldSound(session) && checkWritten(session) &&
-                         closeOutput(session);
+    const bool written =
+        planSegment(session, startSeconds, endSeconds) && prepareExact(session) &&
+        (session.stopped || (openOutput(session) && copySegment(session) &&
+                             writeHeldSound(session) && checkWritten(session) &&
+                             closeOutput(session)));
     // A file that got no packet (a stop before the first one) is only a stub.
     if (!written || session.progress.bytes == 0) {
         session.out.reset();
@@ -287,6 +302,10 @@ StreamCutResult TStreamCut::Write(const std::string& output, double startSeconds
         return result;
     }
     result.startSeconds = static_cast<double>(session.zeroUs - originUs_) / kSecondUs;
+    result.exact = session.exact;
+    result.exactFallback = session.exactFallback;
+    result.reencodedStartSeconds = static_cast<double>(session.headUs) / kSecondUs;
+    result.reencodedEndSeconds = static_cast<double>(session.tailUs) / kSecondUs;
     result.durationMs = (session.writtenEndUs() - session.zeroUs) / 1000;
     // A finished cut has gone through the whole segment, even where its last
     // pictures had to end a little before the end mark.
@@ -323,13 +342,19 @@ bool TStreamCut::planSegment(Session& s, double startSeconds, double endSeconds)
     s.startUs = primaryVideo_ >= 0 ? findStartKeyFrame(s.markUs) : s.markUs;
     s.fromFileStart = s.markUs <= originUs_;
     s.anyVideo = primaryVideo_ >= 0;
-    s.zeroUs = std::max(s.startUs, originUs_);
+    startOutputAt(s, std::max(s.startUs, originUs_));
+    return true;
+}
+
+// Where the output's times start, on the source's timeline.
+void TStreamCut::startOutputAt(Session& s, int64_t zeroUs)
+{
+    s.zeroUs = zeroUs;
     s.picturesEndUs = s.soundEndUs = s.zeroUs;
     if (!s.toEnd)
         s.progress.totalMs = (s.endUs - s.zeroUs) / 1000;
     else if (input_->duration > 0)
         s.progress.totalMs = (originUs_ + input_->duration - s.zeroUs) / 1000;
-    return true;
 }
 
 // The output file with a copy of every kept stream, its header written.
@@ -382,8 +407,270 @@ bool TStreamCut::addTrack(Session& s, int index)
     }
     track.keyTs = lib.av_rescale_q(s.startUs, kMicroseconds, track.in->time_base);
     track.startTs = lib.av_rescale_q(s.zeroUs, kMicroseconds, track.in->time_base);
+    if (s.exact && index == primaryVideo_) {
+        track.startTs = s.plan.firstPts;
+        // One description for the copied and the re-encoded pictures.
+        const std::vector<uint8_t> extradata = s.reencoder->OutputExtradata();
+        lib.av_freep(&track.out->codecpar->extradata);
+        track.out->codecpar->extradata_size = 0;
+        if (!extradata.empty()) {
+            auto* copy = static_cast<uint8_t*>(
+                lib.av_mallocz(extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+            if (!copy)
+                return s.fail(LibraryErrorText(s.output, AVERROR(ENOMEM)));
+            std::copy(extradata.begin(), extradata.end(), copy);
+            track.out->codecpar->extradata = copy;
+            track.out->codecpar->extradata_size = static_cast<int>(extradata.size());
+        }
+        track.out->codecpar->codec_tag = s.reencoder->OutputTag();
+    }
     if (!s.toEnd)
         track.endTs = lib.av_rescale_q(s.endUs, kMicroseconds, track.in->time_base);
+    return true;
+}
+
+// The exact cut's plan and its re-encoded pictures, made before anything is
+// written. Where the segment cannot be cut exactly, the reason is kept and
+// the cut starts at the key frame as before.
+bool TStreamCut::prepareExact(Session& s)
+{
+    if (!exact_ || primaryVideo_ < 0)
+        return true;
+    const int videoStreams = static_cast<int>(std::count_if(
+        kept_.begin(), kept_.end(), [this](int index) {
+            return input_->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+        }));
+    std::string refusal;
+    auto reencoder = std::make_unique<TPictureReencoder>(*input_->streams[primaryVideo_], *muxer_);
+    if (videoStreams > 1)
+        refusal = "it has more than one video stream";
+    if (refusal.empty())
+        refusal = reencoder->Check();
+    std::vector<StoredPicture> pictures;
+    if (refusal.empty())
+        refusal = scanPictures(s, pictures);
+    if (s.stopped)
+        return true;
+    const AVStream& video = *input_->streams[primaryVideo_];
+    if (refusal.empty()) {
+        // A mark counts as on a picture within a millisecond (marks are
+        // kept in milliseconds), or a quarter of a picture when they are
+        // shorter.
+        const AVRational rate = video.avg_frame_rate.num > 0 ? video.avg_frame_rate
+                                                             : video.r_frame_rate;
+        int64_t tolerance = lib.av_rescale_q(1000, kMicroseconds, video.time_base);
+        if (rate.num > 0 && rate.den > 0)
+            tolerance = std::min(tolerance, lib.av_rescale_q(1, AVRational{rate.den, 4 * rate.num},
+                                                             video.time_base));
+        s.plan = PlanExactCut(pictures, lib.av_rescale_q(s.markUs, kMicroseconds, video.time_base),
+                              s.toEnd ? INT64_MAX
+                                      : lib.av_rescale_q(s.endUs, kMicroseconds, video.time_base),
+                              tolerance);
+        refusal = s.plan.refusal;
+    }
+    if (refusal.empty()) {
+        s.reencoder = std::move(reencoder);
+        try {
+            s.head = reencode(s, s.plan.head, s.plan.headKeyPts);
+            if (!s.stopped)
+                s.tail = reencode(s, s.plan.tail, s.plan.tailKeyPts);
+        } catch (const FFMpegException& e) {
+            refusal = e.what();
+        }
+        if (s.stopped)
+            return true;
+    }
+    if (!refusal.empty()) {
+        s.exactFallback = refusal;
+        s.reencoder.reset();
+        s.head.clear();
+        s.tail.clear();
+        return true;
+    }
+    s.exact = true;
+    const auto span = [&](const std::vector<PacketPtr>& packets) {
+        int64_t total = 0;
+        for (const PacketPtr& packet : packets)
+            total += packet->duration;
+        return lib.av_rescale_q(total, video.time_base, kMicroseconds);
+    };
+    s.headUs = span(s.head);
+    s.tailUs = span(s.tail);
+    startOutputAt(s, toUs(s.plan.firstPts, video.time_base));
+    return true;
+}
+
+// The primary video stream's pictures in decoding order, from the start key
+// frame on, up to the first one decoded at or after the end mark (to the end:
+// up to past the first key frame after the start mark and its leading
+// pictures). Returns why they cannot be read; empty when they can.
+std::string TStreamCut::scanPictures(Session& s, std::vector<StoredPicture>& pictures)
+{
+    const AVStream& video = *input_->streams[primaryVideo_];
+    PacketPtr packet(lib.av_packet_alloc());
+    if (!packet || !seekBefore(s.startUs - kSecondUs))
+        return "the segment cannot be read";
+    const int64_t keyTs = lib.av_rescale_q(s.startUs, kMicroseconds, video.time_base);
+    const int64_t markTs = lib.av_rescale_q(s.markUs, kMicroseconds, video.time_base);
+    const int64_t endTs =
+        s.toEnd ? INT64_MAX : lib.av_rescale_q(s.endUs, kMicroseconds, video.time_base);
+    int64_t stopTs = endTs;
+    bool started = false;
+    while (lib.av_read_frame(input_.get(), packet.get()) >= 0) {
+        if (s.control.stop && s.control.stop->load()) {
+            s.stopped = true;
+            return {};
+        }
+        const bool ours = packet->stream_index == primaryVideo_;
+        StoredPicture picture{packet->pts, packet->dts, packetDuration(*packet, video),
+                              (packet->flags & AV_PKT_FLAG_KEY) != 0};
+        lib.av_packet_unref(packet.get());
+        if (!ours)
+            continue;
+        const int64_t time = picture.pts != AV_NOPTS_VALUE ? picture.pts : picture.dts;
+        if (!started && picture.key && time != AV_NOPTS_VALUE && time >= keyTs)
+            started = true;
+        if (!started)
+            continue;
+        pictures.push_back(picture);
+        if (s.toEnd && picture.key && time > markTs && stopTs == INT64_MAX)
+            stopTs = time;
+        const int64_t decodeTime = picture.dts != AV_NOPTS_VALUE ? picture.dts : time;
+        if (decodeTime != AV_NOPTS_VALUE && decodeTime >= stopTs)
+            break;
+    }
+    return {};
+}
+
+// Decodes the primary video stream from its key frame at `keyPts` until
+// every picture shown at the times `wanted` (rising) came out, handing each
+// to `take` in showing order.
+template <typename Take>
+void TStreamCut::decodePictures(Session& s, int64_t keyPts, const std::vector<int64_t>& wanted,
+                                Take take)
+{
+    const AVStream& video = *input_->streams[primaryVideo_];
+    const AVCodec* codec = lib.avcodec_find_decoder(video.codecpar->codec_id);
+    CodecContextPtr decoder(lib.avcodec_alloc_context3(codec));
+    PacketPtr packet(lib.av_packet_alloc());
+    FramePtr frame(lib.av_frame_alloc());
+    if (!codec || !decoder || !packet || !frame ||
+        lib.avcodec_parameters_to_context(decoder.get(), video.codecpar) < 0)
+        throw FFMpegException("its pictures cannot be decoded");
+    decoder->pkt_timebase = video.time_base;
+    decoder->thread_count = 0;
+    {
+        std::lock_guard guard(TCustomFFmpeg::CodecLock());
+        if (lib.avcodec_open2(decoder.get(), codec, nullptr) < 0)
+            throw FFMpegException("its pictures cannot be decoded");
+    }
+    if (!seekBefore(toUs(keyPts, video.time_base) - kSecondUs))
+        throw FFMpegException("the segment cannot be read");
+    size_t next = 0;
+    const auto receive = [&] {
+        while (lib.avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
+            const int64_t time = frame->best_effort_timestamp != AV_NOPTS_VALUE
+                                     ? frame->best_effort_timestamp
+                                     : frame->pts;
+            if (next < wanted.size() && time == wanted[next])
+                take(*frame, next++);
+            else if (next < wanted.size() && time > wanted[next])
+                throw FFMpegException("a picture between the marks did not decode");
+            lib.av_frame_unref(frame.get());
+        }
+    };
+    bool started = false;
+    while (next < wanted.size()) {
+        if (s.control.stop && s.control.stop->load()) {
+            s.stopped = true;
+            return;
+        }
+        if (lib.av_read_frame(input_.get(), packet.get()) < 0) {
+            lib.avcodec_send_packet(decoder.get(), nullptr);
+            receive();
+            break;
+        }
+        if (packet->stream_index == primaryVideo_) {
+            if (!started && (packet->flags & AV_PKT_FLAG_KEY) && packetTime(*packet) == keyPts)
+                started = true;
+            if (started) {
+                // Damaged data is left to the decoder; what matters is that
+                // every wanted picture comes out.
+                lib.avcodec_send_packet(decoder.get(), packet.get());
+                receive();
+            }
+        }
+        lib.av_packet_unref(packet.get());
+    }
+    if (next < wanted.size())
+        throw FFMpegException("not every picture between the marks could be decoded");
+}
+
+// The pictures shown at the times `wanted`, decoded from the key frame at
+// `keyPts` and encoded as a group of their own.
+std::vector<PacketPtr> TStreamCut::reencode(Session& s, const std::vector<int64_t>& wanted,
+                                            int64_t keyPts)
+{
+    if (wanted.empty())
+        return {};
+    const AVStream& video = *input_->streams[primaryVideo_];
+    const AVRational rate = video.avg_frame_rate.num > 0 ? video.avg_frame_rate
+                                                         : video.r_frame_rate;
+    const int64_t frameDuration =
+        rate.num > 0 && rate.den > 0
+            ? lib.av_rescale_q(1, AVRational{rate.den, rate.num}, video.time_base)
+            : 0;
+    s.reencoder->BeginGroup();
+    decodePictures(s, keyPts, wanted, [&](AVFrame& frame, size_t index) {
+        // A picture lasts until the next one; the last as long as a frame.
+        const int64_t duration =
+            index + 1 < wanted.size() ? wanted[index + 1] - wanted[index] : frameDuration;
+        s.reencoder->Add(frame, wanted[index], duration);
+    });
+    if (s.stopped)
+        return {};
+    return s.reencoder->EndGroup(s.plan.decodeLead);
+}
+
+// Pictures of the exact cut: the copy starts at its key frame, after the
+// re-encoded pictures before it, and ends at the first picture shown at or
+// after the end mark, before the re-encoded pictures after it.
+bool TStreamCut::routeExactPicture(Session& s, Track& track, AVPacket& packet)
+{
+    const int64_t time = packetTime(packet);
+    const int64_t decodeTime = packet.dts != AV_NOPTS_VALUE ? packet.dts : time;
+    track.pastEnd = track.pastEnd || (!s.toEnd && decodeTime >= track.endTs);
+    // A segment within one group: every picture is re-encoded.
+    if (!s.plan.copies)
+        return writeReencoded(s, track, s.head);
+    if (s.copyEnded)
+        return true;
+    if (!s.copyStarted) {
+        if (!(packet.flags & AV_PKT_FLAG_KEY) || time != s.plan.copyStartPts)
+            return true;
+        s.copyStarted = true;
+        if (!writeReencoded(s, track, s.head))
+            return false;
+    }
+    if (time >= s.plan.endLimit) {
+        s.copyEnded = true;
+        return writeReencoded(s, track, s.tail);
+    }
+    // The key frame's leading pictures are among the re-encoded ones.
+    if (time < s.plan.copyStartPts)
+        return true;
+    if ((packet.flags & AV_PKT_FLAG_KEY) && (!s.plan.head.empty() || !s.plan.tail.empty()))
+        s.reencoder->PrepareCopiedKeyFrame(packet);
+    return writePacket(s, track, packet);
+}
+
+// Writes re-encoded pictures once.
+bool TStreamCut::writeReencoded(Session& s, Track& track, std::vector<PacketPtr>& packets)
+{
+    for (PacketPtr& packet : packets)
+        if (!writePacket(s, track, *packet))
+            return false;
+    packets.clear();
     return true;
 }
 
@@ -413,6 +700,13 @@ bool TStreamCut::copySegment(Session& s)
     }
     if (readCode < 0 && readCode != AVERROR_EOF)
         return s.fail(LibraryErrorText(source_, readCode));
+    // Re-encoded pictures that no copied one came before or after (a segment
+    // within one group, or one that ends with the file).
+    if (s.exact) {
+        Track& video = s.tracks[primaryVideo_];
+        if (!writeReencoded(s, video, s.head) || !writeReencoded(s, video, s.tail))
+            return false;
+    }
     return true;
 }
 
@@ -455,6 +749,8 @@ bool TStreamCut::copyPacket(Session& s, AVPacket& packet)
 // need it to decode, the ones after may.
 bool TStreamCut::routePicture(Session& s, Track& track, AVPacket& packet)
 {
+    if (s.exact && track.in->index == primaryVideo_)
+        return routeExactPicture(s, track, packet);
     const int64_t time = packetTime(packet);
     if (!track.started && (packet.flags & AV_PKT_FLAG_KEY) && time >= track.keyTs)
         track.started = true;

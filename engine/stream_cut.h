@@ -25,6 +25,8 @@
 
 namespace clipmora {
 
+struct StoredPicture;
+
 struct StreamCutProgress {
     int64_t writtenMs = 0;  // of the segment, from its real start
     int64_t totalMs = -1;   // the segment's length; -1 when it is not known
@@ -95,6 +97,16 @@ private:
     int64_t findStartKeyFrame(int64_t markUs);
     bool seekBefore(int64_t timeUs);
     bool planSegment(Session& s, double startSeconds, double endSeconds);
+    void startOutputAt(Session& s, int64_t zeroUs);
+    bool prepareExact(Session& s);
+    std::string scanPictures(Session& s, std::vector<StoredPicture>& pictures);
+    template <typename Take>
+    void decodePictures(Session& s, int64_t keyPts, const std::vector<int64_t>& wanted,
+                        Take take);
+    std::vector<PacketPtr> reencode(Session& s, const std::vector<int64_t>& wanted,
+                                    int64_t keyPts);
+    bool routeExactPicture(Session& s, Track& track, AVPacket& packet);
+    bool writeReencoded(Session& s, Track& track, std::vector<PacketPtr>& packets);
     bool openOutput(Session& s);
     bool addTrack(Session& s, int index);
     bool copySegment(Session& s);
