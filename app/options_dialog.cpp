@@ -14,7 +14,7 @@ TForm2OptionsForm::TForm2OptionsForm(TForm1* mainForm)
       mainForm_(mainForm)
 {
     setWindowTitle(QStringLiteral("Additional Options"));
-    setFixedSize(358, 228);
+    setFixedSize(398, 256);
     setModal(true);
 
     checkBoxOverwrite_ =
@@ -31,8 +31,16 @@ TForm2OptionsForm::TForm2OptionsForm(TForm1* mainForm)
         new QCheckBox(QStringLiteral("Keep Original Streams (fast, no re-encoding)"), this);
     checkBoxKeepOriginalStreams_->setGeometry(24, 112, 310, 22);
     checkBoxKeepOriginalStreams_->setChecked(false);
+    // A choice within the kept-streams split, indented under it.
+    checkBoxExactCut_ = new QCheckBox(
+        QStringLiteral("Exact to the Frame (re-encodes only next to the marks)"), this);
+    checkBoxExactCut_->setGeometry(44, 140, 340, 22);
+    checkBoxExactCut_->setChecked(true);
+    checkBoxExactCut_->setEnabled(false);
+    connect(checkBoxKeepOriginalStreams_, &QCheckBox::toggled, checkBoxExactCut_,
+            &QCheckBox::setEnabled);
     buttonDone_ = new QPushButton(QStringLiteral("Done"), this);
-    buttonDone_->setGeometry(139, 172, 80, 28);
+    buttonDone_->setGeometry(159, 200, 80, 28);
     connect(buttonDone_, &QPushButton::clicked, this, &QDialog::accept);
 
     FillQualityLists(mainForm_->Profile());
@@ -50,6 +58,8 @@ bool TForm2OptionsForm::KeepOriginalStreams() const
 {
     return checkBoxKeepOriginalStreams_->isChecked();
 }
+
+bool TForm2OptionsForm::ExactCut() const { return checkBoxExactCut_->isChecked(); }
 
 void TForm2OptionsForm::showEvent(QShowEvent* event)
 {

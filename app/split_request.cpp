@@ -140,6 +140,7 @@ void TForm1::BuildSplitJob()
     request.ProgramFolder = programFolder_.toStdString();
     if (optionsForm_ && optionsForm_->KeepOriginalStreams()) {
         request.KeepOriginalStreams = true;
+        request.ExactCut = optionsForm_->ExactCut();
         const std::string rate = sourceFrameRate_.toStdString();
         if (request.Marked) {
             request.StartSeconds = MarkSeconds(StartFrame, rate, request.SourceFile);

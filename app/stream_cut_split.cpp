@@ -70,7 +70,7 @@ void TForm1::ShowStreamCutEnd(int splitSerial, const StreamCutResult& result)
     ShowTerminate(splitSerial, 0, result.end == StreamCutResult::End::Finished,
                   result.end == StreamCutResult::End::Failed);
     if (!wasShown && result.end == StreamCutResult::End::Finished)
-        statusTimeLeft_->setText(QString::fromStdString(KeyFrameStartText(result)));
+        statusTimeLeft_->setText(QString::fromStdString(StreamCutNote(result)));
 }
 
 }  // namespace clipmora
