@@ -6,6 +6,8 @@
 #include <QCheckBox>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace clipmora {
 
 TForm2OptionsForm::TForm2OptionsForm(TForm1* mainForm)
@@ -14,7 +16,6 @@ TForm2OptionsForm::TForm2OptionsForm(TForm1* mainForm)
       mainForm_(mainForm)
 {
     setWindowTitle(QStringLiteral("Additional Options"));
-    setFixedSize(398, 256);
     setModal(true);
 
     checkBoxOverwrite_ =
@@ -34,13 +35,17 @@ TForm2OptionsForm::TForm2OptionsForm(TForm1* mainForm)
     // A choice within the kept-streams split, indented under it.
     checkBoxExactCut_ = new QCheckBox(
         QStringLiteral("Exact to the Frame (re-encodes only next to the marks)"), this);
-    checkBoxExactCut_->setGeometry(44, 140, 340, 22);
+    // Its caption is the longest: the dialog grows with it in a wider font.
+    const int exactWidth = std::max(340, checkBoxExactCut_->sizeHint().width());
+    checkBoxExactCut_->setGeometry(44, 140, exactWidth, 22);
     checkBoxExactCut_->setChecked(true);
     checkBoxExactCut_->setEnabled(false);
     connect(checkBoxKeepOriginalStreams_, &QCheckBox::toggled, checkBoxExactCut_,
             &QCheckBox::setEnabled);
     buttonDone_ = new QPushButton(QStringLiteral("Done"), this);
-    buttonDone_->setGeometry(159, 200, 80, 28);
+    const int width = std::max(398, 44 + exactWidth + 24);
+    setFixedSize(width, 256);
+    buttonDone_->setGeometry((width - 80) / 2, 200, 80, 28);
     connect(buttonDone_, &QPushButton::clicked, this, &QDialog::accept);
 
     FillQualityLists(mainForm_->Profile());

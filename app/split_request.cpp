@@ -126,6 +126,7 @@ void TForm1::BuildSplitJob()
     scriptBuffer_.clear();
     splitTimeLeft_.Reset();
     statusTimeLeft_->clear();
+    statusTimeLeft_->setToolTip(QString());
 
     SplitRequest request;
     // The file exactly as added, the one the preview shows: a blank at the

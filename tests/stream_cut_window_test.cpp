@@ -49,6 +49,10 @@ TEST_F(KeepStreamsTest, TheChoiceTurnsTheFormatControlsOffAndKeepsTheirValues)
     // The exact cut is a choice within the kept streams: on by default, and
     // open to change only while they are kept, keeping its state when not.
     QCheckBox* exact = form->OptionsForm()->CheckBoxExactCut();
+    for (QCheckBox* box : {keep, exact}) {
+        EXPECT_GE(box->width(), box->sizeHint().width()) << "caption cut off";
+        EXPECT_LE(box->geometry().right(), form->OptionsForm()->width());
+    }
     EXPECT_TRUE(exact->isChecked());
     EXPECT_FALSE(exact->isEnabled());
     keep->setChecked(true);
@@ -81,6 +85,8 @@ TEST_F(KeepStreamsTest, AMarkedKeyFrameSplitCopiesTheStreamsFromTheKeyFrame)
     markAt(*form, 1600, form->ButtonMarkEnd());
     EXPECT_EQ(splitAndWait(*form), QStringLiteral("Splitting Done!"));
     EXPECT_EQ(form->StatusTimeLeft()->text(), QStringLiteral("Started at the key frame at 0.96 s"));
+    EXPECT_EQ(form->StatusTimeLeft()->toolTip(), form->StatusTimeLeft()->text())
+        << "a note longer than its panel can be read whole";
     EXPECT_EQ(form->Transcoder1().TaskCount(), 0) << "the engine's re-encoding split did not run";
     for (QWidget* control : formatControls(*form))
         EXPECT_FALSE(control->isEnabled()) << "still off after the split";
