@@ -6,6 +6,8 @@
 #include <QCheckBox>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace clipmora {
 
 TForm2OptionsForm::TForm2OptionsForm(TForm1* mainForm)
@@ -14,7 +16,6 @@ TForm2OptionsForm::TForm2OptionsForm(TForm1* mainForm)
       mainForm_(mainForm)
 {
     setWindowTitle(QStringLiteral("Additional Options"));
-    setFixedSize(358, 228);
     setModal(true);
 
     checkBoxOverwrite_ =
@@ -31,8 +32,20 @@ TForm2OptionsForm::TForm2OptionsForm(TForm1* mainForm)
         new QCheckBox(QStringLiteral("Keep Original Streams (fast, no re-encoding)"), this);
     checkBoxKeepOriginalStreams_->setGeometry(24, 112, 310, 22);
     checkBoxKeepOriginalStreams_->setChecked(false);
+    // A choice within the kept-streams split, indented under it.
+    checkBoxExactCut_ = new QCheckBox(
+        QStringLiteral("Exact to the Frame (re-encodes only next to the marks)"), this);
+    // Its caption is the longest: the dialog grows with it in a wider font.
+    const int exactWidth = std::max(340, checkBoxExactCut_->sizeHint().width());
+    checkBoxExactCut_->setGeometry(44, 140, exactWidth, 22);
+    checkBoxExactCut_->setChecked(true);
+    checkBoxExactCut_->setEnabled(false);
+    connect(checkBoxKeepOriginalStreams_, &QCheckBox::toggled, checkBoxExactCut_,
+            &QCheckBox::setEnabled);
     buttonDone_ = new QPushButton(QStringLiteral("Done"), this);
-    buttonDone_->setGeometry(139, 172, 80, 28);
+    const int width = std::max(398, 44 + exactWidth + 24);
+    setFixedSize(width, 256);
+    buttonDone_->setGeometry((width - 80) / 2, 200, 80, 28);
     connect(buttonDone_, &QPushButton::clicked, this, &QDialog::accept);
 
     FillQualityLists(mainForm_->Profile());
@@ -50,6 +63,8 @@ bool TForm2OptionsForm::KeepOriginalStreams() const
 {
     return checkBoxKeepOriginalStreams_->isChecked();
 }
+
+bool TForm2OptionsForm::ExactCut() const { return checkBoxExactCut_->isChecked(); }
 
 void TForm2OptionsForm::showEvent(QShowEvent* event)
 {

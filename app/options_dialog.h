@@ -1,5 +1,6 @@
 // TForm2OptionsForm: the additional-settings dialog. Its check boxes are the
-// overwrite, play-on-add and keep-original-streams settings themselves. It also owns the stored
+// overwrite, play-on-add, keep-original-streams and exact-cut settings
+// themselves. It also owns the stored
 // settings: creating it fills the window's quality lists and restores the
 // stored values; the window saves them when it closes.
 //
@@ -25,17 +26,24 @@ public:
     QCheckBox* CheckBoxOverwrite() const { return checkBoxOverwrite_; }
     QCheckBox* CheckBoxPlayVideoFile() const { return checkBoxPlayVideoFile_; }
     QCheckBox* CheckBoxKeepOriginalStreams() const { return checkBoxKeepOriginalStreams_; }
+    QCheckBox* CheckBoxExactCut() const { return checkBoxExactCut_; }
     QPushButton* ButtonDone() const { return buttonDone_; }
     bool Overwrite() const;
     bool PlayVideoFile() const;
     // A split copies the source's streams instead of re-encoding them.
     bool KeepOriginalStreams() const;
+    // Such a split holds exactly the marked pictures, re-encoding only those
+    // next to the marks; otherwise it starts at a key frame. The check box
+    // can be changed only while the streams are kept; it keeps its state
+    // while they are not.
+    bool ExactCut() const;
 
     // Restores the stored values into the window and this dialog. The first
     // of the seven original values that is missing or unreadable ends the
     // load, and the current state is saved instead (which stores the
-    // defaults on a first run). The keep-original-streams value is read on
-    // its own: stores written before it existed lack it, which means off.
+    // defaults on a first run). The keep-original-streams and exact-cut
+    // values are read on their own: stores written before they existed lack
+    // them, which means off for the first and on for the second.
     void LoadSettings();
     // Writes the values from the current state. Returns false when the
     // store could not be written (the values written so far stay).
@@ -49,6 +57,7 @@ private:
     QCheckBox* checkBoxOverwrite_ = nullptr;
     QCheckBox* checkBoxPlayVideoFile_ = nullptr;
     QCheckBox* checkBoxKeepOriginalStreams_ = nullptr;
+    QCheckBox* checkBoxExactCut_ = nullptr;
     QPushButton* buttonDone_ = nullptr;
 };
 

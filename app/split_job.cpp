@@ -125,6 +125,7 @@ StreamCutJob PrepareStreamCutJob(const SplitRequest& request)
         job.Error = e.what();
         return job;
     }
+    cut->SetExact(request.ExactCut);
     job.Cut = std::move(cut);
     return job;
 }
@@ -139,6 +140,52 @@ std::string KeyFrameStartText(const StreamCutResult& result)
     char text[96];
     std::snprintf(text, sizeof text, "Started at the key frame at %.2f s", result.startSeconds);
     return text;
+}
+
+namespace {
+
+// Seconds of re-encoded pictures with one decimal; a picture or two that
+// would round to nothing are "under 0.1 s".
+std::string reencodedSeconds(double seconds)
+{
+    if (seconds < 0.05)
+        return "under 0.1 s";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", seconds);
+    return text;
+}
+
+std::string exactCutText(const StreamCutResult& result)
+{
+    const double start = std::max(result.reencodedStartSeconds, 0.0);
+    const double end = std::max(result.reencodedEndSeconds, 0.0);
+    if (start <= 0 && end <= 0)
+        return "Exact cut: nothing re-encoded; everything copied";
+    // A segment shorter than one group of pictures has nothing to copy.
+    if (result.durationMs > 0 && std::llround((start + end) * 1000) >= result.durationMs)
+        return "Exact cut: every picture re-encoded (" + reencodedSeconds(start + end) + ")";
+    std::string text = "Exact cut: ";
+    if (start > 0)
+        text += reencodedSeconds(start) + " re-encoded at the start";
+    if (start > 0 && end > 0)
+        text += ", " + reencodedSeconds(end) + " at the end";
+    else if (end > 0)
+        text += reencodedSeconds(end) + " re-encoded at the end";
+    return text + "; the rest copied";
+}
+
+}  // namespace
+
+std::string StreamCutNote(const StreamCutResult& result)
+{
+    if (result.exact)
+        return exactCutText(result);
+    const std::string keyFrame = KeyFrameStartText(result);
+    if (result.exactFallback.empty())
+        return keyFrame;
+    if (keyFrame.empty())
+        return "No exact cut: " + result.exactFallback;
+    return keyFrame + "; no exact cut: " + result.exactFallback;
 }
 
 SplitOutcome StartSplitJob(TCustomTranscoder& engine, const SplitRequest& request,

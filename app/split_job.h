@@ -27,6 +27,10 @@ struct SplitRequest {
     // Copy the source's streams between the marks into a file of its own
     // type instead of re-encoding; the format choices do not apply then.
     bool KeepOriginalStreams = false;
+    // For such a copy: exactly the marked pictures, re-encoding the few next
+    // to the marks that cannot be copied; false: start at the key frame at
+    // or before the start mark and re-encode nothing.
+    bool ExactCut = true;
     double StartSeconds = 0.0; // the marks on the source's timeline, for such a copy
     double EndSeconds = 0.0;   // not after StartSeconds: to the end of the file
 };
@@ -89,6 +93,13 @@ StreamCutJob PrepareStreamCutJob(const SplitRequest& request);
 // "Started at the key frame at 9.84 s", when that is not the start mark;
 // empty otherwise.
 std::string KeyFrameStartText(const StreamCutResult& result);
+
+// The line the window's status bar and the command line show after a copy
+// has finished: for an exact cut, what was re-encoded at each end ("Exact
+// cut: 0.7 s re-encoded at the start, 0.2 s at the end; the rest copied");
+// for an exact cut that fell back to the key frame, that and why; otherwise
+// KeyFrameStartText. Empty when there is nothing to say.
+std::string StreamCutNote(const StreamCutResult& result);
 
 enum class SplitStart {
     Started,        // the task runs

@@ -126,6 +126,7 @@ void TForm1::BuildSplitJob()
     scriptBuffer_.clear();
     splitTimeLeft_.Reset();
     statusTimeLeft_->clear();
+    statusTimeLeft_->setToolTip(QString());
 
     SplitRequest request;
     // The file exactly as added, the one the preview shows: a blank at the
@@ -140,6 +141,7 @@ void TForm1::BuildSplitJob()
     request.ProgramFolder = programFolder_.toStdString();
     if (optionsForm_ && optionsForm_->KeepOriginalStreams()) {
         request.KeepOriginalStreams = true;
+        request.ExactCut = optionsForm_->ExactCut();
         const std::string rate = sourceFrameRate_.toStdString();
         if (request.Marked) {
             request.StartSeconds = MarkSeconds(StartFrame, rate, request.SourceFile);

@@ -69,8 +69,12 @@ void TForm1::ShowStreamCutEnd(int splitSerial, const StreamCutResult& result)
     const bool wasShown = terminateShown_;
     ShowTerminate(splitSerial, 0, result.end == StreamCutResult::End::Finished,
                   result.end == StreamCutResult::End::Failed);
-    if (!wasShown && result.end == StreamCutResult::End::Finished)
-        statusTimeLeft_->setText(QString::fromStdString(KeyFrameStartText(result)));
+    if (!wasShown && result.end == StreamCutResult::End::Finished) {
+        // The note can be longer than its panel; the tool tip shows it whole.
+        const QString note = QString::fromStdString(StreamCutNote(result));
+        statusTimeLeft_->setText(note);
+        statusTimeLeft_->setToolTip(note);
+    }
 }
 
 }  // namespace clipmora

@@ -45,8 +45,8 @@ void usage()
                  "              [--audio-quality Q] [--size TEXT] [--frame-rate TEXT]\n"
                  "              [--channels Stereo|Mono] [--volume 0..10] [--aspect 0|1|2]\n"
                  "              [--overwrite] [--start SECONDS] [--end SECONDS]\n"
-                 "       clipmora-cli split IN OUTDIR --copy [--overwrite] [--start SECONDS]\n"
-                 "              [--end SECONDS]\n"
+                 "       clipmora-cli split IN OUTDIR --copy [--keyframe] [--overwrite]\n"
+                 "              [--start SECONDS] [--end SECONDS]\n"
                  "       clipmora-cli split [choices] -- IN OUTDIR [choices]\n"
                  "       clipmora-cli formats\n"
                  "convert: options are the engine's, written -name value, or -name alone for a\n"
@@ -57,9 +57,11 @@ void usage()
                  "format's lists; --aspect 1 is 4:3, 2 is 16:9; without --end, or with an end\n"
                  "past the file's, a segment runs to the end of the file; without marks the\n"
                  "whole file is split. --copy keeps the original streams in a file of IN's\n"
-                 "type, starting at the key frame at or before --start; equal marks hold\n"
-                 "nothing to copy and are refused. After \"--\", IN and OUTDIR are names even\n"
-                 "when they begin with \"-\".\n");
+                 "type, exactly from --start to --end, re-encoding only the pictures next to\n"
+                 "the marks that cannot be copied; with --keyframe it re-encodes nothing and\n"
+                 "starts at the key frame at or before --start. Equal marks hold nothing to\n"
+                 "copy and are refused. After \"--\", IN and OUTDIR are names even when they\n"
+                 "begin with \"-\".\n");
 }
 
 bool loadLibraries(TTranscoder& transcoder)

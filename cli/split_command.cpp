@@ -26,8 +26,9 @@ struct SplitArguments {
     int volumePosition = 5;
     int aspect = -1;
     bool overwrite = false;
-    bool copy = false;    // keep the original streams; no format applies
-    double start = -1.0;  // seconds; negative: not marked
+    bool copy = false;      // keep the original streams; no format applies
+    bool keyFrame = false;  // such a copy starts at a key frame instead of exactly
+    double start = -1.0;    // seconds; negative: not marked
     double end = -1.0;
 };
 
@@ -79,6 +80,7 @@ bool parseSplit(const std::vector<std::string>& args, SplitArguments& split, std
     app.add_option("--end", end);
     app.add_flag("--overwrite", split.overwrite);
     app.add_flag("--copy", split.copy);
+    app.add_flag("--keyframe", split.keyFrame);
     try {
         // The parser takes the arguments last first.
         const std::vector<std::string> ordered = namesAfterOptions(args);
@@ -96,6 +98,10 @@ bool parseSplit(const std::vector<std::string>& args, SplitArguments& split, std
         return false;
     if (positional.size() != 2 || (split.format.empty() && !split.copy)) {
         error = "split needs IN, OUTDIR and --format (or --copy)";
+        return false;
+    }
+    if (split.keyFrame && !split.copy) {
+        error = "--keyframe applies to --copy only";
         return false;
     }
     split.input = positional[0];
@@ -254,8 +260,8 @@ int runStreamCut(StopSignals& signals, const SplitArguments& arguments,
     signals.ClearStopAction();
     switch (result.end) {
     case StreamCutResult::End::Finished:
-        if (const std::string start = KeyFrameStartText(result); !start.empty())
-            std::fprintf(stderr, "%s\n", start.c_str());
+        if (const std::string note = StreamCutNote(result); !note.empty())
+            std::fprintf(stderr, "%s\n", note.c_str());
         std::fprintf(stderr, "done: %s\n", job.OutputFile.c_str());
         return kExitDone;
     case StreamCutResult::End::Stopped:
@@ -309,6 +315,7 @@ int split(const std::vector<std::string>& args)
     signals.HoldStops();
     if (arguments.copy) {
         request.KeepOriginalStreams = true;
+        request.ExactCut = !arguments.keyFrame;
         return runStreamCut(signals, arguments, request);
     }
     return runSplit(transcoder, signals, arguments, request, profile);

@@ -336,14 +336,14 @@ TEST_F(CliConvert, SplitWithMarksCutsTheSegment)
     EXPECT_NEAR(static_cast<double>(out.audioSamples) / out.sampleRate, 26 / 25.0, 0.06);
 }
 
-TEST_F(CliConvert, SplitWithCopyKeepsTheStreamsFromTheKeyFrame)
+TEST_F(CliConvert, SplitWithCopyAndKeyFrameKeepsTheStreamsFromTheKeyFrame)
 {
     const std::string out = folder.file("out");
     std::filesystem::create_directory(out);
     // Key frames every 12 pictures at 25 per second: 0.96 s is the last one
     // at or before 1 s; the last picture before 1.6 s is number 39.
     const Outcome outcome =
-        runCli("split " + quoted(clip) + " " + quoted(out) + " --copy --start 1 --end 1.6");
+        runCli("split " + quoted(clip) + " " + quoted(out) + " --copy --keyframe --start 1 --end 1.6");
     ASSERT_EQ(outcome.exitCode, 0) << outcome.output;
     EXPECT_NE(outcome.output.find("Started at the key frame at 0.96 s"), std::string::npos)
         << outcome.output;
@@ -373,7 +373,8 @@ TEST_F(CliConvert, SplitWithCopyKeepsTheStreamsFromTheKeyFrame)
 
 // Marks of any size, for a copy of the streams and for a re-encoding split:
 // a start at 0 is taken, equal marks hold nothing to copy, a start past the
-// end is refused however large, an end past it is the end.
+// end is refused however large, an end past it is the end. A key-frame start
+// is a choice of the copy alone.
 TEST_F(CliConvert, SplitMarksOfAnySize)
 {
     const struct {
@@ -382,13 +383,14 @@ TEST_F(CliConvert, SplitMarksOfAnySize)
         const char* said;
         int first, last;  // pictures of the written file; -1: none written
     } cases[] = {
-        {"--copy --start 0 --end 0.5", 0, "done", 0, 11},
+        {"--copy --keyframe --start 0 --end 0.5", 0, "done", 0, 11},
         {"--copy --start 1 --end 1", 1, "the same", -1, -1},
         {"--copy --start 0.41 --end 0.42", 1, "the same", -1, -1},
         {"--copy --start 9e15", 1, "starts after the end", -1, -1},
         {"--copy --start 0.96 --end 1e308", 0, "done", 24, 49},
         {"--format 'AVI - DivX Video (*.avi)' --start 1e308", 1, "starts after the end", -1, -1},
         {"--format 'AVI - DivX Video (*.avi)' --start 1 --end 1e308", 0, "done", 25, 49},
+        {"--format 'AVI - DivX Video (*.avi)' --keyframe --start 1", 2, "--keyframe applies to --copy only", -1, -1},
     };
     int row = 0;
     for (const auto& c : cases) {
@@ -624,8 +626,9 @@ TEST_F(CliConvert, SplitsRunningAtOnceIntoOneFolderEachKeepTheirOwnSegment)
     // 12 pictures) at or before the start to the last picture before the end.
     const Case cases[] = {{"--start 0 --end 0.36", 0, 9},         {"--start 1 --end 2.96", 25, 74},
                           {"--start 0.4 --end 0.56", 10, 14},     {"--start 0 --end 3.96", 0, 99},
-                          {"--copy --start 1 --end 1.6", 24, 39}, {"--copy --start 2 --end 2.6", 48, 64},
-                          {"--copy --start 0.6 --end 1", 12, 24}};
+                          {"--copy --keyframe --start 1 --end 1.6", 24, 39},
+                          {"--copy --keyframe --start 2 --end 2.6", 48, 64},
+                          {"--copy --keyframe --start 0.6 --end 1", 12, 24}};
     const std::string out = folder.file("out");
     std::filesystem::create_directory(out);
     std::vector<pid_t> children;

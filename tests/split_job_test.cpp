@@ -83,6 +83,48 @@ TEST(SplitOptions, VolumeFrameRateAndMarks)
     EXPECT_EQ(FormatDuration(0, ":"), "00:00:00");
 }
 
+// The note after a kept-streams copy: what an exact cut re-encoded at each
+// end, to one decimal; a key-frame start, with the reason when an exact cut
+// was asked for and could not be made.
+TEST(SplitOptions, TheNoteAfterACopySaysWhatWasReencoded)
+{
+    const struct {
+        bool exact;
+        double start, end;    // seconds re-encoded
+        int64_t durationMs;   // of the pictures written
+        double startSeconds;  // where the output starts; the start mark is 10 s
+        const char* fallback;
+        const char* note;
+    } cases[] = {
+        {true, 0.7, 0.2, 5000, 10.0, "",
+         "Exact cut: 0.7 s re-encoded at the start, 0.2 s at the end; the rest copied"},
+        {true, 0.68, 0.0, 5000, 10.0, "", "Exact cut: 0.7 s re-encoded at the start; the rest copied"},
+        {true, 0.0, 0.08, 5000, 10.0, "", "Exact cut: 0.1 s re-encoded at the end; the rest copied"},
+        {true, 0.04, 0.0, 5000, 10.0, "",
+         "Exact cut: under 0.1 s re-encoded at the start; the rest copied"},
+        {true, 0.0, 0.0, 5000, 10.0, "", "Exact cut: nothing re-encoded; everything copied"},
+        {true, 0.36, 0.12, 480, 10.0, "", "Exact cut: every picture re-encoded (0.5 s)"},
+        {false, 0.0, 0.0, 5000, 9.84, "the pictures are interlaced",
+         "Started at the key frame at 9.84 s; no exact cut: the pictures are interlaced"},
+        {false, 0.0, 0.0, 5000, 10.0, "the pictures are interlaced",
+         "No exact cut: the pictures are interlaced"},
+        {false, 0.0, 0.0, 5000, 9.84, "", "Started at the key frame at 9.84 s"},
+        {false, 0.0, 0.0, 5000, 10.0, "", ""},
+    };
+    for (const auto& c : cases) {
+        StreamCutResult result;
+        result.end = StreamCutResult::End::Finished;
+        result.requestedStart = 10.0;
+        result.startSeconds = c.startSeconds;
+        result.durationMs = c.durationMs;
+        result.exact = c.exact;
+        result.reencodedStartSeconds = c.start;
+        result.reencodedEndSeconds = c.end;
+        result.exactFallback = c.fallback;
+        EXPECT_EQ(StreamCutNote(result), c.note);
+    }
+}
+
 TEST(TrimScriptFile, ThreeLinesWithCrLfAndTheRightSource)
 {
     EXPECT_EQ(TrimScriptText("/opt/clipmora", "/v/clip.mp4", 250, 500),

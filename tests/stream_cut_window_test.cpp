@@ -46,7 +46,18 @@ TEST_F(KeepStreamsTest, TheChoiceTurnsTheFormatControlsOffAndKeepsTheirValues)
     QCheckBox* keep = form->OptionsForm()->CheckBoxKeepOriginalStreams();
     EXPECT_EQ(keep->text(), QStringLiteral("Keep Original Streams (fast, no re-encoding)"));
     EXPECT_FALSE(keep->isChecked());
+    // The exact cut is a choice within the kept streams: on by default, and
+    // open to change only while they are kept, keeping its state when not.
+    QCheckBox* exact = form->OptionsForm()->CheckBoxExactCut();
+    for (QCheckBox* box : {keep, exact}) {
+        EXPECT_GE(box->width(), box->sizeHint().width()) << "caption cut off";
+        EXPECT_LE(box->geometry().right(), form->OptionsForm()->width());
+    }
+    EXPECT_TRUE(exact->isChecked());
+    EXPECT_FALSE(exact->isEnabled());
     keep->setChecked(true);
+    EXPECT_TRUE(exact->isEnabled());
+    exact->setChecked(false);
     for (QWidget* control : formatControls(*form))
         EXPECT_FALSE(control->isEnabled()) << control->metaObject()->className();
     EXPECT_EQ(form->ComboOutputFormat()->currentText(), QStringLiteral("AVI - DivX Video (*.avi)"));
@@ -55,9 +66,11 @@ TEST_F(KeepStreamsTest, TheChoiceTurnsTheFormatControlsOffAndKeepsTheirValues)
     keep->setChecked(false);
     for (QWidget* control : formatControls(*form))
         EXPECT_TRUE(control->isEnabled()) << control->metaObject()->className();
+    EXPECT_FALSE(exact->isEnabled());
+    EXPECT_FALSE(exact->isChecked());
 }
 
-TEST_F(KeepStreamsTest, AMarkedSplitCopiesTheStreamsFromTheKeyFrame)
+TEST_F(KeepStreamsTest, AMarkedKeyFrameSplitCopiesTheStreamsFromTheKeyFrame)
 {
     testing::TempFolder folder;
     const std::string clip = testing::CachedMedia("window_clip.mp4", testing::shortClip());
@@ -65,12 +78,15 @@ TEST_F(KeepStreamsTest, AMarkedSplitCopiesTheStreamsFromTheKeyFrame)
     chooseFolder(*form, folder.path());
     chooseFormat(*form, QStringLiteral("AVI - DivX Video (*.avi)"));
     form->OptionsForm()->CheckBoxKeepOriginalStreams()->setChecked(true);
+    form->OptionsForm()->CheckBoxExactCut()->setChecked(false);
     // Key frames come every 12 pictures at 25 per second: 0.96 s is the last
     // one before the 1 s mark.
     markAt(*form, 1000, form->ButtonMarkStart());
     markAt(*form, 1600, form->ButtonMarkEnd());
     EXPECT_EQ(splitAndWait(*form), QStringLiteral("Splitting Done!"));
     EXPECT_EQ(form->StatusTimeLeft()->text(), QStringLiteral("Started at the key frame at 0.96 s"));
+    EXPECT_EQ(form->StatusTimeLeft()->toolTip(), form->StatusTimeLeft()->text())
+        << "a note longer than its panel can be read whole";
     EXPECT_EQ(form->Transcoder1().TaskCount(), 0) << "the engine's re-encoding split did not run";
     for (QWidget* control : formatControls(*form))
         EXPECT_FALSE(control->isEnabled()) << "still off after the split";
@@ -124,31 +140,49 @@ TEST_F(KeepStreamsTest, RefusedCopiesSayWhyAndWriteNothing)
     }
 }
 
-TEST_F(KeepStreamsTest, TheChoiceIsStoredAndOldStoresMeanOff)
+// Each choice is stored; a store written before it existed holds the
+// choice's default (streams re-encoded, an exact cut), and the other values
+// are read as they are, not replaced by the defaults.
+TEST_F(KeepStreamsTest, TheChoicesAreStoredAndOldStoresMeanTheirDefaults)
 {
-    {
-        auto form = openWindow();
-        form->OptionsForm()->CheckBoxKeepOriginalStreams()->setChecked(true);
-        form->OptionsForm()->CheckBoxOverwrite()->setChecked(true);
-        EXPECT_TRUE(form->close());
+    const struct {
+        const char* name;
+        QCheckBox* (TForm2OptionsForm::*box)() const;
+        bool absentMeans;
+    } values[] = {{"KeepOriginalStreams", &TForm2OptionsForm::CheckBoxKeepOriginalStreams, false},
+                  {"ExactToTheFrame", &TForm2OptionsForm::CheckBoxExactCut, true}};
+    // The exact cut's box follows the kept streams however they were loaded,
+    // and the format controls are off while they are kept.
+    const auto expectConsistent = [](TForm1& form) {
+        const bool keep = form.OptionsForm()->KeepOriginalStreams();
+        EXPECT_EQ(form.OptionsForm()->CheckBoxExactCut()->isEnabled(), keep);
+        EXPECT_EQ(form.ComboOutputFormat()->isEnabled(), !keep);
+    };
+    for (const auto& value : values) {
+        SCOPED_TRACE(value.name);
+        const QString name = QLatin1String(value.name);
+        {
+            auto form = openWindow();
+            form->OptionsForm()->CheckBoxKeepOriginalStreams()->setChecked(true);
+            (form->OptionsForm()->*value.box)()->setChecked(!value.absentMeans);
+            form->OptionsForm()->CheckBoxOverwrite()->setChecked(true);
+            EXPECT_TRUE(form->close());
+        }
+        EXPECT_EQ(store().value(name).toInt(), value.absentMeans ? 0 : 1);
+        {
+            auto form = openWindow();
+            EXPECT_EQ((form->OptionsForm()->*value.box)()->isChecked(), !value.absentMeans);
+            expectConsistent(*form);
+        }
+        store().remove(name);
+        {
+            auto form = openWindow();
+            EXPECT_EQ((form->OptionsForm()->*value.box)()->isChecked(), value.absentMeans);
+            EXPECT_TRUE(form->OptionsForm()->CheckBoxOverwrite()->isChecked());
+            expectConsistent(*form);
+        }
+        EXPECT_FALSE(store().contains(name)) << "loading alone stores nothing";
     }
-    EXPECT_EQ(store().value(QStringLiteral("KeepOriginalStreams")).toInt(), 1);
-    {
-        auto form = openWindow();
-        EXPECT_TRUE(form->OptionsForm()->CheckBoxKeepOriginalStreams()->isChecked());
-        EXPECT_FALSE(form->ComboOutputFormat()->isEnabled());
-    }
-    // A store written before the choice existed: off, and the other values
-    // are read as they are, not replaced by the defaults.
-    store().remove(QStringLiteral("KeepOriginalStreams"));
-    {
-        auto form = openWindow();
-        EXPECT_FALSE(form->OptionsForm()->CheckBoxKeepOriginalStreams()->isChecked());
-        EXPECT_TRUE(form->OptionsForm()->CheckBoxOverwrite()->isChecked());
-        EXPECT_TRUE(form->ComboOutputFormat()->isEnabled());
-    }
-    EXPECT_FALSE(store().contains(QStringLiteral("KeepOriginalStreams")))
-        << "loading alone stores nothing";
 }
 
 }  // namespace
