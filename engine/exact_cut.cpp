@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -36,8 +37,24 @@ struct ExactCodec {
 
 namespace {
 
+// Adds the wall time of its scope to a total.
+class ScopeTimer {
+public:
+    explicit ScopeTimer(double& total) : total_(total) {}
+    ~ScopeTimer()
+    {
+        total_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    }
+    ScopeTimer(const ScopeTimer&) = delete;
+    ScopeTimer& operator=(const ScopeTimer&) = delete;
+
+private:
+    double& total_;
+    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
 constexpr std::array kExactCodecs{
-    ExactCodec{AV_CODEC_ID_H264, "libx264", ParameterSets::H264, false, "preset=faster:crf=15"},
+    ExactCodec{AV_CODEC_ID_H264, "libx264", ParameterSets::H264, false, "preset=ultrafast:crf=12"},
     ExactCodec{AV_CODEC_ID_HEVC, "libx265", ParameterSets::Hevc, false,
                "preset=fast:crf=16:x265-params=log-level=error:open-gop=0"},
     ExactCodec{AV_CODEC_ID_MPEG2VIDEO, "mpeg2video", ParameterSets::StartCodes, true,
@@ -424,12 +441,16 @@ std::string TPictureReencoder::Check()
         if (parameterSetId_ > 31)
             return "its stream uses every parameter-set id";
     }
+    // The trial encoder encodes the first group.
     std::string why;
-    const CodecContextPtr trial = openEncoder(why);
-    if (!trial)
+    {
+        const ScopeTimer timer(encodingSeconds_);
+        group_ = openEncoder(why);
+    }
+    if (!group_)
         return why;
     if (globalHeader_)
-        encoderHeader_.assign(trial->extradata, trial->extradata + trial->extradata_size);
+        encoderHeader_.assign(group_->extradata, group_->extradata + group_->extradata_size);
     return {};
 }
 
@@ -499,8 +520,10 @@ CodecContextPtr TPictureReencoder::openEncoder(std::string& why) const
 
 void TPictureReencoder::BeginGroup()
 {
+    const ScopeTimer timer(encodingSeconds_);
     std::string why;
-    group_ = openEncoder(why);
+    if (!group_)
+        group_ = openEncoder(why);
     if (!group_)
         throw FFMpegException(why);
     if (globalHeader_ &&
@@ -529,6 +552,7 @@ void TPictureReencoder::drainGroup()
 
 void TPictureReencoder::Add(AVFrame& frame, int64_t pts, int64_t duration)
 {
+    const ScopeTimer timer(encodingSeconds_);
     frame.pict_type = AV_PICTURE_TYPE_NONE;
     // Rising times in the encoder's time base.
     const int64_t time = pts_.empty() ? 0
@@ -545,6 +569,7 @@ void TPictureReencoder::Add(AVFrame& frame, int64_t pts, int64_t duration)
 
 std::vector<PacketPtr> TPictureReencoder::EndGroup(int64_t lead)
 {
+    const ScopeTimer timer(encodingSeconds_);
     if (const int code = lib.avcodec_send_frame(group_.get(), nullptr); code < 0)
         throw FFMpegException(LibraryErrorText(codec_->encoder, code));
     drainGroup();

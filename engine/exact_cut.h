@@ -68,7 +68,7 @@ public:
 
     // Why the source's pictures cannot be re-encoded to match it (the codec,
     // interlacing, an encoder that does not open); empty when they can.
-    // Opens and closes a trial encoder.
+    // Opens a trial encoder, which then encodes the first group.
     std::string Check();
 
     // Encodes one group of pictures that starts with a picture decoding can
@@ -92,6 +92,9 @@ public:
     // own in the stream (decoders keep the last ones they saw).
     void PrepareCopiedKeyFrame(AVPacket& packet) const;
 
+    // The wall time spent in the encoder so far.
+    double EncodingSeconds() const { return encodingSeconds_; }
+
 private:
     CodecContextPtr openEncoder(std::string& why) const;
     void convertPacket(AVPacket& packet) const;
@@ -112,6 +115,7 @@ private:
     std::vector<PacketPtr> packets_;
     std::vector<int64_t> pts_, durations_;
     int64_t lastEncoderPts_ = 0;
+    double encodingSeconds_ = 0.0;
 };
 
 }  // namespace clipmora

@@ -263,6 +263,7 @@ struct TStreamCut::Session {
     std::unique_ptr<TPictureReencoder> reencoder;
     std::vector<PacketPtr> head, tail;
     int64_t headUs = 0, tailUs = 0;  // how long the re-encoded pictures show
+    double encodingSeconds = 0.0;
     bool copyStarted = false;
     bool copyEnded = false;
 
@@ -306,6 +307,7 @@ StreamCutResult TStreamCut::Write(const std::string& output, double startSeconds
     result.exactFallback = session.exactFallback;
     result.reencodedStartSeconds = static_cast<double>(session.headUs) / kSecondUs;
     result.reencodedEndSeconds = static_cast<double>(session.tailUs) / kSecondUs;
+    result.encodingSeconds = session.encodingSeconds;
     result.durationMs = (session.writtenEndUs() - session.zeroUs) / 1000;
     // A finished cut has gone through the whole segment, even where its last
     // pictures had to end a little before the end mark.
@@ -494,6 +496,7 @@ bool TStreamCut::prepareExact(Session& s)
             total += packet->duration;
         return lib.av_rescale_q(total, video.time_base, kMicroseconds);
     };
+    s.encodingSeconds = s.reencoder->EncodingSeconds();
     s.headUs = span(s.head);
     s.tailUs = span(s.tail);
     startOutputAt(s, toUs(s.plan.firstPts, video.time_base));
@@ -594,6 +597,12 @@ void TStreamCut::decodePictures(Session& s, int64_t keyPts, const std::vector<in
             if (!started && (packet->flags & AV_PKT_FLAG_KEY) && packetTime(*packet) == keyPts)
                 started = true;
             if (started) {
+                // Pictures no other picture refers to are decoded only when
+                // wanted.
+                decoder->skip_frame =
+                    std::binary_search(wanted.begin(), wanted.end(), packetTime(*packet))
+                        ? AVDISCARD_DEFAULT
+                        : AVDISCARD_NONREF;
                 // Damaged data is left to the decoder; what matters is that
                 // every wanted picture comes out.
                 lib.avcodec_send_packet(decoder.get(), packet.get());

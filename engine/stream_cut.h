@@ -45,6 +45,7 @@ struct StreamCutResult {
     bool exact = false;
     double reencodedStartSeconds = 0.0;
     double reencodedEndSeconds = 0.0;
+    double encodingSeconds = 0.0;  // wall time spent encoding them
     // Why an exact cut was asked for but the output starts at a key frame
     // instead; empty otherwise.
     std::string exactFallback;
