@@ -185,9 +185,11 @@ TEST_P(ExactCutCases, HoldsExactlyTheMarkedPictures)
     const int64_t copiedFromUs = std::llround(result.reencodedStartSeconds * 1e6) - kSlackUs;
     const int64_t copiedToUs = spanUs - std::llround(result.reencodedEndSeconds * 1e6) - kSlackUs;
 
-    // Every picture decodes to the source's own: the copied ones exactly,
-    // the re-encoded ones close to it.
+    // Every picture decodes to the source's own: of its format and size, the
+    // copied ones exactly, the re-encoded ones close to it.
     const DecodedSummary original = DecodeMedia(path, {.keepLuma = true});
+    EXPECT_EQ(decoded.pictureFormats,
+              std::vector<std::string>(decoded.pictureFormats.size(), original.pictureFormats.at(0)));
     for (std::size_t i = 0; i < decoded.lumas.size(); ++i) {
         const int frame = decoded.framePatterns[i];
         ASSERT_EQ(original.framePatterns.at(static_cast<std::size_t>(frame)), frame);
@@ -275,6 +277,12 @@ INSTANTIATE_TEST_SUITE_P(
                   1.3, 3.5, kAac},
         ExactCase{"exact_hevc.mp4",
                   source(testing::Mp4H264Aac(), 2, [](MediaSpec& s) { s.videoCodec = "libx265"; }),
+                  1.3, 3.5, kAac},
+        ExactCase{"exact_hevc_10bit.mp4", source(testing::Mp4H264Aac(), 2,
+                                                 [](MediaSpec& s) {
+                                                     s.videoCodec = "libx265";
+                                                     s.pixelFormat = "yuv420p10le";
+                                                 }),
                   1.3, 3.5, kAac},
         ExactCase{"exact_mpeg2_offset.ts", source(testing::StartOffset(), 2), 1.3, 3.5, kMp2},
         ExactCase{"exact_mpeg4.avi", source(testing::AviMpeg4Mp3(), 0), 1.3, 3.5, kMp3},

@@ -803,6 +803,11 @@ DecodedSummary DecodeMedia(const std::string& path, const DecodeOptions& options
                 summary.lastVideoPtsUs = ts;
                 summary.framePatterns.push_back(pattern);
                 summary.framePtsUs.push_back(ts);
+                const char* formatName =
+                    lib.av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format));
+                summary.pictureFormats.push_back(std::string(formatName ? formatName : "?") + ' ' +
+                                                 std::to_string(frame->width) + 'x' +
+                                                 std::to_string(frame->height));
             } else if (&in == &audio) {
                 if (!audioSeen) {
                     audioSeen = true;

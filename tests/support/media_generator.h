@@ -101,6 +101,8 @@ struct DecodedSummary {
 
     std::vector<int> framePatterns;  // of every decoded picture, in order
     std::vector<int64_t> framePtsUs; // of every decoded picture, in order
+    // Of every decoded picture, in order: its format and size ("yuv420p 160x120").
+    std::vector<std::string> pictureFormats;
     // With DecodeOptions::keepLuma, every decoded picture's luma as 8-bit
     // rows of `width` bytes, in order.
     std::vector<std::vector<uint8_t>> lumas;
