@@ -93,6 +93,33 @@ std::string gstreamerComplaints(const std::string& path)
     return {};
 }
 
+// The source's pictures the marks hold, as indexes into them in showing
+// order: from the one shown at `start` (the first when the mark is before
+// it) to `end`, the first at or after the end mark (all when it is 0), with
+// their times; a picture lasts `frameUs` at the source's end.
+struct Marked {
+    int first = 0, end = 0;
+    int64_t firstUs = 0, endUs = 0;
+};
+
+Marked markedPictures(const std::vector<VideoPacket>& pictures, double start, double end,
+                      int64_t frameUs)
+{
+    const int count = static_cast<int>(pictures.size());
+    Marked marked{0, count, 0, 0};
+    for (int i = 0; i < count; ++i) {
+        if (pictures[i].ptsUs <= std::llround(start * 1e6) + kSlackUs)
+            marked.first = i;
+        if (end > 0 && marked.end == count &&
+            pictures[i].ptsUs >= std::llround(end * 1e6) - kSlackUs)
+            marked.end = i;
+    }
+    marked.firstUs = pictures.at(marked.first).ptsUs;
+    marked.endUs =
+        marked.end < count ? pictures[marked.end].ptsUs : pictures.back().ptsUs + frameUs;
+    return marked;
+}
+
 struct ExactCase {
     const char* name;  // also the name of the cached source
     MediaSpec spec;
@@ -132,22 +159,13 @@ TEST_P(ExactCutCases, HoldsExactlyTheMarkedPictures)
     const std::size_t before = testing::FileChecksum(path);
     const VideoStreamPackets sourceStream = testing::ReadVideoPackets(path);
     const std::vector<VideoPacket> sourcePictures = picturesOf(sourceStream);
-    const int count = static_cast<int>(sourcePictures.size());
-    // First: the picture shown at the start mark; end: the first not shown.
-    int first = 0, end = count;
-    for (int i = 0; i < count; ++i) {
-        if (sourcePictures[i].ptsUs <= std::llround(c.start * 1e6) + kSlackUs)
-            first = i;
-        if (c.end > 0 && end == count && sourcePictures[i].ptsUs >= std::llround(c.end * 1e6) - kSlackUs)
-            end = i;
-    }
     const int64_t frameUs = std::llround(1e6 * c.spec.frameRateDen / c.spec.frameRateNum);
-    const int64_t firstUs = sourcePictures[first].ptsUs;
-    const int64_t endUs = end < count ? sourcePictures[end].ptsUs : sourcePictures.back().ptsUs + frameUs;
-    const int64_t spanUs = endUs - firstUs;
+    const Marked marked = markedPictures(sourcePictures, c.start, c.end, frameUs);
+    const int first = marked.first, end = marked.end;
+    const int64_t firstUs = marked.firstUs, endUs = marked.endUs, spanUs = endUs - firstUs;
 
     TempFolder folder;
-    const std::string output = folder.file(std::string("exact") + fs::path(path).extension().string());
+    const std::string output = folder.file("exact" + fs::path(path).extension().string());
     TStreamCut cut;
     ASSERT_TRUE(cut.Open(path)) << cut.Error();
     const StreamCutResult result = cut.Write(output, c.start, c.end, {});
@@ -172,29 +190,29 @@ TEST_P(ExactCutCases, HoldsExactlyTheMarkedPictures)
     for (int i = first; i < end && restartUs == endUs; ++i)
         if (sourcePictures[i].key)
             restartUs = sourcePictures[i].ptsUs;
-    std::size_t firstBeyond = sourceStream.packets.size();
-    for (std::size_t d = 0; d < sourceStream.packets.size(); ++d)
-        if (sourceStream.packets[d].ptsUs >= endUs && d < firstBeyond)
-            firstBeyond = d;
+    const std::vector<VideoPacket>& decodingOrder = sourceStream.packets;
     int64_t leaningUs = endUs;
-    for (std::size_t d = firstBeyond; d < sourceStream.packets.size(); ++d)
-        if (sourceStream.packets[d].ptsUs >= firstUs && sourceStream.packets[d].ptsUs < endUs)
-            leaningUs = std::min(leaningUs, sourceStream.packets[d].ptsUs);
-    EXPECT_LE(std::llround(result.reencodedStartSeconds * 1e6), restartUs - firstUs + kSlackUs);
-    EXPECT_LE(std::llround(result.reencodedEndSeconds * 1e6), endUs - leaningUs + kSlackUs);
-    const int64_t copiedFromUs = std::llround(result.reencodedStartSeconds * 1e6) - kSlackUs;
-    const int64_t copiedToUs = spanUs - std::llround(result.reencodedEndSeconds * 1e6) - kSlackUs;
+    for (auto p = std::find_if(decodingOrder.begin(), decodingOrder.end(),
+                               [&](const VideoPacket& packet) { return packet.ptsUs >= endUs; });
+         p != decodingOrder.end(); ++p)
+        if (p->ptsUs >= firstUs && p->ptsUs < endUs)
+            leaningUs = std::min(leaningUs, p->ptsUs);
+    const int64_t reencodedStartUs = std::llround(result.reencodedStartSeconds * 1e6);
+    const int64_t reencodedEndUs = std::llround(result.reencodedEndSeconds * 1e6);
+    EXPECT_LE(reencodedStartUs, restartUs - firstUs + kSlackUs);
+    EXPECT_LE(reencodedEndUs, endUs - leaningUs + kSlackUs);
+    const int64_t copiedFromUs = reencodedStartUs - kSlackUs;
+    const int64_t copiedToUs = spanUs - reencodedEndUs - kSlackUs;
 
     // Every picture decodes to the source's own: of its format and size, the
     // copied ones exactly, the re-encoded ones close to it.
     const DecodedSummary original = DecodeMedia(path, {.keepLuma = true});
-    EXPECT_EQ(decoded.pictureFormats,
-              std::vector<std::string>(decoded.pictureFormats.size(), original.pictureFormats.at(0)));
+    EXPECT_EQ(decoded.pictureFormats, std::vector<std::string>(decoded.pictureFormats.size(),
+                                                               original.pictureFormats.at(0)));
     for (std::size_t i = 0; i < decoded.lumas.size(); ++i) {
-        const int frame = decoded.framePatterns[i];
-        ASSERT_EQ(original.framePatterns.at(static_cast<std::size_t>(frame)), frame);
-        EXPECT_GE(testing::LumaPsnr(decoded.lumas[i], original.lumas[static_cast<std::size_t>(frame)]),
-                  40.0)
+        const auto frame = static_cast<std::size_t>(decoded.framePatterns[i]);
+        ASSERT_EQ(original.framePatterns.at(frame), decoded.framePatterns[i]);
+        EXPECT_GE(testing::LumaPsnr(decoded.lumas[i], original.lumas[frame]), 40.0)
             << "picture " << frame;
     }
 
@@ -206,7 +224,8 @@ TEST_P(ExactCutCases, HoldsExactlyTheMarkedPictures)
     int copiedKey = -1;  // the first copied key frame after the output's first picture
     for (int i = 0; i < end - first; ++i) {
         const int64_t atUs = outputPictures[i].ptsUs - originUs;
-        EXPECT_NEAR(static_cast<double>(atUs), static_cast<double>(sourcePictures[first + i].ptsUs - firstUs),
+        const VideoPacket& original = sourcePictures[first + i];
+        EXPECT_NEAR(static_cast<double>(atUs), static_cast<double>(original.ptsUs - firstUs),
                     kSlackUs)
             << "time of picture " << first + i;
         if (atUs < copiedFromUs || atUs >= copiedToUs)
@@ -214,7 +233,7 @@ TEST_P(ExactCutCases, HoldsExactlyTheMarkedPictures)
         if (copiedKey < 0 && i > 0 && outputPictures[i].key)
             copiedKey = i;
         EXPECT_EQ(withoutParameterSets(outputPictures[i].data, outputStream.codec),
-                  withoutParameterSets(sourcePictures[first + i].data, sourceStream.codec))
+                  withoutParameterSets(original.data, sourceStream.codec))
             << "picture " << first + i;
     }
 
@@ -232,7 +251,7 @@ TEST_P(ExactCutCases, HoldsExactlyTheMarkedPictures)
                 steps.push_back(packets[d].dts - packets[d - 1].dts);
         }
         ASSERT_FALSE(steps.empty());
-        EXPECT_EQ(steps, std::vector<int64_t>(steps.size(), steps.front())) << "decoding time steps";
+        EXPECT_EQ(steps, std::vector<int64_t>(steps.size(), steps.front())) << "decoding times";
         EXPECT_EQ(durations, std::vector<int64_t>(durations.size(), durations.front()));
     }
 
@@ -250,8 +269,9 @@ TEST_P(ExactCutCases, HoldsExactlyTheMarkedPictures)
         const VideoPacket& key = outputPictures[copiedKey];
         const bool decodingTimes = outputStream.container == "mpegts";
         testing::LibraryWarnings warnings;
-        const DecodedSummary seeked = DecodeMedia(
-            output, {.seekSeconds = (decodingTimes ? key.dtsUs : key.ptsUs) / 1e6, .maxPictures = 5});
+        const int64_t seekUs = decodingTimes ? key.dtsUs : key.ptsUs;
+        const DecodedSummary seeked =
+            DecodeMedia(output, {.seekSeconds = seekUs / 1e6, .maxPictures = 5});
         EXPECT_EQ(warnings.Text(), "") << "decoding after a seek";
         const std::vector<int> next(expected.begin() + copiedKey,
                                     expected.begin() + std::min<int>(copiedKey + 5, end - first));
@@ -287,7 +307,8 @@ INSTANTIATE_TEST_SUITE_P(
         ExactCase{"exact_mpeg2_offset.ts", source(testing::StartOffset(), 2), 1.3, 3.5, kMp2},
         ExactCase{"exact_mpeg4.avi", source(testing::AviMpeg4Mp3(), 0), 1.3, 3.5, kMp3},
         ExactCase{"exact_variable_rate.mp4",
-                  source(testing::Mp4H264Aac(), 0, [](MediaSpec& s) { s.variableFrameRate = true; }),
+                  source(testing::Mp4H264Aac(), 0,
+                         [](MediaSpec& s) { s.variableFrameRate = true; }),
                   1.3, 3.5, kAac},
         // Marks on key frames: nothing to re-encode at the start.
         ExactCase{"exact_h264_pyramid.mp4", h264Pyramid(), 1.0, 3.0, kAac},
@@ -316,7 +337,8 @@ TEST(ExactCutTest, SoundAloneAndOtherCodecs)
     ASSERT_TRUE(soundCut.Open(CachedMedia("exact_sound.m4a", sound))) << soundCut.Error();
     ASSERT_EQ(soundCut.Write(soundOut, 1.0, 2.5, {}).end, StreamCutResult::End::Finished);
     const DecodedSummary soundDecoded = DecodeMedia(soundOut);
-    EXPECT_NEAR(static_cast<double>(soundDecoded.audioSamples) / soundDecoded.sampleRate, 1.5, kAac);
+    EXPECT_NEAR(static_cast<double>(soundDecoded.audioSamples) / soundDecoded.sampleRate, 1.5,
+                kAac);
 
     const std::string asf = CachedMedia("exact_wmv.asf", source(testing::AsfWmv(), 0));
     const std::string asfOut = folder.file("wmv.asf");
