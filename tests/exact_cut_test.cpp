@@ -124,7 +124,7 @@ struct ExactCase {
     const char* name;  // also the name of the cached source
     MediaSpec spec;
     double start, end;         // the marks; end 0: to the source's end
-    double audioFrameSeconds;  // the longest frame of the source's sound
+    double audioFrameSeconds;  // the longest frame of the source's sound (every source has one)
 };
 
 void PrintTo(const ExactCase& c, std::ostream* out) { *out << c.name; }
@@ -255,12 +255,14 @@ TEST_P(ExactCutCases, HoldsExactlyTheMarkedPictures)
         EXPECT_EQ(durations, std::vector<int64_t>(durations.size(), durations.front()));
     }
 
-    // The sound spans the pictures and starts with them.
-    if (!c.spec.audioCodec.empty()) {
-        const int64_t audioFrameUs = std::llround(c.audioFrameSeconds * 1e6);
-        EXPECT_NEAR(static_cast<double>(decoded.audioSamples) / decoded.sampleRate, spanUs / 1e6,
-                    c.audioFrameSeconds);
-        EXPECT_LE(std::abs(decoded.firstAudioPtsUs - decoded.firstVideoPtsUs), audioFrameUs);
+    // The sound spans the pictures and starts with them, at 0 (a transport
+    // stream keeps its muxing delay).
+    const int64_t audioFrameUs = std::llround(c.audioFrameSeconds * 1e6);
+    EXPECT_NEAR(static_cast<double>(decoded.audioSamples) / decoded.sampleRate, spanUs / 1e6,
+                c.audioFrameSeconds);
+    EXPECT_LE(std::abs(decoded.firstAudioPtsUs - decoded.firstVideoPtsUs), audioFrameUs);
+    if (outputStream.container != "mpegts") {
+        EXPECT_LE(std::abs(decoded.firstVideoPtsUs), audioFrameUs);
     }
 
     // From the seam on the output decodes as from its start. A transport
