@@ -164,6 +164,9 @@ TEST_F(GeneratorTest, BadSpecsThrowAndLeaveNoFile)
     spec.videoCodec.clear();
     spec.audioCodec.clear();
     expectRejected(spec, "no streams");
+    spec = AviMpeg4Mp3();
+    spec.pixelFormat = "yuv422p";
+    expectRejected(spec, "picture format the encoder lacks");
     spec = VideoOnly();
     spec.width = 8;
     expectRejected(spec, "picture too small for the pattern");

@@ -14,9 +14,13 @@
 #include "engine/library_handles.h"
 
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <memory>
+#include <mutex>
 #include <numbers>
 #include <stdexcept>
 
@@ -219,14 +223,47 @@ struct OutputStream {
     std::string name;
 };
 
-AVPixelFormat ChooseVideoFormat(const AVCodec* codec)
+AVPixelFormat ChooseVideoFormat(const AVCodec* codec, const std::string& name)
 {
+    const AVPixelFormat wanted = lib.av_get_pix_fmt(name.c_str());
+    if (wanted == AV_PIX_FMT_NONE)
+        throw std::runtime_error("unknown picture format " + name);
     if (!codec->pix_fmts)
-        return AV_PIX_FMT_YUV420P;
+        return wanted;
     for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
-        if (*f == AV_PIX_FMT_YUV420P)
+        if (*f == wanted)
             return *f;
+    if (name != MediaSpec{}.pixelFormat)
+        throw std::runtime_error(std::string("encoder ") + codec->name + " does not support " +
+                                 name);
     return codec->pix_fmts[0];
+}
+
+// The encoder options `spec` asks for beyond the codec context's fields.
+void SetEncoderOptions(const MediaSpec& spec, AVDictionary** options)
+{
+    const bool x264 = spec.videoCodec == "libx264";
+    const bool x265 = spec.videoCodec == "libx265";
+    if (!x264 && !x265)
+        return;
+    lib.av_dict_set(options, "preset",
+                    spec.encoderPreset.empty() ? "ultrafast" : spec.encoderPreset.c_str(), 0);
+    std::string params;
+    const auto add = [&params](const std::string& param) {
+        params += (params.empty() ? "" : ":") + param;
+    };
+    if (x264 && spec.bFrames >= 2)
+        add("b-pyramid=normal");
+    if (x264 && spec.openGop)
+        add("open-gop=1");
+    if (x265) {
+        // Key frames only where the interval puts them, and no chatter on stderr.
+        add("log-level=error");
+        add("scenecut=0");
+        add(spec.openGop ? "open-gop=1" : "open-gop=0");
+    }
+    if (!params.empty())
+        lib.av_dict_set(options, x264 ? "x264-params" : "x265-params", params.c_str(), 0);
 }
 
 AVSampleFormat ChooseSampleFormat(const AVCodec* codec)
@@ -279,7 +316,7 @@ OutputStream AddVideo(const MediaSpec& spec, AVFormatContext* format)
     AVCodecContext* c = out.codec.get();
     c->width = spec.width;
     c->height = spec.height;
-    c->pix_fmt = ChooseVideoFormat(codec);
+    c->pix_fmt = ChooseVideoFormat(codec, spec.pixelFormat);
     // A variable rate counts in half frame intervals.
     c->time_base = AVRational{spec.frameRateDen, spec.frameRateNum * (spec.variableFrameRate ? 2 : 1)};
     c->framerate = AVRational{spec.frameRateNum, spec.frameRateDen};
@@ -288,8 +325,7 @@ OutputStream AddVideo(const MediaSpec& spec, AVFormatContext* format)
     if (spec.bFrames > 0)
         c->max_b_frames = spec.bFrames;
     AVDictionary* options = nullptr;
-    if (spec.videoCodec == "libx264")
-        lib.av_dict_set(&options, "preset", "ultrafast", 0);
+    SetEncoderOptions(spec, &options);
     try {
         OpenEncoder(out, codec, format, &options);
     } catch (...) {
@@ -543,14 +579,20 @@ bool IsPlanarLuma8(AVPixelFormat format)
            d->comp[0].step == 1 && d->comp[0].shift == 0 && d->comp[0].offset == 0;
 }
 
+// A decoded picture's luma as 8-bit rows, converted when the picture holds
+// it in another form.
 class LumaReader {
 public:
-    int Pattern(const AVFrame* frame)
+    struct Plane {
+        const uint8_t* data;
+        int linesize;
+    };
+
+    Plane Luma(const AVFrame* frame)
     {
         const auto format = static_cast<AVPixelFormat>(frame->format);
         if (IsPlanarLuma8(format))
-            return FramePatternValue(frame->data[0], frame->linesize[0], frame->width,
-                                     frame->height);
+            return {frame->data[0], frame->linesize[0]};
         SwsContext* scaler = lib.sws_getCachedContext(
             scaler_.release(), frame->width, frame->height, format, frame->width, frame->height,
             AV_PIX_FMT_GRAY8, SWS_BILINEAR, nullptr, nullptr, nullptr);
@@ -567,14 +609,23 @@ public:
         Check(lib.sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, gray_->data,
                             gray_->linesize),
               "converting a decoded picture to luma");
-        return FramePatternValue(gray_->data[0], gray_->linesize[0], gray_->width,
-                                 gray_->height);
+        return {gray_->data[0], gray_->linesize[0]};
     }
 
 private:
     ScalerPtr scaler_;
     FramePtr gray_;
 };
+
+std::vector<uint8_t> CopyLuma(const LumaReader::Plane& plane, int width, int height)
+{
+    std::vector<uint8_t> luma(static_cast<size_t>(width) * height);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(luma.data() + static_cast<size_t>(y) * width,
+                    plane.data + static_cast<std::ptrdiff_t>(y) * plane.linesize,
+                    static_cast<size_t>(width));
+    return luma;
+}
 
 // Copies a picture into planar YUV 4:2:0 vectors.
 void StorePicture(const AVFrame* frame, DecodedSummary& summary)
@@ -694,7 +745,7 @@ void GenerateMedia(const std::string& path, const MediaSpec& spec)
     }
 }
 
-DecodedSummary DecodeMedia(const std::string& path)
+DecodedSummary DecodeMedia(const std::string& path, const DecodeOptions& options)
 {
     AVFormatContext* raw = nullptr;
     Check(lib.avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "opening " + path);
@@ -713,7 +764,17 @@ DecodedSummary DecodeMedia(const std::string& path)
             audio = OpenDecoder(stream);
     }
 
+    if (options.seekSeconds >= 0) {
+        const int64_t origin = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
+        const int64_t target = origin + std::llround(options.seekSeconds * 1e6);
+        Check(lib.avformat_seek_file(format.get(), -1, INT64_MIN, target, target, 0),
+              "seeking in " + path);
+    }
+
     DecodedSummary summary;
+    const auto enough = [&] {
+        return options.maxPictures > 0 && summary.videoFrames >= options.maxPictures;
+    };
     LumaReader luma;
     ResamplerPtr toS16;
     bool audioSeen = false;
@@ -725,8 +786,12 @@ DecodedSummary DecodeMedia(const std::string& path)
                 return;
             Check(got, "decoding " + path);
             const int64_t ts = ToMicroseconds(frame->best_effort_timestamp, in.stream->time_base);
-            if (&in == &video) {
-                const int pattern = luma.Pattern(frame.get());
+            if (&in == &video && !enough()) {
+                const LumaReader::Plane plane = luma.Luma(frame.get());
+                const int pattern =
+                    FramePatternValue(plane.data, plane.linesize, frame->width, frame->height);
+                if (options.keepLuma)
+                    summary.lumas.push_back(CopyLuma(plane, frame->width, frame->height));
                 if (summary.videoFrames++ == 0) {
                     summary.width = frame->width;
                     summary.height = frame->height;
@@ -737,7 +802,13 @@ DecodedSummary DecodeMedia(const std::string& path)
                 summary.lastFramePattern = pattern;
                 summary.lastVideoPtsUs = ts;
                 summary.framePatterns.push_back(pattern);
-            } else {
+                summary.framePtsUs.push_back(ts);
+                const char* formatName =
+                    lib.av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format));
+                summary.pictureFormats.push_back(std::string(formatName ? formatName : "?") + ' ' +
+                                                 std::to_string(frame->width) + 'x' +
+                                                 std::to_string(frame->height));
+            } else if (&in == &audio) {
                 if (!audioSeen) {
                     audioSeen = true;
                     summary.sampleRate = frame->sample_rate;
@@ -763,7 +834,7 @@ DecodedSummary DecodeMedia(const std::string& path)
     };
 
     PacketPtr packet = NewPacket();
-    for (;;) {
+    while (!enough()) {
         const int read = lib.av_read_frame(format.get(), packet.get());
         if (read == AVERROR_EOF)
             break;
@@ -782,6 +853,113 @@ DecodedSummary DecodeMedia(const std::string& path)
     if (audio.codec)
         decode(audio, nullptr);
     return summary;
+}
+
+double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
+{
+    if (a.size() != b.size() || a.empty())
+        throw std::invalid_argument("LumaPsnr: pictures of different sizes");
+    double squares = 0.0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const double d = static_cast<double>(a[i]) - b[i];
+        squares += d * d;
+    }
+    if (squares == 0.0)
+        return std::numeric_limits<double>::infinity();
+    return 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / squares);
+}
+
+VideoStreamPackets ReadVideoPackets(const std::string& path)
+{
+    AVFormatContext* raw = nullptr;
+    Check(lib.avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "opening " + path);
+    InputFormatPtr format(raw);
+    Check(lib.avformat_find_stream_info(format.get(), nullptr), "reading stream info of " + path);
+    const AVStream* stream = nullptr;
+    for (unsigned i = 0; i < format->nb_streams && !stream; ++i)
+        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            stream = format->streams[i];
+    if (!stream)
+        throw std::runtime_error(path + " holds no video");
+    const int64_t origin = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
+    VideoStreamPackets read;
+    read.timeBaseNum = stream->time_base.num;
+    read.timeBaseDen = stream->time_base.den;
+    read.averageRateNum = stream->avg_frame_rate.num;
+    read.averageRateDen = stream->avg_frame_rate.den;
+    read.codec = lib.avcodec_get_name(stream->codecpar->codec_id);
+    read.container = format->iformat->name;
+    const auto time = [](int64_t ts) {
+        return ts == AV_NOPTS_VALUE ? VideoStreamPackets::kNoTime : ts;
+    };
+    const auto fromStart = [&](int64_t ts) {
+        return ts == AV_NOPTS_VALUE
+                   ? VideoStreamPackets::kNoTime
+                   : lib.av_rescale_q(ts, stream->time_base, kMicroseconds) - origin;
+    };
+    PacketPtr packet = NewPacket();
+    for (;;) {
+        const int got = lib.av_read_frame(format.get(), packet.get());
+        if (got == AVERROR_EOF)
+            break;
+        Check(got, "reading " + path);
+        if (packet->stream_index == stream->index) {
+            VideoPacket p;
+            p.pts = time(packet->pts);
+            p.dts = time(packet->dts);
+            p.duration = packet->duration;
+            p.ptsUs = fromStart(packet->pts);
+            p.dtsUs = fromStart(packet->dts);
+            p.key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+            p.data.assign(reinterpret_cast<const char*>(packet->data),
+                          static_cast<size_t>(packet->size));
+            read.packets.push_back(std::move(p));
+        }
+        lib.av_packet_unref(packet.get());
+    }
+    return read;
+}
+
+namespace {
+
+std::mutex gWarningsLock;
+std::string gWarnings;
+
+void CollectWarning(void* context, int level, const char* format, va_list args)
+{
+    if (level > AV_LOG_WARNING || level < AV_LOG_PANIC)
+        return;
+    char text[1024];
+    std::vsnprintf(text, sizeof text, format, args);
+    std::string line;
+    const AVClass* record = context ? *static_cast<const AVClass**>(context) : nullptr;
+    if (record)
+        line = std::string("[") + (record->item_name ? record->item_name(context)
+                                                      : record->class_name) + "] ";
+    line += text;
+    if (line.empty() || line.back() != '\n')
+        line += '\n';
+    const std::lock_guard<std::mutex> hold(gWarningsLock);
+    gWarnings += line;
+}
+
+}  // namespace
+
+LibraryWarnings::LibraryWarnings()
+{
+    {
+        const std::lock_guard<std::mutex> hold(gWarningsLock);
+        gWarnings.clear();
+    }
+    lib.av_log_set_callback(&CollectWarning);
+}
+
+LibraryWarnings::~LibraryWarnings() { lib.av_log_set_callback(lib.av_log_default_callback); }
+
+std::string LibraryWarnings::Text() const
+{
+    const std::lock_guard<std::mutex> hold(gWarningsLock);
+    return gWarnings;
 }
 
 // ---------------------------------------------------------------------------

@@ -43,6 +43,15 @@ struct MediaSpec {
                         // for each left out; other containers have a gap)
     int64_t videoBitRate = 400000;
     int64_t audioBitRate = 96000;
+    // The encoder's picture format (libavutil's name); an encoder that cannot
+    // take the usual "yuv420p" gets its own first format, any other is refused.
+    std::string pixelFormat = "yuv420p";
+    // libx264 and libx265: the preset (empty: "ultrafast"), and open groups of
+    // pictures, whose key frames are no decoding restart: the pictures after
+    // one in decoding order may show before it and reach back into the group
+    // before. mpeg2video's groups are open whenever it uses B-frames.
+    std::string encoderPreset;
+    bool openGop = false;
 };
 
 // The files the suites use, named for what they exercise.
@@ -91,6 +100,12 @@ struct DecodedSummary {
     int64_t firstAudioPtsUs = -1;
 
     std::vector<int> framePatterns;  // of every decoded picture, in order
+    std::vector<int64_t> framePtsUs; // of every decoded picture, in order
+    // Of every decoded picture, in order: its format and size ("yuv420p 160x120").
+    std::vector<std::string> pictureFormats;
+    // With DecodeOptions::keepLuma, every decoded picture's luma as 8-bit
+    // rows of `width` bytes, in order.
+    std::vector<std::vector<uint8_t>> lumas;
     int64_t lastVideoPtsUs = -1;
     // The first decoded picture as planar YUV 4:2:0 (Y width x height, U and V
     // half that in both directions).
@@ -108,8 +123,56 @@ struct DecodedSummary {
     }
 };
 
+struct DecodeOptions {
+    // Where decoding starts, in seconds from the file's start: the demuxer
+    // seeks to the last key frame at or before it. Negative: at the start.
+    double seekSeconds = -1.0;
+    int maxPictures = 0;    // above 0: stop after this many pictures
+    bool keepLuma = false;  // fill DecodedSummary::lumas
+};
+
 // Decodes every video and audio packet of the first stream of each kind.
 // Throws std::runtime_error when the file cannot be opened or decoded.
-DecodedSummary DecodeMedia(const std::string& path);
+DecodedSummary DecodeMedia(const std::string& path, const DecodeOptions& options = {});
+
+// The luma of two pictures of the same size (8-bit, width x height each) as
+// a peak signal-to-noise ratio in dB; infinity when they are equal.
+double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
+
+// The first video stream's packets as stored, in decoding order.
+struct VideoPacket {
+    int64_t pts = 0;  // in the stream's time base; kNoTime when missing
+    int64_t dts = 0;
+    int64_t duration = 0;
+    int64_t ptsUs = 0;  // from the file's start (its start time subtracted); kNoTime: no pts
+    int64_t dtsUs = 0;  // likewise
+    bool key = false;
+    std::string data;
+};
+struct VideoStreamPackets {
+    static constexpr int64_t kNoTime = INT64_MIN;
+    int timeBaseNum = 0, timeBaseDen = 1;
+    int averageRateNum = 0, averageRateDen = 1;  // as the demuxer reports it
+    std::string codec;                           // the codec's short name
+    std::string container;                       // the demuxer's name
+    std::vector<VideoPacket> packets;
+};
+// Throws std::runtime_error when the file cannot be opened or holds no video.
+VideoStreamPackets ReadVideoPackets(const std::string& path);
+
+// Collects every message the codec libraries log at warning level or worse
+// while it exists, whatever the libraries' log level (that only filters
+// their default output). The log callback is one for the whole process:
+// one collector at a time, seeing messages from every thread; the default
+// callback is back when it goes.
+class LibraryWarnings {
+public:
+    LibraryWarnings();
+    ~LibraryWarnings();
+    LibraryWarnings(const LibraryWarnings&) = delete;
+    LibraryWarnings& operator=(const LibraryWarnings&) = delete;
+    // What was logged so far, one message a line.
+    std::string Text() const;
+};
 
 }  // namespace clipmora::testing

@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <sstream>
 #include <unistd.h>
 
@@ -43,10 +46,16 @@ std::string clipIdentity(const MediaSpec& spec)
              << spec.audioFirst << '|' << spec.startTimeUs << '|' << spec.audioDelayUs << '|'
              << spec.toneAmplitude << '|' << spec.bFrames << '|' << spec.variableFrameRate << '|'
              << spec.videoBitRate << '|' << spec.audioBitRate << '|' << spec.dropEvery;
-    // Clips at the usual key frame interval keep the identity they had
-    // before the interval could be chosen.
+    // Clips with the usual key frame interval, picture format, preset and
+    // groups keep the identity they had before these could be chosen.
     if (spec.keyFrameInterval != MediaSpec{}.keyFrameInterval)
         identity << "|key frames every " << spec.keyFrameInterval;
+    if (spec.pixelFormat != MediaSpec{}.pixelFormat)
+        identity << "|pictures in " << spec.pixelFormat;
+    if (!spec.encoderPreset.empty())
+        identity << "|preset " << spec.encoderPreset;
+    if (spec.openGop)
+        identity << "|open groups";
     return identity.str();
 }
 
@@ -86,6 +95,13 @@ TempFolder::~TempFolder()
 {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+}
+
+std::size_t FileChecksum(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return std::hash<std::string>{}(bytes);
 }
 
 std::string CachedMedia(const std::string& name, const MediaSpec& spec)

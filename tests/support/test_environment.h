@@ -1,6 +1,7 @@
 // Shared set-up for the test executables.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 
@@ -24,6 +25,10 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// A hash of the whole content of the file at `path` (of nothing when it
+// cannot be read), to tell whether a file was changed.
+std::size_t FileChecksum(const std::string& path);
 
 // A media file made from `spec` and named after `name`, kept in a folder of
 // the build tree that every test process shares: a clip is made once, by
