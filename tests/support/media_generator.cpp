@@ -923,7 +923,7 @@ VideoStreamPackets ReadVideoPackets(const std::string& path)
 namespace {
 
 std::mutex gWarningsLock;
-std::string gWarnings;
+std::string gWarnings;  // guarded by gWarningsLock
 
 void CollectWarning(void* context, int level, const char* format, va_list args)
 {

@@ -125,7 +125,9 @@ struct DecodedSummary {
 
 struct DecodeOptions {
     // Where decoding starts, in seconds from the file's start: the demuxer
-    // seeks to the last key frame at or before it. Negative: at the start.
+    // goes to a key frame at or before it, found by showing times in its
+    // index, or in a transport stream by a search on decoding times.
+    // Negative: at the start.
     double seekSeconds = -1.0;
     int maxPictures = 0;    // above 0: stop after this many pictures
     bool keepLuma = false;  // fill DecodedSummary::lumas
