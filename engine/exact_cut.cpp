@@ -335,9 +335,10 @@ ExactCutPlan PlanExactCut(const std::vector<StoredPicture>& pictures, int64_t st
     };
     plan.headKeyPts = pictures.front().pts;
 
-    // The copy starts at the first key frame at or after the first picture.
+    // The copy starts at the first key frame at or after the first picture
+    // where decoding starts anew.
     const auto copyStart = std::find_if(pictures.begin(), pictures.end(), [&](const StoredPicture& p) {
-        return p.key && inSegment(p);
+        return p.key && p.restarts && inSegment(p);
     });
     std::vector<StoredPicture> head, tail;
     if (copyStart == pictures.end()) {
@@ -471,8 +472,9 @@ CodecContextPtr TPictureReencoder::openEncoder(std::string& why) const
     context->width = par.width;
     context->height = par.height;
     context->pix_fmt = static_cast<AVPixelFormat>(par.format);
-    context->sample_aspect_ratio =
-        par.sample_aspect_ratio.num > 0 ? par.sample_aspect_ratio : source_.sample_aspect_ratio;
+    // The aspect the pictures' own headers give (a container's may differ):
+    // decoders start afresh where it changes.
+    context->sample_aspect_ratio = par.sample_aspect_ratio;
     context->color_range = par.color_range;
     context->color_primaries = par.color_primaries;
     context->color_trc = par.color_trc;
@@ -630,6 +632,16 @@ uint32_t TPictureReencoder::OutputTag() const
         (name == "mp4" || name == "mov" || name == "ipod" || name == "ismv"))
         return MKTAG('h', 'e', 'v', '1');
     return 0;
+}
+
+bool TPictureReencoder::Restarts(const AVPacket& packet) const
+{
+    if (!codec_ || codec_->sets != ParameterSets::H264)
+        return true;
+    bool idr = false;
+    forEachNal(packet.data, static_cast<size_t>(packet.size), lengthPrefixed_, lengthSize_,
+               [&](const uint8_t* nal, size_t size) { idr = idr || (size > 0 && h264Type(nal) == 5); });
+    return idr;
 }
 
 void TPictureReencoder::PrepareCopiedKeyFrame(AVPacket& packet) const

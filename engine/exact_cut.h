@@ -26,6 +26,9 @@ struct StoredPicture {
     int64_t dts = AV_NOPTS_VALUE;
     int64_t duration = 0;
     bool key = false;
+    // Decoding starts anew here: nothing decoded before it matters (an
+    // H.264 IDR picture; any key frame of the other codecs).
+    bool restarts = false;
 };
 
 // Which pictures go where; times in the stream's time base.
@@ -86,6 +89,12 @@ public:
     std::vector<uint8_t> OutputExtradata() const;
     // The sample entry tag the output stream needs (0: the muxer's choice).
     uint32_t OutputTag() const;
+
+    // Whether decoding starts anew at the key frame `packet`: an H.264 key
+    // frame that is no IDR picture (a recovery point of an open group)
+    // numbers and orders its pictures on from the pictures before it, which
+    // re-encoded pictures cannot stand in for.
+    bool Restarts(const AVPacket& packet) const;
 
     // Puts the source's parameter sets in front of a copied key frame that
     // does not carry them itself, where the re-encoded pictures carry their

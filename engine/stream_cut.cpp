@@ -266,6 +266,7 @@ struct TStreamCut::Session {
     double encodingSeconds = 0.0;
     bool copyStarted = false;
     bool copyEnded = false;
+    int64_t leadingTs = 0;  // the length of the copy's key frame's leading pictures
 
     bool fail(std::string why)
     {
@@ -450,24 +451,26 @@ bool TStreamCut::prepareExact(Session& s)
         refusal = reencoder->Check();
     std::vector<StoredPicture> pictures;
     if (refusal.empty())
-        refusal = scanPictures(s, pictures);
+        refusal = scanPictures(s, *reencoder, pictures);
     if (s.stopped)
         return true;
     const AVStream& video = *input_->streams[primaryVideo_];
     if (refusal.empty()) {
         // A mark counts as on a picture within a millisecond (marks are
         // kept in milliseconds), or a quarter of a picture when they are
-        // shorter.
+        // shorter; times are rounded towards the segment.
         const AVRational rate = video.avg_frame_rate.num > 0 ? video.avg_frame_rate
                                                              : video.r_frame_rate;
-        int64_t tolerance = lib.av_rescale_q(1000, kMicroseconds, video.time_base);
+        int64_t toleranceUs = 1000;
         if (rate.num > 0 && rate.den > 0)
-            tolerance = std::min(tolerance, lib.av_rescale_q(1, AVRational{rate.den, 4 * rate.num},
-                                                             video.time_base));
-        s.plan = PlanExactCut(pictures, lib.av_rescale_q(s.markUs, kMicroseconds, video.time_base),
-                              s.toEnd ? INT64_MAX
-                                      : lib.av_rescale_q(s.endUs, kMicroseconds, video.time_base),
-                              tolerance);
+            toleranceUs = std::min(toleranceUs, lib.av_rescale_q(1, AVRational{rate.den, 4 * rate.num},
+                                                                 kMicroseconds));
+        const auto toStream = [&](int64_t us, AVRounding rounding) {
+            return lib.av_rescale_q_rnd(us, kMicroseconds, video.time_base, rounding);
+        };
+        s.plan = PlanExactCut(pictures, toStream(s.markUs + toleranceUs, AV_ROUND_DOWN),
+                              s.toEnd ? INT64_MAX : toStream(s.endUs - toleranceUs, AV_ROUND_UP),
+                              0);
         refusal = s.plan.refusal;
     }
     if (refusal.empty()) {
@@ -507,7 +510,8 @@ bool TStreamCut::prepareExact(Session& s)
 // frame on, up to the first one decoded at or after the end mark (to the end:
 // up to past the first key frame after the start mark and its leading
 // pictures). Returns why they cannot be read; empty when they can.
-std::string TStreamCut::scanPictures(Session& s, std::vector<StoredPicture>& pictures)
+std::string TStreamCut::scanPictures(Session& s, const TPictureReencoder& reencoder,
+                                     std::vector<StoredPicture>& pictures)
 {
     const AVStream& video = *input_->streams[primaryVideo_];
     PacketPtr packet(lib.av_packet_alloc());
@@ -525,8 +529,9 @@ std::string TStreamCut::scanPictures(Session& s, std::vector<StoredPicture>& pic
             return {};
         }
         const bool ours = packet->stream_index == primaryVideo_;
-        StoredPicture picture{packet->pts, packet->dts, packetDuration(*packet, video),
-                              (packet->flags & AV_PKT_FLAG_KEY) != 0};
+        const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+        StoredPicture picture{packet->pts, packet->dts, packetDuration(*packet, video), key,
+                              ours && key && reencoder.Restarts(*packet)};
         lib.av_packet_unref(packet.get());
         if (!ours)
             continue;
@@ -596,7 +601,9 @@ void TStreamCut::decodePictures(Session& s, int64_t keyPts, const std::vector<in
         if (packet->stream_index == primaryVideo_) {
             if (!started && (packet->flags & AV_PKT_FLAG_KEY) && packetTime(*packet) == keyPts)
                 started = true;
-            if (started) {
+            // The start key frame's leading pictures refer to pictures before
+            // it and are never wanted.
+            if (started && packetTime(*packet) >= keyPts) {
                 // Pictures no other picture refers to are decoded only when
                 // wanted.
                 decoder->skip_frame =
@@ -665,9 +672,15 @@ bool TStreamCut::routeExactPicture(Session& s, Track& track, AVPacket& packet)
         s.copyEnded = true;
         return writeReencoded(s, track, s.tail);
     }
-    // The key frame's leading pictures are among the re-encoded ones.
-    if (time < s.plan.copyStartPts)
+    // The key frame's leading pictures are among the re-encoded ones; the
+    // copied pictures decoded after them move up into their decoding slots,
+    // so that decoding times keep their even steps.
+    if (time < s.plan.copyStartPts) {
+        s.leadingTs += packetDuration(packet, *track.in);
         return true;
+    }
+    if (packet.dts != AV_NOPTS_VALUE)
+        packet.dts -= s.leadingTs;
     if ((packet.flags & AV_PKT_FLAG_KEY) && (!s.plan.head.empty() || !s.plan.tail.empty()))
         s.reencoder->PrepareCopiedKeyFrame(packet);
     return writePacket(s, track, packet);

@@ -26,6 +26,7 @@
 namespace clipmora {
 
 struct StoredPicture;
+class TPictureReencoder;
 
 struct StreamCutProgress {
     int64_t writtenMs = 0;  // of the segment, from its real start
@@ -100,7 +101,8 @@ private:
     bool planSegment(Session& s, double startSeconds, double endSeconds);
     void startOutputAt(Session& s, int64_t zeroUs);
     bool prepareExact(Session& s);
-    std::string scanPictures(Session& s, std::vector<StoredPicture>& pictures);
+    std::string scanPictures(Session& s, const TPictureReencoder& reencoder,
+                             std::vector<StoredPicture>& pictures);
     template <typename Take>
     void decodePictures(Session& s, int64_t keyPts, const std::vector<int64_t>& wanted,
                         Take take);

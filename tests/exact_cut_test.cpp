@@ -68,6 +68,25 @@ std::string withoutParameterSets(const std::string& data, const std::string& cod
     return at == data.size() ? kept : data;
 }
 
+// Whether decoding starts anew at key frame `picture`: an H.264 key frame
+// must be an IDR picture (a recovery point of an open group numbers its
+// pictures on from the ones before it).
+bool startsAnew(const VideoPacket& picture, const std::string& codec)
+{
+    if (codec != "h264")
+        return true;
+    const std::string& data = picture.data;
+    for (std::size_t at = 0; at + 4 < data.size();) {
+        const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(data[i]); };
+        const std::size_t size = (std::size_t(byte(at)) << 24) | (byte(at + 1) << 16) |
+                                 (byte(at + 2) << 8) | byte(at + 3);
+        if ((byte(at + 4) & 0x1F) == 5)
+            return true;
+        at += 4 + size;
+    }
+    return false;
+}
+
 // What GStreamer says while it decodes every stream of `path` to its end:
 // empty when it finished without an error or a warning, its decoders' own
 // included (those it only logs).
@@ -188,7 +207,7 @@ TEST_P(ExactCutCases, HoldsExactlyTheMarkedPictures)
     // pictures before the end mark decoded after one beyond it.
     int64_t restartUs = endUs;
     for (int i = first; i < end && restartUs == endUs; ++i)
-        if (sourcePictures[i].key)
+        if (sourcePictures[i].key && startsAnew(sourcePictures[i], sourceStream.codec))
             restartUs = sourcePictures[i].ptsUs;
     const std::vector<VideoPacket>& decodingOrder = sourceStream.packets;
     int64_t leaningUs = endUs;
@@ -250,9 +269,13 @@ TEST_P(ExactCutCases, HoldsExactlyTheMarkedPictures)
                 packets[d - 1].dts != VideoStreamPackets::kNoTime)
                 steps.push_back(packets[d].dts - packets[d - 1].dts);
         }
-        ASSERT_FALSE(steps.empty());
-        EXPECT_EQ(steps, std::vector<int64_t>(steps.size(), steps.front())) << "decoding times";
-        EXPECT_EQ(durations, std::vector<int64_t>(durations.size(), durations.front()));
+        // Where the container stores decoding times they give the durations
+        // (an MP4 demuxer reports none for some samples); elsewhere the
+        // packets' own durations do.
+        if (!steps.empty())
+            EXPECT_EQ(steps, std::vector<int64_t>(steps.size(), steps.front())) << "decoding times";
+        else
+            EXPECT_EQ(durations, std::vector<int64_t>(durations.size(), durations.front()));
     }
 
     // The sound spans the pictures and starts with them, at 0 (a transport
