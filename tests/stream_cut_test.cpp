@@ -88,12 +88,13 @@ void remux(const std::string& source, const std::string& output,
     lib.av_write_trailer(out.get());
 }
 
+// Most cases here are about the cut from the key frame.
 StreamCutResult cut(const std::string& source, const std::string& output, double start,
-                    double end, const StreamCutControl& control = {})
+                    double end, const StreamCutControl& control = {}, bool exact = false)
 {
     TStreamCut streamCut;
     EXPECT_TRUE(streamCut.Open(source)) << streamCut.Error();
-    streamCut.SetExact(false);  // these cases are about the cut from the key frame
+    streamCut.SetExact(exact);
     return streamCut.Write(output, start, end, control);
 }
 
@@ -487,37 +488,45 @@ TEST_F(StreamCutTest, NamesTheOutputAfterTheSourceAndNeverOverwritesIt)
     EXPECT_FALSE(result.error.empty());
 }
 
-// A stop ends the copy at its next packet; what was written plays.
+// A stop ends the copy at its next packet; what was written plays, also
+// after pictures re-encoded at the start of an exact cut.
 TEST_F(StreamCutTest, StopKeepsAPlayableFile)
 {
     MediaSpec spec = testing::Mp4H264Aac();
     spec.seconds = 6.0;
     const std::string source = CachedMedia("cut_stop.mp4", spec);
     TempFolder folder;
-    const std::string output = folder.file("stopped.mp4");
-    std::atomic<bool> stop{false};
-    StreamCutControl control;
-    control.stop = &stop;
-    control.progressIntervalMs = 1000;
-    std::vector<int64_t> reported;
-    control.progress = [&](const StreamCutProgress& progress) {
-        reported.push_back(progress.writtenMs);
-        if (progress.writtenMs >= 1000)
-            stop.store(true);
-    };
-    const StreamCutResult result = cut(source, output, 0.0, 0.0, control);
-    EXPECT_EQ(result.end, StreamCutResult::End::Stopped);
-    const DecodedSummary decoded = DecodeMedia(output);
-    EXPECT_GE(decoded.videoFrames, 25);
-    EXPECT_LT(decoded.videoFrames, 150);
-    ASSERT_GE(reported.size(), 2u);
-    EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
+    for (const bool exact : {false, true}) {
+        SCOPED_TRACE(exact ? "exact" : "from the key frame");
+        const std::string output = folder.file(exact ? "exact.mp4" : "stopped.mp4");
+        std::atomic<bool> stop{false};
+        StreamCutControl control;
+        control.stop = &stop;
+        control.progressIntervalMs = 1000;
+        std::vector<int64_t> reported;
+        control.progress = [&](const StreamCutProgress& progress) {
+            reported.push_back(progress.writtenMs);
+            if (progress.writtenMs >= 1000)
+                stop.store(true);
+        };
+        const StreamCutResult result = cut(source, output, 0.3, 0.0, control, exact);
+        EXPECT_EQ(result.end, StreamCutResult::End::Stopped);
+        EXPECT_EQ(result.exact, exact) << result.exactFallback;
+        testing::LibraryWarnings warnings;
+        const DecodedSummary decoded = DecodeMedia(output);
+        EXPECT_EQ(warnings.Text(), "");
+        EXPECT_GE(decoded.videoFrames, 25);
+        EXPECT_LT(decoded.videoFrames, 150);
+        ASSERT_GE(reported.size(), 2u);
+        EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
 
-    // Stopped before its first packet, the copy leaves nothing behind.
-    const std::string early = folder.file("stopped early.mp4");
-    stop.store(true);
-    EXPECT_EQ(cut(source, early, 2.0, 0.0, control).end, StreamCutResult::End::Stopped);
-    EXPECT_FALSE(std::filesystem::exists(early));
+        // Stopped before its first packet (while it re-encodes, for the
+        // exact cut), the copy leaves nothing behind.
+        const std::string early = folder.file(exact ? "exact early.mp4" : "stopped early.mp4");
+        stop.store(true);
+        EXPECT_EQ(cut(source, early, 2.1, 0.0, control, exact).end, StreamCutResult::End::Stopped);
+        EXPECT_FALSE(std::filesystem::exists(early));
+    }
 }
 
 // A worker-thread copy reports its end once, after its progress.
