@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -37,24 +36,8 @@ struct ExactCodec {
 
 namespace {
 
-// Adds the wall time of its scope to a total.
-class ScopeTimer {
-public:
-    explicit ScopeTimer(double& total) : total_(total) {}
-    ~ScopeTimer()
-    {
-        total_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    }
-    ScopeTimer(const ScopeTimer&) = delete;
-    ScopeTimer& operator=(const ScopeTimer&) = delete;
-
-private:
-    double& total_;
-    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-};
-
 constexpr std::array kExactCodecs{
-    ExactCodec{AV_CODEC_ID_H264, "libx264", ParameterSets::H264, false, "preset=ultrafast:crf=12"},
+    ExactCodec{AV_CODEC_ID_H264, "libx264", ParameterSets::H264, false, "preset=ultrafast:crf=16"},
     ExactCodec{AV_CODEC_ID_HEVC, "libx265", ParameterSets::Hevc, false,
                "preset=fast:crf=16:x265-params=log-level=error:open-gop=0"},
     ExactCodec{AV_CODEC_ID_MPEG2VIDEO, "mpeg2video", ParameterSets::StartCodes, true,
@@ -445,8 +428,7 @@ std::string TPictureReencoder::Check()
     // The trial encoder encodes the first group.
     std::string why;
     {
-        const ScopeTimer timer(encodingSeconds_);
-        group_ = openEncoder(why);
+            group_ = openEncoder(why);
     }
     if (!group_)
         return why;
@@ -522,7 +504,6 @@ CodecContextPtr TPictureReencoder::openEncoder(std::string& why) const
 
 void TPictureReencoder::BeginGroup()
 {
-    const ScopeTimer timer(encodingSeconds_);
     std::string why;
     if (!group_)
         group_ = openEncoder(why);
@@ -554,7 +535,6 @@ void TPictureReencoder::drainGroup()
 
 void TPictureReencoder::Add(AVFrame& frame, int64_t pts, int64_t duration)
 {
-    const ScopeTimer timer(encodingSeconds_);
     frame.pict_type = AV_PICTURE_TYPE_NONE;
     // Rising times in the encoder's time base.
     const int64_t time = pts_.empty() ? 0
@@ -571,7 +551,6 @@ void TPictureReencoder::Add(AVFrame& frame, int64_t pts, int64_t duration)
 
 std::vector<PacketPtr> TPictureReencoder::EndGroup(int64_t lead)
 {
-    const ScopeTimer timer(encodingSeconds_);
     if (const int code = lib.avcodec_send_frame(group_.get(), nullptr); code < 0)
         throw FFMpegException(LibraryErrorText(codec_->encoder, code));
     drainGroup();

@@ -101,9 +101,6 @@ public:
     // own in the stream (decoders keep the last ones they saw).
     void PrepareCopiedKeyFrame(AVPacket& packet) const;
 
-    // The wall time spent in the encoder so far.
-    double EncodingSeconds() const { return encodingSeconds_; }
-
 private:
     CodecContextPtr openEncoder(std::string& why) const;
     void convertPacket(AVPacket& packet) const;
@@ -124,7 +121,6 @@ private:
     std::vector<PacketPtr> packets_;
     std::vector<int64_t> pts_, durations_;
     int64_t lastEncoderPts_ = 0;
-    double encodingSeconds_ = 0.0;
 };
 
 }  // namespace clipmora

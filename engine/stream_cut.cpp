@@ -10,6 +10,7 @@
 #include "engine/output_claim.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -263,7 +264,7 @@ struct TStreamCut::Session {
     std::unique_ptr<TPictureReencoder> reencoder;
     std::vector<PacketPtr> head, tail;
     int64_t headUs = 0, tailUs = 0;  // how long the re-encoded pictures show
-    double encodingSeconds = 0.0;
+    double reencodingSeconds = 0.0;
     bool copyStarted = false;
     bool copyEnded = false;
     int64_t leadingTs = 0;  // the length of the copy's key frame's leading pictures
@@ -308,7 +309,7 @@ StreamCutResult TStreamCut::Write(const std::string& output, double startSeconds
     result.exactFallback = session.exactFallback;
     result.reencodedStartSeconds = static_cast<double>(session.headUs) / kSecondUs;
     result.reencodedEndSeconds = static_cast<double>(session.tailUs) / kSecondUs;
-    result.encodingSeconds = session.encodingSeconds;
+    result.reencodingSeconds = session.reencodingSeconds;
     result.durationMs = (session.writtenEndUs() - session.zeroUs) / 1000;
     // A finished cut has gone through the whole segment, even where its last
     // pictures had to end a little before the end mark.
@@ -476,9 +477,12 @@ bool TStreamCut::prepareExact(Session& s)
     if (refusal.empty()) {
         s.reencoder = std::move(reencoder);
         try {
+            const auto started = std::chrono::steady_clock::now();
             s.head = reencode(s, s.plan.head, s.plan.headKeyPts);
             if (!s.stopped)
                 s.tail = reencode(s, s.plan.tail, s.plan.tailKeyPts);
+            s.reencodingSeconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         } catch (const FFMpegException& e) {
             refusal = e.what();
         }
@@ -499,7 +503,6 @@ bool TStreamCut::prepareExact(Session& s)
             total += packet->duration;
         return lib.av_rescale_q(total, video.time_base, kMicroseconds);
     };
-    s.encodingSeconds = s.reencoder->EncodingSeconds();
     s.headUs = span(s.head);
     s.tailUs = span(s.tail);
     startOutputAt(s, toUs(s.plan.firstPts, video.time_base));

@@ -46,7 +46,7 @@ struct StreamCutResult {
     bool exact = false;
     double reencodedStartSeconds = 0.0;
     double reencodedEndSeconds = 0.0;
-    double encodingSeconds = 0.0;  // wall time spent encoding them
+    double reencodingSeconds = 0.0;  // wall time spent decoding and encoding them
     // Why an exact cut was asked for but the output starts at a key frame
     // instead; empty otherwise.
     std::string exactFallback;
