@@ -158,10 +158,13 @@ void appendBigEndian16(std::vector<uint8_t>& out, size_t value)
     out.push_back(static_cast<uint8_t>(value));
 }
 
+constexpr size_t kUnreadable = SIZE_MAX;
+
 // The parameter-set NAL units of an H.264 or HEVC configuration record
-// (avcC / hvcC), by visiting each.
+// (avcC / hvcC), by visiting each. Returns where the lists end in the
+// record, kUnreadable when it is cut short.
 template <typename Visit>
-bool forEachConfigNal(const std::vector<uint8_t>& config, bool hevc, Visit visit)
+size_t forEachConfigNal(const std::vector<uint8_t>& config, bool hevc, Visit visit)
 {
     const size_t size = config.size();
     size_t at = 0;
@@ -180,26 +183,26 @@ bool forEachConfigNal(const std::vector<uint8_t>& config, bool hevc, Visit visit
     };
     if (hevc) {
         if (size < 23)
-            return false;
+            return kUnreadable;
         const size_t arrays = config[22];
         at = 23;
         for (size_t i = 0; i < arrays; ++i) {
             if (at + 3 > size)
-                return false;
+                return kUnreadable;
             const size_t count = (size_t{config[at + 1]} << 8) | config[at + 2];
             at += 3;
             if (!readList(count))
-                return false;
+                return kUnreadable;
         }
-        return true;
+        return at;
     }
     if (size < 7)
-        return false;
+        return kUnreadable;
     at = 6;
     if (!readList(config[5] & 0x1f) || at >= size)
-        return false;
+        return kUnreadable;
     const size_t pictureSets = config[at++];
-    return readList(pictureSets);
+    return readList(pictureSets) ? at : kUnreadable;
 }
 
 // An avcC record that holds `extra`'s SPS and PPS units after its own.
@@ -215,7 +218,9 @@ std::vector<uint8_t> avcConfigWith(const std::vector<uint8_t>& config,
         else if (h264Type(nal) == kH264Pps)
             picture.emplace_back(nal, nal + size);
     };
-    forEachConfigNal(config, false, sortUnit);
+    const size_t rest = forEachConfigNal(config, false, sortUnit);
+    if (rest == kUnreadable)
+        throw FFMpegException("the stream's description of its pictures cannot be read");
     const size_t ownSequence = sequence.size(), ownPicture = picture.size();
     forEachNal(extra.data(), extra.size(), false, 4, sortUnit);
     if (sequence.size() == ownSequence || picture.size() == ownPicture || sequence.size() > 31 ||
@@ -234,12 +239,6 @@ std::vector<uint8_t> avcConfigWith(const std::vector<uint8_t>& config,
     for (const auto& unit : picture) {
         appendBigEndian16(out, unit.size());
         out.insert(out.end(), unit.begin(), unit.end());
-    }
-    size_t rest = 6;
-    for (int list = 0; list < 2; ++list) {
-        const size_t count = list == 0 ? (config[5] & 0x1f) : config[rest++];
-        for (size_t i = 0; i < count; ++i)
-            rest += 2 + ((size_t{config[rest]} << 8) | config[rest + 1]);
     }
     out.insert(out.end(), config.begin() + static_cast<std::ptrdiff_t>(rest), config.end());
     return out;
@@ -388,7 +387,7 @@ TPictureReencoder::TPictureReencoder(const AVStream& source, const AVOutputForma
         return;
     const bool nalCodec = codec_->sets != ParameterSets::StartCodes;
     const bool hevc = codec_->sets == ParameterSets::Hevc;
-    lengthPrefixed_ = nalCodec && !extradata.empty() && extradata[0] == 1;
+    lengthPrefixed_ = nalCodec && extradata.size() > (hevc ? 22u : 6u) && extradata[0] == 1;
     if (lengthPrefixed_)
         lengthSize_ = (extradata[hevc ? 21 : 4] & 3) + 1;
     globalHeader_ = codec_->sets == ParameterSets::H264 && lengthPrefixed_;
@@ -408,6 +407,10 @@ std::string TPictureReencoder::Check()
     if (!codec_)
         return std::string("its \"") + lib.avcodec_get_name(par.codec_id) +
                "\" pictures cannot be re-encoded to match them";
+    // A configuration record too short to hold its own lists.
+    if (codec_->sets != ParameterSets::StartCodes && !lengthPrefixed_ && par.extradata_size > 0 &&
+        par.extradata[0] == 1)
+        return "the stream's description of its pictures cannot be read";
     if (interlaced(par.field_order))
         return "its pictures are interlaced";
     if (codec_->sets == ParameterSets::H264) {
