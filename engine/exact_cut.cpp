@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <climits>
-#include <cstring>
 #include <mutex>
 #include <set>
 #include <string_view>
@@ -244,15 +243,6 @@ std::vector<uint8_t> avcConfigWith(const std::vector<uint8_t>& config,
     return out;
 }
 
-AVRational frameRateOf(const AVStream& stream)
-{
-    if (stream.avg_frame_rate.num > 0 && stream.avg_frame_rate.den > 0)
-        return stream.avg_frame_rate;
-    if (stream.r_frame_rate.num > 0 && stream.r_frame_rate.den > 0)
-        return stream.r_frame_rate;
-    return AVRational{25, 1};
-}
-
 bool interlaced(AVFieldOrder order)
 {
     return order == AV_FIELD_TT || order == AV_FIELD_BB || order == AV_FIELD_TB ||
@@ -277,7 +267,33 @@ void setOptions(AVCodecContext& context, std::string_view options)
     }
 }
 
+// Gives `packet` the contents `data`, keeping its times and flags.
+void replaceData(AVPacket& packet, const std::vector<uint8_t>& data)
+{
+    PacketPtr replaced(lib.av_packet_alloc());
+    if (!replaced || lib.av_new_packet(replaced.get(), static_cast<int>(data.size())) < 0 ||
+        lib.av_packet_copy_props(replaced.get(), &packet) < 0)
+        throw FFMpegException("out of memory");
+    std::copy(data.begin(), data.end(), replaced->data);
+    lib.av_packet_unref(&packet);
+    lib.av_packet_move_ref(&packet, replaced.get());
+}
+
 }  // namespace
+
+AVRational StreamFrameRate(const AVStream& stream)
+{
+    for (const AVRational rate : {stream.avg_frame_rate, stream.r_frame_rate})
+        if (rate.num > 0 && rate.den > 0)
+            return rate;
+    return AVRational{0, 1};
+}
+
+int64_t FrameDuration(const AVStream& stream)
+{
+    const AVRational rate = StreamFrameRate(stream);
+    return rate.num > 0 ? lib.av_rescale_q(1, AVRational{rate.den, rate.num}, stream.time_base) : 0;
+}
 
 const ExactCodec* FindExactCodec(AVCodecID codec)
 {
@@ -379,10 +395,13 @@ ExactCutPlan PlanExactCut(const std::vector<StoredPicture>& pictures, int64_t st
 }
 
 TPictureReencoder::TPictureReencoder(const AVStream& source, const AVOutputFormat& muxer)
-    : source_(source), muxer_(muxer), codec_(FindExactCodec(source.codecpar->codec_id))
+    : source_(source),
+      config_(source.codecpar->extradata,
+              source.codecpar->extradata + source.codecpar->extradata_size),
+      muxer_(muxer),
+      codec_(FindExactCodec(source.codecpar->codec_id))
 {
-    const AVCodecParameters& par = *source.codecpar;
-    const std::vector<uint8_t> extradata(par.extradata, par.extradata + par.extradata_size);
+    const std::vector<uint8_t>& extradata = config_;
     if (!codec_)
         return;
     const bool nalCodec = codec_->sets != ParameterSets::StartCodes;
@@ -408,20 +427,19 @@ std::string TPictureReencoder::Check()
         return std::string("its \"") + lib.avcodec_get_name(par.codec_id) +
                "\" pictures cannot be re-encoded to match them";
     // A configuration record too short to hold its own lists.
-    if (codec_->sets != ParameterSets::StartCodes && !lengthPrefixed_ && par.extradata_size > 0 &&
-        par.extradata[0] == 1)
+    if (codec_->sets != ParameterSets::StartCodes && !lengthPrefixed_ && !config_.empty() &&
+        config_[0] == 1)
         return "the stream's description of its pictures cannot be read";
     if (interlaced(par.field_order))
         return "its pictures are interlaced";
     if (codec_->sets == ParameterSets::H264) {
         // The re-encoded pictures get parameter-set ids the source does not use.
         std::set<unsigned> used;
-        const std::vector<uint8_t> extradata(par.extradata, par.extradata + par.extradata_size);
         const auto note = [&used](const uint8_t* nal, size_t size) { noteH264Ids(nal, size, used); };
         if (lengthPrefixed_)
-            forEachConfigNal(extradata, false, note);
+            forEachConfigNal(config_, false, note);
         else
-            forEachNal(extradata.data(), extradata.size(), false, 4, note);
+            forEachNal(config_.data(), config_.size(), false, 4, note);
         parameterSetId_ = 1;
         while (used.count(static_cast<unsigned>(parameterSetId_)))
             ++parameterSetId_;
@@ -453,7 +471,8 @@ CodecContextPtr TPictureReencoder::openEncoder(std::string& why) const
         return {};
     }
     const AVCodecParameters& par = *source_.codecpar;
-    const AVRational rate = frameRateOf(source_);
+    const AVRational stated = StreamFrameRate(source_);
+    const AVRational rate = stated.num > 0 ? stated : AVRational{25, 1};
     context->width = par.width;
     context->height = par.height;
     context->pix_fmt = static_cast<AVPixelFormat>(par.format);
@@ -566,7 +585,6 @@ std::vector<PacketPtr> TPictureReencoder::EndGroup(int64_t lead)
         packet.pts = pts_[i];
         packet.dts = pts_[i] - lead;
         packet.duration = durations_[i];
-        packet.time_base = source_.time_base;
         if (i == 0)
             packet.flags |= AV_PKT_FLAG_KEY;
         convertPacket(packet);
@@ -587,22 +605,12 @@ void TPictureReencoder::convertPacket(AVPacket& packet) const
                        return;
                    appendNal(converted, nal, size, true, lengthSize_);
                });
-    PacketPtr replaced(lib.av_packet_alloc());
-    if (!replaced || lib.av_new_packet(replaced.get(), static_cast<int>(converted.size())) < 0 ||
-        lib.av_packet_copy_props(replaced.get(), &packet) < 0)
-        throw FFMpegException("out of memory");
-    std::copy(converted.begin(), converted.end(), replaced->data);
-    lib.av_packet_unref(&packet);
-    lib.av_packet_move_ref(&packet, replaced.get());
+    replaceData(packet, converted);
 }
 
 std::vector<uint8_t> TPictureReencoder::OutputExtradata() const
 {
-    const AVCodecParameters& par = *source_.codecpar;
-    std::vector<uint8_t> extradata(par.extradata, par.extradata + par.extradata_size);
-    if (globalHeader_)
-        return avcConfigWith(extradata, encoderHeader_);
-    return extradata;
+    return globalHeader_ ? avcConfigWith(config_, encoderHeader_) : config_;
 }
 
 uint32_t TPictureReencoder::OutputTag() const
@@ -649,15 +657,9 @@ void TPictureReencoder::PrepareCopiedKeyFrame(AVPacket& packet) const
     }
     if (carries)
         return;
-    PacketPtr replaced(lib.av_packet_alloc());
-    if (!replaced ||
-        lib.av_new_packet(replaced.get(), static_cast<int>(sourceSets_.size()) + packet.size) < 0 ||
-        lib.av_packet_copy_props(replaced.get(), &packet) < 0)
-        throw FFMpegException("out of memory");
-    std::copy(sourceSets_.begin(), sourceSets_.end(), replaced->data);
-    std::memcpy(replaced->data + sourceSets_.size(), packet.data, static_cast<size_t>(packet.size));
-    lib.av_packet_unref(&packet);
-    lib.av_packet_move_ref(&packet, replaced.get());
+    std::vector<uint8_t> prefixed(sourceSets_);
+    prefixed.insert(prefixed.end(), packet.data, packet.data + packet.size);
+    replaceData(packet, prefixed);
 }
 
 }  // namespace clipmora

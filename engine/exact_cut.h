@@ -56,6 +56,12 @@ struct ExactCutPlan {
 ExactCutPlan PlanExactCut(const std::vector<StoredPicture>& pictures, int64_t startTs,
                           int64_t endTs, int64_t toleranceTs);
 
+// A video stream's frame rate: its average, else its base rate; 0/1 when it
+// states neither.
+AVRational StreamFrameRate(const AVStream& stream);
+// One picture's length at that rate in the stream's time base; 0 when unknown.
+int64_t FrameDuration(const AVStream& stream);
+
 // How the pictures of a codec are re-encoded and how its stream carries its
 // parameter sets; null when the exact cut does not handle the codec.
 struct ExactCodec;
@@ -107,6 +113,7 @@ private:
     void drainGroup();
 
     const AVStream& source_;
+    const std::vector<uint8_t> config_;  // the source's codec configuration (extradata)
     const AVOutputFormat& muxer_;
     const ExactCodec* codec_ = nullptr;
     bool lengthPrefixed_ = false;   // NAL units carry lengths, not start codes

@@ -50,11 +50,7 @@ int64_t packetDuration(const AVPacket& packet, const AVStream& stream)
     if (codec.codec_type == AVMEDIA_TYPE_AUDIO && codec.frame_size > 0 && codec.sample_rate > 0)
         return lib.av_rescale_q(codec.frame_size, AVRational{1, codec.sample_rate},
                                 stream.time_base);
-    const AVRational rate = stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate
-                                                          : stream.r_frame_rate;
-    if (codec.codec_type == AVMEDIA_TYPE_VIDEO && rate.num > 0 && rate.den > 0)
-        return lib.av_rescale_q(1, AVRational{rate.den, rate.num}, stream.time_base);
-    return 0;
+    return codec.codec_type == AVMEDIA_TYPE_VIDEO ? FrameDuration(stream) : 0;
 }
 
 // Marks are kept below this many seconds when the source's length is not
@@ -460,10 +456,9 @@ bool TStreamCut::prepareExact(Session& s)
         // A mark counts as on a picture within a millisecond (marks are
         // kept in milliseconds), or a quarter of a picture when they are
         // shorter; times are rounded towards the segment.
-        const AVRational rate = video.avg_frame_rate.num > 0 ? video.avg_frame_rate
-                                                             : video.r_frame_rate;
+        const AVRational rate = StreamFrameRate(video);
         int64_t toleranceUs = 1000;
-        if (rate.num > 0 && rate.den > 0)
+        if (rate.num > 0)
             toleranceUs = std::min(toleranceUs, lib.av_rescale_q(1, AVRational{rate.den, 4 * rate.num},
                                                                  kMicroseconds));
         const auto toStream = [&](int64_t us, AVRounding rounding) {
@@ -633,12 +628,7 @@ std::vector<PacketPtr> TStreamCut::reencode(Session& s, const std::vector<int64_
     if (wanted.empty())
         return {};
     const AVStream& video = *input_->streams[primaryVideo_];
-    const AVRational rate = video.avg_frame_rate.num > 0 ? video.avg_frame_rate
-                                                         : video.r_frame_rate;
-    const int64_t frameDuration =
-        rate.num > 0 && rate.den > 0
-            ? lib.av_rescale_q(1, AVRational{rate.den, rate.num}, video.time_base)
-            : 0;
+    const int64_t frameDuration = FrameDuration(video);
     s.reencoder->BeginGroup();
     decodePictures(s, keyPts, wanted, [&](AVFrame& frame, size_t index) {
         // A picture lasts until the next one; the last as long as a frame.
