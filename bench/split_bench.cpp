@@ -13,9 +13,9 @@
 // ("ffmpeg" on the PATH), it does the same jobs (same codecs, bit rates,
 // size, rate and sampling) in runs interleaved with ours, and the ratios of
 // the wall times are printed too; a second time with its sound taken through
-// 16-bit samples, as the engine's audio path carries sound (for sound decoded
-// from a lossy source this alone costs the AAC encoder a good part of its
-// time). It is only a yardstick, never needed.
+// 16-bit samples (for sound decoded from a lossy source this alone costs the
+// AAC encoder a good part of its time, which is why the engine's audio path
+// keeps such sound as float). It is only a yardstick, never needed.
 //
 // Last, a 5 s segment at the end of a 10-minute clip against the same
 // segment at its start (goal: at most 1.2 x).
@@ -172,7 +172,7 @@ struct Job {
 
 // The reference converter doing `job` the way the split job's options ask;
 // with `sixteenBitSound` its sound passes through 16-bit samples on the way to
-// the encoder, as the engine's audio path carries it.
+// the encoder.
 std::vector<std::string> referenceCommand(const Job& job, const std::string& source,
                                           const SplitJob& split, const std::string& output,
                                           bool sixteenBitSound)

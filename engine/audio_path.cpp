@@ -1,21 +1,53 @@
 // The audio output path: volume, keeping the output in step with the input
 // clock (discarding, inserting silence, or stretching through resampler
 // compensation), channel and rate conversion, encoder-sized frames through a
-// FIFO, encoding. Samples travel as 16-bit interleaved until the encoder's
-// own format.
+// FIFO, encoding. Samples travel interleaved in one format from the decoder
+// to the encoder: 16-bit where the decoder gives 16-bit and every encoder it
+// feeds takes 16-bit, 32-bit float otherwise (so sound decoded as float is
+// never cut down to 16 bits on the way). They are converted once after the
+// decoder and once into the encoder's own format. Synchronisation counts
+// samples, whatever their format.
 #include "engine/ffmpeg_exception.h"
 #include "engine/run_state.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 
 namespace clipmora {
 namespace {
 
-// The longest silence inserted in one go; a longer gap is closed over
-// several blocks.
-constexpr std::size_t kMaxSilenceBytes = 131072;
+// The longest silence inserted in one go, in samples of all channels
+// together (128 KiB of 16-bit sound); a longer gap is closed over several
+// blocks.
+constexpr std::size_t kMaxSilenceSamples = 65536;
+
+// Full scale, where a volume above unity clips: the 16-bit limits, and the
+// same for float samples (1.0 is 32,768 steps of 16-bit sound).
+constexpr float kLowest16 = -32768.0f;
+constexpr float kHighest16 = 32767.0f;
+constexpr float kLowestFloat = -1.0f;
+constexpr float kHighestFloat = 32767.0f / 32768.0f;
+
+bool isSixteenBit(int format)
+{
+    return format == AV_SAMPLE_FMT_S16 || format == AV_SAMPLE_FMT_S16P;
+}
+
+// The format sound of input stream `inputIndex` travels in, from its first
+// decoded block in `decoded`: 16-bit when the decoder and every encoder it
+// feeds take 16-bit, float otherwise.
+AVSampleFormat choosePathFormat(const RunState& run, int inputIndex, int decoded)
+{
+    if (!isSixteenBit(decoded))
+        return AV_SAMPLE_FMT_FLT;
+    for (const TOutputStream& ost : run.Outputs)
+        if (ost.SourceIndex == inputIndex && ost.EncodingNeeded &&
+            !isSixteenBit(ost.Encoder->sample_fmt))
+            return AV_SAMPLE_FMT_FLT;
+    return AV_SAMPLE_FMT_S16;
+}
 
 // Samples per channel waiting in the stream's FIFO for a full encoder frame.
 int64_t queuedSamples(const AudioOutputState& audio)
@@ -23,8 +55,7 @@ int64_t queuedSamples(const AudioOutputState& audio)
     return audio.Fifo ? lib.av_audio_fifo_size(audio.Fifo.get()) : 0;
 }
 
-// Makes the channel and rate converter of 16-bit samples once the stream
-// needs one.
+// Makes the channel and rate converter once the stream needs one.
 void prepareResampler(AudioOutputState& audio, const AudioShape& shape)
 {
     if (shape.inChannels != shape.outChannels)
@@ -34,8 +65,8 @@ void prepareResampler(AudioOutputState& audio, const AudioShape& shape)
     AVChannelLayout inLayout{}, outLayout{};
     lib.av_channel_layout_default(&inLayout, shape.inChannels);
     lib.av_channel_layout_default(&outLayout, shape.outChannels);
-    audio.Resampler = MakeResampler({&outLayout, AV_SAMPLE_FMT_S16, shape.outRate},
-                                    {&inLayout, AV_SAMPLE_FMT_S16, shape.inRate});
+    audio.Resampler = MakeResampler({&outLayout, audio.Format, shape.outRate},
+                                    {&inLayout, audio.Format, shape.inRate});
     lib.av_channel_layout_uninit(&inLayout);
     lib.av_channel_layout_uninit(&outLayout);
     if (!audio.Resampler)
@@ -50,7 +81,7 @@ void prepareResampler(AudioOutputState& audio, const AudioShape& shape)
 int resample(AudioOutputState& audio, int outChannels, int capacity, const uint8_t* data,
              int inSamples)
 {
-    audio.Resampled.resize(static_cast<std::size_t>(capacity) * outChannels * 2);
+    audio.Resampled.resize(static_cast<std::size_t>(capacity) * outChannels * audio.SampleBytes);
     uint8_t* out = audio.Resampled.data();
     const int produced = lib.swr_convert(audio.Resampler.get(), &out, capacity,
                                          data ? &data : nullptr, inSamples);
@@ -61,14 +92,52 @@ int resample(AudioOutputState& audio, int outChannels, int capacity, const uint8
 
 }  // namespace
 
-void TCustomFFmpeg::applyVolume(uint8_t* samples, std::size_t bytes) const
+std::size_t TCustomFFmpeg::takeDecodedSound(RunState& run, int inputIndex, const AVFrame& frame)
 {
-    // In 64 bits: any volume the option takes times a sample fits.
-    const int64_t volume = options_.audioVolume;
-    auto* sample = reinterpret_cast<int16_t*>(samples);
-    for (std::size_t i = 0; i < bytes / 2; ++i) {
-        const int64_t scaled = (sample[i] * volume + 128) >> 8;
-        sample[i] = static_cast<int16_t>(std::clamp<int64_t>(scaled, -32768, 32767));
+    TInputStream& ist = run.Inputs[inputIndex];
+    if (ist.PathFormat == AV_SAMPLE_FMT_NONE)
+        ist.PathFormat = choosePathFormat(run, inputIndex, frame.format);
+    const std::size_t bytes = static_cast<std::size_t>(frame.nb_samples) *
+                              frame.ch_layout.nb_channels *
+                              lib.av_get_bytes_per_sample(ist.PathFormat);
+    ist.Samples.resize(bytes);
+    uint8_t* out = ist.Samples.data();
+    if (frame.format == ist.PathFormat) {
+        std::copy_n(frame.extended_data[0], bytes, out);
+    } else {
+        if (!ist.ToPath) {
+            ist.ToPath = MakeResampler(
+                {&frame.ch_layout, ist.PathFormat, frame.sample_rate},
+                {&frame.ch_layout, static_cast<AVSampleFormat>(frame.format), frame.sample_rate});
+            if (!ist.ToPath)
+                throw FFMpegException("Can not convert the decoded audio of stream #" +
+                                      std::to_string(ist.FileIndex) + "." +
+                                      std::to_string(ist.StreamIndex));
+        }
+        lib.swr_convert(ist.ToPath.get(), &out, frame.nb_samples,
+                        const_cast<const uint8_t**>(frame.extended_data), frame.nb_samples);
+    }
+    if (options_.audioVolume != 256)
+        applyVolume(ist.PathFormat, out, bytes);
+    return bytes;
+}
+
+void TCustomFFmpeg::applyVolume(AVSampleFormat format, uint8_t* samples, std::size_t bytes) const
+{
+    // 256 is unity. A 16-bit sample times the gain is exact in float
+    // whenever the result lies within full scale, and past it the clamp
+    // decides; so rounding half up gives exactly the integer formula's
+    // (s * volume + 128) >> 8, clamped, on 16-bit sound.
+    const float gain = static_cast<float>(options_.audioVolume) / 256.0f;
+    if (format == AV_SAMPLE_FMT_S16) {
+        auto* sample = reinterpret_cast<int16_t*>(samples);
+        for (std::size_t i = 0; i < bytes / sizeof(int16_t); ++i)
+            sample[i] = static_cast<int16_t>(
+                std::floor(std::clamp(sample[i] * gain, kLowest16, kHighest16) + 0.5f));
+    } else {
+        auto* sample = reinterpret_cast<float*>(samples);
+        for (std::size_t i = 0; i < bytes / sizeof(float); ++i)
+            sample[i] = std::clamp(sample[i] * gain, kLowestFloat, kHighestFloat);
     }
 }
 
@@ -80,7 +149,12 @@ void TCustomFFmpeg::audioOutput(RunState& run, TOutputStream& ost, TInputStream&
     if (shape.inChannels <= 0 || shape.outChannels <= 0 || shape.inRate <= 0 ||
         shape.outRate <= 0)
         return;
+    if (ost.Audio.Format == AV_SAMPLE_FMT_NONE) {
+        ost.Audio.Format = ist.PathFormat;
+        ost.Audio.SampleBytes = lib.av_get_bytes_per_sample(ist.PathFormat);
+    }
     prepareResampler(ost.Audio, shape);
+    const auto frameBytes = static_cast<std::size_t>(shape.inChannels) * ost.Audio.SampleBytes;
 
     if (options_.audioSync != 0) {
         if (!syncAudio(run, ost, ist, shape, data, size))
@@ -91,7 +165,6 @@ void TCustomFFmpeg::audioOutput(RunState& run, TOutputStream& ost, TInputStream&
         // Sound from before the start (an input read from the key frame
         // before its start time) stays out: the output's time begins at 0.
         if (blockStart < 0) {
-            const auto frameBytes = static_cast<std::size_t>(shape.inChannels) * 2;
             const auto early = static_cast<std::size_t>(
                 std::llrint(static_cast<double>(-blockStart) * shape.inRate / shape.outRate));
             if (early * frameBytes >= size)
@@ -103,7 +176,7 @@ void TCustomFFmpeg::audioOutput(RunState& run, TOutputStream& ost, TInputStream&
         ost.SyncCount = blockStart - queuedSamples(ost.Audio);
     }
 
-    const int inSamples = static_cast<int>(size / (static_cast<std::size_t>(shape.inChannels) * 2));
+    const int inSamples = static_cast<int>(size / frameBytes);
     if (!ost.Audio.Resample)
         return encodeAudioBlock(run, ost, data, inSamples);
     const int64_t pending = lib.swr_get_delay(ost.Audio.Resampler.get(), shape.inRate);
@@ -124,7 +197,7 @@ bool TCustomFFmpeg::syncAudio(RunState& run, TOutputStream& ost, TInputStream& i
     if (std::fabs(delta) <= 50)
         return true;
     if (ist.IsStart || std::fabs(delta) > o.audioDriftThreshold * shape.outRate) {
-        const auto frameBytes = static_cast<int64_t>(shape.inChannels) * 2;
+        const auto frameBytes = static_cast<int64_t>(shape.inChannels) * ost.Audio.SampleBytes;
         const int64_t byteDelta =
             static_cast<int64_t>(delta * shape.inRate / shape.outRate) * frameBytes;
         if (byteDelta < 0)
@@ -160,12 +233,13 @@ void TCustomFFmpeg::insertSilence(TOutputStream& ost, TInputStream& ist, int64_t
                                   int64_t frameBytes, double delta, const uint8_t*& data,
                                   std::size_t& size)
 {
-    // The output is behind: put silence in front of the block.
-    if (static_cast<std::size_t>(bytes) + size <= kMaxSilenceBytes) {
+    // The output is behind: put silence in front of the block (zero bytes
+    // are silence in 16-bit and float alike).
+    const std::size_t maxBytes = kMaxSilenceSamples * ost.Audio.SampleBytes;
+    if (static_cast<std::size_t>(bytes) + size <= maxBytes) {
         ist.IsStart = false;
     } else {
-        bytes = static_cast<int64_t>(kMaxSilenceBytes) -
-                static_cast<int64_t>(std::min(size, kMaxSilenceBytes));
+        bytes = static_cast<int64_t>(maxBytes) - static_cast<int64_t>(std::min(size, maxBytes));
         bytes -= bytes % frameBytes;
     }
     std::vector<uint8_t>& silence = ost.Audio.Silence;
@@ -190,11 +264,24 @@ void TCustomFFmpeg::encodeAudioFrame(RunState& run, TOutputStream& ost, const ui
     if (lib.av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout) < 0 ||
         lib.av_frame_get_buffer(frame.get(), 0) < 0)
         throw FFMpegException("av_mallocz fail");
-    if (ost.Audio.ToEncoder)
-        lib.swr_convert(ost.Audio.ToEncoder.get(), frame->extended_data, count, &block, count);
-    else
-        std::copy_n(block, static_cast<std::size_t>(count) * encoder->ch_layout.nb_channels * 2,
+    AudioOutputState& audio = ost.Audio;
+    if (encoder->sample_fmt == audio.Format) {
+        std::copy_n(block, static_cast<std::size_t>(count) * encoder->ch_layout.nb_channels *
+                               audio.SampleBytes,
                     frame->data[0]);
+    } else {
+        if (!audio.ToEncoder) {
+            audio.ToEncoder =
+                MakeResampler({&encoder->ch_layout, encoder->sample_fmt, encoder->sample_rate},
+                              {&encoder->ch_layout, audio.Format, encoder->sample_rate});
+            if (!audio.ToEncoder)
+                throw FormattedException(
+                    "Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                    encoder->ch_layout.nb_channels, encoder->sample_rate,
+                    encoder->ch_layout.nb_channels, encoder->sample_rate);
+        }
+        lib.swr_convert(audio.ToEncoder.get(), frame->extended_data, count, &block, count);
+    }
     frame->pts = ost.SyncCount;
     encodeFrame(run, ost, frame.get());
 }
@@ -212,7 +299,7 @@ void TCustomFFmpeg::encodeAudioBlock(RunState& run, TOutputStream& ost, const ui
     }
     AudioOutputState& audio = ost.Audio;
     if (!audio.Fifo) {
-        audio.Fifo.reset(lib.av_audio_fifo_alloc(AV_SAMPLE_FMT_S16, encoder->ch_layout.nb_channels,
+        audio.Fifo.reset(lib.av_audio_fifo_alloc(audio.Format, encoder->ch_layout.nb_channels,
                                                  encoder->frame_size));
         if (!audio.Fifo)
             throw FFMpegException("av_mallocz fail");
@@ -220,8 +307,8 @@ void TCustomFFmpeg::encodeAudioBlock(RunState& run, TOutputStream& ost, const ui
     void* in = const_cast<uint8_t*>(data);
     if (samples > 0 && lib.av_audio_fifo_write(audio.Fifo.get(), &in, samples) < samples)
         throw FFMpegException("av_mallocz fail");
-    const std::size_t frameBytes =
-        static_cast<std::size_t>(encoder->frame_size) * encoder->ch_layout.nb_channels * 2;
+    const std::size_t frameBytes = static_cast<std::size_t>(encoder->frame_size) *
+                                   encoder->ch_layout.nb_channels * audio.SampleBytes;
     std::vector<uint8_t> frameData(frameBytes);
     void* out = frameData.data();
     while (lib.av_audio_fifo_size(audio.Fifo.get()) >= encoder->frame_size) {
@@ -245,7 +332,8 @@ void TCustomFFmpeg::flushAudio(RunState& run, TOutputStream& ost)
     if (encoder->frame_size > 1 && left > 0) {
         // The last samples go out as a short frame; the library completes it
         // with silence for encoders that need whole frames, so no sound is lost.
-        std::vector<uint8_t> last(static_cast<std::size_t>(left) * encoder->ch_layout.nb_channels * 2);
+        std::vector<uint8_t> last(static_cast<std::size_t>(left) * encoder->ch_layout.nb_channels *
+                                  ost.Audio.SampleBytes);
         void* out = last.data();
         lib.av_audio_fifo_read(ost.Audio.Fifo.get(), &out, left);
         encodeAudioFrame(run, ost, last.data(), left);

@@ -479,7 +479,10 @@ private:
     void flushEncoders(RunState& run, int inputIndex);
     void outputSubtitle(RunState& run, TOutputStream& ost, TInputStream& ist, int64_t pts,
                         const AVSubtitle& subtitle);
-    void applyVolume(uint8_t* samples, std::size_t bytes) const;  // audio_path.cpp
+    // Puts a decoded sound block into the input stream's Samples in the audio
+    // path's format, volume applied; returns its size in bytes.
+    std::size_t takeDecodedSound(RunState& run, int inputIndex, const AVFrame& frame);  // audio_path.cpp
+    void applyVolume(AVSampleFormat format, uint8_t* samples, std::size_t bytes) const;
     void audioOutput(RunState& run, TOutputStream& ost, TInputStream& ist, const uint8_t* data,
                      std::size_t size);
     // Keeps the stream's sample count in step with the input clock by cutting
@@ -491,7 +494,7 @@ private:
                       const uint8_t*& data, std::size_t& size);
     void insertSilence(TOutputStream& ost, TInputStream& ist, int64_t bytes, int64_t frameBytes,
                        double delta, const uint8_t*& data, std::size_t& size);
-    // Queues 16-bit samples and encodes every full encoder frame.
+    // Queues samples of the path's format and encodes every full encoder frame.
     void encodeAudioBlock(RunState& run, TOutputStream& ost, const uint8_t* data, int samples);
     void encodeAudioFrame(RunState& run, TOutputStream& ost, const uint8_t* block, int count);
     void flushAudio(RunState& run, TOutputStream& ost);

@@ -161,34 +161,12 @@ void TCustomFFmpeg::outputDecodedFrame(RunState& run, int inputIndex, AVFrame* f
     const bool due = options_.startTime == 0 || ist.CurrentPts >= options_.startTime;
 
     if (ist.Decoder->codec_type == AVMEDIA_TYPE_AUDIO) {
-        // The audio path works on 16-bit interleaved samples.
-        const int channels = frame->ch_layout.nb_channels;
-        const std::size_t bytes = static_cast<std::size_t>(frame->nb_samples) * channels * 2;
-        ist.Samples.resize(bytes);
-        uint8_t* out = ist.Samples.data();
-        if (frame->format == AV_SAMPLE_FMT_S16) {
-            std::copy_n(frame->extended_data[0], bytes, out);
-        } else {
-            if (!ist.ToS16) {
-                ist.ToS16 = MakeResampler(
-                    {&frame->ch_layout, AV_SAMPLE_FMT_S16, frame->sample_rate},
-                    {&frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
-                     frame->sample_rate});
-                if (!ist.ToS16)
-                    throw FFMpegException("Can not convert the decoded audio of stream #" +
-                                          std::to_string(ist.FileIndex) + "." +
-                                          std::to_string(ist.StreamIndex));
-            }
-            lib.swr_convert(ist.ToS16.get(), &out, frame->nb_samples,
-                            const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-        }
-        if (options_.audioVolume != 256)
-            applyVolume(out, bytes);
+        const std::size_t bytes = takeDecodedSound(run, inputIndex, *frame);
         emulateRate(ist);
         if (due)
             for (TOutputStream& ost : run.Outputs)
                 if (ost.SourceIndex == inputIndex && ost.EncodingNeeded)
-                    audioOutput(run, ost, ist, out, bytes);
+                    audioOutput(run, ost, ist, ist.Samples.data(), bytes);
         return;
     }
 

@@ -36,8 +36,11 @@ struct TInputStream {
     bool IsStart = true;
     float Quality = 0.0f;
 
-    // Decoded audio as 16-bit interleaved samples (the audio path's format).
-    ResamplerPtr ToS16;
+    // Decoded sound in the audio path's format (PathFormat, interleaved),
+    // decided at the first decoded block: 16-bit when the decoder gives
+    // 16-bit and every encoder it feeds takes 16-bit, 32-bit float otherwise.
+    AVSampleFormat PathFormat = AV_SAMPLE_FMT_NONE;
+    ResamplerPtr ToPath;  // decoder's format to PathFormat, when they differ
     std::vector<uint8_t> Samples;
     int FramesFromPacket = 0;  // decoded frames the current packet gave so far
 };
@@ -68,9 +71,13 @@ struct AudioShape {
 // What the audio path keeps for one output stream.
 struct AudioOutputState {
     bool Resample = false;
-    ResamplerPtr Resampler;    // channel and rate conversion of 16-bit samples
-    ResamplerPtr ToEncoder;    // 16-bit interleaved to the encoder's sample format
-    AudioFifoPtr Fifo;         // 16-bit interleaved samples short of an encoder frame
+    // The source's path format (interleaved 16-bit or float), taken from the
+    // input stream with its first block; every buffer below holds it.
+    AVSampleFormat Format = AV_SAMPLE_FMT_NONE;
+    int SampleBytes = 2;       // bytes of one sample of one channel in Format
+    ResamplerPtr Resampler;    // channel and rate conversion within Format
+    ResamplerPtr ToEncoder;    // Format to the encoder's sample format, when they differ
+    AudioFifoPtr Fifo;         // samples short of an encoder frame
     std::vector<uint8_t> Resampled;  // output of the resampler, reused
     std::vector<uint8_t> Silence;    // silence followed by a block, reused
 };

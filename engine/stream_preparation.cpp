@@ -13,8 +13,8 @@
 namespace clipmora {
 namespace {
 
-// The sample format an encoder gets: 16-bit when it takes it (no conversion
-// at all), otherwise the first it lists.
+// The sample format an encoder gets: 16-bit when it takes it, otherwise the
+// first it lists (the audio path converts into it once, at the encoder).
 AVSampleFormat encoderSampleFormat(const AVCodec* codec)
 {
     if (!codec->sample_fmts)
@@ -270,8 +270,7 @@ void fitEncoderSettings(const RunState& run, const TOutputStream& ost, const AVC
     }
 }
 
-// Describes the opened encoder's stream to the muxer and makes the sample
-// conversion into the encoder's format. Throws FFMpegException.
+// Describes the opened encoder's stream to the muxer. Throws FFMpegException.
 void describeEncodedStream(TOutputStream& ost)
 {
     AVCodecContext* codec = ost.Encoder;
@@ -291,14 +290,6 @@ void describeEncodedStream(TOutputStream& ost)
         ost.Stream->avg_frame_rate = codec->framerate;
         ost.Stream->r_frame_rate = codec->framerate;
         ost.Stream->sample_aspect_ratio = codec->sample_aspect_ratio;
-    }
-    if (codec->codec_type == AVMEDIA_TYPE_AUDIO && codec->sample_fmt != AV_SAMPLE_FMT_S16) {
-        ost.Audio.ToEncoder = MakeResampler({&codec->ch_layout, codec->sample_fmt, codec->sample_rate},
-                                            {&codec->ch_layout, AV_SAMPLE_FMT_S16, codec->sample_rate});
-        if (!ost.Audio.ToEncoder)
-            throw FormattedException("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                               codec->ch_layout.nb_channels, codec->sample_rate,
-                               codec->ch_layout.nb_channels, codec->sample_rate);
     }
 }
 

@@ -14,6 +14,7 @@ namespace {
 using testing::CachedMedia;
 using testing::DecodedSummary;
 using testing::DecodeMedia;
+using testing::DecodeOptions;
 using testing::MediaSpec;
 
 class AudioPathTest : public testing::TaskTest {};
@@ -83,41 +84,77 @@ INSTANTIATE_TEST_SUITE_P(
                       RateChangeCase{22050, "44100", "up2.mp2", 44100, false},
                       RateChangeCase{48000, "44100", "down.wav", 44100, true}));
 
-TEST_F(AudioPathTest, UnityVolumeKeepsEverySampleAndDoubleVolumeClips)
+// Volume on both kinds of path. 16-bit sound into a 16-bit encoder gets
+// exactly the integer formula's samples; sound decoded as float into a
+// 16-bit encoder stays within one step of the formula applied to its 16-bit
+// reading, and into a float encoder it is scaled without being cut down to
+// 16 bits first. Every sample arrives.
+TEST_F(AudioPathTest, VolumeScalesEverySampleAndClipsAtFullScale)
 {
-    const std::string clip = CachedMedia("loud.avi", losslessClip(44100, 2, 0.75));
-    const DecodedSummary in = DecodeMedia(clip);
+    const std::string pcm = CachedMedia("loud.avi", losslessClip(44100, 2, 0.75));
+    MediaSpec floatSpec = testing::AudioOnly();  // AAC decodes to float
+    floatSpec.toneAmplitude = 0.75;
+    const std::string aac = CachedMedia("loud_aac.mp4", floatSpec);
+    const DecodeOptions keepFloat{.keepFloatSound = true};
+    const DecodedSummary pcmIn = DecodeMedia(pcm), aacIn = DecodeMedia(aac, keepFloat);
 
-    run(clip, {{"vn", ""}, {"acodec", "pcm_s16le"}, {"vol", "256"}}, folder.file("same.wav"));
-    const DecodedSummary same = DecodeMedia(folder.file("same.wav"));
-    ASSERT_EQ(same.samples.size(), in.samples.size());
-    EXPECT_TRUE(same.samples == in.samples);
-
-    task.PrepareTask();
-    task.SetVerbosity(0);
-    run(clip, {{"vn", ""}, {"acodec", "pcm_s16le"}, {"vol", "512"}}, folder.file("double.wav"));
-    const DecodedSummary doubled = DecodeMedia(folder.file("double.wav"));
-    ASSERT_EQ(doubled.samples.size(), in.samples.size());
-    int clipped = 0;
-    for (std::size_t i = 0; i < in.samples.size(); ++i) {
-        const int expected = std::clamp((in.samples[i] * 512 + 128) >> 8, -32768, 32767);
-        ASSERT_EQ(doubled.samples[i], expected) << "sample " << i;
-        clipped += expected == 32767 || expected == -32768;
-    }
-    EXPECT_GT(clipped, 100) << "a tone at 3/4 of full scale must clip when doubled";
-
-    // The largest volumes clip every sound sample to full scale, sign kept.
-    task.PrepareTask();
-    task.SetVerbosity(0);
-    run(clip, {{"vn", ""}, {"acodec", "pcm_s16le"}, {"vol", "999999999"}}, folder.file("max.wav"));
-    const DecodedSummary loudest = DecodeMedia(folder.file("max.wav"));
-    ASSERT_EQ(loudest.samples.size(), in.samples.size());
-    for (std::size_t i = 0; i < in.samples.size(); ++i) {
-        const int expected = in.samples[i] > 0 ? 32767 : in.samples[i] < 0 ? -32768 : 0;
-        ASSERT_EQ(loudest.samples[i], expected) << "sample " << i;
+    enum class Check { Int16, Float, Count };
+    struct Case {
+        const char* output;
+        const DecodedSummary& in;
+        const std::string& source;
+        int volume;
+        const char* codec;
+        Check check;
+        double steps;  // largest difference from the expected sample, in 16-bit steps
+    };
+    for (const Case& c : {
+             Case{"same.wav", pcmIn, pcm, 256, "pcm_s16le", Check::Int16, 0},
+             Case{"louder.wav", pcmIn, pcm, 300, "pcm_s16le", Check::Int16, 0},
+             Case{"quieter.wav", pcmIn, pcm, 77, "pcm_s16le", Check::Int16, 0},
+             Case{"double.wav", pcmIn, pcm, 512, "pcm_s16le", Check::Int16, 0},
+             Case{"max.wav", pcmIn, pcm, 999999999, "pcm_s16le", Check::Int16, 0},
+             Case{"float same.wav", aacIn, aac, 256, "pcm_s16le", Check::Int16, 0},
+             Case{"float louder.wav", aacIn, aac, 300, "pcm_s16le", Check::Int16, 1},
+             Case{"float to float.wav", aacIn, aac, 256, "pcm_f32le", Check::Float, 0},
+             Case{"float louder to float.wav", aacIn, aac, 300, "pcm_f32le", Check::Float, 0.01},
+             Case{"float louder.m4a", aacIn, aac, 300, "aac", Check::Count, 0},
+             Case{"pcm louder.m4a", pcmIn, pcm, 300, "aac", Check::Count, 0},
+         }) {
+        SCOPED_TRACE(c.output);
+        task.PrepareTask();
+        task.SetVerbosity(0);
+        const std::string volume = std::to_string(c.volume);
+        run(c.source, {{"vn", ""}, {"acodec", c.codec}, {"vol", volume.c_str()}},
+            folder.file(c.output));
+        const DecodedSummary out = DecodeMedia(folder.file(c.output), keepFloat);
+        if (c.check == Check::Count) {
+            // The encoder's whole frames: the last one is completed with silence.
+            EXPECT_NEAR(out.audioSamples, c.in.audioSamples, 1024);
+            continue;
+        }
+        ASSERT_EQ(out.audioSamples, c.in.audioSamples);
+        double worst = 0;
+        for (std::size_t i = 0; i < c.in.samples.size(); ++i) {
+            if (c.check == Check::Int16) {
+                const int64_t expected = std::clamp<int64_t>(
+                    (int64_t{c.in.samples[i]} * c.volume + 128) >> 8, -32768, 32767);
+                worst = std::max(worst, std::fabs(static_cast<double>(out.samples[i] - expected)));
+            } else {
+                // Unity leaves float sound as decoded, even past full scale.
+                const double in = c.in.floatSamples[i];
+                const double expected =
+                    c.volume == 256 ? in
+                                    : std::clamp(in * c.volume / 256.0, -1.0, 32767.0 / 32768.0);
+                worst = std::max(worst, std::fabs(out.floatSamples[i] - expected) * 32768.0);
+            }
+        }
+        EXPECT_LE(worst, c.steps);
     }
 }
 
+// 16-bit sound into a 16-bit encoder, and into a float one (the path then
+// carries float, and silence is counted in samples all the same).
 TEST_F(AudioPathTest, LateSoundIsPrecededBySilenceWithAudioSync)
 {
     MediaSpec spec = losslessClip(44100, 1, 0.5);
@@ -125,15 +162,20 @@ TEST_F(AudioPathTest, LateSoundIsPrecededBySilenceWithAudioSync)
     spec.audioDelayUs = 500000;
     const std::string clip = CachedMedia("late_sound.mkv", spec);
     ASSERT_NEAR(DecodeMedia(clip).firstAudioPtsUs, 500000, 1000);
-    run(clip, {{"async", "1"}, {"vcodec", "ffv1"}, {"acodec", "pcm_s16le"}},
-        folder.file("synced.avi"));
-    const DecodedSummary out = DecodeMedia(folder.file("synced.avi"));
-    // Half a second of silence, then the tone.
-    const auto firstSound = std::find_if(out.samples.begin(), out.samples.end(),
-                                         [](int16_t s) { return std::abs(s) > 300; });
-    const auto silence = firstSound - out.samples.begin();
-    EXPECT_NEAR(static_cast<double>(silence), 22050, 441) << "samples of leading silence";
-    EXPECT_NEAR(out.audioSamples, 22050 + 88200, 1152);
+    for (const char* codec : {"pcm_s16le", "pcm_f32le"}) {
+        SCOPED_TRACE(codec);
+        task.PrepareTask();
+        task.SetVerbosity(0);
+        const std::string output = folder.file(std::string("synced ") + codec + ".avi");
+        run(clip, {{"async", "1"}, {"vcodec", "ffv1"}, {"acodec", codec}}, output);
+        const DecodedSummary out = DecodeMedia(output);
+        // Half a second of silence, then the tone.
+        const auto firstSound = std::find_if(out.samples.begin(), out.samples.end(),
+                                             [](int16_t s) { return std::abs(s) > 300; });
+        const auto silence = firstSound - out.samples.begin();
+        EXPECT_NEAR(static_cast<double>(silence), 22050, 441) << "samples of leading silence";
+        EXPECT_NEAR(out.audioSamples, 22050 + 88200, 1152);
+    }
 }
 
 // Sound from before the start stays out, whether the input is read from the

@@ -646,14 +646,17 @@ void StorePicture(const AVFrame* frame, DecodedSummary& summary)
           "converting the first picture");
 }
 
-// Appends a decoded audio frame as 16-bit interleaved samples.
-void StoreSamples(const AVFrame* frame, ResamplerPtr& convert, std::vector<int16_t>& out)
+// Appends a decoded audio frame as interleaved samples of `format` (16-bit
+// or float, as `Sample` holds).
+template <typename Sample>
+void StoreSamples(const AVFrame* frame, AVSampleFormat format, ResamplerPtr& convert,
+                  std::vector<Sample>& out)
 {
     // The converter's set-up takes its layouts by non-const pointer.
     AVChannelLayout* layout = const_cast<AVChannelLayout*>(&frame->ch_layout);
     if (!convert) {
         SwrContext* made = nullptr;
-        Check(lib.swr_alloc_set_opts2(&made, layout, AV_SAMPLE_FMT_S16, frame->sample_rate, layout,
+        Check(lib.swr_alloc_set_opts2(&made, layout, format, frame->sample_rate, layout,
                                       static_cast<AVSampleFormat>(frame->format),
                                       frame->sample_rate, 0, nullptr),
               "creating the sample converter");
@@ -776,7 +779,7 @@ DecodedSummary DecodeMedia(const std::string& path, const DecodeOptions& options
         return options.maxPictures > 0 && summary.videoFrames >= options.maxPictures;
     };
     LumaReader luma;
-    ResamplerPtr toS16;
+    ResamplerPtr toS16, toFloat;
     bool audioSeen = false;
     FramePtr frame = NewFrame();
     auto takeFrames = [&](InputStream& in) {
@@ -816,7 +819,9 @@ DecodedSummary DecodeMedia(const std::string& path, const DecodeOptions& options
                     summary.firstAudioPtsUs = ts;
                 }
                 summary.audioSamples += frame->nb_samples;
-                StoreSamples(frame.get(), toS16, summary.samples);
+                StoreSamples(frame.get(), AV_SAMPLE_FMT_S16, toS16, summary.samples);
+                if (options.keepFloatSound)
+                    StoreSamples(frame.get(), AV_SAMPLE_FMT_FLT, toFloat, summary.floatSamples);
             }
             lib.av_frame_unref(frame.get());
         }

@@ -112,6 +112,9 @@ struct DecodedSummary {
     std::vector<uint8_t> firstY, firstU, firstV;
     // Every decoded sample as 16-bit interleaved.
     std::vector<int16_t> samples;
+    // With DecodeOptions::keepFloatSound, every decoded sample as float
+    // interleaved (full scale = 1).
+    std::vector<float> floatSamples;
 
     // Luma and chroma of the first picture at (x, y) of the full-size picture.
     int Y(int x, int y) const { return firstY.at(static_cast<size_t>(y) * width + x); }
@@ -131,6 +134,7 @@ struct DecodeOptions {
     double seekSeconds = -1.0;
     int maxPictures = 0;    // above 0: stop after this many pictures
     bool keepLuma = false;  // fill DecodedSummary::lumas
+    bool keepFloatSound = false;  // fill DecodedSummary::floatSamples
 };
 
 // Decodes every video and audio packet of the first stream of each kind.
