@@ -128,15 +128,18 @@ int main(int argc, char** argv)
     const int duration = graph.Duration();
     const double frameMs = pictureMs(window);
     const double groupMs = kGroupLength * frameMs;
+    // Whether the picture starting at `timeMs` is on screen (an exact seek
+    // shows it from the seek's target on).
     const auto painted = [&](double timeMs) {
-        return std::abs(window.Stats().lastPaintedTimeMs - timeMs) < 1.0;
+        const int64_t shown = window.Stats().lastPaintedTimeMs;
+        return shown >= std::floor(timeMs) && shown < timeMs + frameMs;
     };
     // Waits for the picture starting at `timeMs` after `seek`.
     const auto timeTo = [&](double timeMs, const std::function<void()>& seek) {
         QElapsedTimer timer;
         timer.start();
         seek();
-        timeUntil([&] { return painted(std::floor(timeMs)); });
+        timeUntil([&] { return painted(timeMs); });
         return timer.nsecsElapsed() / 1e6;
     };
 
