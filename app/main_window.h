@@ -22,6 +22,7 @@
 #include "preview/filter_graph.h"
 #include "profiles/profile_options.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMainWindow>
 #include <QString>
@@ -245,6 +246,11 @@ private:
     // Both marks back to 0, their panels and the highlighted range empty.
     void resetMarks();
     void timelineSeek();
+    // While the thumb is held the preview follows it to the nearest key
+    // frame, at most once per scrub interval; a move within the interval
+    // is taken up when it has passed.
+    void timelineScrub();
+    void scrubToThumb();
     // Stops the preview and releases its graph (and the file it holds).
     void stopPreviewGraph();
     // Runs a preview operation; what it throws is reported to the user.
@@ -334,6 +340,9 @@ private:
     QPushButton* buttonIncrementBack_ = nullptr;
     QPushButton* buttonIncrementForward_ = nullptr;
     QTimer* timerTrackBarPosition_ = nullptr;
+    QTimer* timerScrub_ = nullptr;  // single shot: the end of a scrub interval
+    QElapsedTimer sinceScrub_;
+    bool thumbHeld_ = false;
     QMenu* menuFile_ = nullptr;
     QMenu* menuPlayback_ = nullptr;
     QMenu* menuSettings_ = nullptr;

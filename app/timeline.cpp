@@ -20,6 +20,8 @@ namespace {
 
 constexpr int kTimelineThumbLength = 25;
 constexpr int kStepMs = 5;
+// The shortest time between two seeks that follow a dragged thumb.
+constexpr qint64 kScrubIntervalMs = 50;
 
 QPushButton* addMarkButton(QWidget* parent, const QString& caption, int x, int width, bool bold)
 {
@@ -47,12 +49,24 @@ void TForm1::buildTimeline(QWidget* client)
                                     TCustomDrawState, bool& defaultDraw) {
         DrawTimelineItem(bar, item, rect, defaultDraw);
     };
-    // While the thumb is held it no longer follows the video; once it is let
-    // go (or a key moved it) the preview jumps to where it settled.
-    hlTrackBar1_->OnMouseDown = [this](ThlTrackBar&, Qt::MouseButton, Qt::KeyboardModifiers, int,
-                                       int) { timerTrackBarPosition_->stop(); };
-    hlTrackBar1_->OnMouseUp = [this](ThlTrackBar&, Qt::MouseButton, Qt::KeyboardModifiers, int,
-                                     int) {
+    // While the thumb is held it no longer follows the video, and the video
+    // follows the thumb from key frame to key frame; once it is let go (or a
+    // key moved it) the preview shows exactly the picture where it settled.
+    timerScrub_ = new QTimer(this);
+    timerScrub_->setSingleShot(true);
+    connect(timerScrub_, &QTimer::timeout, this, &TForm1::scrubToThumb);
+    hlTrackBar1_->OnMouseDown = [this](ThlTrackBar&, Qt::MouseButton button,
+                                       Qt::KeyboardModifiers, int, int) {
+        timerTrackBarPosition_->stop();
+        thumbHeld_ = thumbHeld_ || button == Qt::LeftButton;
+    };
+    hlTrackBar1_->OnChange = [this](ThlTrackBar&) { timelineScrub(); };
+    hlTrackBar1_->OnMouseUp = [this](ThlTrackBar&, Qt::MouseButton button, Qt::KeyboardModifiers,
+                                     int, int) {
+        if (button == Qt::LeftButton) {
+            thumbHeld_ = false;
+            timerScrub_->stop();
+        }
         postTimelineSeek();
         timerTrackBarPosition_->start();
     };
@@ -93,6 +107,28 @@ void TForm1::postTimelineSeek()
 }
 
 void TForm1::timelineSeek() { filterGraph1_.SetPosition(hlTrackBar1_->Position()); }
+
+void TForm1::timelineScrub()
+{
+    // A running position timer moves the thumb itself: it is not held (a
+    // release that went elsewhere never told the bar).
+    if (!thumbHeld_ || timerTrackBarPosition_->isActive() || timerScrub_->isActive())
+        return;
+    const qint64 waited = sinceScrub_.isValid() ? sinceScrub_.elapsed() : kScrubIntervalMs;
+    if (waited >= kScrubIntervalMs)
+        scrubToThumb();
+    else
+        timerScrub_->start(static_cast<int>(kScrubIntervalMs - waited));
+}
+
+void TForm1::scrubToThumb()
+{
+    if (!thumbHeld_ || timerTrackBarPosition_->isActive())
+        return;
+    sinceScrub_.start();
+    filterGraph1_.SeekNearKeyFrame(hlTrackBar1_->Position());
+    panelCurrentPosition_->setText(SecondsText(hlTrackBar1_->Position()));
+}
 
 void TForm1::resetMarks()
 {

@@ -14,6 +14,7 @@
 #include "app/main_window.h"
 
 #include "app/user_dialogs.h"
+#include "preview/video_window.h"
 #include "widgets/hl_track_bar.h"
 
 #include <QAbstractButton>
@@ -181,14 +182,31 @@ void TForm1::StepFrames(int frames)
 {
     bool valid = false;
     double rate = sourceFrameRate_.toDouble(&valid);
-    if (!valid || !(rate > 0.0))
+    const bool video = valid && rate > 0.0;
+    if (!video)
         rate = kFallbackFrameRate;
-    // Marks round a position to its frame; a step lands on the first
-    // millisecond of the neighbouring frame, so each step moves a mark's
-    // frame by exactly one.
-    const double current = std::nearbyint(rate * hlTrackBar1_->Position() / 1000.0);
+    // A step starts from the picture on screen (the one whose time span
+    // holds the position) and lands on the first millisecond of its
+    // neighbour, where a mark takes that same picture: each step shows the
+    // next or the previous picture and moves a mark's frame by one.
+    const int position = hlTrackBar1_->Position();
+    const double current = std::floor(rate * position / 1000.0 + 1e-9);
     const double target = std::ceil((current + frames) * 1000.0 / rate - 1e-9);
-    SeekTimeline(static_cast<int>(std::clamp(target, 0.0, double(hlTrackBar1_->Max()))));
+    const int settled = static_cast<int>(std::clamp(target, 0.0, double(hlTrackBar1_->Max())));
+    // A paused preview that shows the timeline's picture steps forward by
+    // decoding just the next picture; a step back shows the previous
+    // picture at once when the renderer still holds it, while the seek
+    // brings the graph there.
+    const bool onScreen = video && filterGraph1_.Active() &&
+                          std::abs(filterGraph1_.Position() - position) < 500.0 / rate;
+    if (onScreen && frames == 1 && settled != position && filterGraph1_.StepForward(settled)) {
+        hlTrackBar1_->SetPosition(settled);
+        panelCurrentPosition_->setText(SecondsText(settled));
+        return;
+    }
+    if (onScreen && frames < 0)
+        videoWindow1_->ShowHeldPicture(settled);
+    SeekTimeline(settled);
 }
 
 void TForm1::StepMilliseconds(int deltaMs)

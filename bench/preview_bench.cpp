@@ -1,14 +1,26 @@
-// preview_bench: how quickly the preview shows a file and follows seeks, and
-// whether it keeps up with 720p playback.
+// preview_bench: how quickly the preview shows a file, follows a dragged
+// thumb, seeks exactly and steps by pictures, and whether it keeps up with
+// playback.
 //
-// Generates a 1280x720, 30 fps, 20 s H.264/AAC clip once (kept in the
-// temporary folder) and, in a 383 x 283 video window (the main window's
-// preview area):
-//   - opens it 5 times: time from RenderFile to the first painted picture;
-//   - seeks 20 times across it while paused: time from the seek to the
-//     target's picture painted;
-//   - plays it for 10 s: pictures rendered and dropped by the renderer.
-// Prints the medians. Goals: first picture <= 300 ms, seek <= 150 ms, no
+//   preview_bench [FILE]
+//
+// Without FILE it generates (once, kept in the temporary folder) a
+// 1920x1080, 30 fps, 40 s H.264/AAC clip with a key frame every 300
+// pictures, the long groups of camera and screen recordings. In a 383 x 283
+// video window (the main window's preview area) it
+//   - opens the file 5 times: time from RenderFile to the first painted
+//     picture;
+//   - makes 20 drag moves across it while paused: time from the key-frame
+//     seek to the next painted picture;
+//   - makes 20 exact seeks (the seek on release) into the middle of groups:
+//     time until the target's picture is painted;
+//   - steps 20 pictures forward and 20 back from the middle of a group, as
+//     the window's frame keys do: time until the neighbouring picture is
+//     painted; and 5 steps back each right after an exact seek (no picture
+//     of the group held yet);
+//   - plays 10 s: pictures rendered and dropped by the renderer.
+// Prints the medians. Goals: first picture <= 300 ms, drag move <= 100 ms,
+// exact seek <= 400 ms, step forward <= 50 ms, step back <= 100 ms, no
 // dropped pictures. Runs under any Qt platform (offscreen by default).
 #include "engine/library_binding.h"
 #include "preview/filter_graph.h"
@@ -20,6 +32,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -29,15 +42,16 @@
 namespace {
 
 using namespace clipmora;
-namespace fs = std::filesystem;
 
-constexpr int kFrameMs = 1000 / 30;
+constexpr int kGroupLength = 300;
 
-std::string inputClip()
+std::string generatedClip()
 {
-    return bench::Mp4Clip("clip-1280x720-30fps-20s.mp4",
-                          {.width = 1280, .height = 720, .frameRate = 30, .seconds = 20.0,
-                           .videoBitRate = 3000000});
+    testing::MediaSpec spec = testing::Mp4H264Aac();
+    spec.keyFrameInterval = kGroupLength;
+    return bench::ShapedClip("clip-1920x1080-30fps-40s-gop300.mp4", spec,
+                             {.width = 1920, .height = 1080, .frameRate = 30, .seconds = 40.0,
+                              .videoBitRate = 6000000});
 }
 
 // Spins the event loop until `done`; the elapsed milliseconds, or -1 after
@@ -60,6 +74,28 @@ double median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
+// The duration of one picture in milliseconds, from what reaches the
+// renderer (30 fps when the stream does not say).
+double pictureMs(TVideoWindow& window)
+{
+    GstPadRef pad = GstPadRef::adopt(gst_element_get_static_pad(window.ProvideFilter(), "sink"));
+    GstCaps* caps = pad ? gst_pad_get_current_caps(pad.get()) : nullptr;
+    int num = 0;
+    int den = 0;
+    if (caps) {
+        gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &num, &den);
+        gst_caps_unref(caps);
+    }
+    return num > 0 && den > 0 ? 1000.0 * den / num : 1000.0 / 30;
+}
+
+void report(const char* what, const std::vector<double>& times, int goal)
+{
+    std::printf("%-32s median %7.1f ms over %2zu (goal <= %d), slowest %.1f ms\n", what,
+                median(times), times.size(), goal,
+                times.empty() ? 0.0 : *std::max_element(times.begin(), times.end()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -67,7 +103,7 @@ int main(int argc, char** argv)
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
-    const std::string clip = inputClip();
+    const std::string clip = argc > 1 ? std::string(argv[1]) : generatedClip();
 
     TFilterGraph graph;
     TVideoWindow window;
@@ -89,17 +125,74 @@ int main(int argc, char** argv)
         timeUntil([&] { return window.Stats().framesPainted > before; });
         opens.push_back(timer.nsecsElapsed() / 1e6);
     }
+    const int duration = graph.Duration();
+    const double frameMs = pictureMs(window);
+    const double groupMs = kGroupLength * frameMs;
+    // Whether the picture starting at `timeMs` is on screen (an exact seek
+    // shows it from the seek's target on).
+    const auto painted = [&](double timeMs) {
+        const int64_t shown = window.Stats().lastPaintedTimeMs;
+        return shown >= std::floor(timeMs) && shown < timeMs + frameMs;
+    };
+    // Waits for the picture starting at `timeMs` after `seek`.
+    const auto timeTo = [&](double timeMs, const std::function<void()>& seek) {
+        QElapsedTimer timer;
+        timer.start();
+        seek();
+        timeUntil([&] { return painted(timeMs); });
+        return timer.nsecsElapsed() / 1e6;
+    };
+
+    std::vector<double> drags;
+    for (int index = 0; index < 20; ++index) {
+        const int target = (index * 7919 + 1234) % (duration - 500);
+        const uint64_t before = window.Stats().framesPainted;
+        QElapsedTimer timer;
+        timer.start();
+        graph.SeekNearKeyFrame(target);
+        timeUntil([&] { return window.Stats().framesPainted > before; });
+        drags.push_back(timer.nsecsElapsed() / 1e6);
+    }
 
     std::vector<double> seeks;
-    const int duration = graph.Duration();
     for (int index = 0; index < 20; ++index) {
-        // Spread over the clip, off the key frames.
-        const int target = (index * 7919 + 1234) % (duration - 500);
-        graph.SetPosition(target);
-        seeks.push_back(timeUntil([&] {
-            const int64_t shown = window.Stats().lastPaintedTimeMs;
-            return shown >= target - kFrameMs && shown <= target + kFrameMs;
-        }));
+        // The middle of a group, one picture further each time.
+        const double groupStart = std::floor((index * 7919 % (duration - 2000)) / groupMs) * groupMs;
+        const double picture = std::round((groupStart + groupMs / 2) / frameMs) + index;
+        const double start = picture * frameMs;
+        seeks.push_back(timeTo(start, [&] { graph.SetPosition(int(std::ceil(start))); }));
+    }
+
+    // Steps as the window's frame keys make them, from the middle of a
+    // group: to the first millisecond of the neighbouring picture, forward
+    // by a step of the graph, back by the renderer's held picture and a seek.
+    const auto startOf = [&](double picture) { return int(std::ceil(picture * frameMs)); };
+    const auto stepForward = [&](double picture) {
+        return timeTo(picture * frameMs, [&] {
+            if (!graph.StepForward(startOf(picture)))
+                graph.SetPosition(startOf(picture));
+        });
+    };
+    const auto stepBack = [&](double picture) {
+        return timeTo(picture * frameMs, [&] {
+            window.ShowHeldPicture(startOf(picture));
+            graph.SetPosition(startOf(picture));
+        });
+    };
+    const double middle = std::round(std::min(groupMs * 1.5, duration / 2.0) / frameMs);
+    timeTo(middle * frameMs, [&] { graph.SetPosition(startOf(middle)); });
+    std::vector<double> forward;
+    std::vector<double> back;
+    for (int step = 1; step <= 20; ++step)
+        forward.push_back(stepForward(middle + step));
+    for (int step = 19; step >= 0; --step)
+        back.push_back(stepBack(middle + step));
+    // A step back right after an exact seek finds no picture held.
+    std::vector<double> backAfterSeek;
+    for (int index = 0; index < 5; ++index) {
+        const double picture = middle + 40 + 10 * index;
+        timeTo(picture * frameMs, [&] { graph.SetPosition(startOf(picture)); });
+        backAfterSeek.push_back(stepBack(picture - 1));
     }
 
     graph.SetPosition(0);
@@ -111,13 +204,13 @@ int main(int argc, char** argv)
     graph.SetActive(false);
 
     std::printf("preview of %s in a 383 x 283 window\n", clip.c_str());
-    std::printf("first picture after RenderFile: median %.1f ms over %zu opens (goal <= 300)\n",
-                median(opens), opens.size());
-    std::printf("seek to picture painted:        median %.1f ms over %zu seeks (goal <= 150), "
-                "slowest %.1f ms\n",
-                median(seeks), seeks.size(), *std::max_element(seeks.begin(), seeks.end()));
-    std::printf("10 s of 720p30 playback:        %llu rendered, %llu dropped (goal 0), "
-                "%llu painted\n",
+    report("first picture after RenderFile:", opens, 300);
+    report("picture after a drag move:", drags, 100);
+    report("exact picture after release:", seeks, 400);
+    report("one step forward:", forward, 50);
+    report("one step back:", back, 100);
+    report("one step back after a seek:", backAfterSeek, 100);
+    std::printf("10 s of playback: %llu rendered, %llu dropped (goal 0), %llu painted\n",
                 static_cast<unsigned long long>(end.rendered - start.rendered),
                 static_cast<unsigned long long>(end.dropped - start.dropped),
                 static_cast<unsigned long long>(end.framesPainted - start.framesPainted));

@@ -534,6 +534,7 @@ int TFilterGraph::RenderFile(const std::string& fileName)
     rendered_ = true;
     stopped_ = true;
     lastPosition_ = 0;
+    positionStepped_ = false;
     applyVolume();
     SetBalance(balance_);
     if (rate_ != 1.0)
@@ -582,6 +583,8 @@ bool TFilterGraph::Play()
     if (!Active())
         return false;
     sendControlEvent(cePlay, 0);
+    if (positionStepped_)
+        SetPosition(lastPosition_);
     if (rendered_)
         changeState(GST_STATE_PLAYING);
     stopped_ = false;
@@ -675,6 +678,8 @@ int TFilterGraph::Position() const
     // of the stream is the end of the file.
     if (mailbox_->endReached)
         return Duration();
+    if (positionStepped_)
+        return lastPosition_;
     gint64 position = 0;
     // During a flushing seek the pipeline has no position to give; the
     // target of that seek is where it is going.
@@ -685,12 +690,41 @@ int TFilterGraph::Position() const
 
 void TFilterGraph::SetPosition(int milliseconds)
 {
+    seekTo(milliseconds, GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE));
+}
+
+void TFilterGraph::SeekNearKeyFrame(int milliseconds)
+{
+    seekTo(milliseconds,
+           GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT | GST_SEEK_FLAG_SNAP_NEAREST));
+}
+
+bool TFilterGraph::StepForward(int milliseconds)
+{
+    if (!pipeline_ || !rendered_ || mailbox_->endReached)
+        return false;
+    GstState current = GST_STATE_NULL;
+    GstState pending = GST_STATE_NULL;
+    if (gst_element_get_state(pipeline_.get(), &current, &pending, 0) != GST_STATE_CHANGE_SUCCESS ||
+        current != GST_STATE_PAUSED || pending != GST_STATE_VOID_PENDING)
+        return false;
+    // The playbin steps its video sink only.
+    if (!gst_element_send_event(pipeline_.get(),
+                                gst_event_new_step(GST_FORMAT_BUFFERS, 1, 1.0, TRUE, FALSE)))
+        return false;
+    lastPosition_ = milliseconds;
+    positionStepped_ = true;
+    return true;
+}
+
+void TFilterGraph::seekTo(int milliseconds, GstSeekFlags flags)
+{
     if (!pipeline_ || !rendered_)
         return;
+    positionStepped_ = false;
     const gint64 target = std::max<gint64>(0, gint64{milliseconds} * GST_MSECOND);
-    if (gst_element_seek(pipeline_.get(), rate_, GST_FORMAT_TIME,
-                         GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-                         GST_SEEK_TYPE_SET, target, GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE))
+    if (gst_element_seek(pipeline_.get(), rate_, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, target,
+                         GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE))
         lastPosition_ = msFromNs(target);
     // The flush has discarded everything before the seek, an earlier end
     // included.

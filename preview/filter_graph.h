@@ -156,7 +156,17 @@ public:
     // Milliseconds; 0 when nothing is rendered. Once the end has been
     // reached the position reads as the duration until the next seek.
     int Position() const;
+    // Shows exactly the picture at `milliseconds` (decoding from the key
+    // frame before it).
     void SetPosition(int milliseconds);
+    // Shows the key frame nearest to `milliseconds`: only that picture is
+    // decoded, so the preview can follow a dragged thumb.
+    void SeekNearKeyFrame(int milliseconds);
+    // Shows the picture after the one on screen without seeking (only that
+    // picture is decoded) and takes `milliseconds`, a time within it, as the
+    // position. False, and nothing done, unless a rendered file stands
+    // paused on a picture.
+    bool StepForward(int milliseconds);
     int Duration() const;
 
     const std::string& LogFile() const { return logFile_; }
@@ -247,6 +257,7 @@ private:
     void applyOwnerElements();
     void releaseVideoChain();
     void applyVolume();
+    void seekTo(int milliseconds, GstSeekFlags flags);
     void sendControlEvent(int event, int param);
     int changeState(GstState state);
     void waitForPreroll();
@@ -268,6 +279,10 @@ private:
     // The position last read or sought to; answers while a seek keeps the
     // pipeline from reporting one.
     mutable int lastPosition_ = 0;
+    // After steps the position is the one the caller gave, until the next
+    // seek: the sound has stayed where the steps began, so playing seeks
+    // there first.
+    bool positionStepped_ = false;
     bool stopped_ = true;
     std::string logFile_;
     std::ofstream logStream_;

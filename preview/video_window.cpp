@@ -128,6 +128,8 @@ void TVideoWindow::NotifyFilterStage(int operation)
         sink_.reset();
         std::lock_guard guard(frameLock_);
         frame_ = Frame{};
+        heldFrames_.clear();
+        heldBytes_ = 0;
         update();
         break;
     }
@@ -221,11 +223,34 @@ void TVideoWindow::takeSample(GstSampleRef sample)
     const GstClockTime pts = GST_BUFFER_PTS(buffer);
     if (GST_CLOCK_TIME_IS_VALID(pts) && segment) {
         const guint64 streamTime = gst_segment_to_stream_time(segment, GST_FORMAT_TIME, pts);
-        if (GST_CLOCK_TIME_IS_VALID(streamTime))
+        if (GST_CLOCK_TIME_IS_VALID(streamTime)) {
             frame.timeMs = static_cast<int64_t>(streamTime / GST_MSECOND);
+            const GstClockTime duration = GST_BUFFER_DURATION(buffer);
+            if (GST_CLOCK_TIME_IS_VALID(duration)) {
+                frame.startNs = streamTime;
+                frame.endNs = streamTime + duration;
+            }
+        }
     }
     {
         std::lock_guard guard(frameLock_);
+        if (frame.endNs > frame.startNs) {
+            // A picture shown again (after a seek back to it) is held once.
+            for (auto held = heldFrames_.begin(); held != heldFrames_.end();) {
+                if (held->startNs != frame.startNs) {
+                    ++held;
+                    continue;
+                }
+                heldBytes_ -= held->picture.sizeInBytes();
+                held = heldFrames_.erase(held);
+            }
+            heldFrames_.push_back(frame);
+            heldBytes_ += frame.picture.sizeInBytes();
+            while (heldBytes_ > kHeldPictureBytes && !heldFrames_.empty()) {
+                heldBytes_ -= heldFrames_.front().picture.sizeInBytes();
+                heldFrames_.pop_front();
+            }
+        }
         frame_ = std::move(frame);
     }
     if (!repaintPending_.exchange(true))
@@ -317,6 +342,25 @@ TVideoWindow::RenderStats TVideoWindow::Stats() const
     return stats;
 }
 
+bool TVideoWindow::ShowHeldPicture(int64_t timeMs)
+{
+    if (timeMs < 0)
+        return false;
+    const uint64_t timeNs = static_cast<uint64_t>(timeMs) * GST_MSECOND;
+    {
+        std::lock_guard guard(frameLock_);
+        // The newest copy of a picture is the one at the control's size.
+        const auto held = std::find_if(heldFrames_.rbegin(), heldFrames_.rend(), [&](const Frame& f) {
+            return f.startNs <= timeNs && timeNs < f.endNs;
+        });
+        if (held == heldFrames_.rend())
+            return false;
+        frame_ = *held;
+    }
+    update();
+    return true;
+}
+
 QImage TVideoWindow::CurrentPicture() const
 {
     std::lock_guard guard(frameLock_);
@@ -371,6 +415,11 @@ void TVideoWindow::applyFullScreen()
 
 void TVideoWindow::HandleControlEvent(int event, int)
 {
+    if (event == ceFileRendering) {
+        std::lock_guard guard(frameLock_);
+        heldFrames_.clear();
+        heldBytes_ = 0;
+    }
     // Starting playback puts the picture where it belongs.
     if (event == cePlay && Connected())
         applyFullScreen();

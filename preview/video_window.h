@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 
@@ -116,6 +117,14 @@ public:
     QImage CurrentPicture() const;
     // True while a file's video reaches the renderer.
     bool Connected() const;
+    // Shows again, at once, the picture whose time span holds `timeMs`
+    // when it is among the pictures the renderer received lately (up to
+    // kHeldPictureBytes of them, as shown: at the control's size). False
+    // when it is not. Pictures the renderer receives later replace it as
+    // usual, so a seek to the same time follows it for the rest of the
+    // preview (the frame grabber, playing on).
+    bool ShowHeldPicture(int64_t timeMs);
+    static constexpr qsizetype kHeldPictureBytes = 64 << 20;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -127,6 +136,9 @@ private:
     struct Frame {
         QImage picture;
         int64_t timeMs = -1;  // stream time of the picture
+        // Its stream time span in nanoseconds (empty when unknown).
+        uint64_t startNs = 0;
+        uint64_t endNs = 0;
     };
 
     static GstFlowReturn onPreroll(GstAppSink* sink, gpointer self);
@@ -155,6 +167,10 @@ private:
 
     mutable std::mutex frameLock_;
     Frame frame_;                           // guarded by frameLock_
+    // The pictures received lately, oldest first, and their bytes; guarded
+    // by frameLock_.
+    std::deque<Frame> heldFrames_;
+    qsizetype heldBytes_ = 0;
     std::atomic<bool> repaintPending_{false};
     // GUI thread only.
     uint64_t framesPainted_ = 0;

@@ -237,11 +237,11 @@ TEST_F(DesktopWindowTest, TheKeysStepSeekAndMark)
     QTest::keyClick(form.get(), Qt::Key_Right);
     EXPECT_EQ(form->TimelinePosition(), 40);
 
-    // From between two pictures (1030 ms at 25 per second, where a mark
-    // takes picture 26) a step lands on the first millisecond of the next
-    // or the previous picture.
+    // From the second half of a picture (1030 ms at 25 per second shows
+    // picture 25, where a mark would take 26) a step lands on the first
+    // millisecond of the picture after or before the one on screen.
     addFile(*form, shortClip());
-    for (const auto& [key, picture] : {std::pair{Qt::Key_Right, 27}, std::pair{Qt::Key_Left, 25}}) {
+    for (const auto& [key, picture] : {std::pair{Qt::Key_Right, 26}, std::pair{Qt::Key_Left, 24}}) {
         form->hlTrackBar1()->SetPosition(1030);
         QTest::keyClick(form.get(), key);
         EXPECT_EQ(form->TimelinePosition(), picture * 40) << picture;

@@ -1,10 +1,14 @@
 // The timeline and the segment marks in the real main window: frame numbers
 // of the marks, the mark buttons' rules, gating while a split runs, the
-// owner-drawn bar, the seek after a drag, and a marked split end to end.
+// owner-drawn bar, the preview following a drag and the frame steps, and a
+// marked split end to end.
 #include "tests/support/main_window_fixture.h"
 
 #include "framesrv/trim_script.h"
 #include "preview/filter_graph.h"
+#include "preview/sample_grabber.h"
+#include "preview/video_window.h"
+#include "tests/support/picture_pattern.h"
 #include "widgets/hl_track_bar.h"
 
 #include <QCheckBox>
@@ -40,6 +44,20 @@ testing::MediaSpec ntscClip(const std::string& container, const std::string& vid
 
 // The source picture on screen at `seconds` of a 29.97 clip.
 int ntscPictureAt(double seconds) { return static_cast<int>(std::floor(seconds * 30000 / 1001 + 1e-9)); }
+
+// The number of the source picture the preview has painted last (read from
+// the grabber's copy of it), -1 while the painted one is another.
+int shownPicture(TForm1& form)
+{
+    QImage bitmap;
+    if (!form.SampleGrabber1()->CopyFrameToBitmap(&bitmap))
+        return -1;
+    const int picture = testing::PicturePattern(bitmap);
+    // An exact seek shows the picture from the target on.
+    const int64_t paintedMs = form.VideoWindow1()->Stats().lastPaintedTimeMs;
+    const double startMs = picture * 1001.0 / 30.0;
+    return paintedMs >= std::floor(startMs) && paintedMs < startMs + 1001.0 / 30.0 ? picture : -1;
+}
 
 class TimelineTest : public MainWindowTest {
 protected:
@@ -186,23 +204,45 @@ TEST_F(TimelineTest, TheBarShowsTheMarkedRangeAndAYellowThumb)
     EXPECT_EQ(shown.pixelColor(thumb.bottomRight()), QColor(160, 160, 0));
 }
 
-TEST_F(TimelineTest, DraggingTheThumbSeeksThePreviewAfterRelease)
+TEST_F(TimelineTest, TheDraggedThumbShowsKeyFramesThenTheExactPicture)
 {
     auto form = windowWith(ntscMp4(), true);
     form->ButtonPause()->click();
     TFilterGraph& graph = form->FilterGraph1();
     ThlTrackBar& bar = *form->hlTrackBar1();
+    const int group = testing::Mp4H264Aac().keyFrameInterval;
+    const auto shows = [&](const std::function<bool(int)>& wanted) {
+        return waitFor([&] { return wanted(shownPicture(*form)); }, 20);
+    };
+
+    // Held, the thumb takes the preview along from key frame to key frame,
+    // the last of several quick moves included.
     const QPoint from = bar.ThumbRect().center();
-    const QPoint to(bar.PixelOf(15000), from.y());
     QTest::mousePress(&bar, Qt::LeftButton, {}, from);
     EXPECT_FALSE(form->TimerTrackBarPosition()->isActive()) << "the thumb is held";
-    QTest::mouseMove(&bar, to);
+    for (const int ms : {4000, 8000, 15000})
+        QTest::mouseMove(&bar, QPoint(bar.PixelOf(ms), from.y()));
     const int settled = bar.Position();
-    EXPECT_NEAR(settled, 15000, 100);
-    EXPECT_LT(graph.Position(), 5000) << "no seek while the thumb is held";
-    QTest::mouseRelease(&bar, Qt::LeftButton, {}, to);
+    const int exact = ntscPictureAt(settled / 1000.0);
+    ASSERT_TRUE(shows([&](int picture) {
+        return picture % group == 0 && std::abs(picture - exact) <= group / 2 + 1;
+    })) << shownPicture(*form);
+
+    // Let go, it shows exactly the picture under the thumb.
+    QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(bar.PixelOf(15000), from.y()));
     EXPECT_TRUE(form->TimerTrackBarPosition()->isActive());
-    ASSERT_TRUE(waitFor([&] { return std::abs(graph.Position() - settled) < 50; }, 20));
+    ASSERT_TRUE(shows([&](int picture) { return picture == exact; })) << shownPicture(*form);
+
+    // The frame keys step to exactly the next and the previous pictures
+    // (forward by a step of the graph, back to a held picture, then back
+    // by seeks).
+    for (const auto& [frames, picture] : {std::pair{1, exact + 1}, std::pair{-1, exact},
+                                          std::pair{-1, exact - 1}, std::pair{-1, exact - 2}}) {
+        const int wanted = picture;
+        form->StepFrames(frames);
+        ASSERT_TRUE(shows([&](int shown) { return shown == wanted; }))
+            << frames << " to " << wanted << ", shows " << shownPicture(*form);
+    }
 
     // A key moves the thumb and seeks after its release.
     bar.setFocus();
