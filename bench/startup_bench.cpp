@@ -163,9 +163,14 @@ double timeLaunch(const std::string& program, const std::vector<std::string>& en
     close(output);
     int status = 0;
     waitpid(child, &status, 0);
-    if (!painted || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!painted)
         throw std::runtime_error(program + " ended without painting its window; see " +
                                  errorLog.string());
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error(program + " failed after its first paint (" +
+                                 (WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                                      : "status " + std::to_string(WEXITSTATUS(status))) +
+                                 "); see " + errorLog.string());
     return seconds;
 }
 
