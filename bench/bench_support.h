@@ -7,6 +7,7 @@
 #include "engine/transcoder.h"
 #include "tests/support/media_generator.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace clipmora::bench {
 
@@ -125,6 +127,14 @@ private:
     std::string failure_;
     int frames_ = 0;
 };
+
+// The middle value, or the mean of the two middle values of an even count.
+inline double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
 
 // Runs a benchmark's body; what it throws is printed as "name: what" and
 // ends the program with 1.

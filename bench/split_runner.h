@@ -79,10 +79,4 @@ private:
     bool finished_ = false;
 };
 
-inline double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 }  // namespace clipmora::bench
