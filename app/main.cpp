@@ -1,11 +1,13 @@
 // Clipmora's entry point: the application's names, then the main window.
-// Files named on the command line (an "Open with" from a file manager) open
-// as if they had been picked in "Add Video File".
+// The window binds the codec libraries right after its first paint; files
+// named on the command line (an "Open with" from a file manager) open after
+// that, as if they had been picked in "Add Video File".
 //
 // With CLIPMORA_EXIT_AFTER_FIRST_PAINT set in the environment the program
 // prints "painted" on standard output once the main window has been painted
-// for the first time, and ends there (without the close steps, so the stored
-// settings stay as they were): bench/startup_bench times launches by it.
+// for the first time, then "ready" once the codec libraries are bound, and
+// ends there (without the close steps, so the stored settings stay as they
+// were): bench/startup_bench times launches by these lines.
 #include "app/application_identity.h"
 #include "app/main_window.h"
 
@@ -19,28 +21,39 @@
 
 namespace {
 
-// Ends the application once the window it watches has been painted: the
-// queued call runs after the paint that the window's event opens has been
-// put on the screen.
+// Says "painted" once the window it watches has been painted (the queued
+// call runs after the paint that the window's event opens has been put on
+// the screen), then "ready" and ends the application once the window has
+// bound the codec libraries.
 class ExitAfterFirstPaint : public QObject {
 public:
-    using QObject::QObject;
+    explicit ExitAfterFirstPaint(clipmora::TForm1* form) : QObject(form)
+    {
+        form->installEventFilter(this);
+        connect(
+            form, &clipmora::TForm1::CodecLibrariesBound, this,
+            [] {
+                say("ready");
+                QCoreApplication::exit(0);
+            },
+            Qt::QueuedConnection);
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::Paint) {
             watched->removeEventFilter(this);
-            QMetaObject::invokeMethod(
-                this,
-                [] {
-                    std::puts("painted");
-                    std::fflush(stdout);
-                    QCoreApplication::exit(0);
-                },
-                Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, [] { say("painted"); }, Qt::QueuedConnection);
         }
         return false;
+    }
+
+private:
+    static void say(const char* line)
+    {
+        std::puts(line);
+        std::fflush(stdout);
     }
 };
 
@@ -57,15 +70,21 @@ int main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("clipmora"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("clipmora")));
 
-    clipmora::TForm1 form(QApplication::applicationDirPath());
+    clipmora::TForm1 form(QApplication::applicationDirPath(),
+                          clipmora::CodecBinding::AfterFirstPaint);
     if (form.StartupFailed())
         return 1;
-    if (qEnvironmentVariableIsSet("CLIPMORA_EXIT_AFTER_FIRST_PAINT"))
-        form.installEventFilter(new ExitAfterFirstPaint(&form));
-    form.show();
+    // A library that is there but cannot be bound ends the program as a
+    // missing one does, once its message has been answered.
+    QObject::connect(&form, &clipmora::TForm1::CodecLibrariesFailed, &application,
+                     [] { QCoreApplication::exit(1); });
     const QStringList files = clipmora::VideoFilesFromArguments(application.arguments().mid(1));
     if (!files.isEmpty())
-        QMetaObject::invokeMethod(
-            &form, [&form, files] { form.AddVideoFiles(files); }, Qt::QueuedConnection);
+        QObject::connect(
+            &form, &clipmora::TForm1::CodecLibrariesBound, &form,
+            [&form, files] { form.AddVideoFiles(files); }, Qt::QueuedConnection);
+    if (qEnvironmentVariableIsSet("CLIPMORA_EXIT_AFTER_FIRST_PAINT"))
+        new ExitAfterFirstPaint(&form);
+    form.show();
     return application.exec();
 }

@@ -17,6 +17,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMetaObject>
+#include <QPaintEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -59,20 +61,20 @@ QLabel* addPanel(QWidget* parent, const char* name, const QString& caption, int 
 
 }  // namespace
 
-TForm1::TForm1(const QString& programFolder, QWidget* parent)
+TForm1::TForm1(const QString& programFolder, CodecBinding binding, QWidget* parent)
     : QMainWindow(parent), programFolder_(programFolder)
 {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(730, 500);
 
-    const QString libraryFolder = programFolder_ + QStringLiteral("/Common");
-    if (!transcoder_.LoadCodecLibraries(libraryFolder.toStdString(), true)) {
-        UserDialogs::current().Information(
-            this, QStringLiteral("Some files are missing. Please re-install this software"));
-        startupFailed_ = true;
+    // Loading the libraries is most of the start-up's work. Put off, it
+    // still begins here with a look at their files: a missing one fails
+    // the binding at once, with its message, before there is a window.
+    const bool bindNow = binding == CodecBinding::AtCreation ||
+                         !TTranscoder::CodecLibraryFilesPresent(libraryFolder(), true);
+    if (bindNow && !bindCodecLibraries())
         return;
-    }
 
     setWindowTitle(QStringLiteral("Clipmora"));
     helpFile_ = programFolder_ + QStringLiteral("/help.html");
@@ -122,6 +124,51 @@ TForm1::~TForm1()
         filterGraph1_.SetActive(false);
     } catch (const std::exception&) {
     }
+}
+
+std::string TForm1::libraryFolder() const
+{
+    return (programFolder_ + QStringLiteral("/Common")).toStdString();
+}
+
+bool TForm1::bindCodecLibraries()
+{
+    if (librariesBound_)
+        return true;
+    if (startupFailed_)
+        return false;
+    if (!transcoder_.LoadCodecLibraries(libraryFolder(), true)) {
+        UserDialogs::current().Information(
+            this, QStringLiteral("Some files are missing. Please re-install this software"));
+        startupFailed_ = true;
+        return false;
+    }
+    librariesBound_ = true;
+    emit CodecLibrariesBound();
+    return true;
+}
+
+bool TForm1::codecLibrariesReady()
+{
+    if (librariesBound_)
+        return true;
+    if (startupFailed_)
+        return false;
+    if (bindCodecLibraries())
+        return true;
+    emit CodecLibrariesFailed();
+    return false;
+}
+
+void TForm1::paintEvent(QPaintEvent* event)
+{
+    QMainWindow::paintEvent(event);
+    if (librariesBound_ || bindingQueued_ || startupFailed_)
+        return;
+    // The window reaches the screen when this paint is flushed; the binding
+    // follows from the event queue.
+    bindingQueued_ = true;
+    QMetaObject::invokeMethod(this, [this] { codecLibrariesReady(); }, Qt::QueuedConnection);
 }
 
 void TForm1::buildControls()

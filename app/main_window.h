@@ -1,7 +1,11 @@
 // TForm1: the main window. Its creation is the program's start-up: it binds
 // the codec libraries from "Common" beside the program and refuses to go on
 // without them, then builds the controls, the profile lists and the
-// additional-settings dialog (which restores the stored settings).
+// additional-settings dialog (which restores the stored settings). The
+// program itself puts the binding off until the window has been painted
+// (CodecBinding::AfterFirstPaint), so the window shows without waiting for
+// the libraries; a library file that is missing is still refused before
+// any window.
 //
 // The window is split by concern: start-up, layout, menus and closing here;
 // adding files (add_files.cpp), the split request and job (split_request.cpp),
@@ -31,12 +35,14 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
 
 class QAction;
 class QComboBox;
 class QDragEnterEvent;
 class QDropEvent;
 class QFrame;
+class QPaintEvent;
 class QGroupBox;
 class QTimer;
 class QLabel;
@@ -65,16 +71,29 @@ QString SecondsText(int milliseconds);
 // are left out.
 QStringList VideoFilesFromArguments(const QStringList& arguments);
 
+// When the main window binds the codec libraries.
+enum class CodecBinding {
+    // While it is created, before anything else of the start-up.
+    AtCreation,
+    // Right after its first paint (from the event queue). Creation only
+    // checks that every library file is there and readable, and binds at
+    // once when one is not, so that a missing file is refused as before.
+    // A command that needs the engine earlier binds first.
+    AfterFirstPaint,
+};
+
 class TForm1 : public QMainWindow {
     Q_OBJECT
 
 public:
     // `programFolder` is where the program and its "Common" folder live.
-    explicit TForm1(const QString& programFolder, QWidget* parent = nullptr);
+    explicit TForm1(const QString& programFolder,
+                    CodecBinding binding = CodecBinding::AtCreation, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // True when start-up could not bind the codec libraries; the message has
-    // been shown and the application must end.
+    // True when the codec libraries could not be bound; the message has been
+    // shown and the application must end. Checked after creation; a binding
+    // put off until after the first paint reports CodecLibrariesFailed.
     bool StartupFailed() const { return startupFailed_; }
 
     TTranscoder& Transcoder1() { return transcoder_; }
@@ -220,14 +239,30 @@ public:
     // The open-file dialog's filter, one string as the file chooser takes it.
     static QString OpenDialogFilter();
 
+signals:
+    // The codec libraries have been bound (raised once, also during creation).
+    void CodecLibrariesBound();
+    // Binding after creation failed: the message has been shown and the
+    // application must end as for a failed start-up.
+    void CodecLibrariesFailed();
+
 protected:
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // Binds the codec libraries unless they are; on failure shows the message
+    // and marks the start-up failed. True when bound.
+    bool bindCodecLibraries();
+    // The gate of every command that reaches the engine: binds when that has
+    // not happened yet and reports a failure through CodecLibrariesFailed.
+    bool codecLibrariesReady();
+    // "Common" beside the program.
+    std::string libraryFolder() const;
     void buildControls();
     void buildMenus();
     void buildShortcuts();
@@ -282,6 +317,8 @@ private:
     QString helpFile_;
     bool startupFailed_ = false;
     bool firstShowDone_ = false;
+    bool librariesBound_ = false;
+    bool bindingQueued_ = false;  // the binding after the first paint is on its way
 
     // GUI thread only.
     bool splitBusy_ = false;

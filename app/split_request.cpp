@@ -60,7 +60,7 @@ bool TForm1::checkOutputFolder()
 
 void TForm1::SplitClick()
 {
-    if (splitBusy_)
+    if (splitBusy_ || !codecLibrariesReady())
         return;
     terminateShown_ = false;
     if (editVideoFilename_->text().trimmed().isEmpty()) {

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <unistd.h>
 
 namespace clipmora {
 namespace {
@@ -106,6 +107,13 @@ void clearEntries(const LibraryDescriptor& library)
         std::memset(base + library.entries[i].offset, 0, sizeof(void*));
 }
 
+// Where a library file is loaded from: a path in `folder`, or the bare name
+// for the system's search path when no folder is named.
+std::string libraryPath(const std::string& folder, const std::string& fileName)
+{
+    return folder.empty() ? fileName : folder + "/" + fileName;
+}
+
 bool bindOne(std::size_t index, const std::string& folder)
 {
     const LibraryDescriptor& library = kLibraries[index];
@@ -122,7 +130,7 @@ bool bindOne(std::size_t index, const std::string& folder)
         // resolved on first use, which takes a sixth off the load; every entry
         // the engine calls is still resolved below, so a missing one is
         // refused here as before.
-        const std::string path = folder.empty() ? fileName : folder + "/" + fileName;
+        const std::string path = libraryPath(folder, fileName);
         state.handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL | RTLD_NODELETE);
         if (!state.handle) {
             // "libraray" is the program's established text; callers match it.
@@ -179,6 +187,19 @@ void AddFolderToSearchPath(const std::string& folder)
         return;
     const std::string extended = path + ":" + folder;
     setenv("PATH", extended.c_str(), 1);
+}
+
+bool CodecLibraryFilesPresent(const std::string& folder, bool versionedNames)
+{
+    if (folder.empty())
+        return true;
+    for (std::size_t i = 0; i < kLibraries.size(); ++i) {
+        const std::string path = libraryPath(
+            folder, CodecLibraryFileName(static_cast<CodecLibrary>(i), versionedNames));
+        if (access(path.c_str(), R_OK) != 0)
+            return false;
+    }
+    return true;
 }
 
 bool BindCodecLibraries(const std::string& folder, bool versionedNames, std::string& error)

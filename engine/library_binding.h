@@ -47,6 +47,12 @@ extern const LibraryApi& lib;
 //   "Load function <entry>@<file> error: <loader text>".
 bool BindCodecLibraries(const std::string& folder, bool versionedNames, std::string& error);
 
+// Whether the file of every library is present and readable in `folder` (the
+// paths BindCodecLibraries loads), found without loading anything. True for an
+// empty folder, where the system's search path decides. A library that is
+// present may still fail to bind.
+bool CodecLibraryFilesPresent(const std::string& folder, bool versionedNames);
+
 // Frees every library (in binding order) and clears handles, entries and flags.
 void UnbindCodecLibraries();
 

@@ -87,6 +87,11 @@ bool TCustomTranscoder::LoadCodecLibraries(const std::string& folder, bool versi
     return true;
 }
 
+bool TCustomTranscoder::CodecLibraryFilesPresent(const std::string& folder, bool versionedNames)
+{
+    return clipmora::CodecLibraryFilesPresent(folder, versionedNames);
+}
+
 void TCustomTranscoder::SetLogLevel(TLogLevel level)
 {
     logLevel_ = level;

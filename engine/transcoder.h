@@ -172,6 +172,10 @@ public:
     // level from LogLevel(). Returns false with LastError() holding the binding
     // message when a library or entry point is missing.
     bool LoadCodecLibraries(const std::string& folder, bool versionedNames);
+    // Whether the file of every codec library is present and readable in
+    // `folder`, looked at without loading anything: a caller that binds
+    // later can refuse a missing file at once.
+    static bool CodecLibraryFilesPresent(const std::string& folder, bool versionedNames);
 
     // Creates a task reading `fileName`, configured from `options` when given.
     // Returns its index, or -1 with LastError() set (nothing is added).

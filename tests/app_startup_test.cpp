@@ -1,8 +1,10 @@
 // Start-up of the real main window under the offscreen platform.
 #include "app/application_identity.h"
 #include "app/main_window.h"
+#include "app/options_dialog.h"
 #include "app/user_dialogs.h"
 #include "engine/library_binding.h"
+#include "tests/support/media_generator.h"
 #include "tests/support/test_environment.h"
 
 #include <gtest/gtest.h>
@@ -10,11 +12,16 @@
 #include "tests/support/qt_application.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
+#include <QLineEdit>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QStringList>
 #include <QTimer>
+
+#include <filesystem>
+#include <fstream>
 
 namespace clipmora {
 namespace {
@@ -65,6 +72,106 @@ TEST_F(StartupTest, MissingLibrariesEndTheStartWithOneMessage)
     EXPECT_FALSE(CodecLibrariesBound());
     EXPECT_NE(form.Transcoder1().LastError().find("Load libraray libavcodec.so.59 error: "),
               std::string::npos);
+}
+
+// How the "Common" folder of a start-up that binds after the first paint is
+// made: links to the build's libraries, one of them left out or replaced by
+// a file that is no library.
+enum class CommonFolder { Complete, DeviceLibraryMissing, CodecLibraryBroken };
+
+void makeCommon(const std::filesystem::path& folder, CommonFolder kind)
+{
+    std::filesystem::create_directories(folder);
+    for (int index = 0; index < kCodecLibraryCount; ++index) {
+        const auto library = static_cast<CodecLibrary>(index);
+        const std::string name = CodecLibraryFileName(library, true);
+        if (kind == CommonFolder::DeviceLibraryMissing && library == CodecLibrary::Device)
+            continue;
+        if (kind == CommonFolder::CodecLibraryBroken && library == CodecLibrary::Codec)
+            std::ofstream(folder / name) << "not a library\n";
+        else
+            std::filesystem::create_symlink(std::filesystem::path(CLIPMORA_COMMON_DIR) / name,
+                                            folder / name);
+    }
+}
+
+// Whether the codec libraries were bound when the window was first painted.
+class FirstPaintWatch : public QObject {
+public:
+    explicit FirstPaintWatch(QWidget* window) { window->installEventFilter(this); }
+    bool painted = false;
+    bool boundAtFirstPaint = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && !painted) {
+            painted = true;
+            boundAtFirstPaint = CodecLibrariesBound();
+            watched->removeEventFilter(this);
+        }
+        return false;
+    }
+};
+
+TEST_F(StartupTest, BindingAfterTheFirstPaintRefusesMissingAndBrokenLibrariesAsBefore)
+{
+    testing::BindLibrariesForTests();
+    const QString clip =
+        QString::fromStdString(testing::CachedMedia("clip.mp4", testing::Mp4H264Aac()));
+    const QString missing = QStringLiteral("Some files are missing. Please re-install this software");
+    struct Case {
+        const char* name;
+        CommonFolder common;
+        bool refusedBeforeWindow;
+        bool refusedAfterPaint;
+    };
+    const Case cases[] = {
+        {"complete", CommonFolder::Complete, false, false},
+        {"a library missing", CommonFolder::DeviceLibraryMissing, true, false},
+        {"a library that cannot be loaded", CommonFolder::CodecLibraryBroken, false, true},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        UnbindCodecLibraries();
+        dialogs.messages.clear();
+        testing::TempFolder programFolder;
+        makeCommon(programFolder.path() / "Common", row.common);
+
+        TForm1 form(QString::fromStdString(programFolder.path().string()),
+                    CodecBinding::AfterFirstPaint);
+        EXPECT_EQ(form.StartupFailed(), row.refusedBeforeWindow);
+        if (row.refusedBeforeWindow) {
+            EXPECT_EQ(dialogs.messages, QStringList{missing});
+            EXPECT_FALSE(CodecLibrariesBound());
+            continue;
+        }
+        EXPECT_TRUE(dialogs.messages.isEmpty());
+        form.OptionsForm()->CheckBoxPlayVideoFile()->setChecked(false);
+        // As the program does with the files named on its command line.
+        bool failed = false;
+        QObject::connect(
+            &form, &TForm1::CodecLibrariesBound, &form, [&] { form.AddVideoFiles({clip}); },
+            Qt::QueuedConnection);
+        QObject::connect(&form, &TForm1::CodecLibrariesFailed, [&] { failed = true; });
+        FirstPaintWatch watch(&form);
+        form.show();
+
+        ASSERT_TRUE(testing::WaitUntil(
+            [&] { return failed || form.EditVideoFilename()->text() == clip; }, 60000));
+        EXPECT_TRUE(watch.painted);
+        EXPECT_FALSE(watch.boundAtFirstPaint) << "the window is painted before the binding";
+        EXPECT_EQ(failed, row.refusedAfterPaint);
+        EXPECT_EQ(form.StartupFailed(), row.refusedAfterPaint);
+        EXPECT_EQ(CodecLibrariesBound(), !row.refusedAfterPaint);
+        EXPECT_EQ(dialogs.messages, row.refusedAfterPaint ? QStringList{missing} : QStringList{});
+        if (row.refusedAfterPaint) {
+            // Nothing reaches the engine after the refusal.
+            form.AddVideoFiles({clip});
+            EXPECT_TRUE(form.EditVideoFilename()->text().isEmpty());
+            EXPECT_EQ(dialogs.messages.size(), 1);
+        }
+    }
 }
 
 TEST_F(StartupTest, CaptionsReadExactlyAsGiven)
