@@ -87,7 +87,7 @@ void TForm1::AddVideoFiles(const QStringList& files) { addVideoFiles(&files); }
 // stay as they were.
 void TForm1::addVideoFiles(const QStringList* given)
 {
-    if (splitBusy_ || !codecLibrariesReady())
+    if (splitBusy_ || !startupFinished())
         return;
     const QStringList files =
         given ? *given : UserDialogs::current().OpenVideoFiles(this, OpenDialogFilter());

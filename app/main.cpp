@@ -1,11 +1,12 @@
 // Clipmora's entry point: the application's names, then the main window.
-// The window binds the codec libraries right after its first paint; files
-// named on the command line (an "Open with" from a file manager) open after
-// that, as if they had been picked in "Add Video File".
+// The window binds the codec libraries and starts the preview's playback
+// framework right after its first paint; files named on the command line (an
+// "Open with" from a file manager) open after that, as if they had been
+// picked in "Add Video File".
 //
 // With CLIPMORA_EXIT_AFTER_FIRST_PAINT set in the environment the program
 // prints "painted" on standard output once the main window has been painted
-// for the first time, then "ready" once the codec libraries are bound, and
+// for the first time, then "ready" once the rest of its start-up is done, and
 // ends there (without the close steps, so the stored settings stay as they
 // were): bench/startup_bench times launches by these lines.
 #include "app/application_identity.h"
@@ -24,14 +25,14 @@ namespace {
 // Says "painted" once the window it watches has been painted (the queued
 // call runs after the paint that the window's event opens has been put on
 // the screen), then "ready" and ends the application once the window has
-// bound the codec libraries.
+// finished its start-up.
 class ExitAfterFirstPaint : public QObject {
 public:
     explicit ExitAfterFirstPaint(clipmora::TForm1* form) : QObject(form)
     {
         form->installEventFilter(this);
         connect(
-            form, &clipmora::TForm1::CodecLibrariesBound, this,
+            form, &clipmora::TForm1::StartupFinished, this,
             [] {
                 say("ready");
                 QCoreApplication::exit(0);
@@ -81,7 +82,7 @@ int main(int argc, char** argv)
     const QStringList files = clipmora::VideoFilesFromArguments(application.arguments().mid(1));
     if (!files.isEmpty())
         QObject::connect(
-            &form, &clipmora::TForm1::CodecLibrariesBound, &form,
+            &form, &clipmora::TForm1::StartupFinished, &form,
             [&form, files] { form.AddVideoFiles(files); }, Qt::QueuedConnection);
     if (qEnvironmentVariableIsSet("CLIPMORA_EXIT_AFTER_FIRST_PAINT"))
         new ExitAfterFirstPaint(&form);

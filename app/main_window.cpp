@@ -111,6 +111,8 @@ TForm1::TForm1(const QString& programFolder, CodecBinding binding, QWidget* pare
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    if (binding == CodecBinding::AtCreation)
+        startupFinished();
 }
 
 TForm1::~TForm1()
@@ -133,10 +135,6 @@ std::string TForm1::libraryFolder() const
 
 bool TForm1::bindCodecLibraries()
 {
-    if (librariesBound_)
-        return true;
-    if (startupFailed_)
-        return false;
     if (!transcoder_.LoadCodecLibraries(libraryFolder(), true)) {
         UserDialogs::current().Information(
             this, QStringLiteral("Some files are missing. Please re-install this software"));
@@ -144,31 +142,34 @@ bool TForm1::bindCodecLibraries()
         return false;
     }
     librariesBound_ = true;
-    emit CodecLibrariesBound();
     return true;
 }
 
-bool TForm1::codecLibrariesReady()
+bool TForm1::startupFinished()
 {
-    if (librariesBound_)
+    if (startupFinished_)
         return true;
     if (startupFailed_)
         return false;
-    if (bindCodecLibraries())
-        return true;
-    emit CodecLibrariesFailed();
-    return false;
+    if (!librariesBound_ && !bindCodecLibraries()) {
+        emit CodecLibrariesFailed();
+        return false;
+    }
+    startPreviewFramework();
+    startupFinished_ = true;
+    emit StartupFinished();
+    return true;
 }
 
 void TForm1::paintEvent(QPaintEvent* event)
 {
     QMainWindow::paintEvent(event);
-    if (librariesBound_ || bindingQueued_ || startupFailed_)
+    if (startupFinished_ || finishQueued_ || startupFailed_)
         return;
-    // The window reaches the screen when this paint is flushed; the binding
-    // follows from the event queue.
-    bindingQueued_ = true;
-    QMetaObject::invokeMethod(this, [this] { codecLibrariesReady(); }, Qt::QueuedConnection);
+    // The window reaches the screen when this paint is flushed; the rest of
+    // the start-up follows from the event queue.
+    finishQueued_ = true;
+    QMetaObject::invokeMethod(this, [this] { startupFinished(); }, Qt::QueuedConnection);
 }
 
 void TForm1::buildControls()

@@ -2,10 +2,10 @@
 // the codec libraries from "Common" beside the program and refuses to go on
 // without them, then builds the controls, the profile lists and the
 // additional-settings dialog (which restores the stored settings). The
-// program itself puts the binding off until the window has been painted
+// program itself puts the binding and the start of the preview's playback
+// framework off until the window has been painted
 // (CodecBinding::AfterFirstPaint), so the window shows without waiting for
-// the libraries; a library file that is missing is still refused before
-// any window.
+// them; a library file that is missing is still refused before any window.
 //
 // The window is split by concern: start-up, layout, menus and closing here;
 // adding files (add_files.cpp), the split request and job (split_request.cpp),
@@ -75,10 +75,11 @@ QStringList VideoFilesFromArguments(const QStringList& arguments);
 enum class CodecBinding {
     // While it is created, before anything else of the start-up.
     AtCreation,
-    // Right after its first paint (from the event queue). Creation only
-    // checks that every library file is there and readable, and binds at
-    // once when one is not, so that a missing file is refused as before.
-    // A command that needs the engine earlier binds first.
+    // Right after its first paint (from the event queue), and the preview's
+    // playback framework starts then too. Creation only checks that every
+    // library file is there and readable, and binds at once when one is
+    // not, so that a missing file is refused as before. A command that needs
+    // the engine earlier finishes the start-up first.
     AfterFirstPaint,
 };
 
@@ -240,8 +241,9 @@ public:
     static QString OpenDialogFilter();
 
 signals:
-    // The codec libraries have been bound (raised once, also during creation).
-    void CodecLibrariesBound();
+    // The start-up put off until after the first paint has finished: the
+    // codec libraries are bound and the preview is ready.
+    void StartupFinished();
     // Binding after creation failed: the message has been shown and the
     // application must end as for a failed start-up.
     void CodecLibrariesFailed();
@@ -255,12 +257,17 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    // Binds the codec libraries unless they are; on failure shows the message
-    // and marks the start-up failed. True when bound.
+    // Binds the codec libraries; on failure shows the message and marks the
+    // start-up failed. True when bound.
     bool bindCodecLibraries();
-    // The gate of every command that reaches the engine: binds when that has
-    // not happened yet and reports a failure through CodecLibrariesFailed.
-    bool codecLibrariesReady();
+    // The preview's parts that ask the playback framework what it has, which
+    // starts the framework (a read of its registry).
+    void startPreviewFramework();
+    // Finishes the start-up that waits for the first paint (binding, then the
+    // preview's framework) unless it is done: the gate of every command that
+    // reaches the engine or the preview. A failure to bind is reported
+    // through CodecLibrariesFailed.
+    bool startupFinished();
     // "Common" beside the program.
     std::string libraryFolder() const;
     void buildControls();
@@ -318,7 +325,8 @@ private:
     bool startupFailed_ = false;
     bool firstShowDone_ = false;
     bool librariesBound_ = false;
-    bool bindingQueued_ = false;  // the binding after the first paint is on its way
+    bool startupFinished_ = false;
+    bool finishQueued_ = false;  // the start-up's end after the first paint is on its way
 
     // GUI thread only.
     bool splitBusy_ = false;

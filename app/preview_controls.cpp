@@ -57,17 +57,10 @@ void TForm1::buildPreviewControls(QWidget* client)
     videoWindow1_ = new TVideoWindow(panel1_);
     videoWindow1_->setObjectName(QStringLiteral("VideoWindow1"));
     videoWindow1_->setGeometry(4, 6, 383, 283);
-    videoWindow1_->SetMode(vmVMR);
     videoWindow1_->VMROptions().SetMode(vmrWindowed);
     videoWindow1_->VMROptions().SetStreams(1);
     videoWindow1_->SetColor(Qt::black);
     videoWindow1_->SetFilterGraph(&filterGraph1_);
-
-    // The grabber sits in front of the renderer and holds the picture on
-    // screen for snapshots.
-    sampleGrabber1_ = new TSampleGrabber(this);
-    sampleGrabber1_->setObjectName(QStringLiteral("SampleGrabber1"));
-    sampleGrabber1_->SetFilterGraph(&filterGraph1_);
 
     buttonSnapshot_ = new QPushButton(QStringLiteral("Snapshot"), client);
     buttonSnapshot_->setGeometry(211, 420, 86, 35);
@@ -107,6 +100,18 @@ void TForm1::buildPreviewControls(QWidget* client)
     filterGraph1_.OnHandlerException = [this](const std::exception& error) {
         UserDialogs::current().ReportException(this, QString::fromUtf8(error.what()));
     };
+}
+
+void TForm1::startPreviewFramework()
+{
+    if (sampleGrabber1_)
+        return;
+    videoWindow1_->SetMode(vmVMR);
+    // The grabber sits in front of the renderer and holds the picture on
+    // screen for snapshots.
+    sampleGrabber1_ = new TSampleGrabber(this);
+    sampleGrabber1_->setObjectName(QStringLiteral("SampleGrabber1"));
+    sampleGrabber1_->SetFilterGraph(&filterGraph1_);
 }
 
 void TForm1::guardPreview(const std::function<void()>& operation)

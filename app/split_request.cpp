@@ -60,7 +60,7 @@ bool TForm1::checkOutputFolder()
 
 void TForm1::SplitClick()
 {
-    if (splitBusy_ || !codecLibrariesReady())
+    if (splitBusy_ || !startupFinished())
         return;
     terminateShown_ = false;
     if (editVideoFilename_->text().trimmed().isEmpty()) {

@@ -277,7 +277,9 @@ struct TFilterGraph::Mailbox {
     }
 };
 
-TFilterGraph::TFilterGraph(QObject* owner) : QObject(owner) { EnsureGstInitialised(); }
+// GStreamer starts when the first graph becomes active, not when one is made:
+// reading its registry is a good part of a window's start-up.
+TFilterGraph::TFilterGraph(QObject* owner) : QObject(owner) {}
 
 TFilterGraph::~TFilterGraph()
 {
@@ -312,6 +314,7 @@ void TFilterGraph::activate()
 {
     if (mode_ != gmNormal)
         throw EPreviewException("Capture and disc graphs are not available on this system.");
+    EnsureGstInitialised();
     GstElementRef pipeline = MakeElement("playbin", "FilterGraph");
     if (!pipeline)
         throw EPreviewException("The playback framework is not installed.");

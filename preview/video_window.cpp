@@ -18,6 +18,7 @@ constexpr unsigned kMaxStreams = 16;
 
 bool rendererElementsInstalled()
 {
+    EnsureGstInitialised();
     for (const char* factory : {"videoscale", "videoconvert", "appsink", "capsfilter"}) {
         GstElementFactory* found = gst_element_factory_find(factory);
         if (!found)
@@ -58,9 +59,10 @@ void TVMROptions::SetKeepAspectRatio(bool keep)
 
 // --- the control ------------------------------------------------------------
 
+// GStreamer starts when the control first asks it for its renderer (SetMode,
+// attaching to an active graph), so a window can show its control before.
 TVideoWindow::TVideoWindow(QWidget* parent) : QWidget(parent), options_(*this)
 {
-    EnsureGstInitialised();
     resize(160, 120);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);

@@ -148,7 +148,7 @@ TEST_F(StartupTest, BindingAfterTheFirstPaintRefusesMissingAndBrokenLibrariesAsB
         // As the program does with the files named on its command line.
         bool failed = false;
         QObject::connect(
-            &form, &TForm1::CodecLibrariesBound, &form, [&] { form.AddVideoFiles({clip}); },
+            &form, &TForm1::StartupFinished, &form, [&] { form.AddVideoFiles({clip}); },
             Qt::QueuedConnection);
         QObject::connect(&form, &TForm1::CodecLibrariesFailed, [&] { failed = true; });
         FirstPaintWatch watch(&form);
