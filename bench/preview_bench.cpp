@@ -114,8 +114,9 @@ int main(int argc, char** argv)
         QElapsedTimer timer;
         timer.start();
         graph.SetActive(true);
-        graph.RenderFile(clip);
+        // The first picture may be painted while RenderFile waits for it.
         const uint64_t before = window.Stats().framesPainted;
+        graph.RenderFile(clip);
         timeUntil([&] { return window.Stats().framesPainted > before; });
         opens.push_back(timer.nsecsElapsed() / 1e6);
     }

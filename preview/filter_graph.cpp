@@ -211,16 +211,18 @@ void onElementAdded(GstBin*, GstBin* container, GstElement* element, gpointer da
             gst_pad_set_link_function(pad.get(), refuseLink);
 }
 
-// How far before an exact seek's target the video decoder hands its
-// pictures on. They reach the renderer ahead of the target, outside the
-// segment (so they are held, not shown), and a step back right after the
-// seek finds them there.
-constexpr GstClockTime kLeadInNs = 1000 * GST_MSECOND;
+// How many pictures before an exact seek's target the video decoder hands
+// on. They reach the renderer ahead of the target, outside the segment (so
+// they are held, not shown), and a step back right after the seek finds them
+// there. Each one costs its trip through the renderer's scaling on every
+// exact seek (tens of milliseconds for a 1080p picture on a busy machine),
+// so there are few: each step back seeks again and brings the next ones.
+constexpr int kLeadInPictures = 2;
 
 }  // namespace
 
 // The exact seek whose pictures before the target are handed on: the video
-// decoder's incoming segment of that seek starts up to kLeadInNs earlier, and
+// decoder's incoming segment of that seek starts kLeadInPictures earlier, and
 // its outgoing one is put back as the seek made it, so everything after the
 // decoder sees the exact seek as it was asked for. The segment's offset keeps
 // the decoder's running times (its timing of late pictures) as they were.
@@ -248,13 +250,15 @@ struct TFilterGraph::SeekLeadIn {
     }
     static void dropReference(gpointer data) { delete static_cast<std::shared_ptr<SeekLeadIn>*>(data); }
 
-    // Pictures start early only where the decoder knows each one's span
-    // (a stream with a frame rate), so a sink can tell them from the target.
-    static bool picturesHaveSpans(GstPad* decoderSink)
+    // How far the segment starts early: only where the decoder knows each
+    // picture's span (a stream with a frame rate), so a sink can tell them
+    // from the target; 0 otherwise.
+    static GstClockTime leadInOf(GstPad* decoderSink)
     {
         GstPadRef src = GstPadRef::adopt(
             gst_element_get_static_pad(GST_PAD_PARENT(decoderSink), "src"));
-        return PadFrameRate(src.get()) > 0;
+        const double rate = PadFrameRate(src.get());
+        return rate > 0 ? GstClockTime(kLeadInPictures * GST_SECOND / rate) : 0;
     }
 
     GstPadProbeReturn rewrite(GstPad* pad, GstPadProbeInfo* info, bool incoming)
@@ -271,9 +275,9 @@ struct TFilterGraph::SeekLeadIn {
             if (eventSeqnum != seqnum || segment.format != GST_FORMAT_TIME || segment.rate <= 0)
                 return GST_PAD_PROBE_OK;
             if (incoming) {
-                if (!picturesHaveSpans(pad))
+                widenedBy = std::min({leadInOf(pad), segment.start, segment.time});
+                if (widenedBy == 0)
                     return GST_PAD_PROBE_OK;
-                widenedBy = std::min({kLeadInNs, segment.start, segment.time});
                 segment.start -= widenedBy;
                 segment.time -= widenedBy;
                 segment.offset += widenedBy;

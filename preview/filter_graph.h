@@ -157,8 +157,8 @@ public:
     // reached the position reads as the duration until the next seek.
     int Position() const;
     // Shows exactly the picture at `milliseconds` (decoding from the key
-    // frame before it). The pictures decoded up to a second before it reach
-    // the renderer too, outside the segment: shown never, held by a renderer
+    // frame before it). The two pictures decoded before it reach the
+    // renderer too, outside the segment: shown never, held by a renderer
     // that keeps pictures (TVideoWindow::ShowHeldPicture).
     void SetPosition(int milliseconds);
     // Shows the key frame nearest to `milliseconds`: only that picture is
