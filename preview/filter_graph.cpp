@@ -248,7 +248,10 @@ struct TFilterGraph::SeekLeadIn {
     {
         return static_cast<std::shared_ptr<SeekLeadIn>*>(data)->get()->rewrite(pad, info, false);
     }
-    static void dropReference(gpointer data) { delete static_cast<std::shared_ptr<SeekLeadIn>*>(data); }
+    static void dropReference(gpointer data)
+    {
+        delete static_cast<std::shared_ptr<SeekLeadIn>*>(data);
+    }
 
     // How far the segment starts early: only where the decoder knows each
     // picture's span (a stream with a frame rate), so a sink can tell them
@@ -302,11 +305,12 @@ struct TFilterGraph::SeekLeadIn {
     static void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data)
     {
         GstElementFactory* factory = gst_element_get_factory(element);
-        const char* klass =
-            factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
+        const char* klass = factory ? gst_element_factory_get_metadata(
+                                          factory, GST_ELEMENT_METADATA_KLASS)
+                                    : nullptr;
         if (!klass || !std::strstr(klass, "Decoder") || !std::strstr(klass, "Video"))
             return;
-        const std::shared_ptr<SeekLeadIn>& leadIn = *static_cast<std::shared_ptr<SeekLeadIn>*>(data);
+        const auto& leadIn = *static_cast<std::shared_ptr<SeekLeadIn>*>(data);
         for (const auto& [name, probe] : {std::pair{"sink", &widen}, std::pair{"src", &restore}}) {
             GstPadRef pad = GstPadRef::adopt(gst_element_get_static_pad(element, name));
             if (pad)
