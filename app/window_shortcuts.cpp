@@ -196,7 +196,9 @@ void TForm1::StepFrames(int frames)
     // A paused preview that shows the timeline's picture steps forward by
     // decoding just the next picture; a step back shows the previous
     // picture at once when the renderer still holds it, while the seek
-    // brings the graph there.
+    // brings the graph there. The seek goes first: its flush ends the
+    // pictures of an earlier seek still on their way, which would otherwise
+    // replace the held one.
     const bool onScreen = video && filterGraph1_.Active() &&
                           std::abs(filterGraph1_.Position() - position) < 500.0 / rate;
     if (onScreen && frames == 1 && settled != position && filterGraph1_.StepForward(settled)) {
@@ -204,9 +206,9 @@ void TForm1::StepFrames(int frames)
         panelCurrentPosition_->setText(SecondsText(settled));
         return;
     }
+    SeekTimeline(settled);
     if (onScreen && frames < 0)
         videoWindow1_->ShowHeldPicture(settled);
-    SeekTimeline(settled);
 }
 
 void TForm1::StepMilliseconds(int deltaMs)

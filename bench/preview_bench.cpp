@@ -16,8 +16,8 @@
 //     time until the target's picture is painted;
 //   - steps 20 pictures forward and 20 back from the middle of a group, as
 //     the window's frame keys do: time until the neighbouring picture is
-//     painted; and 5 steps back each right after an exact seek (no picture
-//     of the group held yet);
+//     painted; and 20 steps back each right after an exact seek into the
+//     middle of a group;
 //   - plays 10 s: pictures rendered and dropped by the renderer.
 // Prints the medians. Goals: first picture <= 300 ms, drag move <= 100 ms,
 // exact seek <= 400 ms, step forward <= 50 ms, step back <= 100 ms, no
@@ -79,14 +79,8 @@ double median(std::vector<double> values)
 double pictureMs(TVideoWindow& window)
 {
     GstPadRef pad = GstPadRef::adopt(gst_element_get_static_pad(window.ProvideFilter(), "sink"));
-    GstCaps* caps = pad ? gst_pad_get_current_caps(pad.get()) : nullptr;
-    int num = 0;
-    int den = 0;
-    if (caps) {
-        gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &num, &den);
-        gst_caps_unref(caps);
-    }
-    return num > 0 && den > 0 ? 1000.0 * den / num : 1000.0 / 30;
+    const double rate = PadFrameRate(pad.get());
+    return 1000.0 / (rate > 0 ? rate : 30);
 }
 
 void report(const char* what, const std::vector<double>& times, int goal)
@@ -120,8 +114,9 @@ int main(int argc, char** argv)
         QElapsedTimer timer;
         timer.start();
         graph.SetActive(true);
-        graph.RenderFile(clip);
+        // The first picture may be painted while RenderFile waits for it.
         const uint64_t before = window.Stats().framesPainted;
+        graph.RenderFile(clip);
         timeUntil([&] { return window.Stats().framesPainted > before; });
         opens.push_back(timer.nsecsElapsed() / 1e6);
     }
@@ -165,7 +160,7 @@ int main(int argc, char** argv)
 
     // Steps as the window's frame keys make them, from the middle of a
     // group: to the first millisecond of the neighbouring picture, forward
-    // by a step of the graph, back by the renderer's held picture and a seek.
+    // by a step of the graph, back by a seek and the renderer's held picture.
     const auto startOf = [&](double picture) { return int(std::ceil(picture * frameMs)); };
     const auto stepForward = [&](double picture) {
         return timeTo(picture * frameMs, [&] {
@@ -175,8 +170,8 @@ int main(int argc, char** argv)
     };
     const auto stepBack = [&](double picture) {
         return timeTo(picture * frameMs, [&] {
-            window.ShowHeldPicture(startOf(picture));
             graph.SetPosition(startOf(picture));
+            window.ShowHeldPicture(startOf(picture));
         });
     };
     const double middle = std::round(std::min(groupMs * 1.5, duration / 2.0) / frameMs);
@@ -187,10 +182,11 @@ int main(int argc, char** argv)
         forward.push_back(stepForward(middle + step));
     for (int step = 19; step >= 0; --step)
         back.push_back(stepBack(middle + step));
-    // A step back right after an exact seek finds no picture held.
+    // A step back right after an exact seek into the middle of a group.
     std::vector<double> backAfterSeek;
-    for (int index = 0; index < 5; ++index) {
-        const double picture = middle + 40 + 10 * index;
+    const int groups = std::max(1, int(duration / groupMs));
+    for (int index = 0; index < 20; ++index) {
+        const double picture = std::round(((index % groups) + 0.5) * kGroupLength) + index;
         timeTo(picture * frameMs, [&] { graph.SetPosition(startOf(picture)); });
         backAfterSeek.push_back(stepBack(picture - 1));
     }

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <mutex>
@@ -210,7 +211,114 @@ void onElementAdded(GstBin*, GstBin* container, GstElement* element, gpointer da
             gst_pad_set_link_function(pad.get(), refuseLink);
 }
 
+// How many pictures before an exact seek's target the video decoder hands
+// on. They reach the renderer ahead of the target, outside the segment (so
+// they are held, not shown), and a step back right after the seek finds them
+// there. Each one costs its trip through the renderer's scaling on every
+// exact seek (tens of milliseconds for a 1080p picture on a busy machine),
+// so there are few: each step back seeks again and brings the next ones.
+constexpr int kLeadInPictures = 2;
+
 }  // namespace
+
+// The exact seek whose pictures before the target are handed on: the video
+// decoder's incoming segment of that seek starts kLeadInPictures earlier, and
+// its outgoing one is put back as the seek made it, so everything after the
+// decoder sees the exact seek as it was asked for. The segment's offset keeps
+// the decoder's running times (its timing of late pictures) as they were.
+struct TFilterGraph::SeekLeadIn {
+    std::mutex lock;
+    guint32 seqnum = GST_SEQNUM_INVALID;  // guarded by lock
+    guint64 widenedStart = 0;             // guarded by lock
+    guint64 widenedBy = 0;                // guarded by lock
+
+    void expect(guint32 seekSeqnum)
+    {
+        std::lock_guard guard(lock);
+        seqnum = seekSeqnum;
+        widenedBy = 0;
+    }
+
+    // Decoder threads: the probes on a video decoder's pads.
+    static GstPadProbeReturn widen(GstPad* pad, GstPadProbeInfo* info, gpointer data)
+    {
+        return static_cast<std::shared_ptr<SeekLeadIn>*>(data)->get()->rewrite(pad, info, true);
+    }
+    static GstPadProbeReturn restore(GstPad* pad, GstPadProbeInfo* info, gpointer data)
+    {
+        return static_cast<std::shared_ptr<SeekLeadIn>*>(data)->get()->rewrite(pad, info, false);
+    }
+    static void dropReference(gpointer data)
+    {
+        delete static_cast<std::shared_ptr<SeekLeadIn>*>(data);
+    }
+
+    // How far the segment starts early: only where the decoder knows each
+    // picture's span (a stream with a frame rate), so a sink can tell them
+    // from the target; 0 otherwise.
+    static GstClockTime leadInOf(GstPad* decoderSink)
+    {
+        GstPadRef src = GstPadRef::adopt(
+            gst_element_get_static_pad(GST_PAD_PARENT(decoderSink), "src"));
+        const double rate = PadFrameRate(src.get());
+        return rate > 0 ? GstClockTime(kLeadInPictures * GST_SECOND / rate) : 0;
+    }
+
+    GstPadProbeReturn rewrite(GstPad* pad, GstPadProbeInfo* info, bool incoming)
+    {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (!event || GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT)
+            return GST_PAD_PROBE_OK;
+        const guint32 eventSeqnum = gst_event_get_seqnum(event);
+        const GstSegment* original = nullptr;
+        gst_event_parse_segment(event, &original);
+        GstSegment segment = *original;
+        {
+            std::lock_guard guard(lock);
+            if (eventSeqnum != seqnum || segment.format != GST_FORMAT_TIME || segment.rate <= 0)
+                return GST_PAD_PROBE_OK;
+            if (incoming) {
+                widenedBy = std::min({leadInOf(pad), segment.start, segment.time});
+                if (widenedBy == 0)
+                    return GST_PAD_PROBE_OK;
+                segment.start -= widenedBy;
+                segment.time -= widenedBy;
+                segment.offset += widenedBy;
+                widenedStart = segment.start;
+            } else {
+                if (widenedBy == 0 || segment.start != widenedStart)
+                    return GST_PAD_PROBE_OK;
+                segment.start += widenedBy;
+                segment.time += widenedBy;
+                segment.offset -= widenedBy;
+            }
+        }
+        segment.position = segment.start;
+        GstEvent* replaced = gst_event_new_segment(&segment);
+        gst_event_set_seqnum(replaced, eventSeqnum);
+        gst_event_unref(event);
+        GST_PAD_PROBE_INFO_DATA(info) = replaced;
+        return GST_PAD_PROBE_OK;
+    }
+
+    // Streaming threads: a video decoder joins the playbin.
+    static void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data)
+    {
+        GstElementFactory* factory = gst_element_get_factory(element);
+        const char* klass = factory ? gst_element_factory_get_metadata(
+                                          factory, GST_ELEMENT_METADATA_KLASS)
+                                    : nullptr;
+        if (!klass || !std::strstr(klass, "Decoder") || !std::strstr(klass, "Video"))
+            return;
+        const auto& leadIn = *static_cast<std::shared_ptr<SeekLeadIn>*>(data);
+        for (const auto& [name, probe] : {std::pair{"sink", &widen}, std::pair{"src", &restore}}) {
+            GstPadRef pad = GstPadRef::adopt(gst_element_get_static_pad(element, name));
+            if (pad)
+                gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, probe,
+                                  new std::shared_ptr<SeekLeadIn>(leadIn), &dropReference);
+        }
+    }
+};
 
 void EnsureGstInitialised()
 {
@@ -279,7 +387,10 @@ struct TFilterGraph::Mailbox {
 
 // GStreamer starts when the first graph becomes active, not when one is made:
 // reading its registry is a good part of a window's start-up.
-TFilterGraph::TFilterGraph(QObject* owner) : QObject(owner) {}
+TFilterGraph::TFilterGraph(QObject* owner)
+    : QObject(owner), leadIn_(std::make_shared<SeekLeadIn>())
+{
+}
 
 TFilterGraph::~TFilterGraph()
 {
@@ -327,6 +438,8 @@ void TFilterGraph::activate()
     GstBusRef bus = GstBusRef::adopt(gst_element_get_bus(pipeline.get()));
     gst_bus_set_sync_handler(bus.get(), &Mailbox::onMessage, mailbox_.get(), nullptr);
     g_signal_connect(pipeline.get(), "deep-element-added", G_CALLBACK(onElementAdded), this);
+    g_signal_connect(pipeline.get(), "deep-element-added", G_CALLBACK(&SeekLeadIn::onElementAdded),
+                     &leadIn_);
 
     pipeline_ = std::move(pipeline);
     rendered_ = false;
@@ -363,6 +476,7 @@ void TFilterGraph::release()
     GstBusRef bus = GstBusRef::adopt(gst_element_get_bus(pipeline_.get()));
     gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
     g_signal_handlers_disconnect_by_data(pipeline_.get(), this);
+    g_signal_handlers_disconnect_by_data(pipeline_.get(), &leadIn_);
     if (logStream_.is_open())
         logStream_.close();
     pipeline_.reset();
@@ -726,8 +840,11 @@ void TFilterGraph::seekTo(int milliseconds, GstSeekFlags flags)
         return;
     positionStepped_ = false;
     const gint64 target = std::max<gint64>(0, gint64{milliseconds} * GST_MSECOND);
-    if (gst_element_seek(pipeline_.get(), rate_, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, target,
-                         GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE))
+    GstEvent* seek = gst_event_new_seek(rate_, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, target,
+                                        GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
+    leadIn_->expect(flags & GST_SEEK_FLAG_ACCURATE ? gst_event_get_seqnum(seek)
+                                                   : GST_SEQNUM_INVALID);
+    if (gst_element_send_event(pipeline_.get(), seek))
         lastPosition_ = msFromNs(target);
     // The flush has discarded everything before the seek, an earlier end
     // included.

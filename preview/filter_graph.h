@@ -157,7 +157,9 @@ public:
     // reached the position reads as the duration until the next seek.
     int Position() const;
     // Shows exactly the picture at `milliseconds` (decoding from the key
-    // frame before it).
+    // frame before it). The two pictures decoded before it reach the
+    // renderer too, outside the segment: shown never, held by a renderer
+    // that keeps pictures (TVideoWindow::ShowHeldPicture).
     void SetPosition(int milliseconds);
     // Shows the key frame nearest to `milliseconds`: only that picture is
     // decoded, so the preview can follow a dragged thumb.
@@ -243,6 +245,7 @@ public:
 
 private:
     struct Mailbox;
+    struct SeekLeadIn;
     struct GraphEvent {
         int code;
         intptr_t param1;
@@ -269,6 +272,8 @@ private:
     GstElementRef pipeline_;
     GstElementRef videoChain_;  // the owners' elements, as the playbin's video sink
     std::shared_ptr<Mailbox> mailbox_;
+    // Shared with the probes on the video decoder's pads.
+    std::shared_ptr<SeekLeadIn> leadIn_;
     TGraphMode mode_ = gmNormal;
     bool graphEdit_ = false;
     bool linearVolume_ = true;

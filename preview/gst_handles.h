@@ -135,6 +135,41 @@ inline std::string FactoryName(GstElement* element)
     return factory ? GST_OBJECT_NAME(factory) : "";
 }
 
+// The frame rate of the video now flowing through `pad`, in pictures per
+// second; 0 when the pad has no caps or they state no rate.
+inline double PadFrameRate(GstPad* pad)
+{
+    GstCaps* caps = pad ? gst_pad_get_current_caps(pad) : nullptr;
+    int num = 0;
+    int den = 0;
+    if (caps) {
+        gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &num, &den);
+        gst_caps_unref(caps);
+    }
+    return num > 0 && den > 0 ? double(num) / den : 0.0;
+}
+
+// Whether `buffer`, arriving at `pad`, ends before the segment the pad is
+// in begins: a picture decoded only to reach the segment's first one, which
+// sinks drop instead of showing. False without a time segment, or for a
+// buffer without a time span (a sink takes that one as in the segment).
+inline bool BufferBeforeSegment(GstPad* pad, GstBuffer* buffer)
+{
+    const GstClockTime start = GST_BUFFER_PTS(buffer);
+    const GstClockTime duration = GST_BUFFER_DURATION(buffer);
+    if (!GST_CLOCK_TIME_IS_VALID(start) || !GST_CLOCK_TIME_IS_VALID(duration))
+        return false;
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    if (!event)
+        return false;
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    const bool before = segment->format == GST_FORMAT_TIME && segment->rate > 0 &&
+                        start + duration <= segment->start;
+    gst_event_unref(event);
+    return before;
+}
+
 // Starts GStreamer once for the process (any thread).
 void EnsureGstInitialised();
 

@@ -110,7 +110,9 @@ GstPadProbeReturn TSampleGrabber::onPicture(GstPad* pad, GstPadProbeInfo* info, 
 {
     auto* grabber = static_cast<TSampleGrabber*>(self);
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    if (!buffer || !grabber->accepting_)
+    // A picture before the segment's start (the lead of an exact seek) is
+    // never shown, so it is not the one a snapshot takes.
+    if (!buffer || !grabber->accepting_ || BufferBeforeSegment(pad, buffer))
         return GST_PAD_PROBE_OK;
     GstCaps* caps = gst_pad_get_current_caps(pad);
     GstSampleRef sample(gst_sample_new(buffer, caps, nullptr, nullptr));

@@ -164,6 +164,9 @@ void TVideoWindow::makeRenderer()
     callbacks.new_preroll = &TVideoWindow::onPreroll;
     callbacks.new_sample = &TVideoWindow::onSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink.get()), &callbacks, this, nullptr);
+    GstPadRef sinkPad = GstPadRef::adopt(gst_element_get_static_pad(sink.get(), "sink"));
+    gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_BUFFER, &TVideoWindow::onArrival, this,
+                      nullptr);
 
     renderer_ = std::move(bin);
     scaler_ = std::move(scaler);
@@ -201,58 +204,100 @@ GstFlowReturn TVideoWindow::onSample(GstAppSink* sink, gpointer self)
     return GST_FLOW_OK;
 }
 
+// Streaming thread: a picture that arrives before the segment begins (the
+// lead of an exact seek) is never shown, and the sink drops it; it is held
+// for steps back.
+GstPadProbeReturn TVideoWindow::onArrival(GstPad* pad, GstPadProbeInfo* info, gpointer self)
+{
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!buffer || !BufferBeforeSegment(pad, buffer))
+        return GST_PAD_PROBE_OK;
+    GstCaps* caps = gst_pad_get_current_caps(pad);
+    GstEvent* segmentEvent = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    const GstSegment* segment = nullptr;
+    if (segmentEvent)
+        gst_event_parse_segment(segmentEvent, &segment);
+    const Frame frame = caps ? frameOf(buffer, caps, segment) : Frame{};
+    if (caps)
+        gst_caps_unref(caps);
+    if (segmentEvent)
+        gst_event_unref(segmentEvent);
+    if (!frame.picture.isNull()) {
+        std::lock_guard guard(static_cast<TVideoWindow*>(self)->frameLock_);
+        static_cast<TVideoWindow*>(self)->holdLocked(frame);
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+// A copy of the picture in `buffer` (already at the control's size, so the
+// copy is cheap and frees the buffer for the pipeline at once) with its
+// stream time; a null picture when it cannot be read.
+TVideoWindow::Frame TVideoWindow::frameOf(GstBuffer* buffer, GstCaps* caps,
+                                          const GstSegment* segment)
+{
+    Frame frame;
+    GstVideoInfo info;
+    if (!buffer || !gst_video_info_from_caps(&info, caps))
+        return frame;
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return frame;
+    frame.picture = QImage(map.data, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info),
+                           GST_VIDEO_INFO_PLANE_STRIDE(&info, 0), QImage::Format_RGB32)
+                        .copy();
+    gst_buffer_unmap(buffer, &map);
+    const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    guint64 streamTime = 0;
+    // The full conversion also gives the time of a picture before the
+    // segment's start.
+    if (GST_CLOCK_TIME_IS_VALID(pts) && segment &&
+        gst_segment_to_stream_time_full(segment, GST_FORMAT_TIME, pts, &streamTime) > 0) {
+        frame.timeMs = static_cast<int64_t>(streamTime / GST_MSECOND);
+        const GstClockTime duration = GST_BUFFER_DURATION(buffer);
+        if (GST_CLOCK_TIME_IS_VALID(duration)) {
+            frame.startNs = streamTime;
+            frame.endNs = streamTime + duration;
+        }
+    }
+    return frame;
+}
+
+// Keeps `frame` among the held pictures, within kHeldPictureBytes (the
+// oldest go first). Called with frameLock_ held.
+void TVideoWindow::holdLocked(const Frame& frame)
+{
+    if (frame.endNs <= frame.startNs)
+        return;
+    // A picture shown again (after a seek back to it) is held once.
+    for (auto held = heldFrames_.begin(); held != heldFrames_.end();) {
+        if (held->startNs != frame.startNs) {
+            ++held;
+            continue;
+        }
+        heldBytes_ -= held->picture.sizeInBytes();
+        held = heldFrames_.erase(held);
+    }
+    heldFrames_.push_back(frame);
+    heldBytes_ += frame.picture.sizeInBytes();
+    while (heldBytes_ > kHeldPictureBytes && !heldFrames_.empty()) {
+        heldBytes_ -= heldFrames_.front().picture.sizeInBytes();
+        heldFrames_.pop_front();
+    }
+}
+
 // Streaming thread: keeps the newest picture and asks the GUI thread for
 // one repaint, however many pictures arrive before it runs.
 void TVideoWindow::takeSample(GstSampleRef sample)
 {
     if (!sample)
         return;
-    GstVideoInfo info;
-    GstBuffer* buffer = gst_sample_get_buffer(sample.get());
-    if (!buffer || !gst_video_info_from_caps(&info, gst_sample_get_caps(sample.get())))
+    Frame frame = frameOf(gst_sample_get_buffer(sample.get()), gst_sample_get_caps(sample.get()),
+                          gst_sample_get_segment(sample.get()));
+    if (frame.picture.isNull())
         return;
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
-        return;
-    // The picture is already at the control's size: a copy is cheap and
-    // frees the buffer for the pipeline at once.
-    Frame frame;
-    frame.picture = QImage(map.data, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info),
-                           GST_VIDEO_INFO_PLANE_STRIDE(&info, 0), QImage::Format_RGB32)
-                        .copy();
-    gst_buffer_unmap(buffer, &map);
-    const GstSegment* segment = gst_sample_get_segment(sample.get());
-    const GstClockTime pts = GST_BUFFER_PTS(buffer);
-    if (GST_CLOCK_TIME_IS_VALID(pts) && segment) {
-        const guint64 streamTime = gst_segment_to_stream_time(segment, GST_FORMAT_TIME, pts);
-        if (GST_CLOCK_TIME_IS_VALID(streamTime)) {
-            frame.timeMs = static_cast<int64_t>(streamTime / GST_MSECOND);
-            const GstClockTime duration = GST_BUFFER_DURATION(buffer);
-            if (GST_CLOCK_TIME_IS_VALID(duration)) {
-                frame.startNs = streamTime;
-                frame.endNs = streamTime + duration;
-            }
-        }
-    }
     {
         std::lock_guard guard(frameLock_);
-        if (frame.endNs > frame.startNs) {
-            // A picture shown again (after a seek back to it) is held once.
-            for (auto held = heldFrames_.begin(); held != heldFrames_.end();) {
-                if (held->startNs != frame.startNs) {
-                    ++held;
-                    continue;
-                }
-                heldBytes_ -= held->picture.sizeInBytes();
-                held = heldFrames_.erase(held);
-            }
-            heldFrames_.push_back(frame);
-            heldBytes_ += frame.picture.sizeInBytes();
-            while (heldBytes_ > kHeldPictureBytes && !heldFrames_.empty()) {
-                heldBytes_ -= heldFrames_.front().picture.sizeInBytes();
-                heldFrames_.pop_front();
-            }
-        }
+        holdLocked(frame);
         frame_ = std::move(frame);
     }
     if (!repaintPending_.exchange(true))

@@ -119,7 +119,8 @@ public:
     bool Connected() const;
     // Shows again, at once, the picture whose time span holds `timeMs`
     // when it is among the pictures the renderer received lately (up to
-    // kHeldPictureBytes of them, as shown: at the control's size). False
+    // kHeldPictureBytes of them, as shown: at the control's size), those
+    // that came ahead of an exact seek's target included. False
     // when it is not. Pictures the renderer receives later replace it as
     // usual, so a seek to the same time follows it for the rest of the
     // preview (the frame grabber, playing on).
@@ -143,7 +144,10 @@ private:
 
     static GstFlowReturn onPreroll(GstAppSink* sink, gpointer self);
     static GstFlowReturn onSample(GstAppSink* sink, gpointer self);
+    static GstPadProbeReturn onArrival(GstPad* pad, GstPadProbeInfo* info, gpointer self);
     void takeSample(GstSampleRef sample);
+    static Frame frameOf(GstBuffer* buffer, GstCaps* caps, const GstSegment* segment);
+    void holdLocked(const Frame& frame);
     void makeRenderer();
     void applyTargetSize();
     void reattach();

@@ -233,13 +233,19 @@ TEST_F(TimelineTest, TheDraggedThumbShowsKeyFramesThenTheExactPicture)
     EXPECT_TRUE(form->TimerTrackBarPosition()->isActive());
     ASSERT_TRUE(shows([&](int picture) { return picture == exact; })) << shownPicture(*form);
 
-    // The frame keys step to exactly the next and the previous pictures
-    // (forward by a step of the graph, back to a held picture, then back
-    // by seeks).
-    for (const auto& [frames, picture] : {std::pair{1, exact + 1}, std::pair{-1, exact},
-                                          std::pair{-1, exact - 1}, std::pair{-1, exact - 2}}) {
+    // The frame keys step to exactly the previous and the next pictures:
+    // back at once, from the pictures held (those decoded on the way to the
+    // exact picture included), forward by a step of the graph.
+    const auto* video = form->findChild<TVideoWindow*>(QStringLiteral("VideoWindow1"));
+    ASSERT_NE(video, nullptr);
+    for (const auto& [frames, picture] :
+         {std::pair{-1, exact - 1}, std::pair{1, exact}, std::pair{1, exact + 1},
+          std::pair{-1, exact}, std::pair{-1, exact - 1}, std::pair{-1, exact - 2}}) {
         const int wanted = picture;
         form->StepFrames(frames);
+        if (frames < 0) {
+            EXPECT_EQ(testing::PicturePattern(video->CurrentPicture()), wanted) << "held";
+        }
         ASSERT_TRUE(shows([&](int shown) { return shown == wanted; }))
             << frames << " to " << wanted << ", shows " << shownPicture(*form);
     }
