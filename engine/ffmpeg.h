@@ -62,6 +62,16 @@ struct TMetaDataMap {
     int InFile = 0;
 };
 
+// What the options say about the next output stream of one kind. The
+// stream that is built from them (an output's first stream of the kind, or
+// one added with "newvideo", "newaudio", "newsubtitle") takes the record
+// whole, and the next stream starts from a fresh one.
+struct StreamChoice {
+    bool disabled = false;    // "vn", "an", "sn"
+    std::string codecName;    // the encoder; empty: the container's own choice
+    bool streamCopy = false;  // codec "copy"
+};
+
 // The option state of one task, with its reset values.
 struct OptionState {
     const AVInputFormat* forcedInputFormat = nullptr;
@@ -84,10 +94,8 @@ struct OptionState {
     std::optional<std::array<uint16_t, 64>> intraMatrix;
     std::optional<std::array<uint16_t, 64>> interMatrix;
     std::string rcOverride;
-    bool videoDisabled = false;
+    StreamChoice video;
     int videoDiscard = 0;
-    std::string videoCodecName;
-    bool videoStreamCopy = false;
     uint32_t videoCodecTag = 0;
     bool sameQuality = false;
     bool deinterlace = false;
@@ -101,17 +109,13 @@ struct OptionState {
 
     int audioSampleRate = 44100;
     float audioQScale = -99999.0f;
-    bool audioDisabled = false;
+    StreamChoice audio;
     int audioChannels = 2;
-    std::string audioCodecName;
-    bool audioStreamCopy = false;
     uint32_t audioCodecTag = 0;
     std::string audioLanguage;
     int audioVolume = 256;
 
-    bool subtitleDisabled = false;
-    std::string subtitleCodecName;
-    bool subtitleStreamCopy = false;
+    StreamChoice subtitle;
     std::string subtitleLanguage;
 
     float muxPreload = 0.5f;   // seconds
@@ -441,8 +445,8 @@ private:
     void addSubtitleStream(OutputFile& file);
     OutputStreamSetup& newOutputStream(OutputFile& file, CodecKind kind, const AVCodec* codec);
     AVCodecID chooseCodec(const OutputFile& file, AVMediaType type, const std::string& name);
-    OutputStreamSetup& newCodedStream(OutputFile& file, CodecKind kind, bool copy,
-                                      const std::string& codecName, uint32_t tag);
+    OutputStreamSetup& newCodedStream(OutputFile& file, CodecKind kind,
+                                      const StreamChoice& choice, uint32_t tag);
 
     // The run, by stage. All run on the task's thread and throw
     // FFMpegException on failure.

@@ -54,9 +54,9 @@ void TCustomFFmpeg::AddInputFile(const std::string& fileName)
             o.forcedOutputFormat = nullptr;
             o.rateEmulation = false;
             o.videoChannel = 0;
-            o.videoCodecName.clear();
-            o.audioCodecName.clear();
-            o.subtitleCodecName.clear();
+            o.video.codecName.clear();
+            o.audio.codecName.clear();
+            o.subtitle.codecName.clear();
         }
     } consume{o};
 
@@ -97,9 +97,9 @@ void TCustomFFmpeg::openInputContext(InputFile& input, OpenedInput& served)
         throw FFMpegException(ErrorTextForCode(fileName, AVERROR(ENOMEM)));
     DictionaryPtr hints = formatHints(o);
 
-    AVCodecID videoId = LookupCodec(o.videoCodecName, AVMEDIA_TYPE_VIDEO, false);
-    const AVCodecID audioId = LookupCodec(o.audioCodecName, AVMEDIA_TYPE_AUDIO, false);
-    const AVCodecID subtitleId = LookupCodec(o.subtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false);
+    AVCodecID videoId = LookupCodec(o.video.codecName, AVMEDIA_TYPE_VIDEO, false);
+    const AVCodecID audioId = LookupCodec(o.audio.codecName, AVMEDIA_TYPE_AUDIO, false);
+    const AVCodecID subtitleId = LookupCodec(o.subtitle.codecName, AVMEDIA_TYPE_SUBTITLE, false);
     if (o.imageSequence)
         videoId = AV_CODEC_ID_PGMYUV;
 
@@ -186,11 +186,11 @@ void TCustomFFmpeg::addDecoders(InputFile& input)
                                   AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
             o.audioChannels = decoder->ch_layout.nb_channels;
             o.audioSampleRate = decoder->sample_rate;
-            if (o.audioDisabled)
+            if (o.audio.disabled)
                 stream->discard = AVDISCARD_ALL;
             break;
         case AVMEDIA_TYPE_SUBTITLE:
-            if (o.subtitleDisabled)
+            if (o.subtitle.disabled)
                 stream->discard = AVDISCARD_ALL;
             break;
         default:
@@ -222,7 +222,7 @@ void TCustomFFmpeg::takeVideoStream(AVStream* stream, AVCodecContext* decoder,
         decoder->pix_fmt = AV_PIX_FMT_YUV420P;
     o.pixelFormat = decoder->pix_fmt;
     o.frameRate = stream->r_frame_rate;
-    if (o.videoDisabled)
+    if (o.video.disabled)
         stream->discard = AVDISCARD_ALL;
     else if (o.videoDiscard)
         stream->discard = static_cast<AVDiscard>(o.videoDiscard);

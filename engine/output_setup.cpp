@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <string_view>
 #include <unistd.h>
+#include <utility>
 
 namespace clipmora {
 namespace {
@@ -216,13 +217,13 @@ StreamKinds outputStreamKinds(const OptionState& o, const AVOutputFormat& format
                               const std::vector<InputFile>& inputs)
 {
     StreamKinds kinds;
-    kinds.video = o.videoStreamCopy || format.video_codec != AV_CODEC_ID_NONE ||
-                  !o.videoCodecName.empty();
-    kinds.audio = o.audioStreamCopy || format.audio_codec != AV_CODEC_ID_NONE ||
-                  !o.audioCodecName.empty();
-    kinds.subtitle = !o.subtitleDisabled &&
-                     (o.subtitleStreamCopy || format.subtitle_codec != AV_CODEC_ID_NONE ||
-                      !o.subtitleCodecName.empty());
+    kinds.video = o.video.streamCopy || format.video_codec != AV_CODEC_ID_NONE ||
+                  !o.video.codecName.empty();
+    kinds.audio = o.audio.streamCopy || format.audio_codec != AV_CODEC_ID_NONE ||
+                  !o.audio.codecName.empty();
+    kinds.subtitle = !o.subtitle.disabled &&
+                     (o.subtitle.streamCopy || format.subtitle_codec != AV_CODEC_ID_NONE ||
+                      !o.subtitle.codecName.empty());
     if (inputs.empty())
         return kinds;
     StreamKinds present;
@@ -362,13 +363,15 @@ AVCodecID TCustomFFmpeg::chooseCodec(const OutputFile& file, AVMediaType type,
     return LookupCodec(name, type, true);
 }
 
-// A new audio or video stream in `file`: copied, or encoded with the codec
-// chosen for it, carrying the tag the user set (0: the muxer's own).
-OutputStreamSetup& TCustomFFmpeg::newCodedStream(OutputFile& file, CodecKind kind, bool copy,
-                                                 const std::string& codecName, uint32_t tag)
+// A new audio or video stream in `file` as `choice` says: copied, or encoded
+// with the codec chosen for it, carrying the tag the user set (0: the
+// muxer's own).
+OutputStreamSetup& TCustomFFmpeg::newCodedStream(OutputFile& file, CodecKind kind,
+                                                 const StreamChoice& choice, uint32_t tag)
 {
     const AVMediaType type = kind == CodecKind::Video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
-    const AVCodecID id = copy ? AV_CODEC_ID_NONE : chooseCodec(file, type, codecName);
+    const bool copy = choice.streamCopy;
+    const AVCodecID id = copy ? AV_CODEC_ID_NONE : chooseCodec(file, type, choice.codecName);
     OutputStreamSetup& setup =
         newOutputStream(file, kind, copy ? nullptr : lib.avcodec_find_encoder(id));
     setup.streamCopy = copy;
@@ -384,7 +387,7 @@ void TCustomFFmpeg::addVideoStream(OutputFile& file)
     OptionState& o = options_;
     const AVOutputFormat* format = file.context->oformat;
     OutputStreamSetup& setup =
-        newCodedStream(file, CodecKind::Video, o.videoStreamCopy, o.videoCodecName, o.videoCodecTag);
+        newCodedStream(file, CodecKind::Video, std::exchange(o.video, {}), o.videoCodecTag);
     AVCodecContext* encoder = setup.codec.get();
     AVCodecContext* videoDefaults = defaults_.of(CodecKind::Video);
     if ((o.videoGlobalHeader & 1) ||
@@ -403,10 +406,6 @@ void TCustomFFmpeg::addVideoStream(OutputFile& file)
         setPictureGeometry(encoder, encoder->codec, o);
         setPictureCoding(setup, o);
     }
-
-    o.videoDisabled = false;
-    o.videoCodecName.clear();
-    o.videoStreamCopy = false;
 }
 
 void TCustomFFmpeg::addAudioStream(OutputFile& file)
@@ -414,7 +413,7 @@ void TCustomFFmpeg::addAudioStream(OutputFile& file)
     OptionState& o = options_;
     const AVOutputFormat* format = file.context->oformat;
     OutputStreamSetup& setup =
-        newCodedStream(file, CodecKind::Audio, o.audioStreamCopy, o.audioCodecName, o.audioCodecTag);
+        newCodedStream(file, CodecKind::Audio, std::exchange(o.audio, {}), o.audioCodecTag);
     AVCodecContext* encoder = setup.codec.get();
     AVCodecContext* audioDefaults = defaults_.of(CodecKind::Audio);
     if (format->flags & AVFMT_GLOBALHEADER) {
@@ -440,22 +439,19 @@ void TCustomFFmpeg::addAudioStream(OutputFile& file)
                         0);
         o.audioLanguage.clear();
     }
-
-    o.audioDisabled = false;
-    o.audioCodecName.clear();
-    o.audioStreamCopy = false;
 }
 
 void TCustomFFmpeg::addSubtitleStream(OutputFile& file)
 {
     OptionState& o = options_;
+    const StreamChoice choice = std::exchange(o.subtitle, {});
     OutputStreamSetup& setup = newOutputStream(file, CodecKind::Subtitle, nullptr);
-    if (o.subtitleStreamCopy) {
+    if (choice.streamCopy) {
         setup.streamCopy = true;
     } else {
         CopyGenericParameters(setup.codec.get(), defaults_.of(CodecKind::Subtitle),
                               AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        AVCodecID id = LookupCodec(o.subtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true);
+        AVCodecID id = LookupCodec(choice.codecName, AVMEDIA_TYPE_SUBTITLE, true);
         if (id == AV_CODEC_ID_NONE)
             id = file.context->oformat->subtitle_codec;
         setup.codec->codec_id = id;
@@ -465,10 +461,6 @@ void TCustomFFmpeg::addSubtitleStream(OutputFile& file)
                         o.subtitleLanguage.substr(0, 3).c_str(), 0);
         o.subtitleLanguage.clear();
     }
-
-    o.subtitleDisabled = false;
-    o.subtitleCodecName.clear();
-    o.subtitleStreamCopy = false;
 }
 
 void TCustomFFmpeg::AddStreamToLastOutput(CodecKind kind)
@@ -516,8 +508,8 @@ void TCustomFFmpeg::CreateOutputFile(const std::string& fileName)
             throw FFMpegException(std::string(what) + " fail: " + e.what());
         }
     };
-    build(kinds.video && !o.videoDisabled, "new_video_stream", &TCustomFFmpeg::addVideoStream);
-    build(kinds.audio && !o.audioDisabled, "new_audio_stream", &TCustomFFmpeg::addAudioStream);
+    build(kinds.video && !o.video.disabled, "new_video_stream", &TCustomFFmpeg::addVideoStream);
+    build(kinds.audio && !o.audio.disabled, "new_audio_stream", &TCustomFFmpeg::addAudioStream);
     build(kinds.subtitle, "new_subtitle_stream", &TCustomFFmpeg::addSubtitleStream);
     setFileTags(&file.context->metadata, o);
 

@@ -64,8 +64,8 @@ TEST_F(OutputSetupTest, DeviceProfileOptionsGiveTheExpectedStreams)
 
     // The file exists (opened for writing) and the per-stream settings were consumed.
     EXPECT_TRUE(std::filesystem::exists(file.fileName));
-    EXPECT_TRUE(task.Options().videoCodecName.empty());
-    EXPECT_TRUE(task.Options().audioCodecName.empty());
+    EXPECT_TRUE(task.Options().video.codecName.empty());
+    EXPECT_TRUE(task.Options().audio.codecName.empty());
     EXPECT_EQ(task.Options().forcedOutputFormat, nullptr);
 }
 
@@ -87,7 +87,7 @@ TEST_F(OutputSetupTest, WithoutInputsTheFormatsDefaultsDecide)
     parse({{"vn", ""}});
     const OutputFile& soundOnly = create("sound.avi");
     ASSERT_EQ(soundOnly.streams.size(), 1u);
-    EXPECT_TRUE(task.Options().videoDisabled) << "only a video stream consumes it";
+    EXPECT_TRUE(task.Options().video.disabled) << "only a video stream consumes it";
 }
 
 TEST_F(OutputSetupTest, UnknownExtensionWithoutFormatFails)
