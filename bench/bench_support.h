@@ -3,7 +3,7 @@
 // folder between runs.
 #pragma once
 
-#include "engine/library_binding.h"
+#include "engine/codec_libraries.h"
 #include "engine/transcoder.h"
 #include "tests/support/media_generator.h"
 

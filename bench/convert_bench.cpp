@@ -8,7 +8,7 @@
 // wall time, frames per second and peak memory per case, and their ratios.
 //
 //   convert_bench [--keep]      --keep leaves the converted files in place
-#include "engine/library_binding.h"
+#include "engine/codec_libraries.h"
 #include "engine/transcoder.h"
 #include "bench/bench_support.h"
 #include "tests/support/media_generator.h"

@@ -22,7 +22,7 @@
 // Prints the medians. Goals: first picture <= 300 ms, drag move <= 100 ms,
 // exact seek <= 400 ms, step forward <= 50 ms, step back <= 100 ms, no
 // dropped pictures. Runs under any Qt platform (offscreen by default).
-#include "engine/library_binding.h"
+#include "engine/codec_libraries.h"
 #include "preview/filter_graph.h"
 #include "preview/video_window.h"
 #include "bench/bench_support.h"

@@ -22,7 +22,7 @@
 //
 //   split_bench [--runs N] [--no-long]
 #include "app/split_job.h"
-#include "engine/library_binding.h"
+#include "engine/codec_libraries.h"
 #include "engine/transcoder.h"
 #include "bench/bench_support.h"
 #include "tests/support/media_generator.h"

@@ -29,7 +29,7 @@ bool readOption(const std::vector<std::string>& args, std::size_t& i, bool after
         error = "invalid option name '" + name + "'";
         return false;
     }
-    if (TCustomFFmpeg::OptionTakesValue(name)) {
+    if (OptionTakesValue(name)) {
         if (i + 1 >= args.size()) {
             error = "option -" + name + " needs a value";
             return false;

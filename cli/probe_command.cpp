@@ -42,7 +42,7 @@ int probeFile(TAVProbe& probe, const std::string& file)
     std::printf("duration: %s\n", formatSeconds(info.Duration, info.Duration >= 0).c_str());
     // A start may lie before 0 (sound primed ahead of the first picture).
     std::printf("start: %s\n",
-                formatSeconds(info.StartTime, info.StartTime != AV_NOPTS_VALUE).c_str());
+                formatSeconds(info.StartTime, info.StartTime != kNoPts).c_str());
     if (info.BitRate > 0)
         std::printf("bit rate: %d bit/s\n", info.BitRate);
     if (probe.VideoStreamCount() > 0) {

@@ -4,8 +4,8 @@
 #include "engine/conversions.h"
 #include "engine/error_text.h"
 #include "engine/ffmpeg_exception.h"
-#include "engine/library_binding.h"
 #include "engine/input_opener.h"
+#include "engine/library_handles.h"
 
 namespace clipmora {
 namespace {
@@ -23,6 +23,13 @@ int numericTag(const AVDictionary* metadata, const char* key)
 }
 
 }  // namespace
+
+struct TAVProbe::OpenFile {
+    // What feeds a served input (see input_opener.h); declared before the
+    // context, so that it goes after the context that reads from it.
+    std::shared_ptr<void> keepAlive;
+    InputFormatPtr context;
+};
 
 TAVProbe::TAVProbe() = default;
 
@@ -60,15 +67,16 @@ bool TAVProbe::OpenMedia(const std::string& fileName, const std::string& forcedF
         lastError_ = ErrorTextForCode(fileName, code);
         return false;
     }
-    keepAlive_ = std::move(served.keepAlive);
-    context_.reset(context);
-    if (lib.avformat_find_stream_info(context_.get(), nullptr) < 0) {
+    auto opened = std::make_unique<OpenFile>();
+    opened->keepAlive = std::move(served.keepAlive);
+    opened->context.reset(context);
+    if (lib.avformat_find_stream_info(context, nullptr) < 0) {
         lastError_ = fileName + ": could not find codec parameters";
-        CloseMedia();
         return false;
     }
     if (served.segmentDurationUs >= 0)
-        context_->duration = served.segmentDurationUs;
+        context->duration = served.segmentDurationUs;
+    open_ = std::move(opened);
 
     countStreams();
     forcedFormat_ = forcedFormat;
@@ -77,8 +85,9 @@ bool TAVProbe::OpenMedia(const std::string& fileName, const std::string& forcedF
 
 void TAVProbe::countStreams()
 {
-    streamCount_ = static_cast<int>(context_->nb_streams);
-    programCount_ = static_cast<int>(context_->nb_programs);
+    const AVFormatContext* context = open_->context.get();
+    streamCount_ = static_cast<int>(context->nb_streams);
+    programCount_ = static_cast<int>(context->nb_programs);
     audioStreamCount_ = videoStreamCount_ = subtitleStreamCount_ = 0;
     auto count = [](int index, int& total, int& first) {
         ++total;
@@ -86,7 +95,7 @@ void TAVProbe::countStreams()
             first = index;
     };
     for (int i = 0; i < streamCount_; ++i) {
-        switch (context_->streams[i]->codecpar->codec_type) {
+        switch (context->streams[i]->codecpar->codec_type) {
         case AVMEDIA_TYPE_VIDEO:
             count(i, videoStreamCount_, firstVideoStream_);
             break;
@@ -105,22 +114,22 @@ void TAVProbe::countStreams()
 void TAVProbe::CloseMedia()
 {
     forcedFormat_.clear();
-    context_.reset();
-    keepAlive_.reset();  // after the graph that read from it
+    open_.reset();
     resetCounters();
 }
 
 FileInfo TAVProbe::ReadFileInfo() const
 {
     FileInfo info;
-    if (!context_) {
+    if (!open_) {
         EngineLog(nullptr, kLogInfo, "file not loaded.\n");
         return info;
     }
-    info.StartTime = context_->start_time;
-    info.Duration = context_->duration;
-    info.BitRate = static_cast<int>(context_->bit_rate);
-    const AVDictionary* tags = context_->metadata;
+    const AVFormatContext* context = open_->context.get();
+    info.StartTime = context->start_time;
+    info.Duration = context->duration;
+    info.BitRate = static_cast<int>(context->bit_rate);
+    const AVDictionary* tags = context->metadata;
     int64_t created = 0;
     const std::string creation = tag(tags, "creation_time");
     if (!creation.empty() && lib.av_parse_time(&created, creation.c_str(), 0) >= 0)
@@ -143,7 +152,7 @@ FileInfo TAVProbe::ReadFileInfo() const
 VideoStreamInfo TAVProbe::ReadVideoStreamInfo(int streamIndex) const
 {
     VideoStreamInfo info;
-    if (!context_) {
+    if (!open_) {
         EngineLog(nullptr, kLogInfo, "file not loaded.\n");
         return info;
     }
@@ -158,7 +167,7 @@ VideoStreamInfo TAVProbe::ReadVideoStreamInfo(int streamIndex) const
         EngineLog(nullptr, kLogError, "stream index #%d is invalid.\n", streamIndex);
         return info;
     }
-    const AVStream* stream = context_->streams[streamIndex];
+    const AVStream* stream = open_->context->streams[streamIndex];
     const AVCodecParameters* codec = stream->codecpar;
     if (codec->codec_type != AVMEDIA_TYPE_VIDEO) {
         EngineLog(nullptr, kLogError, "stream #%d is not video stream.\n", streamIndex);

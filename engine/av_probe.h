@@ -5,7 +5,7 @@
 // Threads: used from the main thread only; it takes no lock.
 #pragma once
 
-#include "engine/library_handles.h"
+#include "engine/engine_types.h"
 
 #include <cstdint>
 #include <memory>
@@ -14,7 +14,7 @@
 namespace clipmora {
 
 struct FileInfo {
-    int64_t StartTime = -1;  // microseconds
+    int64_t StartTime = -1;  // microseconds; kNoPts when the file does not say
     int64_t Duration = -1;   // microseconds
     int BitRate = -1;        // bits per second
     int64_t Timestamp = -1;  // recording time, seconds since 1970-01-01 UTC
@@ -62,7 +62,7 @@ public:
 
     const std::string& LastError() const { return lastError_; }
     const std::string& ForcedFormat() const { return forcedFormat_; }
-    bool IsOpen() const { return context_ != nullptr; }
+    bool IsOpen() const { return open_ != nullptr; }
 
     int StreamCount() const { return streamCount_; }
     int ProgramCount() const { return programCount_; }
@@ -78,10 +78,9 @@ private:
     // The stream and program counts of the opened file.
     void countStreams();
 
-    // What feeds a served input (see input_opener.h); declared before the
-    // context, so that it goes after the context that reads from it.
-    std::shared_ptr<void> keepAlive_;
-    InputFormatPtr context_;  // closed by CloseMedia
+    // The opened file with what feeds it; closed by CloseMedia.
+    struct OpenFile;
+    std::unique_ptr<OpenFile> open_;
     std::string lastError_;
     std::string forcedFormat_;
     int streamCount_ = -1;

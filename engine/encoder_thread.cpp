@@ -25,7 +25,7 @@ EncoderThread::~EncoderThread()
     thread_.join();
 }
 
-bool EncoderThread::send(const AVFrame* picture)
+bool EncoderThread::Send(const AVFrame* picture)
 {
     FramePtr reference;
     if (picture) {
@@ -46,7 +46,7 @@ bool EncoderThread::send(const AVFrame* picture)
     return true;
 }
 
-PacketPtr EncoderThread::receive(bool toEnd)
+PacketPtr EncoderThread::Receive(bool toEnd)
 {
     std::unique_lock guard(lock_);
     if (toEnd)
@@ -58,7 +58,7 @@ PacketPtr EncoderThread::receive(bool toEnd)
     return packet;
 }
 
-bool EncoderThread::failed() const
+bool EncoderThread::Failed() const
 {
     std::lock_guard guard(lock_);
     return failed_;

@@ -37,21 +37,21 @@ public:
     EncoderThread(const EncoderThread&) = delete;
     EncoderThread& operator=(const EncoderThread&) = delete;
 
-    const AVCodecContext* encoder() const { return encoder_; }
+    const AVCodecContext* Encoder() const { return encoder_; }
 
     // Task's thread. Queues a new reference to `picture` for encoding, or
     // with none the end of the stream, after which nothing more may be sent.
     // Waits while the queue is full. False when the encoder has failed.
-    bool send(const AVFrame* picture);
+    bool Send(const AVFrame* picture);
 
     // Task's thread. The next encoded packet in coding order, or null when
     // none is ready. With `toEnd` it waits for the next packet and returns
     // null only once the encoder has given out everything up to the end of
     // the stream, or has failed.
-    PacketPtr receive(bool toEnd);
+    PacketPtr Receive(bool toEnd);
 
     // True once the encoder refused a picture or a packet could not be made.
-    bool failed() const;
+    bool Failed() const;
 
 private:
     void run();

@@ -8,6 +8,9 @@
 
 namespace clipmora {
 
+// The codec libraries' "no timestamp" value, for times that are not known.
+inline constexpr int64_t kNoPts = INT64_MIN;
+
 enum TLogLevel : int { llQuiet = 0, llError = 1, llInfo = 2, llDebug = 3, llAll = 4 };
 
 // The engine's own log levels, one below the component's TLogLevel: what

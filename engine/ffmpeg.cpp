@@ -86,7 +86,6 @@ void TCustomFFmpeg::PrepareTask()
     exceptionRaised_ = false;
     exceptionMessage_.clear();
     resetOptions();
-    taskError_.clear();
     totalOutputDurationMs_ = -1;
     createParameterDefaults();
 }

@@ -20,6 +20,7 @@
 #pragma once
 
 #include "engine/engine_types.h"
+#include "engine/file_handle.h"
 #include "engine/frame_hook.h"
 #include "engine/input_opener.h"
 #include "engine/library_handles.h"
@@ -61,6 +62,16 @@ struct TMetaDataMap {
     int InFile = 0;
 };
 
+// What the options say about the next output stream of one kind. The
+// stream that is built from them (an output's first stream of the kind, or
+// one added with "newvideo", "newaudio", "newsubtitle") takes the record
+// whole, and the next stream starts from a fresh one.
+struct StreamChoice {
+    bool disabled = false;    // "vn", "an", "sn"
+    std::string codecName;    // the encoder; empty: the container's own choice
+    bool streamCopy = false;  // codec "copy"
+};
+
 // The option state of one task, with its reset values.
 struct OptionState {
     const AVInputFormat* forcedInputFormat = nullptr;
@@ -83,10 +94,8 @@ struct OptionState {
     std::optional<std::array<uint16_t, 64>> intraMatrix;
     std::optional<std::array<uint16_t, 64>> interMatrix;
     std::string rcOverride;
-    bool videoDisabled = false;
+    StreamChoice video;
     int videoDiscard = 0;
-    std::string videoCodecName;
-    bool videoStreamCopy = false;
     uint32_t videoCodecTag = 0;
     bool sameQuality = false;
     bool deinterlace = false;
@@ -100,17 +109,13 @@ struct OptionState {
 
     int audioSampleRate = 44100;
     float audioQScale = -99999.0f;
-    bool audioDisabled = false;
+    StreamChoice audio;
     int audioChannels = 2;
-    std::string audioCodecName;
-    bool audioStreamCopy = false;
     uint32_t audioCodecTag = 0;
     std::string audioLanguage;
     int audioVolume = 256;
 
-    bool subtitleDisabled = false;
-    std::string subtitleCodecName;
-    bool subtitleStreamCopy = false;
+    StreamChoice subtitle;
     std::string subtitleLanguage;
 
     float muxPreload = 0.5f;   // seconds
@@ -303,22 +308,23 @@ public:
     void CopyGenericParameters(void* target, void* defaults, int mask) const;
 
     // --- Outputs (output_setup.cpp, targets.cpp) --------------------------
-    // Creates the output file `fileName` with its streams; false with
-    // TaskError() set on failure.
-    bool CreateOutputFile(const std::string& fileName);
+    // Creates the output file `fileName` with its streams. Throws
+    // FFMpegException when it cannot (the file may stay in the list when
+    // only its opening failed; the caller removes the task).
+    void CreateOutputFile(const std::string& fileName);
     // "newvideo", "newaudio", "newsubtitle": one more stream on the last output file.
     void AddStreamToLastOutput(CodecKind kind);
     // Applies a target preset; `type` is "vcd", "svcd", "dvd", "dv" or "dv50".
     void ApplyTarget(const std::string& type, const std::string& norm,
                      const std::string& fallbackNorm);
-    // Finds a codec by name; an empty name gives AV_CODEC_ID_NONE and true.
-    // Sets TaskError to "Unknown encoder 'x'" / "Invalid decoder type 'x'" and
-    // returns false otherwise.
-    bool LookupCodec(const std::string& name, AVMediaType type, bool encoder, AVCodecID& id);
+    // Finds a codec by name; an empty name gives AV_CODEC_ID_NONE. Throws
+    // FFMpegException "Unknown encoder 'x'" / "Invalid decoder type 'x'".
+    AVCodecID LookupCodec(const std::string& name, AVMediaType type, bool encoder);
 
     // --- Inputs (input_open.cpp) -------------------------------------------
-    // Opens `fileName` as the next input; false with TaskError() set on failure.
-    bool AddInputFile(const std::string& fileName);
+    // Opens `fileName` as the next input. Throws FFMpegException when it
+    // cannot be opened or described; nothing is added then.
+    void AddInputFile(const std::string& fileName);
 
     // --- State --------------------------------------------------------------
     const OptionState& Options() const { return options_; }
@@ -328,7 +334,6 @@ public:
     const std::vector<OutputFile>& OutputFiles() const { return outputs_; }
     const FrameHookChain& FrameHooks() const { return frameHooks_; }
 
-    const std::string& TaskError() const { return taskError_; }
     int TotalOutputDurationMs() const { return totalOutputDurationMs_; }
 
     // The callback slots; set while the task is not running.
@@ -397,7 +402,6 @@ protected:
     std::vector<InputFile> inputs_;
     std::vector<OutputFile> outputs_;
     FrameHookChain frameHooks_;
-    std::string taskError_;
     int totalOutputDurationMs_ = -1;
     LogSlot logSlot_;
     ProgressSlot progressSlot_;
@@ -417,7 +421,7 @@ protected:
     int64_t progressIntervalUs_ = 500000;
     std::unique_ptr<TFFmpegThread> thread_;  // worker or end reporter, joined by the task
     HookState hooks_;                        // used by the task's thread during a run
-    std::unique_ptr<FILE, int (*)(FILE*)> vstatsFile_{nullptr, &std::fclose};
+    FilePtr vstatsFile_;
 
 private:
     void resetOptions();
@@ -429,11 +433,10 @@ private:
     struct OptionEntry;
     static const OptionEntry kOptionTable[];
 
-    // Input opening (input_open.cpp): false with taskError_ set, or
-    // FFMpegException for a stream the library cannot describe.
-    bool openInputContext(InputFile& input, OpenedInput& served);
-    bool analyseInput(InputFile& input, const OpenedInput& served, int64_t& startTimestamp);
-    bool addDecoders(InputFile& input);
+    // Input opening (input_open.cpp); they throw FFMpegException.
+    void openInputContext(InputFile& input, OpenedInput& served);
+    int64_t analyseInput(InputFile& input, const OpenedInput& served);
+    void addDecoders(InputFile& input);
     void takeVideoStream(AVStream* stream, AVCodecContext* decoder, const std::string& fileName);
 
     // Stream builders (output_setup.cpp); they throw FFMpegException.
@@ -442,8 +445,8 @@ private:
     void addSubtitleStream(OutputFile& file);
     OutputStreamSetup& newOutputStream(OutputFile& file, CodecKind kind, const AVCodec* codec);
     AVCodecID chooseCodec(const OutputFile& file, AVMediaType type, const std::string& name);
-    OutputStreamSetup& newCodedStream(OutputFile& file, CodecKind kind, bool copy,
-                                      const std::string& codecName, uint32_t tag);
+    OutputStreamSetup& newCodedStream(OutputFile& file, CodecKind kind,
+                                      const StreamChoice& choice, uint32_t tag);
 
     // The run, by stage. All run on the task's thread and throw
     // FFMpegException on failure.

@@ -3,6 +3,7 @@
 #include "engine/conversions.h"
 #include "engine/error_text.h"
 #include "engine/ffmpeg.h"
+#include "engine/ffmpeg_exception.h"
 #include "engine/input_opener.h"
 
 #include <algorithm>
@@ -41,7 +42,7 @@ DictionaryPtr formatHints(const OptionState& o)
 
 }  // namespace
 
-bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
+void TCustomFFmpeg::AddInputFile(const std::string& fileName)
 {
     OptionState& o = options_;
     // Whatever happens, the next input starts without this one's settings.
@@ -53,24 +54,21 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
             o.forcedOutputFormat = nullptr;
             o.rateEmulation = false;
             o.videoChannel = 0;
-            o.videoCodecName.clear();
-            o.audioCodecName.clear();
-            o.subtitleCodecName.clear();
+            o.video.codecName.clear();
+            o.audio.codecName.clear();
+            o.subtitle.codecName.clear();
         }
     } consume{o};
 
-    if (inputs_.size() >= static_cast<std::size_t>(kMaxFiles)) {
-        taskError_ = "Too many input files (at most 20)";
-        return false;
-    }
+    if (inputs_.size() >= static_cast<std::size_t>(kMaxFiles))
+        throw FFMpegException("Too many input files (at most 20)");
     InputFile input;
     input.fileName = fileName;
     OpenedInput served;
     served.framesWelcome = true;
-    int64_t timestamp = 0;
-    if (!openInputContext(input, served) || !analyseInput(input, served, timestamp) ||
-        !addDecoders(input))
-        return false;
+    openInputContext(input, served);
+    const int64_t timestamp = analyseInput(input, served);
+    addDecoders(input);
 
     AVFormatContext* context = input.context.get();
     if (context->duration != AV_NOPTS_VALUE && context->duration / 1000 > totalOutputDurationMs_)
@@ -86,28 +84,22 @@ bool TCustomFFmpeg::AddInputFile(const std::string& fileName)
 
     if (o.verbosity >= kLogError)
         lib.av_dump_format(context, index, fileName.c_str(), 0);
-    return true;
 }
 
 // Opens the input's container with the forced codecs, the format hints and
 // the generic parameters.
-bool TCustomFFmpeg::openInputContext(InputFile& input, OpenedInput& served)
+void TCustomFFmpeg::openInputContext(InputFile& input, OpenedInput& served)
 {
     const OptionState& o = options_;
     const std::string& fileName = input.fileName;
     input.context.reset(lib.avformat_alloc_context());
-    if (!input.context) {
-        taskError_ = ErrorTextForCode(fileName, AVERROR(ENOMEM));
-        return false;
-    }
+    if (!input.context)
+        throw FFMpegException(ErrorTextForCode(fileName, AVERROR(ENOMEM)));
     DictionaryPtr hints = formatHints(o);
 
-    AVCodecID videoId = AV_CODEC_ID_NONE, audioId = AV_CODEC_ID_NONE,
-              subtitleId = AV_CODEC_ID_NONE;
-    if (!LookupCodec(o.videoCodecName, AVMEDIA_TYPE_VIDEO, false, videoId) ||
-        !LookupCodec(o.audioCodecName, AVMEDIA_TYPE_AUDIO, false, audioId) ||
-        !LookupCodec(o.subtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false, subtitleId))
-        return false;
+    AVCodecID videoId = LookupCodec(o.video.codecName, AVMEDIA_TYPE_VIDEO, false);
+    const AVCodecID audioId = LookupCodec(o.audio.codecName, AVMEDIA_TYPE_AUDIO, false);
+    const AVCodecID subtitleId = LookupCodec(o.subtitle.codecName, AVMEDIA_TYPE_SUBTITLE, false);
     if (o.imageSequence)
         videoId = AV_CODEC_ID_PGMYUV;
 
@@ -121,22 +113,18 @@ bool TCustomFFmpeg::openInputContext(InputFile& input, OpenedInput& served)
     context = input.context.release();
     const int opened = OpenInputFile(&context, fileName, o.forcedInputFormat,
                                      LentDictionary(hints).get(), served);
-    if (opened < 0) {
-        taskError_ = ErrorTextForCode(fileName, opened);
-        return false;
-    }
+    if (opened < 0)
+        throw FFMpegException(ErrorTextForCode(fileName, opened));
     input.keepAlive = std::move(served.keepAlive);
     input.frames = std::move(served.frames);
     input.context.reset(context);
     if (!o.forcedInputFormat)
         input.scriptSource = InputSourceOf(fileName);
-    return true;
 }
 
 // Selects the program, analyses the streams and seeks to the start time;
-// `startTimestamp` receives where the input starts to count.
-bool TCustomFFmpeg::analyseInput(InputFile& input, const OpenedInput& served,
-                                 int64_t& startTimestamp)
+// returns where the input starts to count.
+int64_t TCustomFFmpeg::analyseInput(InputFile& input, const OpenedInput& served)
 {
     OptionState& o = options_;
     AVFormatContext* context = input.context.get();
@@ -150,14 +138,12 @@ bool TCustomFFmpeg::analyseInput(InputFile& input, const OpenedInput& served,
         std::lock_guard guard(CodecLock());
         analysed = lib.avformat_find_stream_info(context, nullptr);
     }
-    if (analysed < 0 && o.verbosity >= kLogError) {
-        taskError_ = input.fileName + ": could not find codec parameters";
-        return false;
-    }
+    if (analysed < 0 && o.verbosity >= kLogError)
+        throw FFMpegException(input.fileName + ": could not find codec parameters");
     if (served.segmentDurationUs >= 0)
         context->duration = served.segmentDurationUs;
 
-    startTimestamp = o.startTime;
+    int64_t startTimestamp = o.startTime;
     if (context->start_time != AV_NOPTS_VALUE)
         startTimestamp += context->start_time;
     if (o.startTime != 0) {
@@ -168,12 +154,12 @@ bool TCustomFFmpeg::analyseInput(InputFile& input, const OpenedInput& served,
             lib.av_seek_frame(context, -1, startTimestamp, AVSEEK_FLAG_BACKWARD);
         o.startTime = 0;
     }
-    return true;
+    return startTimestamp;
 }
 
 // Makes a configured decoder for every stream and takes each stream's
 // picture or sound settings into the options.
-bool TCustomFFmpeg::addDecoders(InputFile& input)
+void TCustomFFmpeg::addDecoders(InputFile& input)
 {
     OptionState& o = options_;
     AVFormatContext* context = input.context.get();
@@ -181,16 +167,12 @@ bool TCustomFFmpeg::addDecoders(InputFile& input)
         AVStream* stream = context->streams[i];
         AVCodecParameters* parameters = stream->codecpar;
         if (parameters->codec_type < AVMEDIA_TYPE_UNKNOWN ||
-            parameters->codec_type >= AVMEDIA_TYPE_NB) {
-            taskError_ = "invalid codec_type";
-            return false;
-        }
+            parameters->codec_type >= AVMEDIA_TYPE_NB)
+            throw FFMpegException("invalid codec_type");
 
         CodecContextPtr decoder(lib.avcodec_alloc_context3(nullptr));
-        if (!decoder || lib.avcodec_parameters_to_context(decoder.get(), parameters) < 0) {
-            taskError_ = ErrorTextForCode(input.fileName, AVERROR(ENOMEM));
-            return false;
-        }
+        if (!decoder || lib.avcodec_parameters_to_context(decoder.get(), parameters) < 0)
+            throw FFMpegException(ErrorTextForCode(input.fileName, AVERROR(ENOMEM)));
         decoder->thread_count = o.threadCount;
         decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
         decoder->pkt_timebase = stream->time_base;
@@ -204,11 +186,11 @@ bool TCustomFFmpeg::addDecoders(InputFile& input)
                                   AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
             o.audioChannels = decoder->ch_layout.nb_channels;
             o.audioSampleRate = decoder->sample_rate;
-            if (o.audioDisabled)
+            if (o.audio.disabled)
                 stream->discard = AVDISCARD_ALL;
             break;
         case AVMEDIA_TYPE_SUBTITLE:
-            if (o.subtitleDisabled)
+            if (o.subtitle.disabled)
                 stream->discard = AVDISCARD_ALL;
             break;
         default:
@@ -216,7 +198,6 @@ bool TCustomFFmpeg::addDecoders(InputFile& input)
         }
         input.decoders.push_back(std::move(decoder));
     }
-    return true;
 }
 
 // A video stream's size, aspect, pixel format and rate become the options
@@ -241,7 +222,7 @@ void TCustomFFmpeg::takeVideoStream(AVStream* stream, AVCodecContext* decoder,
         decoder->pix_fmt = AV_PIX_FMT_YUV420P;
     o.pixelFormat = decoder->pix_fmt;
     o.frameRate = stream->r_frame_rate;
-    if (o.videoDisabled)
+    if (o.video.disabled)
         stream->discard = AVDISCARD_ALL;
     else if (o.videoDiscard)
         stream->discard = static_cast<AVDiscard>(o.videoDiscard);

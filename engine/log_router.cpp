@@ -2,7 +2,7 @@
 // RouteLibraryLog on any thread; it keeps each thread's unfinished line, cuts
 // complete lines, and hands each to every component, which gives it to the
 // task whose thread wrote it.
-#include "engine/transcoder.h"
+#include "engine/transcoder_tasks.h"
 
 #include "engine/error_text.h"
 #include "engine/library_binding.h"

@@ -4,6 +4,7 @@
 #include "engine/option_records.h"
 
 #include "engine/conversions.h"
+#include "engine/ffmpeg.h"
 #include "engine/record_fields.h"
 
 #include <charconv>
@@ -147,5 +148,7 @@ bool StoreInOutputRecord(TOutputOptions& record, const std::string& name,
 {
     return TCustomFFmpeg::StoreRecordField(record, name, value);
 }
+
+bool OptionTakesValue(const std::string& name) { return TCustomFFmpeg::OptionTakesValue(name); }
 
 }  // namespace clipmora

@@ -3,10 +3,13 @@
 // order, and only when its condition holds.
 #pragma once
 
-#include "engine/ffmpeg.h"
-#include "engine/transcoder.h"
+#include "engine/engine_types.h"
+
+#include <string>
 
 namespace clipmora {
+
+class TCustomFFmpeg;
 
 // Applies an input record before the task's input is opened: its extra
 // "name=value" lines, the forced format, the start time and the program.
@@ -24,5 +27,10 @@ void ApplyOutputRecord(TCustomFFmpeg& task, const TOutputOptions& options);
 // Throws ConversionError for a number that does not read.
 bool StoreInOutputRecord(TOutputOptions& record, const std::string& name,
                          const std::string& value);
+
+// Whether option `name` reads a value: false for the option table's flags,
+// true for its other rows and for any name it does not know (those become
+// named parameters, which always take one). For command-line front ends.
+bool OptionTakesValue(const std::string& name);
 
 }  // namespace clipmora

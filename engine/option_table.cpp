@@ -329,14 +329,22 @@ struct TCustomFFmpeg::OptionEntry {
 
     // "vcodec", "acodec", "scodec": "copy" asks for stream copy, anything
     // else names the encoder.
-    template <std::string OptionState::*name, bool OptionState::*copy>
+    template <StreamChoice OptionState::*Kind>
     static void codecName(TCustomFFmpeg& task, const Value& value)
     {
-        (task.options_.*name).clear();
+        StreamChoice& choice = task.options_.*Kind;
+        choice.codecName.clear();
         if (value.text == "copy")
-            task.options_.*copy = true;
+            choice.streamCopy = true;
         else
-            task.options_.*name = value.text;
+            choice.codecName = value.text;
+    }
+
+    // "vn", "an", "sn": the next stream of the kind is left out.
+    template <StreamChoice OptionState::*Kind>
+    static void disable(TCustomFFmpeg& task, const Value&)
+    {
+        (task.options_.*Kind).disabled = true;
     }
 
     // "list" logs the known pixel formats instead of choosing one.
@@ -516,7 +524,7 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
     {"aq", Read::Decimal, OptionEntry::store<&OptionState::audioQScale>},
     {"newaudio", Read::None, OptionEntry::newStream<CodecKind::Audio>},
     {"scodec", Read::Text,
-     OptionEntry::codecName<&OptionState::subtitleCodecName, &OptionState::subtitleStreamCopy>},
+     OptionEntry::codecName<&OptionState::subtitle>},
     {"newsubtitle", Read::None, OptionEntry::newStream<CodecKind::Subtitle>},
     {"vc", Read::Integer, OptionEntry::store<&OptionState::videoChannel>},
     {"tvstd", Read::Text, OptionEntry::store<&OptionState::tvStandard>},
@@ -548,9 +556,9 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
     {"muxpreload", Read::Decimal, OptionEntry::store<&OptionState::muxPreload>,
      {positive<&O::MuxPreload>, text<&O::MuxPreload>}},
     {"acodec", Read::Text,
-     OptionEntry::codecName<&OptionState::audioCodecName, &OptionState::audioStreamCopy>,
+     OptionEntry::codecName<&OptionState::audio>,
      {notEmpty<&O::AudioCodec>, text<&O::AudioCodec>}},
-    {"an", Read::None, OptionEntry::store<&OptionState::audioDisabled>,
+    {"an", Read::None, OptionEntry::disable<&OptionState::audio>,
      {flagSet<&O::DisableAudio>, text<&O::DisableAudio>}},
     {"vol", Read::Integer, OptionEntry::store<&OptionState::audioVolume>,
      {nonNegative<&O::Volume>, text<&O::Volume>}},
@@ -573,9 +581,9 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
      },
      {notEmpty<&O::AudioTag>, text<&O::AudioTag>}},
     {"vcodec", Read::Text,
-     OptionEntry::codecName<&OptionState::videoCodecName, &OptionState::videoStreamCopy>,
+     OptionEntry::codecName<&OptionState::video>,
      {notEmpty<&O::VideoCodec>, text<&O::VideoCodec>}},
-    {"vn", Read::None, OptionEntry::store<&OptionState::videoDisabled>,
+    {"vn", Read::None, OptionEntry::disable<&OptionState::video>,
      {flagSet<&O::DisableVideo>, text<&O::DisableVideo>}},
     {"r", Read::Text,
      [](TCustomFFmpeg& task, const Value& value) {
@@ -650,7 +658,7 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
              codecTag(value.text, "video tag parameter must be 4 chars");
      },
      {notEmpty<&O::VideoTag>, text<&O::VideoTag>}},
-    {"sn", Read::None, OptionEntry::store<&OptionState::subtitleDisabled>,
+    {"sn", Read::None, OptionEntry::disable<&OptionState::subtitle>,
      {flagSet<&O::DisableSubtitle>, text<&O::DisableSubtitle>}},
     {"slang", Read::Text, OptionEntry::store<&OptionState::subtitleLanguage>,
      {always, text<&O::SubtitleLanguage>, store<&O::SubtitleLanguage>}},

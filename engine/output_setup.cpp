@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <string_view>
 #include <unistd.h>
+#include <utility>
 
 namespace clipmora {
 namespace {
@@ -181,28 +182,28 @@ void setTag(AVDictionary** tags, const char* key, const std::string& value)
 }
 
 // The muxer for a new output file: the forced one, or the one its name
-// suggests. Returns the failure's text, empty on success.
-std::string chooseOutputFormat(const OptionState& o, std::size_t outputCount,
-                               const std::string& fileName, const AVOutputFormat*& format)
+// suggests. Throws FFMpegException when there is none.
+const AVOutputFormat* chooseOutputFormat(const OptionState& o, std::size_t outputCount,
+                                         const std::string& fileName)
 {
     if (outputCount >= static_cast<std::size_t>(kMaxFiles))
-        return "Too many output files (at most 20)";
-    format = o.forcedOutputFormat;
+        throw FFMpegException("Too many output files (at most 20)");
+    const AVOutputFormat* format = o.forcedOutputFormat;
     if (!format)
         format = lib.av_guess_format(nullptr, fileName.c_str(), nullptr);
     if (!format)
-        return "Unable to find a suitable output format for '" + fileName + "'";
-    return {};
+        throw FFMpegException("Unable to find a suitable output format for '" + fileName + "'");
+    return format;
 }
 
 // Opening the output truncates it: it must not be a file the task reads.
-// Returns the failure's text, empty when the name is free to use.
-std::string inputClash(const std::string& fileName, const std::vector<InputFile>& inputs)
+// Throws FFMpegException when it is one.
+void checkNotAnInput(const std::string& fileName, const std::vector<InputFile>& inputs)
 {
     for (const InputFile& input : inputs)
         if (SameFile(fileName, input.fileName) || SameFile(fileName, input.scriptSource))
-            return "The output file '" + fileName + "' is an input of this task; choose another name";
-    return {};
+            throw FFMpegException("The output file '" + fileName +
+                                  "' is an input of this task; choose another name");
 }
 
 struct StreamKinds {
@@ -210,26 +211,28 @@ struct StreamKinds {
 };
 
 // Which kinds of stream the output gets: what the options ask for or the
-// format carries by default, limited to what the inputs have. Returns the
-// failure's text, empty on success.
-std::string outputStreamKinds(const OptionState& o, const AVOutputFormat& format,
-                              const std::vector<InputFile>& inputs, StreamKinds& kinds)
+// format carries by default, limited to what the inputs have. Throws
+// FFMpegException for an input stream of no known kind.
+StreamKinds outputStreamKinds(const OptionState& o, const AVOutputFormat& format,
+                              const std::vector<InputFile>& inputs)
 {
-    kinds.video = o.videoStreamCopy || format.video_codec != AV_CODEC_ID_NONE ||
-                  !o.videoCodecName.empty();
-    kinds.audio = o.audioStreamCopy || format.audio_codec != AV_CODEC_ID_NONE ||
-                  !o.audioCodecName.empty();
-    kinds.subtitle = !o.subtitleDisabled &&
-                     (o.subtitleStreamCopy || format.subtitle_codec != AV_CODEC_ID_NONE ||
-                      !o.subtitleCodecName.empty());
+    StreamKinds kinds;
+    kinds.video = o.video.streamCopy || format.video_codec != AV_CODEC_ID_NONE ||
+                  !o.video.codecName.empty();
+    kinds.audio = o.audio.streamCopy || format.audio_codec != AV_CODEC_ID_NONE ||
+                  !o.audio.codecName.empty();
+    kinds.subtitle = !o.subtitle.disabled &&
+                     (o.subtitle.streamCopy || format.subtitle_codec != AV_CODEC_ID_NONE ||
+                      !o.subtitle.codecName.empty());
     if (inputs.empty())
-        return {};
+        return kinds;
     StreamKinds present;
     for (const InputFile& input : inputs)
         for (unsigned i = 0; i < input.context->nb_streams; ++i) {
             const AVMediaType type = input.context->streams[i]->codecpar->codec_type;
             if (type < AVMEDIA_TYPE_UNKNOWN || type >= AVMEDIA_TYPE_NB)
-                return "check_audio_video_sub_inputs fail: invalid codec_type of input file";
+                throw FFMpegException(
+                    "check_audio_video_sub_inputs fail: invalid codec_type of input file");
             present.video = present.video || type == AVMEDIA_TYPE_VIDEO;
             present.audio = present.audio || type == AVMEDIA_TYPE_AUDIO;
             present.subtitle = present.subtitle || type == AVMEDIA_TYPE_SUBTITLE;
@@ -237,7 +240,7 @@ std::string outputStreamKinds(const OptionState& o, const AVOutputFormat& format
     kinds.video = kinds.video && present.video;
     kinds.audio = kinds.audio && present.audio;
     kinds.subtitle = kinds.subtitle && present.subtitle;
-    return {};
+    return kinds;
 }
 
 // The file's tags from the options.
@@ -274,14 +277,14 @@ void setMuxerTiming(AVFormatContext* context, const OptionState& o)
 // Opens the file an output writes to (numbered image names checked first).
 // A file of the file system is created exclusively when it does not exist,
 // so the task knows whether it is its own; one with content is opened
-// without cutting it. Returns the failure's text, empty on success.
-std::string openOutputFile(OutputFile& file, const AVOutputFormat& format)
+// without cutting it. Throws FFMpegException when it cannot be opened.
+void openOutputFile(OutputFile& file, const AVOutputFormat& format)
 {
     const std::string& fileName = file.fileName;
     if ((format.flags & AVFMT_NEEDNUMBER) && lib.av_filename_number_test(fileName.c_str()) == 0)
-        return ErrorTextForCode(fileName, AVERROR(EDOM));
+        throw FFMpegException(ErrorTextForCode(fileName, AVERROR(EDOM)));
     if (format.flags & AVFMT_NOFILE)
-        return {};
+        return;
     AVDictionary* protocolOptions = nullptr;
     if (NamesLocalFile(fileName)) {
         const OutputClaim claim = ClaimOutputFile(fileName);
@@ -296,8 +299,7 @@ std::string openOutputFile(OutputFile& file, const AVOutputFormat& format)
                                       nullptr, &protocolOptions);
     lib.av_dict_free(&protocolOptions);
     if (opened < 0)
-        return "Could not open '" + fileName + "'";
-    return {};
+        throw FFMpegException("Could not open '" + fileName + "'");
 }
 
 }  // namespace
@@ -312,25 +314,19 @@ void BeginWritingOutput(OutputFile& file)
     file.ours = true;
 }
 
-bool TCustomFFmpeg::LookupCodec(const std::string& name, AVMediaType type, bool encoder,
-                                AVCodecID& id)
+AVCodecID TCustomFFmpeg::LookupCodec(const std::string& name, AVMediaType type, bool encoder)
 {
-    id = AV_CODEC_ID_NONE;
     if (name.empty())
-        return true;
+        return AV_CODEC_ID_NONE;
     const std::string current = currentCodecName(name);
     const AVCodec* codec = encoder ? lib.avcodec_find_encoder_by_name(current.c_str())
                                    : lib.avcodec_find_decoder_by_name(current.c_str());
-    if (!codec) {
-        taskError_ = std::string("Unknown ") + mediaKindName(encoder) + " '" + name + "'";
-        return false;
-    }
-    if (codec->type != type) {
-        taskError_ = std::string("Invalid ") + mediaKindName(encoder) + " type '" + name + "'";
-        return false;
-    }
-    id = codec->id;
-    return true;
+    if (!codec)
+        throw FFMpegException(std::string("Unknown ") + mediaKindName(encoder) + " '" + name + "'");
+    if (codec->type != type)
+        throw FFMpegException(std::string("Invalid ") + mediaKindName(encoder) + " type '" +
+                              name + "'");
+    return codec->id;
 }
 
 OutputStreamSetup& TCustomFFmpeg::newOutputStream(OutputFile& file, CodecKind kind,
@@ -361,22 +357,21 @@ OutputStreamSetup& TCustomFFmpeg::newOutputStream(OutputFile& file, CodecKind ki
 AVCodecID TCustomFFmpeg::chooseCodec(const OutputFile& file, AVMediaType type,
                                      const std::string& name)
 {
-    AVCodecID id = AV_CODEC_ID_NONE;
     if (name.empty())
-        id = lib.av_guess_codec(file.context->oformat, nullptr, file.fileName.c_str(), nullptr,
-                                type);
-    else if (!LookupCodec(name, type, true, id))
-        throw FFMpegException(taskError_);
-    return id;
+        return lib.av_guess_codec(file.context->oformat, nullptr, file.fileName.c_str(), nullptr,
+                                  type);
+    return LookupCodec(name, type, true);
 }
 
-// A new audio or video stream in `file`: copied, or encoded with the codec
-// chosen for it, carrying the tag the user set (0: the muxer's own).
-OutputStreamSetup& TCustomFFmpeg::newCodedStream(OutputFile& file, CodecKind kind, bool copy,
-                                                 const std::string& codecName, uint32_t tag)
+// A new audio or video stream in `file` as `choice` says: copied, or encoded
+// with the codec chosen for it, carrying the tag the user set (0: the
+// muxer's own).
+OutputStreamSetup& TCustomFFmpeg::newCodedStream(OutputFile& file, CodecKind kind,
+                                                 const StreamChoice& choice, uint32_t tag)
 {
     const AVMediaType type = kind == CodecKind::Video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
-    const AVCodecID id = copy ? AV_CODEC_ID_NONE : chooseCodec(file, type, codecName);
+    const bool copy = choice.streamCopy;
+    const AVCodecID id = copy ? AV_CODEC_ID_NONE : chooseCodec(file, type, choice.codecName);
     OutputStreamSetup& setup =
         newOutputStream(file, kind, copy ? nullptr : lib.avcodec_find_encoder(id));
     setup.streamCopy = copy;
@@ -392,7 +387,7 @@ void TCustomFFmpeg::addVideoStream(OutputFile& file)
     OptionState& o = options_;
     const AVOutputFormat* format = file.context->oformat;
     OutputStreamSetup& setup =
-        newCodedStream(file, CodecKind::Video, o.videoStreamCopy, o.videoCodecName, o.videoCodecTag);
+        newCodedStream(file, CodecKind::Video, std::exchange(o.video, {}), o.videoCodecTag);
     AVCodecContext* encoder = setup.codec.get();
     AVCodecContext* videoDefaults = defaults_.of(CodecKind::Video);
     if ((o.videoGlobalHeader & 1) ||
@@ -411,10 +406,6 @@ void TCustomFFmpeg::addVideoStream(OutputFile& file)
         setPictureGeometry(encoder, encoder->codec, o);
         setPictureCoding(setup, o);
     }
-
-    o.videoDisabled = false;
-    o.videoCodecName.clear();
-    o.videoStreamCopy = false;
 }
 
 void TCustomFFmpeg::addAudioStream(OutputFile& file)
@@ -422,7 +413,7 @@ void TCustomFFmpeg::addAudioStream(OutputFile& file)
     OptionState& o = options_;
     const AVOutputFormat* format = file.context->oformat;
     OutputStreamSetup& setup =
-        newCodedStream(file, CodecKind::Audio, o.audioStreamCopy, o.audioCodecName, o.audioCodecTag);
+        newCodedStream(file, CodecKind::Audio, std::exchange(o.audio, {}), o.audioCodecTag);
     AVCodecContext* encoder = setup.codec.get();
     AVCodecContext* audioDefaults = defaults_.of(CodecKind::Audio);
     if (format->flags & AVFMT_GLOBALHEADER) {
@@ -448,24 +439,19 @@ void TCustomFFmpeg::addAudioStream(OutputFile& file)
                         0);
         o.audioLanguage.clear();
     }
-
-    o.audioDisabled = false;
-    o.audioCodecName.clear();
-    o.audioStreamCopy = false;
 }
 
 void TCustomFFmpeg::addSubtitleStream(OutputFile& file)
 {
     OptionState& o = options_;
+    const StreamChoice choice = std::exchange(o.subtitle, {});
     OutputStreamSetup& setup = newOutputStream(file, CodecKind::Subtitle, nullptr);
-    if (o.subtitleStreamCopy) {
+    if (choice.streamCopy) {
         setup.streamCopy = true;
     } else {
         CopyGenericParameters(setup.codec.get(), defaults_.of(CodecKind::Subtitle),
                               AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        AVCodecID id = AV_CODEC_ID_NONE;
-        if (!LookupCodec(o.subtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true, id))
-            throw FFMpegException(taskError_);
+        AVCodecID id = LookupCodec(choice.codecName, AVMEDIA_TYPE_SUBTITLE, true);
         if (id == AV_CODEC_ID_NONE)
             id = file.context->oformat->subtitle_codec;
         setup.codec->codec_id = id;
@@ -475,10 +461,6 @@ void TCustomFFmpeg::addSubtitleStream(OutputFile& file)
                         o.subtitleLanguage.substr(0, 3).c_str(), 0);
         o.subtitleLanguage.clear();
     }
-
-    o.subtitleDisabled = false;
-    o.subtitleCodecName.clear();
-    o.subtitleStreamCopy = false;
 }
 
 void TCustomFFmpeg::AddStreamToLastOutput(CodecKind kind)
@@ -501,28 +483,19 @@ void TCustomFFmpeg::AddStreamToLastOutput(CodecKind kind)
     }
 }
 
-bool TCustomFFmpeg::CreateOutputFile(const std::string& fileName)
+void TCustomFFmpeg::CreateOutputFile(const std::string& fileName)
 {
     OptionState& o = options_;
-    auto fail = [this](std::string text) {
-        taskError_ = std::move(text);
-        return false;
-    };
-    const AVOutputFormat* format = nullptr;
-    if (std::string error = chooseOutputFormat(o, outputs_.size(), fileName, format); !error.empty())
-        return fail(std::move(error));
-    if (std::string error = inputClash(fileName, inputs_); !error.empty())
-        return fail(std::move(error));
-    StreamKinds kinds;
-    if (std::string error = outputStreamKinds(o, *format, inputs_, kinds); !error.empty())
-        return fail(std::move(error));
+    const AVOutputFormat* format = chooseOutputFormat(o, outputs_.size(), fileName);
+    checkNotAnInput(fileName, inputs_);
+    const StreamKinds kinds = outputStreamKinds(o, *format, inputs_);
 
     OutputFile file;
     file.fileName = fileName;
     AVFormatContext* context = nullptr;
     if (lib.avformat_alloc_output_context2(&context, format, nullptr, fileName.c_str()) < 0 ||
         !context)
-        return fail("av_mallocz fail");
+        throw FFMpegException("av_mallocz fail");
     file.context.reset(context);
 
     // The stream builders report by exception, as they do for the options
@@ -531,23 +504,20 @@ bool TCustomFFmpeg::CreateOutputFile(const std::string& fileName)
         try {
             if (wanted)
                 (this->*add)(file);
-            return true;
         } catch (const std::exception& e) {
-            return fail(std::string(what) + " fail: " + e.what());
+            throw FFMpegException(std::string(what) + " fail: " + e.what());
         }
     };
-    if (!build(kinds.video && !o.videoDisabled, "new_video_stream", &TCustomFFmpeg::addVideoStream) ||
-        !build(kinds.audio && !o.audioDisabled, "new_audio_stream", &TCustomFFmpeg::addAudioStream) ||
-        !build(kinds.subtitle, "new_subtitle_stream", &TCustomFFmpeg::addSubtitleStream))
-        return false;
+    build(kinds.video && !o.video.disabled, "new_video_stream", &TCustomFFmpeg::addVideoStream);
+    build(kinds.audio && !o.audio.disabled, "new_audio_stream", &TCustomFFmpeg::addAudioStream);
+    build(kinds.subtitle, "new_subtitle_stream", &TCustomFFmpeg::addSubtitleStream);
     setFileTags(&file.context->metadata, o);
 
     // The context stays in the task's list even when a later step fails;
     // the caller removes the task.
     outputs_.push_back(std::move(file));
     AVFormatContext* added = outputs_.back().context.get();
-    if (std::string error = openOutputFile(outputs_.back(), *format); !error.empty())
-        return fail(std::move(error));
+    openOutputFile(outputs_.back(), *format);
 
     setMuxerTiming(added, o);
     CopyGenericParameters(added, defaults_.format.get(), AV_OPT_FLAG_ENCODING_PARAM);
@@ -557,7 +527,6 @@ bool TCustomFFmpeg::CreateOutputFile(const std::string& fileName)
 
     o.forcedInputFormat = nullptr;
     o.forcedOutputFormat = nullptr;
-    return true;
 }
 
 }  // namespace clipmora

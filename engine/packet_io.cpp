@@ -211,12 +211,12 @@ void TCustomFFmpeg::encodeFrame(RunState& run, TOutputStream& ost, const AVFrame
     const bool video = encoder->codec_type == AVMEDIA_TYPE_VIDEO;
     const char* failure = video ? "Video encoding failed" : "Audio encoding failed";
     if (EncoderThread* thread = EncoderThreadOf(run, ost)) {
-        if (!thread->send(frame))
+        if (!thread->Send(frame))
             throw FFMpegException(failure);
         // Whatever is ready goes out now; at the end, everything.
-        while (PacketPtr packet = thread->receive(!frame))
+        while (PacketPtr packet = thread->Receive(!frame))
             writeEncodedPacket(run, ost, packet.get());
-        if (thread->failed())
+        if (thread->Failed())
             throw FFMpegException(failure);
         return;
     }

@@ -5,6 +5,7 @@
 
 #include "engine/encoder_thread.h"
 #include "engine/ffmpeg.h"
+#include "engine/file_handle.h"
 
 #include <array>
 #include <cstdio>
@@ -13,7 +14,6 @@
 
 namespace clipmora {
 
-inline constexpr int64_t kNoPts = AV_NOPTS_VALUE;
 
 struct TInputFileState {
     bool EofReached = false;
@@ -43,10 +43,6 @@ struct TInputStream {
     ResamplerPtr ToPath;  // decoder's format to PathFormat, when they differ
     std::vector<uint8_t> Samples;
     int FramesFromPacket = 0;  // decoded frames the current packet gave so far
-};
-
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
 };
 
 // What the video path keeps for one output stream.
@@ -107,7 +103,7 @@ struct TOutputStream {
     VideoOutputState Video;
     AudioOutputState Audio;
 
-    std::unique_ptr<FILE, FileCloser> PassLog;
+    FilePtr PassLog;
 };
 
 struct RunState {
@@ -145,7 +141,7 @@ bool EncodesOnOwnThread(const TOutputStream& ost, const OptionState& o);
 inline EncoderThread* EncoderThreadOf(const RunState& run, const TOutputStream& ost)
 {
     for (const std::unique_ptr<EncoderThread>& thread : run.EncoderThreads)
-        if (thread->encoder() == ost.Encoder)
+        if (thread->Encoder() == ost.Encoder)
             return thread.get();
     return nullptr;
 }

@@ -1,5 +1,5 @@
 // The hook's segment list: "first-last" millisecond ranges, comma separated.
-#include "engine/transcoder.h"
+#include "engine/transcoder_tasks.h"
 
 #include "engine/conversions.h"
 

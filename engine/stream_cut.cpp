@@ -69,8 +69,54 @@ std::string cannotKeep(const std::string& source, const std::string& why)
 
 }  // namespace
 
+// TStreamCut's insides: the opened source and the steps of a write.
+class TStreamCut::Impl {
+public:
+    bool Open(const std::string& source);
+    StreamCutResult Write(const std::string& output, double startSeconds, double endSeconds,
+                          const StreamCutControl& control);
+
+    struct Track;
+    struct Session;
+    int64_t findStartKeyFrame(int64_t markUs);
+    bool seekBefore(int64_t timeUs);
+    bool planSegment(Session& s, double startSeconds, double endSeconds);
+    void startOutputAt(Session& s, int64_t zeroUs);
+    bool prepareExact(Session& s);
+    std::string scanPictures(Session& s, const TPictureReencoder& reencoder,
+                             std::vector<StoredPicture>& pictures);
+    template <typename Take>
+    void decodePictures(Session& s, int64_t keyPts, const std::vector<int64_t>& wanted,
+                        Take take);
+    std::vector<PacketPtr> reencode(Session& s, const std::vector<int64_t>& wanted,
+                                    int64_t keyPts);
+    bool routeExactPicture(Session& s, Track& track, AVPacket& packet);
+    bool writeReencoded(Session& s, Track& track, std::vector<PacketPtr>& packets);
+    bool openOutput(Session& s);
+    bool addTrack(Session& s, int index);
+    bool copySegment(Session& s);
+    bool copyPacket(Session& s, AVPacket& packet);
+    bool routePicture(Session& s, Track& track, AVPacket& packet);
+    bool routeSound(Session& s, Track& track, AVPacket& packet);
+    bool writeHeldSound(Session& s);
+    bool checkWritten(Session& s);
+    bool writePacket(Session& s, Track& track, AVPacket& packet);
+    bool keepDecodeOrder(Session& s, Track& track, AVPacket& packet);
+    bool closeOutput(Session& s);
+
+    std::string source_;
+    std::string extension_;
+    std::string error_;
+    InputFormatPtr input_;
+    const AVOutputFormat* muxer_ = nullptr;
+    std::vector<int> kept_;   // the input's stream indexes that are copied
+    int primaryVideo_ = -1;   // the input stream whose key frames decide the start
+    int64_t originUs_ = 0;    // the source's start time
+    bool exact_ = true;
+};
+
 // One copied stream during a write.
-struct TStreamCut::Track {
+struct TStreamCut::Impl::Track {
     AVStream* in = nullptr;
     AVStream* out = nullptr;
     bool video = false;
@@ -106,7 +152,7 @@ bool EndsWithSource(double endSeconds, int64_t durationUs)
     return endSeconds >= lengthSeconds(durationUs);
 }
 
-bool TStreamCut::Open(const std::string& source)
+bool TStreamCut::Impl::Open(const std::string& source)
 {
     source_ = source;
     error_.clear();
@@ -172,7 +218,7 @@ bool TStreamCut::Open(const std::string& source)
     return true;
 }
 
-bool TStreamCut::seekBefore(int64_t timeUs)
+bool TStreamCut::Impl::seekBefore(int64_t timeUs)
 {
     const int64_t target = std::max(timeUs, originUs_);
     if (lib.avformat_seek_file(input_.get(), -1, INT64_MIN, target, target, 0) >= 0)
@@ -185,7 +231,7 @@ bool TStreamCut::seekBefore(int64_t timeUs)
 // `markUs`; the first key frame when there is none before it. Seeks further
 // back while the seek lands after the mark (formats without an index seek
 // by estimate).
-int64_t TStreamCut::findStartKeyFrame(int64_t markUs)
+int64_t TStreamCut::Impl::findStartKeyFrame(int64_t markUs)
 {
     const AVStream* video = input_->streams[primaryVideo_];
     PacketPtr packet(lib.av_packet_alloc());
@@ -223,7 +269,7 @@ int64_t TStreamCut::findStartKeyFrame(int64_t markUs)
 
 // One write of a segment: its span, the output and where the copy stands.
 // Every stage returns false with `error` set when the write cannot go on.
-struct TStreamCut::Session {
+struct TStreamCut::Impl::Session {
     Session(const std::string& outputName, const StreamCutControl& controls)
         : output(outputName), control(controls)
     {
@@ -274,7 +320,7 @@ struct TStreamCut::Session {
     int64_t writtenEndUs() const { return anyVideo ? picturesEndUs : soundEndUs; }
 };
 
-StreamCutResult TStreamCut::Write(const std::string& output, double startSeconds,
+StreamCutResult TStreamCut::Impl::Write(const std::string& output, double startSeconds,
                                   double endSeconds, const StreamCutControl& control)
 {
     StreamCutResult result;
@@ -319,7 +365,7 @@ StreamCutResult TStreamCut::Write(const std::string& output, double startSeconds
 }
 
 // Where the output starts and ends on the source's timeline.
-bool TStreamCut::planSegment(Session& s, double startSeconds, double endSeconds)
+bool TStreamCut::Impl::planSegment(Session& s, double startSeconds, double endSeconds)
 {
     if (!input_ || !muxer_ || !error_.empty())
         return s.fail(error_.empty() ? "The source is not open" : error_);
@@ -347,7 +393,7 @@ bool TStreamCut::planSegment(Session& s, double startSeconds, double endSeconds)
 }
 
 // Where the output's times start, on the source's timeline.
-void TStreamCut::startOutputAt(Session& s, int64_t zeroUs)
+void TStreamCut::Impl::startOutputAt(Session& s, int64_t zeroUs)
 {
     s.zeroUs = zeroUs;
     s.picturesEndUs = s.soundEndUs = s.zeroUs;
@@ -358,7 +404,7 @@ void TStreamCut::startOutputAt(Session& s, int64_t zeroUs)
 }
 
 // The output file with a copy of every kept stream, its header written.
-bool TStreamCut::openOutput(Session& s)
+bool TStreamCut::Impl::openOutput(Session& s)
 {
     AVFormatContext* made = nullptr;
     if (const int code = lib.avformat_alloc_output_context2(&made, muxer_, nullptr,
@@ -383,7 +429,7 @@ bool TStreamCut::openOutput(Session& s)
     return true;
 }
 
-bool TStreamCut::addTrack(Session& s, int index)
+bool TStreamCut::Impl::addTrack(Session& s, int index)
 {
     Track& track = s.tracks[index];
     track.in = input_->streams[index];
@@ -432,7 +478,7 @@ bool TStreamCut::addTrack(Session& s, int index)
 // The exact cut's plan and its re-encoded pictures, made before anything is
 // written. Where the segment cannot be cut exactly, the reason is kept and
 // the cut starts at the key frame as before.
-bool TStreamCut::prepareExact(Session& s)
+bool TStreamCut::Impl::prepareExact(Session& s)
 {
     if (!exact_ || primaryVideo_ < 0)
         return true;
@@ -508,7 +554,7 @@ bool TStreamCut::prepareExact(Session& s)
 // frame on, up to the first one decoded at or after the end mark (to the end:
 // up to past the first key frame after the start mark and its leading
 // pictures). Returns why they cannot be read; empty when they can.
-std::string TStreamCut::scanPictures(Session& s, const TPictureReencoder& reencoder,
+std::string TStreamCut::Impl::scanPictures(Session& s, const TPictureReencoder& reencoder,
                                      std::vector<StoredPicture>& pictures)
 {
     const AVStream& video = *input_->streams[primaryVideo_];
@@ -552,7 +598,7 @@ std::string TStreamCut::scanPictures(Session& s, const TPictureReencoder& reenco
 // every picture shown at the times `wanted` (rising) came out, handing each
 // to `take` in showing order.
 template <typename Take>
-void TStreamCut::decodePictures(Session& s, int64_t keyPts, const std::vector<int64_t>& wanted,
+void TStreamCut::Impl::decodePictures(Session& s, int64_t keyPts, const std::vector<int64_t>& wanted,
                                 Take take)
 {
     const AVStream& video = *input_->streams[primaryVideo_];
@@ -622,7 +668,7 @@ void TStreamCut::decodePictures(Session& s, int64_t keyPts, const std::vector<in
 
 // The pictures shown at the times `wanted`, decoded from the key frame at
 // `keyPts` and encoded as a group of their own.
-std::vector<PacketPtr> TStreamCut::reencode(Session& s, const std::vector<int64_t>& wanted,
+std::vector<PacketPtr> TStreamCut::Impl::reencode(Session& s, const std::vector<int64_t>& wanted,
                                             int64_t keyPts)
 {
     if (wanted.empty())
@@ -644,7 +690,7 @@ std::vector<PacketPtr> TStreamCut::reencode(Session& s, const std::vector<int64_
 // Pictures of the exact cut: the copy starts at its key frame, after the
 // re-encoded pictures before it, and ends at the first picture shown at or
 // after the end mark, before the re-encoded pictures after it.
-bool TStreamCut::routeExactPicture(Session& s, Track& track, AVPacket& packet)
+bool TStreamCut::Impl::routeExactPicture(Session& s, Track& track, AVPacket& packet)
 {
     const int64_t time = packetTime(packet);
     const int64_t decodeTime = packet.dts != AV_NOPTS_VALUE ? packet.dts : time;
@@ -680,7 +726,7 @@ bool TStreamCut::routeExactPicture(Session& s, Track& track, AVPacket& packet)
 }
 
 // Writes re-encoded pictures once.
-bool TStreamCut::writeReencoded(Session& s, Track& track, std::vector<PacketPtr>& packets)
+bool TStreamCut::Impl::writeReencoded(Session& s, Track& track, std::vector<PacketPtr>& packets)
 {
     for (PacketPtr& packet : packets)
         if (!writePacket(s, track, *packet))
@@ -691,7 +737,7 @@ bool TStreamCut::writeReencoded(Session& s, Track& track, std::vector<PacketPtr>
 
 // Reads from a little before the start key frame until every stream has
 // passed the end, copying what belongs to the segment.
-bool TStreamCut::copySegment(Session& s)
+bool TStreamCut::Impl::copySegment(Session& s)
 {
     PacketPtr packet(lib.av_packet_alloc());
     if (!packet || !seekBefore(s.startUs - kSecondUs))
@@ -727,7 +773,7 @@ bool TStreamCut::copySegment(Session& s)
 
 // A finished copy holds something, and pictures when the source has them:
 // sound alone from a source with pictures is no cut of it.
-bool TStreamCut::checkWritten(Session& s)
+bool TStreamCut::Impl::checkWritten(Session& s)
 {
     if (s.stopped)
         return true;
@@ -739,7 +785,7 @@ bool TStreamCut::checkWritten(Session& s)
     return true;
 }
 
-bool TStreamCut::copyPacket(Session& s, AVPacket& packet)
+bool TStreamCut::Impl::copyPacket(Session& s, AVPacket& packet)
 {
     const int index = packet.stream_index;
     if (index < 0 || index >= static_cast<int>(s.tracks.size()) || !s.tracks[index].in ||
@@ -762,7 +808,7 @@ bool TStreamCut::copyPacket(Session& s, AVPacket& packet)
 // Pictures start at the key frame. They end before the first picture in
 // decoding order that shows at or after the end: the ones before it never
 // need it to decode, the ones after may.
-bool TStreamCut::routePicture(Session& s, Track& track, AVPacket& packet)
+bool TStreamCut::Impl::routePicture(Session& s, Track& track, AVPacket& packet)
 {
     if (s.exact && track.in->index == primaryVideo_)
         return routeExactPicture(s, track, packet);
@@ -785,7 +831,7 @@ bool TStreamCut::routePicture(Session& s, Track& track, AVPacket& packet)
 // Sound starts with the frame nearest to the pictures' start and ends with
 // the one nearest to their end (to the end mark when there are no pictures).
 // Sound near the end mark is held until the pictures' real end is known.
-bool TStreamCut::routeSound(Session& s, Track& track, AVPacket& packet)
+bool TStreamCut::Impl::routeSound(Session& s, Track& track, AVPacket& packet)
 {
     const int64_t time = packetTime(packet);
     const int64_t half = packetDuration(packet, *track.in) / 2;
@@ -807,7 +853,7 @@ bool TStreamCut::routeSound(Session& s, Track& track, AVPacket& packet)
 }
 
 // The held sound that ends with the pictures.
-bool TStreamCut::writeHeldSound(Session& s)
+bool TStreamCut::Impl::writeHeldSound(Session& s)
 {
     for (const int index : kept_) {
         Track& track = s.tracks[index];
@@ -824,7 +870,7 @@ bool TStreamCut::writeHeldSound(Session& s)
 }
 
 // Writes `packet` with its timestamps moved so the segment starts at 0.
-bool TStreamCut::writePacket(Session& s, Track& track, AVPacket& packet)
+bool TStreamCut::Impl::writePacket(Session& s, Track& track, AVPacket& packet)
 {
     const int64_t time = packetTime(packet);
     const int64_t endUs = toUs(time + packetDuration(packet, *track.in), track.in->time_base);
@@ -851,7 +897,7 @@ bool TStreamCut::writePacket(Session& s, Track& track, AVPacket& packet)
 // previous packet, as a stock converter does. A jump back by more than that
 // is a second recording joined on (its times start again), which a cut by
 // time cannot place.
-bool TStreamCut::keepDecodeOrder(Session& s, Track& track, AVPacket& packet)
+bool TStreamCut::Impl::keepDecodeOrder(Session& s, Track& track, AVPacket& packet)
 {
     if (packet.dts == AV_NOPTS_VALUE)
         return true;
@@ -874,12 +920,27 @@ bool TStreamCut::keepDecodeOrder(Session& s, Track& track, AVPacket& packet)
     return true;
 }
 
-bool TStreamCut::closeOutput(Session& s)
+bool TStreamCut::Impl::closeOutput(Session& s)
 {
     if (const int code = lib.av_write_trailer(s.out.get()); code < 0)
         return s.fail(LibraryErrorText(s.output, code));
     s.out.reset();
     return true;
+}
+
+TStreamCut::TStreamCut() : impl_(std::make_unique<Impl>()) {}
+TStreamCut::~TStreamCut() = default;
+
+bool TStreamCut::Open(const std::string& source) { return impl_->Open(source); }
+const std::string& TStreamCut::Error() const { return impl_->error_; }
+const std::string& TStreamCut::Extension() const { return impl_->extension_; }
+void TStreamCut::SetExact(bool exact) { impl_->exact_ = exact; }
+bool TStreamCut::Exact() const { return impl_->exact_; }
+
+StreamCutResult TStreamCut::Write(const std::string& output, double startSeconds,
+                                  double endSeconds, const StreamCutControl& control)
+{
+    return impl_->Write(output, startSeconds, endSeconds, control);
 }
 
 TStreamCutTask::TStreamCutTask(std::unique_ptr<TStreamCut> cut, std::string output,

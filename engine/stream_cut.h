@@ -13,8 +13,6 @@
 // time; TStreamCutTask runs the writing on a worker thread of its own.
 #pragma once
 
-#include "engine/library_handles.h"
-
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -24,9 +22,6 @@
 #include <vector>
 
 namespace clipmora {
-
-struct StoredPicture;
-class TPictureReencoder;
 
 struct StreamCutProgress {
     int64_t writtenMs = 0;  // of the segment, from its real start
@@ -60,7 +55,8 @@ struct StreamCutControl {
 
 class TStreamCut {
 public:
-    TStreamCut() = default;
+    TStreamCut();
+    ~TStreamCut();
     TStreamCut(const TStreamCut&) = delete;
     TStreamCut& operator=(const TStreamCut&) = delete;
 
@@ -69,17 +65,17 @@ public:
     // Error() set when it cannot; nothing is written then. Needs bound
     // libraries.
     bool Open(const std::string& source);
-    const std::string& Error() const { return error_; }
+    const std::string& Error() const;
 
     // The source's extension with its dot, as the output should carry it.
-    const std::string& Extension() const { return extension_; }
+    const std::string& Extension() const;
 
     // Exact (the default): the output holds exactly the pictures between the
     // marks; the few that cannot be copied without pictures outside them are
     // re-encoded, everything else is copied. Otherwise it starts at the key
     // frame at or before the start mark and nothing is re-encoded.
-    void SetExact(bool exact) { exact_ = exact; }
-    bool Exact() const { return exact_; }
+    void SetExact(bool exact);
+    bool Exact() const;
 
     // Writes the segment from `startSeconds` to `endSeconds` (seconds on the
     // source's timeline, 0 at its start; `endSeconds` 0, or beyond the
@@ -94,43 +90,9 @@ public:
                           const StreamCutControl& control);
 
 private:
-    struct Track;
-    struct Session;
-    int64_t findStartKeyFrame(int64_t markUs);
-    bool seekBefore(int64_t timeUs);
-    bool planSegment(Session& s, double startSeconds, double endSeconds);
-    void startOutputAt(Session& s, int64_t zeroUs);
-    bool prepareExact(Session& s);
-    std::string scanPictures(Session& s, const TPictureReencoder& reencoder,
-                             std::vector<StoredPicture>& pictures);
-    template <typename Take>
-    void decodePictures(Session& s, int64_t keyPts, const std::vector<int64_t>& wanted,
-                        Take take);
-    std::vector<PacketPtr> reencode(Session& s, const std::vector<int64_t>& wanted,
-                                    int64_t keyPts);
-    bool routeExactPicture(Session& s, Track& track, AVPacket& packet);
-    bool writeReencoded(Session& s, Track& track, std::vector<PacketPtr>& packets);
-    bool openOutput(Session& s);
-    bool addTrack(Session& s, int index);
-    bool copySegment(Session& s);
-    bool copyPacket(Session& s, AVPacket& packet);
-    bool routePicture(Session& s, Track& track, AVPacket& packet);
-    bool routeSound(Session& s, Track& track, AVPacket& packet);
-    bool writeHeldSound(Session& s);
-    bool checkWritten(Session& s);
-    bool writePacket(Session& s, Track& track, AVPacket& packet);
-    bool keepDecodeOrder(Session& s, Track& track, AVPacket& packet);
-    bool closeOutput(Session& s);
-
-    std::string source_;
-    std::string extension_;
-    std::string error_;
-    InputFormatPtr input_;
-    const AVOutputFormat* muxer_ = nullptr;
-    std::vector<int> kept_;   // the input's stream indexes that are copied
-    int primaryVideo_ = -1;   // the input stream whose key frames decide the start
-    int64_t originUs_ = 0;    // the source's start time
-    bool exact_ = true;
+    // The opened source and the writing, with the codec libraries' objects.
+    class Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 // Why the marks `startSeconds` and `endSeconds` (0: to the end) cannot be

@@ -138,12 +138,12 @@ void openPassLog(TOutputStream& ost, const OptionState& o, std::size_t streamNum
     if (name.size() > 1023)
         name.resize(1023);
     if (codec->flags & AV_CODEC_FLAG_PASS1) {
-        ost.PassLog.reset(std::fopen(name.c_str(), "w"));
+        ost.PassLog = OpenStdioFile(name, "w");
         if (!ost.PassLog)
             throw FFMpegException("creat file fail: " + name);
         return;
     }
-    std::unique_ptr<FILE, FileCloser> log(std::fopen(name.c_str(), "r"));
+    const FilePtr log = OpenStdioFile(name, "r");
     if (!log)
         throw FFMpegException("creat open fail: " + name);
     std::fseek(log.get(), 0, SEEK_END);

@@ -1,5 +1,5 @@
 // The component's tasks and the list that owns them.
-#include "engine/transcoder.h"
+#include "engine/transcoder_tasks.h"
 
 #include <algorithm>
 

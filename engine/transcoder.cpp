@@ -2,7 +2,7 @@
 // runs it schedules, and the queue through which the tasks' reports reach its
 // events. The option records, the segment list, the task list and the log
 // route live in files of their own beside this one.
-#include "engine/transcoder.h"
+#include "engine/transcoder_tasks.h"
 
 #include "engine/ffmpeg_thread.h"
 #include "engine/library_binding.h"
@@ -45,7 +45,10 @@ TLogLevel toLogLevel(int engineLevel)
 
 // ---- Life cycle ----------------------------------------------------------------------
 
-TCustomTranscoder::TCustomTranscoder() { ComponentRegistry().Add(this); }
+TCustomTranscoder::TCustomTranscoder() : tasks_(std::make_unique<TFFmpegList>())
+{
+    ComponentRegistry().Add(this);
+}
 
 TCustomTranscoder::~TCustomTranscoder()
 {
@@ -61,7 +64,7 @@ TCustomTranscoder::~TCustomTranscoder()
         pendingRunCount_ = 0;
         runActive_ = false;
         runQueue_.clear();
-        tasks = tasks_.ExtractAll();
+        tasks = tasks_->ExtractAll();
         for (auto& task : retired_)
             tasks.push_back(std::move(task));
         retired_.clear();
@@ -124,13 +127,13 @@ void TCustomTranscoder::setLastError(const std::string& text)
 int TCustomTranscoder::TaskCount() const
 {
     std::lock_guard guard(lock_);
-    return tasks_.Count();
+    return tasks_->Count();
 }
 
 TFFmpeg* TCustomTranscoder::Task(int index) const
 {
     std::lock_guard guard(lock_);
-    return tasks_.At(index);
+    return tasks_->At(index);
 }
 
 int TCustomTranscoder::ThreadCount() const
@@ -185,17 +188,14 @@ int TCustomTranscoder::AppendTask(const std::string& fileName, const TInputOptio
         task->inputOptions_ = keptRecord(options, fileName);
         if (options)
             ApplyInputRecord(*task, task->inputOptions_);
-        if (!task->AddInputFile(fileName)) {
-            setLastError(task->TaskError());
-            return -1;
-        }
+        task->AddInputFile(fileName);
         connectSlots(*task);
     } catch (const std::exception& e) {
         setLastError(e.what());
         return -1;
     }
     std::lock_guard guard(lock_);
-    return tasks_.Add(std::move(task));
+    return tasks_->Add(std::move(task));
 }
 
 void TCustomTranscoder::applyOutputOptions(TFFmpeg& task, const TOutputOptions& options)
@@ -227,10 +227,7 @@ bool TCustomTranscoder::AttachOutput(int index, const std::string& fileName,
         task->outputOptions_ = keptRecord(options, fileName);
         if (options)
             applyOutputOptions(*task, task->outputOptions_);
-        if (!task->CreateOutputFile(fileName)) {
-            setLastError(task->TaskError());
-            return false;
-        }
+        task->CreateOutputFile(fileName);
         return true;
     } catch (const std::exception& e) {
         setLastError(e.what());
@@ -269,7 +266,7 @@ void TCustomTranscoder::windDownRun()
         std::lock_guard guard(lock_);
         if (runActive_)
             stopLocked();
-        for (const auto& task : tasks_.Items())
+        for (const auto& task : tasks_->Items())
             tasks.push_back(task.get());
     }
     // Only the owner frees tasks, so the pointers stay valid even if a handler
@@ -287,7 +284,7 @@ void TCustomTranscoder::DeleteTask(int index)
     bool runActive = false;
     {
         std::lock_guard guard(lock_);
-        task = tasks_.At(index);
+        task = tasks_->At(index);
         if (!task)
             return;
         if (!atSafePointLocked()) {
@@ -295,7 +292,7 @@ void TCustomTranscoder::DeleteTask(int index)
             // caller's own: detach it now, free it on the owner's thread later.
             if (runActive_)
                 stopLocked();
-            retired_.push_back(tasks_.Extract(task));
+            retired_.push_back(tasks_->Extract(task));
             return;
         }
         runActive = runActive_;
@@ -308,7 +305,7 @@ void TCustomTranscoder::DeleteTask(int index)
     std::unique_ptr<TFFmpeg> owned;
     {
         std::lock_guard guard(lock_);
-        owned = tasks_.Extract(task);
+        owned = tasks_->Extract(task);
     }
     owned.reset();
 }
@@ -320,7 +317,7 @@ void TCustomTranscoder::ClearTaskList()
         if (!atSafePointLocked()) {
             if (runActive_)
                 stopLocked();
-            for (auto& task : tasks_.ExtractAll())
+            for (auto& task : tasks_->ExtractAll())
                 retired_.push_back(std::move(task));
             lastError_.clear();
             threadCount_ = 0;
@@ -332,7 +329,7 @@ void TCustomTranscoder::ClearTaskList()
     std::vector<std::unique_ptr<TFFmpeg>> tasks;
     {
         std::lock_guard guard(lock_);
-        tasks = tasks_.ExtractAll();
+        tasks = tasks_->ExtractAll();
         lastError_.clear();
         threadCount_ = 0;
     }
@@ -353,7 +350,7 @@ void TCustomTranscoder::StartTasks(int threadCount)
         return;
     ClearLogBuffers();
     runQueue_.clear();
-    for (const auto& task : tasks_.Items()) {
+    for (const auto& task : tasks_->Items()) {
         task->inRun_ = !task->claimed_ && !task->Running() && !task->Terminated();
         if (task->inRun_)
             runQueue_.push_back(task.get());
@@ -424,7 +421,7 @@ void TCustomTranscoder::runScheduled(uint64_t serial)
         std::lock_guard guard(lock_);
         if (destroying_)
             return;
-        for (const auto& item : tasks_.Items())
+        for (const auto& item : tasks_->Items())
             if (item->serial_ == serial)
                 task = item.get();
         // A stop in the meantime has handed the task to a termination thread.
@@ -442,7 +439,7 @@ void TCustomTranscoder::runScheduled(uint64_t serial)
 void TCustomTranscoder::stopLocked()
 {
     pendingRunCount_ = 0;
-    for (const auto& task : tasks_.Items()) {
+    for (const auto& task : tasks_->Items()) {
         if (task->Running()) {
             task->RequestStop();
         } else if (!task->Terminated() && !task->claimed_) {
@@ -626,7 +623,7 @@ bool TCustomTranscoder::queueRoutedLine(std::thread::id thread, int level,
     if (!OnLog)
         return false;
     int index = -1;
-    for (const auto& task : tasks_.Items()) {
+    for (const auto& task : tasks_->Items()) {
         if (task->TaskThreadId() == thread) {
             index = task->TaskIndex();
             break;

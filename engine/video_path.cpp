@@ -530,7 +530,7 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
 void TCustomFFmpeg::writeVideoStatistics(RunState& run, TOutputStream& ost, int frameSize)
 {
     if (!vstatsFile_) {
-        vstatsFile_.reset(std::fopen(options_.vstatsFileName.c_str(), "w"));
+        vstatsFile_ = OpenStdioFile(options_.vstatsFileName, "w");
         if (!vstatsFile_)
             throw FFMpegException("fopen fail: " + options_.vstatsFileName);
     }

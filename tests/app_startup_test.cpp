@@ -2,7 +2,7 @@
 #include "app/application_identity.h"
 #include "app/main_window.h"
 #include "app/user_dialogs.h"
-#include "engine/library_binding.h"
+#include "engine/codec_libraries.h"
 #include "tests/support/media_generator.h"
 #include "tests/support/test_environment.h"
 

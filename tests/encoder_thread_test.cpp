@@ -64,16 +64,16 @@ TEST_F(EncoderThreadTest, EveryPictureComesBackOnceUpToTheEnd)
             // The sender may reuse its picture at once: the thread holds its
             // own reference.
             FramePtr frame = picture(n);
-            ASSERT_TRUE(thread.send(frame.get()));
+            ASSERT_TRUE(thread.Send(frame.get()));
             frame.reset();
-            while (PacketPtr packet = thread.receive(false))
+            while (PacketPtr packet = thread.Receive(false))
                 pts.push_back(packet->pts);
         }
-        ASSERT_TRUE(thread.send(nullptr));
-        while (PacketPtr packet = thread.receive(true))
+        ASSERT_TRUE(thread.Send(nullptr));
+        while (PacketPtr packet = thread.Receive(true))
             pts.push_back(packet->pts);
-        EXPECT_FALSE(thread.failed());
-        EXPECT_EQ(thread.receive(true), nullptr);  // the end stays the end
+        EXPECT_FALSE(thread.Failed());
+        EXPECT_EQ(thread.Receive(true), nullptr);  // the end stays the end
         ASSERT_EQ(pts.size(), static_cast<std::size_t>(kPictures));
     }
     std::sort(pts.begin(), pts.end());
@@ -91,12 +91,12 @@ TEST_F(EncoderThreadTest, AFailingEncoderIsReportedWithoutWaiting)
     // The first picture may be queued before the failure is known; the
     // failure then shows on the next send, and a waiting receive ends.
     for (int n = 0; n < 3 && !refused; ++n)
-        refused = !thread.send(frame.get());
+        refused = !thread.Send(frame.get());
     EXPECT_TRUE(refused);
-    EXPECT_EQ(thread.receive(true), nullptr);
-    EXPECT_TRUE(thread.failed());
-    EXPECT_FALSE(thread.send(frame.get()));
-    EXPECT_FALSE(thread.send(nullptr));
+    EXPECT_EQ(thread.Receive(true), nullptr);
+    EXPECT_TRUE(thread.Failed());
+    EXPECT_FALSE(thread.Send(frame.get()));
+    EXPECT_FALSE(thread.Send(nullptr));
 }
 
 TEST_F(EncoderThreadTest, StoppingWithPicturesQueuedReleasesThem)
@@ -105,7 +105,7 @@ TEST_F(EncoderThreadTest, StoppingWithPicturesQueuedReleasesThem)
         const CodecContextPtr encoder = openEncoder();
         EncoderThread thread(encoder.get(), 8);
         for (int n = 0; n < 8; ++n)
-            ASSERT_TRUE(thread.send(picture(n).get()));
+            ASSERT_TRUE(thread.Send(picture(n).get()));
         // Destroyed here without an end: the thread stops and joins, and the
         // queued references are freed (the sanitizer build checks for leaks).
     }

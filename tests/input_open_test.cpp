@@ -11,6 +11,7 @@ namespace clipmora {
 namespace {
 
 using testing::CachedMedia;
+using testing::EngineFailure;
 
 class InputOpenTest : public testing::TaskFixture {};
 
@@ -21,7 +22,7 @@ TEST_F(InputOpenTest, InputReportsItsPictureAndSoundIntoTheSettings)
     spec.height = 144;
     spec.sampleRate = 22050;
     spec.channels = 1;
-    ASSERT_TRUE(task.AddInputFile(CachedMedia("qcif.avi", spec))) << task.TaskError();
+    ASSERT_NO_THROW(task.AddInputFile(CachedMedia("qcif.avi", spec)));
     const OptionState& o = task.Options();
     EXPECT_EQ(o.frameWidth, 176);
     EXPECT_EQ(o.frameHeight, 144);
@@ -41,8 +42,8 @@ TEST_F(InputOpenTest, TotalDurationIsTheLongestInput)
 {
     testing::MediaSpec longer = testing::Mp4H264Aac();
     longer.seconds = 3.0;
-    ASSERT_TRUE(task.AddInputFile(CachedMedia("long.mp4", longer)));
-    ASSERT_TRUE(task.AddInputFile(CachedMedia("clip.mp4", testing::Mp4H264Aac())));
+    ASSERT_NO_THROW(task.AddInputFile(CachedMedia("long.mp4", longer)));
+    ASSERT_NO_THROW(task.AddInputFile(CachedMedia("clip.mp4", testing::Mp4H264Aac())));
     EXPECT_NEAR(task.TotalOutputDurationMs(), 3000, 100);
 }
 
@@ -50,7 +51,7 @@ TEST_F(InputOpenTest, StartTimeSeeksPastTheFilesOwnStartAndShiftsTimestamps)
 {
     const testing::MediaSpec spec = testing::StartOffset();
     parse({{"ss", "1"}, {"itsoffset", "0.5"}});
-    ASSERT_TRUE(task.AddInputFile(CachedMedia("start_offset.ts", spec))) << task.TaskError();
+    ASSERT_NO_THROW(task.AddInputFile(CachedMedia("start_offset.ts", spec)));
     const InputFile& input = task.InputFiles()[0];
     const int64_t fileStart = input.context->start_time;
     EXPECT_NEAR(fileStart / 1e6, spec.startTimeUs / 1e6, 0.2);
@@ -61,33 +62,33 @@ TEST_F(InputOpenTest, StartTimeSeeksPastTheFilesOwnStartAndShiftsTimestamps)
 TEST_F(InputOpenTest, CopyTimestampsKeepsOnlyTheGivenOffset)
 {
     parse({{"copyts", ""}, {"itsoffset", "2"}});
-    ASSERT_TRUE(task.AddInputFile(CachedMedia("start_offset.ts", testing::StartOffset())));
+    ASSERT_NO_THROW(task.AddInputFile(CachedMedia("start_offset.ts", testing::StartOffset())));
     EXPECT_EQ(task.InputFiles()[0].tsOffset, 2000000);
 }
 
 TEST_F(InputOpenTest, DisabledKindsAreDiscardedAndPerInputSettingsConsumed)
 {
     parse({{"an", ""}, {"vcodec", "h264"}});
-    ASSERT_TRUE(task.AddInputFile(CachedMedia("audio_first.mp4", testing::AudioFirst())))
-        << task.TaskError();
+    ASSERT_NO_THROW(task.AddInputFile(CachedMedia("audio_first.mp4", testing::AudioFirst())));
     const AVFormatContext* context = task.InputFiles()[0].context.get();
     EXPECT_EQ(context->streams[0]->discard, AVDISCARD_ALL) << "audio";
     EXPECT_NE(context->streams[1]->discard, AVDISCARD_ALL) << "video";
-    EXPECT_TRUE(task.Options().videoCodecName.empty());
+    EXPECT_TRUE(task.Options().video.codecName.empty());
 }
 
 TEST_F(InputOpenTest, FailuresLeaveNothingOpenAndSayWhy)
 {
-    EXPECT_FALSE(task.AddInputFile("/no/such/clip.avi"));
-    EXPECT_EQ(task.TaskError(), "/no/such/clip.avi: no such file or directory");
+    EXPECT_EQ(EngineFailure([&] { task.AddInputFile("/no/such/clip.avi"); }),
+              "/no/such/clip.avi: no such file or directory");
 
     task.ParseOption("acodec", "nosuchdecoder");
-    EXPECT_FALSE(task.AddInputFile(CachedMedia("clip.mp4", testing::Mp4H264Aac())));
-    EXPECT_EQ(task.TaskError(), "Unknown decoder 'nosuchdecoder'");
-    EXPECT_TRUE(task.Options().audioCodecName.empty()) << "consumed also on failure";
+    const std::string clip = CachedMedia("clip.mp4", testing::Mp4H264Aac());
+    EXPECT_EQ(EngineFailure([&] { task.AddInputFile(clip); }), "Unknown decoder 'nosuchdecoder'");
+    EXPECT_TRUE(task.Options().audio.codecName.empty()) << "consumed also on failure";
 
     task.ParseOption("f", "wav");
-    EXPECT_FALSE(task.AddInputFile(CachedMedia("clip.avi", testing::AviMpeg4Mp3())));
+    const std::string avi = CachedMedia("clip.avi", testing::AviMpeg4Mp3());
+    EXPECT_THROW(task.AddInputFile(avi), FFMpegException);
     EXPECT_TRUE(task.InputFiles().empty());
     EXPECT_EQ(task.Options().forcedInputFormat, nullptr);
 }

@@ -171,7 +171,7 @@ TEST_F(OptionsTest, UnknownNameChangesAndReportsNothing)
     task.ParseOption("Vcodec", "mpeg4");  // names are case-sensitive
     EXPECT_TRUE(log.empty());
     EXPECT_TRUE(task.Defaults().names.empty());
-    EXPECT_TRUE(o().videoCodecName.empty());
+    EXPECT_TRUE(o().video.codecName.empty());
 }
 
 // Frame size, crop, pad, aspect ---------------------------------------------
@@ -292,14 +292,14 @@ TEST_F(OptionsTest, MatrixNeedsAll64Coefficients)
 TEST_F(OptionsTest, CodecNamesAndStreamCopy)
 {
     parse({{"vcodec", "mpeg4"}, {"acodec", "copy"}, {"scodec", "mov_text"}});
-    EXPECT_EQ(o().videoCodecName, "mpeg4");
-    EXPECT_FALSE(o().videoStreamCopy);
-    EXPECT_TRUE(o().audioStreamCopy);
-    EXPECT_TRUE(o().audioCodecName.empty());
-    EXPECT_EQ(o().subtitleCodecName, "mov_text");
+    EXPECT_EQ(o().video.codecName, "mpeg4");
+    EXPECT_FALSE(o().video.streamCopy);
+    EXPECT_TRUE(o().audio.streamCopy);
+    EXPECT_TRUE(o().audio.codecName.empty());
+    EXPECT_EQ(o().subtitle.codecName, "mov_text");
     parse({{"vcodec", "copy"}});
-    EXPECT_TRUE(o().videoStreamCopy);
-    EXPECT_TRUE(o().videoCodecName.empty());
+    EXPECT_TRUE(o().video.streamCopy);
+    EXPECT_TRUE(o().video.codecName.empty());
 }
 
 TEST_F(OptionsTest, PixelFormatsByNameOrListed)

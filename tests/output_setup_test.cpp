@@ -13,6 +13,7 @@ namespace clipmora {
 namespace {
 
 using testing::CachedMedia;
+using testing::EngineFailure;
 
 class OutputSetupTest : public testing::TaskFixture {
 protected:
@@ -20,7 +21,7 @@ protected:
     const OutputFile& create(const std::string& name)
     {
         const std::string path = folder.file(name);
-        EXPECT_TRUE(task.CreateOutputFile(path)) << task.TaskError();
+        EXPECT_NO_THROW(task.CreateOutputFile(path));
         return task.OutputFiles().back();
     }
 
@@ -36,8 +37,7 @@ protected:
 
 TEST_F(OutputSetupTest, DeviceProfileOptionsGiveTheExpectedStreams)
 {
-    ASSERT_TRUE(task.AddInputFile(CachedMedia("clip.mp4", testing::Mp4H264Aac())))
-        << task.TaskError();
+    ASSERT_NO_THROW(task.AddInputFile(CachedMedia("clip.mp4", testing::Mp4H264Aac())));
     parse({{"vcodec", "mpeg4"}, {"s", "320x240"}, {"b", "512000"}, {"acodec", "libfaac"},
              {"ab", "128000"}, {"ar", "44100"}});
     const OutputFile& file = create("out.mp4");
@@ -64,15 +64,14 @@ TEST_F(OutputSetupTest, DeviceProfileOptionsGiveTheExpectedStreams)
 
     // The file exists (opened for writing) and the per-stream settings were consumed.
     EXPECT_TRUE(std::filesystem::exists(file.fileName));
-    EXPECT_TRUE(task.Options().videoCodecName.empty());
-    EXPECT_TRUE(task.Options().audioCodecName.empty());
+    EXPECT_TRUE(task.Options().video.codecName.empty());
+    EXPECT_TRUE(task.Options().audio.codecName.empty());
     EXPECT_EQ(task.Options().forcedOutputFormat, nullptr);
 }
 
 TEST_F(OutputSetupTest, AudioOnlyInputGivesOneAudioStream)
 {
-    ASSERT_TRUE(task.AddInputFile(CachedMedia("audio_only.m4a", testing::AudioOnly())))
-        << task.TaskError();
+    ASSERT_NO_THROW(task.AddInputFile(CachedMedia("audio_only.m4a", testing::AudioOnly())));
     const OutputFile& file = create("sound.mp4");
     ASSERT_EQ(file.streams.size(), 1u);
     EXPECT_EQ(file.streams[0].codec->codec_type, AVMEDIA_TYPE_AUDIO);
@@ -88,34 +87,34 @@ TEST_F(OutputSetupTest, WithoutInputsTheFormatsDefaultsDecide)
     parse({{"vn", ""}});
     const OutputFile& soundOnly = create("sound.avi");
     ASSERT_EQ(soundOnly.streams.size(), 1u);
-    EXPECT_TRUE(task.Options().videoDisabled) << "only a video stream consumes it";
+    EXPECT_TRUE(task.Options().video.disabled) << "only a video stream consumes it";
 }
 
 TEST_F(OutputSetupTest, UnknownExtensionWithoutFormatFails)
 {
     const std::string path = folder.file("clip.nosuchext");
-    EXPECT_FALSE(task.CreateOutputFile(path));
-    EXPECT_EQ(task.TaskError(), "Unable to find a suitable output format for '" + path + "'");
+    EXPECT_EQ(EngineFailure([&] { task.CreateOutputFile(path); }),
+              "Unable to find a suitable output format for '" + path + "'");
     EXPECT_TRUE(task.OutputFiles().empty());
 }
 
 TEST_F(OutputSetupTest, UnknownEncoderIsNamedInsideTheStreamMessage)
 {
     parse({{"vcodec", "nosuchcodec"}});
-    EXPECT_FALSE(task.CreateOutputFile(folder.file("x.avi")));
-    EXPECT_EQ(task.TaskError(), "new_video_stream fail: Unknown encoder 'nosuchcodec'");
+    EXPECT_EQ(EngineFailure([&] { task.CreateOutputFile(folder.file("x.avi")); }),
+              "new_video_stream fail: Unknown encoder 'nosuchcodec'");
 
     task.PrepareTask();
     parse({{"acodec", "mpeg4"}});
-    EXPECT_FALSE(task.CreateOutputFile(folder.file("y.avi")));
-    EXPECT_EQ(task.TaskError(), "new_audio_stream fail: Invalid encoder type 'mpeg4'");
+    EXPECT_EQ(EngineFailure([&] { task.CreateOutputFile(folder.file("y.avi")); }),
+              "new_audio_stream fail: Invalid encoder type 'mpeg4'");
 }
 
 TEST_F(OutputSetupTest, UnwritableFolderCannotBeOpened)
 {
     const std::string path = "/no/such/folder/out.avi";
-    EXPECT_FALSE(task.CreateOutputFile(path));
-    EXPECT_EQ(task.TaskError(), "Could not open '" + path + "'");
+    EXPECT_EQ(EngineFailure([&] { task.CreateOutputFile(path); }),
+              "Could not open '" + path + "'");
 }
 
 TEST_F(OutputSetupTest, PadsEnlargeTheEncoderPictureAndAspectBecomesPixelShape)
@@ -164,8 +163,8 @@ TEST_F(OutputSetupTest, RateControlOverrideEntries)
 
     task.PrepareTask();
     parse({{"rc_override", "0,100/5"}});
-    EXPECT_FALSE(task.CreateOutputFile(folder.file("bad.avi")));
-    EXPECT_EQ(task.TaskError(), "new_video_stream fail: error parsing rc_override");
+    EXPECT_EQ(EngineFailure([&] { task.CreateOutputFile(folder.file("bad.avi")); }),
+              "new_video_stream fail: error parsing rc_override");
 }
 
 TEST_F(OutputSetupTest, NewStreamsNeedAnOutputFileAndAddToTheLastOne)
@@ -281,7 +280,7 @@ TEST_F(OutputSetupTest, AutomaticNormFollowsTheInputsVideo)
     testing::MediaSpec spec = testing::MpegProgramStream();
     spec.frameRateNum = 30000;
     spec.frameRateDen = 1001;
-    ASSERT_TRUE(task.AddInputFile(CachedMedia("ntsc.mpg", spec))) << task.TaskError();
+    ASSERT_NO_THROW(task.AddInputFile(CachedMedia("ntsc.mpg", spec)));
     parse({{"r", "15"}});  // a rate that says nothing about the norm
     task.ApplyTarget("dvd", "auto", "pal");
     EXPECT_EQ(task.Options().frameWidth, 720);

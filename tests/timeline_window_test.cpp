@@ -4,6 +4,7 @@
 // marked split end to end.
 #include "tests/support/main_window_fixture.h"
 
+#include "engine/transcoder_tasks.h"
 #include "framesrv/trim_script.h"
 #include "preview/filter_graph.h"
 #include "preview/sample_grabber.h"

@@ -5,6 +5,7 @@
 #include "engine/library_binding.h"
 #include "engine/option_records.h"
 #include "engine/transcoder.h"
+#include "engine/transcoder_tasks.h"
 #include "tests/support/media_generator.h"
 #include "tests/support/test_environment.h"
 

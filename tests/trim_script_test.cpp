@@ -16,6 +16,7 @@ namespace {
 using framesrv::ParseTrimScript;
 using framesrv::TrimScript;
 using testing::CachedMedia;
+using testing::EngineFailure;
 using testing::DecodedSummary;
 using testing::DecodeMedia;
 using testing::MediaSpec;
@@ -275,15 +276,15 @@ TEST_F(ServedSegmentTest, BrokenScriptsFailWithTheInputMessages)
 {
     const std::string junk = folder.file("junk.avs");
     std::ofstream(junk) << "Version()\r\n";
-    EXPECT_FALSE(task.AddInputFile(junk));
-    EXPECT_EQ(task.TaskError(), junk + ": Unknown format");
+    EXPECT_EQ(EngineFailure([&] { task.AddInputFile(junk); }),
+              junk + ": Unknown format");
 
     const std::string missingSource = writeScript(folder.file("gone.mp4"), 0, 0);
-    EXPECT_FALSE(task.AddInputFile(missingSource));
-    EXPECT_EQ(task.TaskError(), missingSource + ": no such file or directory");
+    EXPECT_EQ(EngineFailure([&] { task.AddInputFile(missingSource); }),
+              missingSource + ": no such file or directory");
 
-    EXPECT_FALSE(task.AddInputFile(folder.file("none.avs")));
-    EXPECT_EQ(task.TaskError(), folder.file("none.avs") + ": no such file or directory");
+    EXPECT_EQ(EngineFailure([&] { task.AddInputFile(folder.file("none.avs")); }),
+              folder.file("none.avs") + ": no such file or directory");
 }
 
 TEST_F(ServedSegmentTest, SoundOnlySourcesAreCutByTheSameFrameNumbers)

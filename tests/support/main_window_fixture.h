@@ -5,7 +5,7 @@
 #include "app/main_window.h"
 #include "app/options_dialog.h"
 #include "app/user_dialogs.h"
-#include "engine/library_binding.h"
+#include "engine/codec_libraries.h"
 #include "tests/support/media_generator.h"
 #include "tests/support/test_environment.h"
 #include "widgets/folder_browse_dialog.h"

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/ffmpeg.h"
+#include "engine/ffmpeg_exception.h"
 #include "tests/support/decoded_checks.h"
 #include "tests/support/media_generator.h"
 #include "tests/support/test_environment.h"
@@ -15,6 +16,19 @@
 #include <vector>
 
 namespace clipmora::testing {
+
+// The message of the FFMpegException that `step` throws; "(no failure)" when
+// it throws none.
+template <typename Step>
+std::string EngineFailure(Step&& step)
+{
+    try {
+        step();
+    } catch (const FFMpegException& e) {
+        return e.what();
+    }
+    return "(no failure)";
+}
 
 // A prepared task on bound libraries, whose log lines the test collects.
 class TaskFixture : public ::testing::Test {
@@ -73,9 +87,9 @@ protected:
              const Options& inputOptions = {})
     {
         parse(inputOptions);
-        ASSERT_TRUE(task.AddInputFile(input)) << task.TaskError();
+        ASSERT_NO_THROW(task.AddInputFile(input));
         parse(outputOptions);
-        ASSERT_TRUE(task.CreateOutputFile(output)) << task.TaskError();
+        ASSERT_NO_THROW(task.CreateOutputFile(output));
         task.StartTask(false, tpNormal);
         ASSERT_TRUE(task.Terminated());
         ASSERT_FALSE(task.ExceptionRaised()) << task.ExceptionMessage() << loggedText();
