@@ -8,6 +8,7 @@
 // settings stay as they were): bench/startup_bench times launches by it.
 #include "app/application_identity.h"
 #include "app/main_window.h"
+#include "framesrv/frame_server.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -51,6 +52,7 @@ int main(int argc, char** argv)
     // A file size limit then fails the write that passes it, and the split
     // ends as on a full disk instead of the program being killed.
     std::signal(SIGXFSZ, SIG_IGN);
+    clipmora::framesrv::InstallFrameServer();
     QApplication application(argc, argv);
     clipmora::NameApplication();
     // The desktop matches the window to its menu entry and icon by this name.

@@ -3,7 +3,7 @@
 
 #include "app/about_box.h"
 #include "app/options_dialog.h"
-#include "app/split_job.h"
+#include "job/split_job.h"
 #include "app/user_dialogs.h"
 #include "widgets/folder_browse_dialog.h"
 #include "widgets/hl_track_bar.h"

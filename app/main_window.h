@@ -16,7 +16,7 @@
 // worker thread and only post their effects back to the GUI thread.
 #pragma once
 
-#include "app/time_left.h"
+#include "job/time_left.h"
 #include "engine/stream_cut.h"
 #include "engine/transcoder.h"
 #include "preview/filter_graph.h"

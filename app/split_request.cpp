@@ -3,8 +3,8 @@
 #include "app/main_window.h"
 
 #include "app/options_dialog.h"
-#include "app/segment_marks.h"
-#include "app/split_job.h"
+#include "job/segment_marks.h"
+#include "job/split_job.h"
 #include "app/user_dialogs.h"
 #include "widgets/folder_browse_dialog.h"
 

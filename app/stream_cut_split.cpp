@@ -5,7 +5,7 @@
 #include "app/main_window.h"
 
 #include "app/options_dialog.h"
-#include "app/split_job.h"
+#include "job/split_job.h"
 #include "app/user_dialogs.h"
 
 #include <QComboBox>

@@ -3,7 +3,7 @@
 // the hidden step buttons.
 #include "app/main_window.h"
 
-#include "app/segment_marks.h"
+#include "job/segment_marks.h"
 #include "app/timeline_drawing.h"
 #include "app/user_dialogs.h"
 #include "widgets/hl_track_bar.h"

@@ -14,6 +14,7 @@
 #include "bench/bench_support.h"
 #include "bench/split_runner.h"
 #include "engine/stream_cut.h"
+#include "framesrv/frame_server.h"
 #include "tests/support/media_generator.h"
 
 #include <chrono>
@@ -63,6 +64,7 @@ double keepStreams(const std::string& source, const std::string& output, bool ex
 
 int main()
 {
+    clipmora::framesrv::InstallFrameServer();
     return bench::RunBench("cut_bench", [&] {
         // Binds the codec libraries, which the generator needs too.
         bench::Splitter splitter("MP4 - MPEG4 Video (*.mp4)");

@@ -10,6 +10,7 @@
 #include "app/main_window.h"
 #include "app/user_dialogs.h"
 #include "bench/bench_support.h"
+#include "framesrv/frame_server.h"
 #include "preview/video_window.h"
 #include "widgets/folder_browse_dialog.h"
 
@@ -173,5 +174,6 @@ int run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    clipmora::framesrv::InstallFrameServer();
     return bench::RunBench("soak_bench", [&] { return run(argc, argv); });
 }

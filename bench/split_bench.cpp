@@ -21,9 +21,10 @@
 // segment at its start (goal: at most 1.2 x).
 //
 //   split_bench [--runs N] [--no-long]
-#include "app/split_job.h"
+#include "job/split_job.h"
 #include "engine/library_binding.h"
 #include "engine/transcoder.h"
+#include "framesrv/frame_server.h"
 #include "bench/bench_support.h"
 #include "tests/support/media_generator.h"
 
@@ -327,6 +328,7 @@ int runAll(int runs, bool longClip)
 
 int main(int argc, char** argv)
 {
+    clipmora::framesrv::InstallFrameServer();
     const std::vector<std::string> args(argv + 1, argv + argc);
     return bench::RunBench("split_bench", [&] {
         if (args.size() == 5 && args[0] == "--split")

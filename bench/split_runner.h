@@ -2,7 +2,7 @@
 // component as the window runs it, timed, and the median of timed runs.
 #pragma once
 
-#include "app/split_job.h"
+#include "job/split_job.h"
 #include "bench/bench_support.h"
 #include "engine/transcoder.h"
 

@@ -1,8 +1,8 @@
 // "split": the window's split job from the command line.
 #include "cli/cli_support.h"
 
-#include "app/segment_marks.h"
-#include "app/split_job.h"
+#include "job/segment_marks.h"
+#include "job/split_job.h"
 #include "profiles/format_catalogue.h"
 #include "profiles/profile_options.h"
 

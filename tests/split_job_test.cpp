@@ -1,9 +1,9 @@
 // The split job: output names, marks, the trim script it writes, and a split
 // into every format of the catalogue read back by the probe and by
 // GStreamer's discoverer.
-#include "app/segment_marks.h"
-#include "app/split_job.h"
-#include "app/trim_script_writer.h"
+#include "job/segment_marks.h"
+#include "job/split_job.h"
+#include "job/trim_script_writer.h"
 #include "engine/transcoder.h"
 #include "profiles/format_catalogue.h"
 #include "tests/support/media_generator.h"

@@ -1,7 +1,7 @@
 // Cutting with the original streams kept: where the output starts and ends,
 // the sound against the pictures, its timestamps and duration, the source
 // left as it was, refused sources and stopping.
-#include "app/split_job.h"
+#include "job/split_job.h"
 #include "engine/av_probe.h"
 #include "engine/library_handles.h"
 #include "engine/stream_cut.h"

@@ -1,7 +1,7 @@
 // The split job: output name, engine input, input and output options.
-#include "app/split_job.h"
+#include "job/split_job.h"
 
-#include "app/trim_script_writer.h"
+#include "job/trim_script_writer.h"
 #include "engine/conversions.h"
 #include "engine/output_claim.h"
 #include "engine/transcoder.h"
