@@ -166,8 +166,8 @@ void TForm1::BuildSplitJob()
     case SplitStart::Failed:
         UserDialogs::current().Information(
             this, QStringLiteral("Cannot Split or Convert this file!!") +
-                      (outcome.DetailForUser
-                           ? QStringLiteral("\n\r") + QString::fromStdString(outcome.Detail)
+                      (outcome.ErrorForUser
+                           ? QStringLiteral("\n\r") + QString::fromStdString(outcome.Error)
                            : QString()));
         break;
     }

@@ -65,7 +65,7 @@ void TForm1::ShowStreamCutEnd(int splitSerial, const StreamCutResult& result)
     // The copy has reported its end; its thread is about to finish.
     streamCut_.reset();
     if (result.end == StreamCutResult::End::Failed)
-        scriptBuffer_ << QString::fromStdString(result.error);
+        scriptBuffer_ << QString::fromStdString(result.Error);
     const bool wasShown = terminateShown_;
     ShowTerminate(splitSerial, 0, result.end == StreamCutResult::End::Finished,
                   result.end == StreamCutResult::End::Failed);

@@ -54,7 +54,7 @@ double keepStreams(const std::string& source, const std::string& output, bool ex
     cut.SetExact(exact);
     result = cut.Write(output, kStartSeconds, kEndSeconds, {});
     if (result.end != StreamCutResult::End::Finished)
-        throw std::runtime_error(result.error);
+        throw std::runtime_error(result.Error);
     if (exact && !result.exact)
         throw std::runtime_error("no exact cut: " + result.exactFallback);
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -104,7 +104,7 @@ int runSplit(const std::string& source, const std::string& folder, double from, 
     request.ProgramFolder = bench::ProgramFolder().string();
     const SplitOutcome outcome = StartSplitJob(engine, request, mp4Profile());
     if (outcome.Result != SplitStart::Started) {
-        std::fprintf(stderr, "split not started: %s\n", outcome.Detail.c_str());
+        std::fprintf(stderr, "split not started: %s\n", outcome.Error.c_str());
         return 1;
     }
     std::string failure;

@@ -206,7 +206,7 @@ protected:
     {
         done = false;
         const SplitOutcome outcome = StartSplitJob(engine, request, profile);
-        EXPECT_EQ(outcome.Result, SplitStart::Started) << outcome.Detail;
+        EXPECT_EQ(outcome.Result, SplitStart::Started) << outcome.Error;
         if (outcome.Result != SplitStart::Started)
             return {};
         std::unique_lock guard(lock);
@@ -301,8 +301,8 @@ TEST_F(SplitRun, TheFileSplitIsTheFileNamedEvenWithTrailingBlanks)
         r.SourceFile = lineEnd;
         const SplitOutcome refused = StartSplitJob(engine, r, profile);
         EXPECT_EQ(refused.Result, SplitStart::Failed) << name;
-        EXPECT_TRUE(refused.DetailForUser);
-        EXPECT_NE(refused.Detail.find("\"" + lineEnd + "\""), std::string::npos) << refused.Detail;
+        EXPECT_TRUE(refused.ErrorForUser);
+        EXPECT_NE(refused.Error.find("\"" + lineEnd + "\""), std::string::npos) << refused.Error;
         EXPECT_EQ(outputs(), written) << name;
     }
     // The whole file is read without a script, whatever its name.
