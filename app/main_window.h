@@ -168,7 +168,11 @@ private:
     bool keepsKeyFromShortcuts(QObject* receiver, QEvent* event) const;
     void addVideoFiles(const QStringList* given);
     void buildPreviewControls(QWidget* client);
+    // The snapshot button and the play, pause and stop buttons.
+    void buildTransport(QWidget* client);
     void buildTimeline(QWidget* client);
+    // The mark buttons under the timeline and the hidden step buttons.
+    void buildMarkButtons(QWidget* client);
     // The seek that follows a drag or a key on the timeline, run from the
     // event queue once the thumb has settled.
     void postTimelineSeek();

@@ -70,20 +70,7 @@ void TForm1::buildPreviewControls(QWidget* client)
     sampleGrabber1_->setObjectName(QStringLiteral("SampleGrabber1"));
     sampleGrabber1_->SetFilterGraph(&filterGraph1_);
 
-    buttonSnapshot_ = new QPushButton(QStringLiteral("Snapshot"), client);
-    buttonSnapshot_->setObjectName(QStringLiteral("ButtonSnapshot"));
-    buttonSnapshot_->setGeometry(211, 420, 86, 35);
-    connect(buttonSnapshot_, &QPushButton::clicked, this, &TForm1::SnapshotClick);
-
-    buttonPlay_ = addTransportButton(client, "ButtonPlay", QStyle::SP_MediaPlay,
-                                     QStringLiteral("Play"), 8);
-    buttonPause_ = addTransportButton(client, "ButtonPause", QStyle::SP_MediaPause,
-                                      QStringLiteral("Pause"), 38);
-    buttonStop_ = addTransportButton(client, "ButtonStop", QStyle::SP_MediaStop,
-                                     QStringLiteral("Stop"), 68);
-    connect(buttonPlay_, &QPushButton::clicked, this, &TForm1::PlayClick);
-    connect(buttonPause_, &QPushButton::clicked, this, &TForm1::PauseClick);
-    connect(buttonStop_, &QPushButton::clicked, this, &TForm1::StopClick);
+    buildTransport(client);
 
     groupVolume_ = new QGroupBox(QStringLiteral(" Volume "), client);
     groupVolume_->setGeometry(8, 408, 187, 54);
@@ -113,6 +100,24 @@ void TForm1::buildPreviewControls(QWidget* client)
     filterGraph1_.OnHandlerException = [this](const std::exception& error) {
         UserDialogs::current().ReportException(this, QString::fromUtf8(error.what()));
     };
+}
+
+void TForm1::buildTransport(QWidget* client)
+{
+    buttonSnapshot_ = new QPushButton(QStringLiteral("Snapshot"), client);
+    buttonSnapshot_->setObjectName(QStringLiteral("ButtonSnapshot"));
+    buttonSnapshot_->setGeometry(211, 420, 86, 35);
+    connect(buttonSnapshot_, &QPushButton::clicked, this, &TForm1::SnapshotClick);
+
+    buttonPlay_ = addTransportButton(client, "ButtonPlay", QStyle::SP_MediaPlay,
+                                     QStringLiteral("Play"), 8);
+    buttonPause_ = addTransportButton(client, "ButtonPause", QStyle::SP_MediaPause,
+                                      QStringLiteral("Pause"), 38);
+    buttonStop_ = addTransportButton(client, "ButtonStop", QStyle::SP_MediaStop,
+                                     QStringLiteral("Stop"), 68);
+    connect(buttonPlay_, &QPushButton::clicked, this, &TForm1::PlayClick);
+    connect(buttonPause_, &QPushButton::clicked, this, &TForm1::PauseClick);
+    connect(buttonStop_, &QPushButton::clicked, this, &TForm1::StopClick);
 }
 
 void TForm1::guardPreview(const std::function<void()>& operation)

@@ -76,6 +76,11 @@ void TForm1::buildTimeline(QWidget* client)
         postTimelineSeek();
     };
 
+    buildMarkButtons(client);
+}
+
+void TForm1::buildMarkButtons(QWidget* client)
+{
     buttonMarkStart_ =
         addMarkButton(client, "ButtonMarkStart", QStringLiteral("Mark Start"), 107, 94, true);
     buttonMarkEnd_ =
