@@ -5,8 +5,8 @@
 #include "app/main_window.h"
 
 #include "app/options_dialog.h"
-#include "app/segment_marks.h"
-#include "app/split_job.h"
+#include "job/segment_marks.h"
+#include "job/split_job.h"
 #include "app/user_dialogs.h"
 #include "widgets/hl_track_bar.h"
 
@@ -110,9 +110,9 @@ void TForm1::OpenVideoFiles(const QStringList& files)
     stopPreviewGraph();
     TAVProbe& probe = transcoder_.Probe();
     for (const QString& file : files) {
-        if (const std::string refusal = SourceFileRefusal(file.toStdString()); !refusal.empty()) {
+        if (const auto refusal = SourceFileRefusal(file.toStdString())) {
             UserDialogs::current().Information(
-                this, QStringLiteral("Cannot Split this File. ") + QString::fromStdString(refusal));
+                this, QStringLiteral("Cannot Split this File. ") + QString::fromStdString(*refusal));
             editVideoFilename_->clear();
             break;
         }

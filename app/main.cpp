@@ -11,6 +11,7 @@
 // were): bench/startup_bench times launches by these lines.
 #include "app/application_identity.h"
 #include "app/main_window.h"
+#include "framesrv/frame_server.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -65,6 +66,7 @@ int main(int argc, char** argv)
     // A file size limit then fails the write that passes it, and the split
     // ends as on a full disk instead of the program being killed.
     std::signal(SIGXFSZ, SIG_IGN);
+    clipmora::framesrv::InstallFrameServer();
     QApplication application(argc, argv);
     clipmora::NameApplication();
     // The desktop matches the window to its menu entry and icon by this name.

@@ -3,7 +3,7 @@
 
 #include "app/about_box.h"
 #include "app/options_dialog.h"
-#include "app/split_job.h"
+#include "job/split_job.h"
 #include "app/user_dialogs.h"
 #include "widgets/folder_browse_dialog.h"
 #include "widgets/hl_track_bar.h"
@@ -29,6 +29,7 @@
 #include <QUrl>
 
 #include <exception>
+#include <utility>
 
 namespace clipmora {
 namespace {
@@ -176,26 +177,59 @@ void TForm1::buildControls()
 {
     auto* client = new QWidget(this);
     setCentralWidget(client);
+    // Built in the keyboard's order: the right-hand column, then the
+    // preview and the timeline on the left.
+    buildFileControls(client);
+    buildFormatControls(client);
+    buildSplitControls(client);
+    buildMarkPanels(client);
+    buildPreviewControls(client);
+    buildStatusBar();
+}
 
-    // The preview, timeline and mark controls occupy x < 405; the split
-    // controls take the right-hand column.
-    constexpr int kLeft = 412;
-    constexpr int kWide = 306;
-    constexpr int kHalf = 150;
-    constexpr int kRight = kLeft + kWide - kHalf;
+namespace {
 
-    buttonAddFile_ = new QPushButton(QStringLiteral("Add Video File"), client);
-    buttonAddFile_->setGeometry(kLeft, 6, 120, 26);
-    editVideoFilename_ = new QLineEdit(client);
-    editVideoFilename_->setReadOnly(true);
-    editVideoFilename_->setGeometry(kLeft, 36, kWide, 22);
+// The preview, timeline and mark controls occupy x < 405; the split
+// controls take the right-hand column.
+constexpr int kLeft = 412;
+constexpr int kWide = 306;
+constexpr int kHalf = 150;
+constexpr int kRight = kLeft + kWide - kHalf;
 
-    buttonBrowseForFolder_ = new QPushButton(QStringLiteral("Output Folder"), client);
-    buttonBrowseForFolder_->setGeometry(kLeft, 66, 120, 26);
-    editOutputFolder_ = new QLineEdit(client);
-    editOutputFolder_->setReadOnly(true);
-    editOutputFolder_->setGeometry(kLeft, 96, kWide, 22);
+QPushButton* addButton(QWidget* parent, const char* name, const QString& caption, int x, int y,
+                       int width, int height)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(x, y, width, height);
+    return button;
+}
 
+QLineEdit* addReadOnlyField(QWidget* parent, const char* name, int y)
+{
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(QLatin1String(name));
+    field->setReadOnly(true);
+    field->setGeometry(kLeft, y, kWide, 22);
+    return field;
+}
+
+}  // namespace
+
+void TForm1::buildFileControls(QWidget* client)
+{
+    buttonAddFile_ =
+        addButton(client, "ButtonAddFile", QStringLiteral("Add Video File"), kLeft, 6, 120, 26);
+    editVideoFilename_ = addReadOnlyField(client, "EditVideoFilename", 36);
+    buttonBrowseForFolder_ = addButton(client, "ButtonBrowseForFolder",
+                                       QStringLiteral("Output Folder"), kLeft, 66, 120, 26);
+    editOutputFolder_ = addReadOnlyField(client, "EditOutputFolder", 96);
+    connect(buttonAddFile_, &QPushButton::clicked, this, &TForm1::AddFileClick);
+    connect(buttonBrowseForFolder_, &QPushButton::clicked, this, &TForm1::BrowseForFolderClick);
+}
+
+void TForm1::buildFormatControls(QWidget* client)
+{
     addLabel(client, QStringLiteral("Output Format:"), kLeft, 126, kWide);
     comboOutputFormat_ = addDropDown(client, "ComboOutputFormat", kLeft, 144, kWide);
 
@@ -217,6 +251,7 @@ void TForm1::buildControls()
     comboAudioChannels_ = addDropDown(client, "ComboAudioChannels", kLeft, 288, kHalf);
     addLabel(client, QStringLiteral("Output Volume:"), kRight, 270, kHalf);
     trackBarVolumeOut_ = new QSlider(Qt::Horizontal, client);
+    trackBarVolumeOut_->setObjectName(QStringLiteral("TrackBarVolumeOut"));
     trackBarVolumeOut_->setGeometry(kRight, 288, kHalf, 24);
     trackBarVolumeOut_->setRange(0, 10);
     trackBarVolumeOut_->setPageStep(1);
@@ -224,24 +259,33 @@ void TForm1::buildControls()
     trackBarVolumeOut_->setValue(5);
     connect(trackBarVolumeOut_, &QSlider::valueChanged, this,
             [this](int position) { outputVolume_ = OutputVolumeForPosition(position); });
+}
 
-    buttonSplit_ = new QPushButton(QStringLiteral("Start Splitting"), client);
-    buttonSplit_->setGeometry(kLeft, 326, kHalf, 36);
+void TForm1::buildSplitControls(QWidget* client)
+{
+    buttonSplit_ =
+        addButton(client, "ButtonSplit", QStringLiteral("Start Splitting"), kLeft, 326, kHalf, 36);
     QFont bold = buttonSplit_->font();
     bold.setBold(true);
     buttonSplit_->setFont(bold);
-    buttonStopSplit_ = new QPushButton(QStringLiteral("Stop"), client);
-    buttonStopSplit_->setGeometry(kRight, 326, kHalf, 36);
+    buttonStopSplit_ =
+        addButton(client, "ButtonStopSplit", QStringLiteral("Stop"), kRight, 326, kHalf, 36);
+    connect(buttonSplit_, &QPushButton::clicked, this, &TForm1::SplitClick);
+    connect(buttonStopSplit_, &QPushButton::clicked, this, &TForm1::StopSplitClick);
 
     progressBar1_ = new QProgressBar(client);
+    progressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
     progressBar1_->setGeometry(kLeft, 374, kWide - 56, 22);
     progressBar1_->setRange(0, 100);
     progressBar1_->setValue(0);
     progressBar1_->setTextVisible(false);
     panelPercent_ = addPanel(client, "PanelPercent", QStringLiteral("0%"), kLeft + kWide - 50,
                              374, 50, 22);
+}
 
-    // The mark read-outs of the timeline; the timeline itself joins them later.
+void TForm1::buildMarkPanels(QWidget* client)
+{
+    // The timeline itself joins these read-outs later.
     addLabel(client, QStringLiteral("Start: "), 8, 306, 34);
     panelStart_ = addPanel(client, "PanelStart", QString(), 42, 304, 105, 19);
     addLabel(client, QStringLiteral("End: "), 153, 306, 27);
@@ -254,16 +298,18 @@ void TForm1::buildControls()
         panel->setFont(font);
         panel->setStyleSheet(QStringLiteral("color: blue"));
     }
+}
 
+void TForm1::buildStatusBar()
+{
     static constexpr int kPanelWidths[3] = {50, 250, 50};
     for (int index = 0; index < 3; ++index) {
         statusPanels_[index] = new QLabel(statusBar());
+        statusPanels_[index]->setObjectName(QStringLiteral("StatusPanel%1").arg(index));
         statusPanels_[index]->setFixedWidth(kPanelWidths[index]);
         statusPanels_[index]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         statusBar()->addWidget(statusPanels_[index]);
     }
-    buildPreviewControls(client);
-
     statusTimeLeft_ = new QLabel(statusBar());
     statusTimeLeft_->setObjectName(QStringLiteral("StatusTimeLeft"));
     statusTimeLeft_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -272,11 +318,6 @@ void TForm1::buildControls()
     statusPanels_[0]->setText(QStringLiteral("Ready"));
     statusPanels_[1]->setAlignment(Qt::AlignCenter);
     statusBar()->setSizeGripEnabled(false);
-
-    connect(buttonAddFile_, &QPushButton::clicked, this, &TForm1::AddFileClick);
-    connect(buttonBrowseForFolder_, &QPushButton::clicked, this, &TForm1::BrowseForFolderClick);
-    connect(buttonSplit_, &QPushButton::clicked, this, &TForm1::SplitClick);
-    connect(buttonStopSplit_, &QPushButton::clicked, this, &TForm1::StopSplitClick);
 }
 
 void TForm1::buildMenus()
@@ -293,6 +334,22 @@ void TForm1::buildMenus()
     actionOpenHelp_ =
         menuHelp_->addAction(QStringLiteral("Open Help File"), this, &TForm1::OpenHelpClick);
     actionAbout_ = menuHelp_->addAction(QStringLiteral("About"), this, &TForm1::AboutClick);
+    const std::pair<QObject*, const char*> named[] = {
+        {menuFile_, "MenuFile"},
+        {menuPlayback_, "MenuPlayback"},
+        {menuSettings_, "MenuSettings"},
+        {menuHelp_, "MenuHelp"},
+        {actionExit_, "ActionExit"},
+        {actionAdditionalSettings_, "ActionAdditionalSettings"},
+        {actionOpenHelp_, "ActionOpenHelp"},
+        {actionAbout_, "ActionAbout"},
+        {actionAddFile_, "ActionAddFile"},
+        {actionOpenOutputFolder_, "ActionOpenOutputFolder"},
+        {actionStartSplit_, "ActionStartSplit"},
+        {actionStopSplit_, "ActionStopSplit"},
+    };
+    for (const auto& [object, name] : named)
+        object->setObjectName(QLatin1String(name));
 }
 
 void TForm1::showEvent(QShowEvent* event)

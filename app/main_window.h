@@ -20,7 +20,7 @@
 // worker thread and only post their effects back to the GUI thread.
 #pragma once
 
-#include "app/time_left.h"
+#include "job/time_left.h"
 #include "engine/stream_cut.h"
 #include "engine/transcoder.h"
 #include "preview/filter_graph.h"
@@ -97,94 +97,12 @@ public:
     // put off until after the first paint reports CodecLibrariesFailed.
     bool StartupFailed() const { return startupFailed_; }
 
-    TTranscoder& Transcoder1() { return transcoder_; }
-    const QString& HelpFile() const { return helpFile_; }
-    TForm2OptionsForm* OptionsForm() const { return optionsForm_; }
-    TFolderBrowseDialog* BrowseForFolderDialog() const { return browseForFolderDialog_; }
-
     // The profile lists; the drop-downs show them (RefreshProfileCombos).
     TProfileControls& Profile() { return profile_; }
     // Shows the profile lists in the drop-downs without raising change steps.
     void RefreshProfileCombos();
-
-    // Controls, for the dialogs and the tests.
-    QPushButton* ButtonAddFile() const { return buttonAddFile_; }
-    QLineEdit* EditVideoFilename() const { return editVideoFilename_; }
-    QPushButton* ButtonBrowseForFolder() const { return buttonBrowseForFolder_; }
+    // The output folder's field, which the stored settings fill and keep.
     QLineEdit* EditOutputFolder() const { return editOutputFolder_; }
-    QComboBox* ComboOutputFormat() const { return comboOutputFormat_; }
-    QComboBox* ComboVideoSize() const { return comboVideoSize_; }
-    QComboBox* ComboVideoFramerate() const { return comboVideoFramerate_; }
-    QComboBox* ComboAudioChannels() const { return comboAudioChannels_; }
-    QComboBox* ComboVideoQuality() const { return comboVideoQuality_; }
-    QComboBox* ComboAudioQuality() const { return comboAudioQuality_; }
-    QSlider* TrackBarVolumeOut() const { return trackBarVolumeOut_; }
-    QPushButton* ButtonSplit() const { return buttonSplit_; }
-    QPushButton* ButtonStopSplit() const { return buttonStopSplit_; }
-    QProgressBar* ProgressBar1() const { return progressBar1_; }
-    QLabel* PanelPercent() const { return panelPercent_; }
-    QLabel* PanelStart() const { return panelStart_; }
-    QLabel* PanelEnd() const { return panelEnd_; }
-    QLabel* PanelCurrentPosition() const { return panelCurrentPosition_; }
-    // The preview.
-    TFilterGraph& FilterGraph1() { return filterGraph1_; }
-    QFrame* Panel1() const { return panel1_; }
-    TVideoWindow* VideoWindow1() const { return videoWindow1_; }
-    TSampleGrabber* SampleGrabber1() const { return sampleGrabber1_; }
-    QPushButton* ButtonSnapshot() const { return buttonSnapshot_; }
-    // The last picture a snapshot took (empty before the first).
-    const QImage& Image1() const { return image1_; }
-    // The file the last snapshot was written to.
-    const QString& LastSnapshotFile() const { return lastSnapshotFile_; }
-    QPushButton* ButtonPlay() const { return buttonPlay_; }
-    QPushButton* ButtonPause() const { return buttonPause_; }
-    QPushButton* ButtonStop() const { return buttonStop_; }
-    ThlTrackBar* TrackBarVolume() const { return hlTrackBarVolume_; }
-    ThlTrackBar* hlTrackBar1() const { return hlTrackBar1_; }
-    QPushButton* ButtonMarkStart() const { return buttonMarkStart_; }
-    QPushButton* ButtonMarkEnd() const { return buttonMarkEnd_; }
-    QPushButton* ButtonClearMarks() const { return buttonClearMarks_; }
-    QPushButton* ButtonIncrementBack() const { return buttonIncrementBack_; }
-    QPushButton* ButtonIncrementForward() const { return buttonIncrementForward_; }
-    QTimer* TimerTrackBarPosition() const { return timerTrackBarPosition_; }
-    // Status bar panels 0..2.
-    QLabel* StatusPanel(int index) const { return statusPanels_[index]; }
-    // The status bar's last panel: time left and speed of a running split.
-    QLabel* StatusTimeLeft() const { return statusTimeLeft_; }
-    QMenu* MenuFile() const { return menuFile_; }
-    QMenu* MenuPlayback() const { return menuPlayback_; }
-    QMenu* MenuSettings() const { return menuSettings_; }
-    QMenu* MenuHelp() const { return menuHelp_; }
-    QAction* ActionExit() const { return actionExit_; }
-    QAction* ActionAdditionalSettings() const { return actionAdditionalSettings_; }
-    QAction* ActionOpenHelp() const { return actionOpenHelp_; }
-    QAction* ActionAbout() const { return actionAbout_; }
-    QAction* ActionAddFile() const { return actionAddFile_; }
-    QAction* ActionOpenOutputFolder() const { return actionOpenOutputFolder_; }
-    QAction* ActionStartSplit() const { return actionStartSplit_; }
-    QAction* ActionStopSplit() const { return actionStopSplit_; }
-
-    // Window state.
-    bool SplitBusy() const { return splitBusy_; }
-    bool TerminateShown() const { return terminateShown_; }
-    double StartFrame = 0.0;
-    double EndFrame = 0.0;
-    int OutputVolume() const { return outputVolume_; }
-    const QString& SourceFrameRate() const { return sourceFrameRate_; }
-    // The timeline's maximum and position in milliseconds (the added
-    // file's duration, the preview's position).
-    int TimelineMax() const;
-    int TimelinePosition() const;
-    bool PreviewPaused() const { return previewPaused_; }
-    // The file the preview plays: the last one the open-file dialog gave
-    // and the probe accepted.
-    const QString& PreviewFile() const { return previewFile_; }
-    // The engine's log lines of the current split.
-    const QStringList& ScriptBuffer() const { return scriptBuffer_; }
-    // The number of the current split; progress and end reports carry it.
-    int SplitSerial() const { return splitSerial_.load(); }
-    // The output file of the last split that started.
-    const QString& LastOutputFile() const { return lastOutputFile_; }
 
     // Commands (the buttons and menu items call these).
     void AddFileClick();
@@ -270,7 +188,18 @@ private:
     bool startupFinished();
     // "Common" beside the program.
     std::string libraryFolder() const;
+    // The tests' view of the state that no control shows.
+    friend class TForm1Probe;
+
     void buildControls();
+    // The right-hand column, top to bottom: the file and the output folder,
+    // the format choices, the split buttons and progress.
+    void buildFileControls(QWidget* client);
+    void buildFormatControls(QWidget* client);
+    void buildSplitControls(QWidget* client);
+    // The read-outs of the marks and the position under the timeline.
+    void buildMarkPanels(QWidget* client);
+    void buildStatusBar();
     void buildMenus();
     void buildShortcuts();
     // Lets every control that can take the focus claim its own keys before
@@ -281,7 +210,11 @@ private:
     bool keepsKeyFromShortcuts(QObject* receiver, QEvent* event) const;
     void addVideoFiles(const QStringList* given);
     void buildPreviewControls(QWidget* client);
+    // The snapshot button and the play, pause and stop buttons.
+    void buildTransport(QWidget* client);
     void buildTimeline(QWidget* client);
+    // The mark buttons under the timeline and the hidden step buttons.
+    void buildMarkButtons(QWidget* client);
     // The seek that follows a drag or a key on the timeline, run from the
     // event queue once the thumb has settled.
     void postTimelineSeek();
@@ -345,6 +278,9 @@ private:
     // The running copy of a split that keeps the original streams; its
     // reports carry the split's number like the engine's.
     std::unique_ptr<TStreamCutTask> streamCut_;
+    // The marks' frame numbers (0: not set).
+    double StartFrame = 0.0;
+    double EndFrame = 0.0;
 
     // Children (owned through Qt's parent chain).
     QPushButton* buttonAddFile_ = nullptr;

@@ -15,6 +15,7 @@ TForm2OptionsForm::TForm2OptionsForm(TForm1* mainForm)
                             Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       mainForm_(mainForm)
 {
+    setObjectName(QStringLiteral("Form2OptionsForm"));
     setWindowTitle(QStringLiteral("Additional Options"));
     setModal(true);
 

@@ -27,10 +27,11 @@ constexpr int kPositionIntervalMs = 100;
 constexpr int kVolumeBarMax = 20000;
 constexpr int kVolumeBarStart = 10000;
 
-QPushButton* addTransportButton(QWidget* parent, QStyle::StandardPixmap glyph,
-                                const QString& hint, int x)
+QPushButton* addTransportButton(QWidget* parent, const char* name,
+                                QStyle::StandardPixmap glyph, const QString& hint, int x)
 {
     auto* button = new QPushButton(parent);
+    button->setObjectName(QLatin1String(name));
     button->setIcon(parent->style()->standardIcon(glyph));
     button->setToolTip(hint);
     button->setFlat(true);
@@ -62,16 +63,7 @@ void TForm1::buildPreviewControls(QWidget* client)
     videoWindow1_->SetColor(Qt::black);
     videoWindow1_->SetFilterGraph(&filterGraph1_);
 
-    buttonSnapshot_ = new QPushButton(QStringLiteral("Snapshot"), client);
-    buttonSnapshot_->setGeometry(211, 420, 86, 35);
-    connect(buttonSnapshot_, &QPushButton::clicked, this, &TForm1::SnapshotClick);
-
-    buttonPlay_ = addTransportButton(client, QStyle::SP_MediaPlay, QStringLiteral("Play"), 8);
-    buttonPause_ = addTransportButton(client, QStyle::SP_MediaPause, QStringLiteral("Pause"), 38);
-    buttonStop_ = addTransportButton(client, QStyle::SP_MediaStop, QStringLiteral("Stop"), 68);
-    connect(buttonPlay_, &QPushButton::clicked, this, &TForm1::PlayClick);
-    connect(buttonPause_, &QPushButton::clicked, this, &TForm1::PauseClick);
-    connect(buttonStop_, &QPushButton::clicked, this, &TForm1::StopClick);
+    buildTransport(client);
 
     groupVolume_ = new QGroupBox(QStringLiteral(" Volume "), client);
     groupVolume_->setGeometry(8, 408, 187, 54);
@@ -93,6 +85,7 @@ void TForm1::buildPreviewControls(QWidget* client)
     buildTimeline(client);
 
     timerTrackBarPosition_ = new QTimer(this);
+    timerTrackBarPosition_->setObjectName(QStringLiteral("TimerTrackBarPosition"));
     timerTrackBarPosition_->setInterval(kPositionIntervalMs);
     connect(timerTrackBarPosition_, &QTimer::timeout, this, &TForm1::TimerTrackBarPositionTick);
 
@@ -112,6 +105,24 @@ void TForm1::startPreviewFramework()
     sampleGrabber1_ = new TSampleGrabber(this);
     sampleGrabber1_->setObjectName(QStringLiteral("SampleGrabber1"));
     sampleGrabber1_->SetFilterGraph(&filterGraph1_);
+}
+
+void TForm1::buildTransport(QWidget* client)
+{
+    buttonSnapshot_ = new QPushButton(QStringLiteral("Snapshot"), client);
+    buttonSnapshot_->setObjectName(QStringLiteral("ButtonSnapshot"));
+    buttonSnapshot_->setGeometry(211, 420, 86, 35);
+    connect(buttonSnapshot_, &QPushButton::clicked, this, &TForm1::SnapshotClick);
+
+    buttonPlay_ = addTransportButton(client, "ButtonPlay", QStyle::SP_MediaPlay,
+                                     QStringLiteral("Play"), 8);
+    buttonPause_ = addTransportButton(client, "ButtonPause", QStyle::SP_MediaPause,
+                                      QStringLiteral("Pause"), 38);
+    buttonStop_ = addTransportButton(client, "ButtonStop", QStyle::SP_MediaStop,
+                                     QStringLiteral("Stop"), 68);
+    connect(buttonPlay_, &QPushButton::clicked, this, &TForm1::PlayClick);
+    connect(buttonPause_, &QPushButton::clicked, this, &TForm1::PauseClick);
+    connect(buttonStop_, &QPushButton::clicked, this, &TForm1::StopClick);
 }
 
 void TForm1::guardPreview(const std::function<void()>& operation)

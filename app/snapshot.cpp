@@ -2,7 +2,7 @@
 // folder, named after the video, with a shutter sound.
 #include "app/main_window.h"
 
-#include "app/split_job.h"
+#include "job/split_job.h"
 #include "app/user_dialogs.h"
 #include "preview/sample_grabber.h"
 #include "preview/wav_player.h"

@@ -3,8 +3,8 @@
 #include "app/main_window.h"
 
 #include "app/options_dialog.h"
-#include "app/segment_marks.h"
-#include "app/split_job.h"
+#include "job/segment_marks.h"
+#include "job/split_job.h"
 #include "app/user_dialogs.h"
 #include "widgets/folder_browse_dialog.h"
 
@@ -166,8 +166,8 @@ void TForm1::BuildSplitJob()
     case SplitStart::Failed:
         UserDialogs::current().Information(
             this, QStringLiteral("Cannot Split or Convert this file!!") +
-                      (outcome.DetailForUser
-                           ? QStringLiteral("\n\r") + QString::fromStdString(outcome.Detail)
+                      (outcome.ErrorForUser
+                           ? QStringLiteral("\n\r") + QString::fromStdString(outcome.Error)
                            : QString()));
         break;
     }

@@ -5,7 +5,7 @@
 #include "app/main_window.h"
 
 #include "app/options_dialog.h"
-#include "app/split_job.h"
+#include "job/split_job.h"
 #include "app/user_dialogs.h"
 
 #include <QComboBox>
@@ -65,7 +65,7 @@ void TForm1::ShowStreamCutEnd(int splitSerial, const StreamCutResult& result)
     // The copy has reported its end; its thread is about to finish.
     streamCut_.reset();
     if (result.end == StreamCutResult::End::Failed)
-        scriptBuffer_ << QString::fromStdString(result.error);
+        scriptBuffer_ << QString::fromStdString(result.Error);
     const bool wasShown = terminateShown_;
     ShowTerminate(splitSerial, 0, result.end == StreamCutResult::End::Finished,
                   result.end == StreamCutResult::End::Failed);

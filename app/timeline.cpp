@@ -3,7 +3,7 @@
 // the hidden step buttons.
 #include "app/main_window.h"
 
-#include "app/segment_marks.h"
+#include "job/segment_marks.h"
 #include "app/timeline_drawing.h"
 #include "app/user_dialogs.h"
 #include "widgets/hl_track_bar.h"
@@ -23,9 +23,11 @@ constexpr int kStepMs = 5;
 // The shortest time between two seeks that follow a dragged thumb.
 constexpr qint64 kScrubIntervalMs = 50;
 
-QPushButton* addMarkButton(QWidget* parent, const QString& caption, int x, int width, bool bold)
+QPushButton* addMarkButton(QWidget* parent, const char* name, const QString& caption, int x,
+                           int width, bool bold)
 {
     auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
     button->setGeometry(x, 360, width, 35);
     QFont font = button->font();
     font.setBold(bold);
@@ -74,19 +76,29 @@ void TForm1::buildTimeline(QWidget* client)
         postTimelineSeek();
     };
 
-    buttonMarkStart_ = addMarkButton(client, QStringLiteral("Mark Start"), 107, 94, true);
-    buttonMarkEnd_ = addMarkButton(client, QStringLiteral("Mark End"), 207, 94, true);
+    buildMarkButtons(client);
+}
+
+void TForm1::buildMarkButtons(QWidget* client)
+{
+    buttonMarkStart_ =
+        addMarkButton(client, "ButtonMarkStart", QStringLiteral("Mark Start"), 107, 94, true);
+    buttonMarkEnd_ =
+        addMarkButton(client, "ButtonMarkEnd", QStringLiteral("Mark End"), 207, 94, true);
     buttonMarkEnd_->setLayoutDirection(Qt::RightToLeft);  // its glyph right of the caption
     buttonMarkEnd_->setIcon(style()->standardIcon(QStyle::SP_MediaSeekForward));
-    buttonClearMarks_ = addMarkButton(client, QStringLiteral("Clear Marks"), 307, 90, false);
+    buttonClearMarks_ =
+        addMarkButton(client, "ButtonClearMarks", QStringLiteral("Clear Marks"), 307, 90, false);
     connect(buttonMarkStart_, &QPushButton::clicked, this, &TForm1::MarkStartClick);
     connect(buttonMarkEnd_, &QPushButton::clicked, this, &TForm1::MarkEndClick);
     connect(buttonClearMarks_, &QPushButton::clicked, this, &TForm1::ClearMarksClick);
 
     // The step buttons lie outside the visible client area.
     buttonIncrementBack_ = new QPushButton(client);
+    buttonIncrementBack_->setObjectName(QStringLiteral("ButtonIncrementBack"));
     buttonIncrementBack_->setGeometry(800, 380, 28, 28);
     buttonIncrementForward_ = new QPushButton(client);
+    buttonIncrementForward_->setObjectName(QStringLiteral("ButtonIncrementForward"));
     buttonIncrementForward_->setGeometry(838, 380, 28, 28);
     for (QPushButton* step : {buttonIncrementBack_, buttonIncrementForward_}) {
         step->setFlat(true);
@@ -96,10 +108,6 @@ void TForm1::buildTimeline(QWidget* client)
     connect(buttonIncrementForward_, &QPushButton::clicked, this,
             [this] { IncrementClick(kStepMs); });
 }
-
-int TForm1::TimelineMax() const { return hlTrackBar1_ ? hlTrackBar1_->Max() : 0; }
-
-int TForm1::TimelinePosition() const { return hlTrackBar1_ ? hlTrackBar1_->Position() : 0; }
 
 void TForm1::postTimelineSeek()
 {

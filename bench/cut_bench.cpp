@@ -14,6 +14,7 @@
 #include "bench/bench_support.h"
 #include "bench/split_runner.h"
 #include "engine/stream_cut.h"
+#include "framesrv/frame_server.h"
 #include "tests/support/media_generator.h"
 
 #include <chrono>
@@ -53,7 +54,7 @@ double keepStreams(const std::string& source, const std::string& output, bool ex
     cut.SetExact(exact);
     result = cut.Write(output, kStartSeconds, kEndSeconds, {});
     if (result.end != StreamCutResult::End::Finished)
-        throw std::runtime_error(result.error);
+        throw std::runtime_error(result.Error);
     if (exact && !result.exact)
         throw std::runtime_error("no exact cut: " + result.exactFallback);
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -63,6 +64,7 @@ double keepStreams(const std::string& source, const std::string& output, bool ex
 
 int main()
 {
+    clipmora::framesrv::InstallFrameServer();
     return bench::RunBench("cut_bench", [&] {
         // Binds the codec libraries, which the generator needs too.
         bench::Splitter splitter("MP4 - MPEG4 Video (*.mp4)");

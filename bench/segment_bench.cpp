@@ -10,6 +10,7 @@
 // most 1.2).
 #include "bench/bench_support.h"
 #include "bench/split_runner.h"
+#include "framesrv/frame_server.h"
 #include "tests/support/media_generator.h"
 
 #include <cstdio>
@@ -25,6 +26,7 @@ namespace fs = std::filesystem;
 
 int main()
 {
+    clipmora::framesrv::InstallFrameServer();
     return bench::RunBench("segment_bench", [&] {
         // Binds the codec libraries, which the generator needs too.
         bench::Splitter splitter("AVI - DivX Video (*.avi)");

@@ -10,7 +10,9 @@
 #include "app/main_window.h"
 #include "app/user_dialogs.h"
 #include "bench/bench_support.h"
+#include "framesrv/frame_server.h"
 #include "preview/video_window.h"
+#include "tests/support/main_window_probe.h"
 #include "widgets/folder_browse_dialog.h"
 
 #include <QApplication>
@@ -122,7 +124,7 @@ int run(int argc, char** argv)
     if (form.StartupFailed())
         throw std::runtime_error("the window did not start");
     form.show();
-    form.ButtonBrowseForFolder()->click();
+    Find<QPushButton>(form, "ButtonBrowseForFolder")->click();
     auto* video = form.findChild<TVideoWindow*>(QStringLiteral("VideoWindow1"));
     if (!video)
         throw std::runtime_error("no video window");
@@ -135,10 +137,10 @@ int run(int argc, char** argv)
         fs::copy_file(clip, file);
         dialogs.nextFile = QString::fromStdString(file.string());
         const uint64_t painted = video->Stats().framesPainted;
-        form.ButtonAddFile()->click();
+        Find<QPushButton>(form, "ButtonAddFile")->click();
         waitUntil("pictures", [&] { return video->Stats().framesPainted >= painted + 5; });
-        form.ButtonIncrementForward()->click();
-        form.ButtonSnapshot()->click();
+        Find<QPushButton>(form, "ButtonIncrementForward")->click();
+        Find<QPushButton>(form, "ButtonSnapshot")->click();
         // Measured while the file is previewed, before a split stops it.
         const Usage now = usage();
         atLast = now;
@@ -150,8 +152,9 @@ int run(int argc, char** argv)
         std::fflush(stdout);
         if (number % 10 == 0) {
             const int before = dialogs.messages;
-            form.ButtonSplit()->click();
-            waitUntil("the split", [&] { return dialogs.messages > before && !form.SplitBusy(); });
+            Find<QPushButton>(form, "ButtonSplit")->click();
+            waitUntil("the split",
+                      [&] { return dialogs.messages > before && !TForm1Probe(form).SplitBusy(); });
             if (dialogs.lastMessage != QStringLiteral("Splitting Done!"))
                 std::fprintf(stderr, "split of file %d: %s\n", number,
                              dialogs.lastMessage.toUtf8().constData());
@@ -173,5 +176,6 @@ int run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    clipmora::framesrv::InstallFrameServer();
     return bench::RunBench("soak_bench", [&] { return run(argc, argv); });
 }

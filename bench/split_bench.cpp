@@ -21,9 +21,10 @@
 // segment at its start (goal: at most 1.2 x).
 //
 //   split_bench [--runs N] [--no-long]
-#include "app/split_job.h"
+#include "job/split_job.h"
 #include "engine/codec_libraries.h"
 #include "engine/transcoder.h"
+#include "framesrv/frame_server.h"
 #include "bench/bench_support.h"
 #include "tests/support/media_generator.h"
 
@@ -103,7 +104,7 @@ int runSplit(const std::string& source, const std::string& folder, double from, 
     request.ProgramFolder = bench::ProgramFolder().string();
     const SplitOutcome outcome = StartSplitJob(engine, request, mp4Profile());
     if (outcome.Result != SplitStart::Started) {
-        std::fprintf(stderr, "split not started: %s\n", outcome.Detail.c_str());
+        std::fprintf(stderr, "split not started: %s\n", outcome.Error.c_str());
         return 1;
     }
     std::string failure;
@@ -327,6 +328,7 @@ int runAll(int runs, bool longClip)
 
 int main(int argc, char** argv)
 {
+    clipmora::framesrv::InstallFrameServer();
     const std::vector<std::string> args(argv + 1, argv + argc);
     return bench::RunBench("split_bench", [&] {
         if (args.size() == 5 && args[0] == "--split")

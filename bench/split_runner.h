@@ -2,7 +2,7 @@
 // component as the window runs it, timed, and the median of timed runs.
 #pragma once
 
-#include "app/split_job.h"
+#include "job/split_job.h"
 #include "bench/bench_support.h"
 #include "engine/transcoder.h"
 
@@ -62,7 +62,7 @@ public:
         const auto start = std::chrono::steady_clock::now();
         const SplitOutcome outcome = StartSplitJob(engine_, request, profile_);
         if (outcome.Result != SplitStart::Started)
-            throw std::runtime_error("split not started: " + outcome.Detail);
+            throw std::runtime_error("split not started: " + outcome.Error);
         std::unique_lock guard(lock_);
         ended_.wait(guard, [this] { return done_; });
         if (!finished_)

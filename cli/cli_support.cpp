@@ -2,7 +2,7 @@
 // stop-signal thread and the wait for a run's end.
 #include "cli/cli_support.h"
 
-#include "app/time_left.h"
+#include "job/time_left.h"
 
 #include <atomic>
 #include <cstdio>

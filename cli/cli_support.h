@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -100,16 +101,23 @@ void attachEvents(TTranscoder& transcoder, Outcome& outcome);
 int runToEnd(TTranscoder& transcoder, StopSignals& signals, Outcome& outcome,
              const std::string& output, const std::function<bool()>& start);
 
-// Runs a command's argument parser; false, after saying why, when the
-// arguments are wrong.
+// Arguments that do not fit the command's usage; the text says why.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Runs a command's argument parser, which fills `request` or throws
+// UsageError (or ConversionError for a number that does not read); false,
+// after saying why, when the arguments are wrong.
 template <typename Request, typename Parser>
 bool parseArguments(Parser parse, const std::vector<std::string>& args, Request& request)
 {
-    std::string error;
     try {
-        if (parse(args, request, error))
-            return true;
-        std::fprintf(stderr, "%s\n", error.c_str());
+        parse(args, request);
+        return true;
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "%s\n", e.what());
         usage();
     } catch (const ConversionError& e) {
         std::fprintf(stderr, "%s\n", e.what());

@@ -19,54 +19,44 @@ struct ConvertRequest {
 };
 
 // Reads the option args[i] ("-name", with its value when the engine's option
-// table says it takes one) into the input's or the output's options.
-bool readOption(const std::vector<std::string>& args, std::size_t& i, bool afterInput,
-                ConvertRequest& request, std::string& error)
+// table says it takes one) into the input's or the output's options. Throws
+// UsageError for an option that cannot be read.
+void readOption(const std::vector<std::string>& args, std::size_t& i, bool afterInput,
+                ConvertRequest& request)
 {
     const std::string name = args[i].substr(1);
     std::string value;
-    if (name.find('=') != std::string::npos) {
-        error = "invalid option name '" + name + "'";
-        return false;
-    }
+    if (name.find('=') != std::string::npos)
+        throw UsageError("invalid option name '" + name + "'");
     if (OptionTakesValue(name)) {
-        if (i + 1 >= args.size()) {
-            error = "option -" + name + " needs a value";
-            return false;
-        }
+        if (i + 1 >= args.size())
+            throw UsageError("option -" + name + " needs a value");
         value = args[++i];
     }
-    if (value.find_first_of("\r\n") != std::string::npos) {
-        error = "the value of -" + name + " must be one line";
-        return false;
-    }
+    if (value.find_first_of("\r\n") != std::string::npos)
+        throw UsageError("the value of -" + name + " must be one line");
     // Options the output record applies from a field whatever the extra
     // options say go into that field.
     if (!afterInput)
         request.inputOptions.ExtraOptions += name + "=" + value + "\n";
     else if (!StoreInOutputRecord(request.outputOptions, name, value))
         request.outputOptions.ExtraOptions += name + "=" + value + "\n";
-    return true;
 }
 
 // Splits "convert"'s arguments into the input, the output and their options.
 // Whether "-name" reads the next argument as its value is the engine's option
-// table's answer, so negative numbers are values, not options.
-bool parseConvert(const std::vector<std::string>& args, ConvertRequest& request,
-                  std::string& error)
+// table's answer, so negative numbers are values, not options. Throws
+// UsageError when the arguments are wrong.
+void parseConvert(const std::vector<std::string>& args, ConvertRequest& request)
 {
     bool afterInput = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& argument = args[i];
         if (argument == "-i") {
-            if (afterInput) {
-                error = "only one input (-i) is supported";
-                return false;
-            }
-            if (i + 1 >= args.size()) {
-                error = "-i needs a file name";
-                return false;
-            }
+            if (afterInput)
+                throw UsageError("only one input (-i) is supported");
+            if (i + 1 >= args.size())
+                throw UsageError("-i needs a file name");
             request.input = args[++i];
             afterInput = true;
             continue;
@@ -76,30 +66,23 @@ bool parseConvert(const std::vector<std::string>& args, ConvertRequest& request,
             continue;
         }
         if (argument.size() > 1 && argument[0] == '-') {
-            if (!readOption(args, i, afterInput, request, error))
-                return false;
+            readOption(args, i, afterInput, request);
             continue;
         }
-        if (!afterInput) {
-            error = "unexpected argument '" + argument + "' before -i";
-            return false;
-        }
-        if (!request.output.empty()) {
-            error = "more than one output file ('" + request.output + "', '" + argument + "')";
-            return false;
-        }
-        if (argument == "-") {
-            error = "writing to standard output is not supported; name an output file "
-                    "(./- for a file named \"-\")";
-            return false;
-        }
+        if (!afterInput)
+            throw UsageError("unexpected argument '" + argument + "' before -i");
+        if (!request.output.empty())
+            throw UsageError("more than one output file ('" + request.output + "', '" +
+                             argument + "')");
+        if (argument == "-")
+            throw UsageError("writing to standard output is not supported; name an output "
+                             "file (./- for a file named \"-\")");
         request.output = argument;
     }
     if (request.input.empty())
-        error = "missing -i IN";
-    else if (request.output.empty())
-        error = "missing the output file";
-    return error.empty();
+        throw UsageError("missing -i IN");
+    if (request.output.empty())
+        throw UsageError("missing the output file");
 }
 
 }  // namespace

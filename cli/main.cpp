@@ -11,6 +11,7 @@
 // The codec libraries are bound from the "Common" folder beside the program,
 // as the window does.
 #include "cli/cli_support.h"
+#include "framesrv/frame_server.h"
 
 #include <csignal>
 #include <string_view>
@@ -36,6 +37,7 @@ int main(int argc, char** argv)
     // A file size limit then fails the write that passes it, and the run
     // ends as on a full disk instead of being killed with its file half made.
     std::signal(SIGXFSZ, SIG_IGN);
+    clipmora::framesrv::InstallFrameServer();
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty())
         for (const Command& command : kCommands)

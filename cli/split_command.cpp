@@ -1,8 +1,8 @@
 // "split": the window's split job from the command line.
 #include "cli/cli_support.h"
 
-#include "app/segment_marks.h"
-#include "app/split_job.h"
+#include "job/segment_marks.h"
+#include "job/split_job.h"
 #include "profiles/format_catalogue.h"
 #include "profiles/profile_options.h"
 
@@ -33,15 +33,15 @@ struct SplitArguments {
 };
 
 // A mark in seconds, 0 or more; `text` empty leaves `seconds` unmarked.
-bool readSeconds(const char* option, const std::string& text, double& seconds, std::string& error)
+// Throws UsageError for anything else.
+void readSeconds(const char* option, const std::string& text, double& seconds)
 {
     if (text.empty())
-        return true;
+        return;
     seconds = StrToFloat(text);
-    if (std::isfinite(seconds) && seconds >= 0)
-        return true;
-    error = std::string(option) + " takes a number of seconds, 0 or more (not '" + text + "')";
-    return false;
+    if (!std::isfinite(seconds) || seconds < 0)
+        throw UsageError(std::string(option) + " takes a number of seconds, 0 or more (not '" +
+                         text + "')");
 }
 
 // The command's arguments (after its name) in the parser's terms: "--"
@@ -61,7 +61,9 @@ std::vector<std::string> namesAfterOptions(const std::vector<std::string>& args)
     return ordered;
 }
 
-bool parseSplit(const std::vector<std::string>& args, SplitArguments& split, std::string& error)
+// Throws UsageError (ConversionError for a number that does not read) when
+// the arguments are wrong.
+void parseSplit(const std::vector<std::string>& args, SplitArguments& split)
 {
     CLI::App app;
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -86,33 +88,24 @@ bool parseSplit(const std::vector<std::string>& args, SplitArguments& split, std
         const std::vector<std::string> ordered = namesAfterOptions(args);
         app.parse(std::vector<std::string>(ordered.rbegin(), ordered.rend()));
     } catch (const CLI::ParseError& e) {
-        error = e.what();
-        return false;
+        throw UsageError(e.what());
     }
     if (!volume.empty())
         split.volumePosition = StrToInt(volume);
     if (!aspect.empty())
         split.aspect = StrToInt(aspect);
-    if (!readSeconds("--start", start, split.start, error) ||
-        !readSeconds("--end", end, split.end, error))
-        return false;
-    if (positional.size() != 2 || (split.format.empty() && !split.copy)) {
-        error = "split needs IN, OUTDIR and --format (or --copy)";
-        return false;
-    }
-    if (split.keyFrame && !split.copy) {
-        error = "--keyframe applies to --copy only";
-        return false;
-    }
+    readSeconds("--start", start, split.start);
+    readSeconds("--end", end, split.end);
+    if (positional.size() != 2 || (split.format.empty() && !split.copy))
+        throw UsageError("split needs IN, OUTDIR and --format (or --copy)");
+    if (split.keyFrame && !split.copy)
+        throw UsageError("--keyframe applies to --copy only");
     split.input = positional[0];
     split.outputFolder = positional[1];
     while (split.outputFolder.size() > 1 && split.outputFolder.back() == '/')
         split.outputFolder.pop_back();
-    if (split.volumePosition < 0 || split.volumePosition > 10 || split.aspect > 2) {
-        error = "--volume takes 0 to 10, --aspect 0 to 2";
-        return false;
-    }
-    return true;
+    if (split.volumePosition < 0 || split.volumePosition > 10 || split.aspect > 2)
+        throw UsageError("--volume takes 0 to 10, --aspect 0 to 2");
 }
 
 // The engine's messages about a marked split name the trim script it reads;
@@ -134,14 +127,16 @@ void reportSplitFailure(const SplitArguments& split)
                  seconds(std::max(split.start, 0.0)).c_str(), end.c_str());
 }
 
-// Selects `text` in `list`, naming the list's entries when it has none such.
-bool choose(TItemList& list, const std::string& text, const char* what, std::string& error)
+// Selects `text` in `list`; false, after naming the list's entries, when it
+// has none such.
+bool choose(TItemList& list, const std::string& text, const char* what)
 {
     if (text.empty() || list.SelectText(text))
         return true;
-    error = std::string("no ") + what + " \"" + text + "\"; the format offers:";
+    std::string offers = std::string("no ") + what + " \"" + text + "\"; the format offers:";
     for (const std::string& item : list.Items())
-        error += " \"" + item + "\"";
+        offers += " \"" + item + "\"";
+    std::fprintf(stderr, "%s\n", offers.c_str());
     return false;
 }
 
@@ -158,15 +153,12 @@ int chooseProfile(const SplitArguments& arguments, TProfileControls& profile)
     }
     profile.ComboOutputFormat.SelectText(arguments.format);
     FormatChangeStep(profile);
-    std::string error;
-    if (!choose(profile.ComboVideoQuality, arguments.videoQuality, "video quality", error) ||
-        !choose(profile.ComboAudioQuality, arguments.audioQuality, "audio quality", error) ||
-        !choose(profile.ComboVideoSize, arguments.size, "size", error) ||
-        !choose(profile.ComboVideoFramerate, arguments.frameRate, "frame rate", error) ||
-        !choose(profile.ComboAudioChannels, arguments.channels, "channel choice", error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    if (!choose(profile.ComboVideoQuality, arguments.videoQuality, "video quality") ||
+        !choose(profile.ComboAudioQuality, arguments.audioQuality, "audio quality") ||
+        !choose(profile.ComboVideoSize, arguments.size, "size") ||
+        !choose(profile.ComboVideoFramerate, arguments.frameRate, "frame rate") ||
+        !choose(profile.ComboAudioChannels, arguments.channels, "channel choice"))
         return kExitUsage;
-    }
     if (arguments.aspect >= 0)
         profile.ComboAspectRatio.Select(arguments.aspect);
     ApplyQualityLevels(profile);
@@ -228,7 +220,7 @@ int runSplit(TTranscoder& transcoder, StopSignals& signals, const SplitArguments
         std::fprintf(stderr, "%s\n%s\n",
                      started.Result == SplitStart::Failed ? "Cannot Split or Convert this file!!"
                                                           : "Cannot Split or Convert this file!",
-                     started.Detail.c_str());
+                     started.Error.c_str());
         return false;
     });
     if (exitCode == kExitFailed)
@@ -270,7 +262,7 @@ int runStreamCut(StopSignals& signals, const SplitArguments& arguments,
     case StreamCutResult::End::Failed:
         break;
     }
-    std::fprintf(stderr, "conversion failed: %s\n", result.error.c_str());
+    std::fprintf(stderr, "conversion failed: %s\n", result.Error.c_str());
     reportSplitFailure(arguments);
     return kExitFailed;
 }
@@ -288,8 +280,8 @@ int split(const std::vector<std::string>& args)
         if (const int refused = chooseProfile(arguments, profile))
             return refused;
     // Before anything opens it: a FIFO or a device could keep it waiting.
-    if (const std::string refusal = SourceFileRefusal(arguments.input); !refusal.empty()) {
-        std::fprintf(stderr, "Cannot Split this File. %s\n", refusal.c_str());
+    if (const auto refusal = SourceFileRefusal(arguments.input)) {
+        std::fprintf(stderr, "Cannot Split this File. %s\n", refusal->c_str());
         return kExitFailed;
     }
     std::error_code missing;

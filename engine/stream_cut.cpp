@@ -343,7 +343,7 @@ StreamCutResult TStreamCut::Impl::Write(const std::string& output, double startS
     }
     if (!written) {
         result.end = StreamCutResult::End::Failed;
-        result.error = std::move(session.error);
+        result.Error = std::move(session.error);
         return result;
     }
     result.startSeconds = static_cast<double>(session.zeroUs - originUs_) / kSecondUs;
@@ -958,7 +958,7 @@ TStreamCutTask::TStreamCutTask(std::unique_ptr<TStreamCut> cut, std::string outp
             result = cut_->Write(output, startSeconds, endSeconds, control);
         } catch (const std::exception& e) {
             result.end = StreamCutResult::End::Failed;
-            result.error = e.what();
+            result.Error = e.what();
         }
         if (end)
             end(result);

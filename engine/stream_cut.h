@@ -32,7 +32,7 @@ struct StreamCutProgress {
 struct StreamCutResult {
     enum class End { Finished, Stopped, Failed };
     End end = End::Failed;
-    std::string error;           // why it failed
+    std::string Error;           // why it failed
     double startSeconds = 0.0;   // where the output really starts on the source's timeline
     double requestedStart = 0.0; // the start that was asked for
     int64_t durationMs = 0;      // of the pictures written (of the sound when there are none)

@@ -1,6 +1,7 @@
 // Reading trim scripts and describing their segment as a filter graph.
 #include "framesrv/trim_script.h"
 
+#include "framesrv/frame_server.h"
 #include "framesrv/served_frames.h"
 
 #include "engine/conversions.h"
@@ -698,6 +699,9 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
     return 0;
 }
 
+// The opener the frame server installs: a trim script, unless a format is
+// forced, is served as its segment; every other file is opened by the
+// container library.
 class TrimScriptOpener final : public InputOpener {
 public:
     int Open(AVFormatContext** context, const std::string& fileName, const AVInputFormat* format,
@@ -760,13 +764,10 @@ int TrimScriptOpener::openAsFrames(AVFormatContext** context, ServedSegment& seg
     return 0;
 }
 
-namespace {
-
-const TrimScriptOpener kTrimScriptOpener;
-// The library is linked whole into every program that serves trim scripts,
-// so this runs before main.
-[[maybe_unused]] const bool kInstalled = (InstallInputOpener(&kTrimScriptOpener), true);
-
-}  // namespace
+void InstallFrameServer()
+{
+    static const TrimScriptOpener opener;
+    InstallInputOpener(&opener);
+}
 
 }  // namespace clipmora::framesrv

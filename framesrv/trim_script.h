@@ -71,13 +71,3 @@ struct ServedSegment {
 int ServeTrimScript(const std::string& fileName, ServedSegment& segment);
 
 }  // namespace clipmora::framesrv
-
-namespace clipmora::framesrv {
-
-// The opener the frame server installs for the engine and the probe (see
-// engine/input_opener.h) while the program's static objects are built: a
-// trim script, unless a format is forced, is served as its segment; every
-// other file is opened by the container library.
-class TrimScriptOpener;
-
-}  // namespace clipmora::framesrv

@@ -361,12 +361,10 @@ struct TFilterGraph::Mailbox {
         // The error's words are kept at once: a failed open reports them
         // before its message has been drained.
         if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-            GError* error = nullptr;
-            gst_message_parse_error(message, &error, nullptr);
+            const MessageError error = ParseMessageError(message);
             std::lock_guard guard(self->lock);
             if (self->firstError.empty())
-                self->firstError = error && error->message ? error->message : "unknown error";
-            g_clear_error(&error);
+                self->firstError = error.Text();
         }
         // A handler that drops a message owns the bus's reference to it:
         // the mailbox takes that one over. (Every message holds its source,
@@ -630,15 +628,14 @@ int TFilterGraph::RenderFile(const std::string& fileName)
         mailbox_->firstError.clear();
     }
 
-    GError* error = nullptr;
-    gchar* uri = gst_filename_to_uri(fileName.c_str(), &error);
+    GError* uriError = nullptr;
+    const GCharOwner uri(gst_filename_to_uri(fileName.c_str(), &uriError));
+    const GErrorOwner error(uriError);
     if (!uri) {
         lastErrorText_ = error ? error->message : "invalid file name";
-        g_clear_error(&error);
         throw EDirectShowException(kStatusFailed);
     }
-    g_object_set(pipeline_.get(), "uri", uri, nullptr);
-    g_free(uri);
+    g_object_set(pipeline_.get(), "uri", uri.get(), nullptr);
 
     try {
         changeState(GST_STATE_PAUSED);
@@ -898,20 +895,13 @@ std::vector<TFilterGraph::GraphEvent> TFilterGraph::translate(GstMessage* messag
         return {{ecComplete, 0, 0}};
     case GST_MESSAGE_ERROR:
     case GST_MESSAGE_WARNING: {
-        GError* error = nullptr;
-        gchar* debug = nullptr;
         const bool isError = GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR;
-        if (isError)
-            gst_message_parse_error(message, &error, &debug);
-        else
-            gst_message_parse_warning(message, &error, &debug);
-        const std::string text = error ? error->message : "unknown error";
+        const MessageError error = ParseMessageError(message);
+        const std::string text = error.Text();
         writeLog(std::string(isError ? "error: " : "warning: ") + text +
-                 (debug ? std::string(" (") + debug + ")" : std::string()));
+                 (error.debug ? std::string(" (") + error.debug.get() + ")" : std::string()));
         if (isError && lastErrorText_.empty())
             lastErrorText_ = text;
-        g_clear_error(&error);
-        g_free(debug);
         return {{isError ? ecErrorAbort : ecErrorStillPlaying, kStatusFailed, 0}};
     }
     case GST_MESSAGE_STATE_CHANGED: {

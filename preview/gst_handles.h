@@ -5,6 +5,7 @@
 
 #include <gst/gst.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,6 +81,7 @@ private:
 using GstElementRef = GstRef<GstElement>;
 using GstBusRef = GstRef<GstBus>;
 using GstPadRef = GstRef<GstPad>;
+using GstElementFactoryRef = GstRef<GstElementFactory>;
 
 template <typename T>
 using GstMiniRef = GstCounted<T, MiniObjectCounting>;
@@ -87,6 +89,46 @@ using GstMiniRef = GstCounted<T, MiniObjectCounting>;
 using GstMessageRef = GstMiniRef<GstMessage>;
 using GstSampleRef = GstMiniRef<GstSample>;
 using GstCapsRef = GstMiniRef<GstCaps>;
+
+// Owners for what GLib hands over to be freed: an error and a string.
+struct GErrorFree {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+struct GCharFree {
+    void operator()(gchar* text) const { g_free(text); }
+};
+using GErrorOwner = std::unique_ptr<GError, GErrorFree>;
+using GCharOwner = std::unique_ptr<gchar, GCharFree>;
+
+// The error (or warning) a bus message carries, with its debugging details
+// when it has any.
+struct MessageError {
+    GErrorOwner error;
+    GCharOwner debug;
+    // The error's words; "unknown error" when it has none.
+    std::string Text() const
+    {
+        return error && error->message ? error->message : "unknown error";
+    }
+};
+
+// Parses an error or a warning message.
+inline MessageError ParseMessageError(GstMessage* message)
+{
+    GError* error = nullptr;
+    gchar* debug = nullptr;
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_WARNING)
+        gst_message_parse_warning(message, &error, &debug);
+    else
+        gst_message_parse_error(message, &error, &debug);
+    return {GErrorOwner(error), GCharOwner(debug)};
+}
+
+// The installed factory named `name`; empty when there is none.
+inline GstElementFactoryRef FindElementFactory(const char* name)
+{
+    return GstElementFactoryRef::adopt(gst_element_factory_find(name));
+}
 
 // Takes a reference to each object `items` yields, in its order, and frees
 // the iterator. A collection changed while it is walked is walked again.

@@ -31,10 +31,8 @@ std::vector<uint8_t> bottomUpRows(const QImage& picture)
 TSampleGrabber::TSampleGrabber(QObject* owner) : QObject(owner)
 {
     EnsureGstInitialised();
-    GstElementFactory* identity = gst_element_factory_find("identity");
-    if (!identity)
+    if (!FindElementFactory("identity"))
         throw EPreviewException("The SampleGrabber Filter is not available on this system.");
-    gst_object_unref(identity);
     mediaType_.majortype = kMediaTypeVideo;
     mediaType_.subtype = kMediaSubtypeRgb24;
     mediaType_.formattype = kFormatVideoInfo;
@@ -114,10 +112,8 @@ GstPadProbeReturn TSampleGrabber::onPicture(GstPad* pad, GstPadProbeInfo* info, 
     // never shown, so it is not the one a snapshot takes.
     if (!buffer || !grabber->accepting_ || BufferBeforeSegment(pad, buffer))
         return GST_PAD_PROBE_OK;
-    GstCaps* caps = gst_pad_get_current_caps(pad);
-    GstSampleRef sample(gst_sample_new(buffer, caps, nullptr, nullptr));
-    if (caps)
-        gst_caps_unref(caps);
+    const GstCapsRef caps(gst_pad_get_current_caps(pad));
+    GstSampleRef sample(gst_sample_new(buffer, caps.get(), nullptr, nullptr));
     if (grabber->OnBuffer)
         grabber->raiseOnBuffer(sample.get());
     std::lock_guard guard(grabber->sampleLock_);

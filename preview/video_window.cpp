@@ -19,12 +19,9 @@ constexpr unsigned kMaxStreams = 16;
 bool rendererElementsInstalled()
 {
     EnsureGstInitialised();
-    for (const char* factory : {"videoscale", "videoconvert", "appsink", "capsfilter"}) {
-        GstElementFactory* found = gst_element_factory_find(factory);
-        if (!found)
+    for (const char* factory : {"videoscale", "videoconvert", "appsink", "capsfilter"})
+        if (!FindElementFactory(factory))
             return false;
-        gst_object_unref(found);
-    }
     return true;
 }
 
@@ -185,11 +182,11 @@ void TVideoWindow::applyTargetSize()
     const int height = std::max(2, qRound(this->height() * ratio));
     const bool keep = mode_ == vmVMR ? options_.keepAspectRatio_ : false;
     g_object_set(scaler_.get(), "add-borders", keep, nullptr);
-    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width",
-                                        G_TYPE_INT, width, "height", G_TYPE_INT, height,
-                                        "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
-    g_object_set(capsFilter_.get(), "caps", caps, nullptr);
-    gst_caps_unref(caps);
+    const GstCapsRef caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx",
+                                              "width", G_TYPE_INT, width, "height", G_TYPE_INT,
+                                              height, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1,
+                                              1, nullptr));
+    g_object_set(capsFilter_.get(), "caps", caps.get(), nullptr);
 }
 
 GstFlowReturn TVideoWindow::onPreroll(GstAppSink* sink, gpointer self)

@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "app/user_dialogs.h"
 #include "engine/codec_libraries.h"
+#include "tests/support/main_window_probe.h"
 #include "tests/support/media_generator.h"
 #include "tests/support/test_environment.h"
 
@@ -55,7 +56,7 @@ TEST_F(StartupTest, BindsFromCommonBesideTheProgramAndOpensTheWindow)
     EXPECT_EQ(form.width(), 730);
     EXPECT_EQ(form.height() - form.menuBar()->sizeHint().height(), 500) << "client area";
     EXPECT_EQ(form.minimumSize(), form.maximumSize()) << "the window has a fixed size";
-    EXPECT_EQ(form.HelpFile(), QStringLiteral(CLIPMORA_BIN_DIR "/help.html"));
+    EXPECT_EQ(TForm1Probe(form).HelpFile(), QStringLiteral(CLIPMORA_BIN_DIR "/help.html"));
 }
 
 TEST_F(StartupTest, MissingLibrariesEndTheStartWithOneMessage)
@@ -68,8 +69,9 @@ TEST_F(StartupTest, MissingLibrariesEndTheStartWithOneMessage)
               QStringLiteral("Some files are missing. Please re-install this software"));
     EXPECT_NE(form.windowTitle(), QStringLiteral("Clipmora")) << "start-up stopped early";
     EXPECT_FALSE(CodecLibrariesBound());
-    EXPECT_NE(form.Transcoder1().LastError().find("Load libraray libavcodec.so.59 error: "),
-              std::string::npos);
+    EXPECT_NE(
+        TForm1Probe(form).Transcoder1().LastError().find("Load libraray libavcodec.so.59 error: "),
+        std::string::npos);
 }
 
 // How the "Common" folder of a start-up that binds after the first paint is

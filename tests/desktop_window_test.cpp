@@ -64,7 +64,9 @@ protected:
     std::unique_ptr<TForm1> activeWindow(bool autoPlay = false)
     {
         auto form = openWindow();
-        form->OptionsForm()->CheckBoxPlayVideoFile()->setChecked(autoPlay);
+        Find<TForm2OptionsForm>(*form, "Form2OptionsForm")
+            ->CheckBoxPlayVideoFile()
+            ->setChecked(autoPlay);
         form->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
         return form;
@@ -75,20 +77,27 @@ protected:
     {
         auto form = activeWindow(true);
         addFile(*form, ntscClip());
-        form->hlTrackBar1()->SetPosition(3000);
-        form->ButtonMarkStart()->click();
-        form->hlTrackBar1()->SetPosition(5000);
-        form->ButtonMarkEnd()->click();
+        Find<ThlTrackBar>(*form, "hlTrackBar1")->SetPosition(3000);
+        Find<QPushButton>(*form, "ButtonMarkStart")->click();
+        Find<ThlTrackBar>(*form, "hlTrackBar1")->SetPosition(5000);
+        Find<QPushButton>(*form, "ButtonMarkEnd")->click();
         dialogs.messages.clear();
         return form;
     }
 
     AddedState stateOf(TForm1& form)
     {
-        return {form.EditVideoFilename()->text(), form.SourceFrameRate(), form.TimelineMax(),
-                form.PreviewFile(), form.StartFrame, form.EndFrame,
-                form.PanelStart()->text(), form.PanelEnd()->text(), form.hlTrackBar1()->SelEnd(),
-                form.FilterGraph1().Active(), dialogs.messages};
+        return {Find<QLineEdit>(form, "EditVideoFilename")->text(),
+                TForm1Probe(form).SourceFrameRate(),
+                TForm1Probe(form).TimelineMax(),
+                TForm1Probe(form).PreviewFile(),
+                TForm1Probe(form).StartFrame(),
+                TForm1Probe(form).EndFrame(),
+                Find<QLabel>(form, "PanelStart")->text(),
+                Find<QLabel>(form, "PanelEnd")->text(),
+                Find<ThlTrackBar>(form, "hlTrackBar1")->SelEnd(),
+                TForm1Probe(form).FilterGraph1().Active(),
+                dialogs.messages};
     }
 
     // Drops `files` on the window as a file manager would; true when the
@@ -113,7 +122,8 @@ protected:
     // The frame a mark at the timeline's position counts, at the source's rate.
     static long nativeFrame(TForm1& form)
     {
-        return std::lround(form.SourceFrameRate().toDouble() * form.TimelinePosition() / 1000.0);
+        return std::lround(TForm1Probe(form).SourceFrameRate().toDouble() *
+                           TForm1Probe(form).TimelinePosition() / 1000.0);
     }
 };
 
@@ -133,7 +143,7 @@ TEST_F(DesktopWindowTest, DropAndCommandLineTakeTheDialogsPath)
 
     auto byDrop = markedWindow();
     ASSERT_TRUE(drop(*byDrop, {clip}));
-    ASSERT_TRUE(waitFor([&] { return byDrop->StartFrame == 0; }, 20));
+    ASSERT_TRUE(waitFor([&] { return TForm1Probe(*byDrop).StartFrame() == 0; }, 20));
     EXPECT_EQ(stateOf(*byDrop), expected);
     byDrop.reset();
 
@@ -150,13 +160,13 @@ TEST_F(DesktopWindowTest, DropAndCommandLineTakeTheDialogsPath)
 TEST_F(DesktopWindowTest, ACancelledPickLeavesMarksAndPreviewAlone)
 {
     auto form = markedWindow();
-    TFilterGraph& graph = form->FilterGraph1();
+    TFilterGraph& graph = TForm1Probe(*form).FilterGraph1();
     ASSERT_TRUE(waitFor([&] { return graph.Position() > 500; }, 20));
     const AddedState before = stateOf(*form);
     GstElement* playing = graph.Pipeline();
     const int position = graph.Position();
     dialogs.filesToPick.clear();
-    form->ButtonAddFile()->click();
+    Find<QPushButton>(*form, "ButtonAddFile")->click();
     EXPECT_EQ(stateOf(*form), before);
     EXPECT_EQ(graph.Pipeline(), playing);
     EXPECT_GE(graph.Position(), position) << "the preview was not started again";
@@ -173,7 +183,7 @@ TEST_F(DesktopWindowTest, ADroppedFileThatCannotBeReadSaysSoAsThePickWould)
                              QString::fromStdString(notVideo.string())}));
     ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }, 20));
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Cannot Split this File.")});
-    EXPECT_TRUE(form->EditVideoFilename()->text().isEmpty());
+    EXPECT_TRUE(Find<QLineEdit>(*form, "EditVideoFilename")->text().isEmpty());
 
     // Only local files are taken.
     QMimeData web;
@@ -187,28 +197,29 @@ TEST_F(DesktopWindowTest, TheKeysStepSeekAndMark)
 {
     auto form = activeWindow();
     addFile(*form, ntscClip());
-    ThlTrackBar& bar = *form->hlTrackBar1();
+    ThlTrackBar& bar = *Find<ThlTrackBar>(*form, "hlTrackBar1");
 
     // Each arrow moves the frame a mark would take by exactly one.
     for (int step = 1; step <= 31; ++step) {
         QTest::keyClick(form.get(), Qt::Key_Right);
         ASSERT_EQ(nativeFrame(*form), step);
     }
-    EXPECT_EQ(form->TimelinePosition(), 1035) << "the first millisecond of frame 31";
-    EXPECT_EQ(form->PanelCurrentPosition()->text(), QStringLiteral("1.035"));
+    EXPECT_EQ(TForm1Probe(*form).TimelinePosition(), 1035) << "the first millisecond of frame 31";
+    EXPECT_EQ(Find<QLabel>(*form, "PanelCurrentPosition")->text(), QStringLiteral("1.035"));
     QTest::keyClick(form.get(), Qt::Key_Left);
     EXPECT_EQ(nativeFrame(*form), 30);
     QTest::keyClick(form.get(), Qt::Key_Right, Qt::ShiftModifier);
-    EXPECT_EQ(form->TimelinePosition(), 1002 + 1000);
+    EXPECT_EQ(TForm1Probe(*form).TimelinePosition(), 1002 + 1000);
     QTest::keyClick(form.get(), Qt::Key_Left, Qt::ShiftModifier);
     QTest::keyClick(form.get(), Qt::Key_Left, Qt::ShiftModifier);
-    EXPECT_EQ(form->TimelinePosition(), 2) << "one second back from 1.002 s stops at the start";
+    EXPECT_EQ(TForm1Probe(*form).TimelinePosition(), 2)
+        << "one second back from 1.002 s stops at the start";
     QTest::keyClick(form.get(), Qt::Key_End);
-    EXPECT_EQ(form->TimelinePosition(), 22000);
+    EXPECT_EQ(TForm1Probe(*form).TimelinePosition(), 22000);
     QTest::keyClick(form.get(), Qt::Key_Right);
-    EXPECT_EQ(form->TimelinePosition(), 22000);
+    EXPECT_EQ(TForm1Probe(*form).TimelinePosition(), 22000);
     QTest::keyClick(form.get(), Qt::Key_Home);
-    EXPECT_EQ(form->TimelinePosition(), 0);
+    EXPECT_EQ(TForm1Probe(*form).TimelinePosition(), 0);
 
     // With the focus on the timeline its own arrow handling does not add a
     // second step.
@@ -218,33 +229,33 @@ TEST_F(DesktopWindowTest, TheKeysStepSeekAndMark)
     EXPECT_EQ(nativeFrame(*form), 1);
 
     // I and O mark as the buttons do.
-    form->hlTrackBar1()->SetPosition(10000);
+    Find<ThlTrackBar>(*form, "hlTrackBar1")->SetPosition(10000);
     QTest::keyClick(form.get(), Qt::Key_O);
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Please choose a START position")});
     QTest::keyClick(form.get(), Qt::Key_I);
-    EXPECT_EQ(form->StartFrame, 250);
-    EXPECT_EQ(form->PanelStart()->text(), QStringLiteral("10"));
-    form->hlTrackBar1()->SetPosition(12345);
+    EXPECT_EQ(TForm1Probe(*form).StartFrame(), 250);
+    EXPECT_EQ(Find<QLabel>(*form, "PanelStart")->text(), QStringLiteral("10"));
+    Find<ThlTrackBar>(*form, "hlTrackBar1")->SetPosition(12345);
     QTest::keyClick(form.get(), Qt::Key_O);
-    EXPECT_EQ(form->EndFrame, 309);
+    EXPECT_EQ(TForm1Probe(*form).EndFrame(), 309);
 
     // A source without a rate steps 40 ms.
     testing::MediaSpec silent = testing::Mp4H264Aac();
     silent.videoCodec.clear();
     addFile(*form, testing::CachedMedia("desktop_sound_only.mp4", silent));
-    ASSERT_EQ(form->SourceFrameRate(), QStringLiteral("0"));
+    ASSERT_EQ(TForm1Probe(*form).SourceFrameRate(), QStringLiteral("0"));
     QTest::keyClick(form.get(), Qt::Key_Home);
     QTest::keyClick(form.get(), Qt::Key_Right);
-    EXPECT_EQ(form->TimelinePosition(), 40);
+    EXPECT_EQ(TForm1Probe(*form).TimelinePosition(), 40);
 
     // From the second half of a picture (1030 ms at 25 per second shows
     // picture 25, where a mark would take 26) a step lands on the first
     // millisecond of the picture after or before the one on screen.
     addFile(*form, shortClip());
     for (const auto& [key, picture] : {std::pair{Qt::Key_Right, 26}, std::pair{Qt::Key_Left, 24}}) {
-        form->hlTrackBar1()->SetPosition(1030);
+        Find<ThlTrackBar>(*form, "hlTrackBar1")->SetPosition(1030);
         QTest::keyClick(form.get(), key);
-        EXPECT_EQ(form->TimelinePosition(), picture * 40) << picture;
+        EXPECT_EQ(TForm1Probe(*form).TimelinePosition(), picture * 40) << picture;
     }
 }
 
@@ -252,25 +263,25 @@ TEST_F(DesktopWindowTest, SpaceTogglesThePreviewAndArrowsSeekIt)
 {
     auto form = activeWindow();
     addFile(*form, ntscClip());
-    TFilterGraph& graph = form->FilterGraph1();
+    TFilterGraph& graph = TForm1Probe(*form).FilterGraph1();
     ASSERT_FALSE(graph.Active());
     QTest::keyClick(form.get(), Qt::Key_Space);
     EXPECT_TRUE(graph.Active()) << "a fresh start";
-    EXPECT_FALSE(form->PreviewPaused());
+    EXPECT_FALSE(TForm1Probe(*form).PreviewPaused());
     QTest::keyClick(form.get(), Qt::Key_Space);
-    EXPECT_TRUE(form->PreviewPaused());
+    EXPECT_TRUE(TForm1Probe(*form).PreviewPaused());
     QTest::keyClick(form.get(), Qt::Key_End);
     QTest::keyClick(form.get(), Qt::Key_Left, Qt::ShiftModifier);
     ASSERT_TRUE(waitFor([&] { return std::abs(graph.Position() - 21000) < 50; }, 20));
     QTest::keyClick(form.get(), Qt::Key_Space);
-    EXPECT_FALSE(form->PreviewPaused()) << "resumed";
+    EXPECT_FALSE(TForm1Probe(*form).PreviewPaused()) << "resumed";
     EXPECT_TRUE(graph.Active());
 }
 
 TEST_F(DesktopWindowTest, AFocusedControlKeepsTheKeysItWorksWith)
 {
     auto form = activeWindow();
-    EXPECT_EQ(QApplication::focusWidget(), form->hlTrackBar1())
+    EXPECT_EQ(QApplication::focusWidget(), Find<ThlTrackBar>(*form, "hlTrackBar1"))
         << "the keyboard starts where the window's keys act";
     addFile(*form, ntscClip());
     struct Row {
@@ -281,34 +292,35 @@ TEST_F(DesktopWindowTest, AFocusedControlKeepsTheKeysItWorksWith)
     };
     const auto none = [] { return 0; };
     const Row rows[] = {
-        {"volume slider", form->TrackBarVolume(), Qt::Key_Right,
-         [&] { return form->TrackBarVolume()->Position(); }},
-        {"output volume", form->TrackBarVolumeOut(), Qt::Key_Left,
-         [&] { return form->TrackBarVolumeOut()->value(); }},
-        {"timeline", form->hlTrackBar1(), Qt::Key_Right, none},
-        {"preview", form->VideoWindow1(), Qt::Key_Left, none},
-        {"button, arrow", form->ButtonMarkStart(), Qt::Key_Right, none},
-        {"format list, arrow it does not use", form->ComboOutputFormat(), Qt::Key_Left, none},
+        {"volume slider", Find<ThlTrackBar>(*form, "hlTrackBarVolume"), Qt::Key_Right,
+         [&] { return Find<ThlTrackBar>(*form, "hlTrackBarVolume")->Position(); }},
+        {"output volume", Find<QSlider>(*form, "TrackBarVolumeOut"), Qt::Key_Left,
+         [&] { return Find<QSlider>(*form, "TrackBarVolumeOut")->value(); }},
+        {"timeline", Find<ThlTrackBar>(*form, "hlTrackBar1"), Qt::Key_Right, none},
+        {"preview", Find<TVideoWindow>(*form, "VideoWindow1"), Qt::Key_Left, none},
+        {"button, arrow", Find<QPushButton>(*form, "ButtonMarkStart"), Qt::Key_Right, none},
+        {"format list, arrow it does not use", Find<QComboBox>(*form, "ComboOutputFormat"),
+         Qt::Key_Left, none},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.focus);
-        form->hlTrackBar1()->SetPosition(1000);
+        Find<ThlTrackBar>(*form, "hlTrackBar1")->SetPosition(1000);
         const int value = row.controlValue();
         row.control->setFocus();
         QTest::keyClick(row.control, row.key);
         const bool controlTookIt = row.controlValue() != value;
-        EXPECT_NE(form->TimelinePosition() != 1000, controlTookIt);
+        EXPECT_NE(TForm1Probe(*form).TimelinePosition() != 1000, controlTookIt);
     }
 
     // Space on a focused button presses it; on the timeline it pauses.
-    form->ButtonPlay()->click();
-    ASSERT_TRUE(form->FilterGraph1().Active());
-    form->hlTrackBar1()->setFocus();
-    QTest::keyClick(form->hlTrackBar1(), Qt::Key_Space);
-    EXPECT_TRUE(form->PreviewPaused());
-    form->ButtonStop()->setFocus();
-    QTest::keyClick(form->ButtonStop(), Qt::Key_Space);
-    EXPECT_FALSE(form->FilterGraph1().Active()) << "Stop, not Play / Pause";
+    Find<QPushButton>(*form, "ButtonPlay")->click();
+    ASSERT_TRUE(TForm1Probe(*form).FilterGraph1().Active());
+    Find<ThlTrackBar>(*form, "hlTrackBar1")->setFocus();
+    QTest::keyClick(Find<ThlTrackBar>(*form, "hlTrackBar1"), Qt::Key_Space);
+    EXPECT_TRUE(TForm1Probe(*form).PreviewPaused());
+    Find<QPushButton>(*form, "ButtonStop")->setFocus();
+    QTest::keyClick(Find<QPushButton>(*form, "ButtonStop"), Qt::Key_Space);
+    EXPECT_FALSE(TForm1Probe(*form).FilterGraph1().Active()) << "Stop, not Play / Pause";
 }
 
 TEST_F(DesktopWindowTest, KeysWaitWhileASplitRunsAsTheirButtonsDo)
@@ -317,53 +329,54 @@ TEST_F(DesktopWindowTest, KeysWaitWhileASplitRunsAsTheirButtonsDo)
     auto form = activeWindow();
     addFile(*form, ntscClip());
     chooseFolder(*form, folder.path());
-    form->hlTrackBar1()->SetPosition(1000);
+    Find<ThlTrackBar>(*form, "hlTrackBar1")->SetPosition(1000);
     QTest::keyClick(form.get(), Qt::Key_I);
-    form->hlTrackBar1()->SetPosition(20000);
+    Find<ThlTrackBar>(*form, "hlTrackBar1")->SetPosition(20000);
     QTest::keyClick(form.get(), Qt::Key_O);
 
     QTest::keyClick(form.get(), Qt::Key_Return, Qt::ControlModifier);
-    ASSERT_TRUE(form->SplitBusy()) << "Ctrl+Return starts the split";
-    const int serial = form->SplitSerial();
-    const QString file = form->EditVideoFilename()->text();
+    ASSERT_TRUE(TForm1Probe(*form).SplitBusy()) << "Ctrl+Return starts the split";
+    const int serial = TForm1Probe(*form).SplitSerial();
+    const QString file = Find<QLineEdit>(*form, "EditVideoFilename")->text();
 
     QTest::keyClick(form.get(), Qt::Key_Space);
-    EXPECT_FALSE(form->FilterGraph1().Active());
+    EXPECT_FALSE(TForm1Probe(*form).FilterGraph1().Active());
     QTest::keyClick(form.get(), Qt::Key_I);
     QTest::keyClick(form.get(), Qt::Key_O);
-    EXPECT_EQ(form->StartFrame, 25);
-    EXPECT_EQ(form->PanelEnd()->text(), QStringLiteral("20"));
+    EXPECT_EQ(TForm1Probe(*form).StartFrame(), 25);
+    EXPECT_EQ(Find<QLabel>(*form, "PanelEnd")->text(), QStringLiteral("20"));
     dialogs.filesToPick = {QString::fromStdString(shortClip())};
     QTest::keyClick(form.get(), Qt::Key_O, Qt::ControlModifier);
-    EXPECT_EQ(form->EditVideoFilename()->text(), file);
+    EXPECT_EQ(Find<QLineEdit>(*form, "EditVideoFilename")->text(), file);
     QTest::keyClick(form.get(), Qt::Key_Return, Qt::ControlModifier);
-    EXPECT_EQ(form->SplitSerial(), serial);
+    EXPECT_EQ(TForm1Probe(*form).SplitSerial(), serial);
     // Stepping and seeking are not gated, as the step buttons are not.
-    form->hlTrackBar1()->SetPosition(0);
+    Find<ThlTrackBar>(*form, "hlTrackBar1")->SetPosition(0);
     QTest::keyClick(form.get(), Qt::Key_Right, Qt::ShiftModifier);
-    EXPECT_EQ(form->TimelinePosition(), 1000);
+    EXPECT_EQ(TForm1Probe(*form).TimelinePosition(), 1000);
 
     QTest::keyClick(form.get(), Qt::Key_Escape);
-    EXPECT_FALSE(form->SplitBusy());
+    EXPECT_FALSE(TForm1Probe(*form).SplitBusy());
     EXPECT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }));
 
     // Idle, Ctrl+O is "Add Video File".
     QTest::keyClick(form.get(), Qt::Key_O, Qt::ControlModifier);
-    EXPECT_EQ(form->EditVideoFilename()->text(), QString::fromStdString(shortClip()));
+    EXPECT_EQ(Find<QLineEdit>(*form, "EditVideoFilename")->text(),
+              QString::fromStdString(shortClip()));
 }
 
 TEST_F(DesktopWindowTest, EveryKeyIsShownInAMenu)
 {
     auto form = activeWindow();
     QStringList shown;
-    for (QMenu* menu : {form->MenuFile(), form->MenuPlayback()})
+    for (QMenu* menu : {Find<QMenu>(*form, "MenuFile"), Find<QMenu>(*form, "MenuPlayback")})
         for (QAction* action : menu->actions())
             if (!action->shortcut().isEmpty())
                 shown << action->shortcut().toString();
     EXPECT_EQ(shown, (QStringList{"Ctrl+O", "Ctrl+Return", "Esc", "Space", "I", "O", "Left",
                                   "Right", "Shift+Left", "Shift+Right", "Home", "End"}));
-    EXPECT_EQ(form->ActionExit()->text(), QStringLiteral("Exit"));
-    EXPECT_EQ(form->MenuFile()->actions().last(), form->ActionExit());
+    EXPECT_EQ(Find<QAction>(*form, "ActionExit")->text(), QStringLiteral("Exit"));
+    EXPECT_EQ(Find<QMenu>(*form, "MenuFile")->actions().last(), Find<QAction>(*form, "ActionExit"));
 }
 
 // Feeds a steady run at real time through the window's progress display.
@@ -371,10 +384,10 @@ void reportSteadily(TForm1& form, int untilMs)
 {
     const TimeLeftEstimator::Clock::time_point start{};
     for (int wall = 0; wall <= untilMs; wall += 500) {
-        form.ShowProgress(form.SplitSerial(), wall, 1000 * wall, 60000,
+        form.ShowProgress(TForm1Probe(form).SplitSerial(), wall, 1000 * wall, 60000,
                           start + std::chrono::milliseconds(wall));
         if (wall < 3000) {
-            EXPECT_TRUE(form.StatusTimeLeft()->text().isEmpty()) << "not yet steady";
+            EXPECT_TRUE(Find<QLabel>(form, "StatusTimeLeft")->text().isEmpty()) << "not yet steady";
         }
     }
 }
@@ -383,19 +396,22 @@ TEST_F(DesktopWindowTest, TheStatusBarShowsTheTimeLeftBesideItsPanels)
 {
     auto form = activeWindow();
     reportSteadily(*form, 4000);
-    EXPECT_EQ(form->StatusTimeLeft()->text(), QStringLiteral("about 56 s left, 1.0x real time"));
-    EXPECT_EQ(form->StatusPanel(0)->text(), QStringLiteral("Ready"));
-    EXPECT_EQ(form->StatusPanel(1)->text(), QStringLiteral("File Size : 4000 KBytes"));
-    EXPECT_EQ(form->PanelPercent()->text(), QStringLiteral("6%"));
+    EXPECT_EQ(Find<QLabel>(*form, "StatusTimeLeft")->text(),
+              QStringLiteral("about 56 s left, 1.0x real time"));
+    EXPECT_EQ(Find<QLabel>(*form, "StatusPanel0")->text(), QStringLiteral("Ready"));
+    EXPECT_EQ(Find<QLabel>(*form, "StatusPanel1")->text(),
+              QStringLiteral("File Size : 4000 KBytes"));
+    EXPECT_EQ(Find<QLabel>(*form, "PanelPercent")->text(), QStringLiteral("6%"));
 
     // A stop clears it; reports that trail the stop bring nothing back.
-    form->ButtonStopSplit()->click();
-    EXPECT_TRUE(form->StatusTimeLeft()->text().isEmpty());
-    form->ShowProgress(form->SplitSerial(), 55200, 1000, 60000,
+    Find<QPushButton>(*form, "ButtonStopSplit")->click();
+    EXPECT_TRUE(Find<QLabel>(*form, "StatusTimeLeft")->text().isEmpty());
+    form->ShowProgress(TForm1Probe(*form).SplitSerial(), 55200, 1000, 60000,
                        TimeLeftEstimator::Clock::time_point{} + std::chrono::milliseconds(4500));
-    EXPECT_TRUE(form->StatusTimeLeft()->text().isEmpty());
-    EXPECT_EQ(form->ProgressBar1()->value(), 0);
-    EXPECT_EQ(form->StatusPanel(1)->text(), QStringLiteral("File Size : 4000 KBytes"));
+    EXPECT_TRUE(Find<QLabel>(*form, "StatusTimeLeft")->text().isEmpty());
+    EXPECT_EQ(Find<QProgressBar>(*form, "ProgressBar1")->value(), 0);
+    EXPECT_EQ(Find<QLabel>(*form, "StatusPanel1")->text(),
+              QStringLiteral("File Size : 4000 KBytes"));
 }
 
 TEST_F(DesktopWindowTest, TheEndMessageNoLongerShowsATimeLeft)
@@ -405,15 +421,15 @@ TEST_F(DesktopWindowTest, TheEndMessageNoLongerShowsATimeLeft)
         void Information(QWidget* parent, const QString& text) override
         {
             ScriptedDialogs::Information(parent, text);
-            shown << static_cast<TForm1*>(parent)->StatusTimeLeft()->text();
+            shown << Find<QLabel>(*static_cast<TForm1*>(parent), "StatusTimeLeft")->text();
         }
         QStringList shown;
     } atMessage;
     UserDialogs::install(&atMessage);
     auto form = activeWindow();
     reportSteadily(*form, 4000);
-    ASSERT_FALSE(form->StatusTimeLeft()->text().isEmpty());
-    form->ShowTerminate(form->SplitSerial(), 0, true, false);
+    ASSERT_FALSE(Find<QLabel>(*form, "StatusTimeLeft")->text().isEmpty());
+    form->ShowTerminate(TForm1Probe(*form).SplitSerial(), 0, true, false);
     EXPECT_EQ(atMessage.messages, QStringList{QStringLiteral("Splitting Done!")});
     EXPECT_EQ(atMessage.shown, QStringList{QString()});
 }
@@ -421,14 +437,14 @@ TEST_F(DesktopWindowTest, TheEndMessageNoLongerShowsATimeLeft)
 TEST_F(DesktopWindowTest, OpenOutputFolderShowsTheFolderInTheFileManager)
 {
     auto form = activeWindow();
-    form->ActionOpenOutputFolder()->trigger();
+    Find<QAction>(*form, "ActionOpenOutputFolder")->trigger();
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Please select an output folder!")});
     EXPECT_EQ(dialogs.folderChooserRuns, 1);
     EXPECT_TRUE(dialogs.openedDocuments.isEmpty());
 
     testing::TempFolder folder;
     chooseFolder(*form, folder.path());
-    form->ActionOpenOutputFolder()->trigger();
+    Find<QAction>(*form, "ActionOpenOutputFolder")->trigger();
     ASSERT_EQ(dialogs.openedDocuments.size(), 1);
     EXPECT_EQ(dialogs.openedDocuments[0],
               QUrl::fromLocalFile(QString::fromStdString(folder.path().string())));
@@ -440,7 +456,7 @@ TEST_F(DesktopWindowTest, OpenOutputFolderShowsTheFolderInTheFileManager)
     fs::remove(gone);
     dialogs.messages.clear();
     dialogs.folderToChoose.clear();
-    form->ActionOpenOutputFolder()->trigger();
+    Find<QAction>(*form, "ActionOpenOutputFolder")->trigger();
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_TRUE(dialogs.messages[0].startsWith(QStringLiteral("The output folder \"")));
     EXPECT_EQ(dialogs.openedDocuments.size(), 1);

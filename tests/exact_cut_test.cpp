@@ -188,7 +188,7 @@ TEST_P(ExactCutCases, HoldsExactlyTheMarkedPictures)
     TStreamCut cut;
     ASSERT_TRUE(cut.Open(path)) << cut.Error();
     const StreamCutResult result = cut.Write(output, c.start, c.end, {});
-    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.error;
+    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.Error;
     EXPECT_TRUE(result.exact);
     EXPECT_EQ(result.exactFallback, "");
 
@@ -377,7 +377,7 @@ TEST(ExactCutTest, SoundAloneAndOtherCodecs)
     TStreamCut asfCut;
     ASSERT_TRUE(asfCut.Open(asf)) << asfCut.Error();
     const StreamCutResult result = asfCut.Write(asfOut, 1.3, 3.5, {});
-    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.error;
+    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.Error;
     EXPECT_FALSE(result.exact);
     EXPECT_NE(result.exactFallback, "");
     EXPECT_EQ(DecodeMedia(asfOut).firstFramePattern, 25);  // the key frame at 1 s

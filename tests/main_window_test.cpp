@@ -53,40 +53,44 @@ using testing::shortClip;
 TEST_F(MainWindowTest, ControlsStartWithTheirCaptionsListsAndMenus)
 {
     auto form = openWindow();
-    EXPECT_EQ(form->ButtonAddFile()->text(), QStringLiteral("Add Video File"));
-    EXPECT_EQ(form->ButtonBrowseForFolder()->text(), QStringLiteral("Output Folder"));
-    EXPECT_EQ(form->ButtonSplit()->text(), QStringLiteral("Start Splitting"));
-    EXPECT_EQ(form->ButtonStopSplit()->text(), QStringLiteral("Stop"));
-    EXPECT_TRUE(form->EditVideoFilename()->isReadOnly());
+    EXPECT_EQ(Find<QPushButton>(*form, "ButtonAddFile")->text(), QStringLiteral("Add Video File"));
+    EXPECT_EQ(Find<QPushButton>(*form, "ButtonBrowseForFolder")->text(),
+              QStringLiteral("Output Folder"));
+    EXPECT_EQ(Find<QPushButton>(*form, "ButtonSplit")->text(), QStringLiteral("Start Splitting"));
+    EXPECT_EQ(Find<QPushButton>(*form, "ButtonStopSplit")->text(), QStringLiteral("Stop"));
+    EXPECT_TRUE(Find<QLineEdit>(*form, "EditVideoFilename")->isReadOnly());
     EXPECT_TRUE(form->EditOutputFolder()->isReadOnly());
-    EXPECT_EQ(form->PanelPercent()->text(), QStringLiteral("0%"));
-    EXPECT_EQ(form->StatusPanel(0)->text(), QStringLiteral("Ready"));
-    EXPECT_EQ(form->ComboOutputFormat()->maxVisibleItems(), 25);
-    EXPECT_EQ(form->ComboOutputFormat()->count(), form->Profile().ComboOutputFormat.Count());
-    EXPECT_EQ(form->ComboVideoQuality()->count(), 5);
-    EXPECT_EQ(form->ComboVideoQuality()->currentText(), QStringLiteral("Normal"));
-    EXPECT_EQ(form->ComboAudioChannels()->itemText(0), QStringLiteral("Stereo"));
-    EXPECT_EQ(form->TrackBarVolumeOut()->value(), 5);
-    EXPECT_EQ(form->OutputVolume(), 255);
-    form->TrackBarVolumeOut()->setValue(10);
-    EXPECT_EQ(form->OutputVolume(), 600);
+    EXPECT_EQ(Find<QLabel>(*form, "PanelPercent")->text(), QStringLiteral("0%"));
+    EXPECT_EQ(Find<QLabel>(*form, "StatusPanel0")->text(), QStringLiteral("Ready"));
+    EXPECT_EQ(Find<QComboBox>(*form, "ComboOutputFormat")->maxVisibleItems(), 25);
+    EXPECT_EQ(Find<QComboBox>(*form, "ComboOutputFormat")->count(),
+              form->Profile().ComboOutputFormat.Count());
+    EXPECT_EQ(Find<QComboBox>(*form, "ComboVideoQuality")->count(), 5);
+    EXPECT_EQ(Find<QComboBox>(*form, "ComboVideoQuality")->currentText(), QStringLiteral("Normal"));
+    EXPECT_EQ(Find<QComboBox>(*form, "ComboAudioChannels")->itemText(0), QStringLiteral("Stereo"));
+    EXPECT_EQ(Find<QSlider>(*form, "TrackBarVolumeOut")->value(), 5);
+    EXPECT_EQ(TForm1Probe(*form).OutputVolume(), 255);
+    Find<QSlider>(*form, "TrackBarVolumeOut")->setValue(10);
+    EXPECT_EQ(TForm1Probe(*form).OutputVolume(), 600);
 
-    EXPECT_EQ(form->ActionExit()->text(), QStringLiteral("Exit"));
-    EXPECT_EQ(form->ActionAdditionalSettings()->text(), QStringLiteral("Additional Settings"));
-    form->ActionAdditionalSettings()->trigger();
-    form->ActionAbout()->trigger();
+    EXPECT_EQ(Find<QAction>(*form, "ActionExit")->text(), QStringLiteral("Exit"));
+    EXPECT_EQ(Find<QAction>(*form, "ActionAdditionalSettings")->text(),
+              QStringLiteral("Additional Settings"));
+    Find<QAction>(*form, "ActionAdditionalSettings")->trigger();
+    Find<QAction>(*form, "ActionAbout")->trigger();
     EXPECT_EQ(dialogs.modalRuns, (QStringList{QStringLiteral("Additional Options"),
                                               QStringLiteral("About")}));
-    form->ActionOpenHelp()->trigger();
+    Find<QAction>(*form, "ActionOpenHelp")->trigger();
     ASSERT_EQ(dialogs.openedDocuments.size(), 1);
-    EXPECT_EQ(dialogs.openedDocuments[0].toLocalFile(), form->HelpFile());
+    EXPECT_EQ(dialogs.openedDocuments[0].toLocalFile(), TForm1Probe(*form).HelpFile());
     EXPECT_EQ(dialogs.openedDocuments[0].fragment(), QStringLiteral("contents"));
-    EXPECT_TRUE(QFileInfo::exists(form->HelpFile())) << "the build puts the help beside the program";
+    EXPECT_TRUE(QFileInfo::exists(TForm1Probe(*form).HelpFile()))
+        << "the build puts the help beside the program";
 
     // The preview's area on the left stays free.
-    for (QWidget* control : {static_cast<QWidget*>(form->ButtonAddFile()),
-                             static_cast<QWidget*>(form->ComboOutputFormat()),
-                             static_cast<QWidget*>(form->ProgressBar1())})
+    for (QWidget* control : {static_cast<QWidget*>(Find<QPushButton>(*form, "ButtonAddFile")),
+                             static_cast<QWidget*>(Find<QComboBox>(*form, "ComboOutputFormat")),
+                             static_cast<QWidget*>(Find<QProgressBar>(*form, "ProgressBar1"))})
         EXPECT_GE(control->geometry().left(), 405);
 }
 
@@ -113,9 +117,9 @@ TEST_F(MainWindowTest, AddingFilesProbesEachAndStopsAtTheFirstBadOne)
     const std::string clip = testing::CachedMedia("window_clip.mp4", shortClip());
     addFile(*form, clip);
     EXPECT_TRUE(dialogs.messages.isEmpty());
-    EXPECT_EQ(form->EditVideoFilename()->text().toStdString(), clip);
-    EXPECT_EQ(form->SourceFrameRate(), QStringLiteral("25"));
-    EXPECT_NEAR(form->TimelineMax(), 2000, 100);
+    EXPECT_EQ(Find<QLineEdit>(*form, "EditVideoFilename")->text().toStdString(), clip);
+    EXPECT_EQ(TForm1Probe(*form).SourceFrameRate(), QStringLiteral("25"));
+    EXPECT_NEAR(TForm1Probe(*form).TimelineMax(), 2000, 100);
 
     // The second of three cannot be opened: the field is cleared and the
     // third is never taken.
@@ -124,9 +128,9 @@ TEST_F(MainWindowTest, AddingFilesProbesEachAndStopsAtTheFirstBadOne)
     std::ofstream(notMedia) << "not a video";
     dialogs.filesToPick = {QString::fromStdString(clip), QString::fromStdString(notMedia),
                            QString::fromStdString(clip)};
-    form->ButtonAddFile()->click();
+    Find<QPushButton>(*form, "ButtonAddFile")->click();
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Cannot Split this File.")});
-    EXPECT_TRUE(form->EditVideoFilename()->text().isEmpty());
+    EXPECT_TRUE(Find<QLineEdit>(*form, "EditVideoFilename")->text().isEmpty());
 
     // A FIFO is refused before anything opens it, which would wait for a writer.
     const std::string fifo = folder.file("pipe.mp4");
@@ -136,7 +140,7 @@ TEST_F(MainWindowTest, AddingFilesProbesEachAndStopsAtTheFirstBadOne)
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_TRUE(dialogs.messages[0].startsWith(QStringLiteral("Cannot Split this File.")));
     EXPECT_TRUE(dialogs.messages[0].contains(QString::fromStdString(fifo)));
-    EXPECT_TRUE(form->EditVideoFilename()->text().isEmpty());
+    EXPECT_TRUE(Find<QLineEdit>(*form, "EditVideoFilename")->text().isEmpty());
 
     // Below one second the length reads "00:00:00".
     testing::MediaSpec brief = shortClip();
@@ -145,32 +149,32 @@ TEST_F(MainWindowTest, AddingFilesProbesEachAndStopsAtTheFirstBadOne)
     addFile(*form, testing::CachedMedia("window_brief.mp4", brief));
     EXPECT_EQ(dialogs.messages,
               QStringList{QStringLiteral("Cannot Split this File. The file duration cannot be read")});
-    EXPECT_TRUE(form->EditVideoFilename()->text().isEmpty());
+    EXPECT_TRUE(Find<QLineEdit>(*form, "EditVideoFilename")->text().isEmpty());
 
     // Cancelling the dialog changes nothing.
     addFile(*form, clip);
     dialogs.filesToPick.clear();
-    form->ButtonAddFile()->click();
-    EXPECT_EQ(form->EditVideoFilename()->text().toStdString(), clip);
+    Find<QPushButton>(*form, "ButtonAddFile")->click();
+    EXPECT_EQ(Find<QLineEdit>(*form, "EditVideoFilename")->text().toStdString(), clip);
 }
 
 TEST_F(MainWindowTest, SplitRequestChecksInOrderWithTheirMessages)
 {
     auto form = openWindow();
-    form->ButtonSplit()->click();
+    Find<QPushButton>(*form, "ButtonSplit")->click();
     EXPECT_EQ(dialogs.messages.last(), QStringLiteral("Please Add A File To Convert!"));
     EXPECT_EQ(dialogs.folderChooserRuns, 0);
 
     addFile(*form, testing::CachedMedia("window_clip.mp4", shortClip()));
     form->EditOutputFolder()->clear();
-    form->ButtonSplit()->click();
+    Find<QPushButton>(*form, "ButtonSplit")->click();
     EXPECT_EQ(dialogs.messages.last(), QStringLiteral("Please select an output folder!"));
     EXPECT_EQ(dialogs.folderChooserRuns, 1) << "the folder chooser follows the message";
 
     testing::TempFolder folder;
     const QString gone = QString::fromStdString((folder.path() / "gone").string());
     form->EditOutputFolder()->setText(gone);
-    form->ButtonSplit()->click();
+    Find<QPushButton>(*form, "ButtonSplit")->click();
     EXPECT_EQ(dialogs.messages.last(),
               QStringLiteral("The output folder \"") + gone +
                   QStringLiteral("\"\n\rdoes not exist or has been deleted!\n\r"
@@ -179,27 +183,27 @@ TEST_F(MainWindowTest, SplitRequestChecksInOrderWithTheirMessages)
 
     chooseFolder(*form, folder.path());
     EXPECT_EQ(form->EditOutputFolder()->text().toStdString(), folder.path().string());
-    form->StartFrame = 50;
-    form->EndFrame = 10;
-    form->ButtonSplit()->click();
+    TForm1Probe(*form).StartFrame() = 50;
+    TForm1Probe(*form).EndFrame() = 10;
+    Find<QPushButton>(*form, "ButtonSplit")->click();
     EXPECT_EQ(dialogs.messages.last(),
               QStringLiteral("The End Time time of the video has not been marked! "));
     EXPECT_EQ(dialogs.messages.size(), 4);
-    EXPECT_FALSE(form->SplitBusy());
-    EXPECT_EQ(form->Transcoder1().TaskCount(), 0);
+    EXPECT_FALSE(TForm1Probe(*form).SplitBusy());
+    EXPECT_EQ(TForm1Probe(*form).Transcoder1().TaskCount(), 0);
 
     // A source that vanished after it was added: the task cannot be made.
     const fs::path copy = folder.path() / "vanished.mp4";
     fs::copy_file(testing::CachedMedia("window_clip.mp4", shortClip()), copy);
     addFile(*form, copy.string());
     fs::remove(copy);
-    form->StartFrame = 0;
-    form->EndFrame = 0;
-    form->ButtonSplit()->click();
+    TForm1Probe(*form).StartFrame() = 0;
+    TForm1Probe(*form).EndFrame() = 0;
+    Find<QPushButton>(*form, "ButtonSplit")->click();
     EXPECT_EQ(dialogs.messages.last(), QStringLiteral("Cannot Split or Convert this file!"));
-    EXPECT_FALSE(form->SplitBusy());
-    EXPECT_TRUE(form->ComboOutputFormat()->isEnabled());
-    EXPECT_TRUE(form->MenuSettings()->menuAction()->isEnabled());
+    EXPECT_FALSE(TForm1Probe(*form).SplitBusy());
+    EXPECT_TRUE(Find<QComboBox>(*form, "ComboOutputFormat")->isEnabled());
+    EXPECT_TRUE(Find<QMenu>(*form, "MenuSettings")->menuAction()->isEnabled());
 }
 
 TEST_F(MainWindowTest, SplitWritesTheWholeFileKeepingTheUsersChoices)
@@ -216,43 +220,44 @@ TEST_F(MainWindowTest, SplitWritesTheWholeFileKeepingTheUsersChoices)
     addFile(*form, clip);
     chooseFolder(*form, folder.path());
     chooseFormat(*form, QStringLiteral("AVI - DivX Video (*.avi)"));
-    form->ComboVideoSize()->setCurrentText(QStringLiteral("320 x 240 (VGA)"));
-    form->ComboAudioChannels()->setCurrentText(QStringLiteral("Mono"));
-    form->ComboVideoFramerate()->setCurrentText(QStringLiteral("15.0 fps"));
+    Find<QComboBox>(*form, "ComboVideoSize")->setCurrentText(QStringLiteral("320 x 240 (VGA)"));
+    Find<QComboBox>(*form, "ComboAudioChannels")->setCurrentText(QStringLiteral("Mono"));
+    Find<QComboBox>(*form, "ComboVideoFramerate")->setCurrentText(QStringLiteral("15.0 fps"));
 
-    form->ButtonSplit()->click();
-    EXPECT_TRUE(form->SplitBusy());
-    EXPECT_FALSE(form->ComboOutputFormat()->isEnabled());
-    EXPECT_FALSE(form->MenuFile()->menuAction()->isEnabled());
-    EXPECT_TRUE(form->ButtonStopSplit()->isEnabled());
+    Find<QPushButton>(*form, "ButtonSplit")->click();
+    EXPECT_TRUE(TForm1Probe(*form).SplitBusy());
+    EXPECT_FALSE(Find<QComboBox>(*form, "ComboOutputFormat")->isEnabled());
+    EXPECT_FALSE(Find<QMenu>(*form, "MenuFile")->menuAction()->isEnabled());
+    EXPECT_TRUE(Find<QPushButton>(*form, "ButtonStopSplit")->isEnabled());
     ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }));
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Splitting Done!")});
-    EXPECT_FALSE(form->SplitBusy());
-    EXPECT_TRUE(form->ComboOutputFormat()->isEnabled());
-    EXPECT_TRUE(form->MenuFile()->menuAction()->isEnabled());
-    EXPECT_EQ(form->ProgressBar1()->value(), 0);
-    EXPECT_FALSE(form->ScriptBuffer().isEmpty()) << "the engine's log lines are kept";
+    EXPECT_FALSE(TForm1Probe(*form).SplitBusy());
+    EXPECT_TRUE(Find<QComboBox>(*form, "ComboOutputFormat")->isEnabled());
+    EXPECT_TRUE(Find<QMenu>(*form, "MenuFile")->menuAction()->isEnabled());
+    EXPECT_EQ(Find<QProgressBar>(*form, "ProgressBar1")->value(), 0);
+    EXPECT_FALSE(TForm1Probe(*form).ScriptBuffer().isEmpty()) << "the engine's log lines are kept";
     // No marks: the engine reads the added file itself.
-    ASSERT_NE(form->Transcoder1().Task(0), nullptr);
-    EXPECT_EQ(form->Transcoder1().Task(0)->InputOptions().FileName, clip);
+    ASSERT_NE(TForm1Probe(*form).Transcoder1().Task(0), nullptr);
+    EXPECT_EQ(TForm1Probe(*form).Transcoder1().Task(0)->InputOptions().FileName, clip);
 
     const fs::path output = folder.path() / "window_clip.avi";
-    EXPECT_EQ(form->LastOutputFile().toStdString(), output.string());
+    EXPECT_EQ(TForm1Probe(*form).LastOutputFile().toStdString(), output.string());
     ASSERT_TRUE(fs::exists(output));
     const testing::DecodedSummary summary = testing::DecodeMedia(output.string());
     EXPECT_EQ(summary.width, 320);
     EXPECT_EQ(summary.height, 240);
     EXPECT_EQ(summary.channels, 1);
     EXPECT_NEAR(summary.videoFrames, 30, 3) << "two seconds at 15 frames per second";
-    EXPECT_EQ(form->ComboVideoSize()->currentText(), QStringLiteral("320 x 240 (VGA)"));
+    EXPECT_EQ(Find<QComboBox>(*form, "ComboVideoSize")->currentText(),
+              QStringLiteral("320 x 240 (VGA)"));
 
     // Without overwriting the next split takes the next free name; with it
     // (changed without a restart) the first name again.
     EXPECT_EQ(splitAndWait(*form), QStringLiteral("Splitting Done!"));
     EXPECT_TRUE(fs::exists(folder.path() / "window_clip-1.avi"));
-    form->OptionsForm()->CheckBoxOverwrite()->setChecked(true);
+    Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxOverwrite()->setChecked(true);
     EXPECT_EQ(splitAndWait(*form), QStringLiteral("Splitting Done!"));
-    EXPECT_EQ(form->LastOutputFile().toStdString(), output.string());
+    EXPECT_EQ(TForm1Probe(*form).LastOutputFile().toStdString(), output.string());
     EXPECT_FALSE(fs::exists(folder.path() / "window_clip-2.avi"));
 }
 
@@ -267,19 +272,24 @@ TEST_F(MainWindowTest, StopEndsTheSplitAtOnceAndItsEndIsAnnouncedOnce)
     addFile(*form, testing::CachedMedia("window_long.mp4", longer));
     chooseFolder(*form, folder.path());
     chooseFormat(*form, QStringLiteral("AVI - DivX Video (*.avi)"));
-    form->ButtonSplit()->click();
-    ASSERT_TRUE(form->SplitBusy());
+    Find<QPushButton>(*form, "ButtonSplit")->click();
+    ASSERT_TRUE(TForm1Probe(*form).SplitBusy());
 
     // Closing is refused silently while the split runs.
     EXPECT_FALSE(form->close());
     EXPECT_TRUE(form->isVisible());
     EXPECT_TRUE(dialogs.messages.isEmpty());
 
-    waitFor([&] { return form->StatusPanel(1)->text().startsWith(QStringLiteral("File Size")); },
-            10);
-    form->ButtonStopSplit()->click();
-    EXPECT_FALSE(form->SplitBusy());
-    EXPECT_EQ(form->ProgressBar1()->value(), 0);
+    waitFor(
+        [&] {
+            return Find<QLabel>(*form, "StatusPanel1")
+                ->text()
+                .startsWith(QStringLiteral("File Size"));
+        },
+        10);
+    Find<QPushButton>(*form, "ButtonStopSplit")->click();
+    EXPECT_FALSE(TForm1Probe(*form).SplitBusy());
+    EXPECT_EQ(Find<QProgressBar>(*form, "ProgressBar1")->value(), 0);
     ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }));
     // Let the end-of-all-tasks report arrive too.
     waitFor([] { return false; }, 1);
@@ -298,20 +308,20 @@ TEST_F(MainWindowTest, StopPressedAfterTheTaskFinishedStillReportsItDone)
     addFile(*form, testing::CachedMedia("window_clip.mp4", shortClip()));
     chooseFolder(*form, folder.path());
     chooseFormat(*form, QStringLiteral("AVI - DivX Video (*.avi)"));
-    form->ButtonSplit()->click();
-    ASSERT_TRUE(form->SplitBusy());
+    Find<QPushButton>(*form, "ButtonSplit")->click();
+    ASSERT_TRUE(TForm1Probe(*form).SplitBusy());
 
     // The task ends on its own thread; its report waits in the window's
     // queue while the user presses "Stop".
     QDeadlineTimer deadline(60000);
-    const TFFmpeg* task = form->Transcoder1().Task(0);
+    const TFFmpeg* task = TForm1Probe(*form).Transcoder1().Task(0);
     ASSERT_NE(task, nullptr);
     while (!task->Terminated() && !deadline.hasExpired())
         QThread::msleep(10);
     ASSERT_TRUE(task->Terminated());
     ASSERT_TRUE(task->Finished());
-    form->ButtonStopSplit()->click();
-    EXPECT_FALSE(form->SplitBusy());
+    Find<QPushButton>(*form, "ButtonStopSplit")->click();
+    EXPECT_FALSE(TForm1Probe(*form).SplitBusy());
 
     ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }));
     waitFor([] { return false; }, 1);
@@ -322,23 +332,24 @@ TEST_F(MainWindowTest, StopPressedAfterTheTaskFinishedStillReportsItDone)
 TEST_F(MainWindowTest, ProgressShowsSizeAndPercentAndKeepsItWithoutATotal)
 {
     auto form = openWindow();
-    const int serial = form->SplitSerial();
+    const int serial = TForm1Probe(*form).SplitSerial();
     form->ShowProgress(serial, 500, 123456, 2000);
-    EXPECT_EQ(form->StatusPanel(1)->text(), QStringLiteral("File Size : 123 KBytes"));
-    EXPECT_EQ(form->PanelPercent()->text(), QStringLiteral("25%"));
-    EXPECT_EQ(form->ProgressBar1()->value(), 25);
+    EXPECT_EQ(Find<QLabel>(*form, "StatusPanel1")->text(),
+              QStringLiteral("File Size : 123 KBytes"));
+    EXPECT_EQ(Find<QLabel>(*form, "PanelPercent")->text(), QStringLiteral("25%"));
+    EXPECT_EQ(Find<QProgressBar>(*form, "ProgressBar1")->value(), 25);
 
     form->ShowProgress(serial, 2500, 1500, 2000);
-    EXPECT_EQ(form->PanelPercent()->text(), QStringLiteral("100%"));
-    EXPECT_EQ(form->ProgressBar1()->value(), 100);
+    EXPECT_EQ(Find<QLabel>(*form, "PanelPercent")->text(), QStringLiteral("100%"));
+    EXPECT_EQ(Find<QProgressBar>(*form, "ProgressBar1")->value(), 100);
 
     form->ShowProgress(serial, 700, 9600, 0);
-    EXPECT_EQ(form->StatusPanel(1)->text(), QStringLiteral("File Size : 10 KBytes"));
-    EXPECT_EQ(form->PanelPercent()->text(), QStringLiteral("100%"));
+    EXPECT_EQ(Find<QLabel>(*form, "StatusPanel1")->text(), QStringLiteral("File Size : 10 KBytes"));
+    EXPECT_EQ(Find<QLabel>(*form, "PanelPercent")->text(), QStringLiteral("100%"));
 
     // A report of an earlier split changes nothing.
     form->ShowProgress(serial - 1, 100, 1000, 2000);
-    EXPECT_EQ(form->StatusPanel(1)->text(), QStringLiteral("File Size : 10 KBytes"));
+    EXPECT_EQ(Find<QLabel>(*form, "StatusPanel1")->text(), QStringLiteral("File Size : 10 KBytes"));
     form->ShowTerminate(serial - 1, 0, true, false);
     EXPECT_TRUE(dialogs.messages.isEmpty());
 
@@ -348,15 +359,15 @@ TEST_F(MainWindowTest, ProgressShowsSizeAndPercentAndKeepsItWithoutATotal)
     form->ShowTerminate(serial, -1, true, false);
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Cannot Split This File")});
     form->ShowProgress(serial, 1840, 5000, 2000);
-    EXPECT_EQ(form->ProgressBar1()->value(), 0);
-    EXPECT_EQ(form->PanelPercent()->text(), QStringLiteral("100%"));
-    EXPECT_EQ(form->StatusPanel(1)->text(), QStringLiteral("File Size : 10 KBytes"));
+    EXPECT_EQ(Find<QProgressBar>(*form, "ProgressBar1")->value(), 0);
+    EXPECT_EQ(Find<QLabel>(*form, "PanelPercent")->text(), QStringLiteral("100%"));
+    EXPECT_EQ(Find<QLabel>(*form, "StatusPanel1")->text(), QStringLiteral("File Size : 10 KBytes"));
 }
 
 TEST_F(MainWindowTest, TheFormatListsKeysAndWheelPassOverSeparators)
 {
     auto form = openWindow();
-    QComboBox* formats = form->ComboOutputFormat();
+    QComboBox* formats = Find<QComboBox>(*form, "ComboOutputFormat");
     const struct {
         int from;
         Qt::Key key;     // or the wheel when none
@@ -395,8 +406,10 @@ TEST_F(MainWindowTest, FirstRunStoresTheDefaults)
     EXPECT_EQ(settings.value(QStringLiteral("LetterBox")).toInt(), 0);
     EXPECT_EQ(settings.value(QStringLiteral("VideoQuality")).toInt(), 2);
     EXPECT_EQ(settings.value(QStringLiteral("AudioQuality")).toInt(), 2);
-    EXPECT_TRUE(form->OptionsForm()->CheckBoxPlayVideoFile()->isChecked());
-    EXPECT_FALSE(form->OptionsForm()->CheckBoxOverwrite()->isChecked());
+    EXPECT_TRUE(
+        Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxPlayVideoFile()->isChecked());
+    EXPECT_FALSE(
+        Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxOverwrite()->isChecked());
 }
 
 TEST_F(MainWindowTest, SettingsSurviveARestartAndAFailedReadRewritesThem)
@@ -407,10 +420,12 @@ TEST_F(MainWindowTest, SettingsSurviveARestartAndAFailedReadRewritesThem)
         auto form = openWindow();
         chooseFolder(*form, folder.path());
         chooseFormat(*form, QStringLiteral("MP4 - MPEG4 Video (*.mp4)"));
-        form->ComboVideoQuality()->setCurrentIndex(0);
-        form->ComboAudioQuality()->setCurrentIndex(4);
-        form->OptionsForm()->CheckBoxOverwrite()->setChecked(true);
-        form->OptionsForm()->CheckBoxPlayVideoFile()->setChecked(false);
+        Find<QComboBox>(*form, "ComboVideoQuality")->setCurrentIndex(0);
+        Find<QComboBox>(*form, "ComboAudioQuality")->setCurrentIndex(4);
+        Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxOverwrite()->setChecked(true);
+        Find<TForm2OptionsForm>(*form, "Form2OptionsForm")
+            ->CheckBoxPlayVideoFile()
+            ->setChecked(false);
         form->Profile().ComboLetterBox.Select(1);
         EXPECT_TRUE(form->close());
     }
@@ -418,16 +433,20 @@ TEST_F(MainWindowTest, SettingsSurviveARestartAndAFailedReadRewritesThem)
     {
         auto form = openWindow();
         EXPECT_EQ(form->EditOutputFolder()->text(), folderText);
-        EXPECT_EQ(form->ComboOutputFormat()->currentText(), QStringLiteral("MP4 - MPEG4 Video (*.mp4)"));
-        EXPECT_EQ(form->ComboVideoQuality()->currentIndex(), 0);
-        EXPECT_EQ(form->ComboAudioQuality()->currentIndex(), 4);
-        EXPECT_TRUE(form->OptionsForm()->CheckBoxOverwrite()->isChecked());
-        EXPECT_FALSE(form->OptionsForm()->CheckBoxPlayVideoFile()->isChecked());
+        EXPECT_EQ(Find<QComboBox>(*form, "ComboOutputFormat")->currentText(),
+                  QStringLiteral("MP4 - MPEG4 Video (*.mp4)"));
+        EXPECT_EQ(Find<QComboBox>(*form, "ComboVideoQuality")->currentIndex(), 0);
+        EXPECT_EQ(Find<QComboBox>(*form, "ComboAudioQuality")->currentIndex(), 4);
+        EXPECT_TRUE(
+            Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxOverwrite()->isChecked());
+        EXPECT_FALSE(Find<TForm2OptionsForm>(*form, "Form2OptionsForm")
+                         ->CheckBoxPlayVideoFile()
+                         ->isChecked());
         EXPECT_EQ(form->Profile().ComboLetterBox.Selected(), 1);
         EXPECT_EQ(form->Profile().OutputExtension, "MP4");
         // "Exit" does not store anything.
-        form->ComboVideoQuality()->setCurrentIndex(3);
-        form->ActionExit()->trigger();
+        Find<QComboBox>(*form, "ComboVideoQuality")->setCurrentIndex(3);
+        Find<QAction>(*form, "ActionExit")->trigger();
     }
     EXPECT_EQ(store().value(QStringLiteral("VideoQuality")).toInt(), 0);
 
@@ -438,7 +457,7 @@ TEST_F(MainWindowTest, SettingsSurviveARestartAndAFailedReadRewritesThem)
         auto form = openWindow();
         EXPECT_EQ(form->EditOutputFolder()->text(), folderText);
         EXPECT_EQ(form->Profile().ComboLetterBox.Selected(), 1);
-        EXPECT_EQ(form->ComboAudioQuality()->currentIndex(), 2);
+        EXPECT_EQ(Find<QComboBox>(*form, "ComboAudioQuality")->currentIndex(), 2);
     }
     QSettings settings = store();
     EXPECT_EQ(settings.value(QStringLiteral("VideoQuality")).toInt(), 2);
@@ -455,8 +474,9 @@ TEST_F(MainWindowTest, SettingsSurviveARestartAndAFailedReadRewritesThem)
     settings.sync();
     {
         auto form = openWindow();
-        EXPECT_EQ(form->ComboOutputFormat()->currentIndex(), 0);
-        EXPECT_FALSE(form->OptionsForm()->CheckBoxOverwrite()->isChecked())
+        EXPECT_EQ(Find<QComboBox>(*form, "ComboOutputFormat")->currentIndex(), 0);
+        EXPECT_FALSE(
+            Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxOverwrite()->isChecked())
             << "the check box keeps its start state";
     }
     EXPECT_EQ(store().value(QStringLiteral("Overwrite")).toInt(), 0)
@@ -467,7 +487,7 @@ TEST_F(MainWindowTest, SettingsSurviveARestartAndAFailedReadRewritesThem)
     settings.sync();
     {
         auto form = openWindow();
-        EXPECT_EQ(form->ComboOutputFormat()->currentIndex(), 0);
+        EXPECT_EQ(Find<QComboBox>(*form, "ComboOutputFormat")->currentIndex(), 0);
         EXPECT_EQ(form->Profile().OutputExtension, "3GP");
         EXPECT_TRUE(form->close());
     }

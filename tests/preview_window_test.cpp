@@ -22,7 +22,9 @@ protected:
     std::unique_ptr<TForm1> windowWithClip(bool autoPlay = false)
     {
         auto form = openWindow();
-        form->OptionsForm()->CheckBoxPlayVideoFile()->setChecked(autoPlay);
+        Find<TForm2OptionsForm>(*form, "Form2OptionsForm")
+            ->CheckBoxPlayVideoFile()
+            ->setChecked(autoPlay);
         addFile(*form, testing::CachedMedia("window_clip.mp4", testing::shortClip()));
         return form;
     }
@@ -31,81 +33,86 @@ protected:
 TEST_F(PreviewWindowTest, ControlsSitInThePreviewArea)
 {
     auto form = openWindow();
-    EXPECT_EQ(form->Panel1()->geometry(), QRect(8, 4, 393, 295));
-    EXPECT_EQ(form->VideoWindow1()->geometry(), QRect(4, 6, 383, 283));
-    EXPECT_EQ(form->VideoWindow1()->parentWidget(), form->Panel1());
-    EXPECT_EQ(form->VideoWindow1()->Mode(), vmVMR);
-    EXPECT_EQ(form->VideoWindow1()->VMROptions().Streams(), 1u);
-    EXPECT_TRUE(form->VideoWindow1()->VMROptions().KeepAspectRatio());
-    EXPECT_EQ(form->ButtonPlay()->toolTip(), QStringLiteral("Play"));
-    EXPECT_EQ(form->ButtonPause()->toolTip(), QStringLiteral("Pause"));
-    EXPECT_EQ(form->ButtonStop()->toolTip(), QStringLiteral("Stop"));
-    EXPECT_EQ(form->TrackBarVolume()->Max(), 20000);
-    EXPECT_EQ(form->TrackBarVolume()->Position(), 10000);
-    EXPECT_EQ(form->TimerTrackBarPosition()->interval(), 100);
-    EXPECT_FALSE(form->TimerTrackBarPosition()->isActive());
-    EXPECT_FALSE(form->FilterGraph1().Active());
+    EXPECT_EQ(Find<QFrame>(*form, "Panel1")->geometry(), QRect(8, 4, 393, 295));
+    EXPECT_EQ(Find<TVideoWindow>(*form, "VideoWindow1")->geometry(), QRect(4, 6, 383, 283));
+    EXPECT_EQ(Find<TVideoWindow>(*form, "VideoWindow1")->parentWidget(),
+              Find<QFrame>(*form, "Panel1"));
+    EXPECT_EQ(Find<TVideoWindow>(*form, "VideoWindow1")->Mode(), vmVMR);
+    EXPECT_EQ(Find<TVideoWindow>(*form, "VideoWindow1")->VMROptions().Streams(), 1u);
+    EXPECT_TRUE(Find<TVideoWindow>(*form, "VideoWindow1")->VMROptions().KeepAspectRatio());
+    EXPECT_EQ(Find<QPushButton>(*form, "ButtonPlay")->toolTip(), QStringLiteral("Play"));
+    EXPECT_EQ(Find<QPushButton>(*form, "ButtonPause")->toolTip(), QStringLiteral("Pause"));
+    EXPECT_EQ(Find<QPushButton>(*form, "ButtonStop")->toolTip(), QStringLiteral("Stop"));
+    EXPECT_EQ(Find<ThlTrackBar>(*form, "hlTrackBarVolume")->Max(), 20000);
+    EXPECT_EQ(Find<ThlTrackBar>(*form, "hlTrackBarVolume")->Position(), 10000);
+    EXPECT_EQ(Find<QTimer>(*form, "TimerTrackBarPosition")->interval(), 100);
+    EXPECT_FALSE(Find<QTimer>(*form, "TimerTrackBarPosition")->isActive());
+    EXPECT_FALSE(TForm1Probe(*form).FilterGraph1().Active());
 }
 
 TEST_F(PreviewWindowTest, AddingAFilePlaysItWhenTheSettingIsOn)
 {
     auto form = windowWithClip(true);
-    EXPECT_TRUE(form->FilterGraph1().Active());
-    EXPECT_TRUE(form->TimerTrackBarPosition()->isActive());
-    ASSERT_TRUE(waitFor([&] { return form->VideoWindow1()->Stats().framesPainted > 0; }, 20));
-    ASSERT_TRUE(waitFor([&] { return form->TimelinePosition() > 300; }, 20));
-    EXPECT_NE(form->PanelCurrentPosition()->text(), QStringLiteral("Video Position"));
+    EXPECT_TRUE(TForm1Probe(*form).FilterGraph1().Active());
+    EXPECT_TRUE(Find<QTimer>(*form, "TimerTrackBarPosition")->isActive());
+    ASSERT_TRUE(waitFor(
+        [&] { return Find<TVideoWindow>(*form, "VideoWindow1")->Stats().framesPainted > 0; }, 20));
+    ASSERT_TRUE(waitFor([&] { return TForm1Probe(*form).TimelinePosition() > 300; }, 20));
+    EXPECT_NE(Find<QLabel>(*form, "PanelCurrentPosition")->text(),
+              QStringLiteral("Video Position"));
 
     // Adding another file lets go of the first before anything else.
-    form->OptionsForm()->CheckBoxPlayVideoFile()->setChecked(false);
+    Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxPlayVideoFile()->setChecked(false);
     addFile(*form, testing::CachedMedia("window_clip.mp4", testing::shortClip()));
-    EXPECT_FALSE(form->FilterGraph1().Active());
-    EXPECT_FALSE(form->PreviewPaused());
+    EXPECT_FALSE(TForm1Probe(*form).FilterGraph1().Active());
+    EXPECT_FALSE(TForm1Probe(*form).PreviewPaused());
 }
 
 TEST_F(PreviewWindowTest, PauseResumesWithoutReopeningAndStopStartsAfresh)
 {
     auto form = windowWithClip();
-    EXPECT_FALSE(form->FilterGraph1().Active());
-    form->ButtonPlay()->click();
-    ASSERT_TRUE(form->FilterGraph1().Active());
-    GstElement* opened = form->FilterGraph1().Pipeline();
-    ASSERT_TRUE(waitFor([&] { return form->FilterGraph1().Position() > 400; }, 20));
+    EXPECT_FALSE(TForm1Probe(*form).FilterGraph1().Active());
+    Find<QPushButton>(*form, "ButtonPlay")->click();
+    ASSERT_TRUE(TForm1Probe(*form).FilterGraph1().Active());
+    GstElement* opened = TForm1Probe(*form).FilterGraph1().Pipeline();
+    ASSERT_TRUE(waitFor([&] { return TForm1Probe(*form).FilterGraph1().Position() > 400; }, 20));
 
-    form->ButtonPause()->click();
-    EXPECT_TRUE(form->PreviewPaused());
-    form->ButtonPlay()->click();
-    EXPECT_FALSE(form->PreviewPaused());
-    EXPECT_EQ(form->FilterGraph1().Pipeline(), opened) << "a resume keeps the open file";
-    EXPECT_GT(form->FilterGraph1().Position(), 300);
+    Find<QPushButton>(*form, "ButtonPause")->click();
+    EXPECT_TRUE(TForm1Probe(*form).PreviewPaused());
+    Find<QPushButton>(*form, "ButtonPlay")->click();
+    EXPECT_FALSE(TForm1Probe(*form).PreviewPaused());
+    EXPECT_EQ(TForm1Probe(*form).FilterGraph1().Pipeline(), opened)
+        << "a resume keeps the open file";
+    EXPECT_GT(TForm1Probe(*form).FilterGraph1().Position(), 300);
 
-    form->ButtonStop()->click();
-    EXPECT_FALSE(form->FilterGraph1().Active());
-    EXPECT_FALSE(form->TimerTrackBarPosition()->isActive());
-    form->ButtonPlay()->click();
-    ASSERT_TRUE(form->FilterGraph1().Active());
-    EXPECT_LT(form->FilterGraph1().Position(), 300) << "Stop then Play starts from the beginning";
+    Find<QPushButton>(*form, "ButtonStop")->click();
+    EXPECT_FALSE(TForm1Probe(*form).FilterGraph1().Active());
+    EXPECT_FALSE(Find<QTimer>(*form, "TimerTrackBarPosition")->isActive());
+    Find<QPushButton>(*form, "ButtonPlay")->click();
+    ASSERT_TRUE(TForm1Probe(*form).FilterGraph1().Active());
+    EXPECT_LT(TForm1Probe(*form).FilterGraph1().Position(), 300)
+        << "Stop then Play starts from the beginning";
     EXPECT_TRUE(dialogs.exceptions.isEmpty());
 }
 
 TEST_F(PreviewWindowTest, PauseWithNothingPlayingOnlyArmsTheResume)
 {
     auto form = windowWithClip();
-    form->ButtonPause()->click();
-    EXPECT_TRUE(form->PreviewPaused());
-    form->ButtonPlay()->click();  // resume of nothing: only clears the flag
-    EXPECT_FALSE(form->PreviewPaused());
-    EXPECT_FALSE(form->FilterGraph1().Active());
-    form->ButtonPlay()->click();
-    EXPECT_TRUE(form->FilterGraph1().Active());
+    Find<QPushButton>(*form, "ButtonPause")->click();
+    EXPECT_TRUE(TForm1Probe(*form).PreviewPaused());
+    Find<QPushButton>(*form, "ButtonPlay")->click();  // resume of nothing: only clears the flag
+    EXPECT_FALSE(TForm1Probe(*form).PreviewPaused());
+    EXPECT_FALSE(TForm1Probe(*form).FilterGraph1().Active());
+    Find<QPushButton>(*form, "ButtonPlay")->click();
+    EXPECT_TRUE(TForm1Probe(*form).FilterGraph1().Active());
 }
 
 TEST_F(PreviewWindowTest, PlayNeedsAFileAndAnIdleWindow)
 {
     auto form = openWindow();
-    form->ButtonPlay()->click();
-    EXPECT_FALSE(form->FilterGraph1().Active());
-    EXPECT_FALSE(form->TimerTrackBarPosition()->isActive());
+    Find<QPushButton>(*form, "ButtonPlay")->click();
+    EXPECT_FALSE(TForm1Probe(*form).FilterGraph1().Active());
+    EXPECT_FALSE(Find<QTimer>(*form, "TimerTrackBarPosition")->isActive());
 }
 
 TEST_F(PreviewWindowTest, TheTimerStopsAtTheEndAndKeepsTheGraph)
@@ -118,23 +125,23 @@ TEST_F(PreviewWindowTest, TheTimerStopsAtTheEndAndKeepsTheGraph)
         testing::CachedMedia("window_clip.mp4", testing::shortClip()),
         testing::CachedMedia("window_ntsc_sound.mkv", picturesEndFirst)};
     auto form = openWindow();
-    form->OptionsForm()->CheckBoxPlayVideoFile()->setChecked(false);
+    Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxPlayVideoFile()->setChecked(false);
     for (const std::string& clip : clips) {
         SCOPED_TRACE(clip);
         addFile(*form, clip);
-        form->ButtonPlay()->click();
-        TFilterGraph& graph = form->FilterGraph1();
+        Find<QPushButton>(*form, "ButtonPlay")->click();
+        TFilterGraph& graph = TForm1Probe(*form).FilterGraph1();
         ASSERT_TRUE(waitFor(
             [&] { return graph.Duration() > 0 && graph.Position() == graph.Duration(); }, 20));
         waitFor([] { return false; }, 1);
         EXPECT_TRUE(graph.Active());
-        EXPECT_TRUE(form->TimerTrackBarPosition()->isActive());
-        EXPECT_EQ(form->TimelinePosition(), form->TimelineMax());
+        EXPECT_TRUE(Find<QTimer>(*form, "TimerTrackBarPosition")->isActive());
+        EXPECT_EQ(TForm1Probe(*form).TimelinePosition(), TForm1Probe(*form).TimelineMax());
         GstState state = GST_STATE_NULL;
         gst_element_get_state(graph.Pipeline(), &state, nullptr, GST_SECOND);
         EXPECT_EQ(state, GST_STATE_PAUSED) << "stopped at the end";
         // The next Play starts the file again.
-        form->ButtonPlay()->click();
+        Find<QPushButton>(*form, "ButtonPlay")->click();
         EXPECT_LT(graph.Position(), graph.Duration());
     }
 }
@@ -142,17 +149,17 @@ TEST_F(PreviewWindowTest, TheTimerStopsAtTheEndAndKeepsTheGraph)
 TEST_F(PreviewWindowTest, VolumeSliderDrivesTheGraph)
 {
     auto form = windowWithClip();
-    form->TrackBarVolume()->SetPosition(15000);
-    EXPECT_EQ(form->FilterGraph1().Volume(), 10000);
-    form->TrackBarVolume()->SetPosition(100);
-    EXPECT_EQ(form->FilterGraph1().Volume(), 100);
-    form->ButtonPlay()->click();  // a fresh start takes the slider's level
+    Find<ThlTrackBar>(*form, "hlTrackBarVolume")->SetPosition(15000);
+    EXPECT_EQ(TForm1Probe(*form).FilterGraph1().Volume(), 10000);
+    Find<ThlTrackBar>(*form, "hlTrackBarVolume")->SetPosition(100);
+    EXPECT_EQ(TForm1Probe(*form).FilterGraph1().Volume(), 100);
+    Find<QPushButton>(*form, "ButtonPlay")->click();  // a fresh start takes the slider's level
     double factor = 1.0;
-    g_object_get(form->FilterGraph1().Pipeline(), "volume", &factor, nullptr);
+    g_object_get(TForm1Probe(*form).FilterGraph1().Pipeline(), "volume", &factor, nullptr);
     EXPECT_NEAR(factor, AttenuationToFactor(-4989), 1e-9);
-    form->TrackBarVolume()->SetPosition(0);
+    Find<ThlTrackBar>(*form, "hlTrackBarVolume")->SetPosition(0);
     gboolean muted = FALSE;
-    g_object_get(form->FilterGraph1().Pipeline(), "mute", &muted, nullptr);
+    g_object_get(TForm1Probe(*form).FilterGraph1().Pipeline(), "mute", &muted, nullptr);
     EXPECT_TRUE(muted);
 }
 
@@ -161,19 +168,19 @@ TEST_F(PreviewWindowTest, ASplitStopsThePreviewAndGatesTheTransport)
     testing::TempFolder folder;
     auto form = windowWithClip();
     chooseFolder(*form, folder.path());
-    form->ButtonPlay()->click();
-    ASSERT_TRUE(form->FilterGraph1().Active());
-    form->ButtonSplit()->click();
-    EXPECT_TRUE(form->SplitBusy());
-    EXPECT_FALSE(form->FilterGraph1().Active());
+    Find<QPushButton>(*form, "ButtonPlay")->click();
+    ASSERT_TRUE(TForm1Probe(*form).FilterGraph1().Active());
+    Find<QPushButton>(*form, "ButtonSplit")->click();
+    EXPECT_TRUE(TForm1Probe(*form).SplitBusy());
+    EXPECT_FALSE(TForm1Probe(*form).FilterGraph1().Active());
     // While the split runs the transport does nothing.
-    form->ButtonPlay()->click();
-    EXPECT_FALSE(form->FilterGraph1().Active());
-    form->ButtonPause()->click();
-    EXPECT_FALSE(form->PreviewPaused());
-    ASSERT_TRUE(waitFor([&] { return !form->SplitBusy(); }));
-    form->ButtonPlay()->click();
-    EXPECT_TRUE(form->FilterGraph1().Active());
+    Find<QPushButton>(*form, "ButtonPlay")->click();
+    EXPECT_FALSE(TForm1Probe(*form).FilterGraph1().Active());
+    Find<QPushButton>(*form, "ButtonPause")->click();
+    EXPECT_FALSE(TForm1Probe(*form).PreviewPaused());
+    ASSERT_TRUE(waitFor([&] { return !TForm1Probe(*form).SplitBusy(); }));
+    Find<QPushButton>(*form, "ButtonPlay")->click();
+    EXPECT_TRUE(TForm1Probe(*form).FilterGraph1().Active());
 }
 
 }  // namespace

@@ -34,7 +34,9 @@ protected:
         const fs::path clip = source.path() / "clip.avi";
         fs::copy_file(testing::CachedMedia("snapshot_clip.avi", spec), clip);
         auto form = openWindow();
-        form->OptionsForm()->CheckBoxPlayVideoFile()->setChecked(true);
+        Find<TForm2OptionsForm>(*form, "Form2OptionsForm")
+            ->CheckBoxPlayVideoFile()
+            ->setChecked(true);
         addFile(*form, clip.string());
         chooseFolder(*form, output.path());
         return form;
@@ -53,10 +55,10 @@ protected:
 TEST_F(SnapshotTest, ThreeSnapshotsGetThreeNames)
 {
     auto form = windowPlayingClip();
-    EXPECT_EQ(form->ButtonSnapshot()->text(), QStringLiteral("Snapshot"));
-    EXPECT_EQ(form->ButtonSnapshot()->geometry(), QRect(211, 420, 86, 35));
+    EXPECT_EQ(Find<QPushButton>(*form, "ButtonSnapshot")->text(), QStringLiteral("Snapshot"));
+    EXPECT_EQ(Find<QPushButton>(*form, "ButtonSnapshot")->geometry(), QRect(211, 420, 86, 35));
     for (int shot = 0; shot < 3; ++shot)
-        form->ButtonSnapshot()->click();
+        Find<QPushButton>(*form, "ButtonSnapshot")->click();
     for (const char* name : {"clip.bmp", "clip-1.bmp", "clip-2.bmp"})
         EXPECT_TRUE(fs::exists(output.path() / name)) << name;
     EXPECT_FALSE(fs::exists(output.path() / "clip-3.bmp"));
@@ -68,8 +70,8 @@ TEST_F(SnapshotTest, AFreeNameIsTakenFirst)
 {
     std::ofstream(output.path() / "clip-1.bmp") << "taken";
     auto form = windowPlayingClip();
-    form->ButtonSnapshot()->click();
-    form->ButtonSnapshot()->click();
+    Find<QPushButton>(*form, "ButtonSnapshot")->click();
+    Find<QPushButton>(*form, "ButtonSnapshot")->click();
     EXPECT_TRUE(fs::exists(output.path() / "clip.bmp"));
     EXPECT_TRUE(fs::exists(output.path() / "clip-2.bmp"));
     std::ifstream untouched(output.path() / "clip-1.bmp");
@@ -81,48 +83,53 @@ TEST_F(SnapshotTest, AFreeNameIsTakenFirst)
 TEST_F(SnapshotTest, TheBitmapHoldsThePausedPictureAtTheSourcesSize)
 {
     auto form = windowPlayingClip();
-    form->ButtonPause()->click();
-    form->FilterGraph1().SetPosition(1840);
+    Find<QPushButton>(*form, "ButtonPause")->click();
+    TForm1Probe(*form).FilterGraph1().SetPosition(1840);
     ASSERT_TRUE(waitFor(
-        [&] { return form->VideoWindow1()->Stats().lastPaintedTimeMs == 1840; }, 20));
+        [&] {
+            return Find<TVideoWindow>(*form, "VideoWindow1")->Stats().lastPaintedTimeMs == 1840;
+        },
+        20));
     // What the window shows, read in its letter-boxed 377 x 283 picture.
-    const int onScreen = patternOf(form->VideoWindow1()->CurrentPicture().copy(3, 0, 377, 283));
+    const int onScreen =
+        patternOf(Find<TVideoWindow>(*form, "VideoWindow1")->CurrentPicture().copy(3, 0, 377, 283));
     EXPECT_NEAR(onScreen, 46, 1);
-    form->ButtonSnapshot()->click();
+    Find<QPushButton>(*form, "ButtonSnapshot")->click();
     const QImage picture = saved(output.path() / "clip.bmp");
     EXPECT_EQ(picture.size(), QSize(320, 240)) << "the source's size, not the window's";
     EXPECT_EQ(patternOf(picture), onScreen);
-    EXPECT_EQ(picture, form->Image1().convertToFormat(picture.format()));
+    EXPECT_EQ(picture, TForm1Probe(*form).Image1().convertToFormat(picture.format()));
     // A paused preview stays paused as far as the buttons know, but plays on.
-    EXPECT_TRUE(form->PreviewPaused());
+    EXPECT_TRUE(TForm1Probe(*form).PreviewPaused());
     GstState state = GST_STATE_NULL;
-    gst_element_get_state(form->FilterGraph1().Pipeline(), &state, nullptr, 5 * GST_SECOND);
+    gst_element_get_state(TForm1Probe(*form).FilterGraph1().Pipeline(), &state, nullptr,
+                          5 * GST_SECOND);
     EXPECT_EQ(state, GST_STATE_PLAYING);
     // The next Play is a resume of the open file.
-    GstElement* opened = form->FilterGraph1().Pipeline();
-    form->ButtonPlay()->click();
-    EXPECT_EQ(form->FilterGraph1().Pipeline(), opened);
-    EXPECT_FALSE(form->PreviewPaused());
+    GstElement* opened = TForm1Probe(*form).FilterGraph1().Pipeline();
+    Find<QPushButton>(*form, "ButtonPlay")->click();
+    EXPECT_EQ(TForm1Probe(*form).FilterGraph1().Pipeline(), opened);
+    EXPECT_FALSE(TForm1Probe(*form).PreviewPaused());
 }
 
 TEST_F(SnapshotTest, NothingWithoutAPreviewAndTheFolderChecksOtherwise)
 {
     auto form = windowPlayingClip();
-    form->ButtonStop()->click();
-    form->ButtonSnapshot()->click();
+    Find<QPushButton>(*form, "ButtonStop")->click();
+    Find<QPushButton>(*form, "ButtonSnapshot")->click();
     EXPECT_TRUE(dialogs.messages.isEmpty());
     EXPECT_TRUE(fs::is_empty(output.path()));
 
-    form->ButtonPlay()->click();
+    Find<QPushButton>(*form, "ButtonPlay")->click();
     form->EditOutputFolder()->clear();
     dialogs.folderToChoose.clear();
-    form->ButtonSnapshot()->click();
+    Find<QPushButton>(*form, "ButtonSnapshot")->click();
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Please select an output folder!")});
     EXPECT_EQ(dialogs.folderChooserRuns, 2);
 
     const QString gone = QString::fromStdString((output.path() / "gone").string());
     form->EditOutputFolder()->setText(gone);
-    form->ButtonSnapshot()->click();
+    Find<QPushButton>(*form, "ButtonSnapshot")->click();
     ASSERT_EQ(dialogs.messages.size(), 2);
     EXPECT_EQ(dialogs.messages[1], QStringLiteral("The output folder \"") + gone +
                                        QStringLiteral("\"\n\rdoes not exist or has been deleted!"
@@ -134,27 +141,27 @@ TEST_F(SnapshotTest, NothingWithoutAPreviewAndTheFolderChecksOtherwise)
 TEST_F(SnapshotTest, WithoutAPictureThePreviewIsLeftAsItWas)
 {
     auto form = openWindow();
-    form->OptionsForm()->CheckBoxPlayVideoFile()->setChecked(true);
+    Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxPlayVideoFile()->setChecked(true);
     addFile(*form, testing::CachedMedia("audio_only.m4a", testing::AudioOnly()));
     chooseFolder(*form, output.path());
-    TFilterGraph& graph = form->FilterGraph1();
+    TFilterGraph& graph = TForm1Probe(*form).FilterGraph1();
     ASSERT_TRUE(waitFor([&] { return graph.Position() > 200; }, 20));
     GstElement* opened = graph.Pipeline();
     for (const bool paused : {false, true}) {
         SCOPED_TRACE(paused ? "paused" : "playing");
         if (paused)
-            form->ButtonPause()->click();
-        form->ButtonSnapshot()->click();
+            Find<QPushButton>(*form, "ButtonPause")->click();
+        Find<QPushButton>(*form, "ButtonSnapshot")->click();
         GstState state = GST_STATE_NULL;
         gst_element_get_state(graph.Pipeline(), &state, nullptr, 5 * GST_SECOND);
         EXPECT_EQ(state, paused ? GST_STATE_PAUSED : GST_STATE_PLAYING);
-        EXPECT_EQ(form->PreviewPaused(), paused);
+        EXPECT_EQ(TForm1Probe(*form).PreviewPaused(), paused);
     }
     EXPECT_EQ(dialogs.exceptions.size(), 2);
     EXPECT_TRUE(fs::is_empty(output.path()));
     // The next Play resumes the open file where it was.
     const int position = graph.Position();
-    form->ButtonPlay()->click();
+    Find<QPushButton>(*form, "ButtonPlay")->click();
     EXPECT_EQ(graph.Pipeline(), opened);
     EXPECT_GE(graph.Position(), position);
 }
@@ -164,24 +171,25 @@ TEST_F(SnapshotTest, AFolderThatCannotBeWrittenIsReported)
     auto form = windowPlayingClip();
     // Even the superuser cannot create files in /proc.
     form->EditOutputFolder()->setText(QStringLiteral("/proc"));
-    form->ButtonSnapshot()->click();
+    Find<QPushButton>(*form, "ButtonSnapshot")->click();
     ASSERT_EQ(dialogs.exceptions.size(), 1);
     EXPECT_TRUE(dialogs.exceptions[0].startsWith(QStringLiteral("Cannot save the snapshot \"/proc/clip.bmp\"")))
         << dialogs.exceptions[0].toStdString();
     // The preview stays paused on the picture that could not be saved.
     GstState state = GST_STATE_NULL;
-    gst_element_get_state(form->FilterGraph1().Pipeline(), &state, nullptr, 5 * GST_SECOND);
+    gst_element_get_state(TForm1Probe(*form).FilterGraph1().Pipeline(), &state, nullptr,
+                          5 * GST_SECOND);
     EXPECT_EQ(state, GST_STATE_PAUSED);
-    EXPECT_FALSE(form->Image1().isNull());
+    EXPECT_FALSE(TForm1Probe(*form).Image1().isNull());
 }
 
 TEST_F(SnapshotTest, WaitsWhileASplitRuns)
 {
     auto form = windowPlayingClip();
-    form->ButtonSplit()->click();
-    ASSERT_TRUE(form->SplitBusy());
-    form->ButtonSnapshot()->click();
-    waitFor([&] { return !form->SplitBusy(); });
+    Find<QPushButton>(*form, "ButtonSplit")->click();
+    ASSERT_TRUE(TForm1Probe(*form).SplitBusy());
+    Find<QPushButton>(*form, "ButtonSnapshot")->click();
+    waitFor([&] { return !TForm1Probe(*form).SplitBusy(); });
     EXPECT_FALSE(fs::exists(output.path() / "clip.bmp"));
 }
 

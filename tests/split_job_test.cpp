@@ -1,9 +1,9 @@
 // The split job: output names, marks, the trim script it writes, and a split
 // into every format of the catalogue read back by the probe and by
 // GStreamer's discoverer.
-#include "app/segment_marks.h"
-#include "app/split_job.h"
-#include "app/trim_script_writer.h"
+#include "job/segment_marks.h"
+#include "job/split_job.h"
+#include "job/trim_script_writer.h"
 #include "engine/transcoder.h"
 #include "profiles/format_catalogue.h"
 #include "tests/support/media_generator.h"
@@ -206,7 +206,7 @@ protected:
     {
         done = false;
         const SplitOutcome outcome = StartSplitJob(engine, request, profile);
-        EXPECT_EQ(outcome.Result, SplitStart::Started) << outcome.Detail;
+        EXPECT_EQ(outcome.Result, SplitStart::Started) << outcome.Error;
         if (outcome.Result != SplitStart::Started)
             return {};
         std::unique_lock guard(lock);
@@ -301,8 +301,8 @@ TEST_F(SplitRun, TheFileSplitIsTheFileNamedEvenWithTrailingBlanks)
         r.SourceFile = lineEnd;
         const SplitOutcome refused = StartSplitJob(engine, r, profile);
         EXPECT_EQ(refused.Result, SplitStart::Failed) << name;
-        EXPECT_TRUE(refused.DetailForUser);
-        EXPECT_NE(refused.Detail.find("\"" + lineEnd + "\""), std::string::npos) << refused.Detail;
+        EXPECT_TRUE(refused.ErrorForUser);
+        EXPECT_NE(refused.Error.find("\"" + lineEnd + "\""), std::string::npos) << refused.Error;
         EXPECT_EQ(outputs(), written) << name;
     }
     // The whole file is read without a script, whatever its name.

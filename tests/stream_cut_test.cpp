@@ -1,7 +1,7 @@
 // Cutting with the original streams kept: where the output starts and ends,
 // the sound against the pictures, its timestamps and duration, the source
 // left as it was, refused sources and stopping.
-#include "app/split_job.h"
+#include "job/split_job.h"
 #include "engine/av_probe.h"
 #include "engine/library_handles.h"
 #include "engine/stream_cut.h"
@@ -153,7 +153,7 @@ TEST_P(StreamCutCases, CutsFromTheKeyFrameBeforeTheStartToTheEnd)
     TempFolder folder;
     const std::string output = folder.file(std::string("cut") + fs::path(source).extension().string());
     const StreamCutResult result = cut(source, output, start, end);
-    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.error;
+    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.Error;
     EXPECT_NEAR(result.startSeconds, pictures[key].us / 1e6, 1e-3);
     char expected[64];
     std::snprintf(expected, sizeof expected, "Started at the key frame at %.2f s",
@@ -198,7 +198,7 @@ TEST_P(StreamCutCases, CopiesTheWholeFileWithoutMarks)
     TempFolder folder;
     const std::string output = folder.file(std::string("all") + fs::path(source).extension().string());
     const StreamCutResult result = cut(source, output, 0.0, 0.0);
-    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.error;
+    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.Error;
     EXPECT_EQ(KeyFrameStartText(result), "");
     const DecodedSummary original = DecodeMedia(source);
     const DecodedSummary copied = DecodeMedia(output);
@@ -261,7 +261,7 @@ TEST_F(StreamCutTest, SoundAloneIsCutAtTheMarks)
     const std::string source = CachedMedia("cut_sound.mp4", spec);
     TempFolder folder;
     const StreamCutResult result = cut(source, folder.file("sound.mp4"), 1.0, 2.5);
-    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.error;
+    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.Error;
     EXPECT_EQ(KeyFrameStartText(result), "");
     const DecodedSummary decoded = DecodeMedia(folder.file("sound.mp4"));
     EXPECT_EQ(decoded.videoFrames, 0);
@@ -276,8 +276,8 @@ TEST_F(StreamCutTest, ASegmentPastTheEndWritesNothing)
     TempFolder folder;
     const StreamCutResult result = cut(source, folder.file("late.mp4"), 20.0, 25.0);
     EXPECT_EQ(result.end, StreamCutResult::End::Failed);
-    EXPECT_NE(result.error.find("No picture and no sound was written"), std::string::npos)
-        << result.error;
+    EXPECT_NE(result.Error.find("No picture and no sound was written"), std::string::npos)
+        << result.Error;
     EXPECT_TRUE(fs::is_empty(folder.path()));
 }
 
@@ -330,7 +330,7 @@ TEST_F(StreamCutTest, StartsWhereTheSourceShowsItsPictures)
         SCOPED_TRACE(c.name);
         const std::string output = folder.file(std::string(c.name) + ".mp4");
         const StreamCutResult result = cut(c.source, output, c.start, c.end);
-        ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.error;
+        ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.Error;
         EXPECT_NEAR(result.startSeconds, c.startSeconds, 1e-3);
         EXPECT_EQ(KeyFrameStartText(result).empty(), c.start == c.startSeconds);
         const DecodedSummary decoded = DecodeMedia(output);
@@ -404,7 +404,7 @@ TEST_F(StreamCutTest, FailuresSayWhyAndWriteNothing)
         request.EndSeconds = c.end;
         StreamCutJob job = PrepareStreamCutJob(request);
         const std::string error =
-            job.Cut ? job.Cut->Write(job.OutputFile, c.start, c.end, {}).error : job.Error;
+            job.Cut ? job.Cut->Write(job.OutputFile, c.start, c.end, {}).Error : job.Error;
         EXPECT_NE(error.find(c.why), std::string::npos) << error;
         EXPECT_EQ(error.find(c.source) != std::string::npos, c.namesSource) << error;
         EXPECT_TRUE(fs::is_empty(outputs));
@@ -457,7 +457,7 @@ TEST_F(StreamCutTest, DamagedTimesAreCopiedInOrder)
     const std::string source =
         damagedTimes(CachedMedia("cut_undamaged.ts", spec), folder.file("damaged.ts"));
     const StreamCutResult result = cut(source, folder.file("copy.ts"), 0.0, 0.0);
-    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.error;
+    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.Error;
     EXPECT_EQ(DecodeMedia(folder.file("copy.ts")).videoFrames, DecodeMedia(source).videoFrames);
 }
 
@@ -485,7 +485,7 @@ TEST_F(StreamCutTest, NamesTheOutputAfterTheSourceAndNeverOverwritesIt)
     ASSERT_TRUE(again.Open(source));
     const StreamCutResult result = again.Write(source, 1.0, 2.0, {});
     EXPECT_EQ(result.end, StreamCutResult::End::Failed);
-    EXPECT_FALSE(result.error.empty());
+    EXPECT_FALSE(result.Error.empty());
 }
 
 // A stop ends the copy at its next packet; what was written plays, also
@@ -549,7 +549,7 @@ TEST_F(StreamCutTest, TaskReportsTheEndOnItsThread)
         task.Wait();
     }
     EXPECT_EQ(ends.load(), 1);
-    EXPECT_EQ(last.end, StreamCutResult::End::Finished) << last.error;
+    EXPECT_EQ(last.end, StreamCutResult::End::Finished) << last.Error;
     EXPECT_GT(DecodeMedia(folder.file("task.mkv")).videoFrames, 0);
 }
 

@@ -20,20 +20,26 @@ protected:
     std::unique_ptr<TForm1> windowWith(const std::string& clip)
     {
         auto form = openWindow();
-        form->OptionsForm()->CheckBoxPlayVideoFile()->setChecked(false);
+        Find<TForm2OptionsForm>(*form, "Form2OptionsForm")
+            ->CheckBoxPlayVideoFile()
+            ->setChecked(false);
         addFile(*form, clip);
         return form;
     }
     static void markAt(TForm1& form, int positionMs, QPushButton* button)
     {
-        form.hlTrackBar1()->SetPosition(positionMs);
+        Find<ThlTrackBar>(form, "hlTrackBar1")->SetPosition(positionMs);
         button->click();
     }
     static std::vector<QWidget*> formatControls(TForm1& form)
     {
-        return {form.ComboOutputFormat(),  form.ComboVideoSize(),    form.ComboVideoFramerate(),
-                form.ComboAudioChannels(), form.ComboVideoQuality(), form.ComboAudioQuality(),
-                form.TrackBarVolumeOut()};
+        return {Find<QComboBox>(form, "ComboOutputFormat"),
+                Find<QComboBox>(form, "ComboVideoSize"),
+                Find<QComboBox>(form, "ComboVideoFramerate"),
+                Find<QComboBox>(form, "ComboAudioChannels"),
+                Find<QComboBox>(form, "ComboVideoQuality"),
+                Find<QComboBox>(form, "ComboAudioQuality"),
+                Find<QSlider>(form, "TrackBarVolumeOut")};
     }
 };
 
@@ -41,17 +47,19 @@ TEST_F(KeepStreamsTest, TheChoiceTurnsTheFormatControlsOffAndKeepsTheirValues)
 {
     auto form = openWindow();
     chooseFormat(*form, QStringLiteral("AVI - DivX Video (*.avi)"));
-    form->ComboVideoQuality()->setCurrentIndex(1);
-    form->TrackBarVolumeOut()->setValue(7);
-    QCheckBox* keep = form->OptionsForm()->CheckBoxKeepOriginalStreams();
+    Find<QComboBox>(*form, "ComboVideoQuality")->setCurrentIndex(1);
+    Find<QSlider>(*form, "TrackBarVolumeOut")->setValue(7);
+    QCheckBox* keep =
+        Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxKeepOriginalStreams();
     EXPECT_EQ(keep->text(), QStringLiteral("Keep Original Streams (fast, no re-encoding)"));
     EXPECT_FALSE(keep->isChecked());
     // The exact cut is a choice within the kept streams: on by default, and
     // open to change only while they are kept, keeping its state when not.
-    QCheckBox* exact = form->OptionsForm()->CheckBoxExactCut();
+    QCheckBox* exact = Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxExactCut();
     for (QCheckBox* box : {keep, exact}) {
         EXPECT_GE(box->width(), box->sizeHint().width()) << "caption cut off";
-        EXPECT_LE(box->geometry().right(), form->OptionsForm()->width());
+        EXPECT_LE(box->geometry().right(),
+                  Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->width());
     }
     EXPECT_TRUE(exact->isChecked());
     EXPECT_FALSE(exact->isEnabled());
@@ -60,9 +68,10 @@ TEST_F(KeepStreamsTest, TheChoiceTurnsTheFormatControlsOffAndKeepsTheirValues)
     exact->setChecked(false);
     for (QWidget* control : formatControls(*form))
         EXPECT_FALSE(control->isEnabled()) << control->metaObject()->className();
-    EXPECT_EQ(form->ComboOutputFormat()->currentText(), QStringLiteral("AVI - DivX Video (*.avi)"));
-    EXPECT_EQ(form->ComboVideoQuality()->currentIndex(), 1);
-    EXPECT_EQ(form->TrackBarVolumeOut()->value(), 7);
+    EXPECT_EQ(Find<QComboBox>(*form, "ComboOutputFormat")->currentText(),
+              QStringLiteral("AVI - DivX Video (*.avi)"));
+    EXPECT_EQ(Find<QComboBox>(*form, "ComboVideoQuality")->currentIndex(), 1);
+    EXPECT_EQ(Find<QSlider>(*form, "TrackBarVolumeOut")->value(), 7);
     keep->setChecked(false);
     for (QWidget* control : formatControls(*form))
         EXPECT_TRUE(control->isEnabled()) << control->metaObject()->className();
@@ -77,22 +86,27 @@ TEST_F(KeepStreamsTest, AMarkedKeyFrameSplitCopiesTheStreamsFromTheKeyFrame)
     auto form = windowWith(clip);
     chooseFolder(*form, folder.path());
     chooseFormat(*form, QStringLiteral("AVI - DivX Video (*.avi)"));
-    form->OptionsForm()->CheckBoxKeepOriginalStreams()->setChecked(true);
-    form->OptionsForm()->CheckBoxExactCut()->setChecked(false);
+    Find<TForm2OptionsForm>(*form, "Form2OptionsForm")
+        ->CheckBoxKeepOriginalStreams()
+        ->setChecked(true);
+    Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxExactCut()->setChecked(false);
     // Key frames come every 12 pictures at 25 per second: 0.96 s is the last
     // one before the 1 s mark.
-    markAt(*form, 1000, form->ButtonMarkStart());
-    markAt(*form, 1600, form->ButtonMarkEnd());
+    markAt(*form, 1000, Find<QPushButton>(*form, "ButtonMarkStart"));
+    markAt(*form, 1600, Find<QPushButton>(*form, "ButtonMarkEnd"));
     EXPECT_EQ(splitAndWait(*form), QStringLiteral("Splitting Done!"));
-    EXPECT_EQ(form->StatusTimeLeft()->text(), QStringLiteral("Started at the key frame at 0.96 s"));
-    EXPECT_EQ(form->StatusTimeLeft()->toolTip(), form->StatusTimeLeft()->text())
+    EXPECT_EQ(Find<QLabel>(*form, "StatusTimeLeft")->text(),
+              QStringLiteral("Started at the key frame at 0.96 s"));
+    EXPECT_EQ(Find<QLabel>(*form, "StatusTimeLeft")->toolTip(),
+              Find<QLabel>(*form, "StatusTimeLeft")->text())
         << "a note longer than its panel can be read whole";
-    EXPECT_EQ(form->Transcoder1().TaskCount(), 0) << "the engine's re-encoding split did not run";
+    EXPECT_EQ(TForm1Probe(*form).Transcoder1().TaskCount(), 0)
+        << "the engine's re-encoding split did not run";
     for (QWidget* control : formatControls(*form))
         EXPECT_FALSE(control->isEnabled()) << "still off after the split";
 
     const fs::path output = folder.path() / "window_clip.mp4";
-    EXPECT_EQ(form->LastOutputFile().toStdString(), output.string());
+    EXPECT_EQ(TForm1Probe(*form).LastOutputFile().toStdString(), output.string());
     const testing::DecodedSummary decoded = testing::DecodeMedia(output.string());
     EXPECT_EQ(decoded.firstFramePattern, 24);
     EXPECT_EQ(decoded.lastFramePattern, 39);
@@ -127,15 +141,17 @@ TEST_F(KeepStreamsTest, RefusedCopiesSayWhyAndWriteNothing)
         fs::create_directory(outputs);
         auto form = windowWith(c.source);
         chooseFolder(*form, outputs);
-        form->OptionsForm()->CheckBoxKeepOriginalStreams()->setChecked(true);
+        Find<TForm2OptionsForm>(*form, "Form2OptionsForm")
+            ->CheckBoxKeepOriginalStreams()
+            ->setChecked(true);
         if (c.startMs >= 0) {
-            markAt(*form, c.startMs, form->ButtonMarkStart());
-            markAt(*form, c.endMs, form->ButtonMarkEnd());
+            markAt(*form, c.startMs, Find<QPushButton>(*form, "ButtonMarkStart"));
+            markAt(*form, c.endMs, Find<QPushButton>(*form, "ButtonMarkEnd"));
         }
-        form->ButtonSplit()->click();
+        Find<QPushButton>(*form, "ButtonSplit")->click();
         ASSERT_FALSE(dialogs.messages.isEmpty());
         EXPECT_EQ(dialogs.messages.last(), QString::fromStdString(c.message));
-        EXPECT_FALSE(form->SplitBusy());
+        EXPECT_FALSE(TForm1Probe(*form).SplitBusy());
         EXPECT_TRUE(fs::is_empty(outputs));
     }
 }
@@ -154,31 +170,44 @@ TEST_F(KeepStreamsTest, TheChoicesAreStoredAndOldStoresMeanTheirDefaults)
     // The exact cut's box follows the kept streams however they were loaded,
     // and the format controls are off while they are kept.
     const auto expectConsistent = [](TForm1& form) {
-        const bool keep = form.OptionsForm()->KeepOriginalStreams();
-        EXPECT_EQ(form.OptionsForm()->CheckBoxExactCut()->isEnabled(), keep);
-        EXPECT_EQ(form.ComboOutputFormat()->isEnabled(), !keep);
+        const bool keep = Find<TForm2OptionsForm>(form, "Form2OptionsForm")->KeepOriginalStreams();
+        EXPECT_EQ(
+            Find<TForm2OptionsForm>(form, "Form2OptionsForm")->CheckBoxExactCut()->isEnabled(),
+            keep);
+        EXPECT_EQ(Find<QComboBox>(form, "ComboOutputFormat")->isEnabled(), !keep);
     };
     for (const auto& value : values) {
         SCOPED_TRACE(value.name);
         const QString name = QLatin1String(value.name);
         {
             auto form = openWindow();
-            form->OptionsForm()->CheckBoxKeepOriginalStreams()->setChecked(true);
-            (form->OptionsForm()->*value.box)()->setChecked(!value.absentMeans);
-            form->OptionsForm()->CheckBoxOverwrite()->setChecked(true);
+            Find<TForm2OptionsForm>(*form, "Form2OptionsForm")
+                ->CheckBoxKeepOriginalStreams()
+                ->setChecked(true);
+            (Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->*value.box)()->setChecked(
+                !value.absentMeans);
+            Find<TForm2OptionsForm>(*form, "Form2OptionsForm")
+                ->CheckBoxOverwrite()
+                ->setChecked(true);
             EXPECT_TRUE(form->close());
         }
         EXPECT_EQ(store().value(name).toInt(), value.absentMeans ? 0 : 1);
         {
             auto form = openWindow();
-            EXPECT_EQ((form->OptionsForm()->*value.box)()->isChecked(), !value.absentMeans);
+            EXPECT_EQ(
+                (Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->*value.box)()->isChecked(),
+                !value.absentMeans);
             expectConsistent(*form);
         }
         store().remove(name);
         {
             auto form = openWindow();
-            EXPECT_EQ((form->OptionsForm()->*value.box)()->isChecked(), value.absentMeans);
-            EXPECT_TRUE(form->OptionsForm()->CheckBoxOverwrite()->isChecked());
+            EXPECT_EQ(
+                (Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->*value.box)()->isChecked(),
+                value.absentMeans);
+            EXPECT_TRUE(Find<TForm2OptionsForm>(*form, "Form2OptionsForm")
+                            ->CheckBoxOverwrite()
+                            ->isChecked());
             expectConsistent(*form);
         }
         EXPECT_FALSE(store().contains(name)) << "loading alone stores nothing";

@@ -1,6 +1,6 @@
 // The time-left estimate: steady, speeding-up and stalled runs, its warm-up,
 // and the texts the window and the command line show.
-#include "app/time_left.h"
+#include "job/time_left.h"
 
 #include <gtest/gtest.h>
 

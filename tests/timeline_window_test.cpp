@@ -51,11 +51,11 @@ int ntscPictureAt(double seconds) { return static_cast<int>(std::floor(seconds *
 int shownPicture(TForm1& form)
 {
     QImage bitmap;
-    if (!form.SampleGrabber1()->CopyFrameToBitmap(&bitmap))
+    if (!Find<TSampleGrabber>(form, "SampleGrabber1")->CopyFrameToBitmap(&bitmap))
         return -1;
     const int picture = testing::PicturePattern(bitmap);
     // An exact seek shows the picture from the target on.
-    const int64_t paintedMs = form.VideoWindow1()->Stats().lastPaintedTimeMs;
+    const int64_t paintedMs = Find<TVideoWindow>(form, "VideoWindow1")->Stats().lastPaintedTimeMs;
     const double startMs = picture * 1001.0 / 30.0;
     return paintedMs >= std::floor(startMs) && paintedMs < startMs + 1001.0 / 30.0 ? picture : -1;
 }
@@ -65,7 +65,9 @@ protected:
     std::unique_ptr<TForm1> windowWith(const std::string& clip, bool autoPlay = false)
     {
         auto form = openWindow();
-        form->OptionsForm()->CheckBoxPlayVideoFile()->setChecked(autoPlay);
+        Find<TForm2OptionsForm>(*form, "Form2OptionsForm")
+            ->CheckBoxPlayVideoFile()
+            ->setChecked(autoPlay);
         addFile(*form, clip);
         return form;
     }
@@ -75,7 +77,7 @@ protected:
     }
     static void markAt(TForm1& form, int positionMs, QPushButton* button)
     {
-        form.hlTrackBar1()->SetPosition(positionMs);
+        Find<ThlTrackBar>(form, "hlTrackBar1")->SetPosition(positionMs);
         button->click();
     }
 };
@@ -83,17 +85,19 @@ protected:
 TEST_F(TimelineTest, MarksBecomeFrameNumbersOfTheSplitsRate)
 {
     auto form = windowWith(ntscMp4());
-    EXPECT_EQ(form->SourceFrameRate(), QStringLiteral("29.97"));
-    EXPECT_EQ(form->TimelineMax(), 22000);
-    markAt(*form, 10000, form->ButtonMarkStart());
-    EXPECT_EQ(form->StartFrame, 250) << "29.97 fps, not AVI: counted at 25 per second";
-    EXPECT_EQ(form->PanelStart()->text(), QStringLiteral("10"));
-    EXPECT_EQ(form->hlTrackBar1()->SelStart(), 10000);
-    EXPECT_EQ(form->hlTrackBar1()->SelEnd(), 22000) << "highlighted to the end of the file";
-    markAt(*form, 12345, form->ButtonMarkEnd());
-    EXPECT_EQ(form->EndFrame, 309);
-    EXPECT_EQ(form->PanelEnd()->text(), QStringLiteral("12.345"));
-    EXPECT_EQ(form->hlTrackBar1()->SelEnd(), 12345);
+    EXPECT_EQ(TForm1Probe(*form).SourceFrameRate(), QStringLiteral("29.97"));
+    EXPECT_EQ(TForm1Probe(*form).TimelineMax(), 22000);
+    markAt(*form, 10000, Find<QPushButton>(*form, "ButtonMarkStart"));
+    EXPECT_EQ(TForm1Probe(*form).StartFrame(), 250)
+        << "29.97 fps, not AVI: counted at 25 per second";
+    EXPECT_EQ(Find<QLabel>(*form, "PanelStart")->text(), QStringLiteral("10"));
+    EXPECT_EQ(Find<ThlTrackBar>(*form, "hlTrackBar1")->SelStart(), 10000);
+    EXPECT_EQ(Find<ThlTrackBar>(*form, "hlTrackBar1")->SelEnd(), 22000)
+        << "highlighted to the end of the file";
+    markAt(*form, 12345, Find<QPushButton>(*form, "ButtonMarkEnd"));
+    EXPECT_EQ(TForm1Probe(*form).EndFrame(), 309);
+    EXPECT_EQ(Find<QLabel>(*form, "PanelEnd")->text(), QStringLiteral("12.345"));
+    EXPECT_EQ(Find<ThlTrackBar>(*form, "hlTrackBar1")->SelEnd(), 12345);
 
     // An upper-case AVI extension keeps the source's own frames.
     testing::TempFolder folder;
@@ -102,51 +106,51 @@ TEST_F(TimelineTest, MarksBecomeFrameNumbersOfTheSplitsRate)
                                        ntscClip("avi", "mpeg4", "libmp3lame")),
                   avi);
     addFile(*form, avi.string());
-    EXPECT_EQ(form->StartFrame, 0) << "adding a file resets the marks";
-    EXPECT_EQ(form->hlTrackBar1()->SelEnd(), 0);
-    markAt(*form, 10000, form->ButtonMarkStart());
-    EXPECT_EQ(form->StartFrame, 300);
+    EXPECT_EQ(TForm1Probe(*form).StartFrame(), 0) << "adding a file resets the marks";
+    EXPECT_EQ(Find<ThlTrackBar>(*form, "hlTrackBar1")->SelEnd(), 0);
+    markAt(*form, 10000, Find<QPushButton>(*form, "ButtonMarkStart"));
+    EXPECT_EQ(TForm1Probe(*form).StartFrame(), 300);
 }
 
 TEST_F(TimelineTest, MarkButtonsFollowTheirRules)
 {
     auto form = windowWith(ntscMp4());
-    markAt(*form, 5000, form->ButtonMarkEnd());
+    markAt(*form, 5000, Find<QPushButton>(*form, "ButtonMarkEnd"));
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Please choose a START position")});
-    EXPECT_EQ(form->EndFrame, 0);
-    EXPECT_TRUE(form->PanelEnd()->text().isEmpty());
+    EXPECT_EQ(TForm1Probe(*form).EndFrame(), 0);
+    EXPECT_TRUE(Find<QLabel>(*form, "PanelEnd")->text().isEmpty());
 
-    markAt(*form, 2000, form->ButtonMarkStart());
-    markAt(*form, 4000, form->ButtonMarkEnd());
-    EXPECT_EQ(form->EndFrame, 100);
+    markAt(*form, 2000, Find<QPushButton>(*form, "ButtonMarkStart"));
+    markAt(*form, 4000, Find<QPushButton>(*form, "ButtonMarkEnd"));
+    EXPECT_EQ(TForm1Probe(*form).EndFrame(), 100);
     // A new start clears the end and highlights to the end of the file.
-    markAt(*form, 3000, form->ButtonMarkStart());
-    EXPECT_EQ(form->StartFrame, 75);
-    EXPECT_EQ(form->EndFrame, 0);
-    EXPECT_TRUE(form->PanelEnd()->text().isEmpty());
-    EXPECT_EQ(form->hlTrackBar1()->SelEnd(), form->TimelineMax());
+    markAt(*form, 3000, Find<QPushButton>(*form, "ButtonMarkStart"));
+    EXPECT_EQ(TForm1Probe(*form).StartFrame(), 75);
+    EXPECT_EQ(TForm1Probe(*form).EndFrame(), 0);
+    EXPECT_TRUE(Find<QLabel>(*form, "PanelEnd")->text().isEmpty());
+    EXPECT_EQ(Find<ThlTrackBar>(*form, "hlTrackBar1")->SelEnd(), TForm1Probe(*form).TimelineMax());
 
     // Clear Marks empties the read-outs and the highlight, keeps the numbers.
-    markAt(*form, 4000, form->ButtonMarkEnd());
-    form->ButtonClearMarks()->click();
-    EXPECT_TRUE(form->PanelStart()->text().isEmpty());
-    EXPECT_TRUE(form->PanelEnd()->text().isEmpty());
-    EXPECT_TRUE(form->PanelCurrentPosition()->text().isEmpty());
-    EXPECT_EQ(form->hlTrackBar1()->SelStart(), 0);
-    EXPECT_EQ(form->hlTrackBar1()->SelEnd(), 0);
-    EXPECT_EQ(form->StartFrame, 75);
-    EXPECT_EQ(form->EndFrame, 100);
+    markAt(*form, 4000, Find<QPushButton>(*form, "ButtonMarkEnd"));
+    Find<QPushButton>(*form, "ButtonClearMarks")->click();
+    EXPECT_TRUE(Find<QLabel>(*form, "PanelStart")->text().isEmpty());
+    EXPECT_TRUE(Find<QLabel>(*form, "PanelEnd")->text().isEmpty());
+    EXPECT_TRUE(Find<QLabel>(*form, "PanelCurrentPosition")->text().isEmpty());
+    EXPECT_EQ(Find<ThlTrackBar>(*form, "hlTrackBar1")->SelStart(), 0);
+    EXPECT_EQ(Find<ThlTrackBar>(*form, "hlTrackBar1")->SelEnd(), 0);
+    EXPECT_EQ(TForm1Probe(*form).StartFrame(), 75);
+    EXPECT_EQ(TForm1Probe(*form).EndFrame(), 100);
     // Mark End after clearing asks for a start again.
-    markAt(*form, 5000, form->ButtonMarkEnd());
+    markAt(*form, 5000, Find<QPushButton>(*form, "ButtonMarkEnd"));
     EXPECT_EQ(dialogs.messages.size(), 2);
-    EXPECT_EQ(form->EndFrame, 100);
+    EXPECT_EQ(TForm1Probe(*form).EndFrame(), 100);
 
     // The step buttons move the thumb by 5 ms, within the bar.
-    form->hlTrackBar1()->SetPosition(0);
-    form->ButtonIncrementBack()->click();
-    EXPECT_EQ(form->TimelinePosition(), 0);
-    form->ButtonIncrementForward()->click();
-    EXPECT_EQ(form->TimelinePosition(), 5);
+    Find<ThlTrackBar>(*form, "hlTrackBar1")->SetPosition(0);
+    Find<QPushButton>(*form, "ButtonIncrementBack")->click();
+    EXPECT_EQ(TForm1Probe(*form).TimelinePosition(), 0);
+    Find<QPushButton>(*form, "ButtonIncrementForward")->click();
+    EXPECT_EQ(TForm1Probe(*form).TimelinePosition(), 5);
 }
 
 TEST_F(TimelineTest, ClearedMarksSplitTheWholeFile)
@@ -154,13 +158,13 @@ TEST_F(TimelineTest, ClearedMarksSplitTheWholeFile)
     testing::TempFolder folder;
     auto form = windowWith(testing::CachedMedia("window_clip.mp4", testing::shortClip()));
     chooseFolder(*form, folder.path());
-    markAt(*form, 500, form->ButtonMarkStart());
-    markAt(*form, 1000, form->ButtonMarkEnd());
-    form->ButtonClearMarks()->click();
+    markAt(*form, 500, Find<QPushButton>(*form, "ButtonMarkStart"));
+    markAt(*form, 1000, Find<QPushButton>(*form, "ButtonMarkEnd"));
+    Find<QPushButton>(*form, "ButtonClearMarks")->click();
     EXPECT_EQ(splitAndWait(*form), QStringLiteral("Splitting Done!"));
-    ASSERT_NE(form->Transcoder1().Task(0), nullptr);
-    EXPECT_EQ(form->Transcoder1().Task(0)->InputOptions().FileName,
-              form->EditVideoFilename()->text().toStdString());
+    ASSERT_NE(TForm1Probe(*form).Transcoder1().Task(0), nullptr);
+    EXPECT_EQ(TForm1Probe(*form).Transcoder1().Task(0)->InputOptions().FileName,
+              Find<QLineEdit>(*form, "EditVideoFilename")->text().toStdString());
 }
 
 TEST_F(TimelineTest, MarksAndTransportWaitWhileASplitRuns)
@@ -168,31 +172,31 @@ TEST_F(TimelineTest, MarksAndTransportWaitWhileASplitRuns)
     testing::TempFolder folder;
     auto form = windowWith(ntscMp4());
     chooseFolder(*form, folder.path());
-    markAt(*form, 1000, form->ButtonMarkStart());
-    markAt(*form, 15000, form->ButtonMarkEnd());
-    form->ButtonSplit()->click();
+    markAt(*form, 1000, Find<QPushButton>(*form, "ButtonMarkStart"));
+    markAt(*form, 15000, Find<QPushButton>(*form, "ButtonMarkEnd"));
+    Find<QPushButton>(*form, "ButtonSplit")->click();
     // The split's end only arrives through the event loop: it is still busy.
-    ASSERT_TRUE(form->SplitBusy());
-    markAt(*form, 3000, form->ButtonMarkStart());
-    markAt(*form, 4000, form->ButtonMarkEnd());
-    form->ButtonClearMarks()->click();
-    EXPECT_EQ(form->StartFrame, 25);
-    EXPECT_EQ(form->PanelStart()->text(), QStringLiteral("1"));
-    EXPECT_EQ(form->PanelEnd()->text(), QStringLiteral("15"));
+    ASSERT_TRUE(TForm1Probe(*form).SplitBusy());
+    markAt(*form, 3000, Find<QPushButton>(*form, "ButtonMarkStart"));
+    markAt(*form, 4000, Find<QPushButton>(*form, "ButtonMarkEnd"));
+    Find<QPushButton>(*form, "ButtonClearMarks")->click();
+    EXPECT_EQ(TForm1Probe(*form).StartFrame(), 25);
+    EXPECT_EQ(Find<QLabel>(*form, "PanelStart")->text(), QStringLiteral("1"));
+    EXPECT_EQ(Find<QLabel>(*form, "PanelEnd")->text(), QStringLiteral("15"));
     // The step buttons are not gated.
-    form->ButtonIncrementForward()->click();
-    EXPECT_EQ(form->TimelinePosition(), 4005);
-    form->ButtonStopSplit()->click();
-    waitFor([&] { return !form->SplitBusy(); });
+    Find<QPushButton>(*form, "ButtonIncrementForward")->click();
+    EXPECT_EQ(TForm1Probe(*form).TimelinePosition(), 4005);
+    Find<QPushButton>(*form, "ButtonStopSplit")->click();
+    waitFor([&] { return !TForm1Probe(*form).SplitBusy(); });
 }
 
 TEST_F(TimelineTest, TheBarShowsTheMarkedRangeAndAYellowThumb)
 {
     auto form = windowWith(ntscMp4());
-    markAt(*form, 5500, form->ButtonMarkStart());
-    markAt(*form, 16500, form->ButtonMarkEnd());
-    form->hlTrackBar1()->SetPosition(11000);
-    ThlTrackBar& bar = *form->hlTrackBar1();
+    markAt(*form, 5500, Find<QPushButton>(*form, "ButtonMarkStart"));
+    markAt(*form, 16500, Find<QPushButton>(*form, "ButtonMarkEnd"));
+    Find<ThlTrackBar>(*form, "hlTrackBar1")->SetPosition(11000);
+    ThlTrackBar& bar = *Find<ThlTrackBar>(*form, "hlTrackBar1");
     const QImage shown = bar.grab().toImage();
     const QColor highlight = bar.palette().color(QPalette::Highlight);
     const int y = bar.ChannelRect().center().y();
@@ -208,9 +212,9 @@ TEST_F(TimelineTest, TheBarShowsTheMarkedRangeAndAYellowThumb)
 TEST_F(TimelineTest, TheDraggedThumbShowsKeyFramesThenTheExactPicture)
 {
     auto form = windowWith(ntscMp4(), true);
-    form->ButtonPause()->click();
-    TFilterGraph& graph = form->FilterGraph1();
-    ThlTrackBar& bar = *form->hlTrackBar1();
+    Find<QPushButton>(*form, "ButtonPause")->click();
+    TFilterGraph& graph = TForm1Probe(*form).FilterGraph1();
+    ThlTrackBar& bar = *Find<ThlTrackBar>(*form, "hlTrackBar1");
     const int group = testing::Mp4H264Aac().keyFrameInterval;
     const auto shows = [&](const std::function<bool(int)>& wanted) {
         return waitFor([&] { return wanted(shownPicture(*form)); }, 20);
@@ -220,7 +224,7 @@ TEST_F(TimelineTest, TheDraggedThumbShowsKeyFramesThenTheExactPicture)
     // the last of several quick moves included.
     const QPoint from = bar.ThumbRect().center();
     QTest::mousePress(&bar, Qt::LeftButton, {}, from);
-    EXPECT_FALSE(form->TimerTrackBarPosition()->isActive()) << "the thumb is held";
+    EXPECT_FALSE(Find<QTimer>(*form, "TimerTrackBarPosition")->isActive()) << "the thumb is held";
     for (const int ms : {4000, 8000, 15000})
         QTest::mouseMove(&bar, QPoint(bar.PixelOf(ms), from.y()));
     const int settled = bar.Position();
@@ -231,7 +235,7 @@ TEST_F(TimelineTest, TheDraggedThumbShowsKeyFramesThenTheExactPicture)
 
     // Let go, it shows exactly the picture under the thumb.
     QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(bar.PixelOf(15000), from.y()));
-    EXPECT_TRUE(form->TimerTrackBarPosition()->isActive());
+    EXPECT_TRUE(Find<QTimer>(*form, "TimerTrackBarPosition")->isActive());
     ASSERT_TRUE(shows([&](int picture) { return picture == exact; })) << shownPicture(*form);
 
     // The frame keys step to exactly the previous and the next pictures:
@@ -264,13 +268,14 @@ TEST_F(TimelineTest, AMarkedSplitWritesExactlyTheSegment)
     auto form = windowWith(ntscMp4());
     chooseFolder(*form, folder.path());
     chooseFormat(*form, QStringLiteral("MP4 - MPEG4 Video (*.mp4)"));
-    markAt(*form, 10000, form->ButtonMarkStart());
-    markAt(*form, 20000, form->ButtonMarkEnd());
-    EXPECT_EQ(form->StartFrame, 250);
-    EXPECT_EQ(form->EndFrame, 500);
+    markAt(*form, 10000, Find<QPushButton>(*form, "ButtonMarkStart"));
+    markAt(*form, 20000, Find<QPushButton>(*form, "ButtonMarkEnd"));
+    EXPECT_EQ(TForm1Probe(*form).StartFrame(), 250);
+    EXPECT_EQ(TForm1Probe(*form).EndFrame(), 500);
     ASSERT_EQ(splitAndWait(*form), QStringLiteral("Splitting Done!"));
 
-    const testing::DecodedSummary out = testing::DecodeMedia(form->LastOutputFile().toStdString());
+    const testing::DecodedSummary out =
+        testing::DecodeMedia(TForm1Probe(*form).LastOutputFile().toStdString());
     EXPECT_EQ(out.videoFrames, 251);
     EXPECT_EQ(out.firstFramePattern, ntscPictureAt(10.0));
     EXPECT_EQ(out.lastFramePattern, ntscPictureAt(20.0));
@@ -294,8 +299,8 @@ TEST_F(TimelineTest, TheSegmentsSoundIsDecodedOffTheWindowsThread)
         std::lock_guard guard(lock);
         decoders.push_back(std::this_thread::get_id());
     };
-    markAt(*form, 1000, form->ButtonMarkStart());
-    markAt(*form, 4000, form->ButtonMarkEnd());
+    markAt(*form, 1000, Find<QPushButton>(*form, "ButtonMarkStart"));
+    markAt(*form, 4000, Find<QPushButton>(*form, "ButtonMarkEnd"));
     const QString result = splitAndWait(*form);
     framesrv::OnSegmentSoundDecoding = nullptr;
     EXPECT_EQ(result, QStringLiteral("Splitting Done!"));
@@ -303,7 +308,8 @@ TEST_F(TimelineTest, TheSegmentsSoundIsDecodedOffTheWindowsThread)
     ASSERT_FALSE(decoders.empty()) << "the sound of this source is decoded ahead";
     for (const std::thread::id decoder : decoders)
         EXPECT_NE(decoder, std::this_thread::get_id());
-    const testing::DecodedSummary out = testing::DecodeMedia(form->LastOutputFile().toStdString());
+    const testing::DecodedSummary out =
+        testing::DecodeMedia(TForm1Probe(*form).LastOutputFile().toStdString());
     ASSERT_GT(out.sampleRate, 0);
     EXPECT_NEAR(static_cast<double>(out.audioSamples) / out.sampleRate, 76 / 25.0, 1 / 25.0);
 }

@@ -6,6 +6,7 @@
 #include "app/options_dialog.h"
 #include "app/user_dialogs.h"
 #include "engine/codec_libraries.h"
+#include "tests/support/main_window_probe.h"
 #include "tests/support/media_generator.h"
 #include "tests/support/test_environment.h"
 #include "widgets/folder_browse_dialog.h"
@@ -115,28 +116,29 @@ protected:
     void addFile(TForm1& form, const std::string& path)
     {
         dialogs.filesToPick = {QString::fromStdString(path)};
-        form.ButtonAddFile()->click();
+        Find<QPushButton>(form, "ButtonAddFile")->click();
     }
 
     void chooseFolder(TForm1& form, const fs::path& folder)
     {
         dialogs.folderToChoose = QString::fromStdString(folder.string());
-        form.ButtonBrowseForFolder()->click();
+        Find<QPushButton>(form, "ButtonBrowseForFolder")->click();
     }
 
     static void chooseFormat(TForm1& form, const QString& name)
     {
-        const int index = form.ComboOutputFormat()->findText(name);
+        const int index = Find<QComboBox>(form, "ComboOutputFormat")->findText(name);
         ASSERT_GE(index, 0) << name.toStdString();
-        form.ComboOutputFormat()->setCurrentIndex(index);
+        Find<QComboBox>(form, "ComboOutputFormat")->setCurrentIndex(index);
     }
 
     // Starts a split and waits for its one end message.
     QString splitAndWait(TForm1& form)
     {
         const qsizetype before = dialogs.messages.size();
-        form.ButtonSplit()->click();
-        EXPECT_TRUE(waitFor([&] { return dialogs.messages.size() > before && !form.SplitBusy(); }));
+        Find<QPushButton>(form, "ButtonSplit")->click();
+        EXPECT_TRUE(waitFor(
+            [&] { return dialogs.messages.size() > before && !TForm1Probe(form).SplitBusy(); }));
         return dialogs.messages.size() > before ? dialogs.messages.last() : QString();
     }
 

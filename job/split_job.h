@@ -8,6 +8,7 @@
 #include "profiles/profile_options.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace clipmora {
@@ -44,9 +45,9 @@ struct SplitJob {
 
 // Why `path` cannot be taken as a source before anything opens it: it is
 // there but not a regular file (a FIFO, a device, a folder), whose opening
-// or reading could wait for good. Empty for a regular file (or a link to
+// or reading could wait for good. None for a regular file (or a link to
 // one) and for a path that is not there, which opening then reports.
-std::string SourceFileRefusal(const std::string& path);
+std::optional<std::string> SourceFileRefusal(const std::string& path);
 
 // base + extension when no such file exists, else base-1 + extension,
 // base-2 + extension ..., the first that does not exist; base is `path`
@@ -77,7 +78,8 @@ SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& pr
 
 // A split that keeps the original streams: the opened and checked source,
 // and the output named by the same rules as any split, with the source's own
-// extension.
+// extension. Like every job's result (SplitOutcome, StreamCutResult), it
+// says why it failed in `Error`.
 struct StreamCutJob {
     std::unique_ptr<TStreamCut> Cut;  // null when the copy cannot be made
     std::string OutputFile;
@@ -110,10 +112,10 @@ enum class SplitStart {
 
 struct SplitOutcome {
     SplitStart Result = SplitStart::Failed;
-    std::string Detail;  // the engine's or the exception's text
-    // Detail says what the user can mend (a file name the job cannot use),
+    std::string Error;  // the engine's or the exception's text
+    // Error says what the user can mend (a file name the job cannot use),
     // so it is shown with the failure.
-    bool DetailForUser = false;
+    bool ErrorForUser = false;
     SplitJob Job;
 };
 

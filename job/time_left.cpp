@@ -1,5 +1,5 @@
 // The time-left estimate of a running conversion.
-#include "app/time_left.h"
+#include "job/time_left.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 // Frame numbers of marks, rate and duration texts.
-#include "app/segment_marks.h"
+#include "job/segment_marks.h"
 
 #include "engine/conversions.h"
 

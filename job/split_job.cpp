@@ -1,7 +1,7 @@
 // The split job: output name, engine input, input and output options.
-#include "app/split_job.h"
+#include "job/split_job.h"
 
-#include "app/trim_script_writer.h"
+#include "job/trim_script_writer.h"
 #include "engine/conversions.h"
 #include "engine/output_claim.h"
 #include "engine/transcoder.h"
@@ -19,12 +19,12 @@ namespace fs = std::filesystem;
 
 }  // namespace
 
-std::string SourceFileRefusal(const std::string& path)
+std::optional<std::string> SourceFileRefusal(const std::string& path)
 {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
     if (error || !fs::exists(status) || fs::is_regular_file(status))
-        return {};
+        return std::nullopt;
     return "\"" + path + "\" is not a regular file";
 }
 
@@ -196,9 +196,9 @@ SplitOutcome StartSplitJob(TCustomTranscoder& engine, const SplitRequest& reques
     engine.ClearTaskList();
     // The output's name was taken by creating it; a job that does not start
     // gives it back.
-    auto notStarted = [&](SplitStart result, std::string detail) {
+    auto notStarted = [&](SplitStart result, std::string error) {
         outcome.Result = result;
-        outcome.Detail = std::move(detail);
+        outcome.Error = std::move(error);
         if (!outcome.Job.OutputFile.empty())
             ReleaseUnwrittenFile(outcome.Job.OutputFile);
         return outcome;
@@ -212,12 +212,12 @@ SplitOutcome StartSplitJob(TCustomTranscoder& engine, const SplitRequest& reques
             return notStarted(SplitStart::NotAppended, engine.LastError());
         }
         if (!engine.AttachOutput(task, outcome.Job.OutputFile, &outcome.Job.Output)) {
-            const std::string detail = engine.LastError();
+            const std::string error = engine.LastError();
             engine.DeleteTask(task);
-            return notStarted(SplitStart::NotAttached, detail);
+            return notStarted(SplitStart::NotAttached, error);
         }
     } catch (const std::exception& e) {
-        outcome.DetailForUser = dynamic_cast<const ScriptPathError*>(&e) != nullptr;
+        outcome.ErrorForUser = dynamic_cast<const ScriptPathError*>(&e) != nullptr;
         engine.StopTasks();
         return notStarted(SplitStart::Failed, e.what());
     }

@@ -1,8 +1,8 @@
 // The trim script and its private work folder.
-#include "app/trim_script_writer.h"
+#include "job/trim_script_writer.h"
 
-#include "app/segment_marks.h"
-#include "app/split_job.h"
+#include "job/segment_marks.h"
+#include "job/split_job.h"
 #include "engine/conversions.h"
 
 #include <algorithm>
