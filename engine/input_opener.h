@@ -3,8 +3,8 @@
 // the engine (the trim-script frame server) can serve files the container
 // library cannot read itself, without the engine knowing that layer.
 //
-// Threads: an opener is installed before any task exists (normally while the
-// program's static objects are built) and read from any thread afterwards.
+// Threads: an opener is installed before any task exists (each program does it
+// first thing in main()) and read from any thread afterwards.
 #pragma once
 
 #include <cstdint>

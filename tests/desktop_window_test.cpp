@@ -143,7 +143,7 @@ TEST_F(DesktopWindowTest, DropAndCommandLineTakeTheDialogsPath)
 
     auto byDrop = markedWindow();
     ASSERT_TRUE(drop(*byDrop, {clip}));
-    ASSERT_TRUE(waitFor([&] { return TForm1Probe(*byDrop).StartFrame() == 0; }, 20));
+    ASSERT_TRUE(waitFor([&] { return TForm1Probe(*byDrop).StartFrame() == 0; }));
     EXPECT_EQ(stateOf(*byDrop), expected);
     byDrop.reset();
 
@@ -161,7 +161,7 @@ TEST_F(DesktopWindowTest, ACancelledPickLeavesMarksAndPreviewAlone)
 {
     auto form = markedWindow();
     TFilterGraph& graph = TForm1Probe(*form).FilterGraph1();
-    ASSERT_TRUE(waitFor([&] { return graph.Position() > 500; }, 20));
+    ASSERT_TRUE(waitFor([&] { return graph.Position() > 500; }));
     const AddedState before = stateOf(*form);
     GstElement* playing = graph.Pipeline();
     const int position = graph.Position();
@@ -181,7 +181,7 @@ TEST_F(DesktopWindowTest, ADroppedFileThatCannotBeReadSaysSoAsThePickWould)
     addFile(*form, shortClip());
     ASSERT_TRUE(drop(*form, {QString::fromStdString(shortClip()),
                              QString::fromStdString(notVideo.string())}));
-    ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }, 20));
+    ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }));
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Cannot Split this File.")});
     EXPECT_TRUE(Find<QLineEdit>(*form, "EditVideoFilename")->text().isEmpty());
 
@@ -272,7 +272,7 @@ TEST_F(DesktopWindowTest, SpaceTogglesThePreviewAndArrowsSeekIt)
     EXPECT_TRUE(TForm1Probe(*form).PreviewPaused());
     QTest::keyClick(form.get(), Qt::Key_End);
     QTest::keyClick(form.get(), Qt::Key_Left, Qt::ShiftModifier);
-    ASSERT_TRUE(waitFor([&] { return std::abs(graph.Position() - 21000) < 50; }, 20));
+    ASSERT_TRUE(waitFor([&] { return std::abs(graph.Position() - 21000) < 50; }));
     QTest::keyClick(form.get(), Qt::Key_Space);
     EXPECT_FALSE(TForm1Probe(*form).PreviewPaused()) << "resumed";
     EXPECT_TRUE(graph.Active());

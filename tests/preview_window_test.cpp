@@ -56,8 +56,8 @@ TEST_F(PreviewWindowTest, AddingAFilePlaysItWhenTheSettingIsOn)
     EXPECT_TRUE(TForm1Probe(*form).FilterGraph1().Active());
     EXPECT_TRUE(Find<QTimer>(*form, "TimerTrackBarPosition")->isActive());
     ASSERT_TRUE(waitFor(
-        [&] { return Find<TVideoWindow>(*form, "VideoWindow1")->Stats().framesPainted > 0; }, 20));
-    ASSERT_TRUE(waitFor([&] { return TForm1Probe(*form).TimelinePosition() > 300; }, 20));
+        [&] { return Find<TVideoWindow>(*form, "VideoWindow1")->Stats().framesPainted > 0; }));
+    ASSERT_TRUE(waitFor([&] { return TForm1Probe(*form).TimelinePosition() > 300; }));
     EXPECT_NE(Find<QLabel>(*form, "PanelCurrentPosition")->text(),
               QStringLiteral("Video Position"));
 
@@ -75,7 +75,7 @@ TEST_F(PreviewWindowTest, PauseResumesWithoutReopeningAndStopStartsAfresh)
     Find<QPushButton>(*form, "ButtonPlay")->click();
     ASSERT_TRUE(TForm1Probe(*form).FilterGraph1().Active());
     GstElement* opened = TForm1Probe(*form).FilterGraph1().Pipeline();
-    ASSERT_TRUE(waitFor([&] { return TForm1Probe(*form).FilterGraph1().Position() > 400; }, 20));
+    ASSERT_TRUE(waitFor([&] { return TForm1Probe(*form).FilterGraph1().Position() > 400; }));
 
     Find<QPushButton>(*form, "ButtonPause")->click();
     EXPECT_TRUE(TForm1Probe(*form).PreviewPaused());
@@ -132,7 +132,7 @@ TEST_F(PreviewWindowTest, TheTimerStopsAtTheEndAndKeepsTheGraph)
         Find<QPushButton>(*form, "ButtonPlay")->click();
         TFilterGraph& graph = TForm1Probe(*form).FilterGraph1();
         ASSERT_TRUE(waitFor(
-            [&] { return graph.Duration() > 0 && graph.Position() == graph.Duration(); }, 20));
+            [&] { return graph.Duration() > 0 && graph.Position() == graph.Duration(); }));
         waitFor([] { return false; }, 1);
         EXPECT_TRUE(graph.Active());
         EXPECT_TRUE(Find<QTimer>(*form, "TimerTrackBarPosition")->isActive());

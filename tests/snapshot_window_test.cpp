@@ -145,7 +145,7 @@ TEST_F(SnapshotTest, WithoutAPictureThePreviewIsLeftAsItWas)
     addFile(*form, testing::CachedMedia("audio_only.m4a", testing::AudioOnly()));
     chooseFolder(*form, output.path());
     TFilterGraph& graph = TForm1Probe(*form).FilterGraph1();
-    ASSERT_TRUE(waitFor([&] { return graph.Position() > 200; }, 20));
+    ASSERT_TRUE(waitFor([&] { return graph.Position() > 200; }));
     GstElement* opened = graph.Pipeline();
     for (const bool paused : {false, true}) {
         SCOPED_TRACE(paused ? "paused" : "playing");

@@ -217,7 +217,7 @@ TEST_F(TimelineTest, TheDraggedThumbShowsKeyFramesThenTheExactPicture)
     ThlTrackBar& bar = *Find<ThlTrackBar>(*form, "hlTrackBar1");
     const int group = testing::Mp4H264Aac().keyFrameInterval;
     const auto shows = [&](const std::function<bool(int)>& wanted) {
-        return waitFor([&] { return wanted(shownPicture(*form)); }, 20);
+        return waitFor([&] { return wanted(shownPicture(*form)); });
     };
 
     // Held, the thumb takes the preview along from key frame to key frame,
@@ -258,7 +258,7 @@ TEST_F(TimelineTest, TheDraggedThumbShowsKeyFramesThenTheExactPicture)
     // A key moves the thumb and seeks after its release.
     bar.setFocus();
     QTest::keyClick(&bar, Qt::Key_Home);
-    ASSERT_TRUE(waitFor([&] { return graph.Position() < 50; }, 20));
+    ASSERT_TRUE(waitFor([&] { return graph.Position() < 50; }));
     EXPECT_EQ(bar.Position(), 0);
 }
 
