@@ -89,6 +89,7 @@ using GstMiniRef = GstCounted<T, MiniObjectCounting>;
 using GstMessageRef = GstMiniRef<GstMessage>;
 using GstSampleRef = GstMiniRef<GstSample>;
 using GstCapsRef = GstMiniRef<GstCaps>;
+using GstEventRef = GstMiniRef<GstEvent>;
 
 // Owners for what GLib hands over to be freed: an error and a string.
 struct GErrorFree {
@@ -181,35 +182,41 @@ inline std::string FactoryName(GstElement* element)
 // second; 0 when the pad has no caps or they state no rate.
 inline double PadFrameRate(GstPad* pad)
 {
-    GstCaps* caps = pad ? gst_pad_get_current_caps(pad) : nullptr;
+    const GstCapsRef caps(pad ? gst_pad_get_current_caps(pad) : nullptr);
     int num = 0;
     int den = 0;
-    if (caps) {
-        gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &num, &den);
-        gst_caps_unref(caps);
-    }
+    if (caps)
+        gst_structure_get_fraction(gst_caps_get_structure(caps.get(), 0), "framerate", &num, &den);
     return num > 0 && den > 0 ? double(num) / den : 0.0;
 }
 
-// Whether `buffer`, arriving at `pad`, ends before the segment the pad is
-// in begins: a picture decoded only to reach the segment's first one, which
-// sinks drop instead of showing. False without a time segment, or for a
-// buffer without a time span (a sink takes that one as in the segment).
-inline bool BufferBeforeSegment(GstPad* pad, GstBuffer* buffer)
+// The segment event `pad` is in now (its sticky one); empty when it has none.
+inline GstEventRef PadSegmentEvent(GstPad* pad)
+{
+    return GstEventRef(gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0));
+}
+
+// The segment `event` carries; null for no event. Valid while the event is.
+inline const GstSegment* SegmentOf(const GstEventRef& event)
+{
+    const GstSegment* segment = nullptr;
+    if (event)
+        gst_event_parse_segment(event.get(), &segment);
+    return segment;
+}
+
+// Whether `buffer` ends before `segment` begins: a picture decoded only to
+// reach the segment's first one, which sinks drop instead of showing. False
+// without a time segment, or for a buffer without a time span (a sink takes
+// that one as in the segment).
+inline bool BufferBeforeSegment(const GstSegment* segment, GstBuffer* buffer)
 {
     const GstClockTime start = GST_BUFFER_PTS(buffer);
     const GstClockTime duration = GST_BUFFER_DURATION(buffer);
-    if (!GST_CLOCK_TIME_IS_VALID(start) || !GST_CLOCK_TIME_IS_VALID(duration))
+    if (!segment || !GST_CLOCK_TIME_IS_VALID(start) || !GST_CLOCK_TIME_IS_VALID(duration))
         return false;
-    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
-    if (!event)
-        return false;
-    const GstSegment* segment = nullptr;
-    gst_event_parse_segment(event, &segment);
-    const bool before = segment->format == GST_FORMAT_TIME && segment->rate > 0 &&
-                        start + duration <= segment->start;
-    gst_event_unref(event);
-    return before;
+    return segment->format == GST_FORMAT_TIME && segment->rate > 0 &&
+           start + duration <= segment->start;
 }
 
 // Starts GStreamer once for the process (any thread).

@@ -110,7 +110,8 @@ GstPadProbeReturn TSampleGrabber::onPicture(GstPad* pad, GstPadProbeInfo* info, 
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     // A picture before the segment's start (the lead of an exact seek) is
     // never shown, so it is not the one a snapshot takes.
-    if (!buffer || !grabber->accepting_ || BufferBeforeSegment(pad, buffer))
+    if (!buffer || !grabber->accepting_ ||
+        BufferBeforeSegment(SegmentOf(PadSegmentEvent(pad)), buffer))
         return GST_PAD_PROBE_OK;
     const GstCapsRef caps(gst_pad_get_current_caps(pad));
     GstSampleRef sample(gst_sample_new(buffer, caps.get(), nullptr, nullptr));

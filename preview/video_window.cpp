@@ -207,18 +207,12 @@ GstFlowReturn TVideoWindow::onSample(GstAppSink* sink, gpointer self)
 GstPadProbeReturn TVideoWindow::onArrival(GstPad* pad, GstPadProbeInfo* info, gpointer self)
 {
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    if (!buffer || !BufferBeforeSegment(pad, buffer))
+    const GstEventRef segmentEvent = PadSegmentEvent(pad);
+    const GstSegment* segment = SegmentOf(segmentEvent);
+    if (!buffer || !BufferBeforeSegment(segment, buffer))
         return GST_PAD_PROBE_OK;
-    GstCaps* caps = gst_pad_get_current_caps(pad);
-    GstEvent* segmentEvent = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
-    const GstSegment* segment = nullptr;
-    if (segmentEvent)
-        gst_event_parse_segment(segmentEvent, &segment);
-    const Frame frame = caps ? frameOf(buffer, caps, segment) : Frame{};
-    if (caps)
-        gst_caps_unref(caps);
-    if (segmentEvent)
-        gst_event_unref(segmentEvent);
+    const GstCapsRef caps(gst_pad_get_current_caps(pad));
+    const Frame frame = caps ? frameOf(buffer, caps.get(), segment) : Frame{};
     if (!frame.picture.isNull()) {
         std::lock_guard guard(static_cast<TVideoWindow*>(self)->frameLock_);
         static_cast<TVideoWindow*>(self)->holdLocked(frame);
