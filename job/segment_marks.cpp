@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <string_view>
 #include <cfenv>
 #include <cmath>
 #include <cstdio>
@@ -22,7 +24,65 @@ long double roundHalfEven(long double value)
 
 bool isAviFile(const std::string& fileName) { return LowerCaseExtension(fileName) == ".avi"; }
 
+// A part of a colon form: digits, and (`last`) an optional fraction.
+std::optional<double> readTimePart(std::string_view part, bool last)
+{
+    const std::size_t point = part.find('.');
+    const std::string_view whole = part.substr(0, point);
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : part.substr(point + 1);
+    const auto digitsOnly = [](std::string_view digits) {
+        return std::all_of(digits.begin(), digits.end(),
+                           [](unsigned char c) { return std::isdigit(c) != 0; });
+    };
+    if (whole.empty() || !digitsOnly(whole) || !digitsOnly(fraction) ||
+        (point != std::string_view::npos && (!last || fraction.empty())))
+        return std::nullopt;
+    double value = 0;
+    std::from_chars(part.data(), part.data() + part.size(), value, std::chars_format::fixed);
+    return value;
+}
+
+std::optional<double> readColonTime(std::string_view text)
+{
+    double seconds = 0;
+    int parts = 0;
+    while (true) {
+        const std::size_t colon = text.find(':');
+        const bool last = colon == std::string_view::npos;
+        const std::string_view part = text.substr(0, colon);
+        const std::optional<double> value = readTimePart(part, last);
+        // Minutes and seconds after a larger part are two digits under 60.
+        if (!value || (parts > 0 && (part.substr(0, part.find('.')).size() != 2 || *value >= 60)))
+            return std::nullopt;
+        seconds = seconds * 60 + *value;
+        if (++parts > 3)
+            return std::nullopt;
+        if (last)
+            return parts >= 2 ? std::optional<double>(seconds) : std::nullopt;
+        text.remove_prefix(colon + 1);
+    }
+}
+
 }  // namespace
+
+std::optional<double> ParseMarkTime(const std::string& text)
+{
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return std::nullopt;
+    const std::string_view trimmed =
+        std::string_view(text).substr(first, text.find_last_not_of(" \t") - first + 1);
+    if (trimmed.find(':') != std::string_view::npos)
+        return readColonTime(trimmed);
+    double seconds = 0;
+    const auto [end, error] = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(),
+                                              seconds, std::chars_format::general);
+    if (error != std::errc() || end != trimmed.data() + trimmed.size() || !std::isfinite(seconds) ||
+        seconds < 0)
+        return std::nullopt;
+    return seconds;
+}
 
 double MarkFrameNumber(int64_t positionMs, const std::string& sourceFrameRate,
                        const std::string& fileName)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace clipmora {
@@ -30,6 +31,14 @@ std::string SourceFrameRateText(int numerator, int denominator, bool hasVideo);
 // "hh:mm:ss" with `separator` between the parts (at least two digits each);
 // "Unknown" when the seconds cannot be formatted.
 std::string FormatDuration(double seconds, const std::string& separator);
+
+// A mark as users type it, in seconds: plain seconds ("83.5", any decimal
+// number form), "m:ss.mmm" ("1:23.5") or "h:mm:ss.mmm" ("0:01:23.500").
+// Blanks around the text are ignored; the first part of a colon form may be
+// any size, the later ones are two digits under 60, and only the last may
+// have a fraction. Nothing for any other text, a negative or an endless
+// number.
+std::optional<double> ParseMarkTime(const std::string& text);
 
 // A whole number written in the shortest general form ("250", "0").
 std::string ShortestNumber(double value);

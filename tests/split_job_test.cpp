@@ -86,6 +86,22 @@ TEST(SplitOptions, VolumeFrameRateAndMarks)
 // The note after a kept-streams copy: what an exact cut re-encoded at each
 // end, to one decimal; a key-frame start, with the reason when an exact cut
 // was asked for and could not be made.
+TEST(SplitOptions, TypedMarksReadEveryFormAndRefuseTheRest)
+{
+    const struct {
+        const char* text;
+        std::optional<double> seconds;
+    } rows[] = {
+        {"83.5", 83.5},         {" 1:23.5 ", 83.5},  {"0:01:23.500", 83.5}, {"90:00", 5400},
+        {"2:00:00", 7200},      {"0", 0},            {"1e2", 100},          {"12.", 12},
+        {"", {}},               {"-1", {}},          {"inf", {}},           {"1:60", {}},
+        {"1:5", {}},            {"1.5:00", {}},      {"1:00:00:00", {}},    {"1:", {}},
+        {":30", {}},            {"1:30.", {}},       {"1:-30", {}},         {"12s", {}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(ParseMarkTime(row.text), row.seconds) << '"' << row.text << '"';
+}
+
 TEST(SplitOptions, TheNoteAfterACopySaysWhatWasReencoded)
 {
     const struct {
