@@ -247,6 +247,9 @@ private:
     // Plays the shutter sound and waits until it has ended.
     void PlaySnapSound();
     void resetProgress();
+    // Stops what an earlier split left and resets its progress, time left and
+    // script before a new split is built.
+    void clearEarlierSplit();
     // The profile drop-downs and the menus, on or off together around a split.
     void setJobControlsEnabled(bool enabled);
 

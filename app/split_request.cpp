@@ -113,7 +113,7 @@ void TForm1::EnableJobControls()
 
 void TForm1::resetProgress() { progressBar1_->setValue(0); }
 
-void TForm1::BuildSplitJob()
+void TForm1::clearEarlierSplit()
 {
     // Every report of an earlier split has been raised once its tasks are
     // gone; from here on reports carry the new split's number.
@@ -127,7 +127,11 @@ void TForm1::BuildSplitJob()
     splitTimeLeft_.Reset();
     statusTimeLeft_->clear();
     statusTimeLeft_->setToolTip(QString());
+}
 
+void TForm1::BuildSplitJob()
+{
+    clearEarlierSplit();
     SplitRequest request;
     // The file exactly as added, the one the preview shows: a blank at the
     // end of its name belongs to it.

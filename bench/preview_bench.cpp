@@ -90,6 +90,153 @@ void report(const char* what, const std::vector<double>& times, int goal)
                 times.empty() ? 0.0 : *std::max_element(times.begin(), times.end()));
 }
 
+// The preview under measurement: a filter graph showing the clip in a
+// window of the main window's preview size, and the measurements on it.
+class PreviewBench {
+public:
+    explicit PreviewBench(const std::string& clip) : clip_(clip)
+    {
+        window_.setObjectName(QStringLiteral("VideoWindow1"));
+        window_.SetMode(vmVMR);
+        window_.VMROptions().SetStreams(1);
+        window_.resize(383, 283);
+        window_.show();
+        window_.SetFilterGraph(&graph_);
+    }
+    ~PreviewBench() { graph_.SetActive(false); }
+
+    // Opens the file 5 times: time from RenderFile to the first painted picture.
+    std::vector<double> Opens()
+    {
+        std::vector<double> opens;
+        for (int run = 0; run < 5; ++run) {
+            graph_.SetActive(false);
+            QElapsedTimer timer;
+            timer.start();
+            graph_.SetActive(true);
+            // The first picture may be painted while RenderFile waits for it.
+            const uint64_t before = window_.Stats().framesPainted;
+            graph_.RenderFile(clip_);
+            timeUntil([&] { return window_.Stats().framesPainted > before; });
+            opens.push_back(timer.nsecsElapsed() / 1e6);
+        }
+        duration_ = graph_.Duration();
+        frameMs_ = pictureMs(window_);
+        return opens;
+    }
+
+    // 20 key-frame seeks as a dragged thumb makes them, while paused.
+    std::vector<double> Drags()
+    {
+        std::vector<double> drags;
+        for (int index = 0; index < 20; ++index) {
+            const int target = (index * 7919 + 1234) % (duration_ - 500);
+            const uint64_t before = window_.Stats().framesPainted;
+            QElapsedTimer timer;
+            timer.start();
+            graph_.SeekNearKeyFrame(target);
+            timeUntil([&] { return window_.Stats().framesPainted > before; });
+            drags.push_back(timer.nsecsElapsed() / 1e6);
+        }
+        return drags;
+    }
+
+    // 20 exact seeks into the middle of groups, one picture further each time.
+    std::vector<double> Seeks()
+    {
+        std::vector<double> seeks;
+        for (int index = 0; index < 20; ++index) {
+            const double groupStart =
+                std::floor((index * 7919 % (duration_ - 2000)) / groupMs()) * groupMs();
+            const double picture = std::round((groupStart + groupMs() / 2) / frameMs_) + index;
+            const double start = picture * frameMs_;
+            seeks.push_back(timeTo(start, [&] { graph_.SetPosition(int(std::ceil(start))); }));
+        }
+        return seeks;
+    }
+
+    // Steps as the window's frame keys make them, from the middle of a
+    // group: to the first millisecond of the neighbouring picture, forward
+    // by a step of the graph, back by a seek and the renderer's held picture.
+    // Sets `forward` and `back` (20 each) and `backAfterSeek` (20 steps back,
+    // each right after an exact seek into the middle of a group).
+    void Steps(std::vector<double>& forward, std::vector<double>& back,
+               std::vector<double>& backAfterSeek)
+    {
+        const double middle = std::round(std::min(groupMs() * 1.5, duration_ / 2.0) / frameMs_);
+        timeTo(middle * frameMs_, [&] { graph_.SetPosition(startOf(middle)); });
+        for (int step = 1; step <= 20; ++step)
+            forward.push_back(stepForward(middle + step));
+        for (int step = 19; step >= 0; --step)
+            back.push_back(stepBack(middle + step));
+        const int groups = std::max(1, int(duration_ / groupMs()));
+        for (int index = 0; index < 20; ++index) {
+            const double picture = std::round(((index % groups) + 0.5) * kGroupLength) + index;
+            timeTo(picture * frameMs_, [&] { graph_.SetPosition(startOf(picture)); });
+            backAfterSeek.push_back(stepBack(picture - 1));
+        }
+    }
+
+    // Ten seconds of playback from the start: the renderer's counters over it.
+    void Playback()
+    {
+        graph_.SetPosition(0);
+        timeUntil([&] { return window_.Stats().lastPaintedTimeMs == 0; });
+        const TVideoWindow::RenderStats start = window_.Stats();
+        graph_.Play();
+        timeUntil([] { return false; });
+        const TVideoWindow::RenderStats end = window_.Stats();
+        std::printf("10 s of playback: %llu rendered, %llu dropped (goal 0), %llu painted\n",
+                    static_cast<unsigned long long>(end.rendered - start.rendered),
+                    static_cast<unsigned long long>(end.dropped - start.dropped),
+                    static_cast<unsigned long long>(end.framesPainted - start.framesPainted));
+    }
+
+private:
+    double groupMs() const { return kGroupLength * frameMs_; }
+    int startOf(double picture) const { return int(std::ceil(picture * frameMs_)); }
+
+    // Whether the picture starting at `timeMs` is on screen (an exact seek
+    // shows it from the seek's target on).
+    bool painted(double timeMs) const
+    {
+        const int64_t shown = window_.Stats().lastPaintedTimeMs;
+        return shown >= std::floor(timeMs) && shown < timeMs + frameMs_;
+    }
+
+    // The milliseconds until the picture starting at `timeMs` shows after `seek`.
+    double timeTo(double timeMs, const std::function<void()>& seek)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        seek();
+        timeUntil([&] { return painted(timeMs); });
+        return timer.nsecsElapsed() / 1e6;
+    }
+
+    double stepForward(double picture)
+    {
+        return timeTo(picture * frameMs_, [&] {
+            if (!graph_.StepForward(startOf(picture)))
+                graph_.SetPosition(startOf(picture));
+        });
+    }
+
+    double stepBack(double picture)
+    {
+        return timeTo(picture * frameMs_, [&] {
+            graph_.SetPosition(startOf(picture));
+            window_.ShowHeldPicture(startOf(picture));
+        });
+    }
+
+    std::string clip_;
+    TFilterGraph graph_;
+    TVideoWindow window_;
+    int duration_ = 0;
+    double frameMs_ = 1000.0 / 30;
+};
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -99,106 +246,12 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const std::string clip = argc > 1 ? std::string(argv[1]) : generatedClip();
 
-    TFilterGraph graph;
-    TVideoWindow window;
-    window.setObjectName(QStringLiteral("VideoWindow1"));
-    window.SetMode(vmVMR);
-    window.VMROptions().SetStreams(1);
-    window.resize(383, 283);
-    window.show();
-    window.SetFilterGraph(&graph);
-
-    std::vector<double> opens;
-    for (int run = 0; run < 5; ++run) {
-        graph.SetActive(false);
-        QElapsedTimer timer;
-        timer.start();
-        graph.SetActive(true);
-        // The first picture may be painted while RenderFile waits for it.
-        const uint64_t before = window.Stats().framesPainted;
-        graph.RenderFile(clip);
-        timeUntil([&] { return window.Stats().framesPainted > before; });
-        opens.push_back(timer.nsecsElapsed() / 1e6);
-    }
-    const int duration = graph.Duration();
-    const double frameMs = pictureMs(window);
-    const double groupMs = kGroupLength * frameMs;
-    // Whether the picture starting at `timeMs` is on screen (an exact seek
-    // shows it from the seek's target on).
-    const auto painted = [&](double timeMs) {
-        const int64_t shown = window.Stats().lastPaintedTimeMs;
-        return shown >= std::floor(timeMs) && shown < timeMs + frameMs;
-    };
-    // Waits for the picture starting at `timeMs` after `seek`.
-    const auto timeTo = [&](double timeMs, const std::function<void()>& seek) {
-        QElapsedTimer timer;
-        timer.start();
-        seek();
-        timeUntil([&] { return painted(timeMs); });
-        return timer.nsecsElapsed() / 1e6;
-    };
-
-    std::vector<double> drags;
-    for (int index = 0; index < 20; ++index) {
-        const int target = (index * 7919 + 1234) % (duration - 500);
-        const uint64_t before = window.Stats().framesPainted;
-        QElapsedTimer timer;
-        timer.start();
-        graph.SeekNearKeyFrame(target);
-        timeUntil([&] { return window.Stats().framesPainted > before; });
-        drags.push_back(timer.nsecsElapsed() / 1e6);
-    }
-
-    std::vector<double> seeks;
-    for (int index = 0; index < 20; ++index) {
-        // The middle of a group, one picture further each time.
-        const double groupStart = std::floor((index * 7919 % (duration - 2000)) / groupMs) * groupMs;
-        const double picture = std::round((groupStart + groupMs / 2) / frameMs) + index;
-        const double start = picture * frameMs;
-        seeks.push_back(timeTo(start, [&] { graph.SetPosition(int(std::ceil(start))); }));
-    }
-
-    // Steps as the window's frame keys make them, from the middle of a
-    // group: to the first millisecond of the neighbouring picture, forward
-    // by a step of the graph, back by a seek and the renderer's held picture.
-    const auto startOf = [&](double picture) { return int(std::ceil(picture * frameMs)); };
-    const auto stepForward = [&](double picture) {
-        return timeTo(picture * frameMs, [&] {
-            if (!graph.StepForward(startOf(picture)))
-                graph.SetPosition(startOf(picture));
-        });
-    };
-    const auto stepBack = [&](double picture) {
-        return timeTo(picture * frameMs, [&] {
-            graph.SetPosition(startOf(picture));
-            window.ShowHeldPicture(startOf(picture));
-        });
-    };
-    const double middle = std::round(std::min(groupMs * 1.5, duration / 2.0) / frameMs);
-    timeTo(middle * frameMs, [&] { graph.SetPosition(startOf(middle)); });
-    std::vector<double> forward;
-    std::vector<double> back;
-    for (int step = 1; step <= 20; ++step)
-        forward.push_back(stepForward(middle + step));
-    for (int step = 19; step >= 0; --step)
-        back.push_back(stepBack(middle + step));
-    // A step back right after an exact seek into the middle of a group.
-    std::vector<double> backAfterSeek;
-    const int groups = std::max(1, int(duration / groupMs));
-    for (int index = 0; index < 20; ++index) {
-        const double picture = std::round(((index % groups) + 0.5) * kGroupLength) + index;
-        timeTo(picture * frameMs, [&] { graph.SetPosition(startOf(picture)); });
-        backAfterSeek.push_back(stepBack(picture - 1));
-    }
-
-    graph.SetPosition(0);
-    timeUntil([&] { return window.Stats().lastPaintedTimeMs == 0; });
-    const TVideoWindow::RenderStats start = window.Stats();
-    graph.Play();
-    timeUntil([] { return false; });  // ten seconds of playback
-    const TVideoWindow::RenderStats end = window.Stats();
-    graph.SetActive(false);
-
+    PreviewBench bench(clip);
+    const std::vector<double> opens = bench.Opens();
+    const std::vector<double> drags = bench.Drags();
+    const std::vector<double> seeks = bench.Seeks();
+    std::vector<double> forward, back, backAfterSeek;
+    bench.Steps(forward, back, backAfterSeek);
     std::printf("preview of %s in a 383 x 283 window\n", clip.c_str());
     report("first picture after RenderFile:", opens, 300);
     report("picture after a drag move:", drags, 100);
@@ -206,9 +259,6 @@ int main(int argc, char** argv)
     report("one step forward:", forward, 50);
     report("one step back:", back, 100);
     report("one step back after a seek:", backAfterSeek, 100);
-    std::printf("10 s of playback: %llu rendered, %llu dropped (goal 0), %llu painted\n",
-                static_cast<unsigned long long>(end.rendered - start.rendered),
-                static_cast<unsigned long long>(end.dropped - start.dropped),
-                static_cast<unsigned long long>(end.framesPainted - start.framesPainted));
+    bench.Playback();
     return 0;
 }

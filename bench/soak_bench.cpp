@@ -101,6 +101,29 @@ Usage usage()
     return {entriesIn("/proc/self/fd"), entriesIn("/proc/self/task"), residentKiB()};
 }
 
+// Adds the file the dialogs offer next, waits for a few pictures, steps one
+// picture forward and takes a snapshot.
+void previewFile(TForm1& form, TVideoWindow& video)
+{
+    const uint64_t painted = video.Stats().framesPainted;
+    Find<QPushButton>(form, "ButtonAddFile")->click();
+    waitUntil("pictures", [&] { return video.Stats().framesPainted >= painted + 5; });
+    Find<QPushButton>(form, "ButtonIncrementForward")->click();
+    Find<QPushButton>(form, "ButtonSnapshot")->click();
+}
+
+// Splits the file on show and waits for the split's message.
+void split(TForm1& form, BenchDialogs& dialogs, int number)
+{
+    const int before = dialogs.messages;
+    Find<QPushButton>(form, "ButtonSplit")->click();
+    waitUntil("the split",
+              [&] { return dialogs.messages > before && !TForm1Probe(form).SplitBusy(); });
+    if (dialogs.lastMessage != QStringLiteral("Splitting Done!"))
+        std::fprintf(stderr, "split of file %d: %s\n", number,
+                     dialogs.lastMessage.toUtf8().constData());
+}
+
 int run(int argc, char** argv)
 {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && !qEnvironmentVariableIsSet("DISPLAY"))
@@ -136,11 +159,7 @@ int run(int argc, char** argv)
         const fs::path file = work / ("recording-" + std::to_string(number) + ".mp4");
         fs::copy_file(clip, file);
         dialogs.nextFile = QString::fromStdString(file.string());
-        const uint64_t painted = video->Stats().framesPainted;
-        Find<QPushButton>(form, "ButtonAddFile")->click();
-        waitUntil("pictures", [&] { return video->Stats().framesPainted >= painted + 5; });
-        Find<QPushButton>(form, "ButtonIncrementForward")->click();
-        Find<QPushButton>(form, "ButtonSnapshot")->click();
+        previewFile(form, *video);
         // Measured while the file is previewed, before a split stops it.
         const Usage now = usage();
         atLast = now;
@@ -150,15 +169,8 @@ int run(int argc, char** argv)
             std::printf("%6d %12d %8d %12.1f\n", number, now.descriptors, now.threads,
                         now.residentKiB / 1024.0);
         std::fflush(stdout);
-        if (number % 10 == 0) {
-            const int before = dialogs.messages;
-            Find<QPushButton>(form, "ButtonSplit")->click();
-            waitUntil("the split",
-                      [&] { return dialogs.messages > before && !TForm1Probe(form).SplitBusy(); });
-            if (dialogs.lastMessage != QStringLiteral("Splitting Done!"))
-                std::fprintf(stderr, "split of file %d: %s\n", number,
-                             dialogs.lastMessage.toUtf8().constData());
-        }
+        if (number % 10 == 0)
+            split(form, dialogs, number);
         fs::remove(file);
     }
     const Usage end = usage();

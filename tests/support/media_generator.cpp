@@ -748,85 +748,66 @@ void GenerateMedia(const std::string& path, const MediaSpec& spec)
     }
 }
 
-DecodedSummary DecodeMedia(const std::string& path, const DecodeOptions& options)
-{
-    AVFormatContext* raw = nullptr;
-    Check(lib.avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "opening " + path);
-    InputFormatPtr format(raw);
-    Check(lib.avformat_find_stream_info(format.get(), nullptr), "reading stream info of " + path);
+namespace {
 
-    InputStream video;
-    InputStream audio;
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        AVStream* stream = format->streams[i];
-        const AVMediaType type = stream->codecpar->codec_type;
-        if (type == AVMEDIA_TYPE_VIDEO && !video.codec &&
-            !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            video = OpenDecoder(stream);
-        else if (type == AVMEDIA_TYPE_AUDIO && !audio.codec)
-            audio = OpenDecoder(stream);
-    }
-
-    if (options.seekSeconds >= 0) {
-        const int64_t origin = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
-        const int64_t target = origin + std::llround(options.seekSeconds * 1e6);
-        Check(lib.avformat_seek_file(format.get(), -1, INT64_MIN, target, target, 0),
-              "seeking in " + path);
-    }
-
-    DecodedSummary summary;
-    const auto enough = [&] {
-        return options.maxPictures > 0 && summary.videoFrames >= options.maxPictures;
-    };
-    LumaReader luma;
-    ResamplerPtr toS16, toFloat;
-    bool audioSeen = false;
-    FramePtr frame = NewFrame();
-    auto takeFrames = [&](InputStream& in) {
-        for (;;) {
-            const int got = lib.avcodec_receive_frame(in.codec.get(), frame.get());
-            if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
-                return;
-            Check(got, "decoding " + path);
-            const int64_t ts = ToMicroseconds(frame->best_effort_timestamp, in.stream->time_base);
-            if (&in == &video && !enough()) {
-                const LumaReader::Plane plane = luma.Luma(frame.get());
-                const int pattern =
-                    FramePatternValue(plane.data, plane.linesize, frame->width, frame->height);
-                if (options.keepLuma)
-                    summary.lumas.push_back(CopyLuma(plane, frame->width, frame->height));
-                if (summary.videoFrames++ == 0) {
-                    summary.width = frame->width;
-                    summary.height = frame->height;
-                    summary.firstFramePattern = pattern;
-                    summary.firstVideoPtsUs = ts;
-                    StorePicture(frame.get(), summary);
-                }
-                summary.lastFramePattern = pattern;
-                summary.lastVideoPtsUs = ts;
-                summary.framePatterns.push_back(pattern);
-                summary.framePtsUs.push_back(ts);
-                const char* formatName =
-                    lib.av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format));
-                summary.pictureFormats.push_back(std::string(formatName ? formatName : "?") + ' ' +
-                                                 std::to_string(frame->width) + 'x' +
-                                                 std::to_string(frame->height));
-            } else if (&in == &audio) {
-                if (!audioSeen) {
-                    audioSeen = true;
-                    summary.sampleRate = frame->sample_rate;
-                    summary.channels = frame->ch_layout.nb_channels;
-                    summary.firstAudioPtsUs = ts;
-                }
-                summary.audioSamples += frame->nb_samples;
-                StoreSamples(frame.get(), AV_SAMPLE_FMT_S16, toS16, summary.samples);
-                if (options.keepFloatSound)
-                    StoreSamples(frame.get(), AV_SAMPLE_FMT_FLT, toFloat, summary.floatSamples);
-            }
-            lib.av_frame_unref(frame.get());
+// Decodes the first video and the first sound stream of a file into a
+// DecodedSummary, as DecodeMedia's options ask.
+class MediaDecoder {
+public:
+    MediaDecoder(const std::string& path, const DecodeOptions& options)
+        : path_(path), options_(options)
+    {
+        AVFormatContext* raw = nullptr;
+        Check(lib.avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "opening " + path);
+        format_.reset(raw);
+        Check(lib.avformat_find_stream_info(format_.get(), nullptr),
+              "reading stream info of " + path);
+        for (unsigned i = 0; i < format_->nb_streams; ++i) {
+            AVStream* stream = format_->streams[i];
+            const AVMediaType type = stream->codecpar->codec_type;
+            if (type == AVMEDIA_TYPE_VIDEO && !video_.codec &&
+                !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+                video_ = OpenDecoder(stream);
+            else if (type == AVMEDIA_TYPE_AUDIO && !audio_.codec)
+                audio_ = OpenDecoder(stream);
         }
-    };
-    auto decode = [&](InputStream& in, const AVPacket* packet) {
+    }
+
+    DecodedSummary Run()
+    {
+        if (options_.seekSeconds >= 0) {
+            const int64_t origin = format_->start_time != AV_NOPTS_VALUE ? format_->start_time : 0;
+            const int64_t target = origin + std::llround(options_.seekSeconds * 1e6);
+            Check(lib.avformat_seek_file(format_.get(), -1, INT64_MIN, target, target, 0),
+                  "seeking in " + path_);
+        }
+        PacketPtr packet = NewPacket();
+        while (!enough()) {
+            const int read = lib.av_read_frame(format_.get(), packet.get());
+            if (read == AVERROR_EOF)
+                break;
+            Check(read, "reading " + path_);
+            if (video_.stream && packet->stream_index == video_.stream->index)
+                decode(video_, packet.get());
+            else if (audio_.stream && packet->stream_index == audio_.stream->index)
+                decode(audio_, packet.get());
+            lib.av_packet_unref(packet.get());
+        }
+        if (video_.codec)
+            decode(video_, nullptr);
+        if (audio_.codec)
+            decode(audio_, nullptr);
+        return std::move(summary_);
+    }
+
+private:
+    bool enough() const
+    {
+        return options_.maxPictures > 0 && summary_.videoFrames >= options_.maxPictures;
+    }
+
+    void decode(InputStream& in, const AVPacket* packet)
+    {
         int sent = lib.avcodec_send_packet(in.codec.get(), packet);
         if (sent == AVERROR(EAGAIN)) {
             takeFrames(in);
@@ -834,30 +815,82 @@ DecodedSummary DecodeMedia(const std::string& path, const DecodeOptions& options
         }
         if (sent == AVERROR_EOF && !packet)
             sent = 0;
-        Check(sent, "decoding " + path);
+        Check(sent, "decoding " + path_);
         takeFrames(in);
-    };
-
-    PacketPtr packet = NewPacket();
-    while (!enough()) {
-        const int read = lib.av_read_frame(format.get(), packet.get());
-        if (read == AVERROR_EOF)
-            break;
-        Check(read, "reading " + path);
-        InputStream* in = nullptr;
-        if (video.stream && packet->stream_index == video.stream->index)
-            in = &video;
-        else if (audio.stream && packet->stream_index == audio.stream->index)
-            in = &audio;
-        if (in)
-            decode(*in, packet.get());
-        lib.av_packet_unref(packet.get());
     }
-    if (video.codec)
-        decode(video, nullptr);
-    if (audio.codec)
-        decode(audio, nullptr);
-    return summary;
+
+    void takeFrames(InputStream& in)
+    {
+        for (;;) {
+            const int got = lib.avcodec_receive_frame(in.codec.get(), frame_.get());
+            if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+                return;
+            Check(got, "decoding " + path_);
+            const int64_t ts = ToMicroseconds(frame_->best_effort_timestamp, in.stream->time_base);
+            if (&in == &video_ && !enough())
+                takePicture(ts);
+            else if (&in == &audio_)
+                takeSound(ts);
+            lib.av_frame_unref(frame_.get());
+        }
+    }
+
+    void takePicture(int64_t ts)
+    {
+        const AVFrame* frame = frame_.get();
+        const LumaReader::Plane plane = luma_.Luma(frame);
+        const int pattern = FramePatternValue(plane.data, plane.linesize, frame->width, frame->height);
+        if (options_.keepLuma)
+            summary_.lumas.push_back(CopyLuma(plane, frame->width, frame->height));
+        if (summary_.videoFrames++ == 0) {
+            summary_.width = frame->width;
+            summary_.height = frame->height;
+            summary_.firstFramePattern = pattern;
+            summary_.firstVideoPtsUs = ts;
+            StorePicture(frame, summary_);
+        }
+        summary_.lastFramePattern = pattern;
+        summary_.lastVideoPtsUs = ts;
+        summary_.framePatterns.push_back(pattern);
+        summary_.framePtsUs.push_back(ts);
+        const char* formatName = lib.av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format));
+        summary_.pictureFormats.push_back(std::string(formatName ? formatName : "?") + ' ' +
+                                          std::to_string(frame->width) + 'x' +
+                                          std::to_string(frame->height));
+    }
+
+    void takeSound(int64_t ts)
+    {
+        const AVFrame* frame = frame_.get();
+        if (!audioSeen_) {
+            audioSeen_ = true;
+            summary_.sampleRate = frame->sample_rate;
+            summary_.channels = frame->ch_layout.nb_channels;
+            summary_.firstAudioPtsUs = ts;
+        }
+        summary_.audioSamples += frame->nb_samples;
+        StoreSamples(frame, AV_SAMPLE_FMT_S16, toS16_, summary_.samples);
+        if (options_.keepFloatSound)
+            StoreSamples(frame, AV_SAMPLE_FMT_FLT, toFloat_, summary_.floatSamples);
+    }
+
+    std::string path_;
+    DecodeOptions options_;
+    InputFormatPtr format_;
+    InputStream video_;
+    InputStream audio_;
+    DecodedSummary summary_;
+    LumaReader luma_;
+    ResamplerPtr toS16_, toFloat_;
+    bool audioSeen_ = false;
+    FramePtr frame_ = NewFrame();
+};
+
+}  // namespace
+
+DecodedSummary DecodeMedia(const std::string& path, const DecodeOptions& options)
+{
+    return MediaDecoder(path, options).Run();
 }
 
 double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
