@@ -114,6 +114,15 @@ protected:
     }
 };
 
+// Whether the added file's path shows in one of the window's fields.
+bool showsPath(const TForm1& form, const QString& path)
+{
+    for (const QLineEdit* field : form.findChildren<QLineEdit*>())
+        if (field->text() == path)
+            return true;
+    return false;
+}
+
 TEST_F(StartupTest, BindingAfterTheFirstPaintRefusesMissingAndBrokenLibrariesAsBefore)
 {
     testing::BindLibrariesForTests();
@@ -156,14 +165,8 @@ TEST_F(StartupTest, BindingAfterTheFirstPaintRefusesMissingAndBrokenLibrariesAsB
         FirstPaintWatch watch(&form);
         form.show();
 
-        // The added file's path shows in the window's file field.
-        const auto shown = [&form](const QString& path) {
-            for (const QLineEdit* field : form.findChildren<QLineEdit*>())
-                if (field->text() == path)
-                    return true;
-            return false;
-        };
-        ASSERT_TRUE(testing::WaitUntil([&] { return failed || shown(clip); }, 60000));
+        const auto shown = [&form](const QString& path) { return showsPath(form, path); };
+        ASSERT_TRUE(testing::WaitUntil([&] { return failed || shown(clip); }));
         EXPECT_TRUE(watch.painted);
         EXPECT_FALSE(watch.boundAtFirstPaint) << "the window is painted before the binding";
         EXPECT_EQ(failed, row.refusedAfterPaint);

@@ -170,6 +170,117 @@ using ExactCutCases = ::testing::TestWithParam<ExactCase>;
 
 // The output is the source's pictures from the one shown at the start mark
 // to the last before the end mark, whichever way the source is coded.
+// The span [fromUs, toUs) of the output, from its first picture, that the
+// cut copied, checked against the least that had to be re-encoded: at the
+// start only up to the first key frame at or after the start mark, at the
+// end only the pictures before the end mark decoded after one beyond it.
+std::pair<int64_t, int64_t> copiedSpan(const VideoStreamPackets& sourceStream,
+                                       const std::vector<VideoPacket>& sourcePictures,
+                                       const Marked& marked, const StreamCutResult& result)
+{
+    int64_t restartUs = marked.endUs;
+    for (int i = marked.first; i < marked.end && restartUs == marked.endUs; ++i)
+        if (sourcePictures[i].key && startsAnew(sourcePictures[i], sourceStream.codec))
+            restartUs = sourcePictures[i].ptsUs;
+    const std::vector<VideoPacket>& decodingOrder = sourceStream.packets;
+    int64_t leaningUs = marked.endUs;
+    for (auto p = std::find_if(decodingOrder.begin(), decodingOrder.end(),
+                               [&](const VideoPacket& packet) { return packet.ptsUs >= marked.endUs; });
+         p != decodingOrder.end(); ++p)
+        if (p->ptsUs >= marked.firstUs && p->ptsUs < marked.endUs)
+            leaningUs = std::min(leaningUs, p->ptsUs);
+    const int64_t reencodedStartUs = std::llround(result.reencodedStartSeconds * 1e6);
+    const int64_t reencodedEndUs = std::llround(result.reencodedEndSeconds * 1e6);
+    EXPECT_LE(reencodedStartUs, restartUs - marked.firstUs + kSlackUs);
+    EXPECT_LE(reencodedEndUs, marked.endUs - leaningUs + kSlackUs);
+    return {reencodedStartUs - kSlackUs, marked.endUs - marked.firstUs - reencodedEndUs - kSlackUs};
+}
+
+// Every picture decodes to the source's own: of its format and size, the
+// copied ones exactly, the re-encoded ones close to it.
+void expectSourcePictures(const DecodedSummary& decoded, const DecodedSummary& original)
+{
+    EXPECT_EQ(decoded.pictureFormats, std::vector<std::string>(decoded.pictureFormats.size(),
+                                                               original.pictureFormats.at(0)));
+    for (std::size_t i = 0; i < decoded.lumas.size(); ++i) {
+        const auto frame = static_cast<std::size_t>(decoded.framePatterns[i]);
+        ASSERT_EQ(original.framePatterns.at(frame), decoded.framePatterns[i]);
+        EXPECT_GE(testing::LumaPsnr(decoded.lumas[i], original.lumas[frame]), 40.0)
+            << "picture " << frame;
+    }
+}
+
+// The output's pictures come at the source's times, and those in the copied
+// span are the source's packets. Returns the first copied key frame after
+// the output's first picture (-1 for none).
+int expectCopiedPackets(const VideoStreamPackets& outputStream,
+                        const VideoStreamPackets& sourceStream,
+                        const std::vector<VideoPacket>& sourcePictures, const Marked& marked,
+                        std::pair<int64_t, int64_t> copied)
+{
+    const std::vector<VideoPacket> outputPictures = picturesOf(outputStream);
+    const int count = marked.end - marked.first;
+    EXPECT_EQ(static_cast<int>(outputPictures.size()), count);
+    if (static_cast<int>(outputPictures.size()) != count)
+        return -1;
+    const int64_t originUs = outputPictures.front().ptsUs;
+    int copiedKey = -1;
+    for (int i = 0; i < count; ++i) {
+        const int64_t atUs = outputPictures[i].ptsUs - originUs;
+        const VideoPacket& original = sourcePictures[marked.first + i];
+        EXPECT_NEAR(static_cast<double>(atUs), static_cast<double>(original.ptsUs - marked.firstUs),
+                    kSlackUs)
+            << "time of picture " << marked.first + i;
+        if (atUs < copied.first || atUs >= copied.second)
+            continue;
+        if (copiedKey < 0 && i > 0 && outputPictures[i].key)
+            copiedKey = i;
+        EXPECT_EQ(withoutParameterSets(outputPictures[i].data, outputStream.codec),
+                  withoutParameterSets(original.data, sourceStream.codec))
+            << "picture " << marked.first + i;
+    }
+    return copiedKey;
+}
+
+// A constant rate stays one picture duration all through: decoding times
+// where the container stores them (Matroska does not; an MP4 demuxer reports
+// none for some samples), elsewhere the packets' own durations.
+void expectEvenTiming(const VideoStreamPackets& outputStream, const VideoStreamPackets& sourceStream)
+{
+    EXPECT_EQ(int64_t(outputStream.averageRateNum) * sourceStream.averageRateDen,
+              int64_t(sourceStream.averageRateNum) * outputStream.averageRateDen);
+    std::vector<int64_t> steps, durations;
+    const std::vector<VideoPacket>& packets = outputStream.packets;
+    for (std::size_t d = 0; d < packets.size(); ++d) {
+        durations.push_back(packets[d].duration);
+        if (d > 0 && packets[d].dts != VideoStreamPackets::kNoTime &&
+            packets[d - 1].dts != VideoStreamPackets::kNoTime)
+            steps.push_back(packets[d].dts - packets[d - 1].dts);
+    }
+    if (!steps.empty())
+        EXPECT_EQ(steps, std::vector<int64_t>(steps.size(), steps.front())) << "decoding times";
+    else
+        EXPECT_EQ(durations, std::vector<int64_t>(durations.size(), durations.front()));
+}
+
+// From the seam on the output decodes as from its start. A transport stream
+// has no index: a seek lands near a key frame, not on it, and an H.264
+// decoder then complains about the source as much as the output.
+void expectSeamDecodesAsStart(const std::string& output, const VideoStreamPackets& outputStream,
+                              int copiedKey, const std::vector<int>& expected)
+{
+    if (copiedKey <= 0 || (outputStream.container == "mpegts" && outputStream.codec == "h264"))
+        return;
+    const VideoPacket& key = picturesOf(outputStream)[copiedKey];
+    testing::LibraryWarnings warnings;
+    const int64_t seekUs = outputStream.container == "mpegts" ? key.dtsUs : key.ptsUs;
+    const DecodedSummary seeked = DecodeMedia(output, {.seekSeconds = seekUs / 1e6, .maxPictures = 5});
+    EXPECT_EQ(warnings.Text(), "") << "decoding after a seek";
+    const std::vector<int> next(expected.begin() + copiedKey,
+                                expected.begin() + std::min<std::size_t>(copiedKey + 5, expected.size()));
+    EXPECT_EQ(seeked.framePatterns, next);
+}
+
 TEST_P(ExactCutCases, HoldsExactlyTheMarkedPictures)
 {
     testing::BindLibrariesForTests();
@@ -180,8 +291,6 @@ TEST_P(ExactCutCases, HoldsExactlyTheMarkedPictures)
     const std::vector<VideoPacket> sourcePictures = picturesOf(sourceStream);
     const int64_t frameUs = std::llround(1e6 * c.spec.frameRateDen / c.spec.frameRateNum);
     const Marked marked = markedPictures(sourcePictures, c.start, c.end, frameUs);
-    const int first = marked.first, end = marked.end;
-    const int64_t firstUs = marked.firstUs, endUs = marked.endUs, spanUs = endUs - firstUs;
 
     TempFolder folder;
     const std::string output = folder.file("exact" + fs::path(path).extension().string());
@@ -198,112 +307,29 @@ TEST_P(ExactCutCases, HoldsExactlyTheMarkedPictures)
         decoded = DecodeMedia(output, {.keepLuma = true});
         EXPECT_EQ(warnings.Text(), "") << "decoding from the start";
     }
-    std::vector<int> expected(static_cast<std::size_t>(end - first));
-    std::iota(expected.begin(), expected.end(), first);
+    std::vector<int> expected(static_cast<std::size_t>(marked.end - marked.first));
+    std::iota(expected.begin(), expected.end(), marked.first);
     ASSERT_EQ(decoded.framePatterns, expected);
 
-    // Nothing is re-encoded that could be copied: at the start only up to the
-    // first key frame at or after the start mark, at the end only the
-    // pictures before the end mark decoded after one beyond it.
-    int64_t restartUs = endUs;
-    for (int i = first; i < end && restartUs == endUs; ++i)
-        if (sourcePictures[i].key && startsAnew(sourcePictures[i], sourceStream.codec))
-            restartUs = sourcePictures[i].ptsUs;
-    const std::vector<VideoPacket>& decodingOrder = sourceStream.packets;
-    int64_t leaningUs = endUs;
-    for (auto p = std::find_if(decodingOrder.begin(), decodingOrder.end(),
-                               [&](const VideoPacket& packet) { return packet.ptsUs >= endUs; });
-         p != decodingOrder.end(); ++p)
-        if (p->ptsUs >= firstUs && p->ptsUs < endUs)
-            leaningUs = std::min(leaningUs, p->ptsUs);
-    const int64_t reencodedStartUs = std::llround(result.reencodedStartSeconds * 1e6);
-    const int64_t reencodedEndUs = std::llround(result.reencodedEndSeconds * 1e6);
-    EXPECT_LE(reencodedStartUs, restartUs - firstUs + kSlackUs);
-    EXPECT_LE(reencodedEndUs, endUs - leaningUs + kSlackUs);
-    const int64_t copiedFromUs = reencodedStartUs - kSlackUs;
-    const int64_t copiedToUs = spanUs - reencodedEndUs - kSlackUs;
-
-    // Every picture decodes to the source's own: of its format and size, the
-    // copied ones exactly, the re-encoded ones close to it.
-    const DecodedSummary original = DecodeMedia(path, {.keepLuma = true});
-    EXPECT_EQ(decoded.pictureFormats, std::vector<std::string>(decoded.pictureFormats.size(),
-                                                               original.pictureFormats.at(0)));
-    for (std::size_t i = 0; i < decoded.lumas.size(); ++i) {
-        const auto frame = static_cast<std::size_t>(decoded.framePatterns[i]);
-        ASSERT_EQ(original.framePatterns.at(frame), decoded.framePatterns[i]);
-        EXPECT_GE(testing::LumaPsnr(decoded.lumas[i], original.lumas[frame]), 40.0)
-            << "picture " << frame;
-    }
-
-    // The copied pictures are the source's packets.
+    const auto copied = copiedSpan(sourceStream, sourcePictures, marked, result);
+    expectSourcePictures(decoded, DecodeMedia(path, {.keepLuma = true}));
     const VideoStreamPackets outputStream = testing::ReadVideoPackets(output);
-    const std::vector<VideoPacket> outputPictures = picturesOf(outputStream);
-    ASSERT_EQ(static_cast<int>(outputPictures.size()), end - first);
-    const int64_t originUs = outputPictures.front().ptsUs;
-    int copiedKey = -1;  // the first copied key frame after the output's first picture
-    for (int i = 0; i < end - first; ++i) {
-        const int64_t atUs = outputPictures[i].ptsUs - originUs;
-        const VideoPacket& original = sourcePictures[first + i];
-        EXPECT_NEAR(static_cast<double>(atUs), static_cast<double>(original.ptsUs - firstUs),
-                    kSlackUs)
-            << "time of picture " << first + i;
-        if (atUs < copiedFromUs || atUs >= copiedToUs)
-            continue;
-        if (copiedKey < 0 && i > 0 && outputPictures[i].key)
-            copiedKey = i;
-        EXPECT_EQ(withoutParameterSets(outputPictures[i].data, outputStream.codec),
-                  withoutParameterSets(original.data, sourceStream.codec))
-            << "picture " << first + i;
-    }
-
-    // A constant rate stays one picture duration all through.
-    if (!c.spec.variableFrameRate) {
-        EXPECT_EQ(int64_t(outputStream.averageRateNum) * sourceStream.averageRateDen,
-                  int64_t(sourceStream.averageRateNum) * outputStream.averageRateDen);
-        // Decoding times where the container stores them (Matroska does not).
-        std::vector<int64_t> steps, durations;
-        const std::vector<VideoPacket>& packets = outputStream.packets;
-        for (std::size_t d = 0; d < packets.size(); ++d) {
-            durations.push_back(packets[d].duration);
-            if (d > 0 && packets[d].dts != VideoStreamPackets::kNoTime &&
-                packets[d - 1].dts != VideoStreamPackets::kNoTime)
-                steps.push_back(packets[d].dts - packets[d - 1].dts);
-        }
-        // Where the container stores decoding times they give the durations
-        // (an MP4 demuxer reports none for some samples); elsewhere the
-        // packets' own durations do.
-        if (!steps.empty())
-            EXPECT_EQ(steps, std::vector<int64_t>(steps.size(), steps.front())) << "decoding times";
-        else
-            EXPECT_EQ(durations, std::vector<int64_t>(durations.size(), durations.front()));
-    }
+    const int copiedKey =
+        expectCopiedPackets(outputStream, sourceStream, sourcePictures, marked, copied);
+    if (!c.spec.variableFrameRate)
+        expectEvenTiming(outputStream, sourceStream);
 
     // The sound spans the pictures and starts with them, at 0 (a transport
     // stream keeps its muxing delay).
     const int64_t audioFrameUs = std::llround(c.audioFrameSeconds * 1e6);
-    EXPECT_NEAR(static_cast<double>(decoded.audioSamples) / decoded.sampleRate, spanUs / 1e6,
-                c.audioFrameSeconds);
+    EXPECT_NEAR(static_cast<double>(decoded.audioSamples) / decoded.sampleRate,
+                (marked.endUs - marked.firstUs) / 1e6, c.audioFrameSeconds);
     EXPECT_LE(std::abs(decoded.firstAudioPtsUs - decoded.firstVideoPtsUs), audioFrameUs);
     if (outputStream.container != "mpegts") {
         EXPECT_LE(std::abs(decoded.firstVideoPtsUs), audioFrameUs);
     }
 
-    // From the seam on the output decodes as from its start. A transport
-    // stream has no index: a seek lands near a key frame, not on it, and an
-    // H.264 decoder then complains about the source as much as the output.
-    if (copiedKey > 0 && !(outputStream.container == "mpegts" && outputStream.codec == "h264")) {
-        const VideoPacket& key = outputPictures[copiedKey];
-        const bool decodingTimes = outputStream.container == "mpegts";
-        testing::LibraryWarnings warnings;
-        const int64_t seekUs = decodingTimes ? key.dtsUs : key.ptsUs;
-        const DecodedSummary seeked =
-            DecodeMedia(output, {.seekSeconds = seekUs / 1e6, .maxPictures = 5});
-        EXPECT_EQ(warnings.Text(), "") << "decoding after a seek";
-        const std::vector<int> next(expected.begin() + copiedKey,
-                                    expected.begin() + std::min<int>(copiedKey + 5, end - first));
-        EXPECT_EQ(seeked.framePatterns, next);
-    }
-
+    expectSeamDecodesAsStart(output, outputStream, copiedKey, expected);
     EXPECT_EQ(gstreamerComplaints(output), "");
     EXPECT_EQ(testing::FileChecksum(path), before);
 }

@@ -76,7 +76,7 @@ protected:
         return r;
     }
 
-    static bool waitFor(const std::function<bool()>& done, int milliseconds = 10000)
+    static bool waitFor(const std::function<bool()>& done, int milliseconds = testing::kEventWaitMs)
     {
         return testing::WaitUntil(done, milliseconds);
     }

@@ -105,6 +105,55 @@ protected:
 // One round as the window makes it: a fresh graph, the file rendered and
 // played, a snapshot with its shutter sound, and the graph dropped by one
 // of the paths that end a preview.
+// A preview as the window has it (a graph, its video window, a sample
+// grabber) that plays, seeks, snaps and is dropped in one of four ways.
+class PreviewRounds {
+public:
+    PreviewRounds(std::string garbage, QByteArray shutter)
+        : garbage_(std::move(garbage)), shutter_(std::move(shutter))
+    {
+        window_->setObjectName(QStringLiteral("VideoWindow1"));
+        window_->SetMode(vmVMR);
+        window_->resize(160, 120);
+        window_->show();
+        window_->SetFilterGraph(&graph_);
+        grabber_->SetFilterGraph(&graph_);
+    }
+
+    void Round(int number)
+    {
+        enum Ending { Deactivate, StopThenDeactivate, ResetThenDeactivate, RenderFails };
+        const auto ending = static_cast<Ending>(number % 4);
+        graph_.SetActive(true);
+        if (ending == RenderFails) {
+            EXPECT_THROW(graph_.RenderFile(garbage_), EDirectShowException);
+            graph_.SetActive(false);
+            return;
+        }
+        ASSERT_EQ(graph_.RenderFile(testing::PreviewPatternClip()), 0);
+        const uint64_t painted = window_->Stats().framesPainted;
+        graph_.Play();
+        ASSERT_TRUE(testing::WaitUntil([&] { return window_->Stats().framesPainted > painted + 2; }));
+        graph_.SetPosition(1000);
+        graph_.Pause();
+        QImage snapshot;
+        EXPECT_TRUE(grabber_->CopyFrameToBitmap(&snapshot));
+        EXPECT_TRUE(PlayWavSynchronously(shutter_));
+        if (ending == StopThenDeactivate)
+            graph_.Stop();
+        else if (ending == ResetThenDeactivate)
+            graph_.ResetGraph();
+        graph_.SetActive(false);
+    }
+
+private:
+    std::string garbage_;
+    QByteArray shutter_;
+    TFilterGraph graph_;
+    std::unique_ptr<TVideoWindow> window_ = std::make_unique<TVideoWindow>();
+    std::unique_ptr<TSampleGrabber> grabber_ = std::make_unique<TSampleGrabber>();
+};
+
 TEST_F(PreviewLeakTest, RenderingAndDroppingFilesLeavesNothingBehind)
 {
     testing::BindLibrariesForTests();
@@ -113,57 +162,19 @@ TEST_F(PreviewLeakTest, RenderingAndDroppingFilesLeavesNothingBehind)
     std::ofstream(garbage) << std::string(20000, 'x');
     QFile sound(QStringLiteral(CLIPMORA_SOURCE_DIR "/app/resources/snap.wav"));
     ASSERT_TRUE(sound.open(QIODevice::ReadOnly));
-    const QByteArray shutter = sound.readAll();
-
-    TFilterGraph graph;
-    auto window = std::make_unique<TVideoWindow>();
-    window->setObjectName(QStringLiteral("VideoWindow1"));
-    window->SetMode(vmVMR);
-    window->resize(160, 120);
-    window->show();
-    window->SetFilterGraph(&graph);
-    auto grabber = std::make_unique<TSampleGrabber>();
-    grabber->SetFilterGraph(&graph);
-
-    enum Ending { Deactivate, StopThenDeactivate, ResetThenDeactivate, RenderFails };
-    const auto round = [&](int number) {
-        const auto ending = static_cast<Ending>(number % 4);
-        graph.SetActive(true);
-        if (ending == RenderFails) {
-            EXPECT_THROW(graph.RenderFile(garbage), EDirectShowException);
-            graph.SetActive(false);
-            return;
-        }
-        ASSERT_EQ(graph.RenderFile(testing::PreviewPatternClip()), 0);
-        const uint64_t painted = window->Stats().framesPainted;
-        graph.Play();
-        ASSERT_TRUE(testing::WaitUntil(
-            [&] { return window->Stats().framesPainted > painted + 2; }, 20000));
-        graph.SetPosition(1000);
-        graph.Pause();
-        QImage snapshot;
-        EXPECT_TRUE(grabber->CopyFrameToBitmap(&snapshot));
-        EXPECT_TRUE(PlayWavSynchronously(shutter));
-        if (ending == StopThenDeactivate)
-            graph.Stop();
-        else if (ending == ResetThenDeactivate)
-            graph.ResetGraph();
-        graph.SetActive(false);
-    };
-
+    PreviewRounds preview(garbage, sound.readAll());
     for (int number = 0; number < 4; ++number)
-        round(number);
+        preview.Round(number);
     const ProcessCounts settled = processCounts();
     for (int number = 4; number < 32; ++number)
-        round(number);
+        preview.Round(number);
     // Streaming threads wind down a moment after their graph has gone.
     ProcessCounts now;
     EXPECT_TRUE(testing::WaitUntil(
         [&] {
             now = processCounts();
             return now.descriptors <= settled.descriptors && now.threads <= settled.threads;
-        },
-        20000))
+        }))
         << "descriptors " << settled.descriptors << " -> " << now.descriptors << ", threads "
         << settled.threads << " -> " << now.threads;
 

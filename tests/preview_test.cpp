@@ -26,7 +26,7 @@
 namespace clipmora {
 namespace {
 
-bool waitFor(const std::function<bool()>& done, int milliseconds = 20000)
+bool waitFor(const std::function<bool()>& done, int milliseconds = testing::kEventWaitMs)
 {
     return testing::WaitUntil(done, milliseconds);
 }

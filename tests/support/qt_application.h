@@ -19,8 +19,12 @@ inline void EnsureApplication()
         new QApplication(argc, argv);
 }
 
+// How long a test waits for an event before it gives up: long enough that
+// only a fault, never a loaded machine, runs into it.
+inline constexpr int kEventWaitMs = 60000;
+
 // Runs the event loop until `done` holds; false when `milliseconds` pass first.
-inline bool WaitUntil(const std::function<bool()>& done, int milliseconds)
+inline bool WaitUntil(const std::function<bool()>& done, int milliseconds = kEventWaitMs)
 {
     QDeadlineTimer deadline(milliseconds);
     while (!done()) {
