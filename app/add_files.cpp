@@ -90,7 +90,8 @@ void TForm1::addVideoFiles(const QStringList* given)
     if (splitBusy_ || !startupFinished())
         return;
     const QStringList files =
-        given ? *given : UserDialogs::current().OpenVideoFiles(this, OpenDialogFilter());
+        given ? *given
+              : UserDialogs::current().OpenVideoFiles(this, OpenDialogFilter(), lastVideoFolder_);
     if (files.isEmpty())
         return;
     FormatChangeStep(profile_);
@@ -108,6 +109,7 @@ void TForm1::OpenVideoFiles(const QStringList& files)
         return;
     // The preview lets go of the old file before a new one is looked at.
     stopPreviewGraph();
+    showPlaybackProblem(QString());
     TAVProbe& probe = transcoder_.Probe();
     for (const QString& file : files) {
         if (const auto refusal = SourceFileRefusal(file.toStdString())) {
@@ -153,6 +155,7 @@ void TForm1::OpenVideoFiles(const QStringList& files)
             break;
         }
         previewFile_ = file;
+        lastVideoFolder_ = QFileInfo(file).absolutePath();
         QCoreApplication::processEvents();
     }
 }

@@ -298,6 +298,7 @@ void TForm1::buildMarkPanels(QWidget* client)
         panel->setFont(font);
         panel->setStyleSheet(QStringLiteral("color: blue"));
     }
+    buildMarkEditors();
 }
 
 void TForm1::buildStatusBar()
@@ -314,6 +315,13 @@ void TForm1::buildStatusBar()
     statusTimeLeft_->setObjectName(QStringLiteral("StatusTimeLeft"));
     statusTimeLeft_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     statusBar()->addWidget(statusTimeLeft_, 1);
+    // Why the preview could not play a file, in the framework's own words;
+    // shown only while there is something to say.
+    statusPlayback_ = new QLabel(statusBar());
+    statusPlayback_->setObjectName(QStringLiteral("StatusPlayback"));
+    statusPlayback_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    statusPlayback_->hide();
+    statusBar()->addWidget(statusPlayback_, 1);
 
     statusPanels_[0]->setText(QStringLiteral("Ready"));
     statusPanels_[1]->setAlignment(Qt::AlignCenter);

@@ -56,6 +56,7 @@ namespace clipmora {
 
 class TAboutBox;
 class TFolderBrowseDialog;
+class TMarkTimeEditor;
 class ThlTrackBar;
 class TForm2OptionsForm;
 class TSampleGrabber;
@@ -103,6 +104,11 @@ public:
     void RefreshProfileCombos();
     // The output folder's field, which the stored settings fill and keep.
     QLineEdit* EditOutputFolder() const { return editOutputFolder_; }
+    // The folder of the last file added, where the open-file dialog opens;
+    // empty before the first (the dialog's own choice then). Stored with the
+    // settings.
+    const QString& LastVideoFolder() const { return lastVideoFolder_; }
+    void SetLastVideoFolder(const QString& folder) { lastVideoFolder_ = folder; }
 
     // Commands (the buttons and menu items call these).
     void AddFileClick();
@@ -220,6 +226,14 @@ private:
     void postTimelineSeek();
     // Both marks back to 0, their panels and the highlighted range empty.
     void resetMarks();
+    // The start mark at `position` (ms): the range's start, the frame
+    // number and the panel. The end is left as it is.
+    void placeStartMark(int position);
+    // The fields in which the marks are typed, over their panels
+    // (typed_marks.cpp).
+    void buildMarkEditors();
+    // Sets the end (or the start) mark to the time typed, or says why not.
+    void typedMark(bool end, const QString& text);
     void timelineSeek();
     // While the thumb is held the preview follows it to the nearest key
     // frame, at most once per scrub interval; a move within the interval
@@ -230,6 +244,8 @@ private:
     void stopPreviewGraph();
     // Runs a preview operation; what it throws is reported to the user.
     void guardPreview(const std::function<void()>& operation);
+    // Shows why the preview could not play in the status bar; empty hides it.
+    void showPlaybackProblem(const QString& why);
     void connectProfileCombos();
     void connectEngineEvents();
     void formatChanged(int index);
@@ -272,6 +288,7 @@ private:
     QString sourceFrameRate_;
     bool previewPaused_ = false;
     QString previewFile_;
+    QString lastVideoFolder_;
     QStringList scriptBuffer_;
     TimeLeftEstimator splitTimeLeft_;
     QString lastOutputFile_;
@@ -304,8 +321,11 @@ private:
     QLabel* panelStart_ = nullptr;
     QLabel* panelEnd_ = nullptr;
     QLabel* panelCurrentPosition_ = nullptr;
+    TMarkTimeEditor* editMarkStart_ = nullptr;
+    TMarkTimeEditor* editMarkEnd_ = nullptr;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
     QLabel* statusTimeLeft_ = nullptr;
+    QLabel* statusPlayback_ = nullptr;
     QFrame* panel1_ = nullptr;
     TVideoWindow* videoWindow1_ = nullptr;
     TSampleGrabber* sampleGrabber1_ = nullptr;

@@ -134,6 +134,13 @@ void TForm1::guardPreview(const std::function<void()>& operation)
     }
 }
 
+void TForm1::showPlaybackProblem(const QString& why)
+{
+    statusPlayback_->setText(why);
+    statusPlayback_->setToolTip(why);
+    statusPlayback_->setVisible(!why.isEmpty());
+}
+
 void TForm1::PlayClick()
 {
     if (splitBusy_ || editVideoFilename_->text().trimmed().isEmpty())
@@ -144,7 +151,8 @@ void TForm1::PlayClick()
         return;
     }
     // A fresh start: a new graph opens the file from its beginning.
-    guardPreview([this] {
+    showPlaybackProblem(QString());
+    try {
         filterGraph1_.Stop();
         timerTrackBarPosition_->start();
         previewPaused_ = false;
@@ -154,7 +162,14 @@ void TForm1::PlayClick()
         filterGraph1_.SetVolume(hlTrackBarVolume_->Position());
         filterGraph1_.RenderFile(previewFile_.toStdString());
         filterGraph1_.Play();
-    });
+    } catch (const std::exception& error) {
+        // The status bar says why, in the framework's words, and keeps
+        // saying it after the message has gone.
+        if (!filterGraph1_.LastErrorText().empty())
+            showPlaybackProblem(QStringLiteral("Cannot play: ") +
+                                QString::fromStdString(filterGraph1_.LastErrorText()));
+        UserDialogs::current().ReportException(this, QString::fromUtf8(error.what()));
+    }
 }
 
 void TForm1::PauseClick()

@@ -1,4 +1,4 @@
-// The stored settings: nine values in the per-user store, read once at
+// The stored settings: values in the per-user store, read once at
 // start-up and written when the main window closes.
 #include "app/main_window.h"
 #include "app/options_dialog.h"
@@ -41,12 +41,13 @@ void TForm2OptionsForm::LoadSettings()
         mainForm_->EditOutputFolder()->setText(
             store.value(QStringLiteral("Output Folder")).toString());
         // Added later than the others: their absence means their default
-        // (kept streams off, an exact cut on) and is no reason to store the
-        // defaults.
+        // (kept streams off, an exact cut on, no folder of a last video) and
+        // is no reason to store the defaults.
         const std::optional<int> keep = readInteger(store, QStringLiteral("KeepOriginalStreams"));
         checkBoxKeepOriginalStreams_->setChecked(keep && *keep != 0);
         const std::optional<int> exact = readInteger(store, QStringLiteral("ExactToTheFrame"));
         checkBoxExactCut_->setChecked(!exact || *exact != 0);
+        mainForm_->SetLastVideoFolder(store.value(QStringLiteral("Last Video Folder")).toString());
 
         const auto loaded = [&]() -> bool {
             const std::optional<int> format = readInteger(store, QStringLiteral("ComboOutputFormat"));
@@ -104,6 +105,7 @@ bool TForm2OptionsForm::SaveSettings()
     store.setValue(QStringLiteral("KeepOriginalStreams"),
                    checkBoxKeepOriginalStreams_->isChecked() ? 1 : 0);
     store.setValue(QStringLiteral("ExactToTheFrame"), checkBoxExactCut_->isChecked() ? 1 : 0);
+    store.setValue(QStringLiteral("Last Video Folder"), mainForm_->LastVideoFolder());
     store.sync();
     return store.status() == QSettings::NoError;
 }

@@ -86,12 +86,16 @@ void TForm1::ShowTerminate(int splitSerial, int index, bool finished, bool excep
     const bool stopped = index >= 0 ? !finished : stopRequested_;
     QString message;
     // The program's established texts, capitals and marks as they are.
-    if (exception)
+    if (exception) {
         message = QStringLiteral("Cannot Split This File");
-    else if (stopped)
+    } else if (stopped) {
         message = QStringLiteral("Splitting Stopped!");
-    else
+    } else {
         message = QStringLiteral("Splitting Done!");
+        // The last report came up to half a second before the end.
+        panelPercent_->setText(QStringLiteral("100%"));
+        progressBar1_->setValue(100);
+    }
     UserDialogs::current().Information(this, message);
     progressBar1_->setValue(0);
     EnableJobControls();

@@ -28,6 +28,10 @@ void TForm1::BrowseForFolderClick()
 
 void TForm1::runFolderChooser()
 {
+    // The chooser opens at the output folder shown, else at its last choice.
+    const QString shown = editOutputFolder_->text().trimmed();
+    if (!shown.isEmpty())
+        browseForFolderDialog_->FolderName = QDir::fromNativeSeparators(shown);
     try {
         if (browseForFolderDialog_->Execute())
             editOutputFolder_->setText(QDir::toNativeSeparators(browseForFolderDialog_->FolderName));

@@ -157,13 +157,17 @@ void TForm1::MarkStartClick()
     panelEnd_->clear();
     StartFrame = 0.0;
     EndFrame = 0.0;
-    const int position = hlTrackBar1_->Position();
+    placeStartMark(hlTrackBar1_->Position());
+    // The range from the start to the end of the file is highlighted.
+    hlTrackBar1_->SetSelEnd(hlTrackBar1_->Max());
+}
+
+void TForm1::placeStartMark(int position)
+{
     hlTrackBar1_->SetSelStart(position);
     StartFrame = MarkFrameNumber(position, sourceFrameRate_.toStdString(),
                                  editVideoFilename_->text().toStdString());
     panelStart_->setText(SecondsText(position));
-    // The range from the start to the end of the file is highlighted.
-    hlTrackBar1_->SetSelEnd(hlTrackBar1_->Max());
 }
 
 void TForm1::MarkEndClick()

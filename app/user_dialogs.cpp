@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -24,9 +25,12 @@ void UserDialogs::Information(QWidget* parent, const QString& text)
     box.exec();
 }
 
-QStringList UserDialogs::OpenVideoFiles(QWidget* parent, const QString& filter)
+QStringList UserDialogs::OpenVideoFiles(QWidget* parent, const QString& filter,
+                                        const QString& folder)
 {
     QFileDialog dialog(parent);
+    if (!folder.isEmpty() && QFileInfo(folder).isDir())
+        dialog.setDirectory(folder);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setNameFilters(filter.split(QStringLiteral(";;")));

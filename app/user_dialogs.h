@@ -24,9 +24,11 @@ public:
     virtual void Information(QWidget* parent, const QString& text);
 
     // The open-file dialog: existing files only, no read-only box, resizable,
-    // several files at once. Returns the picked paths in order; empty when
+    // several files at once, opening in `folder` (the toolkit's choice when
+    // it is empty or gone). Returns the picked paths in order; empty when
     // cancelled.
-    virtual QStringList OpenVideoFiles(QWidget* parent, const QString& filter);
+    virtual QStringList OpenVideoFiles(QWidget* parent, const QString& filter,
+                                       const QString& folder);
 
     // The folder chooser. Returns true with `chosen` set when the user picked
     // a folder.

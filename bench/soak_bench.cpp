@@ -44,7 +44,10 @@ public:
         ++messages;
         lastMessage = text;
     }
-    QStringList OpenVideoFiles(QWidget*, const QString&) override { return {nextFile}; }
+    QStringList OpenVideoFiles(QWidget*, const QString&, const QString&) override
+    {
+        return {nextFile};
+    }
     bool ChooseFolder(QWidget*, const TFolderBrowseRequest&, QString& chosen) override
     {
         chosen = outputFolder;

@@ -323,9 +323,17 @@ TEST_F(MainWindowTest, StopPressedAfterTheTaskFinishedStillReportsItDone)
     Find<QPushButton>(*form, "ButtonStopSplit")->click();
     EXPECT_FALSE(TForm1Probe(*form).SplitBusy());
 
+    // The stop set the progress back; the file is complete all the same,
+    // and while the message says so the progress reads 100 %.
+    QString progressAtMessage;
+    dialogs.onInformation = [&](const QString&) {
+        progressAtMessage = Find<QLabel>(*form, "PanelPercent")->text() + QLatin1Char(' ') +
+                            QString::number(Find<QProgressBar>(*form, "ProgressBar1")->value());
+    };
     ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }));
     waitFor([] { return false; }, 1);
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Splitting Done!")});
+    EXPECT_EQ(progressAtMessage.toStdString(), "100% 100");
     EXPECT_TRUE(fs::exists(folder.path() / "window_clip.avi"));
 }
 
@@ -492,6 +500,61 @@ TEST_F(MainWindowTest, SettingsSurviveARestartAndAFailedReadRewritesThem)
         EXPECT_TRUE(form->close());
     }
     EXPECT_EQ(store().value(QStringLiteral("ComboOutputFormat")).toInt(), 0);
+}
+
+TEST_F(MainWindowTest, TheDialogsOpenWhereTheUserLastWas)
+{
+    testing::TempFolder videos;
+    testing::TempFolder outputs;
+    const fs::path clip = videos.path() / "clip.mp4";
+    fs::copy_file(testing::CachedMedia("window_clip.mp4", shortClip()), clip);
+    const std::string videoFolder = videos.path().string();
+    const std::string outputFolder = outputs.path().string();
+    // What the open-file dialog and the folder chooser are asked to open at.
+    const auto opensAt = [&](TForm1& form) {
+        dialogs.filesToPick.clear();
+        dialogs.folderToChoose.clear();
+        Find<QPushButton>(form, "ButtonAddFile")->click();
+        Find<QPushButton>(form, "ButtonBrowseForFolder")->click();
+        return dialogs.openDialogFolders.last().toStdString() + " | " +
+               dialogs.lastFolderRequest.FolderName.toStdString();
+    };
+    {
+        auto form = openWindow();
+        EXPECT_EQ(opensAt(*form), " | ") << "the toolkit's choice";
+        addFile(*form, clip.string());
+        form->EditOutputFolder()->setText(QString::fromStdString(outputFolder));
+        EXPECT_EQ(opensAt(*form), videoFolder + " | " + outputFolder);
+        EXPECT_TRUE(form->close());
+    }
+    {
+        auto form = openWindow();
+        EXPECT_EQ(opensAt(*form), videoFolder + " | " + outputFolder) << "stored";
+    }
+
+    // A store written before the folder was kept: the dialog opens where the
+    // toolkit chooses, and the other values load without a rewrite.
+    {
+        QSettings old = store();
+        old.clear();
+        const std::pair<const char*, QVariant> values[] = {
+            {"Output Folder", QString::fromStdString(outputFolder)},
+            {"ComboOutputFormat", 0},
+            {"Overwrite", 1},
+            {"PlayVideoFile", 0},
+            {"LetterBox", 0},
+            {"VideoQuality", 1},
+            {"AudioQuality", 3},
+        };
+        for (const auto& [name, value] : values)
+            old.setValue(QLatin1String(name), value);
+    }
+    auto form = openWindow();
+    EXPECT_EQ(opensAt(*form), " | " + outputFolder);
+    EXPECT_TRUE(
+        Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxOverwrite()->isChecked());
+    EXPECT_EQ(Find<QComboBox>(*form, "ComboAudioQuality")->currentIndex(), 3);
+    EXPECT_FALSE(store().contains(QStringLiteral("Last Video Folder")));
 }
 
 TEST_F(MainWindowTest, FolderChooserOptionsRootsAndLastChoice)

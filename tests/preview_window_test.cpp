@@ -11,9 +11,13 @@
 #include <QLabel>
 #include <QTimer>
 
+#include <filesystem>
+#include <fstream>
+
 namespace clipmora {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::MainWindowTest;
 
 class PreviewWindowTest : public MainWindowTest {
@@ -113,6 +117,34 @@ TEST_F(PreviewWindowTest, PlayNeedsAFileAndAnIdleWindow)
     Find<QPushButton>(*form, "ButtonPlay")->click();
     EXPECT_FALSE(TForm1Probe(*form).FilterGraph1().Active());
     EXPECT_FALSE(Find<QTimer>(*form, "TimerTrackBarPosition")->isActive());
+}
+
+TEST_F(PreviewWindowTest, AFileThatCannotBePlayedSaysWhyInTheStatusBar)
+{
+    testing::TempFolder folder;
+    const fs::path clip = folder.path() / "clip.mp4";
+    fs::copy_file(testing::CachedMedia("window_clip.mp4", testing::shortClip()), clip);
+    auto form = openWindow();
+    Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxPlayVideoFile()->setChecked(false);
+    addFile(*form, clip.string());
+    QLabel* status = Find<QLabel>(*form, "StatusPlayback");
+    EXPECT_FALSE(status->isVisibleTo(form.get()));
+
+    // The file is no video any more by the time it is played.
+    fs::resize_file(clip, 0);
+    std::ofstream(clip.string()) << std::string(20000, 'x');
+    Find<QPushButton>(*form, "ButtonPlay")->click();
+    EXPECT_EQ(dialogs.exceptions, QStringList{QStringLiteral("No Video Codec To Play This File!")});
+    const std::string why = TForm1Probe(*form).FilterGraph1().LastErrorText();
+    ASSERT_FALSE(why.empty());
+    EXPECT_TRUE(status->isVisibleTo(form.get()));
+    EXPECT_EQ(status->text(), QStringLiteral("Cannot play: ") + QString::fromStdString(why));
+
+    // A file that plays takes the reason away.
+    addFile(*form, testing::CachedMedia("window_clip.mp4", testing::shortClip()));
+    Find<QPushButton>(*form, "ButtonPlay")->click();
+    EXPECT_EQ(dialogs.exceptions.size(), 1);
+    EXPECT_FALSE(status->isVisibleTo(form.get()));
 }
 
 TEST_F(PreviewWindowTest, TheTimerStopsAtTheEndAndKeepsTheGraph)

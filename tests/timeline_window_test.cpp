@@ -153,6 +153,95 @@ TEST_F(TimelineTest, MarkButtonsFollowTheirRules)
     EXPECT_EQ(TForm1Probe(*form).TimelinePosition(), 5);
 }
 
+TEST_F(TimelineTest, TypedMarksSetTheFrameOfTheirTimeOrSayWhyNot)
+{
+    testing::TempFolder folder;
+    auto form = windowWith(ntscMp4());
+    chooseFolder(*form, folder.path());
+    ThlTrackBar& bar = *Find<ThlTrackBar>(*form, "hlTrackBar1");
+    QLabel* panels[] = {Find<QLabel>(*form, "PanelStart"), Find<QLabel>(*form, "PanelEnd")};
+    // Clicks the panel, types over what the field opens with, ends with `key`.
+    const auto type = [&](int mark, const QString& text, Qt::Key key) {
+        QTest::mouseClick(panels[mark], Qt::LeftButton);
+        auto* field = Find<QLineEdit>(*form, mark == 0 ? "EditMarkStart" : "EditMarkEnd");
+        if (!field->isVisible())
+            return false;
+        QTest::keyClicks(field, text);
+        QTest::keyClick(field, key);
+        return true;
+    };
+    enum { kStart, kEnd };
+    // Each row starts from what the rows before it left. A refused or
+    // abandoned time changes nothing; the frames are the mark buttons' (29.97
+    // frames per second, not AVI: counted at 25 per second).
+    const struct {
+        int mark;
+        const char* typed;
+        Qt::Key key;
+        const char* message;  // the start of the refusal, or nothing
+        double startFrame, endFrame;
+        const char *startPanel, *endPanel;
+        int thumbMs, selStartMs, selEndMs;
+    } rows[] = {
+        {kEnd, "5", Qt::Key_Return, "Please choose a START position", 0, 0, "", "", 0, 0, 0},
+        {kStart, "10", Qt::Key_Return, "", 250, 0, "10", "", 10000, 10000, 22000},
+        {kEnd, "0:20", Qt::Key_Return, "", 250, 500, "10", "20", 20000, 10000, 20000},
+        // A new start keeps an end that stays after it.
+        {kStart, " 0:00:12.345 ", Qt::Key_Enter, "", 309, 500, "12.345", "20", 12345, 12345,
+         20000},
+        {kStart, "21", Qt::Key_Return, "The start cannot be after the end", 309, 500, "12.345",
+         "20", 12345, 12345, 20000},
+        {kEnd, "12.3", Qt::Key_Return, "The end cannot be before the start", 309, 500, "12.345",
+         "20", 12345, 12345, 20000},
+        {kEnd, "22.001", Qt::Key_Return, "22.001 is past the end", 309, 500, "12.345", "20",
+         12345, 12345, 20000},
+        {kEnd, "1:2", Qt::Key_Return, "\"1:2\" is not a time", 309, 500, "12.345", "20", 12345,
+         12345, 20000},
+        {kStart, "ten", Qt::Key_Return, "\"ten\" is not a time", 309, 500, "12.345", "20",
+         12345, 12345, 20000},
+        {kEnd, "3", Qt::Key_Escape, "", 309, 500, "12.345", "20", 12345, 12345, 20000},
+        {kEnd, "22", Qt::Key_Return, "", 309, 550, "12.345", "22", 22000, 12345, 22000},
+        {kEnd, "12.345", Qt::Key_Return, "", 309, 309, "12.345", "12.345", 12345, 12345, 12345},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.typed);
+        dialogs.messages.clear();
+        ASSERT_TRUE(type(row.mark, QString::fromLatin1(row.typed), row.key));
+        EXPECT_FALSE(Find<QLineEdit>(*form, "EditMarkStart")->isVisible());
+        EXPECT_FALSE(Find<QLineEdit>(*form, "EditMarkEnd")->isVisible());
+        if (*row.message) {
+            ASSERT_EQ(dialogs.messages.size(), 1);
+            EXPECT_TRUE(dialogs.messages[0].startsWith(QLatin1String(row.message)))
+                << dialogs.messages[0].toStdString();
+        } else {
+            EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(' ').toStdString();
+        }
+        EXPECT_EQ(TForm1Probe(*form).StartFrame(), row.startFrame);
+        EXPECT_EQ(TForm1Probe(*form).EndFrame(), row.endFrame);
+        EXPECT_EQ(panels[kStart]->text(), QLatin1String(row.startPanel));
+        EXPECT_EQ(panels[kEnd]->text(), QLatin1String(row.endPanel));
+        EXPECT_EQ(bar.Position(), row.thumbMs);
+        EXPECT_EQ(bar.SelStart(), row.selStartMs);
+        EXPECT_EQ(bar.SelEnd(), row.selEndMs);
+    }
+
+    // The field opens with the mark's time; while a split runs the panels
+    // stay shut, and a field opened before it sets nothing.
+    QTest::mouseClick(panels[kStart], Qt::LeftButton);
+    auto* startField = Find<QLineEdit>(*form, "EditMarkStart");
+    EXPECT_EQ(startField->text(), QStringLiteral("12.345"));
+    form->SplitClick();
+    ASSERT_TRUE(TForm1Probe(*form).SplitBusy());
+    QTest::keyClicks(startField, QStringLiteral("1"));
+    QTest::keyClick(startField, Qt::Key_Return);
+    EXPECT_FALSE(type(kEnd, QStringLiteral("15"), Qt::Key_Return)) << "opened during a split";
+    EXPECT_EQ(TForm1Probe(*form).StartFrame(), 309);
+    EXPECT_EQ(TForm1Probe(*form).EndFrame(), 309);
+    EXPECT_EQ(panels[kStart]->text(), QStringLiteral("12.345"));
+    Find<QPushButton>(*form, "ButtonStopSplit")->click();
+    waitFor([&] { return !TForm1Probe(*form).SplitBusy(); });
+}
+
 TEST_F(TimelineTest, ClearedMarksSplitTheWholeFile)
 {
     testing::TempFolder folder;

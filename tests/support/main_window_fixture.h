@@ -34,8 +34,17 @@ namespace fs = std::filesystem;
 // Answers every dialog of the window from a script and records what was asked.
 class ScriptedDialogs : public UserDialogs {
 public:
-    void Information(QWidget*, const QString& text) override { messages << text; }
-    QStringList OpenVideoFiles(QWidget*, const QString&) override { return filesToPick; }
+    void Information(QWidget*, const QString& text) override
+    {
+        messages << text;
+        if (onInformation)
+            onInformation(text);
+    }
+    QStringList OpenVideoFiles(QWidget*, const QString&, const QString& folder) override
+    {
+        openDialogFolders << folder;
+        return filesToPick;
+    }
     bool ChooseFolder(QWidget*, const TFolderBrowseRequest& request, QString& chosen) override
     {
         ++folderChooserRuns;
@@ -54,7 +63,11 @@ public:
     }
 
     QStringList messages;
+    // Runs while the message box would be open.
+    std::function<void(const QString& text)> onInformation;
     QStringList filesToPick;
+    // The folder each run of the open-file dialog opened in.
+    QStringList openDialogFolders;
     QString folderToChoose;
     int folderChooserRuns = 0;
     TFolderBrowseRequest lastFolderRequest;
