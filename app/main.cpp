@@ -70,7 +70,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     clipmora::NameApplication();
     // The desktop matches the window to its menu entry and icon by this name.
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.clipmora.clipmora"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("clipmora"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("clipmora")));
 
     clipmora::TForm1 form(QApplication::applicationDirPath(),

@@ -11,5 +11,5 @@ root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 "$cmake" --install "$build" --prefix "$root/usr" >/dev/null
 test -f "$root/usr/share/metainfo/org.clipmora.clipmora.metainfo.xml"
-test -f "$root/usr/share/applications/org.clipmora.clipmora.desktop"
+test -f "$root/usr/share/applications/clipmora.desktop"
 appstreamcli validate-tree --pedantic --no-net "$root"
