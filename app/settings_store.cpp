@@ -1,4 +1,4 @@
-// The stored settings: nine values in the per-user store, read once at
+// The stored settings: twelve values in the per-user store, read once at
 // start-up and written when the main window closes.
 #include "app/main_window.h"
 #include "app/options_dialog.h"
@@ -33,6 +33,17 @@ std::optional<int> readInteger(const QSettings& store, const QString& name)
 
 }  // namespace
 
+void TForm2OptionsForm::restoreWindowPlacement(const QSettings& store)
+{
+    // The window's size came later still; without it the window opens at
+    // its specified size, and a size too small for it reads as that size.
+    const std::optional<int> width = readInteger(store, QStringLiteral("WindowWidth"));
+    const std::optional<int> height = readInteger(store, QStringLiteral("WindowHeight"));
+    const std::optional<int> maximized = readInteger(store, QStringLiteral("WindowMaximized"));
+    mainForm_->RestorePlacement(QSize(width.value_or(0), height.value_or(0)),
+                                maximized && *maximized != 0);
+}
+
 void TForm2OptionsForm::LoadSettings()
 {
     TProfileControls& profile = mainForm_->Profile();
@@ -47,6 +58,7 @@ void TForm2OptionsForm::LoadSettings()
         checkBoxKeepOriginalStreams_->setChecked(keep && *keep != 0);
         const std::optional<int> exact = readInteger(store, QStringLiteral("ExactToTheFrame"));
         checkBoxExactCut_->setChecked(!exact || *exact != 0);
+        restoreWindowPlacement(store);
 
         const auto loaded = [&]() -> bool {
             const std::optional<int> format = readInteger(store, QStringLiteral("ComboOutputFormat"));
@@ -104,6 +116,9 @@ bool TForm2OptionsForm::SaveSettings()
     store.setValue(QStringLiteral("KeepOriginalStreams"),
                    checkBoxKeepOriginalStreams_->isChecked() ? 1 : 0);
     store.setValue(QStringLiteral("ExactToTheFrame"), checkBoxExactCut_->isChecked() ? 1 : 0);
+    store.setValue(QStringLiteral("WindowWidth"), mainForm_->NormalSize().width());
+    store.setValue(QStringLiteral("WindowHeight"), mainForm_->NormalSize().height());
+    store.setValue(QStringLiteral("WindowMaximized"), mainForm_->isMaximized() ? 1 : 0);
     store.sync();
     return store.status() == QSettings::NoError;
 }

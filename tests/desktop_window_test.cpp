@@ -1,6 +1,7 @@
 // The window as a desktop program: files dropped on it or named on the
 // command line take the dialog's path, the keyboard (and its gating while a
-// split runs), the time left in the status bar, and "Open Output Folder".
+// split runs), the time left in the status bar, "Open Output Folder", and
+// the window growing, shrinking and going full screen.
 #include "tests/support/main_window_fixture.h"
 
 #include "preview/filter_graph.h"
@@ -41,6 +42,36 @@ std::string ntscClip()
 }
 
 std::string shortClip() { return testing::CachedMedia("window_clip.mp4", testing::shortClip()); }
+
+// The picture inside the letter-box borders of `shown`: the borders are
+// rows and columns of pure black; the clip's pictures have none (their
+// lower part is a gradient), so the side borders are read there and the top
+// border equals the bottom one.
+QSize pictureInsideBorders(const QImage& shown)
+{
+    const QImage rgb = shown.convertToFormat(QImage::Format_RGB32);
+    const auto black = [&](int x, int y) { return (rgb.pixel(x, y) & 0xffffffu) == 0; };
+    const auto blackColumn = [&](int x) {
+        for (int y = rgb.height() / 2; y < rgb.height() * 3 / 4; ++y)
+            if (!black(x, y))
+                return false;
+        return true;
+    };
+    const auto blackRow = [&](int y) {
+        for (int x = 0; x < rgb.width(); ++x)
+            if (!black(x, y))
+                return false;
+        return true;
+    };
+    int left = 0, right = 0, bottom = 0;
+    while (left < rgb.width() / 2 && blackColumn(left))
+        ++left;
+    while (right < rgb.width() / 2 && blackColumn(rgb.width() - 1 - right))
+        ++right;
+    while (bottom < rgb.height() / 2 && blackRow(rgb.height() - 1 - bottom))
+        ++bottom;
+    return QSize(rgb.width() - left - right, rgb.height() - 2 * bottom);
+}
 
 // What adding a file leaves behind in the window.
 struct AddedState {
@@ -460,6 +491,112 @@ TEST_F(DesktopWindowTest, OpenOutputFolderShowsTheFolderInTheFileManager)
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_TRUE(dialogs.messages[0].startsWith(QStringLiteral("The output folder \"")));
     EXPECT_EQ(dialogs.openedDocuments.size(), 1);
+}
+
+TEST_F(DesktopWindowTest, TheWindowGrowsAroundThePreviewAndComesBackAsItWas)
+{
+    auto form = activeWindow(true);
+    addFile(*form, ntscClip());  // 160 x 120: a 4:3 picture
+    auto* picture = Find<TVideoWindow>(*form, "VideoWindow1");
+    const QSize specified = form->size();
+    EXPECT_EQ(form->minimumSize(), specified) << "the window does not shrink below its size";
+    EXPECT_GT(form->maximumWidth(), specified.width());
+
+    // At the specified size the controls lie where they always have.
+    const struct {
+        const char* name;
+        QRect geometry;
+    } placed[] = {
+        {"Panel1", {8, 4, 393, 295}},          {"VideoWindow1", {4, 6, 383, 283}},
+        {"hlTrackBar1", {8, 325, 393, 24}},    {"PanelStart", {42, 304, 105, 19}},
+        {"ButtonMarkStart", {107, 360, 94, 35}}, {"ButtonPlay", {8, 360, 28, 28}},
+        {"ButtonSplit", {412, 326, 150, 36}},  {"EditOutputFolder", {412, 96, 306, 22}},
+        {"ProgressBar1", {412, 374, 250, 22}},
+    };
+    for (const auto& control : placed)
+        EXPECT_EQ(Find<QWidget>(*form, control.name)->geometry(), control.geometry)
+            << control.name;
+    const auto allGeometry = [&] {
+        QList<QRect> all;
+        for (const QWidget* child : form->centralWidget()->findChildren<QWidget*>())
+            all << child->geometry();
+        return all;
+    };
+    const QList<QRect> atSpecifiedSize = allGeometry();
+
+    const struct {
+        const char* name;
+        QSize grown;  // added to the specified size
+        bool maximized;
+    } sizes[] = {
+        {"wider", {400, 0}, false},
+        {"taller", {0, 250}, false},
+        {"both", {300, 150}, false},
+        {"maximised", {}, true},
+    };
+    for (const auto& row : sizes) {
+        SCOPED_TRACE(row.name);
+        if (row.maximized)
+            form->showMaximized();
+        else
+            form->resize(specified + row.grown);
+        ASSERT_TRUE(waitFor([&] {
+            return form->isMaximized() == row.maximized && form->size() != specified;
+        }));
+        const int wider = form->width() - specified.width();
+        const int taller = form->height() - specified.height();
+
+        // The preview takes the room; the timeline widens under it; the
+        // right-hand column moves right at its size; the rest moves down.
+        for (const auto& control : placed) {
+            const QString name = QLatin1String(control.name);
+            const QRect now = Find<QWidget>(*form, control.name)->geometry();
+            QRect expected = control.geometry;
+            if (name == QLatin1String("Panel1") || name == QLatin1String("VideoWindow1"))
+                expected.adjust(0, 0, wider, taller);
+            else if (name == QLatin1String("hlTrackBar1"))
+                expected = expected.translated(0, taller).adjusted(0, 0, wider, 0);
+            else if (expected.left() >= 405)
+                expected.translate(wider, 0);
+            else
+                expected.translate(0, taller);
+            EXPECT_EQ(now, expected) << control.name;
+        }
+        EXPECT_LE(Find<QWidget>(*form, "ButtonSplit")->geometry().right(),
+                  form->centralWidget()->width());
+
+        // The renderer follows the new size; the picture keeps its 4:3 in it.
+        ASSERT_TRUE(waitFor([&] { return picture->CurrentPicture().size() == picture->size(); }));
+        const QSize inside = pictureInsideBorders(picture->CurrentPicture());
+        EXPECT_NEAR(double(inside.width()) / inside.height(), 4.0 / 3.0, 0.03)
+            << inside.width() << " x " << inside.height();
+        EXPECT_TRUE(inside.width() == picture->width() || inside.height() == picture->height());
+
+        form->showNormal();
+        form->resize(specified);
+        ASSERT_TRUE(waitFor([&] { return !form->isMaximized() && form->size() == specified; }));
+        EXPECT_EQ(allGeometry(), atSpecifiedSize);
+    }
+}
+
+TEST_F(DesktopWindowTest, ADoubleClickShowsThePreviewOnTheScreenAndEscapeBringsItBack)
+{
+    auto form = activeWindow(true);
+    auto* picture = Find<TVideoWindow>(*form, "VideoWindow1");
+    QTest::mouseDClick(picture, Qt::LeftButton);
+    EXPECT_FALSE(picture->FullScreen()) << "nothing plays yet";
+
+    addFile(*form, ntscClip());
+    ASSERT_TRUE(waitFor([&] { return picture->Connected(); }));
+    QTest::mouseDClick(picture, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return picture->isFullScreen(); }));
+    // The window changes size meanwhile; the picture comes back to the
+    // place of the new size.
+    form->resize(form->size() + QSize(200, 100));
+    QTest::keyClick(picture, Qt::Key_Escape);
+    ASSERT_TRUE(waitFor([&] { return !picture->FullScreen() && picture->isVisible(); }));
+    EXPECT_EQ(picture->parentWidget(), Find<QWidget>(*form, "Panel1"));
+    EXPECT_EQ(picture->geometry(), QRect(4, 6, 383 + 200, 283 + 100));
 }
 
 }  // namespace

@@ -494,6 +494,63 @@ TEST_F(MainWindowTest, SettingsSurviveARestartAndAFailedReadRewritesThem)
     EXPECT_EQ(store().value(QStringLiteral("ComboOutputFormat")).toInt(), 0);
 }
 
+TEST_F(MainWindowTest, TheWindowsSizeAndStateAreStoredAndAStoreWithoutThemOpensAsBefore)
+{
+    QSize specified;
+    {
+        auto form = openWindow();
+        specified = form->size();
+        EXPECT_TRUE(form->close());
+    }
+    // A store written before the window could grow: the nine values only.
+    QSettings settings = store();
+    for (const char* name : {"WindowWidth", "WindowHeight", "WindowMaximized"})
+        settings.remove(QLatin1String(name));
+    settings.setValue(QStringLiteral("Overwrite"), 1);
+    settings.sync();
+
+    const struct {
+        const char* name;
+        QSize resizedTo;  // empty: as it opened
+        bool maximize;
+        QSize reopensAt;  // empty: the specified size
+        bool reopensMaximized;
+    } cases[] = {
+        {"old store", {}, false, {}, false},
+        {"grown", {780, 560}, false, {780, 560}, false},
+        {"maximised", {760, 540}, true, {760, 540}, true},
+        {"back to normal", {}, false, {760, 540}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            auto form = openWindow();
+            EXPECT_TRUE(
+                Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxOverwrite()->isChecked())
+                << "the other values load";
+            if (c.resizedTo.isValid())
+                form->resize(c.resizedTo);
+            if (c.maximize)
+                form->showMaximized();
+            else
+                form->showNormal();
+            ASSERT_TRUE(waitFor([&] { return form->isMaximized() == c.maximize; }));
+            EXPECT_TRUE(form->close());
+        }
+        auto form = openWindow();
+        ASSERT_TRUE(waitFor([&] { return form->isMaximized() == c.reopensMaximized; }));
+        EXPECT_EQ(form->NormalSize(), c.reopensAt.isValid() ? c.reopensAt : specified);
+        form->showNormal();
+        ASSERT_TRUE(waitFor([&] { return !form->isMaximized(); }));
+        EXPECT_TRUE(form->close());
+    }
+    // A size below the specified one reads as the specified size.
+    settings.setValue(QStringLiteral("WindowWidth"), 100);
+    settings.setValue(QStringLiteral("WindowHeight"), QStringLiteral("tall"));
+    settings.sync();
+    EXPECT_EQ(openWindow()->size(), specified);
+}
+
 TEST_F(MainWindowTest, FolderChooserOptionsRootsAndLastChoice)
 {
     TFolderBrowseDialog dialog;
