@@ -66,7 +66,8 @@ TForm1::TForm1(const QString& programFolder, CodecBinding binding, QWidget* pare
     : QMainWindow(parent), programFolder_(programFolder)
 {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(730, 500);
 
     // Loading the libraries is most of the start-up's work. Put off, it
@@ -87,8 +88,9 @@ TForm1::TForm1(const QString& programFolder, CodecBinding binding, QWidget* pare
     // The keyboard starts on the timeline, where the window's keys act.
     hlTrackBar1_->setFocus();
     setAcceptDrops(true);
-    // The 730 x 500 client area lies below the menu bar.
-    setFixedSize(730, 500 + menuBar()->sizeHint().height());
+    // The 730 x 500 client area lies below the menu bar; the window may
+    // grow from there, not shrink.
+    keepSpecifiedSizeAsMinimum(QSize(730, 500 + menuBar()->sizeHint().height()));
 
     FillFormatList(profile_);
     comboOutputFormat_->setMaxVisibleItems(25);
@@ -377,6 +379,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         event->accept();
         return true;
     }
+    if (previewWindowEvent(watched, event))
+        return true;
     // Hovering a quality list names the bit rate it stands for.
     if (event->type() == QEvent::Enter) {
         if (watched == comboVideoQuality_)

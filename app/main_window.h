@@ -29,6 +29,8 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QMainWindow>
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -36,6 +38,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QAction;
 class QComboBox;
@@ -50,6 +54,7 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QScrollBar;
 class QSlider;
 
 namespace clipmora {
@@ -164,6 +169,13 @@ public:
     // The open-file dialog's filter, one string as the file chooser takes it.
     static QString OpenDialogFilter();
 
+    // The window's size when it is not maximised, and whether it is; the
+    // stored settings keep both (window_layout.cpp).
+    QSize NormalSize() const;
+    // Gives the window `size` (held between its specified size and the
+    // screen's) and the maximised state; used before it is first shown.
+    void RestorePlacement(const QSize& size, bool maximized);
+
 signals:
     // The start-up put off until after the first paint has finished: the
     // codec libraries are bound and the preview is ready.
@@ -176,6 +188,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -198,6 +211,17 @@ private:
     friend class TForm1Probe;
 
     void buildControls();
+    // The window's layout at other sizes than its specified one
+    // (window_layout.cpp). Takes `specified` as the window's size and its
+    // least, and notes every control's geometry at that size.
+    void keepSpecifiedSizeAsMinimum(const QSize& specified);
+    // Places the controls for the window's current size.
+    void placeControls();
+    // The picture fills the preview's frame, inside its border.
+    void placePreviewPicture();
+    // The preview's own events: a double click toggles full screen (true:
+    // taken), and the picture back from full screen takes its place again.
+    bool previewWindowEvent(QObject* watched, QEvent* event);
     // The right-hand column, top to bottom: the file and the output folder,
     // the format choices, the split buttons and progress.
     void buildFileControls(QWidget* client);
@@ -219,6 +243,8 @@ private:
     // The snapshot button and the play, pause and stop buttons.
     void buildTransport(QWidget* client);
     void buildTimeline(QWidget* client);
+    // The scroll bar that pans the zoomed timeline.
+    void buildTimelineScroll(QWidget* client);
     // The mark buttons under the timeline and the hidden step buttons.
     void buildMarkButtons(QWidget* client);
     // The seek that follows a drag or a key on the timeline, run from the
@@ -298,6 +324,10 @@ private:
     // The running copy of a split that keeps the original streams; its
     // reports carry the split's number like the engine's.
     std::unique_ptr<TStreamCutTask> streamCut_;
+    // The window's specified size and the controls' geometry at it.
+    QSize specifiedSize_;
+    QSize normalSize_;  // the last size while neither maximised nor full screen
+    std::vector<std::pair<QWidget*, QRect>> specifiedGeometry_;
     // The marks' frame numbers (0: not set).
     double StartFrame = 0.0;
     double EndFrame = 0.0;
@@ -338,6 +368,7 @@ private:
     QGroupBox* groupVolume_ = nullptr;
     ThlTrackBar* hlTrackBarVolume_ = nullptr;
     ThlTrackBar* hlTrackBar1_ = nullptr;
+    QScrollBar* timelineScroll_ = nullptr;
     QPushButton* buttonMarkStart_ = nullptr;
     QPushButton* buttonMarkEnd_ = nullptr;
     QPushButton* buttonClearMarks_ = nullptr;

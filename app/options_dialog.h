@@ -11,6 +11,7 @@
 
 class QCheckBox;
 class QPushButton;
+class QSettings;
 
 namespace clipmora {
 
@@ -43,7 +44,9 @@ public:
     // load, and the current state is saved instead (which stores the
     // defaults on a first run). The keep-original-streams and exact-cut
     // values are read on their own: stores written before they existed lack
-    // them, which means off for the first and on for the second.
+    // them, which means off for the first and on for the second. So are the
+    // window's size and maximised state, whose absence means the specified
+    // size.
     void LoadSettings();
     // Writes the values from the current state. Returns false when the
     // store could not be written (the values written so far stay).
@@ -53,6 +56,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void restoreWindowPlacement(const QSettings& store);
+
     TForm1* mainForm_;
     QCheckBox* checkBoxOverwrite_ = nullptr;
     QCheckBox* checkBoxPlayVideoFile_ = nullptr;

@@ -62,6 +62,7 @@ void TForm1::buildPreviewControls(QWidget* client)
     videoWindow1_->VMROptions().SetStreams(1);
     videoWindow1_->SetColor(Qt::black);
     videoWindow1_->SetFilterGraph(&filterGraph1_);
+    videoWindow1_->installEventFilter(this);
 
     buildTransport(client);
 

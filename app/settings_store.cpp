@@ -33,6 +33,17 @@ std::optional<int> readInteger(const QSettings& store, const QString& name)
 
 }  // namespace
 
+void TForm2OptionsForm::restoreWindowPlacement(const QSettings& store)
+{
+    // The window's size came later still; without it the window opens at
+    // its specified size, and a size too small for it reads as that size.
+    const std::optional<int> width = readInteger(store, QStringLiteral("WindowWidth"));
+    const std::optional<int> height = readInteger(store, QStringLiteral("WindowHeight"));
+    const std::optional<int> maximized = readInteger(store, QStringLiteral("WindowMaximized"));
+    mainForm_->RestorePlacement(QSize(width.value_or(0), height.value_or(0)),
+                                maximized && *maximized != 0);
+}
+
 void TForm2OptionsForm::LoadSettings()
 {
     TProfileControls& profile = mainForm_->Profile();
@@ -48,6 +59,7 @@ void TForm2OptionsForm::LoadSettings()
         const std::optional<int> exact = readInteger(store, QStringLiteral("ExactToTheFrame"));
         checkBoxExactCut_->setChecked(!exact || *exact != 0);
         mainForm_->SetLastVideoFolder(store.value(QStringLiteral("Last Video Folder")).toString());
+        restoreWindowPlacement(store);
 
         const auto loaded = [&]() -> bool {
             const std::optional<int> format = readInteger(store, QStringLiteral("ComboOutputFormat"));
@@ -106,6 +118,9 @@ bool TForm2OptionsForm::SaveSettings()
                    checkBoxKeepOriginalStreams_->isChecked() ? 1 : 0);
     store.setValue(QStringLiteral("ExactToTheFrame"), checkBoxExactCut_->isChecked() ? 1 : 0);
     store.setValue(QStringLiteral("Last Video Folder"), mainForm_->LastVideoFolder());
+    store.setValue(QStringLiteral("WindowWidth"), mainForm_->NormalSize().width());
+    store.setValue(QStringLiteral("WindowHeight"), mainForm_->NormalSize().height());
+    store.setValue(QStringLiteral("WindowMaximized"), mainForm_->isMaximized() ? 1 : 0);
     store.sync();
     return store.status() == QSettings::NoError;
 }

@@ -12,8 +12,12 @@
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace clipmora {
 namespace {
@@ -47,6 +51,7 @@ void TForm1::buildTimeline(QWidget* client)
     hlTrackBar1_->SetThumbLength(kTimelineThumbLength);
     hlTrackBar1_->SetTickStyle(tsNone);
     hlTrackBar1_->SetShowSelRange(true);
+    hlTrackBar1_->SetZoomable(true);
     hlTrackBar1_->OnCustomDraw = [](ThlTrackBar& bar, ThlTrackBarItem item, QRect& rect,
                                     TCustomDrawState, bool& defaultDraw) {
         DrawTimelineItem(bar, item, rect, defaultDraw);
@@ -76,7 +81,32 @@ void TForm1::buildTimeline(QWidget* client)
         postTimelineSeek();
     };
 
+    buildTimelineScroll(client);
     buildMarkButtons(client);
+}
+
+void TForm1::buildTimelineScroll(QWidget* client)
+{
+    // Zoomed in, the timeline shows part of the file; the bar under it
+    // pans, and shows only then.
+    timelineScroll_ = new QScrollBar(Qt::Horizontal, client);
+    timelineScroll_->setObjectName(QStringLiteral("TimelineScroll"));
+    timelineScroll_->setGeometry(8, 349, 393, 10);
+    timelineScroll_->hide();
+    timelineScroll_->setFocusPolicy(Qt::NoFocus);
+    hlTrackBar1_->OnViewChange = [this](ThlTrackBar& bar) {
+        const QSignalBlocker quiet(timelineScroll_);
+        const int span = bar.ViewMax() - bar.ViewMin();
+        timelineScroll_->setRange(bar.Min(), bar.Max() - span);
+        timelineScroll_->setPageStep(span);
+        timelineScroll_->setSingleStep(std::max(1, span / 20));
+        timelineScroll_->setValue(bar.ViewMin());
+        timelineScroll_->setVisible(bar.Zoomed());
+    };
+    connect(timelineScroll_, &QScrollBar::valueChanged, this, [this](int first) {
+        const int span = hlTrackBar1_->ViewMax() - hlTrackBar1_->ViewMin();
+        hlTrackBar1_->SetView(first, first + span);
+    });
 }
 
 void TForm1::buildMarkButtons(QWidget* client)

@@ -119,11 +119,14 @@ void TForm1::buildShortcuts()
                                    {QKeySequence(Qt::CTRL | Qt::Key_Return),
                                     QKeySequence(Qt::CTRL | Qt::Key_Enter)},
                                    [this] { SplitClick(); });
-    // Esc only ever stops a split; with none running it leaves the window be.
+    // Esc stops a split; with none running it only brings the preview back
+    // from the whole screen (where the window's shortcuts may still see it).
     actionStopSplit_ = addCommand(this, menuFile_, QStringLiteral("Stop Splitting"),
                                   {QKeySequence(Qt::Key_Escape)}, [this] {
                                       if (splitBusy_)
                                           StopSplitClick();
+                                      else if (videoWindow1_->FullScreen())
+                                          videoWindow1_->SetFullScreen(false);
                                   });
 
     addCommand(this, menuPlayback_, QStringLiteral("Play / Pause"), {QKeySequence(Qt::Key_Space)},

@@ -1,6 +1,7 @@
 // The window as a desktop program: files dropped on it or named on the
 // command line take the dialog's path, the keyboard (and its gating while a
-// split runs), the time left in the status bar, and "Open Output Folder".
+// split runs), the time left in the status bar, "Open Output Folder", and
+// the window growing, shrinking and going full screen.
 #include "tests/support/main_window_fixture.h"
 
 #include "preview/filter_graph.h"
@@ -41,6 +42,29 @@ std::string ntscClip()
 }
 
 std::string shortClip() { return testing::CachedMedia("window_clip.mp4", testing::shortClip()); }
+
+// The picture inside the letter-box borders of `shown`: the borders are
+// pure black; the clip's pictures have no black row or column in their
+// lower half (a gradient), and the renderer centres them.
+QSize pictureInsideBorders(const QImage& shown)
+{
+    const QImage rgb = shown.convertToFormat(QImage::Format_RGB32);
+    const auto black = [&](int x, int y) { return (rgb.pixel(x, y) & 0xffffffu) == 0; };
+    const auto blackColumn = [&](int x) {
+        return black(x, rgb.height() * 5 / 8) && black(x, rgb.height() * 3 / 4) &&
+               black(x, rgb.height() * 7 / 8);
+    };
+    const auto blackRow = [&](int y) {
+        return black(rgb.width() / 4, y) && black(rgb.width() / 2, y) &&
+               black(rgb.width() * 3 / 4, y);
+    };
+    int side = 0, below = 0;
+    while (side < rgb.width() / 2 && blackColumn(side))
+        ++side;
+    while (below < rgb.height() / 2 && blackRow(rgb.height() - 1 - below))
+        ++below;
+    return QSize(rgb.width() - 2 * side, rgb.height() - 2 * below);
+}
 
 // What adding a file leaves behind in the window.
 struct AddedState {
@@ -460,6 +484,85 @@ TEST_F(DesktopWindowTest, OpenOutputFolderShowsTheFolderInTheFileManager)
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_TRUE(dialogs.messages[0].startsWith(QStringLiteral("The output folder \"")));
     EXPECT_EQ(dialogs.openedDocuments.size(), 1);
+}
+
+// Growing, the preview takes the room (its picture keeping its aspect), the
+// timeline widens under it, the right-hand column moves right at its size;
+// back at the specified size every control is where it always was. A double
+// click shows the preview on the whole screen; Esc brings it back to the
+// place of the window's size then.
+TEST_F(DesktopWindowTest, TheWindowGrowsAroundThePreviewAndComesBackAsItWas)
+{
+    auto form = activeWindow(true);
+    addFile(*form, ntscClip());  // 160 x 120: a 4:3 picture
+    auto* picture = Find<TVideoWindow>(*form, "VideoWindow1");
+    ASSERT_TRUE(waitFor([&] { return picture->Connected(); }));
+    Find<QPushButton>(*form, "ButtonPause")->click();
+    const QSize specified = form->size();
+    EXPECT_EQ(form->minimumSize(), specified);
+    EXPECT_GT(form->maximumWidth(), specified.width());
+
+    const struct {
+        const char* name;
+        QRect today;
+        int grows;  // 1: with the window; 2: only wider; 0: moves
+    } placed[] = {
+        {"Panel1", {8, 4, 393, 295}, 1},         {"VideoWindow1", {4, 6, 383, 283}, 1},
+        {"hlTrackBar1", {8, 325, 393, 24}, 2},   {"PanelStart", {42, 304, 105, 19}, 0},
+        {"ButtonPlay", {8, 360, 28, 28}, 0},     {"ButtonSplit", {412, 326, 150, 36}, 0},
+        {"EditOutputFolder", {412, 96, 306, 22}, 0},
+    };
+    const auto allGeometry = [&] {
+        QList<QRect> all;
+        for (const QWidget* child : form->centralWidget()->findChildren<QWidget*>())
+            all << child->geometry();
+        return all;
+    };
+    const QList<QRect> atSpecifiedSize = allGeometry();
+    const struct {
+        QSize grown;
+        bool maximized;
+    } sizes[] = {{{400, 0}, false}, {{0, 250}, false}, {{300, 150}, false}, {{}, true}};
+    for (const auto& row : sizes) {
+        SCOPED_TRACE(row.maximized ? "maximised" : "resized");
+        if (row.maximized)
+            form->showMaximized();
+        else
+            form->resize(specified + row.grown);
+        ASSERT_TRUE(waitFor([&] {
+            return form->isMaximized() == row.maximized && form->size() != specified;
+        }));
+        const QSize more = form->size() - specified;
+        for (const auto& control : placed) {
+            const QRect grown = control.today.adjusted(0, 0, more.width(),
+                                                       control.grows == 1 ? more.height() : 0);
+            const QRect expected =
+                control.grows == 1      ? grown
+                : control.grows == 2    ? grown.translated(0, more.height())
+                : control.today.x() > 405 ? control.today.translated(more.width(), 0)
+                                          : control.today.translated(0, more.height());
+            EXPECT_EQ(Find<QWidget>(*form, control.name)->geometry(), expected) << control.name;
+        }
+        // A seek of the paused preview brings a picture at the new size
+        // (a playing one on a loaded machine may drop every late picture).
+        TForm1Probe(*form).FilterGraph1().SetPosition(1000);
+        ASSERT_TRUE(waitFor([&] { return picture->CurrentPicture().size() == picture->size(); }));
+        const QSize inside = pictureInsideBorders(picture->CurrentPicture());
+        EXPECT_NEAR(double(inside.width()) / inside.height(), 4.0 / 3.0, 0.03)
+            << inside.width() << " x " << inside.height();
+
+        form->showNormal();
+        form->resize(specified);
+        ASSERT_TRUE(waitFor([&] { return !form->isMaximized() && form->size() == specified; }));
+        EXPECT_EQ(allGeometry(), atSpecifiedSize);
+    }
+
+    QTest::mouseDClick(picture, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return picture->isFullScreen(); }));
+    form->resize(specified + QSize(200, 100));
+    QTest::keyClick(picture, Qt::Key_Escape);
+    ASSERT_TRUE(waitFor([&] { return !picture->FullScreen() && picture->isVisible(); }));
+    EXPECT_EQ(picture->geometry(), QRect(4, 6, 383 + 200, 283 + 100));
 }
 
 }  // namespace

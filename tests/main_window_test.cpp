@@ -557,6 +557,57 @@ TEST_F(MainWindowTest, TheDialogsOpenWhereTheUserLastWas)
     EXPECT_FALSE(store().contains(QStringLiteral("Last Video Folder")));
 }
 
+// The window's size and maximised state are stored; a store from before
+// they were (or one that cannot be read) opens the window at its size.
+TEST_F(MainWindowTest, TheWindowsSizeAndStateAreStoredAndAStoreWithoutThemOpensAsBefore)
+{
+    const QSize specified = openWindow()->size();
+    const struct {
+        const char* name;
+        QVariant width, height, maximized;  // stored before the start; invalid: absent
+        QSize opensAt;                      // empty: the specified size
+        QSize resizedTo;                    // then; empty: left alone
+        bool maximize;
+    } cases[] = {
+        {"old store", {}, {}, {}, {}, {780, 560}, false},
+        {"grown", 780, 560, 0, {780, 560}, {760, 540}, true},
+        {"maximised", 760, 540, 1, {760, 540}, {}, false},
+        {"unreadable", 100, QStringLiteral("tall"), QStringLiteral("yes"), {}, {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QSettings settings = store();
+        const std::pair<const char*, QVariant> values[] = {
+            {"WindowWidth", c.width}, {"WindowHeight", c.height}, {"WindowMaximized", c.maximized}};
+        for (const auto& [name, value] : values) {
+            if (value.isValid())
+                settings.setValue(QLatin1String(name), value);
+            else
+                settings.remove(QLatin1String(name));
+        }
+        settings.setValue(QStringLiteral("Overwrite"), 1);
+        settings.sync();
+
+        auto form = openWindow();
+        EXPECT_TRUE(
+            Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxOverwrite()->isChecked())
+            << "the other values load";
+        EXPECT_TRUE(waitFor([&] { return form->isMaximized() == (c.maximized.toInt() == 1); }));
+        EXPECT_EQ(form->NormalSize(), c.opensAt.isValid() ? c.opensAt : specified);
+        form->showNormal();
+        if (c.resizedTo.isValid())
+            form->resize(c.resizedTo);
+        if (c.maximize)
+            form->showMaximized();
+        ASSERT_TRUE(waitFor([&] { return form->isMaximized() == c.maximize; }));
+        EXPECT_TRUE(form->close());
+        EXPECT_EQ(store().value(QStringLiteral("WindowMaximized")).toInt(), c.maximize ? 1 : 0);
+        const QSize stored(store().value(QStringLiteral("WindowWidth")).toInt(),
+                           store().value(QStringLiteral("WindowHeight")).toInt());
+        EXPECT_EQ(stored, c.resizedTo.isValid() ? c.resizedTo : form->NormalSize());
+    }
+}
+
 TEST_F(MainWindowTest, FolderChooserOptionsRootsAndLastChoice)
 {
     TFolderBrowseDialog dialog;

@@ -15,6 +15,8 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QTest>
 #include <QTimer>
 
@@ -296,6 +298,99 @@ TEST_F(TimelineTest, TheBarShowsTheMarkedRangeAndAYellowThumb)
     EXPECT_EQ(shown.pixelColor(thumb.center()), QColor(255, 255, 0));
     EXPECT_EQ(shown.pixelColor(thumb.topLeft()), QColor(Qt::white));
     EXPECT_EQ(shown.pixelColor(thumb.bottomRight()), QColor(160, 160, 0));
+}
+
+// Ctrl with the wheel zooms the timeline around the pointer, so that a mark
+// can be put on each picture; the scroll bar under it pans; the marks'
+// drawing follows the view.
+TEST_F(TimelineTest, CtrlWheelZoomsAroundThePointerAndEveryPictureCanBeMarked)
+{
+    auto form = windowWith(ntscMp4());
+    form->resize(form->size() + QSize(500, 0));  // a wider timeline, as on a big screen
+    ThlTrackBar& bar = *Find<ThlTrackBar>(*form, "hlTrackBar1");
+    auto* scroll = Find<QScrollBar>(*form, "TimelineScroll");
+    ASSERT_TRUE(waitFor([&] { return bar.width() == 393 + 500; }));
+    const QRect channel = bar.ChannelRect();
+    const int travelLeft = channel.left() + 5, travelRight = channel.right() - 4;
+    const int y = channel.center().y();
+    const auto wheel = [&](int x, int notches, Qt::KeyboardModifiers keys) {
+        QWheelEvent turn(QPointF(x, y), bar.mapToGlobal(QPointF(x, y)), QPoint(),
+                         QPoint(0, 120 * notches), Qt::NoButton, keys, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&bar, &turn);
+    };
+    const auto clickAt = [&](int x) {
+        // A press on the thumb would grab it instead of moving it there.
+        QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(x < 100 ? travelRight : travelLeft, y));
+        QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(x, y));
+    };
+    const auto pixelsOf = [&] {
+        return std::vector<int>{bar.PixelOf(0), bar.PixelOf(5000), bar.PixelOf(bar.Max())};
+    };
+    const std::vector<int> unzoomed = pixelsOf();
+
+    const struct {
+        const char* name;
+        int x;  // the pointer, from the travel's left end
+        int notches;
+    } zooms[] = {{"near the start", 10, 6}, {"middle", 450, 7}, {"near the end", 800, 5}};
+    for (const auto& zoom : zooms) {
+        SCOPED_TRACE(zoom.name);
+        const int x = travelLeft + zoom.x;
+        const int under = bar.ValueAt(x);
+        wheel(x, zoom.notches, Qt::NoModifier);
+        EXPECT_FALSE(bar.Zoomed()) << "the plain wheel steps";
+        bar.SetPosition(under);
+        wheel(x, zoom.notches, Qt::ControlModifier);
+        ASSERT_TRUE(bar.Zoomed());
+        const double span = bar.ViewMax() - bar.ViewMin();
+        EXPECT_NEAR(span, bar.Max() / std::pow(1.5, zoom.notches), 2.0);
+        const double msPerPixel = span / (travelRight - travelLeft);
+        EXPECT_LE(std::abs(bar.ValueAt(x) - under), msPerPixel + 1) << "the pointer's time stays";
+        EXPECT_TRUE(scroll->isVisible());
+        EXPECT_EQ(scroll->value(), bar.ViewMin());
+
+        // Pixel by pixel around the pointer the marks reach every picture.
+        std::vector<double> frames;
+        for (int px = x - 20; px <= x + 20; ++px) {
+            if (px < travelLeft || px > travelRight)
+                continue;
+            clickAt(px);
+            EXPECT_NEAR(bar.Position(), bar.ValueAt(px), 0.5);
+            Find<QPushButton>(*form, "ButtonMarkStart")->click();
+            frames.push_back(TForm1Probe(*form).StartFrame());
+        }
+        ASSERT_GT(frames.size(), 10u);
+        for (std::size_t i = 1; i < frames.size(); ++i)
+            EXPECT_LE(frames[i] - frames[i - 1], 1.0) << "no picture skipped at pixel " << i;
+        EXPECT_GE(frames.back() - frames.front(), 2.0);
+
+        // The highlighted range is drawn where its marks are in the view.
+        clickAt(x - 20 < travelLeft ? travelLeft + 2 : x - 20);
+        Find<QPushButton>(*form, "ButtonMarkStart")->click();
+        clickAt(x + 20 > travelRight ? travelRight - 2 : x + 20);
+        Find<QPushButton>(*form, "ButtonMarkEnd")->click();
+        const QImage shown = bar.grab().toImage();
+        const QColor highlight = bar.palette().color(QPalette::Highlight);
+        const int middle = (bar.PixelOf(bar.SelStart()) + bar.PixelOf(bar.SelEnd())) / 2;
+        EXPECT_EQ(shown.pixelColor(middle, y), highlight);
+        EXPECT_NE(shown.pixelColor(std::max(travelLeft, bar.PixelOf(bar.SelStart()) - 8), y),
+                  highlight);
+
+        // The scroll bar pans to the end and back; the thumb left behind
+        // lies beyond the travel.
+        const int first = bar.ViewMin();
+        scroll->setValue(scroll->maximum());
+        EXPECT_EQ(bar.ViewMax(), bar.Max());
+        EXPECT_EQ(bar.PixelOf(bar.Max()), travelRight);
+        scroll->setValue(first);
+        EXPECT_EQ(bar.ViewMin(), first);
+
+        // Zooming out as far as it goes shows the whole file as before.
+        wheel(x, -40, Qt::ControlModifier);
+        EXPECT_FALSE(bar.Zoomed());
+        EXPECT_FALSE(scroll->isVisible());
+        EXPECT_EQ(pixelsOf(), unzoomed);
+    }
 }
 
 TEST_F(TimelineTest, TheDraggedThumbShowsKeyFramesThenTheExactPicture)

@@ -30,6 +30,7 @@ constexpr int kTickGap = 1;       // between the thumb and its ticks
 constexpr int kTickLength = 3;
 constexpr int kTickBand = kTickGap + kTickLength;
 constexpr int kWheelNotch = 120;  // eighths of a degree per wheel step
+constexpr double kZoomPerNotch = 1.5;
 
 int clampToInt(std::int64_t value)
 {
@@ -64,7 +65,7 @@ void ThlTrackBar::SetMin(int value)
 {
     min_ = value;
     max_ = std::max(max_, value);
-    update();
+    showWholeRange();
     SetPosition(position_);
 }
 
@@ -72,7 +73,7 @@ void ThlTrackBar::SetMax(int value)
 {
     max_ = value;
     min_ = std::min(min_, value);
-    update();
+    showWholeRange();
     SetPosition(position_);
 }
 
@@ -82,9 +83,69 @@ void ThlTrackBar::SetPosition(int value)
     if (value == position_)
         return;
     position_ = value;
+    // A zoomed bar follows a thumb that leaves its view (playback, keys, a
+    // drag past its ends).
+    keepInView(value);
     update();
     if (OnChange)
         OnChange(*this);
+}
+
+void ThlTrackBar::showWholeRange()
+{
+    const bool wasZoomed = zoomed_;
+    zoomed_ = false;
+    update();
+    if (wasZoomed && OnViewChange)
+        OnViewChange(*this);
+}
+
+void ThlTrackBar::SetView(int first, int last)
+{
+    const std::int64_t range = std::int64_t{max_} - min_;
+    const Layout l = layout();
+    // At most ten pixels per value.
+    const std::int64_t narrowest = std::max<std::int64_t>(1, (l.travelRight - l.travelLeft) / 10);
+    const std::int64_t span = std::max(std::int64_t{last} - first, narrowest);
+    if (range <= 0 || span >= range) {
+        showWholeRange();
+        return;
+    }
+    const auto from = static_cast<int>(std::clamp<std::int64_t>(first, min_, max_ - span));
+    const auto to = static_cast<int>(from + span);
+    if (zoomed_ && from == viewMin_ && to == viewMax_)
+        return;
+    zoomed_ = true;
+    viewMin_ = from;
+    viewMax_ = to;
+    update();
+    if (OnViewChange)
+        OnViewChange(*this);
+}
+
+void ThlTrackBar::ZoomAt(int x, double factor)
+{
+    const Layout l = layout();
+    const int travel = l.travelRight - l.travelLeft;
+    if (travel <= 0 || factor <= 0.0)
+        return;
+    const double share = std::clamp(double(x - l.travelLeft) / travel, 0.0, 1.0);
+    const double span = (double(ViewMax()) - ViewMin()) / factor;
+    const double under = ViewMin() + share * (double(ViewMax()) - ViewMin());
+    const double first = under - share * span;
+    SetView(static_cast<int>(std::llround(std::clamp<double>(first, INT32_MIN, INT32_MAX))),
+            static_cast<int>(std::llround(std::clamp<double>(first + span, INT32_MIN, INT32_MAX))));
+}
+
+void ThlTrackBar::keepInView(int value)
+{
+    if (!zoomed_)
+        return;
+    const int span = viewMax_ - viewMin_;
+    if (value < viewMin_)
+        SetView(value, value + span);
+    else if (value > viewMax_)
+        SetView(value - span, value);
 }
 
 void ThlTrackBar::SetSelStart(int value)
@@ -220,12 +281,16 @@ QRect ThlTrackBar::TicsRect() const
 int ThlTrackBar::PixelOf(int value) const
 {
     const Layout l = layout();
-    const std::int64_t range = std::int64_t{max_} - min_;
+    const std::int64_t range = std::int64_t{ViewMax()} - ViewMin();
     if (range <= 0)
         return l.travelLeft;
-    const std::int64_t offset = std::int64_t{std::clamp(value, min_, max_)} - min_;
+    const std::int64_t offset = std::int64_t{std::clamp(value, min_, max_)} - ViewMin();
     const std::int64_t span = l.travelRight - l.travelLeft;
-    return l.travelLeft + static_cast<int>((2 * offset * span + range) / (2 * range));
+    // Zoomed in, values out of the view lie beyond the travel's ends; the
+    // rounding of negative offsets is floored like that of positive ones.
+    const std::int64_t twice = 2 * offset * span + range;
+    const std::int64_t pixels = twice >= 0 ? twice / (2 * range) : -((-twice + 2 * range - 1) / (2 * range));
+    return clampToInt(l.travelLeft + std::clamp<std::int64_t>(pixels, -(1 << 20), 1 << 20));
 }
 
 int ThlTrackBar::ValueAt(int x) const
@@ -234,8 +299,8 @@ int ThlTrackBar::ValueAt(int x) const
     const int span = l.travelRight - l.travelLeft;
     if (span <= 0)
         return min_;
-    const double range = double(max_) - double(min_);
-    const auto value = std::llround(min_ + double(x - l.travelLeft) * range / span);
+    const double range = double(ViewMax()) - double(ViewMin());
+    const auto value = std::llround(ViewMin() + double(x - l.travelLeft) * range / span);
     return clampToInt(std::clamp<std::int64_t>(value, min_, max_));
 }
 
@@ -426,14 +491,17 @@ void ThlTrackBar::leaveEvent(QEvent* event)
 
 void ThlTrackBar::wheelEvent(QWheelEvent* event)
 {
-    // Turning the wheel away from the user steps like the Up key.
+    // Turning the wheel away from the user steps like the Up key, or with
+    // Ctrl zooms in around the pointer.
     int delta = event->angleDelta().y();
     if (event->inverted())
         delta = -delta;
     wheelRemainder_ += delta;
     const int notches = wheelRemainder_ / kWheelNotch;
     wheelRemainder_ -= notches * kWheelNotch;
-    if (notches != 0)
+    if (notches != 0 && zoomable_ && (event->modifiers() & Qt::ControlModifier))
+        ZoomAt(qRound(event->position().x()), std::pow(kZoomPerNotch, notches));
+    else if (notches != 0)
         moveBy(clampToInt(-std::int64_t{notches} * lineSize_ * QApplication::wheelScrollLines()));
     event->accept();
 }

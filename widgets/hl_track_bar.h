@@ -119,10 +119,28 @@ public:
     int PixelOf(int value) const;
     int ValueAt(int x) const;
 
+    // The part of Min..Max the bar spans: all of it unless zoomed in.
+    // PixelOf and ValueAt map over it; values outside it lie beyond the ends
+    // of the thumb's travel. A new Min or Max shows the whole range again.
+    int ViewMin() const { return zoomed_ ? viewMin_ : min_; }
+    int ViewMax() const { return zoomed_ ? viewMax_ : max_; }
+    bool Zoomed() const { return zoomed_; }
+    // Spans `first`..`last`, moved into Min..Max and no narrower than a
+    // tenth of a value per pixel; raises OnViewChange when the view changes.
+    void SetView(int first, int last);
+    // Zooms in (`factor` > 1) or out around the value under `x`, which stays
+    // under `x`.
+    void ZoomAt(int x, double factor);
+    // Whether Ctrl with the mouse wheel zooms; otherwise the wheel steps
+    // with or without Ctrl.
+    bool Zoomable() const { return zoomable_; }
+    void SetZoomable(bool value) { zoomable_ = value; }
+
     // The painter of the paint in progress; null outside OnCustomDraw.
     QPainter* Canvas() const { return canvas_; }
 
     TNotifyEvent OnChange;
+    TNotifyEvent OnViewChange;  // the spanned part of Min..Max changed
     TTBCustomDrawEvent OnCustomDraw;
     TMouseEvent OnMouseDown;  // after the bar has acted on the press
     TMouseEvent OnMouseUp;    // after the bar has settled the thumb
@@ -164,6 +182,10 @@ private:
     TCustomDrawState itemState(ThlTrackBarItem item) const;
     void setHot(bool hot);
     void moveBy(int delta);
+    // The whole range again (a new Min or Max).
+    void showWholeRange();
+    // Moves the view the least so that `value` lies in it.
+    void keepInView(int value);
 
     int min_ = 0;
     int max_ = 10;
@@ -184,6 +206,10 @@ private:
     int dragOffset_ = 0;  // press point minus the thumb's centre
     bool hot_ = false;
     int wheelRemainder_ = 0;  // eighths of a degree not yet turned into steps
+    bool zoomable_ = false;
+    bool zoomed_ = false;
+    int viewMin_ = 0;  // the view while zoomed
+    int viewMax_ = 0;
 };
 
 }  // namespace clipmora
