@@ -197,12 +197,14 @@ extern "C" {
     X(av_get_picture_type_char)
 
 #define CLIPMORA_SWSCALE_ENTRIES(X)   \
+    X(swscale_version)                \
     X(sws_scale)                      \
     X(sws_getContext)                 \
     X(sws_freeContext)                \
     X(sws_getCachedContext)
 
 #define CLIPMORA_SWRESAMPLE_ENTRIES(X)\
+    X(swresample_version)             \
     X(swr_alloc_set_opts2)            \
     X(swr_init)                       \
     X(swr_free)                       \
@@ -211,6 +213,7 @@ extern "C" {
     X(swr_set_compensation)
 
 #define CLIPMORA_AVFILTER_ENTRIES(X)  \
+    X(avfilter_version)               \
     X(avfilter_get_by_name)           \
     X(avfilter_graph_alloc)           \
     X(avfilter_graph_free)            \
@@ -233,4 +236,5 @@ extern "C" {
     X(avfilter_pad_get_type)
 
 #define CLIPMORA_AVDEVICE_ENTRIES(X)  \
+    X(avdevice_version)               \
     X(avdevice_register_all)
