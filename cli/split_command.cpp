@@ -331,12 +331,13 @@ int splitInput(TTranscoder& transcoder, StopSignals& signals, const SplitArgumen
     return runSplit(transcoder, signals, arguments, run, request, profile);
 }
 
-// Whether two inputs give their outputs the same name: the source's name
-// with the format's extension, or with its own for a copy.
+// Whether two inputs may give their outputs the same name: the source's
+// name with the format's extension, or with its own for a copy (compared
+// without regard to letter case, whatever case the copy's name takes).
 bool sameOutputName(const std::string& first, const std::string& second, bool copy)
 {
-    const std::filesystem::path a(first), b(second);
-    return copy ? a.filename() == b.filename() : a.stem() == b.stem();
+    return std::filesystem::path(first).stem() == std::filesystem::path(second).stem() &&
+           (!copy || LowerCaseExtension(first) == LowerCaseExtension(second));
 }
 
 }  // namespace

@@ -197,23 +197,22 @@ extern "C" {
     X(av_get_picture_type_char)
 
 #define CLIPMORA_SWSCALE_ENTRIES(X)   \
-    X(swscale_version)                \
     X(sws_scale)                      \
     X(sws_getContext)                 \
     X(sws_freeContext)                \
-    X(sws_getCachedContext)
+    X(sws_getCachedContext)           \
+    X(swscale_version)
 
 #define CLIPMORA_SWRESAMPLE_ENTRIES(X)\
-    X(swresample_version)             \
     X(swr_alloc_set_opts2)            \
     X(swr_init)                       \
     X(swr_free)                       \
     X(swr_convert)                    \
     X(swr_get_delay)                  \
-    X(swr_set_compensation)
+    X(swr_set_compensation)           \
+    X(swresample_version)
 
 #define CLIPMORA_AVFILTER_ENTRIES(X)  \
-    X(avfilter_version)               \
     X(avfilter_get_by_name)           \
     X(avfilter_graph_alloc)           \
     X(avfilter_graph_free)            \
@@ -233,8 +232,9 @@ extern "C" {
     X(av_buffersink_get_sample_aspect_ratio) \
     X(av_buffersink_get_sample_rate)  \
     X(av_buffersink_get_ch_layout)    \
-    X(avfilter_pad_get_type)
+    X(avfilter_pad_get_type)          \
+    X(avfilter_version)
 
 #define CLIPMORA_AVDEVICE_ENTRIES(X)  \
-    X(avdevice_version)               \
-    X(avdevice_register_all)
+    X(avdevice_register_all)          \
+    X(avdevice_version)
