@@ -204,6 +204,41 @@ print("audio: %s %d Hz %d" % (a["codec"], a["sample_rate"], a["channels"]))
     EXPECT_EQ(json.output, plain.output + "audio: mp3 22050 Hz 1\n");
 }
 
+// The bash completion, run in bash as it runs when Tab is pressed: the
+// words typed so far and the one being completed give the offers, the
+// format names as the program lists them, escaped for the command line.
+TEST(CliUsage, BashCompletionOffersCommandsOptionsAndFormats)
+{
+    const struct {
+        const char* words;  // bash words; the last is the one completed
+        const char* offers;
+    } rows[] = {
+        {"\"\"", "probe convert split formats --help --version"},
+        {"sp", "split"},
+        {"probe --", "--json --help"},
+        {"split a b --co", "--copy"},
+        {"split a b --format Ar",
+         "Archos\\ AV500/GMini402\\ \\(\\*.avi\\) Archos\\ AV700\\ \\(\\*.avi\\)"},
+        {"split a b --format AVI\\\\\\ -\\\\\\ D", "AVI\\ -\\ DivX\\ Video\\ \\(\\*.avi\\)"},
+        {"split a b --audio-quality Lo", "Lower Lowest"},
+        {"split -- --co", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.words);
+        const std::string script = std::string("source ") + CLIPMORA_COMPLETION_PATH +
+                                   "; COMP_WORDS=(" + CLIPMORA_CLI_PATH + " " + row.words +
+                                   "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _clipmora_cli; "
+                                   "echo \"${COMPREPLY[*]}\"";
+        FILE* pipe = popen(("bash -c '" + script + "'").c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char line[1024] = "";
+        const bool read = std::fgets(line, sizeof line, pipe) != nullptr;
+        EXPECT_EQ(pclose(pipe), 0);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(std::string(line), std::string(row.offers) + "\n");
+    }
+}
+
 TEST(CliProbe, MissingFileFailsWithTheProbesMessage)
 {
     const Outcome outcome = runCli("probe /no/such/clip.mp4");
