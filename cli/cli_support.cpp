@@ -2,6 +2,7 @@
 // stop-signal thread and the wait for a run's end.
 #include "cli/cli_support.h"
 
+#include "engine/codec_libraries.h"
 #include "job/time_left.h"
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <pthread.h>
+#include <string_view>
 #include <unistd.h>
 
 namespace clipmora::cli {
@@ -36,32 +38,68 @@ std::string programFolder()
     return error ? std::string(".") : self.parent_path().string();
 }
 
-void usage()
+void printUsage(std::FILE* stream)
 {
-    std::fprintf(stderr,
-                 "usage: clipmora-cli probe FILE\n"
+    std::fprintf(stream,
+                 "usage: clipmora-cli probe FILE [--json]\n"
                  "       clipmora-cli convert [input options] -i IN [output options] OUT\n"
-                 "       clipmora-cli split IN OUTDIR --format NAME [--video-quality Q]\n"
+                 "       clipmora-cli split IN... OUTDIR --format NAME [--video-quality Q]\n"
                  "              [--audio-quality Q] [--size TEXT] [--frame-rate TEXT]\n"
                  "              [--channels Stereo|Mono] [--volume 0..10] [--aspect 0|1|2]\n"
-                 "              [--overwrite] [--start SECONDS] [--end SECONDS]\n"
-                 "       clipmora-cli split IN OUTDIR --copy [--keyframe] [--overwrite]\n"
-                 "              [--start SECONDS] [--end SECONDS]\n"
+                 "              [--overwrite] [--start TIME] [--end TIME]\n"
+                 "       clipmora-cli split IN... OUTDIR --copy [--keyframe] [--overwrite]\n"
+                 "              [--start TIME] [--end TIME]\n"
                  "       clipmora-cli split [choices] -- IN OUTDIR [choices]\n"
                  "       clipmora-cli formats\n"
+                 "       clipmora-cli --help | --version\n"
+                 "probe: --json prints the figures as one JSON object.\n"
                  "convert: options are the engine's, written -name value, or -name alone for a\n"
                  "flag; e.g. clipmora-cli convert -i in.mp4 -vcodec mpeg4 -b 800000 out.avi;\n"
                  "an OUT that exists is replaced only with -y\n"
                  "split: NAME is a format as \"clipmora-cli formats\" lists it; Q is Highest,\n"
                  "Higher, Normal, Lower or Lowest; sizes and frame rates are entries of the\n"
-                 "format's lists; --aspect 1 is 4:3, 2 is 16:9; without --end, or with an end\n"
-                 "past the file's, a segment runs to the end of the file; without marks the\n"
-                 "whole file is split. --copy keeps the original streams in a file of IN's\n"
-                 "type, exactly from --start to --end, re-encoding only the pictures next to\n"
-                 "the marks that cannot be copied; with --keyframe it re-encodes nothing and\n"
-                 "starts at the key frame at or before --start. Equal marks hold nothing to\n"
-                 "copy and are refused. After \"--\", IN and OUTDIR are names even when they\n"
-                 "begin with \"-\".\n");
+                 "format's lists; --aspect 1 is 4:3, 2 is 16:9. TIME is seconds (83.5),\n"
+                 "m:ss.mmm (1:23.5) or h:mm:ss.mmm (0:01:23.500); without --end, or with an\n"
+                 "end past the file's, a segment runs to the end of the file; without marks the\n"
+                 "whole file is split. Several INs are split in turn with the same choices, one\n"
+                 "result line each; the exit code is 0 only when every one was split, and a stop\n"
+                 "signal (Ctrl-C) ends the current one and skips the rest. --copy keeps the\n"
+                 "original streams in a file of IN's type, exactly from --start to --end,\n"
+                 "re-encoding only the pictures next to the marks that cannot be copied; with\n"
+                 "--keyframe it re-encodes nothing and starts at the key frame at or before\n"
+                 "--start. Equal marks hold nothing to copy and are refused. After \"--\", the\n"
+                 "next two words are names (IN and OUTDIR) even when they begin with \"-\".\n"
+                 "Exit codes: 0 done, 1 failed, 2 malformed command line, 128 + the signal's\n"
+                 "number when a signal stopped the run.\n");
+}
+
+bool asksForHelp(const std::vector<std::string>& args)
+{
+    for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i)
+        if (args[i] == "--help" || args[i] == "-h")
+            return true;
+    return false;
+}
+
+int usageError(const std::string& reason)
+{
+    std::fprintf(stderr, "%s\nRun \"clipmora-cli --help\" for the usage.\n", reason.c_str());
+    return kExitUsage;
+}
+
+int printVersion()
+{
+    std::printf("clipmora-cli %s\n", CLIPMORA_VERSION);
+    TTranscoder transcoder;
+    if (!loadLibraries(transcoder))
+        return kExitFailed;
+    for (int i = 0; i < kCodecLibraryCount; ++i) {
+        const auto library = static_cast<CodecLibrary>(i);
+        std::string name = CodecLibraryFileName(library, false);
+        name.resize(name.size() - std::string_view(".so").size());
+        std::printf("%s %s\n", name.c_str(), CodecLibraryVersion(library).c_str());
+    }
+    return kExitDone;
 }
 
 bool loadLibraries(TTranscoder& transcoder)

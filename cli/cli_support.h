@@ -29,8 +29,20 @@ inline constexpr int kExitSignalBase = 128;
 // The folder the program was started from.
 std::string programFolder();
 
-// Prints how to call the program on stderr.
-void usage();
+// Prints how to call the program on `stream`.
+void printUsage(std::FILE* stream);
+
+// Whether the command's arguments (its name first) ask for the usage:
+// "--help" or "-h" before any "--".
+bool asksForHelp(const std::vector<std::string>& args);
+
+// Says on stderr why the command line is wrong, in one line, and where the
+// usage is; returns the exit code of a malformed command line.
+int usageError(const std::string& reason);
+
+// Prints the program's version and the versions of the codec libraries it
+// binds, as they report them; returns the exit code.
+int printVersion();
 
 // Binds the codec libraries from "Common" beside the program, as the window
 // does; says why on stderr when it cannot.
@@ -109,7 +121,7 @@ public:
 
 // Runs a command's argument parser, which fills `request` or throws
 // UsageError (or ConversionError for a number that does not read); false,
-// after saying why, when the arguments are wrong.
+// after saying why (usageError), when the arguments are wrong.
 template <typename Request, typename Parser>
 bool parseArguments(Parser parse, const std::vector<std::string>& args, Request& request)
 {
@@ -117,10 +129,9 @@ bool parseArguments(Parser parse, const std::vector<std::string>& args, Request&
         parse(args, request);
         return true;
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        usage();
+        usageError(e.what());
     } catch (const ConversionError& e) {
-        std::fprintf(stderr, "%s\n", e.what());
+        usageError(e.what());
     }
     return false;
 }

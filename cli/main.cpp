@@ -1,19 +1,23 @@
 // clipmora-cli: the command-line front end of the engine.
 //
-//   clipmora-cli probe FILE   prints what the media probe reads of FILE
+//   clipmora-cli probe FILE [--json]
+//                             prints what the media probe reads of FILE
 //   clipmora-cli convert [input options] -i IN [output options] OUT
 //                             converts IN into OUT through the engine component
-//   clipmora-cli split IN OUTDIR --format NAME [choices]
-//                             splits IN (or its marked segment) into OUTDIR as
-//                             the window does
+//   clipmora-cli split IN... OUTDIR --format NAME [choices]
+//                             splits each IN (or its marked segment) into OUTDIR
+//                             as the window does
 //   clipmora-cli formats      lists the output formats
+//   clipmora-cli --help | --version
 //
 // The codec libraries are bound from the "Common" folder beside the program,
 // as the window does.
 #include "cli/cli_support.h"
 #include "framesrv/frame_server.h"
 
+#include <algorithm>
 #include <csignal>
+#include <iterator>
 #include <string_view>
 
 namespace {
@@ -38,11 +42,24 @@ int main(int argc, char** argv)
     // ends as on a full disk instead of being killed with its file half made.
     std::signal(SIGXFSZ, SIG_IGN);
     clipmora::framesrv::InstallFrameServer();
+    namespace cli = clipmora::cli;
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty())
-        for (const Command& command : kCommands)
-            if (args[0] == command.name)
-                return command.run(args);
-    clipmora::cli::usage();
-    return clipmora::cli::kExitUsage;
+    if (args.empty()) {
+        cli::printUsage(stderr);
+        return cli::kExitUsage;
+    }
+    if (args[0] == "--version")
+        return args.size() == 1 ? cli::printVersion()
+                                : cli::usageError("--version takes no arguments");
+    const bool isCommand = std::any_of(std::begin(kCommands), std::end(kCommands),
+                                       [&](const Command& c) { return args[0] == c.name; });
+    // "--help" after a command comes before anything the command would check.
+    if (args[0] == "--help" || args[0] == "-h" || (isCommand && cli::asksForHelp(args))) {
+        cli::printUsage(stdout);
+        return cli::kExitDone;
+    }
+    for (const Command& command : kCommands)
+        if (args[0] == command.name)
+            return command.run(args);
+    return cli::usageError("unknown command '" + args[0] + "'");
 }

@@ -1,6 +1,7 @@
-// "probe" and "formats": what the media probe reads of a file, and the
-// catalogue's output formats.
+// "probe" and "formats": what the media probe reads of a file, for eyes or
+// as JSON for scripts, and the catalogue's output formats.
 #include "cli/cli_support.h"
+#include "cli/json_text.h"
 
 #include "engine/av_probe.h"
 #include "engine/ffmpeg_exception.h"
@@ -28,11 +29,69 @@ std::string formatSeconds(int64_t microseconds, bool known)
     return text;
 }
 
-int probeFile(TAVProbe& probe, const std::string& file)
+// Seconds from microseconds; null when the file does not say.
+std::string jsonSeconds(int64_t microseconds, bool known)
+{
+    return known ? JsonNumber(static_cast<double>(microseconds) / 1e6) : "null";
+}
+
+// A count or rate the file gives as a positive number; null otherwise.
+std::string jsonPositive(int64_t value) { return value > 0 ? JsonNumber(value) : "null"; }
+
+std::string streamJson(const StreamInfo& stream, int index)
+{
+    JsonMembers members = {{"index", JsonNumber(int64_t{index})},
+                           {"type", JsonString(stream.Kind)},
+                           {"codec", JsonString(stream.CodecName)}};
+    if (stream.Kind == "video") {
+        const bool rateKnown = stream.FrameRateNum > 0 && stream.FrameRateDen > 0;
+        members.insert(members.end(),
+                       {{"width", jsonPositive(stream.Width)},
+                        {"height", jsonPositive(stream.Height)},
+                        {"frame_rate", rateKnown ? JsonNumber(static_cast<double>(
+                                                       stream.FrameRateNum) /
+                                                   stream.FrameRateDen)
+                                                 : "null"},
+                        {"frame_rate_num", jsonPositive(stream.FrameRateNum)},
+                        {"frame_rate_den", jsonPositive(stream.FrameRateDen)}});
+    } else if (stream.Kind == "audio") {
+        members.insert(members.end(), {{"sample_rate", jsonPositive(stream.SampleRate)},
+                                       {"channels", jsonPositive(stream.Channels)}});
+    }
+    members.insert(members.end(),
+                   {{"duration", jsonSeconds(stream.DurationUs, stream.DurationUs >= 0)},
+                    {"start", jsonSeconds(stream.StartTimeUs, stream.StartTimeUs != kNoPts)},
+                    {"bit_rate", jsonPositive(stream.BitRate)}});
+    return JsonObject(members, 2);
+}
+
+// The same figures as the plain report, and every stream's, as one object.
+void printJson(const TAVProbe& probe, const std::string& file)
+{
+    const FileInfo info = probe.ReadFileInfo();
+    std::vector<std::string> streams;
+    for (int i = 0; i < probe.StreamCount(); ++i)
+        streams.push_back(streamJson(probe.ReadStreamInfo(i), i));
+    const JsonMembers members = {
+        {"file", JsonString(file)},
+        {"duration", jsonSeconds(info.Duration, info.Duration >= 0)},
+        {"start", jsonSeconds(info.StartTime, info.StartTime != kNoPts)},
+        {"bit_rate", jsonPositive(info.BitRate)},
+        {"programs", JsonNumber(int64_t{probe.ProgramCount()})},
+        {"streams", JsonArray(streams, 1)},
+    };
+    std::printf("%s\n", JsonObject(members).c_str());
+}
+
+int probeFile(TAVProbe& probe, const std::string& file, bool json)
 {
     if (!probe.OpenMedia(file)) {
         std::fprintf(stderr, "%s\n", probe.LastError().c_str());
         return kExitFailed;
+    }
+    if (json) {
+        printJson(probe, file);
+        return kExitDone;
     }
     const FileInfo info = probe.ReadFileInfo();
     std::printf("file: %s\n", file.c_str());
@@ -60,19 +119,32 @@ int probeFile(TAVProbe& probe, const std::string& file)
 
 int formats(const std::vector<std::string>& args)
 {
-    if (args.size() != 1) {
-        usage();
-        return kExitUsage;
-    }
+    if (args.size() != 1)
+        return usageError("formats takes no arguments");
     return formatsList();
 }
 
 int probe(const std::vector<std::string>& args)
 {
-    if (args.size() != 2) {
-        usage();
-        return kExitUsage;
+    // "--json" anywhere before "--"; any other word is the file, and a word
+    // that begins with "--" is taken for a mistyped option.
+    bool json = false;
+    std::vector<std::string> files;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--") {
+            files.insert(files.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                         args.end());
+            break;
+        }
+        if (args[i] == "--json")
+            json = true;
+        else if (args[i].rfind("--", 0) == 0)
+            return usageError("unknown option '" + args[i] + "'");
+        else
+            files.push_back(args[i]);
     }
+    if (files.size() != 1)
+        return usageError("probe takes one FILE");
     TTranscoder transcoder;
     // Library chatter would mix with the report; errors still reach stderr.
     transcoder.SetLogLevel(llError);
@@ -82,7 +154,7 @@ int probe(const std::vector<std::string>& args)
     if (!loadLibraries(transcoder))
         return kExitFailed;
     try {
-        return probeFile(transcoder.Probe(), args[1]);
+        return probeFile(transcoder.Probe(), files[0], json);
     } catch (const FFMpegException& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return kExitFailed;

@@ -1,4 +1,5 @@
-// "split": the window's split job from the command line.
+// "split": the window's split job from the command line, for one input or
+// several in turn.
 #include "cli/cli_support.h"
 
 #include "job/segment_marks.h"
@@ -6,23 +7,25 @@
 #include "profiles/format_catalogue.h"
 #include "profiles/profile_options.h"
 
-#include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <iterator>
+#include <optional>
+#include <string_view>
 
 namespace clipmora::cli {
 namespace {
 
 struct SplitArguments {
-    std::string input;
+    std::vector<std::string> inputs;
     std::string outputFolder;
     std::string format;
     std::string videoQuality = "Normal";
     std::string audioQuality = "Normal";
     std::string size, frameRate, channels;
+    std::string volumeText, aspectText, startText, endText;  // as given
     int volumePosition = 5;
     int aspect = -1;
     bool overwrite = false;
@@ -32,88 +35,119 @@ struct SplitArguments {
     double end = -1.0;
 };
 
-// A mark in seconds, 0 or more; `text` empty leaves `seconds` unmarked.
-// Throws UsageError for anything else.
-void readSeconds(const char* option, const std::string& text, double& seconds)
+// The choices, written --name value, --name=value or --name alone for a flag;
+// a choice given twice takes the last value.
+struct SplitChoice {
+    std::string_view name;
+    std::string SplitArguments::*text = nullptr;
+    bool SplitArguments::*flag = nullptr;
+};
+
+constexpr SplitChoice kSplitChoices[] = {
+    {"--format", &SplitArguments::format},
+    {"--video-quality", &SplitArguments::videoQuality},
+    {"--audio-quality", &SplitArguments::audioQuality},
+    {"--size", &SplitArguments::size},
+    {"--frame-rate", &SplitArguments::frameRate},
+    {"--channels", &SplitArguments::channels},
+    {"--volume", &SplitArguments::volumeText},
+    {"--aspect", &SplitArguments::aspectText},
+    {"--start", &SplitArguments::startText},
+    {"--end", &SplitArguments::endText},
+    {"--overwrite", nullptr, &SplitArguments::overwrite},
+    {"--copy", nullptr, &SplitArguments::copy},
+    {"--keyframe", nullptr, &SplitArguments::keyFrame},
+};
+
+// A mark as users write it ("83.5", "1:23.5", "0:01:23.500"); `text` empty
+// leaves `seconds` unmarked. Plain numbers that the mark reader refuses keep
+// their established treatment and messages: ConversionError for what is no
+// number, UsageError for a negative or endless one.
+void readMark(const char* option, const std::string& text, double& seconds)
 {
     if (text.empty())
         return;
-    seconds = StrToFloat(text);
-    if (!std::isfinite(seconds) || seconds < 0)
-        throw UsageError(std::string(option) + " takes a number of seconds, 0 or more (not '" +
-                         text + "')");
-}
-
-// The command's arguments (after its name) in the parser's terms: "--"
-// ends the options before IN, so the two arguments after it are IN and
-// OUTDIR whatever they begin with, and the choices may follow them as usual.
-// They move behind everything else, after the parser's own "--".
-std::vector<std::string> namesAfterOptions(const std::vector<std::string>& args)
-{
-    const auto marker = std::find(args.begin() + 1, args.end(), "--");
-    if (marker == args.end())
-        return {args.begin() + 1, args.end()};
-    const auto namesEnd = marker + std::min<std::ptrdiff_t>(3, args.end() - marker);
-    std::vector<std::string> ordered(args.begin() + 1, marker);
-    ordered.insert(ordered.end(), namesEnd, args.end());
-    ordered.push_back("--");
-    ordered.insert(ordered.end(), marker + 1, namesEnd);
-    return ordered;
+    if (const std::optional<double> mark = ParseMarkTime(text)) {
+        seconds = *mark;
+        return;
+    }
+    if (text.find(':') == std::string::npos) {
+        seconds = StrToFloat(text);
+        if (std::isfinite(seconds) && seconds >= 0)
+            return;
+    }
+    throw UsageError(std::string(option) + " takes a number of seconds, 0 or more (not '" +
+                     text + "')");
 }
 
 // Throws UsageError (ConversionError for a number that does not read) when
-// the arguments are wrong.
+// the arguments are wrong. Words that are not choices are the names: every
+// IN, then OUTDIR. After "--" the next two words are names whatever they
+// begin with, and choices may follow them as usual.
 void parseSplit(const std::vector<std::string>& args, SplitArguments& split)
 {
-    CLI::App app;
-    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    std::vector<std::string> positional;
-    std::string volume, aspect, start, end;
-    app.add_option("IN OUTDIR", positional);
-    app.add_option("--format", split.format);
-    app.add_option("--video-quality", split.videoQuality);
-    app.add_option("--audio-quality", split.audioQuality);
-    app.add_option("--size", split.size);
-    app.add_option("--frame-rate", split.frameRate);
-    app.add_option("--channels", split.channels);
-    app.add_option("--volume", volume);
-    app.add_option("--aspect", aspect);
-    app.add_option("--start", start);
-    app.add_option("--end", end);
-    app.add_flag("--overwrite", split.overwrite);
-    app.add_flag("--copy", split.copy);
-    app.add_flag("--keyframe", split.keyFrame);
-    try {
-        // The parser takes the arguments last first.
-        const std::vector<std::string> ordered = namesAfterOptions(args);
-        app.parse(std::vector<std::string>(ordered.rbegin(), ordered.rend()));
-    } catch (const CLI::ParseError& e) {
-        throw UsageError(e.what());
+    std::vector<std::string> names;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (word == "--") {
+            for (int n = 0; n < 2 && i + 1 < args.size(); ++n)
+                names.push_back(args[++i]);
+            continue;
+        }
+        if (word.size() < 2 || word[0] != '-') {
+            names.push_back(word);
+            continue;
+        }
+        const std::size_t equals = word.rfind("--", 0) == 0 ? word.find('=') : std::string::npos;
+        const std::string name = word.substr(0, equals);
+        const auto choice = std::find_if(std::begin(kSplitChoices), std::end(kSplitChoices),
+                                         [&](const SplitChoice& c) { return c.name == name; });
+        if (choice == std::end(kSplitChoices))
+            throw UsageError("unknown option '" + name + "'");
+        if (choice->flag) {
+            if (equals != std::string::npos)
+                throw UsageError(name + " takes no value");
+            split.*choice->flag = true;
+        } else if (equals != std::string::npos) {
+            split.*choice->text = word.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            split.*choice->text = args[++i];
+        } else {
+            throw UsageError(name + " needs a value");
+        }
     }
-    if (!volume.empty())
-        split.volumePosition = StrToInt(volume);
-    if (!aspect.empty())
-        split.aspect = StrToInt(aspect);
-    readSeconds("--start", start, split.start);
-    readSeconds("--end", end, split.end);
-    if (positional.size() != 2 || (split.format.empty() && !split.copy))
+    if (!split.volumeText.empty())
+        split.volumePosition = StrToInt(split.volumeText);
+    if (!split.aspectText.empty())
+        split.aspect = StrToInt(split.aspectText);
+    readMark("--start", split.startText, split.start);
+    readMark("--end", split.endText, split.end);
+    if (names.size() < 2 || (split.format.empty() && !split.copy))
         throw UsageError("split needs IN, OUTDIR and --format (or --copy)");
     if (split.keyFrame && !split.copy)
         throw UsageError("--keyframe applies to --copy only");
-    split.input = positional[0];
-    split.outputFolder = positional[1];
+    split.outputFolder = names.back();
+    names.pop_back();
+    split.inputs = std::move(names);
     while (split.outputFolder.size() > 1 && split.outputFolder.back() == '/')
         split.outputFolder.pop_back();
     if (split.volumePosition < 0 || split.volumePosition > 10 || split.aspect > 2)
         throw UsageError("--volume takes 0 to 10, --aspect 0 to 2");
 }
 
+// One input of the command and whether its failure line was written.
+struct InputSplit {
+    std::string input;
+    bool failureReported = false;
+};
+
 // The engine's messages about a marked split name the trim script it reads;
 // this line names what the user asked for.
-void reportSplitFailure(const SplitArguments& split)
+void reportSplitFailure(const SplitArguments& split, InputSplit& run)
 {
+    run.failureReported = true;
     if (split.start < 0 && split.end < 0) {
-        std::fprintf(stderr, "Splitting \"%s\" failed\n", split.input.c_str());
+        std::fprintf(stderr, "Splitting \"%s\" failed\n", run.input.c_str());
         return;
     }
     // Milliseconds for marks of ordinary size, the shortest form for huge ones.
@@ -123,7 +157,7 @@ void reportSplitFailure(const SplitArguments& split)
         return std::string(text);
     };
     const std::string end = split.end >= 0 ? seconds(split.end) : "its end";
-    std::fprintf(stderr, "Splitting \"%s\" from %s to %s failed\n", split.input.c_str(),
+    std::fprintf(stderr, "Splitting \"%s\" from %s to %s failed\n", run.input.c_str(),
                  seconds(std::max(split.start, 0.0)).c_str(), end.c_str());
 }
 
@@ -170,9 +204,10 @@ int chooseProfile(const SplitArguments& arguments, TProfileControls& profile)
 // they become milliseconds, so no mark overflows: a start at or past the end
 // is refused, an end past it is the end. Returns 0, or the exit code after
 // saying why.
-int markSegment(const SplitArguments& arguments, TAVProbe& probe, SplitRequest& request)
+int markSegment(const SplitArguments& arguments, InputSplit& run, TAVProbe& probe,
+                SplitRequest& request)
 {
-    if (!probe.OpenMedia(arguments.input)) {
+    if (!probe.OpenMedia(run.input)) {
         std::fprintf(stderr, "Cannot Split this File. %s\n", probe.LastError().c_str());
         return kExitFailed;
     }
@@ -183,19 +218,19 @@ int markSegment(const SplitArguments& arguments, TAVProbe& probe, SplitRequest& 
     probe.CloseMedia();
     if (const std::string late = SegmentStartError(arguments.start, durationUs); !late.empty()) {
         std::fprintf(stderr, "%s\n", late.c_str());
-        reportSplitFailure(arguments);
+        reportSplitFailure(arguments, run);
         return kExitFailed;
     }
     const bool toEnd = arguments.end < 0 || EndsWithSource(arguments.end, durationUs);
     auto mark = [&](double seconds) {
         return MarkFrameNumber(std::llround(std::max(seconds, 0.0) * 1000), rate,
-                               arguments.input);
+                               run.input);
     };
     request.Marked = true;
     request.StartFrame = mark(arguments.start);
     request.EndFrame = toEnd ? 0.0 : mark(arguments.end);
-    request.StartSeconds = MarkSeconds(request.StartFrame, rate, arguments.input);
-    request.EndSeconds = MarkSeconds(request.EndFrame, rate, arguments.input);
+    request.StartSeconds = MarkSeconds(request.StartFrame, rate, run.input);
+    request.EndSeconds = MarkSeconds(request.EndFrame, rate, run.input);
     if (!toEnd && request.EndFrame < request.StartFrame) {
         std::fprintf(stderr, "The end mark lies before the start mark\n");
         return kExitUsage;
@@ -205,7 +240,7 @@ int markSegment(const SplitArguments& arguments, TAVProbe& probe, SplitRequest& 
 
 // Builds and runs the split job; returns the exit code.
 int runSplit(TTranscoder& transcoder, StopSignals& signals, const SplitArguments& arguments,
-             const SplitRequest& request, TProfileControls& profile)
+             InputSplit& run, const SplitRequest& request, TProfileControls& profile)
 {
     Outcome outcome;
     attachEvents(transcoder, outcome);
@@ -224,13 +259,13 @@ int runSplit(TTranscoder& transcoder, StopSignals& signals, const SplitArguments
         return false;
     });
     if (exitCode == kExitFailed)
-        reportSplitFailure(arguments);
+        reportSplitFailure(arguments, run);
     return exitCode;
 }
 
 // Copies the segment's streams on this thread; a stop signal ends the copy
 // at its next packet, with the part written so far closed properly.
-int runStreamCut(StopSignals& signals, const SplitArguments& arguments,
+int runStreamCut(StopSignals& signals, const SplitArguments& arguments, InputSplit& run,
                  const SplitRequest& request)
 {
     if (const int stopped = StoppedBeforeTheRun(signals))
@@ -263,8 +298,46 @@ int runStreamCut(StopSignals& signals, const SplitArguments& arguments,
         break;
     }
     std::fprintf(stderr, "conversion failed: %s\n", result.Error.c_str());
-    reportSplitFailure(arguments);
+    reportSplitFailure(arguments, run);
     return kExitFailed;
+}
+
+// Splits one input as the arguments say, overwriting an output of the same
+// name only with `overwrite`; returns the exit code.
+int splitInput(TTranscoder& transcoder, StopSignals& signals, const SplitArguments& arguments,
+               InputSplit& run, TProfileControls& profile, bool overwrite)
+{
+    // Before anything opens it: a FIFO or a device could keep it waiting.
+    if (const auto refusal = SourceFileRefusal(run.input)) {
+        std::fprintf(stderr, "Cannot Split this File. %s\n", refusal->c_str());
+        return kExitFailed;
+    }
+    SplitRequest request;
+    request.SourceFile = run.input;
+    request.OutputFolder = arguments.outputFolder;
+    request.Overwrite = overwrite;
+    request.OutputVolume = OutputVolumeForPosition(arguments.volumePosition);
+    request.ProgramFolder = programFolder();
+    if (arguments.start >= 0 || arguments.end >= 0)
+        if (const int refused = markSegment(arguments, run, transcoder.Probe(), request))
+            return refused;
+    // The job writes the trim script and the output from here on.
+    signals.HoldStops();
+    if (arguments.copy) {
+        request.KeepOriginalStreams = true;
+        request.ExactCut = !arguments.keyFrame;
+        return runStreamCut(signals, arguments, run, request);
+    }
+    return runSplit(transcoder, signals, arguments, run, request, profile);
+}
+
+// Whether two inputs may give their outputs the same name: the source's
+// name with the format's extension, or with its own for a copy (compared
+// without regard to letter case, whatever case the copy's name takes).
+bool sameOutputName(const std::string& first, const std::string& second, bool copy)
+{
+    return std::filesystem::path(first).stem() == std::filesystem::path(second).stem() &&
+           (!copy || LowerCaseExtension(first) == LowerCaseExtension(second));
 }
 
 }  // namespace
@@ -279,11 +352,6 @@ int split(const std::vector<std::string>& args)
     if (!arguments.copy)
         if (const int refused = chooseProfile(arguments, profile))
             return refused;
-    // Before anything opens it: a FIFO or a device could keep it waiting.
-    if (const auto refusal = SourceFileRefusal(arguments.input)) {
-        std::fprintf(stderr, "Cannot Split this File. %s\n", refusal->c_str());
-        return kExitFailed;
-    }
     std::error_code missing;
     if (!std::filesystem::is_directory(arguments.outputFolder, missing)) {
         std::fprintf(stderr, "The output folder \"%s\" does not exist\n",
@@ -294,23 +362,35 @@ int split(const std::vector<std::string>& args)
     TTranscoder transcoder;
     if (!loadLibraries(transcoder))
         return kExitFailed;
-    SplitRequest request;
-    request.SourceFile = arguments.input;
-    request.OutputFolder = arguments.outputFolder;
-    request.Overwrite = arguments.overwrite;
-    request.OutputVolume = OutputVolumeForPosition(arguments.volumePosition);
-    request.ProgramFolder = programFolder();
-    if (arguments.start >= 0 || arguments.end >= 0)
-        if (const int refused = markSegment(arguments, transcoder.Probe(), request))
-            return refused;
-    // The job writes the trim script and the output from here on.
-    signals.HoldStops();
-    if (arguments.copy) {
-        request.KeepOriginalStreams = true;
-        request.ExactCut = !arguments.keyFrame;
-        return runStreamCut(signals, arguments, request);
+    const bool several = arguments.inputs.size() > 1;
+    int exitCode = kExitDone;
+    bool skipped = false;
+    for (std::size_t i = 0; i < arguments.inputs.size(); ++i) {
+        InputSplit run{arguments.inputs[i]};
+        if (signals.Signal() != 0) {
+            std::fprintf(stderr, "Skipped \"%s\": stopped\n", run.input.c_str());
+            skipped = true;
+            continue;
+        }
+        // Overwriting replaces files from before the command, never the
+        // output of an earlier input of the same name.
+        const auto earlier = arguments.inputs.begin() + static_cast<std::ptrdiff_t>(i);
+        const bool overwrite =
+            arguments.overwrite &&
+            std::none_of(arguments.inputs.begin(), earlier, [&](const std::string& other) {
+                return sameOutputName(other, run.input, arguments.copy);
+            });
+        const int result = splitInput(transcoder, signals, arguments, run, profile, overwrite);
+        if (result == kExitDone)
+            continue;
+        // Every failed input of several ends with its own line.
+        if (several && signals.Signal() == 0 && !run.failureReported)
+            reportSplitFailure(arguments, run);
+        // The first failure's code, unless a stop signal ended the command.
+        if (exitCode == kExitDone || signals.Signal() != 0)
+            exitCode = result;
     }
-    return runSplit(transcoder, signals, arguments, request, profile);
+    return skipped ? signals.StopExitCode() : exitCode;
 }
 
 }  // namespace clipmora::cli

@@ -22,6 +22,30 @@ int numericTag(const AVDictionary* metadata, const char* key)
     return LeadingInteger(tag(metadata, key), -1);
 }
 
+// A time of `stream` in microseconds.
+int64_t streamMicroseconds(const AVStream* stream, int64_t value)
+{
+    return lib.av_rescale_q(value, stream->time_base, AVRational{1, 1000000});
+}
+
+const char* mediaKind(AVMediaType type)
+{
+    switch (type) {
+    case AVMEDIA_TYPE_VIDEO:
+        return "video";
+    case AVMEDIA_TYPE_AUDIO:
+        return "audio";
+    case AVMEDIA_TYPE_SUBTITLE:
+        return "subtitle";
+    case AVMEDIA_TYPE_DATA:
+        return "data";
+    case AVMEDIA_TYPE_ATTACHMENT:
+        return "attachment";
+    default:
+        return "unknown";
+    }
+}
+
 }  // namespace
 
 struct TAVProbe::OpenFile {
@@ -176,14 +200,13 @@ VideoStreamInfo TAVProbe::ReadVideoStreamInfo(int streamIndex) const
 
     info.Language = tag(stream->metadata, "language");
     info.CodecName = lib.avcodec_get_name(codec->codec_id);
-    const AVRational microseconds{1, 1000000};
     if (stream->start_time != AV_NOPTS_VALUE) {
         info.StartTime = stream->start_time;
-        info.StartTimeUs = lib.av_rescale_q(stream->start_time, stream->time_base, microseconds);
+        info.StartTimeUs = streamMicroseconds(stream, stream->start_time);
     }
     if (stream->duration != AV_NOPTS_VALUE) {
         info.Duration = stream->duration;
-        info.DurationUs = lib.av_rescale_q(stream->duration, stream->time_base, microseconds);
+        info.DurationUs = streamMicroseconds(stream, stream->duration);
     }
     info.BitRate = static_cast<int>(codec->bit_rate);
     info.Height = codec->height;
@@ -196,6 +219,38 @@ VideoStreamInfo TAVProbe::ReadVideoStreamInfo(int streamIndex) const
     info.PixelFormat = codec->format;
     info.FrameRateNum = stream->r_frame_rate.num;
     info.FrameRateDen = stream->r_frame_rate.den;
+    return info;
+}
+
+StreamInfo TAVProbe::ReadStreamInfo(int streamIndex) const
+{
+    StreamInfo info;
+    if (!open_) {
+        EngineLog(nullptr, kLogInfo, "file not loaded.\n");
+        return info;
+    }
+    if (streamIndex < 0 || streamIndex >= streamCount_) {
+        EngineLog(nullptr, kLogError, "stream index #%d is invalid.\n", streamIndex);
+        return info;
+    }
+    const AVStream* stream = open_->context->streams[streamIndex];
+    const AVCodecParameters* codec = stream->codecpar;
+    info.Kind = mediaKind(codec->codec_type);
+    info.CodecName = lib.avcodec_get_name(codec->codec_id);
+    if (stream->start_time != AV_NOPTS_VALUE)
+        info.StartTimeUs = streamMicroseconds(stream, stream->start_time);
+    if (stream->duration != AV_NOPTS_VALUE)
+        info.DurationUs = streamMicroseconds(stream, stream->duration);
+    info.BitRate = static_cast<int>(codec->bit_rate);
+    if (codec->codec_type == AVMEDIA_TYPE_VIDEO) {
+        info.Width = codec->width;
+        info.Height = codec->height;
+        info.FrameRateNum = stream->r_frame_rate.num;
+        info.FrameRateDen = stream->r_frame_rate.den;
+    } else if (codec->codec_type == AVMEDIA_TYPE_AUDIO) {
+        info.SampleRate = codec->sample_rate;
+        info.Channels = codec->ch_layout.nb_channels;
+    }
     return info;
 }
 

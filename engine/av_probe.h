@@ -40,6 +40,22 @@ struct VideoStreamInfo {
     int FrameRateDen = -1;
 };
 
+// What any one stream is: its kind and codec, a picture's size and rate, a
+// sound's sample rate and channels, and where it starts and how long it runs.
+struct StreamInfo {
+    std::string Kind;  // "video", "audio", "subtitle", "data", "attachment" or "unknown"
+    std::string CodecName;
+    int Width = -1;  // video
+    int Height = -1;
+    int FrameRateNum = -1;
+    int FrameRateDen = -1;
+    int SampleRate = -1;  // audio
+    int Channels = -1;
+    int64_t StartTimeUs = kNoPts;  // kNoPts when the stream does not say
+    int64_t DurationUs = -1;       // -1 when the stream does not say
+    int BitRate = -1;
+};
+
 class TAVProbe {
 public:
     TAVProbe();
@@ -59,6 +75,10 @@ public:
     // stream that is not video gives the pre-set record and a log line.
     VideoStreamInfo ReadVideoStreamInfo(int streamIndex) const;
     VideoStreamInfo ReadFirstVideoStreamInfo() const { return ReadVideoStreamInfo(-1); }
+
+    // Any stream of the opened file, 0 to StreamCount() - 1. A closed probe
+    // or an index out of range gives the pre-set record and a log line.
+    StreamInfo ReadStreamInfo(int streamIndex) const;
 
     const std::string& LastError() const { return lastError_; }
     const std::string& ForcedFormat() const { return forcedFormat_; }

@@ -39,6 +39,10 @@ bool CodecLibraryBound(CodecLibrary library);
 // The file name a library is loaded by, versioned or plain.
 std::string CodecLibraryFileName(CodecLibrary library, bool versionedNames);
 
+// The bound library's own version, "major.minor.micro" as the library
+// reports it at run time; empty while it is not bound.
+std::string CodecLibraryVersion(CodecLibrary library);
+
 // The last binding error of one library (empty when none).
 std::string CodecLibraryError(CodecLibrary library);
 

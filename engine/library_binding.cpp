@@ -247,6 +247,20 @@ bool CodecLibraryBound(CodecLibrary library)
     return gState[static_cast<std::size_t>(library)].bound;
 }
 
+std::string CodecLibraryVersion(CodecLibrary library)
+{
+    if (!CodecLibraryBound(library))
+        return {};
+    // In CodecLibrary's order.
+    const decltype(&::avcodec_version) versionEntries[kCodecLibraryCount] = {
+        gApi.avcodec_version, gApi.avformat_version, gApi.avutil_version, gApi.swscale_version,
+        gApi.swresample_version, gApi.avfilter_version, gApi.avdevice_version};
+    const unsigned version = versionEntries[static_cast<std::size_t>(library)]();
+    return std::to_string(AV_VERSION_MAJOR(version)) + "." +
+           std::to_string(AV_VERSION_MINOR(version)) + "." +
+           std::to_string(AV_VERSION_MICRO(version));
+}
+
 std::string CodecLibraryError(CodecLibrary library)
 {
     return gState[static_cast<std::size_t>(library)].error;

@@ -200,7 +200,8 @@ extern "C" {
     X(sws_scale)                      \
     X(sws_getContext)                 \
     X(sws_freeContext)                \
-    X(sws_getCachedContext)
+    X(sws_getCachedContext)           \
+    X(swscale_version)
 
 #define CLIPMORA_SWRESAMPLE_ENTRIES(X)\
     X(swr_alloc_set_opts2)            \
@@ -208,7 +209,8 @@ extern "C" {
     X(swr_free)                       \
     X(swr_convert)                    \
     X(swr_get_delay)                  \
-    X(swr_set_compensation)
+    X(swr_set_compensation)           \
+    X(swresample_version)
 
 #define CLIPMORA_AVFILTER_ENTRIES(X)  \
     X(avfilter_get_by_name)           \
@@ -230,7 +232,9 @@ extern "C" {
     X(av_buffersink_get_sample_aspect_ratio) \
     X(av_buffersink_get_sample_rate)  \
     X(av_buffersink_get_ch_layout)    \
-    X(avfilter_pad_get_type)
+    X(avfilter_pad_get_type)          \
+    X(avfilter_version)
 
 #define CLIPMORA_AVDEVICE_ENTRIES(X)  \
-    X(avdevice_register_all)
+    X(avdevice_register_all)          \
+    X(avdevice_version)

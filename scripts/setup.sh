@@ -7,7 +7,7 @@ set -euo pipefail
 
 CLIPMORA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# Build tools; test framework and command-line parser; Qt; codec library
+# Build tools; test framework; Qt; codec library
 # headers and, at run time, the codec build with every encoder the formats
 # name; GStreamer headers and, at run time, the plug-ins the preview plays
 # with and the discoverer the tests check outputs with; a display server for
@@ -15,7 +15,7 @@ CLIPMORA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # metainfo.
 CLIPMORA_PACKAGES=(
   g++ cmake ninja-build pkg-config
-  libgtest-dev libcli11-dev
+  libgtest-dev
   qt6-base-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libavfilter-dev libavdevice-dev libavcodec-extra59

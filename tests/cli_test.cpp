@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <set>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -33,12 +34,14 @@ struct Outcome {
 };
 
 // Runs the program with `arguments` (shell words), after the shell commands
-// `before` (a folder change, limits) when given.
-Outcome runCli(const std::string& arguments, const std::string& before = {})
+// `before` (a folder change, limits) when given; `after` redirects or pipes
+// what it writes (by default standard error joins standard output).
+Outcome runCli(const std::string& arguments, const std::string& before = {},
+               const std::string& after = " 2>&1")
 {
     Outcome outcome;
     const std::string command =
-        before + std::string(CLIPMORA_CLI_PATH) + " " + arguments + " 2>&1";
+        before + std::string(CLIPMORA_CLI_PATH) + " " + arguments + after;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
         return outcome;
@@ -100,6 +103,140 @@ TEST(CliProbe, PrintsDurationFrameRateAndSize)
     const Outcome early = runCli("probe '" + testing::CachedMedia("opus.mkv", primed) + "'");
     EXPECT_EQ(early.exitCode, 0) << early.output;
     EXPECT_NE(early.output.find("start: -0.0"), std::string::npos) << early.output;
+}
+
+// What goes to which stream: the usage asked for on standard output with
+// 0; a malformed command line as its reason and a pointer to --help (two
+// lines, no parser's own text) on standard error with 2; the version with the
+// versions of the codec libraries bound at run time.
+TEST(CliUsage, HelpUsageErrorsAndVersionUseTheirStreamsAndExitCodes)
+{
+    const std::string usage = "usage: clipmora-cli probe FILE";
+    const std::string pointer = "\nRun \"clipmora-cli --help\" for the usage.\n";
+    const struct {
+        const char* arguments;
+        int exitCode;
+        std::string out;  // found in standard output; empty: none written
+        std::string err;  // all of standard error
+    } rows[] = {
+        {"--help", 0, usage, ""},
+        {"-h", 0, usage, ""},
+        {"split --help", 0, usage, ""},
+        {"split in.mp4 out --copy -h --start 1", 0, usage, ""},
+        {"convert -i in.mp4 --help", 0, usage, ""},
+        {"probe -h", 0, usage, ""},
+        {"frobnicate", 2, "", "unknown command 'frobnicate'" + pointer},
+        {"split in.mp4 out --copy --bogus 1", 2, "", "unknown option '--bogus'" + pointer},
+        {"split in.mp4 out --copy --start", 2, "", "--start needs a value" + pointer},
+        {"split in.mp4 out --copy=yes", 2, "", "--copy takes no value" + pointer},
+        {"split in.mp4 --copy", 2, "", "split needs IN, OUTDIR and --format (or --copy)" + pointer},
+        {"split a b --format x --volume loud", 2, "",
+         "'loud' is not a valid integer value" + pointer},
+        {"probe", 2, "", "probe takes one FILE" + pointer},
+        {"probe --jsn x.mp4", 2, "", "unknown option '--jsn'" + pointer},
+        {"formats all", 2, "", "formats takes no arguments" + pointer},
+        {"--version now", 2, "", "--version takes no arguments" + pointer},
+        // After "--" the next two words are names, "-h" among them.
+        {"split --copy -- -h /no/such/folder", 1, "",
+         "The output folder \"/no/such/folder\" does not exist\n"},
+    };
+    testing::TempFolder folder;
+    const std::string errors = folder.file("stderr.txt");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        const Outcome outcome = runCli(row.arguments, {}, " 2>'" + errors + "'");
+        EXPECT_EQ(outcome.exitCode, row.exitCode);
+        EXPECT_EQ(readText(errors), row.err);
+        if (row.out.empty())
+            EXPECT_EQ(outcome.output, "");
+        else
+            EXPECT_NE(outcome.output.find(row.out), std::string::npos) << outcome.output;
+    }
+
+    const Outcome version = runCli("--version", {}, " 2>'" + errors + "'");
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(readText(errors), "");
+    const std::regex expected("clipmora-cli 2\\.0\nlibavcodec 59\\.\\d+\\.\\d+\n"
+                              "libavformat 59\\.\\d+\\.\\d+\nlibavutil 57\\.\\d+\\.\\d+\n"
+                              "libswscale 6\\.\\d+\\.\\d+\n(lib\\w+ \\d+\\.\\d+\\.\\d+\n){3}");
+    EXPECT_TRUE(std::regex_match(version.output, expected)) << version.output;
+}
+
+// The JSON report read back by another program holds the plain report's
+// figures, the name as it is (blanks, quotes, a backslash, a tab, letters
+// beyond ASCII) and the sound's rate and channels.
+TEST(CliProbe, JsonReadBackGivesThePlainReport)
+{
+    testing::BindLibrariesForTests();
+    if (std::system("python3 -c 'import json' 2>/dev/null") != 0)
+        GTEST_SKIP() << "python3 is needed to read the JSON back";
+    testing::TempFolder folder;
+    testing::MediaSpec spec = testing::AviMpeg4Mp3();
+    spec.frameRateNum = 30000;
+    spec.frameRateDen = 1001;
+    spec.sampleRate = 22050;
+    spec.channels = 1;
+    const std::string clip = folder.file("say \"hi\" \\ \tto Zoë ü.avi");
+    std::filesystem::copy_file(testing::CachedMedia("mono 29.97.avi", spec), clip);
+    // Rebuilds the plain report from the JSON alone, then the sound's line.
+    const std::string script = folder.file("plain.py");
+    std::ofstream(script) << R"py(import json, sys
+d = json.load(sys.stdin)
+seconds = lambda v: "unknown" if v is None else "%.3f s" % v
+kinds = [s["type"] for s in d["streams"]]
+print("file: " + d["file"])
+print("streams: %d (video %d, audio %d, subtitle %d), programs: %d" % (len(kinds),
+      kinds.count("video"), kinds.count("audio"), kinds.count("subtitle"), d["programs"]))
+print("duration: " + seconds(d["duration"]))
+print("start: " + seconds(d["start"]))
+if d["bit_rate"] is not None: print("bit rate: %d bit/s" % d["bit_rate"])
+v = [s for s in d["streams"] if s["type"] == "video"][0]
+print("video: %s %dx%d" % (v["codec"], v["width"], v["height"]))
+print("frame rate: %.2f (%d/%d)" % (v["frame_rate"], v["frame_rate_num"], v["frame_rate_den"]))
+a = [s for s in d["streams"] if s["type"] == "audio"][0]
+print("audio: %s %d Hz %d" % (a["codec"], a["sample_rate"], a["channels"]))
+)py";
+    const std::string name = "'" + clip + "'";
+    const Outcome plain = runCli("probe " + name);
+    ASSERT_EQ(plain.exitCode, 0) << plain.output;
+    const Outcome json = runCli("probe --json " + name, {}, " | python3 '" + script + "' 2>&1");
+    EXPECT_EQ(json.exitCode, 0) << json.output;
+    EXPECT_EQ(json.output, plain.output + "audio: mp3 22050 Hz 1\n");
+}
+
+// The bash completion, run in bash as it runs when Tab is pressed: the
+// words typed so far and the one being completed give the offers, the
+// format names as the program lists them, escaped for the command line.
+TEST(CliUsage, BashCompletionOffersCommandsOptionsAndFormats)
+{
+    const struct {
+        const char* words;  // bash words; the last is the one completed
+        const char* offers;
+    } rows[] = {
+        {"\"\"", "probe convert split formats --help --version"},
+        {"sp", "split"},
+        {"probe --", "--json --help"},
+        {"split a b --co", "--copy"},
+        {"split a b --format Ar",
+         "Archos\\ AV500/GMini402\\ \\(\\*.avi\\) Archos\\ AV700\\ \\(\\*.avi\\)"},
+        {"split a b --format AVI\\\\\\ -\\\\\\ D", "AVI\\ -\\ DivX\\ Video\\ \\(\\*.avi\\)"},
+        {"split a b --audio-quality Lo", "Lower Lowest"},
+        {"split -- --co", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.words);
+        const std::string script = std::string("source ") + CLIPMORA_COMPLETION_PATH +
+                                   "; COMP_WORDS=(" + CLIPMORA_CLI_PATH + " " + row.words +
+                                   "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _clipmora_cli; "
+                                   "echo \"${COMPREPLY[*]}\"";
+        FILE* pipe = popen(("bash -c '" + script + "'").c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char line[1024] = "";
+        const bool read = std::fgets(line, sizeof line, pipe) != nullptr;
+        EXPECT_EQ(pclose(pipe), 0);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(std::string(line), std::string(row.offers) + "\n");
+    }
 }
 
 TEST(CliProbe, MissingFileFailsWithTheProbesMessage)
@@ -388,6 +525,7 @@ TEST_F(CliConvert, SplitMarksOfAnySize)
         {"--copy --start 0.41 --end 0.42", 1, "the same", -1, -1},
         {"--copy --start 9e15", 1, "starts after the end", -1, -1},
         {"--copy --start 0.96 --end 1e308", 0, "done", 24, 49},
+        {"--copy --keyframe --start 0:01 --end 0:00:01.600", 0, "done", 24, 39},
         {"--format 'AVI - DivX Video (*.avi)' --start 1e308", 1, "starts after the end", -1, -1},
         {"--format 'AVI - DivX Video (*.avi)' --start 1 --end 1e308", 0, "done", 25, 49},
         {"--format 'AVI - DivX Video (*.avi)' --keyframe --start 1", 2, "--keyframe applies to --copy only", -1, -1},
@@ -404,11 +542,47 @@ TEST_F(CliConvert, SplitMarksOfAnySize)
             EXPECT_TRUE(std::filesystem::is_empty(out));
             continue;
         }
+        ASSERT_FALSE(std::filesystem::is_empty(out)) << outcome.output;
         const std::string written = std::filesystem::directory_iterator(out)->path().string();
         const testing::DecodedSummary summary = testing::DecodeMedia(written);
         EXPECT_EQ(summary.firstFramePattern, c.first);
         EXPECT_EQ(summary.lastFramePattern, c.last);
     }
+}
+
+// Several inputs are split in turn with the same choices: one that is no
+// video fails with its own line and the others still get their outputs; an
+// input named like an earlier one never overwrites that one's output.
+TEST_F(CliConvert, SplitSeveralInputsGoesOnAfterAFailedOne)
+{
+    const std::string garbage = folder.file("not a video.mp4");
+    std::ofstream(garbage) << "no pictures here\n";
+    const std::string second = folder.file("zweite Datei \"2\".mp4");
+    std::filesystem::copy_file(clip, second);
+    const std::string out = folder.file("out");
+    std::filesystem::create_directory(out);
+    const Outcome outcome =
+        runCli("split " + quoted(clip) + " " + quoted(garbage) + " " + quoted(second) + " " +
+               quoted(clip) + " " + quoted(out) + " --copy --keyframe --end 0.5 --overwrite");
+    EXPECT_EQ(outcome.exitCode, 1) << outcome.output;
+    const std::string lines[] = {
+        "done: " + out + "/clip.mp4\n",
+        "Splitting \"" + garbage + "\" from 0.000 s to 0.500 s failed\n",
+        "done: " + out + "/zweite Datei \"2\".mp4\n",
+        "done: " + out + "/clip-1.mp4\n",
+    };
+    std::size_t at = 0;
+    for (const std::string& line : lines) {
+        at = outcome.output.find(line, at);
+        ASSERT_NE(at, std::string::npos) << line << "in order in\n" << outcome.output;
+    }
+    for (const char* written : {"clip.mp4", "zweite Datei \"2\".mp4", "clip-1.mp4"}) {
+        SCOPED_TRACE(written);
+        const testing::DecodedSummary summary = testing::DecodeMedia(out + "/" + written);
+        EXPECT_EQ(summary.firstFramePattern, 0);
+        EXPECT_EQ(summary.lastFramePattern, 11);
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out), {}), 3);
 }
 
 TEST_F(CliConvert, SplitRefusesWhatTheFormatDoesNotOffer)
@@ -553,7 +727,8 @@ TEST_F(CliConvert, MarksMustBeSecondsFromZeroUp)
     const std::string start = "split " + quoted(clip) + " " + quoted(folder.path().string()) +
                               " --format 'iPod (*.mp4)' ";
     for (const char* marks : {"--start nan", "--end nan", "--end inf", "--start -inf",
-                              "--start -1", "--start 1 --end -2"}) {
+                              "--start -1", "--start 1 --end -2", "--start 1:60",
+                              "--end 0:1:00"}) {
         const Outcome outcome = runCli(start + marks);
         EXPECT_EQ(outcome.exitCode, 2) << marks << "\n" << outcome.output;
         EXPECT_NE(outcome.output.find("takes a number of seconds, 0 or more"), std::string::npos)
