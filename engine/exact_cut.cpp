@@ -279,6 +279,24 @@ void replaceData(AVPacket& packet, const std::vector<uint8_t>& data)
     lib.av_packet_move_ref(&packet, replaced.get());
 }
 
+// The source's pictures as the encoder is to take them: size, format,
+// aspect and colour description, field order.
+void describePictures(AVCodecContext* context, const AVCodecParameters& par)
+{
+    context->width = par.width;
+    context->height = par.height;
+    context->pix_fmt = static_cast<AVPixelFormat>(par.format);
+    // The aspect the pictures' own headers give (a container's may differ):
+    // decoders start afresh where it changes.
+    context->sample_aspect_ratio = par.sample_aspect_ratio;
+    context->color_range = par.color_range;
+    context->color_primaries = par.color_primaries;
+    context->color_trc = par.color_trc;
+    context->colorspace = par.color_space;
+    context->chroma_sample_location = par.chroma_location;
+    context->field_order = par.field_order;
+}
+
 }  // namespace
 
 AVRational StreamFrameRate(const AVStream& stream)
@@ -458,6 +476,38 @@ std::string TPictureReencoder::Check()
     return {};
 }
 
+void TPictureReencoder::configureEncoder(AVCodecContext& context) const
+{
+    const AVCodecParameters& par = *source_.codecpar;
+    const AVRational stated = StreamFrameRate(source_);
+    const AVRational rate = stated.num > 0 ? stated : AVRational{25, 1};
+    describePictures(&context, par);
+    context.framerate = rate;
+    context.time_base = codec_->frameTimeBase ? AVRational{rate.den, rate.num} : source_.time_base;
+    context.max_b_frames = 0;
+    context.gop_size = codec_->frameTimeBase ? 300 : 100000;
+    context.flags |= AV_CODEC_FLAG_CLOSED_GOP;
+    if (globalHeader_)
+        context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (codec_->sets == ParameterSets::H264) {
+        // The source's own profile and level, so that one description
+        // covers both kinds of pictures.
+        if (par.profile > 0)
+            context.profile = par.profile & ~(FF_PROFILE_H264_CONSTRAINED | FF_PROFILE_H264_INTRA);
+        if (par.level > 0)
+            context.level = par.level;
+    }
+    if (codec_->frameTimeBase) {
+        context.flags |= AV_CODEC_FLAG_QSCALE;
+        context.global_quality = FF_QP2LAMBDA * 2;
+        context.qmin = 1;
+    }
+    setOptions(context, codec_->options);
+    if (codec_->sets == ParameterSets::H264)
+        lib.av_opt_set(context.priv_data, "x264-params",
+                       ("sps-id=" + std::to_string(parameterSetId_)).c_str(), 0);
+}
+
 CodecContextPtr TPictureReencoder::openEncoder(std::string& why) const
 {
     const AVCodec* encoder = lib.avcodec_find_encoder_by_name(codec_->encoder);
@@ -470,45 +520,7 @@ CodecContextPtr TPictureReencoder::openEncoder(std::string& why) const
         why = "out of memory";
         return {};
     }
-    const AVCodecParameters& par = *source_.codecpar;
-    const AVRational stated = StreamFrameRate(source_);
-    const AVRational rate = stated.num > 0 ? stated : AVRational{25, 1};
-    context->width = par.width;
-    context->height = par.height;
-    context->pix_fmt = static_cast<AVPixelFormat>(par.format);
-    // The aspect the pictures' own headers give (a container's may differ):
-    // decoders start afresh where it changes.
-    context->sample_aspect_ratio = par.sample_aspect_ratio;
-    context->color_range = par.color_range;
-    context->color_primaries = par.color_primaries;
-    context->color_trc = par.color_trc;
-    context->colorspace = par.color_space;
-    context->chroma_sample_location = par.chroma_location;
-    context->field_order = par.field_order;
-    context->framerate = rate;
-    context->time_base = codec_->frameTimeBase ? AVRational{rate.den, rate.num} : source_.time_base;
-    context->max_b_frames = 0;
-    context->gop_size = codec_->frameTimeBase ? 300 : 100000;
-    context->flags |= AV_CODEC_FLAG_CLOSED_GOP;
-    if (globalHeader_)
-        context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (codec_->sets == ParameterSets::H264) {
-        // The source's own profile and level, so that one description
-        // covers both kinds of pictures.
-        if (par.profile > 0)
-            context->profile = par.profile & ~(FF_PROFILE_H264_CONSTRAINED | FF_PROFILE_H264_INTRA);
-        if (par.level > 0)
-            context->level = par.level;
-    }
-    if (codec_->frameTimeBase) {
-        context->flags |= AV_CODEC_FLAG_QSCALE;
-        context->global_quality = FF_QP2LAMBDA * 2;
-        context->qmin = 1;
-    }
-    setOptions(*context, codec_->options);
-    if (codec_->sets == ParameterSets::H264)
-        lib.av_opt_set(context->priv_data, "x264-params",
-                       ("sps-id=" + std::to_string(parameterSetId_)).c_str(), 0);
+    configureEncoder(*context);
     int code = 0;
     {
         std::lock_guard guard(TCustomFFmpeg::CodecLock());
@@ -516,6 +528,7 @@ CodecContextPtr TPictureReencoder::openEncoder(std::string& why) const
     }
     if (code < 0) {
         const char* format = lib.av_get_pix_fmt_name(context->pix_fmt);
+        const AVCodecParameters& par = *source_.codecpar;
         why = std::string("the \"") + codec_->encoder + "\" encoder does not take its pictures (" +
               (format ? format : "unknown format") + ", " + std::to_string(par.width) + "x" +
               std::to_string(par.height) + ")";
