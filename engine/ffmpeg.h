@@ -438,7 +438,6 @@ private:
 
     // The run's set-up. All run on the task's thread and throw
     // FFMpegException on failure; the run-time stages are in run_stages.h.
-    void setupRun(RunState& run);                                   // run_setup.cpp
     void prepareOutputs(RunState& run, VideoPath& video);           // stream_preparation.cpp
     void openCodecs(RunState& run);
     void openEncoder(RunState& run, TOutputStream& ost);

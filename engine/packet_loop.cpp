@@ -266,8 +266,7 @@ int finishOutputFile(OutputFile& file, bool close)
 
 void TCustomFFmpeg::Run()
 {
-    RunState run;
-    setupRun(run);
+    RunState run = MapStreams(inputs_, outputs_, options_);
     const RunLog log = runLog();
     PacketWriter writer(run, outputs_, options_);
     VideoPath video(options_, run, writer, videoHooks(), stopRequested_, log);

@@ -67,6 +67,12 @@ struct RunState {
     std::vector<TOutputStream> Outputs;
 };
 
+// The stream tables of a run over `inputs` and `outputs`, and for every
+// output stream the input stream that feeds it (the stream maps, the
+// program, or the first unclaimed stream of its kind). Throws FFMpegException.
+RunState MapStreams(const std::vector<InputFile>& inputs, const std::vector<OutputFile>& outputs,
+                    const OptionState& options);
+
 // The frame of a served stream as one packet of raw pictures or PCM sound,
 // the way the stream's stand-in describes it (sound frames are packed).
 // Returns 0 or a negative library error code.
