@@ -297,6 +297,85 @@ void describePictures(AVCodecContext* context, const AVCodecParameters& par)
     context->field_order = par.field_order;
 }
 
+// The picture on show at `limit`; the first one when it lies before every
+// picture.
+int64_t shownAt(const std::vector<StoredPicture>& pictures, int64_t limit)
+{
+    int64_t shown = INT64_MIN, lowest = INT64_MAX;
+    for (const StoredPicture& p : pictures) {
+        lowest = std::min(lowest, p.pts);
+        if (p.pts <= limit)
+            shown = std::max(shown, p.pts);
+    }
+    return shown == INT64_MIN ? lowest : shown;
+}
+
+bool inSegment(const ExactCutPlan& plan, const StoredPicture& p)
+{
+    return p.pts >= plan.firstPts && p.pts < plan.endLimit;
+}
+
+// The pictures' times in showing order.
+std::vector<int64_t> showingTimes(std::vector<StoredPicture> pictures)
+{
+    std::sort(pictures.begin(), pictures.end(),
+              [](const StoredPicture& a, const StoredPicture& b) { return a.pts < b.pts; });
+    std::vector<int64_t> times;
+    for (const StoredPicture& p : pictures)
+        times.push_back(p.pts);
+    return times;
+}
+
+// Plans a cut that copies from the key frame at `copyStart`: the segment's
+// pictures shown before it go to `head`, those decoded after the first
+// picture at or past the end to `tail`. False, with the plan's refusal, when
+// the pictures are stored in an order that cannot be cut there.
+bool splitAroundCopy(ExactCutPlan& plan, const std::vector<StoredPicture>& pictures,
+                     std::vector<StoredPicture>::const_iterator copyStart,
+                     std::vector<StoredPicture>& head, std::vector<StoredPicture>& tail)
+{
+    plan.copies = true;
+    plan.copyStartPts = copyStart->pts;
+    plan.decodeLead = copyStart->dts == AV_NOPTS_VALUE
+                          ? 0
+                          : std::max<int64_t>(0, copyStart->pts - copyStart->dts);
+    // The first picture shown at or after the end mark that is decoded
+    // after the copy's start: pictures decoded after it may refer to it.
+    const auto end = std::find_if(copyStart, pictures.end(), [&](const StoredPicture& p) {
+        return p.pts >= plan.endLimit;
+    });
+    int64_t lastCopied = INT64_MIN;
+    for (auto p = pictures.begin(); p != pictures.end(); ++p) {
+        if (!inSegment(plan, *p))
+            continue;
+        if (p->pts < copyStart->pts)
+            head.push_back(*p);
+        else if (p < copyStart) {
+            plan.refusal = "a picture stored before a key frame is shown after it";
+            return false;
+        } else if (end != pictures.end() && p > end)
+            tail.push_back(*p);
+        else
+            lastCopied = std::max(lastCopied, p->pts);
+    }
+    if (tail.empty())
+        return true;
+    const auto earliest = std::min_element(
+        tail.begin(), tail.end(),
+        [](const StoredPicture& a, const StoredPicture& b) { return a.pts < b.pts; });
+    if (earliest->pts < lastCopied) {
+        plan.refusal = "its last pictures before the end mark are stored in an order "
+                       "that cannot be cut there";
+        return false;
+    }
+    // Decoding for the tail starts at the last key frame before the
+    // picture it refers to.
+    for (auto p = pictures.begin(); p <= end; ++p)
+        if (p->key)
+            plan.tailKeyPts = p->pts;
+    return true;
+}
+
 }  // namespace
 
 AVRational StreamFrameRate(const AVStream& stream)
@@ -334,79 +413,25 @@ ExactCutPlan PlanExactCut(const std::vector<StoredPicture>& pictures, int64_t st
         plan.refusal = "its pictures do not all say when they are shown";
         return plan;
     }
-    // The picture on show at the start mark; the first one when the mark
-    // lies before every picture.
-    const int64_t startLimit = startTs + toleranceTs;
-    int64_t first = INT64_MIN, lowest = INT64_MAX;
-    for (const StoredPicture& p : pictures) {
-        lowest = std::min(lowest, p.pts);
-        if (p.pts <= startLimit)
-            first = std::max(first, p.pts);
-    }
-    plan.firstPts = first == INT64_MIN ? lowest : first;
-    const int64_t endLimit = endTs == INT64_MAX ? INT64_MAX : endTs - toleranceTs;
-    plan.endLimit = endLimit;
-    const auto inSegment = [&](const StoredPicture& p) {
-        return p.pts >= plan.firstPts && p.pts < endLimit;
-    };
+    plan.firstPts = shownAt(pictures, startTs + toleranceTs);
+    plan.endLimit = endTs == INT64_MAX ? INT64_MAX : endTs - toleranceTs;
     plan.headKeyPts = pictures.front().pts;
 
     // The copy starts at the first key frame at or after the first picture
     // where decoding starts anew.
     const auto copyStart = std::find_if(pictures.begin(), pictures.end(), [&](const StoredPicture& p) {
-        return p.key && p.restarts && inSegment(p);
+        return p.key && p.restarts && inSegment(plan, p);
     });
     std::vector<StoredPicture> head, tail;
     if (copyStart == pictures.end()) {
         // A segment within one group: every picture is re-encoded.
-        std::copy_if(pictures.begin(), pictures.end(), std::back_inserter(head), inSegment);
-    } else {
-        plan.copies = true;
-        plan.copyStartPts = copyStart->pts;
-        plan.decodeLead = copyStart->dts == AV_NOPTS_VALUE
-                              ? 0
-                              : std::max<int64_t>(0, copyStart->pts - copyStart->dts);
-        // The first picture shown at or after the end mark that is decoded
-        // after the copy's start: pictures decoded after it may refer to it.
-        const auto end = std::find_if(copyStart, pictures.end(),
-                                      [&](const StoredPicture& p) { return p.pts >= endLimit; });
-        int64_t lastCopied = INT64_MIN;
-        for (auto p = pictures.begin(); p != pictures.end(); ++p) {
-            if (!inSegment(*p))
-                continue;
-            if (p->pts < copyStart->pts)
-                head.push_back(*p);
-            else if (p < copyStart) {
-                plan.refusal = "a picture stored before a key frame is shown after it";
-                return plan;
-            } else if (end != pictures.end() && p > end)
-                tail.push_back(*p);
-            else
-                lastCopied = std::max(lastCopied, p->pts);
-        }
-        if (!tail.empty()) {
-            const auto earliest = std::min_element(
-                tail.begin(), tail.end(),
-                [](const StoredPicture& a, const StoredPicture& b) { return a.pts < b.pts; });
-            if (earliest->pts < lastCopied) {
-                plan.refusal = "its last pictures before the end mark are stored in an order "
-                               "that cannot be cut there";
-                return plan;
-            }
-            // Decoding for the tail starts at the last key frame before the
-            // picture it refers to.
-            for (auto p = pictures.begin(); p <= end; ++p)
-                if (p->key)
-                    plan.tailKeyPts = p->pts;
-        }
+        std::copy_if(pictures.begin(), pictures.end(), std::back_inserter(head),
+                     [&](const StoredPicture& p) { return inSegment(plan, p); });
+    } else if (!splitAroundCopy(plan, pictures, copyStart, head, tail)) {
+        return plan;
     }
-    const auto byTime = [](const StoredPicture& a, const StoredPicture& b) { return a.pts < b.pts; };
-    std::sort(head.begin(), head.end(), byTime);
-    std::sort(tail.begin(), tail.end(), byTime);
-    for (const StoredPicture& p : head)
-        plan.head.push_back(p.pts);
-    for (const StoredPicture& p : tail)
-        plan.tail.push_back(p.pts);
+    plan.head = showingTimes(std::move(head));
+    plan.tail = showingTimes(std::move(tail));
     if (plan.head.empty() && copyStart == pictures.end())
         plan.refusal = "no picture lies between the marks";
     return plan;

@@ -67,6 +67,21 @@ std::string cannotKeep(const std::string& source, const std::string& why)
     return "The original streams of \"" + source + "\" cannot be kept: " + why;
 }
 
+// An opened decoder for the pictures of `video`. Throws FFMpegException.
+CodecContextPtr openPictureDecoder(const AVStream& video)
+{
+    const AVCodec* codec = lib.avcodec_find_decoder(video.codecpar->codec_id);
+    CodecContextPtr decoder(lib.avcodec_alloc_context3(codec));
+    if (!codec || !decoder || lib.avcodec_parameters_to_context(decoder.get(), video.codecpar) < 0)
+        throw FFMpegException("its pictures cannot be decoded");
+    decoder->pkt_timebase = video.time_base;
+    decoder->thread_count = 0;
+    std::lock_guard guard(TCustomFFmpeg::CodecLock());
+    if (lib.avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        throw FFMpegException("its pictures cannot be decoded");
+    return decoder;
+}
+
 }  // namespace
 
 // TStreamCut's insides: the opened source and the steps of a write.
@@ -636,20 +651,11 @@ void TStreamCut::Impl::decodePictures(Session& s, int64_t keyPts, const std::vec
                                 Take take)
 {
     const AVStream& video = *input_->streams[primaryVideo_];
-    const AVCodec* codec = lib.avcodec_find_decoder(video.codecpar->codec_id);
-    CodecContextPtr decoder(lib.avcodec_alloc_context3(codec));
+    const CodecContextPtr decoder = openPictureDecoder(video);
     PacketPtr packet(lib.av_packet_alloc());
     FramePtr frame(lib.av_frame_alloc());
-    if (!codec || !decoder || !packet || !frame ||
-        lib.avcodec_parameters_to_context(decoder.get(), video.codecpar) < 0)
+    if (!packet || !frame)
         throw FFMpegException("its pictures cannot be decoded");
-    decoder->pkt_timebase = video.time_base;
-    decoder->thread_count = 0;
-    {
-        std::lock_guard guard(TCustomFFmpeg::CodecLock());
-        if (lib.avcodec_open2(decoder.get(), codec, nullptr) < 0)
-            throw FFMpegException("its pictures cannot be decoded");
-    }
     if (!seekBefore(toUs(keyPts, video.time_base) - kSecondUs))
         throw FFMpegException("the segment cannot be read");
     size_t next = 0;
