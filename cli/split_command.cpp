@@ -216,8 +216,8 @@ int markSegment(const SplitArguments& arguments, InputSplit& run, TAVProbe& prob
                                                  probe.VideoStreamCount() > 0);
     const int64_t durationUs = probe.ReadFileInfo().Duration;
     probe.CloseMedia();
-    if (const std::string late = SegmentStartError(arguments.start, durationUs); !late.empty()) {
-        std::fprintf(stderr, "%s\n", late.c_str());
+    if (const std::optional<std::string> late = SegmentStartError(arguments.start, durationUs)) {
+        std::fprintf(stderr, "%s\n", late->c_str());
         reportSplitFailure(arguments, run);
         return kExitFailed;
     }

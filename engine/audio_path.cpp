@@ -8,7 +8,7 @@
 // decoder and once into the encoder's own format. Synchronisation counts
 // samples, whatever their format.
 #include "engine/ffmpeg_exception.h"
-#include "engine/run_state.h"
+#include "engine/run_stages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -92,11 +92,29 @@ int resample(AudioOutputState& audio, int outChannels, int capacity, const uint8
 
 }  // namespace
 
-std::size_t TCustomFFmpeg::takeDecodedSound(RunState& run, int inputIndex, const AVFrame& frame)
+AudioPath::AudioPath(const OptionState& options, RunState& run, PacketWriter& writer,
+                     const RunLog& log)
+    : options_(options), run_(run), writer_(writer), log_(log), inputs_(run.Inputs.size()),
+      outputs_(run.Outputs.size())
 {
-    TInputStream& ist = run.Inputs[inputIndex];
+    // Sound is resampled where the encoder takes another rate than the
+    // source gives, and always where drift is compensated.
+    for (std::size_t n = 0; n < run.Outputs.size(); ++n) {
+        const TOutputStream& ost = run.Outputs[n];
+        if (ost.EncodingNeeded && ost.Encoder->codec_type == AVMEDIA_TYPE_AUDIO)
+            outputs_[n].Resample =
+                ost.Encoder->sample_rate !=
+                    run.Inputs[ost.SourceIndex].Stream->codecpar->sample_rate ||
+                options.audioSync >= 2;
+    }
+}
+
+std::size_t AudioPath::TakeDecodedSound(int inputIndex, const AVFrame& frame)
+{
+    const TInputStream& stream = run_.Inputs[inputIndex];
+    InputSound& ist = inputs_[static_cast<std::size_t>(inputIndex)];
     if (ist.PathFormat == AV_SAMPLE_FMT_NONE)
-        ist.PathFormat = choosePathFormat(run, inputIndex, frame.format);
+        ist.PathFormat = choosePathFormat(run_, inputIndex, frame.format);
     const std::size_t bytes = static_cast<std::size_t>(frame.nb_samples) *
                               frame.ch_layout.nb_channels *
                               lib.av_get_bytes_per_sample(ist.PathFormat);
@@ -111,8 +129,8 @@ std::size_t TCustomFFmpeg::takeDecodedSound(RunState& run, int inputIndex, const
                 {&frame.ch_layout, static_cast<AVSampleFormat>(frame.format), frame.sample_rate});
             if (!ist.ToPath)
                 throw FFMpegException("Can not convert the decoded audio of stream #" +
-                                      std::to_string(ist.FileIndex) + "." +
-                                      std::to_string(ist.StreamIndex));
+                                      std::to_string(stream.FileIndex) + "." +
+                                      std::to_string(stream.StreamIndex));
         }
         lib.swr_convert(ist.ToPath.get(), &out, frame.nb_samples,
                         const_cast<const uint8_t**>(frame.extended_data), frame.nb_samples);
@@ -122,7 +140,7 @@ std::size_t TCustomFFmpeg::takeDecodedSound(RunState& run, int inputIndex, const
     return bytes;
 }
 
-void TCustomFFmpeg::applyVolume(AVSampleFormat format, uint8_t* samples, std::size_t bytes) const
+void AudioPath::applyVolume(AVSampleFormat format, uint8_t* samples, std::size_t bytes) const
 {
     // 256 is unity. A 16-bit sample times the gain is exact in float
     // whenever the result lies within full scale, and past it the clamp
@@ -141,23 +159,27 @@ void TCustomFFmpeg::applyVolume(AVSampleFormat format, uint8_t* samples, std::si
     }
 }
 
-void TCustomFFmpeg::audioOutput(RunState& run, TOutputStream& ost, TInputStream& ist,
-                                const uint8_t* data, std::size_t size)
+void AudioPath::Output(int outputIndex, std::size_t size)
 {
+    TOutputStream& ost = run_.Outputs[static_cast<std::size_t>(outputIndex)];
+    AudioOutputState& audio = outputs_[static_cast<std::size_t>(outputIndex)];
+    TInputStream& ist = run_.Inputs[ost.SourceIndex];
+    const InputSound& sound = inputs_[static_cast<std::size_t>(ost.SourceIndex)];
+    const uint8_t* data = sound.Samples.data();
     const AudioShape shape{ist.Decoder->ch_layout.nb_channels, ost.Encoder->ch_layout.nb_channels,
                            ist.Decoder->sample_rate, ost.Encoder->sample_rate};
     if (shape.inChannels <= 0 || shape.outChannels <= 0 || shape.inRate <= 0 ||
         shape.outRate <= 0)
         return;
-    if (ost.Audio.Format == AV_SAMPLE_FMT_NONE) {
-        ost.Audio.Format = ist.PathFormat;
-        ost.Audio.SampleBytes = lib.av_get_bytes_per_sample(ist.PathFormat);
+    if (audio.Format == AV_SAMPLE_FMT_NONE) {
+        audio.Format = sound.PathFormat;
+        audio.SampleBytes = lib.av_get_bytes_per_sample(sound.PathFormat);
     }
-    prepareResampler(ost.Audio, shape);
-    const auto frameBytes = static_cast<std::size_t>(shape.inChannels) * ost.Audio.SampleBytes;
+    prepareResampler(audio, shape);
+    const auto frameBytes = static_cast<std::size_t>(shape.inChannels) * audio.SampleBytes;
 
     if (options_.audioSync != 0) {
-        if (!syncAudio(run, ost, ist, shape, data, size))
+        if (!syncAudio(ost, audio, ist, shape, data, size))
             return;
     } else {
         const double ipts = static_cast<double>(ist.CurrentPts - options_.startTime) / 1000000.0;
@@ -173,48 +195,48 @@ void TCustomFFmpeg::audioOutput(RunState& run, TOutputStream& ost, TInputStream&
             size -= early * frameBytes;
             blockStart = 0;
         }
-        ost.SyncCount = blockStart - queuedSamples(ost.Audio);
+        ost.SyncCount = blockStart - queuedSamples(audio);
     }
 
     const int inSamples = static_cast<int>(size / frameBytes);
-    if (!ost.Audio.Resample)
-        return encodeAudioBlock(run, ost, data, inSamples);
-    const int64_t pending = lib.swr_get_delay(ost.Audio.Resampler.get(), shape.inRate);
+    if (!audio.Resample)
+        return encodeBlock(ost, audio, data, inSamples);
+    const int64_t pending = lib.swr_get_delay(audio.Resampler.get(), shape.inRate);
     const int capacity = static_cast<int>(
         (pending + inSamples) * static_cast<int64_t>(shape.outRate) / shape.inRate + 256);
-    const int produced = resample(ost.Audio, shape.outChannels, capacity, data, inSamples);
-    encodeAudioBlock(run, ost, ost.Audio.Resampled.data(), produced);
+    const int produced = resample(audio, shape.outChannels, capacity, data, inSamples);
+    encodeBlock(ost, audio, audio.Resampled.data(), produced);
 }
 
-bool TCustomFFmpeg::syncAudio(RunState& run, TOutputStream& ost, TInputStream& ist,
-                              const AudioShape& shape, const uint8_t*& data, std::size_t& size)
+bool AudioPath::syncAudio(TOutputStream& ost, AudioOutputState& audio, TInputStream& ist,
+                          const AudioShape& shape, const uint8_t*& data, std::size_t& size)
 {
     const OptionState& o = options_;
-    const TInputStream& sync = run.Inputs[ost.SyncIndex];
+    const TInputStream& sync = run_.Inputs[ost.SyncIndex];
     const double ipts = static_cast<double>(sync.CurrentPts - o.startTime) / 1000000.0;
     const double delta = ipts * shape.outRate - static_cast<double>(ost.SyncCount) -
-                         static_cast<double>(queuedSamples(ost.Audio));
+                         static_cast<double>(queuedSamples(audio));
     if (std::fabs(delta) <= 50)
         return true;
     if (ist.IsStart || std::fabs(delta) > o.audioDriftThreshold * shape.outRate) {
-        const auto frameBytes = static_cast<int64_t>(shape.inChannels) * ost.Audio.SampleBytes;
+        const auto frameBytes = static_cast<int64_t>(shape.inChannels) * audio.SampleBytes;
         const int64_t byteDelta =
             static_cast<int64_t>(delta * shape.inRate / shape.outRate) * frameBytes;
         if (byteDelta < 0)
             return discardAudio(ist, -byteDelta, frameBytes, delta, data, size);
-        insertSilence(ost, ist, byteDelta, frameBytes, delta, data, size);
-    } else if (o.audioSync >= 2 && ost.Audio.Resampler) {
+        insertSilence(audio, ist, byteDelta, frameBytes, delta, data, size);
+    } else if (o.audioSync >= 2 && audio.Resampler) {
         const int compensation = std::clamp(static_cast<int>(delta), -o.audioSync, o.audioSync);
         if (o.verbosity >= kLogEverything)
-            LogMessage(kLogInfo, "compensating audio timestamp drift:%.2f compensation:%d in:%d",
-                       delta, compensation, shape.outRate);
-        lib.swr_set_compensation(ost.Audio.Resampler.get(), compensation, shape.outRate);
+            log_(kLogInfo, "compensating audio timestamp drift:%.2f compensation:%d in:%d", delta,
+                 compensation, shape.outRate);
+        lib.swr_set_compensation(audio.Resampler.get(), compensation, shape.outRate);
     }
     return true;
 }
 
-bool TCustomFFmpeg::discardAudio(TInputStream& ist, int64_t bytes, int64_t frameBytes,
-                                 double delta, const uint8_t*& data, std::size_t& size)
+bool AudioPath::discardAudio(TInputStream& ist, int64_t bytes, int64_t frameBytes, double delta,
+                             const uint8_t*& data, std::size_t& size)
 {
     // The output is ahead: drop the overlap from the block's front.
     bytes = std::min<int64_t>(bytes, static_cast<int64_t>(size));
@@ -222,37 +244,37 @@ bool TCustomFFmpeg::discardAudio(TInputStream& ist, int64_t bytes, int64_t frame
     data += bytes;
     size -= static_cast<std::size_t>(bytes);
     if (options_.verbosity >= kLogEverything)
-        LogMessage(kLogInfo, "discarding %d audio samples", static_cast<int>(-delta));
+        log_(kLogInfo, "discarding %d audio samples", static_cast<int>(-delta));
     if (size == 0)
         return false;
     ist.IsStart = false;
     return true;
 }
 
-void TCustomFFmpeg::insertSilence(TOutputStream& ost, TInputStream& ist, int64_t bytes,
-                                  int64_t frameBytes, double delta, const uint8_t*& data,
-                                  std::size_t& size)
+void AudioPath::insertSilence(AudioOutputState& audio, TInputStream& ist, int64_t bytes,
+                              int64_t frameBytes, double delta, const uint8_t*& data,
+                              std::size_t& size)
 {
     // The output is behind: put silence in front of the block (zero bytes
     // are silence in 16-bit and float alike).
-    const std::size_t maxBytes = kMaxSilenceSamples * ost.Audio.SampleBytes;
+    const std::size_t maxBytes = kMaxSilenceSamples * audio.SampleBytes;
     if (static_cast<std::size_t>(bytes) + size <= maxBytes) {
         ist.IsStart = false;
     } else {
         bytes = static_cast<int64_t>(maxBytes) - static_cast<int64_t>(std::min(size, maxBytes));
         bytes -= bytes % frameBytes;
     }
-    std::vector<uint8_t>& silence = ost.Audio.Silence;
+    std::vector<uint8_t>& silence = audio.Silence;
     silence.assign(static_cast<std::size_t>(bytes), 0);
     silence.insert(silence.end(), data, data + size);
     data = silence.data();
     size = silence.size();
     if (options_.verbosity >= kLogEverything)
-        LogMessage(kLogInfo, "adding %d audio samples of silence", static_cast<int>(delta));
+        log_(kLogInfo, "adding %d audio samples of silence", static_cast<int>(delta));
 }
 
-void TCustomFFmpeg::encodeAudioFrame(RunState& run, TOutputStream& ost, const uint8_t* block,
-                                     int count)
+void AudioPath::encodeFrame(TOutputStream& ost, AudioOutputState& audio, const uint8_t* block,
+                            int count)
 {
     AVCodecContext* encoder = ost.Encoder;
     FramePtr frame(lib.av_frame_alloc());
@@ -264,7 +286,6 @@ void TCustomFFmpeg::encodeAudioFrame(RunState& run, TOutputStream& ost, const ui
     if (lib.av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout) < 0 ||
         lib.av_frame_get_buffer(frame.get(), 0) < 0)
         throw FFMpegException("av_mallocz fail");
-    AudioOutputState& audio = ost.Audio;
     if (encoder->sample_fmt == audio.Format) {
         std::copy_n(block, static_cast<std::size_t>(count) * encoder->ch_layout.nb_channels *
                                audio.SampleBytes,
@@ -283,21 +304,20 @@ void TCustomFFmpeg::encodeAudioFrame(RunState& run, TOutputStream& ost, const ui
         lib.swr_convert(audio.ToEncoder.get(), frame->extended_data, count, &block, count);
     }
     frame->pts = ost.SyncCount;
-    encodeFrame(run, ost, frame.get());
+    writer_.EncodeFrame(ost, frame.get());
 }
 
-void TCustomFFmpeg::encodeAudioBlock(RunState& run, TOutputStream& ost, const uint8_t* data,
-                                     int samples)
+void AudioPath::encodeBlock(TOutputStream& ost, AudioOutputState& audio, const uint8_t* data,
+                            int samples)
 {
     AVCodecContext* encoder = ost.Encoder;
     if (encoder->frame_size <= 1) {
         // Encoders without framing (PCM) take the block as it is.
         if (samples > 0)
-            encodeAudioFrame(run, ost, data, samples);
+            encodeFrame(ost, audio, data, samples);
         ost.SyncCount += samples;
         return;
     }
-    AudioOutputState& audio = ost.Audio;
     if (!audio.Fifo) {
         audio.Fifo.reset(lib.av_audio_fifo_alloc(audio.Format, encoder->ch_layout.nb_channels,
                                                  encoder->frame_size));
@@ -313,33 +333,35 @@ void TCustomFFmpeg::encodeAudioBlock(RunState& run, TOutputStream& ost, const ui
     void* out = frameData.data();
     while (lib.av_audio_fifo_size(audio.Fifo.get()) >= encoder->frame_size) {
         lib.av_audio_fifo_read(audio.Fifo.get(), &out, encoder->frame_size);
-        encodeAudioFrame(run, ost, frameData.data(), encoder->frame_size);
+        encodeFrame(ost, audio, frameData.data(), encoder->frame_size);
         ost.SyncCount += encoder->frame_size;
     }
 }
 
-void TCustomFFmpeg::flushAudio(RunState& run, TOutputStream& ost)
+void AudioPath::Flush(int outputIndex)
 {
+    TOutputStream& ost = run_.Outputs[static_cast<std::size_t>(outputIndex)];
+    AudioOutputState& audio = outputs_[static_cast<std::size_t>(outputIndex)];
     AVCodecContext* encoder = ost.Encoder;
-    if (ost.Audio.Resampler) {
+    if (audio.Resampler) {
         // The converter's filter still holds the sound's last samples.
         constexpr int kDrainSamples = 4096;
-        while (const int produced = resample(ost.Audio, encoder->ch_layout.nb_channels,
+        while (const int produced = resample(audio, encoder->ch_layout.nb_channels,
                                              kDrainSamples, nullptr, 0))
-            encodeAudioBlock(run, ost, ost.Audio.Resampled.data(), produced);
+            encodeBlock(ost, audio, audio.Resampled.data(), produced);
     }
-    const int left = static_cast<int>(queuedSamples(ost.Audio));
+    const int left = static_cast<int>(queuedSamples(audio));
     if (encoder->frame_size > 1 && left > 0) {
         // The last samples go out as a short frame; the library completes it
         // with silence for encoders that need whole frames, so no sound is lost.
         std::vector<uint8_t> last(static_cast<std::size_t>(left) * encoder->ch_layout.nb_channels *
-                                  ost.Audio.SampleBytes);
+                                  audio.SampleBytes);
         void* out = last.data();
-        lib.av_audio_fifo_read(ost.Audio.Fifo.get(), &out, left);
-        encodeAudioFrame(run, ost, last.data(), left);
+        lib.av_audio_fifo_read(audio.Fifo.get(), &out, left);
+        encodeFrame(ost, audio, last.data(), left);
         ost.SyncCount += left;
     }
-    encodeFrame(run, ost, nullptr);
+    writer_.EncodeFrame(ost, nullptr);
 }
 
 }  // namespace clipmora

@@ -279,6 +279,103 @@ void replaceData(AVPacket& packet, const std::vector<uint8_t>& data)
     lib.av_packet_move_ref(&packet, replaced.get());
 }
 
+// The source's pictures as the encoder is to take them: size, format,
+// aspect and colour description, field order.
+void describePictures(AVCodecContext* context, const AVCodecParameters& par)
+{
+    context->width = par.width;
+    context->height = par.height;
+    context->pix_fmt = static_cast<AVPixelFormat>(par.format);
+    // The aspect the pictures' own headers give (a container's may differ):
+    // decoders start afresh where it changes.
+    context->sample_aspect_ratio = par.sample_aspect_ratio;
+    context->color_range = par.color_range;
+    context->color_primaries = par.color_primaries;
+    context->color_trc = par.color_trc;
+    context->colorspace = par.color_space;
+    context->chroma_sample_location = par.chroma_location;
+    context->field_order = par.field_order;
+}
+
+// The picture on show at `limit`; the first one when it lies before every
+// picture.
+int64_t shownAt(const std::vector<StoredPicture>& pictures, int64_t limit)
+{
+    int64_t shown = INT64_MIN, lowest = INT64_MAX;
+    for (const StoredPicture& p : pictures) {
+        lowest = std::min(lowest, p.pts);
+        if (p.pts <= limit)
+            shown = std::max(shown, p.pts);
+    }
+    return shown == INT64_MIN ? lowest : shown;
+}
+
+bool inSegment(const ExactCutPlan& plan, const StoredPicture& p)
+{
+    return p.pts >= plan.firstPts && p.pts < plan.endLimit;
+}
+
+// The pictures' times in showing order.
+std::vector<int64_t> showingTimes(std::vector<StoredPicture> pictures)
+{
+    std::sort(pictures.begin(), pictures.end(),
+              [](const StoredPicture& a, const StoredPicture& b) { return a.pts < b.pts; });
+    std::vector<int64_t> times;
+    for (const StoredPicture& p : pictures)
+        times.push_back(p.pts);
+    return times;
+}
+
+// Plans a cut that copies from the key frame at `copyStart`: the segment's
+// pictures shown before it go to `head`, those decoded after the first
+// picture at or past the end to `tail`. False, with the plan's refusal, when
+// the pictures are stored in an order that cannot be cut there.
+bool splitAroundCopy(ExactCutPlan& plan, const std::vector<StoredPicture>& pictures,
+                     std::vector<StoredPicture>::const_iterator copyStart,
+                     std::vector<StoredPicture>& head, std::vector<StoredPicture>& tail)
+{
+    plan.copies = true;
+    plan.copyStartPts = copyStart->pts;
+    plan.decodeLead = copyStart->dts == AV_NOPTS_VALUE
+                          ? 0
+                          : std::max<int64_t>(0, copyStart->pts - copyStart->dts);
+    // The first picture shown at or after the end mark that is decoded
+    // after the copy's start: pictures decoded after it may refer to it.
+    const auto end = std::find_if(copyStart, pictures.end(), [&](const StoredPicture& p) {
+        return p.pts >= plan.endLimit;
+    });
+    int64_t lastCopied = INT64_MIN;
+    for (auto p = pictures.begin(); p != pictures.end(); ++p) {
+        if (!inSegment(plan, *p))
+            continue;
+        if (p->pts < copyStart->pts)
+            head.push_back(*p);
+        else if (p < copyStart) {
+            plan.refusal = "a picture stored before a key frame is shown after it";
+            return false;
+        } else if (end != pictures.end() && p > end)
+            tail.push_back(*p);
+        else
+            lastCopied = std::max(lastCopied, p->pts);
+    }
+    if (tail.empty())
+        return true;
+    const auto earliest = std::min_element(
+        tail.begin(), tail.end(),
+        [](const StoredPicture& a, const StoredPicture& b) { return a.pts < b.pts; });
+    if (earliest->pts < lastCopied) {
+        plan.refusal = "its last pictures before the end mark are stored in an order "
+                       "that cannot be cut there";
+        return false;
+    }
+    // Decoding for the tail starts at the last key frame before the
+    // picture it refers to.
+    for (auto p = pictures.begin(); p <= end; ++p)
+        if (p->key)
+            plan.tailKeyPts = p->pts;
+    return true;
+}
+
 }  // namespace
 
 AVRational StreamFrameRate(const AVStream& stream)
@@ -316,79 +413,25 @@ ExactCutPlan PlanExactCut(const std::vector<StoredPicture>& pictures, int64_t st
         plan.refusal = "its pictures do not all say when they are shown";
         return plan;
     }
-    // The picture on show at the start mark; the first one when the mark
-    // lies before every picture.
-    const int64_t startLimit = startTs + toleranceTs;
-    int64_t first = INT64_MIN, lowest = INT64_MAX;
-    for (const StoredPicture& p : pictures) {
-        lowest = std::min(lowest, p.pts);
-        if (p.pts <= startLimit)
-            first = std::max(first, p.pts);
-    }
-    plan.firstPts = first == INT64_MIN ? lowest : first;
-    const int64_t endLimit = endTs == INT64_MAX ? INT64_MAX : endTs - toleranceTs;
-    plan.endLimit = endLimit;
-    const auto inSegment = [&](const StoredPicture& p) {
-        return p.pts >= plan.firstPts && p.pts < endLimit;
-    };
+    plan.firstPts = shownAt(pictures, startTs + toleranceTs);
+    plan.endLimit = endTs == INT64_MAX ? INT64_MAX : endTs - toleranceTs;
     plan.headKeyPts = pictures.front().pts;
 
     // The copy starts at the first key frame at or after the first picture
     // where decoding starts anew.
     const auto copyStart = std::find_if(pictures.begin(), pictures.end(), [&](const StoredPicture& p) {
-        return p.key && p.restarts && inSegment(p);
+        return p.key && p.restarts && inSegment(plan, p);
     });
     std::vector<StoredPicture> head, tail;
     if (copyStart == pictures.end()) {
         // A segment within one group: every picture is re-encoded.
-        std::copy_if(pictures.begin(), pictures.end(), std::back_inserter(head), inSegment);
-    } else {
-        plan.copies = true;
-        plan.copyStartPts = copyStart->pts;
-        plan.decodeLead = copyStart->dts == AV_NOPTS_VALUE
-                              ? 0
-                              : std::max<int64_t>(0, copyStart->pts - copyStart->dts);
-        // The first picture shown at or after the end mark that is decoded
-        // after the copy's start: pictures decoded after it may refer to it.
-        const auto end = std::find_if(copyStart, pictures.end(),
-                                      [&](const StoredPicture& p) { return p.pts >= endLimit; });
-        int64_t lastCopied = INT64_MIN;
-        for (auto p = pictures.begin(); p != pictures.end(); ++p) {
-            if (!inSegment(*p))
-                continue;
-            if (p->pts < copyStart->pts)
-                head.push_back(*p);
-            else if (p < copyStart) {
-                plan.refusal = "a picture stored before a key frame is shown after it";
-                return plan;
-            } else if (end != pictures.end() && p > end)
-                tail.push_back(*p);
-            else
-                lastCopied = std::max(lastCopied, p->pts);
-        }
-        if (!tail.empty()) {
-            const auto earliest = std::min_element(
-                tail.begin(), tail.end(),
-                [](const StoredPicture& a, const StoredPicture& b) { return a.pts < b.pts; });
-            if (earliest->pts < lastCopied) {
-                plan.refusal = "its last pictures before the end mark are stored in an order "
-                               "that cannot be cut there";
-                return plan;
-            }
-            // Decoding for the tail starts at the last key frame before the
-            // picture it refers to.
-            for (auto p = pictures.begin(); p <= end; ++p)
-                if (p->key)
-                    plan.tailKeyPts = p->pts;
-        }
+        std::copy_if(pictures.begin(), pictures.end(), std::back_inserter(head),
+                     [&](const StoredPicture& p) { return inSegment(plan, p); });
+    } else if (!splitAroundCopy(plan, pictures, copyStart, head, tail)) {
+        return plan;
     }
-    const auto byTime = [](const StoredPicture& a, const StoredPicture& b) { return a.pts < b.pts; };
-    std::sort(head.begin(), head.end(), byTime);
-    std::sort(tail.begin(), tail.end(), byTime);
-    for (const StoredPicture& p : head)
-        plan.head.push_back(p.pts);
-    for (const StoredPicture& p : tail)
-        plan.tail.push_back(p.pts);
+    plan.head = showingTimes(std::move(head));
+    plan.tail = showingTimes(std::move(tail));
     if (plan.head.empty() && copyStart == pictures.end())
         plan.refusal = "no picture lies between the marks";
     return plan;
@@ -458,6 +501,38 @@ std::string TPictureReencoder::Check()
     return {};
 }
 
+void TPictureReencoder::configureEncoder(AVCodecContext& context) const
+{
+    const AVCodecParameters& par = *source_.codecpar;
+    const AVRational stated = StreamFrameRate(source_);
+    const AVRational rate = stated.num > 0 ? stated : AVRational{25, 1};
+    describePictures(&context, par);
+    context.framerate = rate;
+    context.time_base = codec_->frameTimeBase ? AVRational{rate.den, rate.num} : source_.time_base;
+    context.max_b_frames = 0;
+    context.gop_size = codec_->frameTimeBase ? 300 : 100000;
+    context.flags |= AV_CODEC_FLAG_CLOSED_GOP;
+    if (globalHeader_)
+        context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (codec_->sets == ParameterSets::H264) {
+        // The source's own profile and level, so that one description
+        // covers both kinds of pictures.
+        if (par.profile > 0)
+            context.profile = par.profile & ~(FF_PROFILE_H264_CONSTRAINED | FF_PROFILE_H264_INTRA);
+        if (par.level > 0)
+            context.level = par.level;
+    }
+    if (codec_->frameTimeBase) {
+        context.flags |= AV_CODEC_FLAG_QSCALE;
+        context.global_quality = FF_QP2LAMBDA * 2;
+        context.qmin = 1;
+    }
+    setOptions(context, codec_->options);
+    if (codec_->sets == ParameterSets::H264)
+        lib.av_opt_set(context.priv_data, "x264-params",
+                       ("sps-id=" + std::to_string(parameterSetId_)).c_str(), 0);
+}
+
 CodecContextPtr TPictureReencoder::openEncoder(std::string& why) const
 {
     const AVCodec* encoder = lib.avcodec_find_encoder_by_name(codec_->encoder);
@@ -470,45 +545,7 @@ CodecContextPtr TPictureReencoder::openEncoder(std::string& why) const
         why = "out of memory";
         return {};
     }
-    const AVCodecParameters& par = *source_.codecpar;
-    const AVRational stated = StreamFrameRate(source_);
-    const AVRational rate = stated.num > 0 ? stated : AVRational{25, 1};
-    context->width = par.width;
-    context->height = par.height;
-    context->pix_fmt = static_cast<AVPixelFormat>(par.format);
-    // The aspect the pictures' own headers give (a container's may differ):
-    // decoders start afresh where it changes.
-    context->sample_aspect_ratio = par.sample_aspect_ratio;
-    context->color_range = par.color_range;
-    context->color_primaries = par.color_primaries;
-    context->color_trc = par.color_trc;
-    context->colorspace = par.color_space;
-    context->chroma_sample_location = par.chroma_location;
-    context->field_order = par.field_order;
-    context->framerate = rate;
-    context->time_base = codec_->frameTimeBase ? AVRational{rate.den, rate.num} : source_.time_base;
-    context->max_b_frames = 0;
-    context->gop_size = codec_->frameTimeBase ? 300 : 100000;
-    context->flags |= AV_CODEC_FLAG_CLOSED_GOP;
-    if (globalHeader_)
-        context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (codec_->sets == ParameterSets::H264) {
-        // The source's own profile and level, so that one description
-        // covers both kinds of pictures.
-        if (par.profile > 0)
-            context->profile = par.profile & ~(FF_PROFILE_H264_CONSTRAINED | FF_PROFILE_H264_INTRA);
-        if (par.level > 0)
-            context->level = par.level;
-    }
-    if (codec_->frameTimeBase) {
-        context->flags |= AV_CODEC_FLAG_QSCALE;
-        context->global_quality = FF_QP2LAMBDA * 2;
-        context->qmin = 1;
-    }
-    setOptions(*context, codec_->options);
-    if (codec_->sets == ParameterSets::H264)
-        lib.av_opt_set(context->priv_data, "x264-params",
-                       ("sps-id=" + std::to_string(parameterSetId_)).c_str(), 0);
+    configureEncoder(*context);
     int code = 0;
     {
         std::lock_guard guard(TCustomFFmpeg::CodecLock());
@@ -516,6 +553,7 @@ CodecContextPtr TPictureReencoder::openEncoder(std::string& why) const
     }
     if (code < 0) {
         const char* format = lib.av_get_pix_fmt_name(context->pix_fmt);
+        const AVCodecParameters& par = *source_.codecpar;
         why = std::string("the \"") + codec_->encoder + "\" encoder does not take its pictures (" +
               (format ? format : "unknown format") + ", " + std::to_string(par.width) + "x" +
               std::to_string(par.height) + ")";

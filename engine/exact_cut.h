@@ -109,6 +109,10 @@ public:
 
 private:
     CodecContextPtr openEncoder(std::string& why) const;
+    // Sets up an encoder for the source's pictures: their description, the
+    // frame timing, closed groups without B-frames, the profile and the
+    // quality the codec is re-encoded at.
+    void configureEncoder(AVCodecContext& context) const;
     void convertPacket(AVPacket& packet) const;
     void drainGroup();
 

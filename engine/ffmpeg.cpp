@@ -4,6 +4,7 @@
 #include "engine/error_text.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/ffmpeg_thread.h"
+#include "engine/run_stages.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -31,8 +32,6 @@ std::recursive_mutex& TCustomFFmpeg::CodecLock()
 void TCustomFFmpeg::FreeRunState()
 {
     frameHooks_.Release();
-    hooks_ = HookState{};
-    vstatsFile_.reset();
     // Codec contexts are freed under the codec lock, like they were opened.
     std::lock_guard guard(CodecLock());
     for (OutputFile& file : outputs_) {
@@ -98,13 +97,10 @@ void TCustomFFmpeg::SetVerbosity(int level)
 
 void TCustomFFmpeg::LogMessage(int level, const char* format, ...)
 {
-    if (!logSlot_)
-        return;
     va_list args;
     va_start(args, format);
-    const std::string text = FormatText(format, args);
+    runLog().Write(level, format, args);
     va_end(args);
-    logSlot_(*this, level, text);
 }
 
 }  // namespace clipmora

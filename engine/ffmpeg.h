@@ -12,7 +12,11 @@
 //   targets.cpp             the "vcd", "svcd", "dvd", "dv" and "dv50" presets
 //   input_open.cpp          opening an input file
 //   task_control.cpp        starting, stopping and ending a task; its thread
-//   packet_loop.cpp         the run: setup, packet loop, end, progress
+//   run_setup.cpp, stream_preparation.cpp   the run's set-up
+//   packet_loop.cpp         the run; its packet loop, end and progress
+//   packet_io.cpp           the run's decode stage and its writer
+//   video_path.cpp, audio_path.cpp          the run's video and audio paths
+// The run's stages are objects of their own (run_stages.h).
 //
 // Threads: a task is configured on the main thread; its run happens on one
 // worker thread. Nothing here is shared between tasks except the process-wide
@@ -202,22 +206,6 @@ struct OutputStreamSetup {
     std::vector<std::string> bitstreamFilters;
 };
 
-// The picture pre-processing state of a job: frame hooks and deinterlacing.
-struct HookState {
-    bool active = false;                 // frame hook modules still process pictures
-    bool customHookStopped = false;      // the custom hook asked to be left out
-    THookAction action = haContinue;
-    int frameCounter = 0;
-    std::size_t lastRange = 0;           // index of the time range matched last
-    std::vector<uint8_t> bitmapPixels;   // the custom hook's picture
-    FramePtr colour;                     // the picture in the hook's pixel format
-    ScalerPtr toColour, fromColour;
-    FilterGraphPtr deinterlacer;
-    AVFilterContext* deinterlaceSource = nullptr;  // owned by the graph
-    AVFilterContext* deinterlaceSink = nullptr;
-    int deinterlaceWidth = 0, deinterlaceHeight = 0, deinterlaceFormat = -1;
-};
-
 struct OutputFile {
     std::string fileName;
     OutputFormatPtr context;
@@ -240,11 +228,13 @@ struct OutputFile {
 // cannot be cut.
 void BeginWritingOutput(OutputFile& file);
 
+class RunLog;
 class TFFmpegThread;
-struct AudioShape;
+class VideoPath;
 struct RunState;
 struct TInputStream;
 struct TOutputStream;
+struct VideoHooks;
 
 class TCustomFFmpeg {
 public:
@@ -420,8 +410,6 @@ protected:
     std::string exceptionMessage_;
     int64_t progressIntervalUs_ = 500000;
     std::unique_ptr<TFFmpegThread> thread_;  // worker or end reporter, joined by the task
-    HookState hooks_;                        // used by the task's thread during a run
-    FilePtr vstatsFile_;
 
 private:
     void resetOptions();
@@ -448,10 +436,9 @@ private:
     OutputStreamSetup& newCodedStream(OutputFile& file, CodecKind kind,
                                       const StreamChoice& choice, uint32_t tag);
 
-    // The run, by stage. All run on the task's thread and throw
-    // FFMpegException on failure.
-    void setupRun(RunState& run);                               // run_setup.cpp
-    void prepareOutputs(RunState& run);                         // stream_preparation.cpp
+    // The run's set-up. All run on the task's thread and throw
+    // FFMpegException on failure; the run-time stages are in run_stages.h.
+    void prepareOutputs(RunState& run, VideoPath& video);           // stream_preparation.cpp
     void openCodecs(RunState& run);
     void openEncoder(RunState& run, TOutputStream& ost);
     // The output files' descriptions and the "Stream mapping:" lines.
@@ -459,70 +446,10 @@ private:
     // Logs (level 0) each named parameter that no parameter object, muxer or
     // encoder took, once.
     void reportIgnoredParameters();
-    void packetLoop(RunState& run);                             // packet_loop.cpp
-    // Reads the next packet of an input and passes it on; false at its end.
-    bool passPacket(RunState& run, int fileIndex);
-    // Reads the next frame of a served input and passes it on; false at its end.
-    bool passServedFrame(RunState& run, int fileIndex);
-    // Passes a packet on to its stream's outputs and releases it.
-    void passInputPacket(RunState& run, int inputIndex, AVPacket* packet);
-    void endRun(RunState& run);
-    // Writes the trailer of `file` and flushes it, or (`close`) closes it;
-    // the library's error code when that failed (the file is then marked
-    // broken), else 0.
-    int finishOutputFile(OutputFile& file, bool close);
-    void reportProgress(RunState& run, bool last);
-    int processInputPacket(RunState& run, int inputIndex, AVPacket* packet);  // packet_io.cpp
-    int decodePacket(RunState& run, int inputIndex, AVPacket* packet);
-    void outputDecodedFrame(RunState& run, int inputIndex, AVFrame* frame);
-    void copyPacket(RunState& run, TOutputStream& ost, TInputStream& ist, const AVPacket& packet);
-    void encodeFrame(RunState& run, TOutputStream& ost, const AVFrame* frame);
-    void writeEncodedPacket(RunState& run, TOutputStream& ost, AVPacket* packet);
-    void writeOutputPacket(RunState& run, TOutputStream& ost, AVPacket* packet);
-    void flushEncoders(RunState& run, int inputIndex);
-    void outputSubtitle(RunState& run, TOutputStream& ost, TInputStream& ist, int64_t pts,
-                        const AVSubtitle& subtitle);
-    // Puts a decoded sound block into the input stream's Samples in the audio
-    // path's format, volume applied; returns its size in bytes.
-    std::size_t takeDecodedSound(RunState& run, int inputIndex, const AVFrame& frame);  // audio_path.cpp
-    void applyVolume(AVSampleFormat format, uint8_t* samples, std::size_t bytes) const;
-    void audioOutput(RunState& run, TOutputStream& ost, TInputStream& ist, const uint8_t* data,
-                     std::size_t size);
-    // Keeps the stream's sample count in step with the input clock by cutting
-    // the block's front, putting silence before it, or resampler
-    // compensation; false when nothing of the block is left.
-    bool syncAudio(RunState& run, TOutputStream& ost, TInputStream& ist, const AudioShape& shape,
-                   const uint8_t*& data, std::size_t& size);
-    bool discardAudio(TInputStream& ist, int64_t bytes, int64_t frameBytes, double delta,
-                      const uint8_t*& data, std::size_t& size);
-    void insertSilence(TOutputStream& ost, TInputStream& ist, int64_t bytes, int64_t frameBytes,
-                       double delta, const uint8_t*& data, std::size_t& size);
-    // Queues samples of the path's format and encodes every full encoder frame.
-    void encodeAudioBlock(RunState& run, TOutputStream& ost, const uint8_t* data, int samples);
-    void encodeAudioFrame(RunState& run, TOutputStream& ost, const uint8_t* block, int count);
-    void flushAudio(RunState& run, TOutputStream& ost);
-    void preprocessPicture(RunState& run, TInputStream& ist, AVFrame* picture);  // video_path.cpp
-    // Decides from the before hook or the time ranges whether the hook
-    // modules process the picture at `pts`.
-    void gateHookModules(int64_t pts);
-    int videoOutput(RunState& run, TOutputStream& ost, TInputStream& ist, const AVFrame* picture);
-    // How many times the picture goes out to keep the frame rate (0 drops it).
-    int64_t videoCopies(RunState& run, TOutputStream& ost);
-    // The cropped source scaled and/or padded into the encoder's picture (the
-    // source itself when neither is needed); null when it cannot be padded.
-    const AVFrame* fitToEncoder(TOutputStream& ost, const AVFrame* source);
-    bool deinterlace(AVFrame* picture);
-    // Prepares the crop, scale and pad step of `ost` for decoded pictures of
-    // `width` x `height` in `format`: whether to scale, the encoder-sized
-    // picture and the scaler. Throws FFMpegException when either cannot be made.
-    void preparePictureSource(TOutputStream& ost, int width, int height, AVPixelFormat format);
-    void runCustomHook(AVFrame* picture, int64_t pts);
-    // The picture in the hook's colour format (itself when it is in it); null
-    // when none can be made. Sets stopHook when it cannot be converted.
-    AVFrame* hookColourPicture(AVFrame* picture, bool& stopHook);
-    // Hands the picture to the custom hook; true when the hook changed it.
-    bool callCustomHook(AVFrame* colour, int64_t pts, bool& stopHook);
-    void writeVideoStatistics(RunState& run, TOutputStream& ost, int frameSize);
+    // The log slot as the run's stages write to it.
+    RunLog runLog();
+    // The hook slots as the video path calls them.
+    VideoHooks videoHooks();
 };
 
 }  // namespace clipmora

@@ -1,10 +1,11 @@
-// One input packet on its way out: the input stream's clock, decoding, rate
-// emulation, the start time, stream copy, encoding, and writing packets into
-// the output files. Called without a packet at the end of the input, it
-// drains the decoders and the encoders.
+// Two stages: the decode stage takes one input packet on its way out (the
+// input stream's clock, decoding, rate emulation, the start time, stream
+// copy; without a packet at the end of the input, it drains the decoders and
+// the encoders), and the writer encodes frames and writes packets into the
+// output files.
 #include "engine/error_text.h"
 #include "engine/ffmpeg_exception.h"
-#include "engine/run_state.h"
+#include "engine/run_stages.h"
 
 #include <algorithm>
 #include <chrono>
@@ -42,7 +43,18 @@ void emulateRate(TInputStream& ist)
         std::this_thread::sleep_for(std::chrono::microseconds(due - now));
 }
 
+// Pictures that may wait between the video path and an encoder thread: a
+// little slack for the encoder's uneven pace, a few frames of memory.
+constexpr std::size_t kEncoderQueueDepth = 4;
+
 }  // namespace
+
+bool EncodesOnOwnThread(const TOutputStream& ost, const OptionState& o)
+{
+    return o.vstatsFileName.empty() && ost.EncodingNeeded &&
+           ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO &&
+           !(ost.Encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2));
+}
 
 int FramePacket(const AVFrame& frame, AVMediaType type, AVPacket& packet)
 {
@@ -66,9 +78,18 @@ int FramePacket(const AVFrame& frame, AVMediaType type, AVPacket& packet)
     return 0;
 }
 
-int TCustomFFmpeg::processInputPacket(RunState& run, int inputIndex, AVPacket* packet)
+PacketDecoder::PacketDecoder(const OptionState& options, RunState& run, PacketWriter& writer,
+                             VideoPath& video, AudioPath& audio)
+    : options_(options), run_(run), writer_(writer), video_(video), audio_(audio),
+      decoded_(lib.av_frame_alloc()), framesFromPacket_(run.Inputs.size(), 0)
 {
-    TInputStream& ist = run.Inputs[inputIndex];
+    if (!decoded_)
+        throw FFMpegException("av_mallocz fail");
+}
+
+int PacketDecoder::ProcessPacket(int inputIndex, AVPacket* packet)
+{
+    TInputStream& ist = run_.Inputs[inputIndex];
     const AVRational timeBase = ist.Stream->time_base;
     if (ist.NextPts == kNoPts)
         ist.NextPts = ist.CurrentPts;
@@ -93,21 +114,21 @@ int TCustomFFmpeg::processInputPacket(RunState& run, int inputIndex, AVPacket* p
             emulateRate(ist);
         }
         if (options_.startTime == 0 || ist.CurrentPts >= options_.startTime)
-            for (TOutputStream& ost : run.Outputs)
+            for (TOutputStream& ost : run_.Outputs)
                 if (ost.SourceIndex == inputIndex && ost.StreamCopy)
-                    copyPacket(run, ost, ist, *packet);
+                    writer_.CopyPacket(ost, ist, *packet);
     }
-    if (ist.DecodingNeeded && decodePacket(run, inputIndex, packet) < 0)
+    if (ist.DecodingNeeded && decodePacket(inputIndex, packet) < 0)
         return -1;
 
     if (!packet)
-        flushEncoders(run, inputIndex);
+        FlushEncoders(inputIndex);
     return 0;
 }
 
-int TCustomFFmpeg::decodePacket(RunState& run, int inputIndex, AVPacket* packet)
+int PacketDecoder::decodePacket(int inputIndex, AVPacket* packet)
 {
-    TInputStream& ist = run.Inputs[inputIndex];
+    TInputStream& ist = run_.Inputs[inputIndex];
     AVCodecContext* decoder = ist.Decoder;
 
     if (decoder->codec_type == AVMEDIA_TYPE_SUBTITLE) {
@@ -120,9 +141,9 @@ int TCustomFFmpeg::decodePacket(RunState& run, int inputIndex, AVPacket* packet)
         if (got) {
             ist.CurrentPts = ist.NextPts;
             if (options_.startTime == 0 || ist.CurrentPts >= options_.startTime)
-                for (TOutputStream& ost : run.Outputs)
+                for (TOutputStream& ost : run_.Outputs)
                     if (ost.SourceIndex == inputIndex && ost.EncodingNeeded)
-                        outputSubtitle(run, ost, ist, packet->pts, subtitle);
+                        writer_.WriteSubtitle(ost, ist, packet->pts, subtitle);
             lib.avsubtitle_free(&subtitle);
         }
         return 0;
@@ -133,65 +154,116 @@ int TCustomFFmpeg::decodePacket(RunState& run, int inputIndex, AVPacket* packet)
     const int sent = lib.avcodec_send_packet(decoder, packet);
     if (sent < 0 && sent != AVERROR_EOF && sent != AVERROR(EAGAIN))
         return -1;
-    ist.FramesFromPacket = 0;
-    AVFrame* frame = run.Decoded.get();
+    int& framesFromPacket = framesFromPacket_[static_cast<std::size_t>(inputIndex)];
+    framesFromPacket = 0;
+    AVFrame* frame = decoded_.get();
     for (;;) {
         const int received = lib.avcodec_receive_frame(decoder, frame);
         if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
             break;
         if (received < 0)
             return -1;
-        if (packet && ++ist.FramesFromPacket == 2 && options_.verbosity >= kLogInfo)
+        if (packet && ++framesFromPacket == 2 && options_.verbosity >= kLogInfo)
             EngineLog(decoder, kLogError, "Multiple frames in a packet from stream %d\n",
                       ist.StreamIndex);
-        outputDecodedFrame(run, inputIndex, frame);
+        OutputFrame(inputIndex, frame);
         lib.av_frame_unref(frame);
     }
     return 0;
 }
 
-void TCustomFFmpeg::outputDecodedFrame(RunState& run, int inputIndex, AVFrame* frame)
+void PacketDecoder::OutputFrame(int inputIndex, AVFrame* frame)
 {
-    TInputStream& ist = run.Inputs[inputIndex];
+    TInputStream& ist = run_.Inputs[inputIndex];
     const int64_t timestamp = frame->best_effort_timestamp;
     ist.CurrentPts = timestamp != kNoPts
                          ? lib.av_rescale_q(timestamp, ist.Stream->time_base, kMicroseconds)
                          : ist.NextPts;
     ist.NextPts = ist.CurrentPts + frameDuration(ist, *frame);
     const bool due = options_.startTime == 0 || ist.CurrentPts >= options_.startTime;
+    // The outputs this frame goes to.
+    auto fed = [&](int outputIndex) {
+        const TOutputStream& ost = run_.Outputs[static_cast<std::size_t>(outputIndex)];
+        return due && ost.SourceIndex == inputIndex && ost.EncodingNeeded;
+    };
+    const int outputCount = static_cast<int>(run_.Outputs.size());
 
     if (ist.Decoder->codec_type == AVMEDIA_TYPE_AUDIO) {
-        const std::size_t bytes = takeDecodedSound(run, inputIndex, *frame);
+        const std::size_t bytes = audio_.TakeDecodedSound(inputIndex, *frame);
         emulateRate(ist);
-        if (due)
-            for (TOutputStream& ost : run.Outputs)
-                if (ost.SourceIndex == inputIndex && ost.EncodingNeeded)
-                    audioOutput(run, ost, ist, ist.Samples.data(), bytes);
+        for (int n = 0; n < outputCount; ++n)
+            if (fed(n))
+                audio_.Output(n, bytes);
         return;
     }
 
     ist.Quality = static_cast<float>(frame->quality);
-    preprocessPicture(run, ist, frame);
+    video_.Preprocess(ist, frame);
     emulateRate(ist);
-    if (due)
-        for (TOutputStream& ost : run.Outputs)
-            if (ost.SourceIndex == inputIndex && ost.EncodingNeeded)
-                videoOutput(run, ost, ist, frame);
+    for (int n = 0; n < outputCount; ++n)
+        if (fed(n))
+            video_.Output(n, ist, frame);
 }
 
-void TCustomFFmpeg::copyPacket(RunState& run, TOutputStream& ost, TInputStream& ist,
-                               const AVPacket& packet)
+void PacketDecoder::FlushEncoders(int inputIndex)
+{
+    for (int n = 0; n < static_cast<int>(run_.Outputs.size()); ++n) {
+        TOutputStream& ost = run_.Outputs[static_cast<std::size_t>(n)];
+        if (ost.SourceIndex != inputIndex || !ost.EncodingNeeded || ost.Flushed)
+            continue;
+        ost.Flushed = true;
+        switch (ost.Encoder->codec_type) {
+        case AVMEDIA_TYPE_AUDIO:
+            audio_.Flush(n);
+            break;
+        case AVMEDIA_TYPE_VIDEO:
+            writer_.EncodeFrame(ost, nullptr);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+PacketWriter::PacketWriter(RunState& run, std::vector<OutputFile>& files,
+                           const OptionState& options)
+    : run_(run), files_(files), options_(options), packet_(lib.av_packet_alloc())
+{
+    if (!packet_)
+        throw FFMpegException("av_mallocz fail");
+}
+
+void PacketWriter::Start()
+{
+    for (const TOutputStream& ost : run_.Outputs) {
+        if (ost.EncoderOpen)
+            headerBytes_ += ost.Encoder->extradata_size;
+        if (EncodesOnOwnThread(ost, options_))
+            threads_.push_back(std::make_unique<EncoderThread>(ost.Encoder, kEncoderQueueDepth));
+    }
+}
+
+EncoderThread* PacketWriter::threadOf(const TOutputStream& ost) const
+{
+    for (const std::unique_ptr<EncoderThread>& thread : threads_)
+        if (thread->Encoder() == ost.Encoder)
+            return thread.get();
+    return nullptr;
+}
+
+void PacketWriter::CopyPacket(TOutputStream& ost, const TInputStream& ist,
+                              const AVPacket& packet)
 {
     // A copy starts at a key frame, so the output decodes from its first packet.
     if (ost.FrameNumber == 0 && !(packet.flags & AV_PKT_FLAG_KEY))
         return;
     if (ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-        run.AudioBytes += packet.size;
+        audioBytes_ += packet.size;
     } else {
-        run.VideoBytes += packet.size;
+        videoBytes_ += packet.size;
         ++ost.SyncCount;
     }
-    AVPacket* out = run.OutPacket.get();
+    AVPacket* out = packet_.get();
     if (lib.av_packet_ref(out, &packet) < 0)
         throw FFMpegException("av_mallocz fail");
     const AVRational from = ist.Stream->time_base;
@@ -201,21 +273,21 @@ void TCustomFFmpeg::copyPacket(RunState& run, TOutputStream& ost, TInputStream& 
     out->dts = packet.dts != kNoPts ? lib.av_rescale_q(packet.dts, from, to)
                                     : lib.av_rescale_q(ist.CurrentPts, kMicroseconds, to);
     out->duration = lib.av_rescale_q(packet.duration, from, to);
-    writeOutputPacket(run, ost, out);
+    writePacket(ost, out);
     ++ost.FrameNumber;
 }
 
-void TCustomFFmpeg::encodeFrame(RunState& run, TOutputStream& ost, const AVFrame* frame)
+void PacketWriter::EncodeFrame(TOutputStream& ost, const AVFrame* frame)
 {
     AVCodecContext* encoder = ost.Encoder;
     const bool video = encoder->codec_type == AVMEDIA_TYPE_VIDEO;
     const char* failure = video ? "Video encoding failed" : "Audio encoding failed";
-    if (EncoderThread* thread = EncoderThreadOf(run, ost)) {
+    if (EncoderThread* thread = threadOf(ost)) {
         if (!thread->Send(frame))
             throw FFMpegException(failure);
         // Whatever is ready goes out now; at the end, everything.
         while (PacketPtr packet = thread->Receive(!frame))
-            writeEncodedPacket(run, ost, packet.get());
+            writeEncodedPacket(ost, packet.get());
         if (thread->Failed())
             throw FFMpegException(failure);
         return;
@@ -223,21 +295,21 @@ void TCustomFFmpeg::encodeFrame(RunState& run, TOutputStream& ost, const AVFrame
     const int sent = lib.avcodec_send_frame(encoder, frame);
     if (sent < 0 && !(sent == AVERROR_EOF && !frame))
         throw FFMpegException(failure);
-    AVPacket* out = run.OutPacket.get();
+    AVPacket* out = packet_.get();
     for (;;) {
         const int received = lib.avcodec_receive_packet(encoder, out);
         if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
             break;
         if (received < 0)
             throw FFMpegException(failure);
-        writeEncodedPacket(run, ost, out);
+        writeEncodedPacket(ost, out);
     }
 }
 
-void TCustomFFmpeg::writeEncodedPacket(RunState& run, TOutputStream& ost, AVPacket* out)
+void PacketWriter::writeEncodedPacket(TOutputStream& ost, AVPacket* out)
 {
     AVCodecContext* encoder = ost.Encoder;
-    (encoder->codec_type == AVMEDIA_TYPE_VIDEO ? run.VideoBytes : run.AudioBytes) += out->size;
+    (encoder->codec_type == AVMEDIA_TYPE_VIDEO ? videoBytes_ : audioBytes_) += out->size;
     size_t statsSize = 0;
     if (const uint8_t* stats =
             lib.av_packet_get_side_data(out, AV_PKT_DATA_QUALITY_STATS, &statsSize);
@@ -261,12 +333,13 @@ void TCustomFFmpeg::writeEncodedPacket(RunState& run, TOutputStream& ost, AVPack
         std::fprintf(ost.PassLog.get(), "%s", encoder->stats_out);
     out->stream_index = ost.Index;
     lib.av_packet_rescale_ts(out, encoder->time_base, ost.Stream->time_base);
-    writeOutputPacket(run, ost, out);
+    writePacket(ost, out);
 }
 
-void TCustomFFmpeg::writeOutputPacket(RunState& run, TOutputStream& ost, AVPacket* packet)
+void PacketWriter::writePacket(TOutputStream& ost, AVPacket* packet)
 {
-    AVFormatContext* context = outputs_[ost.FileIndex].context.get();
+    OutputFile& file = files_[static_cast<std::size_t>(ost.FileIndex)];
+    AVFormatContext* context = file.context.get();
     // Muxers refuse decoding times that do not increase; inputs with such
     // glitches would otherwise end the whole run.
     if (packet->dts != kNoPts && ost.LastDts != kNoPts &&
@@ -283,36 +356,17 @@ void TCustomFFmpeg::writeOutputPacket(RunState& run, TOutputStream& ost, AVPacke
     lib.av_packet_unref(packet);
     // A failed write (a full disk) leaves a file that cannot be completed.
     if (written < 0 && context->pb && context->pb->error < 0) {
-        outputs_[ost.FileIndex].broken = true;
-        throw FFMpegException(LibraryErrorText(outputs_[ost.FileIndex].fileName, written));
+        file.broken = true;
+        throw FFMpegException(LibraryErrorText(file.fileName, written));
     }
     if (written < 0)
         throw FFMpegException(ErrorTextForCode("av_interleaved_write_frame()", written));
-    ++run.PacketsWritten;
+    ++packetsWritten_;
     ++ost.PacketsWritten;
 }
 
-void TCustomFFmpeg::flushEncoders(RunState& run, int inputIndex)
-{
-    for (TOutputStream& ost : run.Outputs) {
-        if (ost.SourceIndex != inputIndex || !ost.EncodingNeeded || ost.Flushed)
-            continue;
-        ost.Flushed = true;
-        switch (ost.Encoder->codec_type) {
-        case AVMEDIA_TYPE_AUDIO:
-            flushAudio(run, ost);
-            break;
-        case AVMEDIA_TYPE_VIDEO:
-            encodeFrame(run, ost, nullptr);
-            break;
-        default:
-            break;
-        }
-    }
-}
-
-void TCustomFFmpeg::outputSubtitle(RunState& run, TOutputStream& ost, TInputStream& ist,
-                                   int64_t pts, const AVSubtitle& subtitle)
+void PacketWriter::WriteSubtitle(TOutputStream& ost, const TInputStream& ist, int64_t pts,
+                                 const AVSubtitle& subtitle)
 {
     if (pts == kNoPts) {
         EngineLog(nullptr, kLogError, "Subtitle packets must have a pts\n");
@@ -327,7 +381,7 @@ void TCustomFFmpeg::outputSubtitle(RunState& run, TOutputStream& ost, TInputStre
             lib.avcodec_encode_subtitle(ost.Encoder, buffer.data(), kBufferSize, &subtitle);
         if (size < 0)
             throw FFMpegException("Subtitle encoding failed");
-        AVPacket* out = run.OutPacket.get();
+        AVPacket* out = packet_.get();
         if (lib.av_new_packet(out, size) < 0)
             throw FFMpegException("av_mallocz fail");
         std::copy_n(buffer.data(), size, out->data);
@@ -338,7 +392,7 @@ void TCustomFFmpeg::outputSubtitle(RunState& run, TOutputStream& ost, TInputStre
                 pass == 0 ? subtitle.start_display_time : subtitle.end_display_time,
                 AVRational{1, 1000}, ost.Stream->time_base);
         out->dts = out->pts;
-        writeOutputPacket(run, ost, out);
+        writePacket(ost, out);
         ++ost.FrameNumber;
     }
 }

@@ -1,9 +1,10 @@
-// The run of a task: setup, the packet loop that interleaves reading from the
-// inputs, the length limits and timestamp repair, the end of the run (flush,
-// trailers, last report) and the progress statistics.
+// The run of a task: its stages set up in order, the packet loop that
+// interleaves reading from the inputs, the length limits and timestamp
+// repair, the end of the run (flush, trailers, last report) and the progress
+// statistics.
 #include "engine/error_text.h"
 #include "engine/ffmpeg_exception.h"
-#include "engine/run_state.h"
+#include "engine/run_stages.h"
 
 #include <algorithm>
 #include <array>
@@ -199,7 +200,8 @@ struct ProgressLine {
 // Describes the first video stream ("frame= fps= q=", the quantiser
 // histogram, PSNR), the quality of the others, and the output time. False
 // while the first video stream has no picture yet: nothing is reported then.
-bool describeStreams(RunState& run, const OptionState& o, bool last, ProgressLine& progress)
+bool describeStreams(const RunState& run, const OptionState& o, int64_t startTime,
+                     std::array<int64_t, 52>& qpHistogram, bool last, ProgressLine& progress)
 {
     bool firstVideo = true;
     double ti = 1e10;
@@ -210,7 +212,7 @@ bool describeStreams(RunState& run, const OptionState& o, bool last, ProgressLin
         } else if (ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
             if (ost.FrameNumber < 1)
                 return false;
-            const float elapsed = static_cast<float>(lib.av_gettime() - run.StartTime) / 1000000.0f;
+            const float elapsed = static_cast<float>(lib.av_gettime() - startTime) / 1000000.0f;
             progress.frameNumber = static_cast<int>(ost.FrameNumber);
             progress.fps =
                 elapsed > 1.0f ? static_cast<int>(progress.frameNumber / elapsed + 0.5f) : 0;
@@ -220,7 +222,7 @@ bool describeStreams(RunState& run, const OptionState& o, bool last, ProgressLin
             if (last)
                 progress.line += "L";
             if (o.qpHistogram)
-                appendQpHistogram(progress.line, run.QpHistogram, progress.quality);
+                appendQpHistogram(progress.line, qpHistogram, progress.quality);
             if (!ost.StreamCopy && (ost.Encoder->flags & AV_CODEC_FLAG_PSNR))
                 appendPsnr(progress.line, ost, last);
             firstVideo = false;
@@ -235,185 +237,10 @@ bool describeStreams(RunState& run, const OptionState& o, bool last, ProgressLin
     return true;
 }
 
-// Pictures that may wait between the video path and an encoder thread: a
-// little slack for the encoder's uneven pace, a few frames of memory.
-constexpr std::size_t kEncoderQueueDepth = 4;
-
-// Moves every video encoder that may run apart onto a thread of its own.
-void startEncoderThreads(RunState& run, const OptionState& o)
-{
-    for (const TOutputStream& ost : run.Outputs)
-        if (EncodesOnOwnThread(ost, o))
-            run.EncoderThreads.push_back(
-                std::make_unique<EncoderThread>(ost.Encoder, kEncoderQueueDepth));
-}
-
-}  // namespace
-
-bool EncodesOnOwnThread(const TOutputStream& ost, const OptionState& o)
-{
-    return o.vstatsFileName.empty() && ost.EncodingNeeded &&
-           ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO &&
-           !(ost.Encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2));
-}
-
-void TCustomFFmpeg::Run()
-{
-    RunState run;
-    run.Packet.reset(lib.av_packet_alloc());
-    run.OutPacket.reset(lib.av_packet_alloc());
-    run.Decoded.reset(lib.av_frame_alloc());
-    if (!run.Packet || !run.OutPacket || !run.Decoded)
-        throw FFMpegException("av_mallocz fail");
-    hooks_ = HookState{};
-    hooks_.active = options_.usingFrameHooks;
-    setupRun(run);
-    prepareOutputs(run);
-    startEncoderThreads(run, options_);
-    packetLoop(run);
-    endRun(run);
-}
-
-void TCustomFFmpeg::packetLoop(RunState& run)
-{
-    const OptionState& o = options_;
-    int64_t lastReport = run.StartTime;
-    while (!stopRequested_) {
-        const NextRead next = chooseNextRead(run, o);
-        if (next.fileIndex < 0 ||
-            outputLimitReached(o, next.outputTime, outputs_[0].context.get()))
-            break;
-        const bool read = inputs_[next.fileIndex].frames ? passServedFrame(run, next.fileIndex)
-                                                          : passPacket(run, next.fileIndex);
-        if (!read) {
-            run.Files[next.fileIndex].EofReached = true;
-            if (o.shortest)
-                break;
-            continue;
-        }
-        const int64_t now = lib.av_gettime();
-        if (now - lastReport > progressIntervalUs_) {
-            lastReport = now;
-            reportProgress(run, false);
-        }
-    }
-}
-
-void TCustomFFmpeg::passInputPacket(RunState& run, int inputIndex, AVPacket* packet)
-{
-    const bool failed = processInputPacket(run, inputIndex, packet) < 0;
-    lib.av_packet_unref(packet);
-    const TInputStream& ist = run.Inputs[inputIndex];
-    if (failed && options_.verbosity >= kLogError)
-        LogMessage(kLogInfo, "Error while decoding stream #%d.%d", ist.FileIndex,
-                   ist.StreamIndex);
-}
-
-bool TCustomFFmpeg::passPacket(RunState& run, int fileIndex)
-{
-    const OptionState& o = options_;
-    InputFile& input = inputs_[fileIndex];
-    AVPacket* packet = run.Packet.get();
-    if (lib.av_read_frame(input.context.get(), packet) < 0)
-        return false;
-    if (o.packetDump)
-        lib.av_pkt_dump_log2(nullptr, AV_LOG_INFO, packet, o.hexDump ? 1 : 0,
-                             input.context->streams[packet->stream_index]);
-    const int inputIndex = claimedStreamOf(run, fileIndex, packet->stream_index);
-    if (inputIndex < 0) {
-        lib.av_packet_unref(packet);
-        return true;
-    }
-    const TInputStream& ist = run.Inputs[inputIndex];
-    if (const std::optional<int64_t> jump = repairTimestamps(input, ist, o, *packet);
-        jump && o.verbosity >= kLogEverything)
-        LogMessage(kLogInfo, "timestamp discontinuity %lld, new offset= %lld",
-                   static_cast<long long>(*jump), static_cast<long long>(input.tsOffset));
-
-    passInputPacket(run, inputIndex, packet);
-    return true;
-}
-
-bool TCustomFFmpeg::passServedFrame(RunState& run, int fileIndex)
-{
-    InputFile& input = inputs_[fileIndex];
-    AVFrame* frame = run.Decoded.get();
-    int streamIndex = 0;
-    if (input.frames->Read(frame, streamIndex) < 0)
-        return false;
-    const int inputIndex = claimedStreamOf(run, fileIndex, streamIndex);
-    if (inputIndex < 0) {
-        lib.av_frame_unref(frame);
-        return true;
-    }
-    const TInputStream& ist = run.Inputs[inputIndex];
-    frame->pts = shiftedTime(input, streamIndex, ist.Stream->time_base, frame->pts);
-    frame->best_effort_timestamp = frame->pts;
-    const bool copied = std::any_of(run.Outputs.begin(), run.Outputs.end(),
-                                    [&](const TOutputStream& ost) {
-                                        return ost.StreamCopy && ost.SourceIndex == inputIndex;
-                                    });
-    if (copied) {
-        // Outputs that copy the stream take it as packets of raw pictures or
-        // PCM sound, as the stand-in stream describes it.
-        AVPacket* packet = run.Packet.get();
-        if (FramePacket(*frame, ist.Stream->codecpar->codec_type, *packet) < 0)
-            throw FFMpegException("av_mallocz fail");
-        packet->stream_index = streamIndex;
-        passInputPacket(run, inputIndex, packet);
-    } else if (ist.DecodingNeeded) {
-        outputDecodedFrame(run, inputIndex, frame);
-    }
-    lib.av_frame_unref(frame);
-    return true;
-}
-
-void TCustomFFmpeg::endRun(RunState& run)
-{
-    for (int i = 0; i < static_cast<int>(run.Inputs.size()); ++i)
-        if (run.Inputs[i].DecodingNeeded)
-            processInputPacket(run, i, nullptr);
-    for (const TOutputStream& ost : run.Outputs)
-        if (!ost.Flushed && ost.EncodingNeeded)
-            // Streams whose source never reached the loop's end call still
-            // hold frames in their encoders.
-            flushEncoders(run, ost.SourceIndex);
-    // Every file gets its trailer, also when an earlier one failed. The last
-    // report still sees the files' sizes, so they are closed after it.
-    std::string failure;
-    auto keepFirst = [&](const OutputFile& file, int code) {
-        if (code < 0 && failure.empty())
-            failure = LibraryErrorText(file.fileName, code);
-    };
-    for (OutputFile& file : outputs_)
-        keepFirst(file, finishOutputFile(file, false));
-    reportProgress(run, true);
-    for (OutputFile& file : outputs_)
-        keepFirst(file, finishOutputFile(file, true));
-    if (!failure.empty())
-        throw FFMpegException(failure);
-    // A run without a single packet for its outputs (a segment past the
-    // source's real end, or a stop before the first packet) made no usable
-    // file; nor did one whose video output got no picture, whatever sound it
-    // got (a segment after the last picture, or without a key frame).
-    const bool noPicture =
-        std::any_of(run.Outputs.begin(), run.Outputs.end(), [](const TOutputStream& ost) {
-            return ost.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-                   ost.PacketsWritten == 0;
-        });
-    if (run.PacketsWritten == 0 || (noPicture && !stopRequested_)) {
-        for (OutputFile& file : outputs_)
-            file.broken = true;
-        if (!stopRequested_)
-            throw FFMpegException(
-                run.PacketsWritten == 0
-                    ? "No picture and no sound was written: the input gave none"
-                    : "No picture was written: the input gave sound but no picture for this span");
-    }
-    finished_ = !stopRequested_;
-}
-
-int TCustomFFmpeg::finishOutputFile(OutputFile& file, bool close)
+// Writes the trailer of `file` and flushes it, or (`close`) closes it; the
+// library's error code when that failed (the file is then marked broken),
+// else 0.
+int finishOutputFile(OutputFile& file, bool close)
 {
     AVFormatContext* context = file.context.get();
     const bool ownFile = context->pb && !(context->oformat->flags & AVFMT_NOFILE);
@@ -435,17 +262,228 @@ int TCustomFFmpeg::finishOutputFile(OutputFile& file, bool close)
     return code;
 }
 
-void TCustomFFmpeg::reportProgress(RunState& run, bool last)
+}  // namespace
+
+void TCustomFFmpeg::Run()
+{
+    RunState run = MapStreams(inputs_, outputs_, options_);
+    const RunLog log = runLog();
+    PacketWriter writer(run, outputs_, options_);
+    VideoPath video(options_, run, writer, videoHooks(), stopRequested_, log);
+    prepareOutputs(run, video);
+    writer.Start();
+    AudioPath audio(options_, run, writer, log);
+    PacketDecoder decoder(options_, run, writer, video, audio);
+    LoopReports reports;
+    if (progressSlot_)
+        reports.progress = [this](const TProgressInfo& info) { progressSlot_(*this, info); };
+    reports.intervalUs = progressIntervalUs_;
+    reports.totalOutputDurationMs = totalOutputDurationMs_;
+    PacketLoop loop(options_, inputs_, outputs_, run, decoder, writer, video, std::move(reports),
+                    stopRequested_, log);
+    loop.Run();
+    loop.End();
+    finished_ = !stopRequested_;
+}
+
+RunLog TCustomFFmpeg::runLog()
+{
+    if (!logSlot_)
+        return RunLog(nullptr);
+    return RunLog([this](int level, const std::string& text) { logSlot_(*this, level, text); });
+}
+
+VideoHooks TCustomFFmpeg::videoHooks()
+{
+    VideoHooks hooks{{}, {}, frameHooks_, hookRanges_};
+    if (beforeHookSlot_)
+        hooks.before = [this](int64_t pts, THookAction& action) {
+            beforeHookSlot_(*this, pts, action);
+        };
+    if (customHookSlot_)
+        hooks.custom = [this](THookBitmap& bitmap, int frameNumber, int64_t pts, bool& update,
+                              bool& stopHook) {
+            customHookSlot_(*this, bitmap, frameNumber, pts, update, stopHook);
+        };
+    return hooks;
+}
+
+void RunLog::operator()(int level, const char* format, ...) const
+{
+    va_list args;
+    va_start(args, format);
+    Write(level, format, args);
+    va_end(args);
+}
+
+void RunLog::Write(int level, const char* format, va_list args) const
+{
+    if (sink_)
+        sink_(level, FormatText(format, args));
+}
+
+PacketLoop::PacketLoop(const OptionState& options, std::vector<InputFile>& inputs,
+                       std::vector<OutputFile>& outputs, RunState& run, PacketDecoder& decoder,
+                       const PacketWriter& writer, const VideoPath& video, LoopReports reports,
+                       const std::atomic<bool>& stopRequested, const RunLog& log)
+    : options_(options), inputs_(inputs), outputs_(outputs), run_(run), decoder_(decoder),
+      writer_(writer), video_(video), reports_(std::move(reports)),
+      stopRequested_(stopRequested), log_(log), startTime_(lib.av_gettime()),
+      packet_(lib.av_packet_alloc()), frame_(lib.av_frame_alloc())
+{
+    if (!packet_ || !frame_)
+        throw FFMpegException("av_mallocz fail");
+}
+
+void PacketLoop::Run()
+{
+    const OptionState& o = options_;
+    int64_t lastReport = startTime_;
+    while (!stopRequested_) {
+        const NextRead next = chooseNextRead(run_, o);
+        if (next.fileIndex < 0 ||
+            outputLimitReached(o, next.outputTime, outputs_[0].context.get()))
+            break;
+        const bool read = inputs_[next.fileIndex].frames ? passServedFrame(next.fileIndex)
+                                                          : passPacket(next.fileIndex);
+        if (!read) {
+            run_.Files[next.fileIndex].EofReached = true;
+            if (o.shortest)
+                break;
+            continue;
+        }
+        const int64_t now = lib.av_gettime();
+        if (now - lastReport > reports_.intervalUs) {
+            lastReport = now;
+            reportProgress(false);
+        }
+    }
+}
+
+void PacketLoop::passInputPacket(int inputIndex, AVPacket* packet)
+{
+    const bool failed = decoder_.ProcessPacket(inputIndex, packet) < 0;
+    lib.av_packet_unref(packet);
+    const TInputStream& ist = run_.Inputs[inputIndex];
+    if (failed && options_.verbosity >= kLogError)
+        log_(kLogInfo, "Error while decoding stream #%d.%d", ist.FileIndex, ist.StreamIndex);
+}
+
+bool PacketLoop::passPacket(int fileIndex)
+{
+    const OptionState& o = options_;
+    InputFile& input = inputs_[fileIndex];
+    AVPacket* packet = packet_.get();
+    if (lib.av_read_frame(input.context.get(), packet) < 0)
+        return false;
+    if (o.packetDump)
+        lib.av_pkt_dump_log2(nullptr, AV_LOG_INFO, packet, o.hexDump ? 1 : 0,
+                             input.context->streams[packet->stream_index]);
+    const int inputIndex = claimedStreamOf(run_, fileIndex, packet->stream_index);
+    if (inputIndex < 0) {
+        lib.av_packet_unref(packet);
+        return true;
+    }
+    const TInputStream& ist = run_.Inputs[inputIndex];
+    if (const std::optional<int64_t> jump = repairTimestamps(input, ist, o, *packet);
+        jump && o.verbosity >= kLogEverything)
+        log_(kLogInfo, "timestamp discontinuity %lld, new offset= %lld",
+             static_cast<long long>(*jump), static_cast<long long>(input.tsOffset));
+
+    passInputPacket(inputIndex, packet);
+    return true;
+}
+
+bool PacketLoop::passServedFrame(int fileIndex)
+{
+    InputFile& input = inputs_[fileIndex];
+    AVFrame* frame = frame_.get();
+    int streamIndex = 0;
+    if (input.frames->Read(frame, streamIndex) < 0)
+        return false;
+    const int inputIndex = claimedStreamOf(run_, fileIndex, streamIndex);
+    if (inputIndex < 0) {
+        lib.av_frame_unref(frame);
+        return true;
+    }
+    const TInputStream& ist = run_.Inputs[inputIndex];
+    frame->pts = shiftedTime(input, streamIndex, ist.Stream->time_base, frame->pts);
+    frame->best_effort_timestamp = frame->pts;
+    const bool copied = std::any_of(run_.Outputs.begin(), run_.Outputs.end(),
+                                    [&](const TOutputStream& ost) {
+                                        return ost.StreamCopy && ost.SourceIndex == inputIndex;
+                                    });
+    if (copied) {
+        // Outputs that copy the stream take it as packets of raw pictures or
+        // PCM sound, as the stand-in stream describes it.
+        AVPacket* packet = packet_.get();
+        if (FramePacket(*frame, ist.Stream->codecpar->codec_type, *packet) < 0)
+            throw FFMpegException("av_mallocz fail");
+        packet->stream_index = streamIndex;
+        passInputPacket(inputIndex, packet);
+    } else if (ist.DecodingNeeded) {
+        decoder_.OutputFrame(inputIndex, frame);
+    }
+    lib.av_frame_unref(frame);
+    return true;
+}
+
+void PacketLoop::End()
+{
+    for (int i = 0; i < static_cast<int>(run_.Inputs.size()); ++i)
+        if (run_.Inputs[i].DecodingNeeded)
+            decoder_.ProcessPacket(i, nullptr);
+    for (const TOutputStream& ost : run_.Outputs)
+        if (!ost.Flushed && ost.EncodingNeeded)
+            // Streams whose source never reached the loop's end call still
+            // hold frames in their encoders.
+            decoder_.FlushEncoders(ost.SourceIndex);
+    // Every file gets its trailer, also when an earlier one failed. The last
+    // report still sees the files' sizes, so they are closed after it.
+    std::string failure;
+    auto keepFirst = [&](const OutputFile& file, int code) {
+        if (code < 0 && failure.empty())
+            failure = LibraryErrorText(file.fileName, code);
+    };
+    for (OutputFile& file : outputs_)
+        keepFirst(file, finishOutputFile(file, false));
+    reportProgress(true);
+    for (OutputFile& file : outputs_)
+        keepFirst(file, finishOutputFile(file, true));
+    if (!failure.empty())
+        throw FFMpegException(failure);
+    // A run without a single packet for its outputs (a segment past the
+    // source's real end, or a stop before the first packet) made no usable
+    // file; nor did one whose video output got no picture, whatever sound it
+    // got (a segment after the last picture, or without a key frame).
+    const bool noPicture =
+        std::any_of(run_.Outputs.begin(), run_.Outputs.end(), [](const TOutputStream& ost) {
+            return ost.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                   ost.PacketsWritten == 0;
+        });
+    const int64_t packetsWritten = writer_.PacketsWritten();
+    if (packetsWritten == 0 || (noPicture && !stopRequested_)) {
+        for (OutputFile& file : outputs_)
+            file.broken = true;
+        if (!stopRequested_)
+            throw FFMpegException(
+                packetsWritten == 0
+                    ? "No picture and no sound was written: the input gave none"
+                    : "No picture was written: the input gave sound but no picture for this span");
+    }
+}
+
+void PacketLoop::reportProgress(bool last)
 {
     if (outputs_.empty())
         return;
     const OptionState& o = options_;
     const int64_t totalSize = outputSize(outputs_[0].context.get());
     ProgressLine progress;
-    if (!describeStreams(run, o, last, progress))
+    if (!describeStreams(run_, o, startTime_, qpHistogram_, last, progress))
         return;
 
-    if (progressSlot_ || o.verbosity >= kLogInfo || last) {
+    if (reports_.progress || o.verbosity >= kLogInfo || last) {
         // Before any output time a rate would be the header's bytes over no time.
         const double ti = progress.time;
         const double bitRate =
@@ -453,8 +491,9 @@ void TCustomFFmpeg::reportProgress(RunState& run, bool last)
         appendTo(progress.line, "size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s",
                  static_cast<double>(totalSize) / 1024.0, ti, bitRate);
         if (o.verbosity >= kLogDebug)
-            appendTo(progress.line, " dup=%d drop=%d", run.DuplicatedFrames, run.DroppedFrames);
-        if (progressSlot_) {
+            appendTo(progress.line, " dup=%d drop=%d", video_.DuplicatedFrames(),
+                     video_.DroppedFrames());
+        if (reports_.progress) {
             TProgressInfo info;
             info.FrameNumber = progress.frameNumber;
             info.FPS = progress.fps;
@@ -463,23 +502,23 @@ void TCustomFFmpeg::reportProgress(RunState& run, bool last)
             info.Quality = progress.quality;
             info.BitRate = static_cast<float>(bitRate);
             info.CurrentSize = totalSize;
-            info.TotalOutputDurationMs = totalOutputDurationMs_;
-            progressSlot_(*this, info);
+            info.TotalOutputDurationMs = reports_.totalOutputDurationMs;
+            reports_.progress(info);
         } else if (o.verbosity >= kLogError) {
-            LogMessage(kLogInfo, "%s", progress.line.c_str());
+            log_(kLogInfo, "%s", progress.line.c_str());
         }
     }
 
-    if (last && o.verbosity >= kLogError && logSlot_) {
-        const int64_t raw = run.VideoBytes + run.AudioBytes + run.HeaderBytes;
+    if (last && o.verbosity >= kLogError && log_.Connected()) {
+        const int64_t raw = writer_.VideoBytes() + writer_.AudioBytes() + writer_.HeaderBytes();
         char overhead[64] = "unknown";
         if (raw > 0)
             std::snprintf(overhead, sizeof overhead, "%f%%",
                           static_cast<double>(totalSize - raw) * 100.0 / static_cast<double>(raw));
-        LogMessage(kLogInfo, "video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %s",
-                   static_cast<double>(run.VideoBytes) / 1024.0,
-                   static_cast<double>(run.AudioBytes) / 1024.0,
-                   static_cast<double>(run.HeaderBytes) / 1024.0, overhead);
+        log_(kLogInfo, "video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %s",
+             static_cast<double>(writer_.VideoBytes()) / 1024.0,
+             static_cast<double>(writer_.AudioBytes()) / 1024.0,
+             static_cast<double>(writer_.HeaderBytes()) / 1024.0, overhead);
     }
 }
 

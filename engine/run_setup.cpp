@@ -122,17 +122,19 @@ int firstFreeSource(const RunState& run, AVMediaType wanted)
 
 }  // namespace
 
-void TCustomFFmpeg::setupRun(RunState& run)
+RunState MapStreams(const std::vector<InputFile>& inputs, const std::vector<OutputFile>& outputs,
+                    const OptionState& options)
 {
-    addInputRecords(run, inputs_);
-    addOutputRecords(run, outputs_);
-    const std::vector<TStreamMap>& maps = options_.streamMaps;
+    RunState run;
+    addInputRecords(run, inputs);
+    addOutputRecords(run, outputs);
+    const std::vector<TStreamMap>& maps = options.streamMaps;
     checkStreamMaps(run, maps);
 
     for (std::size_t j = 0; j < run.Outputs.size(); ++j) {
         TOutputStream& ost = run.Outputs[j];
         const AVMediaType wanted = ost.Encoder->codec_type;
-        const OutputFile& file = outputs_[ost.FileIndex];
+        const OutputFile& file = outputs[ost.FileIndex];
         // The output's layout goes to the log before the failure that names it.
         auto dumpOutput = [&] {
             lib.av_dump_format(file.context.get(), ost.FileIndex, file.fileName.c_str(), 1);
@@ -148,8 +150,8 @@ void TCustomFFmpeg::setupRun(RunState& run)
             }
             ost.SyncIndex = run.Files[map.SyncFileIndex].FirstStream + map.SyncStreamIndex;
         } else {
-            source = options_.programId != 0
-                         ? programSource(run, inputs_, options_.programId, wanted)
+            source = options.programId != 0
+                         ? programSource(run, inputs, options.programId, wanted)
                          : firstFreeSource(run, wanted);
             if (source < 0) {
                 dumpOutput();
@@ -161,6 +163,7 @@ void TCustomFFmpeg::setupRun(RunState& run)
         ost.SourceIndex = source;
         run.Inputs[source].Unclaimed = false;
     }
+    return run;
 }
 
 }  // namespace clipmora

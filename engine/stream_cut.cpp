@@ -67,6 +67,21 @@ std::string cannotKeep(const std::string& source, const std::string& why)
     return "The original streams of \"" + source + "\" cannot be kept: " + why;
 }
 
+// An opened decoder for the pictures of `video`. Throws FFMpegException.
+CodecContextPtr openPictureDecoder(const AVStream& video)
+{
+    const AVCodec* codec = lib.avcodec_find_decoder(video.codecpar->codec_id);
+    CodecContextPtr decoder(lib.avcodec_alloc_context3(codec));
+    if (!codec || !decoder || lib.avcodec_parameters_to_context(decoder.get(), video.codecpar) < 0)
+        throw FFMpegException("its pictures cannot be decoded");
+    decoder->pkt_timebase = video.time_base;
+    decoder->thread_count = 0;
+    std::lock_guard guard(TCustomFFmpeg::CodecLock());
+    if (lib.avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        throw FFMpegException("its pictures cannot be decoded");
+    return decoder;
+}
+
 }  // namespace
 
 // TStreamCut's insides: the opened source and the steps of a write.
@@ -83,6 +98,11 @@ public:
     bool planSegment(Session& s, double startSeconds, double endSeconds);
     void startOutputAt(Session& s, int64_t zeroUs);
     bool prepareExact(Session& s);
+    std::string planExact(Session& s, TPictureReencoder& reencoder);
+    std::string reencodeEnds(Session& s);
+    void takeExactPlan(Session& s);
+    std::optional<std::string> streamRefusal(const AVStream& stream) const;
+    std::optional<std::string> chooseKeptStreams();
     std::string scanPictures(Session& s, const TPictureReencoder& reencoder,
                              std::vector<StoredPicture>& pictures);
     template <typename Take>
@@ -130,21 +150,21 @@ struct TStreamCut::Impl::Track {
     int64_t lastDts = AV_NOPTS_VALUE;  // of the last packet written, in the output's time base
 };
 
-std::string StreamCutSpanError(double startSeconds, double endSeconds)
+std::optional<std::string> StreamCutSpanError(double startSeconds, double endSeconds)
 {
     if (endSeconds > 0 && endSeconds <= startSeconds)
         return endSeconds == startSeconds
                    ? "The start and end marks are the same: there is nothing between them to copy"
                    : "The end mark lies before the start mark";
-    return {};
+    return std::nullopt;
 }
 
-std::string SegmentStartError(double startSeconds, int64_t durationUs)
+std::optional<std::string> SegmentStartError(double startSeconds, int64_t durationUs)
 {
     if (startSeconds >= lengthSeconds(durationUs))
         return "No picture and no sound was written: the segment starts after the end of the "
                "source";
-    return {};
+    return std::nullopt;
 }
 
 bool EndsWithSource(double endSeconds, int64_t durationUs)
@@ -182,40 +202,52 @@ bool TStreamCut::Impl::Open(const std::string& source)
                                         "\" cannot be written");
         return false;
     }
+    if (const std::optional<std::string> why = chooseKeptStreams()) {
+        error_ = cannotKeep(source, *why);
+        return false;
+    }
+    originUs_ = input_->start_time != AV_NOPTS_VALUE ? input_->start_time : 0;
+    return true;
+}
+
+// Why stream `stream` keeps the source from being copied into a file of
+// its own type; nothing when it can be copied.
+std::optional<std::string> TStreamCut::Impl::streamRefusal(const AVStream& stream) const
+{
+    if (lib.avformat_query_codec(muxer_, stream.codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 0)
+        return std::string("a \"") + muxer_->name + "\" file cannot hold its \"" +
+               lib.avcodec_get_name(stream.codecpar->codec_id) + "\" stream";
+    // An AVI file times its pictures in the order they are stored; with
+    // pictures stored before ones they are shown after, a cut by those
+    // times starts and ends at the wrong pictures.
+    if (stream.codecpar->codec_type == AVMEDIA_TYPE_VIDEO && stream.codecpar->video_delay > 0 &&
+        std::string_view(input_->iformat->name) == "avi")
+        return std::string("its pictures are stored out of the order they are shown "
+                           "in (B-frames), and an AVI file does not say when each "
+                           "is shown");
+    return std::nullopt;
+}
+
+// Picks the audio and video streams that are copied (attached pictures are
+// not) and the primary video stream; why the source cannot be copied when
+// one of them cannot, or there is none.
+std::optional<std::string> TStreamCut::Impl::chooseKeptStreams()
+{
     for (unsigned i = 0; i < input_->nb_streams; ++i) {
         const AVStream* stream = input_->streams[i];
         const AVMediaType type = stream->codecpar->codec_type;
         if ((type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) ||
             (stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
             continue;
-        if (lib.avformat_query_codec(muxer_, stream->codecpar->codec_id,
-                                     FF_COMPLIANCE_NORMAL) == 0) {
-            error_ = cannotKeep(source, std::string("a \"") + muxer_->name +
-                                            "\" file cannot hold its \"" +
-                                            lib.avcodec_get_name(stream->codecpar->codec_id) +
-                                            "\" stream");
-            return false;
-        }
-        // An AVI file times its pictures in the order they are stored; with
-        // pictures stored before ones they are shown after, a cut by those
-        // times starts and ends at the wrong pictures.
-        if (type == AVMEDIA_TYPE_VIDEO && stream->codecpar->video_delay > 0 &&
-            std::string_view(input_->iformat->name) == "avi") {
-            error_ = cannotKeep(source, "its pictures are stored out of the order they are shown "
-                                        "in (B-frames), and an AVI file does not say when each "
-                                        "is shown");
-            return false;
-        }
+        if (std::optional<std::string> why = streamRefusal(*stream))
+            return why;
         if (type == AVMEDIA_TYPE_VIDEO && primaryVideo_ < 0)
             primaryVideo_ = static_cast<int>(i);
         kept_.push_back(static_cast<int>(i));
     }
-    if (kept_.empty()) {
-        error_ = cannotKeep(source, "it has no audio or video stream");
-        return false;
-    }
-    originUs_ = input_->start_time != AV_NOPTS_VALUE ? input_->start_time : 0;
-    return true;
+    if (kept_.empty())
+        return std::string("it has no audio or video stream");
+    return std::nullopt;
 }
 
 bool TStreamCut::Impl::seekBefore(int64_t timeUs)
@@ -373,14 +405,12 @@ bool TStreamCut::Impl::planSegment(Session& s, double startSeconds, double endSe
     if (std::filesystem::equivalent(source_, s.output, ignored))
         return s.fail("The output must not be the source file itself");
 
-    if (const std::string refused = StreamCutSpanError(startSeconds, endSeconds);
-        !refused.empty())
-        return s.fail(refused);
+    if (const std::optional<std::string> refused = StreamCutSpanError(startSeconds, endSeconds))
+        return s.fail(*refused);
     // Marks are compared with the source's length before they become
     // microseconds; an end beyond the source is its end.
-    if (const std::string late = SegmentStartError(startSeconds, input_->duration);
-        !late.empty())
-        return s.fail(late);
+    if (const std::optional<std::string> late = SegmentStartError(startSeconds, input_->duration))
+        return s.fail(*late);
     s.markUs = originUs_ + std::llround(std::max(startSeconds, 0.0) * kSecondUs);
     s.toEnd = !(endSeconds > 0) || EndsWithSource(endSeconds, input_->duration);
     if (!s.toEnd)
@@ -482,51 +512,13 @@ bool TStreamCut::Impl::prepareExact(Session& s)
 {
     if (!exact_ || primaryVideo_ < 0)
         return true;
-    const int videoStreams = static_cast<int>(std::count_if(
-        kept_.begin(), kept_.end(), [this](int index) {
-            return input_->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-        }));
-    std::string refusal;
     auto reencoder = std::make_unique<TPictureReencoder>(*input_->streams[primaryVideo_], *muxer_);
-    if (videoStreams > 1)
-        refusal = "it has more than one video stream";
-    if (refusal.empty())
-        refusal = reencoder->Check();
-    std::vector<StoredPicture> pictures;
-    if (refusal.empty())
-        refusal = scanPictures(s, *reencoder, pictures);
+    std::string refusal = planExact(s, *reencoder);
     if (s.stopped)
         return true;
-    const AVStream& video = *input_->streams[primaryVideo_];
-    if (refusal.empty()) {
-        // A mark counts as on a picture within a millisecond (marks are
-        // kept in milliseconds), or a quarter of a picture when they are
-        // shorter; times are rounded towards the segment.
-        const AVRational rate = StreamFrameRate(video);
-        int64_t toleranceUs = 1000;
-        if (rate.num > 0)
-            toleranceUs = std::min(toleranceUs, lib.av_rescale_q(1, AVRational{rate.den, 4 * rate.num},
-                                                                 kMicroseconds));
-        const auto toStream = [&](int64_t us, AVRounding rounding) {
-            return lib.av_rescale_q_rnd(us, kMicroseconds, video.time_base, rounding);
-        };
-        s.plan = PlanExactCut(pictures, toStream(s.markUs + toleranceUs, AV_ROUND_DOWN),
-                              s.toEnd ? INT64_MAX : toStream(s.endUs - toleranceUs, AV_ROUND_UP),
-                              0);
-        refusal = s.plan.refusal;
-    }
     if (refusal.empty()) {
         s.reencoder = std::move(reencoder);
-        try {
-            const auto started = std::chrono::steady_clock::now();
-            s.head = reencode(s, s.plan.head, s.plan.headKeyPts);
-            if (!s.stopped)
-                s.tail = reencode(s, s.plan.tail, s.plan.tailKeyPts);
-            s.reencodingSeconds =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        } catch (const FFMpegException& e) {
-            refusal = e.what();
-        }
+        refusal = reencodeEnds(s);
         if (s.stopped)
             return true;
     }
@@ -537,6 +529,64 @@ bool TStreamCut::Impl::prepareExact(Session& s)
         s.tail.clear();
         return true;
     }
+    takeExactPlan(s);
+    return true;
+}
+
+// Reads the pictures around the marks and plans the exact cut into s.plan;
+// why it cannot be made, empty when it can.
+std::string TStreamCut::Impl::planExact(Session& s, TPictureReencoder& reencoder)
+{
+    const int videoStreams = static_cast<int>(std::count_if(
+        kept_.begin(), kept_.end(), [this](int index) {
+            return input_->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+        }));
+    if (videoStreams > 1)
+        return "it has more than one video stream";
+    if (std::string refusal = reencoder.Check(); !refusal.empty())
+        return refusal;
+    std::vector<StoredPicture> pictures;
+    if (std::string refusal = scanPictures(s, reencoder, pictures); !refusal.empty() || s.stopped)
+        return refusal;
+    // A mark counts as on a picture within a millisecond (marks are kept in
+    // milliseconds), or a quarter of a picture when they are shorter; times
+    // are rounded towards the segment.
+    const AVStream& video = *input_->streams[primaryVideo_];
+    const AVRational rate = StreamFrameRate(video);
+    int64_t toleranceUs = 1000;
+    if (rate.num > 0)
+        toleranceUs = std::min(toleranceUs, lib.av_rescale_q(1, AVRational{rate.den, 4 * rate.num},
+                                                             kMicroseconds));
+    const auto toStream = [&](int64_t us, AVRounding rounding) {
+        return lib.av_rescale_q_rnd(us, kMicroseconds, video.time_base, rounding);
+    };
+    s.plan = PlanExactCut(pictures, toStream(s.markUs + toleranceUs, AV_ROUND_DOWN),
+                          s.toEnd ? INT64_MAX : toStream(s.endUs - toleranceUs, AV_ROUND_UP), 0);
+    return s.plan.refusal;
+}
+
+// Re-encodes the planned head and tail pictures; why they could not be,
+// empty when they were (or the cut was stopped).
+std::string TStreamCut::Impl::reencodeEnds(Session& s)
+{
+    try {
+        const auto started = std::chrono::steady_clock::now();
+        s.head = reencode(s, s.plan.head, s.plan.headKeyPts);
+        if (!s.stopped)
+            s.tail = reencode(s, s.plan.tail, s.plan.tailKeyPts);
+        s.reencodingSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    } catch (const FFMpegException& e) {
+        return e.what();
+    }
+    return {};
+}
+
+// Makes the planned exact cut the session's: the re-encoded spans' lengths
+// and the output's time origin at the first picture.
+void TStreamCut::Impl::takeExactPlan(Session& s)
+{
+    const AVStream& video = *input_->streams[primaryVideo_];
     s.exact = true;
     const auto span = [&](const std::vector<PacketPtr>& packets) {
         int64_t total = 0;
@@ -547,7 +597,6 @@ bool TStreamCut::Impl::prepareExact(Session& s)
     s.headUs = span(s.head);
     s.tailUs = span(s.tail);
     startOutputAt(s, toUs(s.plan.firstPts, video.time_base));
-    return true;
 }
 
 // The primary video stream's pictures in decoding order, from the start key
@@ -602,20 +651,11 @@ void TStreamCut::Impl::decodePictures(Session& s, int64_t keyPts, const std::vec
                                 Take take)
 {
     const AVStream& video = *input_->streams[primaryVideo_];
-    const AVCodec* codec = lib.avcodec_find_decoder(video.codecpar->codec_id);
-    CodecContextPtr decoder(lib.avcodec_alloc_context3(codec));
+    const CodecContextPtr decoder = openPictureDecoder(video);
     PacketPtr packet(lib.av_packet_alloc());
     FramePtr frame(lib.av_frame_alloc());
-    if (!codec || !decoder || !packet || !frame ||
-        lib.avcodec_parameters_to_context(decoder.get(), video.codecpar) < 0)
+    if (!packet || !frame)
         throw FFMpegException("its pictures cannot be decoded");
-    decoder->pkt_timebase = video.time_base;
-    decoder->thread_count = 0;
-    {
-        std::lock_guard guard(TCustomFFmpeg::CodecLock());
-        if (lib.avcodec_open2(decoder.get(), codec, nullptr) < 0)
-            throw FFMpegException("its pictures cannot be decoded");
-    }
     if (!seekBefore(toUs(keyPts, video.time_base) - kSecondUs))
         throw FFMpegException("the segment cannot be read");
     size_t next = 0;

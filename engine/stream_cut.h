@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -97,16 +98,16 @@ private:
 
 // Why the marks `startSeconds` and `endSeconds` (0: to the end) cannot be
 // cut: the end at or before the start (the same marks hold no segment);
-// empty when they can.
-std::string StreamCutSpanError(double startSeconds, double endSeconds);
+// nothing when they can.
+std::optional<std::string> StreamCutSpanError(double startSeconds, double endSeconds);
 
 // Marks against a source that lasts `durationUs` microseconds (0 or less:
 // not known, taken as a hundred years), compared in seconds so that no mark
 // overflows. SegmentStartError says why a segment starting at `startSeconds`
-// holds nothing (it starts at or after the end), empty when it does not;
+// holds nothing (it starts at or after the end), nothing when it does not;
 // EndsWithSource is true when an end mark at `endSeconds` lies at or past
 // the source's end, so the segment runs to it.
-std::string SegmentStartError(double startSeconds, int64_t durationUs);
+std::optional<std::string> SegmentStartError(double startSeconds, int64_t durationUs);
 bool EndsWithSource(double endSeconds, int64_t durationUs);
 
 // Runs one TStreamCut::Write on a worker thread. The slots are called on that

@@ -3,7 +3,7 @@
 // logs, the stream mapping report, opening encoders and decoders, metadata
 // maps and the output headers.
 #include "engine/ffmpeg_exception.h"
-#include "engine/run_state.h"
+#include "engine/run_stages.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -94,16 +94,15 @@ void prepareStreamCopy(TOutputStream& ost, const TInputStream& ist, const AVOutp
     ost.Stream->sample_aspect_ratio = source->sample_aspect_ratio;
 }
 
-// Sound to be encoded: the rate the encoder will really get decides on
-// resampling.
-void prepareSoundEncoding(TOutputStream& ost, const AVCodecParameters& source, const OptionState& o)
+// Sound to be encoded: the rate the encoder will really get (the audio path
+// resamples when it is not the source's).
+void prepareSoundEncoding(TOutputStream& ost)
 {
     AVCodecContext* codec = ost.Encoder;
     if (const AVCodec* encoder = lib.avcodec_find_encoder(codec->codec_id)) {
         codec->sample_rate = encoderSampleRate(encoder, codec->sample_rate);
         codec->time_base = AVRational{1, codec->sample_rate};
     }
-    ost.Audio.Resample = codec->sample_rate != source.sample_rate || o.audioSync >= 2;
 }
 
 // Pictures to be encoded: the encoder's size and format (the source's,
@@ -121,11 +120,6 @@ void preparePictureEncoding(TOutputStream& ost, const AVCodecParameters& source,
         codec->pix_fmt = (encoder && encoder->pix_fmts) ? encoder->pix_fmts[0]
                                                         : static_cast<AVPixelFormat>(source.format);
     }
-    ost.Video.Pad = o.padTop || o.padBottom || o.padLeft || o.padRight;
-    ost.Video.PadTop = o.padTop;
-    ost.Video.PadBottom = o.padBottom;
-    ost.Video.PadLeft = o.padLeft;
-    ost.Video.PadRight = o.padRight;
 }
 
 // The two-pass statistics: the first pass writes them to its log file, the
@@ -161,7 +155,7 @@ void openPassLog(TOutputStream& ost, const OptionState& o, std::size_t streamNum
 
 }  // namespace
 
-void TCustomFFmpeg::prepareOutputs(RunState& run)
+void TCustomFFmpeg::prepareOutputs(RunState& run, VideoPath& video)
 {
     const OptionState& o = options_;
     for (std::size_t n = 0; n < run.Outputs.size(); ++n) {
@@ -181,7 +175,7 @@ void TCustomFFmpeg::prepareOutputs(RunState& run)
 
         switch (ost.Encoder->codec_type) {
         case AVMEDIA_TYPE_AUDIO:
-            prepareSoundEncoding(ost, *source, o);
+            prepareSoundEncoding(ost);
             break;
         case AVMEDIA_TYPE_VIDEO:
             // A file cut short after its header names a picture stream
@@ -191,8 +185,8 @@ void TCustomFFmpeg::prepareOutputs(RunState& run)
                                          inputs_[ist.FileIndex].fileName.c_str(), ist.FileIndex,
                                          ist.StreamIndex);
             preparePictureEncoding(ost, *source, o);
-            preparePictureSource(ost, source->width, source->height,
-                                 static_cast<AVPixelFormat>(source->format));
+            video.PrepareSource(static_cast<int>(n), source->width, source->height,
+                                static_cast<AVPixelFormat>(source->format));
             break;
         case AVMEDIA_TYPE_SUBTITLE:
             break;
@@ -369,7 +363,6 @@ void TCustomFFmpeg::openEncoder(RunState& run, TOutputStream& ost)
                            "incorrect parameters such as bit_rate, rate, width or height",
                            ost.FileIndex, ost.Index);
     ost.EncoderOpen = true;
-    run.HeaderBytes += codec->extradata_size;
     describeEncodedStream(ost);
 }
 
@@ -412,7 +405,6 @@ void TCustomFFmpeg::openCodecs(RunState& run)
         lib.av_sdp_create(contexts.data(), static_cast<int>(contexts.size()), sdp, sizeof sdp);
         LogMessage(kLogInfo, "SDP: %s", sdp);
     }
-    run.StartTime = lib.av_gettime();
 }
 
 }  // namespace clipmora

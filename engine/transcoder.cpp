@@ -50,7 +50,9 @@ TCustomTranscoder::TCustomTranscoder() : tasks_(std::make_unique<TFFmpegList>())
     ComponentRegistry().Add(this);
 }
 
-TCustomTranscoder::~TCustomTranscoder()
+TCustomTranscoder::~TCustomTranscoder() { ShutDown(); }
+
+void TCustomTranscoder::ShutDown()
 {
     // Out of the registry first: no routed line can queue after this.
     ComponentRegistry().Remove(this);

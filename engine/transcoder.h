@@ -132,6 +132,11 @@ public:
     static std::string Version() { return "2.0b"; }
 
 protected:
+    // Stops and joins every task; nothing is raised afterwards. The
+    // component's destructors call it, the most derived one first, so that
+    // no task calls into an object whose destruction has begun.
+    void ShutDown();
+
     // Properties.
     TLogLevel LogLevel() const { return logLevel_.load(); }
     // Stores the level; with bound libraries it also becomes the libraries'
@@ -263,6 +268,8 @@ private:
 // The component as the window uses it.
 class TTranscoder : public TCustomTranscoder {
 public:
+    ~TTranscoder() override { ShutDown(); }
+
     using TCustomTranscoder::About;
     using TCustomTranscoder::LogLevel;
     using TCustomTranscoder::ProgressInterval;

@@ -2,7 +2,7 @@
 // pictures), cropping, scaling and padding into the encoder's picture, and
 // encoding.
 #include "engine/ffmpeg_exception.h"
-#include "engine/run_state.h"
+#include "engine/run_stages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -181,47 +181,57 @@ void paintPads(AVFrame* frame, const Bands& pads, const std::array<int, 3>& yuv,
 
 }  // namespace
 
-void TCustomFFmpeg::preparePictureSource(TOutputStream& ost, int width, int height,
-                                         AVPixelFormat format)
+VideoPath::VideoPath(const OptionState& options, RunState& run, PacketWriter& writer,
+                     VideoHooks hooks, const std::atomic<bool>& stopRequested, const RunLog& log)
+    : options_(options), run_(run), writer_(writer), hooks_(std::move(hooks)),
+      stopRequested_(stopRequested), log_(log), outputs_(run.Outputs.size())
+{
+    hookState_.active = options.usingFrameHooks;
+    for (VideoOutputState& video : outputs_)
+        video.Pad = options.padTop || options.padBottom || options.padLeft || options.padRight;
+}
+
+void VideoPath::PrepareSource(int outputIndex, int width, int height, AVPixelFormat format)
 {
     const OptionState& o = options_;
-    const AVCodecContext* codec = ost.Encoder;
+    const AVCodecContext* codec = run_.Outputs[static_cast<std::size_t>(outputIndex)].Encoder;
+    VideoOutputState& video = outputs_[static_cast<std::size_t>(outputIndex)];
     const int sourceWidth = width - o.cropLeft - o.cropRight;
     const int sourceHeight = height - o.cropTop - o.cropBottom;
     const int innerWidth = codec->width - o.padLeft - o.padRight;
     const int innerHeight = codec->height - o.padTop - o.padBottom;
-    ost.Video.SourceWidth = width;
-    ost.Video.SourceHeight = height;
-    ost.Video.SourceFormat = format;
-    ost.Video.Resample = sourceWidth != innerWidth || sourceHeight != innerHeight ||
+    video.SourceWidth = width;
+    video.SourceHeight = height;
+    video.SourceFormat = format;
+    video.Resample = sourceWidth != innerWidth || sourceHeight != innerHeight ||
                    codec->pix_fmt != format;
     const char* pictureFailure =
-        ost.Video.Resample ? "Cannot allocate temp picture, check pix fmt" : "avpicture_alloc fail";
-    if ((ost.Video.Pad || ost.Video.Resample) && !ost.Video.Picture) {
-        ost.Video.Picture.reset(lib.av_frame_alloc());
-        if (!ost.Video.Picture)
+        video.Resample ? "Cannot allocate temp picture, check pix fmt" : "avpicture_alloc fail";
+    if ((video.Pad || video.Resample) && !video.Picture) {
+        video.Picture.reset(lib.av_frame_alloc());
+        if (!video.Picture)
             throw FFMpegException(pictureFailure);
-        ost.Video.Picture->format = codec->pix_fmt;
-        ost.Video.Picture->width = codec->width;
-        ost.Video.Picture->height = codec->height;
-        if (lib.av_frame_get_buffer(ost.Video.Picture.get(), 0) < 0)
+        video.Picture->format = codec->pix_fmt;
+        video.Picture->width = codec->width;
+        video.Picture->height = codec->height;
+        if (lib.av_frame_get_buffer(video.Picture.get(), 0) < 0)
             throw FFMpegException(pictureFailure);
     }
-    ost.Video.Scaler.reset();
-    if (ost.Video.Resample) {
+    video.Scaler.reset();
+    if (video.Resample) {
         if (sourceWidth > 0 && sourceHeight > 0)
-            ost.Video.Scaler.reset(lib.sws_getContext(sourceWidth, sourceHeight, format, innerWidth,
+            video.Scaler.reset(lib.sws_getContext(sourceWidth, sourceHeight, format, innerWidth,
                                                 innerHeight, codec->pix_fmt, o.scalerFlags,
                                                 nullptr, nullptr, nullptr));
-        if (!ost.Video.Scaler)
+        if (!video.Scaler)
             throw FFMpegException("Cannot get resampling context");
-        ost.Video.ScaledSourceHeight = sourceHeight;
+        video.ScaledSourceHeight = sourceHeight;
     }
 }
 
-bool TCustomFFmpeg::deinterlace(AVFrame* picture)
+bool VideoPath::deinterlace(AVFrame* picture)
 {
-    HookState& h = hooks_;
+    HookState& h = hookState_;
     if (!h.deinterlacer || h.deinterlaceWidth != picture->width ||
         h.deinterlaceHeight != picture->height || h.deinterlaceFormat != picture->format) {
         // A single-picture deinterlacer, so every picture leaves at once.
@@ -267,9 +277,9 @@ bool TCustomFFmpeg::deinterlace(AVFrame* picture)
     return true;
 }
 
-AVFrame* TCustomFFmpeg::hookColourPicture(AVFrame* picture, bool& stopHook)
+AVFrame* VideoPath::hookColourPicture(AVFrame* picture, bool& stopHook)
 {
-    HookState& h = hooks_;
+    HookState& h = hookState_;
     const int width = picture->width, height = picture->height;
     const AVPixelFormat decoded = static_cast<AVPixelFormat>(picture->format);
     if (decoded == kHookFormat)
@@ -300,9 +310,9 @@ AVFrame* TCustomFFmpeg::hookColourPicture(AVFrame* picture, bool& stopHook)
     return h.colour.get();
 }
 
-bool TCustomFFmpeg::callCustomHook(AVFrame* colour, int64_t pts, bool& stopHook)
+bool VideoPath::callCustomHook(AVFrame* colour, int64_t pts, bool& stopHook)
 {
-    HookState& h = hooks_;
+    HookState& h = hookState_;
     const int stride = colour->linesize[0];
     h.bitmapPixels.resize(static_cast<std::size_t>(stride) * colour->height);
     lib.av_image_copy_plane(h.bitmapPixels.data(), stride, colour->data[0], stride, stride,
@@ -310,7 +320,7 @@ bool TCustomFFmpeg::callCustomHook(AVFrame* colour, int64_t pts, bool& stopHook)
     THookBitmap bitmap{colour->width, colour->height, stride, h.bitmapPixels.data()};
     bool update = true;
     try {
-        customHookSlot_(*this, bitmap, h.frameCounter, pts, update, stopHook);
+        hooks_.custom(bitmap, h.frameCounter, pts, update, stopHook);
     } catch (const std::exception& e) {
         EngineLog(nullptr, kLogError, "Error occurs OnCustomHook: %s\n", e.what());
         update = false;
@@ -321,9 +331,9 @@ bool TCustomFFmpeg::callCustomHook(AVFrame* colour, int64_t pts, bool& stopHook)
     return update;
 }
 
-void TCustomFFmpeg::runCustomHook(AVFrame* picture, int64_t pts)
+void VideoPath::runCustomHook(AVFrame* picture, int64_t pts)
 {
-    HookState& h = hooks_;
+    HookState& h = hookState_;
     bool stopHook = false;
     AVFrame* colour = hookColourPicture(picture, stopHook);
     if (!colour)
@@ -349,12 +359,13 @@ void TCustomFFmpeg::runCustomHook(AVFrame* picture, int64_t pts)
     }
 }
 
-void TCustomFFmpeg::gateHookModules(int64_t pts)
+void VideoPath::gateHookModules(int64_t pts)
 {
-    HookState& h = hooks_;
-    if (beforeHookSlot_) {
+    HookState& h = hookState_;
+    const std::vector<std::pair<int64_t, int64_t>>& ranges = hooks_.ranges;
+    if (hooks_.before) {
         try {
-            beforeHookSlot_(*this, pts, h.action);
+            hooks_.before(pts, h.action);
         } catch (const std::exception& e) {
             EngineLog(nullptr, kLogError, "Error occurs OnBeforeHook: %s\n", e.what());
             h.action = haStop;
@@ -363,33 +374,33 @@ void TCustomFFmpeg::gateHookModules(int64_t pts)
             h.active = false;
         return;
     }
-    if (hookRanges_.empty())
+    if (ranges.empty())
         return;
     h.action = haIgnore;
-    for (std::size_t i = h.lastRange; i < hookRanges_.size(); ++i) {
-        if (hookRanges_[i].first <= pts && pts <= hookRanges_[i].second) {
+    for (std::size_t i = h.lastRange; i < ranges.size(); ++i) {
+        if (ranges[i].first <= pts && pts <= ranges[i].second) {
             h.lastRange = i;
             h.action = haContinue;
             return;
         }
-        if (i + 1 == hookRanges_.size() && hookRanges_[i].second < pts) {
+        if (i + 1 == ranges.size() && ranges[i].second < pts) {
             h.action = haStop;
             h.active = false;
         }
     }
 }
 
-void TCustomFFmpeg::preprocessPicture(RunState&, TInputStream& ist, AVFrame* picture)
+void VideoPath::Preprocess(const TInputStream& ist, AVFrame* picture)
 {
-    HookState& h = hooks_;
+    HookState& h = hookState_;
     ++h.frameCounter;
     const int64_t pts = ist.CurrentPts;
-    const bool customHook = customHookSlot_ && !h.customHookStopped;
+    const bool customHook = hooks_.custom && !h.customHookStopped;
 
     if (!customHook && h.active)
         gateHookModules(pts);
 
-    const bool runChain = h.active && h.action == haContinue && !frameHooks_.empty();
+    const bool runChain = h.active && h.action == haContinue && !hooks_.chain.empty();
     if (!options_.deinterlace && !customHook && !runChain)
         return;
     // The hooks change the picture in place; the decoder may still use its
@@ -409,17 +420,17 @@ void TCustomFFmpeg::preprocessPicture(RunState&, TInputStream& ist, AVFrame* pic
             view.data[i] = picture->data[i];
             view.linesize[i] = picture->linesize[i];
         }
-        for (const FrameHookNode& node : frameHooks_.nodes())
+        for (const FrameHookNode& node : hooks_.chain.nodes())
             node.process(node.context, &view, picture->format, picture->width, picture->height,
                          pts);
     }
 }
 
-int64_t TCustomFFmpeg::videoCopies(RunState& run, TOutputStream& ost)
+int64_t VideoPath::copiesOf(TOutputStream& ost)
 {
     const OptionState& o = options_;
     const double timeBase = av_q2d(ost.Encoder->time_base);
-    const TInputStream& sync = run.Inputs[ost.SyncIndex];
+    const TInputStream& sync = run_.Inputs[ost.SyncIndex];
     const double ipts = static_cast<double>(sync.CurrentPts - o.startTime) / 1000000.0;
     if (o.videoSync <= 0 && (o.videoSync != -1 || timeBase <= 0.001)) {
         ost.SyncCount = std::llrint(ipts / timeBase);
@@ -434,27 +445,28 @@ int64_t TCustomFFmpeg::videoCopies(RunState& run, TOutputStream& ost)
     else if (vdelta > 1.1)
         copies = std::llrint(vdelta);
     if (copies == 0) {
-        ++run.DroppedFrames;
+        ++droppedFrames_;
         if (o.verbosity >= kLogEverything)
-            LogMessage(kLogInfo, "*** drop!");
+            log_(kLogInfo, "*** drop!");
     } else if (copies > 1) {
-        run.DuplicatedFrames += static_cast<int>(copies - 1);
+        duplicatedFrames_ += static_cast<int>(copies - 1);
         if (o.verbosity >= kLogEverything)
-            LogMessage(kLogInfo, "*** %d dup!", static_cast<int>(copies - 1));
+            log_(kLogInfo, "*** %d dup!", static_cast<int>(copies - 1));
     }
     return copies;
 }
 
-const AVFrame* TCustomFFmpeg::fitToEncoder(TOutputStream& ost, const AVFrame* source)
+const AVFrame* VideoPath::fitToEncoder(const TOutputStream& ost, VideoOutputState& video,
+                                       const AVFrame* source)
 {
-    VideoOutputState& video = ost.Video;
+    const OptionState& o = options_;
     if (!video.Resample && !video.Pad)
         return source;
     // The encoder may still hold the previous picture; never draw over it.
     if (lib.av_frame_make_writable(video.Picture.get()) < 0)
         throw FFMpegException("av_mallocz fail");
     AVFrame* target = video.Picture.get();
-    const Bands pads{video.PadTop, video.PadBottom, video.PadLeft, video.PadRight};
+    const Bands pads{o.padTop, o.padBottom, o.padLeft, o.padRight};
     const FramePtr inner = bandView(target, pads);
     if (!inner) {
         EngineLog(nullptr, kLogError, "error padding picture\n");
@@ -468,16 +480,16 @@ const AVFrame* TCustomFFmpeg::fitToEncoder(TOutputStream& ost, const AVFrame* so
                           source->linesize, ost.Encoder->pix_fmt, source->width, source->height);
     }
     if (video.Pad)
-        paintPads(target, pads, options_.padColorYuv, options_.padColorRgb);
+        paintPads(target, pads, o.padColorYuv, o.padColorRgb);
     return target;
 }
 
-int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& ist,
-                               const AVFrame* picture)
+int VideoPath::Output(int outputIndex, const TInputStream& ist, const AVFrame* picture)
 {
     const OptionState& o = options_;
-    int64_t copies =
-        std::min<int64_t>(videoCopies(run, ost), o.maxVideoFrames - ost.FrameNumber);
+    TOutputStream& ost = run_.Outputs[static_cast<std::size_t>(outputIndex)];
+    VideoOutputState& video = outputs_[static_cast<std::size_t>(outputIndex)];
+    int64_t copies = std::min<int64_t>(copiesOf(ost), o.maxVideoFrames - ost.FrameNumber);
     // Pictures the decoders still held when the loop reached the recording
     // time come out at the end of the run; they stay out of the file.
     if (static_cast<double>(ost.SyncCount) * av_q2d(ost.Encoder->time_base) >=
@@ -489,10 +501,10 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
     // A stream may change its picture size or format midway (a transport
     // stream switching programmes): the path is rebuilt for the new source,
     // and the output keeps its own size.
-    if (picture->width != ost.Video.SourceWidth || picture->height != ost.Video.SourceHeight ||
-        picture->format != ost.Video.SourceFormat)
-        preparePictureSource(ost, picture->width, picture->height,
-                             static_cast<AVPixelFormat>(picture->format));
+    if (picture->width != video.SourceWidth || picture->height != video.SourceHeight ||
+        picture->format != video.SourceFormat)
+        PrepareSource(outputIndex, picture->width, picture->height,
+                      static_cast<AVPixelFormat>(picture->format));
 
     const FramePtr source =
         bandView(picture, Bands{o.cropTop, o.cropBottom, o.cropLeft, o.cropRight});
@@ -500,7 +512,7 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
         EngineLog(nullptr, kLogError, "error cropping picture\n");
         return 0;
     }
-    const AVFrame* output = fitToEncoder(ost, source.get());
+    const AVFrame* output = fitToEncoder(ost, video, source.get());
     if (!output)
         return 0;
 
@@ -516,25 +528,25 @@ int TCustomFFmpeg::videoOutput(RunState& run, TOutputStream& ost, TInputStream& 
             o.topFieldFirst == -1 ? picture->top_field_first : o.topFieldFirst;
         // A fixed-quality encoder takes each frame's quality as its quantiser.
         frame->quality = static_cast<int>(std::lround(o.sameQuality ? ist.Quality : ost.Quality));
-        const int64_t before = run.VideoBytes;
-        encodeFrame(run, ost, frame.get());
-        written = static_cast<int>(run.VideoBytes - before);
+        const int64_t before = writer_.VideoBytes();
+        writer_.EncodeFrame(ost, frame.get());
+        written = static_cast<int>(writer_.VideoBytes() - before);
         ++ost.SyncCount;
         ++ost.FrameNumber;
         if (!o.vstatsFileName.empty() && written > 0)
-            writeVideoStatistics(run, ost, written);
+            writeStatistics(ost, written);
     }
     return written;
 }
 
-void TCustomFFmpeg::writeVideoStatistics(RunState& run, TOutputStream& ost, int frameSize)
+void VideoPath::writeStatistics(const TOutputStream& ost, int frameSize)
 {
-    if (!vstatsFile_) {
-        vstatsFile_ = OpenStdioFile(options_.vstatsFileName, "w");
-        if (!vstatsFile_)
+    if (!statistics_) {
+        statistics_ = OpenStdioFile(options_.vstatsFileName, "w");
+        if (!statistics_)
             throw FFMpegException("fopen fail: " + options_.vstatsFileName);
     }
-    FILE* file = vstatsFile_.get();
+    FILE* file = statistics_.get();
     const AVCodecContext* encoder = ost.Encoder;
     std::fprintf(file, "frame= %5d q= %2.1f ", static_cast<int>(ost.FrameNumber),
                  ost.LastQuality);
@@ -549,9 +561,10 @@ void TCustomFFmpeg::writeVideoStatistics(RunState& run, TOutputStream& ost, int 
     const double timeBase = av_q2d(encoder->time_base);
     const double ti = std::max(ost.SyncCount * timeBase, 0.01);
     const double bitRate = frameSize * 8.0 / timeBase / 1000.0;
-    const double average = static_cast<double>(run.VideoBytes) * 8.0 / ti / 1000.0;
+    const int64_t videoBytes = writer_.VideoBytes();
+    const double average = static_cast<double>(videoBytes) * 8.0 / ti / 1000.0;
     std::fprintf(file, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
-                 static_cast<double>(run.VideoBytes) / 1024.0, ti, bitRate, average);
+                 static_cast<double>(videoBytes) / 1024.0, ti, bitRate, average);
     std::fprintf(file, "type= %c\n", ost.LastPictureType);
 }
 

@@ -109,9 +109,11 @@ StreamCutJob PrepareStreamCutJob(const SplitRequest& request)
 {
     StreamCutJob job;
     if (request.Marked) {
-        job.Error = StreamCutSpanError(request.StartSeconds, request.EndSeconds);
-        if (!job.Error.empty())
+        if (std::optional<std::string> refused =
+                StreamCutSpanError(request.StartSeconds, request.EndSeconds)) {
+            job.Error = std::move(*refused);
             return job;
+        }
     }
     auto cut = std::make_unique<TStreamCut>();
     if (!cut->Open(request.SourceFile)) {
