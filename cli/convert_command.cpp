@@ -1,22 +1,14 @@
 // "convert": one input into one output through the engine component, with the
 // engine's own options written -name value.
-#include "cli/cli_support.h"
+#include "cli/convert_arguments.h"
 
-#include "engine/option_records.h"
+#include "cli/cli_support.h"
 #include "engine/output_claim.h"
 
 #include <filesystem>
 
 namespace clipmora::cli {
 namespace {
-
-struct ConvertRequest {
-    std::string input;
-    std::string output;
-    bool overwrite = false;  // -y: an existing output file is replaced
-    TInputOptions inputOptions;
-    TOutputOptions outputOptions;
-};
 
 // Reads the option args[i] ("-name", with its value when the engine's option
 // table says it takes one) into the input's or the output's options. Throws
@@ -43,11 +35,9 @@ void readOption(const std::vector<std::string>& args, std::size_t& i, bool after
         request.outputOptions.ExtraOptions += name + "=" + value + "\n";
 }
 
-// Splits "convert"'s arguments into the input, the output and their options.
-// Whether "-name" reads the next argument as its value is the engine's option
-// table's answer, so negative numbers are values, not options. Throws
-// UsageError when the arguments are wrong.
-void parseConvert(const std::vector<std::string>& args, ConvertRequest& request)
+}  // namespace
+
+void ParseConvertArguments(const std::vector<std::string>& args, ConvertRequest& request)
 {
     bool afterInput = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -85,13 +75,11 @@ void parseConvert(const std::vector<std::string>& args, ConvertRequest& request)
         throw UsageError("missing the output file");
 }
 
-}  // namespace
-
 int convert(const std::vector<std::string>& args)
 {
     StopSignals signals;
     ConvertRequest request;
-    if (!parseArguments(parseConvert, args, request))
+    if (!parseArguments(ParseConvertArguments, args, request))
         return kExitUsage;
     TTranscoder transcoder;
     if (!loadLibraries(transcoder))

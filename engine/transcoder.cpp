@@ -18,6 +18,9 @@ template <class... Ts>
 struct Overloaded : Ts... {
     using Ts::operator()...;
 };
+// Spelled out for compilers without deduction for aggregates (clang 14).
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
 
 // The record a task keeps of the caller's options: a copy whose empty file
 // name is filled in, or a reset record when none were given.
