@@ -271,7 +271,7 @@ void expectSeamDecodesAsStart(const std::string& output, const VideoStreamPacket
 {
     if (copiedKey <= 0 || (outputStream.container == "mpegts" && outputStream.codec == "h264"))
         return;
-    const VideoPacket& key = picturesOf(outputStream)[copiedKey];
+    const VideoPacket key = picturesOf(outputStream)[copiedKey];
     testing::LibraryWarnings warnings;
     const int64_t seekUs = outputStream.container == "mpegts" ? key.dtsUs : key.ptsUs;
     const DecodedSummary seeked = DecodeMedia(output, {.seekSeconds = seekUs / 1e6, .maxPictures = 5});
