@@ -121,6 +121,7 @@ TForm1::TForm1(const QString& programFolder, CodecBinding binding, QWidget* pare
 TForm1::~TForm1()
 {
     // No late report may reach a window that is going away.
+    stopStripBuild(true);
     transcoder_.DetachEvents();
     transcoder_.StopTasks();
     streamCut_.reset();
@@ -401,6 +402,7 @@ void TForm1::closeEvent(QCloseEvent* event)
     }
     if (!startupFailed_ && optionsForm_)
         optionsForm_->SaveSettings();
+    stopStripBuild(true);
     transcoder_.DetachEvents();
     transcoder_.StopTasks();
     streamCut_.reset();

@@ -63,6 +63,8 @@ struct StripCase {
     double aspect;  // the pictures' width to height
 };
 
+void PrintTo(const StripCase& row, std::ostream* out) { *out << row.name; }
+
 class KeyFrameStripTest : public ::testing::TestWithParam<StripCase> {
 protected:
     void SetUp() override { testing::BindLibrariesForTests(); }
