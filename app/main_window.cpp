@@ -110,6 +110,8 @@ TForm1::TForm1(const QString& programFolder, CodecBinding binding, QWidget* pare
     // stored settings.
     optionsForm_ = new TForm2OptionsForm(this);
     ApplyKeepStreamsChoice();
+    // The stored settings may hide the strip under the timeline.
+    ApplyTimelineStripChoice();
     aboutBox_ = new TAboutBox(this);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())

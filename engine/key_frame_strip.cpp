@@ -223,11 +223,7 @@ void TKeyFrameStrip::Start(StripRequest request)
 {
     Cancel();
     stop_.store(false);
-    done_.store(false);
-    worker_ = std::thread([this, request = std::move(request)] {
-        build(request);
-        done_.store(true);
-    });
+    worker_ = std::thread([this, request = std::move(request)] { build(request); });
 }
 
 void TKeyFrameStrip::Cancel()

@@ -63,13 +63,11 @@ public:
     void Start(StripRequest request);
     // Stops a running build at its next packet and waits for its thread.
     void Cancel();
-    bool Running() const { return worker_.joinable() && !done_.load(); }
 
 private:
     void build(const StripRequest& request);
 
     std::atomic<bool> stop_{false};  // read by the worker at every packet
-    std::atomic<bool> done_{true};   // the worker has raised OnFinished
     std::thread worker_;
 };
 
