@@ -115,6 +115,9 @@ void TForm1::startStripBuild()
 
 void TForm1::stopStripBuild(bool forget)
 {
+    // A start-up that failed before the controls were built has no strip.
+    if (!timelineStrip_)
+        return;
     timerStripBuild_->stop();
     ++stripSerial_;
     if (stripBuilder_)

@@ -8,12 +8,17 @@
 #include <cmath>
 #include <mutex>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace clipmora {
 namespace {
 
 // A packet read after a seek that is not followed by the wanted one within
 // this many packets means the stream has nothing usable there.
 constexpr int kPacketsPerSeek = 4000;
+// The worker's scheduling priority below the program's own.
+constexpr int kStripNiceness = 10;
 
 struct OpenedStrip {
     InputFormatPtr context;
@@ -223,7 +228,11 @@ void TKeyFrameStrip::Start(StripRequest request)
 {
     Cancel();
     stop_.store(false);
-    worker_ = std::thread([this, request = std::move(request)] { build(request); });
+    worker_ = std::thread([this, request = std::move(request)] {
+        // The strip gives way to the preview's playback and the window.
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kStripNiceness);
+        build(request);
+    });
 }
 
 void TKeyFrameStrip::Cancel()
