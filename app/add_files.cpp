@@ -107,8 +107,10 @@ void TForm1::OpenVideoFiles(const QStringList& files)
 {
     if (files.isEmpty())
         return;
-    // The preview lets go of the old file before a new one is looked at.
+    // The preview and the strip let go of the old file before a new one is
+    // looked at.
     stopPreviewGraph();
+    stopStripBuild(true);
     showPlaybackProblem(QString());
     TAVProbe& probe = transcoder_.Probe();
     for (const QString& file : files) {
@@ -156,6 +158,8 @@ void TForm1::OpenVideoFiles(const QStringList& files)
         }
         previewFile_ = file;
         lastVideoFolder_ = QFileInfo(file).absolutePath();
+        stripFile_ = file;
+        followTimelineView();
         QCoreApplication::processEvents();
     }
 }

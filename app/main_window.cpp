@@ -110,6 +110,8 @@ TForm1::TForm1(const QString& programFolder, CodecBinding binding, QWidget* pare
     // stored settings.
     optionsForm_ = new TForm2OptionsForm(this);
     ApplyKeepStreamsChoice();
+    // The stored settings may hide the strip under the timeline.
+    ApplyTimelineStripChoice();
     aboutBox_ = new TAboutBox(this);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -121,6 +123,7 @@ TForm1::TForm1(const QString& programFolder, CodecBinding binding, QWidget* pare
 TForm1::~TForm1()
 {
     // No late report may reach a window that is going away.
+    stopStripBuild(true);
     transcoder_.DetachEvents();
     transcoder_.StopTasks();
     streamCut_.reset();
@@ -401,6 +404,7 @@ void TForm1::closeEvent(QCloseEvent* event)
     }
     if (!startupFailed_ && optionsForm_)
         optionsForm_->SaveSettings();
+    stopStripBuild(true);
     transcoder_.DetachEvents();
     transcoder_.StopTasks();
     streamCut_.reset();

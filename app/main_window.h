@@ -21,6 +21,7 @@
 #pragma once
 
 #include "job/time_left.h"
+#include "engine/key_frame_strip.h"
 #include "engine/stream_cut.h"
 #include "engine/transcoder.h"
 #include "preview/filter_graph.h"
@@ -62,6 +63,7 @@ namespace clipmora {
 class TAboutBox;
 class TFolderBrowseDialog;
 class TMarkTimeEditor;
+class TTimelineStrip;
 class ThlTrackBar;
 class TForm2OptionsForm;
 class TSampleGrabber;
@@ -152,6 +154,9 @@ public:
     // controls while "Keep Original Streams" is chosen (their values stay),
     // and enables them again when it is not and no split runs.
     void ApplyKeepStreamsChoice();
+    // Shows or hides the strip of pictures and loudness under the timeline
+    // as the setting and the window's height allow (timeline_strip.cpp).
+    void ApplyTimelineStripChoice();
 
     // What the engine's progress and end reports do on the GUI thread.
     // `splitSerial` names the split the report belongs to; reports of an
@@ -183,6 +188,9 @@ signals:
     // Binding after creation failed: the message has been shown and the
     // application must end as for a failed start-up.
     void CodecLibrariesFailed();
+    // A build of the strip under the timeline has ended; `completed` is
+    // false when the file could not be read.
+    void TimelineStripBuilt(bool completed);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -245,6 +253,20 @@ private:
     void buildTimeline(QWidget* client);
     // The scroll bar that pans the zoomed timeline.
     void buildTimelineScroll(QWidget* client);
+    // The strip of pictures and loudness under the timeline, and its
+    // builder (timeline_strip.cpp). The strip takes height the window has
+    // beyond its specified size: it shows once that covers it.
+    void buildTimelineStrip(QWidget* client);
+    bool timelineStripWanted() const;
+    // Places the strip at `top` under the timeline and follows the
+    // timeline's view; a changed view or width builds the strip anew.
+    void placeTimelineStrip(int top);
+    void followTimelineView();
+    void scheduleStripBuild();
+    void startStripBuild();
+    // Cancels a running build (its late reports are dropped); `forget`
+    // clears the pictures and levels too (a new file).
+    void stopStripBuild(bool forget);
     // The mark buttons under the timeline and the hidden step buttons.
     void buildMarkButtons(QWidget* client);
     // The seek that follows a drag or a key on the timeline, run from the
@@ -369,6 +391,14 @@ private:
     ThlTrackBar* hlTrackBarVolume_ = nullptr;
     ThlTrackBar* hlTrackBar1_ = nullptr;
     QScrollBar* timelineScroll_ = nullptr;
+    TTimelineStrip* timelineStrip_ = nullptr;
+    // The strip's builder; its reports carry stripSerial_ as it was at their
+    // build's start, and reports of an earlier build are dropped.
+    std::unique_ptr<TKeyFrameStrip> stripBuilder_;
+    int stripSerial_ = 0;  // GUI thread only
+    QString stripFile_;    // the file the strip shows
+    std::vector<int64_t> stripTimes_;  // the slots of the last build
+    QTimer* timerStripBuild_ = nullptr;  // single shot: a view that has settled
     QPushButton* buttonMarkStart_ = nullptr;
     QPushButton* buttonMarkEnd_ = nullptr;
     QPushButton* buttonClearMarks_ = nullptr;

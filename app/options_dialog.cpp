@@ -43,6 +43,11 @@ TForm2OptionsForm::TForm2OptionsForm(TForm1* mainForm)
     checkBoxExactCut_->setEnabled(false);
     connect(checkBoxKeepOriginalStreams_, &QCheckBox::toggled, checkBoxExactCut_,
             &QCheckBox::setEnabled);
+    checkBoxTimelineStrip_ =
+        new QCheckBox(QStringLiteral("Show Pictures and Loudness Under the Timeline"), this);
+    checkBoxTimelineStrip_->setObjectName(QStringLiteral("CheckBoxTimelineStrip"));
+    checkBoxTimelineStrip_->setGeometry(24, 168, std::max(310, checkBoxTimelineStrip_->sizeHint().width()), 22);
+    checkBoxTimelineStrip_->setChecked(true);
     buttonDone_ = new QPushButton(QStringLiteral("Done"), this);
     const int width = std::max(398, 44 + exactWidth + 24);
     setFixedSize(width, 256);
@@ -54,6 +59,8 @@ TForm2OptionsForm::TForm2OptionsForm(TForm1* mainForm)
     LoadSettings();
     connect(checkBoxKeepOriginalStreams_, &QCheckBox::toggled, mainForm_,
             &TForm1::ApplyKeepStreamsChoice);
+    connect(checkBoxTimelineStrip_, &QCheckBox::toggled, mainForm_,
+            &TForm1::ApplyTimelineStripChoice);
 }
 
 bool TForm2OptionsForm::Overwrite() const { return checkBoxOverwrite_->isChecked(); }
@@ -66,6 +73,8 @@ bool TForm2OptionsForm::KeepOriginalStreams() const
 }
 
 bool TForm2OptionsForm::ExactCut() const { return checkBoxExactCut_->isChecked(); }
+
+bool TForm2OptionsForm::TimelineStrip() const { return checkBoxTimelineStrip_->isChecked(); }
 
 void TForm2OptionsForm::showEvent(QShowEvent* event)
 {

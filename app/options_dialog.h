@@ -28,6 +28,7 @@ public:
     QCheckBox* CheckBoxPlayVideoFile() const { return checkBoxPlayVideoFile_; }
     QCheckBox* CheckBoxKeepOriginalStreams() const { return checkBoxKeepOriginalStreams_; }
     QCheckBox* CheckBoxExactCut() const { return checkBoxExactCut_; }
+    QCheckBox* CheckBoxTimelineStrip() const { return checkBoxTimelineStrip_; }
     QPushButton* ButtonDone() const { return buttonDone_; }
     bool Overwrite() const;
     bool PlayVideoFile() const;
@@ -38,6 +39,9 @@ public:
     // can be changed only while the streams are kept; it keeps its state
     // while they are not.
     bool ExactCut() const;
+    // The strip of pictures and loudness under the timeline is shown (when
+    // the window is tall enough for it).
+    bool TimelineStrip() const;
 
     // Restores the stored values into the window and this dialog. The first
     // of the seven original values that is missing or unreadable ends the
@@ -46,7 +50,7 @@ public:
     // values are read on their own: stores written before they existed lack
     // them, which means off for the first and on for the second. So are the
     // window's size and maximised state, whose absence means the specified
-    // size.
+    // size, and so is the timeline strip's, whose absence means on.
     void LoadSettings();
     // Writes the values from the current state. Returns false when the
     // store could not be written (the values written so far stay).
@@ -63,6 +67,7 @@ private:
     QCheckBox* checkBoxPlayVideoFile_ = nullptr;
     QCheckBox* checkBoxKeepOriginalStreams_ = nullptr;
     QCheckBox* checkBoxExactCut_ = nullptr;
+    QCheckBox* checkBoxTimelineStrip_ = nullptr;
     QPushButton* buttonDone_ = nullptr;
 };
 

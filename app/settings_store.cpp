@@ -52,12 +52,15 @@ void TForm2OptionsForm::LoadSettings()
         mainForm_->EditOutputFolder()->setText(
             store.value(QStringLiteral("Output Folder")).toString());
         // Added later than the others: their absence means their default
-        // (kept streams off, an exact cut on, no folder of a last video) and
+        // (kept streams off, an exact cut on, the timeline strip on, no
+        // folder of a last video) and
         // is no reason to store the defaults.
         const std::optional<int> keep = readInteger(store, QStringLiteral("KeepOriginalStreams"));
         checkBoxKeepOriginalStreams_->setChecked(keep && *keep != 0);
         const std::optional<int> exact = readInteger(store, QStringLiteral("ExactToTheFrame"));
         checkBoxExactCut_->setChecked(!exact || *exact != 0);
+        const std::optional<int> strip = readInteger(store, QStringLiteral("TimelineStrip"));
+        checkBoxTimelineStrip_->setChecked(!strip || *strip != 0);
         mainForm_->SetLastVideoFolder(store.value(QStringLiteral("Last Video Folder")).toString());
         restoreWindowPlacement(store);
 
@@ -117,6 +120,7 @@ bool TForm2OptionsForm::SaveSettings()
     store.setValue(QStringLiteral("KeepOriginalStreams"),
                    checkBoxKeepOriginalStreams_->isChecked() ? 1 : 0);
     store.setValue(QStringLiteral("ExactToTheFrame"), checkBoxExactCut_->isChecked() ? 1 : 0);
+    store.setValue(QStringLiteral("TimelineStrip"), checkBoxTimelineStrip_->isChecked() ? 1 : 0);
     store.setValue(QStringLiteral("Last Video Folder"), mainForm_->LastVideoFolder());
     store.setValue(QStringLiteral("WindowWidth"), mainForm_->NormalSize().width());
     store.setValue(QStringLiteral("WindowHeight"), mainForm_->NormalSize().height());

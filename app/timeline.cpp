@@ -82,6 +82,7 @@ void TForm1::buildTimeline(QWidget* client)
     };
 
     buildTimelineScroll(client);
+    buildTimelineStrip(client);
     buildMarkButtons(client);
 }
 
@@ -102,6 +103,7 @@ void TForm1::buildTimelineScroll(QWidget* client)
         timelineScroll_->setSingleStep(std::max(1, span / 20));
         timelineScroll_->setValue(bar.ViewMin());
         timelineScroll_->setVisible(bar.Zoomed());
+        followTimelineView();
     };
     connect(timelineScroll_, &QScrollBar::valueChanged, this, [this](int first) {
         const int span = hlTrackBar1_->ViewMax() - hlTrackBar1_->ViewMin();

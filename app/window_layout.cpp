@@ -3,11 +3,14 @@
 // the timeline under it; the right-hand column moves right and keeps its
 // controls' sizes. Extra height goes to the preview; what lies under it moves
 // down. The preview's picture keeps its aspect (the renderer letter-boxes
-// it), and a double click shows it on the whole screen.
+// it), and a double click shows it on the whole screen. Once the extra
+// height covers the strip of pictures and loudness, the strip takes that
+// much of it, under the timeline, and the preview the rest.
 #include "app/main_window.h"
 
 #include "preview/video_window.h"
 #include "widgets/hl_track_bar.h"
+#include "widgets/timeline_strip.h"
 
 #include <QEvent>
 #include <QFrame>
@@ -57,16 +60,29 @@ void TForm1::placeControls()
         return;
     const int wider = std::max(0, width() - specifiedSize_.width());
     const int taller = std::max(0, height() - specifiedSize_.height());
+    const bool strip = timelineStripWanted() && taller >= TTimelineStrip::kHeight;
+    const int previewTaller = strip ? taller - TTimelineStrip::kHeight : taller;
     for (const auto& [control, geometry] : specifiedGeometry_) {
+        if (control == timelineStrip_) {
+            // Hidden, it keeps the place it was built with.
+            if (!strip)
+                control->setGeometry(geometry);
+            continue;
+        }
         if (control == panel1_)
-            control->setGeometry(geometry.adjusted(0, 0, wider, taller));
-        else if (control == hlTrackBar1_ || control == timelineScroll_)
+            control->setGeometry(geometry.adjusted(0, 0, wider, previewTaller));
+        else if (control == hlTrackBar1_)
+            control->setGeometry(geometry.translated(0, previewTaller).adjusted(0, 0, wider, 0));
+        else if (control == timelineScroll_)
             control->setGeometry(geometry.translated(0, taller).adjusted(0, 0, wider, 0));
         else if (geometry.left() >= kLeftPartRight)
             control->setGeometry(geometry.translated(wider, 0));
         else
             control->setGeometry(geometry.translated(0, taller));
     }
+    timelineStrip_->setVisible(strip);
+    if (strip)
+        placeTimelineStrip(hlTrackBar1_->geometry().bottom() + 1);
     placePreviewPicture();
 }
 

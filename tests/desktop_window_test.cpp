@@ -7,6 +7,7 @@
 #include "preview/filter_graph.h"
 #include "preview/video_window.h"
 #include "widgets/hl_track_bar.h"
+#include "widgets/timeline_strip.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -533,12 +534,16 @@ TEST_F(DesktopWindowTest, TheWindowGrowsAroundThePreviewAndComesBackAsItWas)
             return form->isMaximized() == row.maximized && form->size() != specified;
         }));
         const QSize more = form->size() - specified;
+        // Height enough for the strip under the timeline goes to it first.
+        const int strip = more.height() >= TTimelineStrip::kHeight ? TTimelineStrip::kHeight : 0;
+        EXPECT_EQ(Find<QWidget>(*form, "TimelineStrip")->isVisible(), strip != 0);
+        const int previewMore = more.height() - strip;
         for (const auto& control : placed) {
             const QRect grown = control.today.adjusted(0, 0, more.width(),
-                                                       control.grows == 1 ? more.height() : 0);
+                                                       control.grows == 1 ? previewMore : 0);
             const QRect expected =
                 control.grows == 1      ? grown
-                : control.grows == 2    ? grown.translated(0, more.height())
+                : control.grows == 2    ? grown.translated(0, previewMore)
                 : control.today.x() > 405 ? control.today.translated(more.width(), 0)
                                           : control.today.translated(0, more.height());
             EXPECT_EQ(Find<QWidget>(*form, control.name)->geometry(), expected) << control.name;
@@ -562,7 +567,7 @@ TEST_F(DesktopWindowTest, TheWindowGrowsAroundThePreviewAndComesBackAsItWas)
     form->resize(specified + QSize(200, 100));
     QTest::keyClick(picture, Qt::Key_Escape);
     ASSERT_TRUE(waitFor([&] { return !picture->FullScreen() && picture->isVisible(); }));
-    EXPECT_EQ(picture->geometry(), QRect(4, 6, 383 + 200, 283 + 100));
+    EXPECT_EQ(picture->geometry(), QRect(4, 6, 383 + 200, 283 + 100 - TTimelineStrip::kHeight));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "preview/video_window.h"
 #include "tests/support/picture_pattern.h"
 #include "widgets/hl_track_bar.h"
+#include "widgets/timeline_strip.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -496,6 +497,81 @@ TEST_F(TimelineTest, TheSegmentsSoundIsDecodedOffTheWindowsThread)
         testing::DecodeMedia(TForm1Probe(*form).LastOutputFile().toStdString());
     ASSERT_GT(out.sampleRate, 0);
     EXPECT_NEAR(static_cast<double>(out.audioSamples) / out.sampleRate, 76 / 25.0, 1 / 25.0);
+}
+
+// The strip under the timeline: it shows once the window is tall enough,
+// taking that height from the preview; a file added while the strip of the
+// one before is being built shows only its own pictures, each the key frame
+// at or before its time; the setting hides it and is stored.
+TEST_F(TimelineTest, TheStripShowsTheFilesKeyFramesAndTheSettingHidesIt)
+{
+    const auto clip = [](const char* name, int width, int height, int keyInterval) {
+        testing::MediaSpec spec = testing::Mp4H264Aac();
+        spec.width = width;
+        spec.height = height;
+        spec.seconds = 6.0;
+        spec.keyFrameInterval = keyInterval;
+        return testing::CachedMedia(name, spec);
+    };
+    const std::string first = clip("strip_first_4x3.mp4", 320, 240, 12);
+    const std::string wide = clip("strip_second_16x9.mp4", 384, 216, 10);
+
+    auto form = windowWith(first);
+    auto* strip = Find<TTimelineStrip>(*form, "TimelineStrip");
+    auto* preview = Find<QWidget>(*form, "Panel1");
+    const QSize specified = form->size();
+    const struct {
+        int taller;
+        bool shown;
+    } heights[] = {{TTimelineStrip::kHeight - 1, false}, {TTimelineStrip::kHeight, true},
+                   {300, true}};
+    for (const auto& row : heights) {
+        form->resize(specified + QSize(600, row.taller));
+        ASSERT_TRUE(waitFor([&] { return form->size() == specified + QSize(600, row.taller); }));
+        EXPECT_EQ(strip->isVisible(), row.shown) << row.taller;
+        EXPECT_EQ(preview->height(), 295 + row.taller - (row.shown ? TTimelineStrip::kHeight : 0));
+    }
+    const QRect timeline = Find<QWidget>(*form, "hlTrackBar1")->geometry();
+    EXPECT_EQ(strip->geometry(), QRect(timeline.left(), timeline.bottom() + 1, timeline.width(),
+                                       TTimelineStrip::kHeight));
+
+    bool built = false;
+    QObject::connect(form.get(), &TForm1::TimelineStripBuilt, [&](bool completed) {
+        EXPECT_TRUE(completed);
+        built = true;
+    });
+    ASSERT_TRUE(waitFor([&] { return !strip->Pictures().empty(); }));
+    addFile(*form, wide);
+    built = false;
+    ASSERT_TRUE(waitFor([&] { return built; }));
+    const size_t slotCount = static_cast<size_t>((strip->width() + 63) / 64);
+    EXPECT_GE(strip->Pictures().size(), size_t{2});
+    EXPECT_LE(strip->Pictures().size(), slotCount);
+    for (const auto& [keyTimeMs, picture] : strip->Pictures()) {
+        SCOPED_TRACE(keyTimeMs);
+        EXPECT_EQ(picture.height(), TTimelineStrip::kPictureHeight);
+        EXPECT_NEAR(double(picture.width()) / picture.height(), 16.0 / 9.0, 0.05);
+        // 25 pictures a second, a key frame every tenth.
+        const int key = testing::PicturePattern(picture);
+        EXPECT_EQ(key % 10, 0);
+        EXPECT_NEAR(key * 40.0, double(keyTimeMs), 40.0);
+    }
+
+    auto* setting = Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxTimelineStrip();
+    EXPECT_TRUE(setting->isChecked());  // no stored value: on
+    setting->setChecked(false);
+    EXPECT_FALSE(strip->isVisible());
+    EXPECT_EQ(preview->height(), 295 + 300);
+    form->close();
+    form.reset();
+    EXPECT_EQ(store().value(QStringLiteral("TimelineStrip")).toInt(), 0);
+
+    form = openWindow();
+    ASSERT_TRUE(waitFor([&] { return form->isVisible(); }));
+    EXPECT_FALSE(Find<TForm2OptionsForm>(*form, "Form2OptionsForm")
+                     ->CheckBoxTimelineStrip()
+                     ->isChecked());
+    EXPECT_FALSE(Find<TTimelineStrip>(*form, "TimelineStrip")->isVisible());
 }
 
 }  // namespace
