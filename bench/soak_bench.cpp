@@ -10,6 +10,7 @@
 #include "app/main_window.h"
 #include "app/user_dialogs.h"
 #include "bench/bench_support.h"
+#include "bench/window_bench.h"
 #include "framesrv/frame_server.h"
 #include "preview/video_window.h"
 #include "tests/support/main_window_probe.h"
@@ -35,36 +36,7 @@ namespace fs = std::filesystem;
 
 constexpr int kFiles = 100;
 
-// Answers the window's dialogs: the next file to add, the output folder;
-// messages and reported errors are counted.
-class BenchDialogs : public UserDialogs {
-public:
-    void Information(QWidget*, const QString& text) override
-    {
-        ++messages;
-        lastMessage = text;
-    }
-    QStringList OpenVideoFiles(QWidget*, const QString&, const QString&) override
-    {
-        return {nextFile};
-    }
-    bool ChooseFolder(QWidget*, const TFolderBrowseRequest&, QString& chosen) override
-    {
-        chosen = outputFolder;
-        return true;
-    }
-    void RunModal(QDialog&) override {}
-    void ReportException(QWidget*, const QString& text) override
-    {
-        std::fprintf(stderr, "reported: %s\n", text.toUtf8().constData());
-    }
-    bool OpenDocument(const QUrl&) override { return true; }
-
-    QString nextFile;
-    QString outputFolder;
-    int messages = 0;
-    QString lastMessage;
-};
+using bench::BenchDialogs;
 
 void waitUntil(const char* what, const std::function<bool()>& done)
 {
@@ -135,13 +107,8 @@ int run(int argc, char** argv)
     const std::string clip = bench::Mp4Clip(
         "clip-160x120-25fps-2s.mp4", {.width = 160, .height = 120, .frameRate = 25, .seconds = 2.0});
 
-    const fs::path work = bench::BenchFolder() / "soak";
-    fs::remove_all(work);
+    const fs::path work = bench::WindowBenchFolder("soak");
     fs::create_directories(work / "output");
-    fs::create_directories(work / "settings");
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                       QString::fromStdString((work / "settings").string()));
     BenchDialogs dialogs;
     dialogs.outputFolder = QString::fromStdString((work / "output").string());
     UserDialogs::install(&dialogs);

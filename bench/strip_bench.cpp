@@ -12,6 +12,7 @@
 #include "app/options_dialog.h"
 #include "app/user_dialogs.h"
 #include "bench/bench_support.h"
+#include "bench/window_bench.h"
 #include "framesrv/frame_server.h"
 #include "widgets/folder_browse_dialog.h"
 
@@ -35,24 +36,7 @@ namespace fs = std::filesystem;
 
 constexpr int kRuns = 3;
 
-class BenchDialogs : public UserDialogs {
-public:
-    void Information(QWidget*, const QString& text) override
-    {
-        std::fprintf(stderr, "message: %s\n", text.toUtf8().constData());
-    }
-    QStringList OpenVideoFiles(QWidget*, const QString&, const QString&) override
-    {
-        return {file};
-    }
-    bool ChooseFolder(QWidget*, const TFolderBrowseRequest&, QString&) override { return false; }
-    void RunModal(QDialog&) override {}
-    void ReportException(QWidget*, const QString& text) override
-    {
-        std::fprintf(stderr, "reported: %s\n", text.toUtf8().constData());
-    }
-    QString file;
-};
+using bench::BenchDialogs;
 
 // The 2-hour clip, made once with GStreamer's command line (the tests'
 // generator makes clips of an hour at most): 1080p moving bars at one
@@ -113,7 +97,7 @@ Figures measure(BenchDialogs& dialogs, const std::string& clip)
         sinceTick.start();
     });
 
-    dialogs.file = QString::fromStdString(clip);
+    dialogs.nextFile = QString::fromStdString(clip);
     strip.start();
     form.findChild<QPushButton*>(QStringLiteral("ButtonAddFile"))->click();
     // The click itself (the probe of the file, which lets the event loop
@@ -136,12 +120,7 @@ int run(int argc, char** argv)
     QApplication application(argc, argv);
     const std::string clip = longClip();
 
-    const fs::path work = bench::BenchFolder() / "strip";
-    fs::remove_all(work);
-    fs::create_directories(work / "settings");
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                       QString::fromStdString((work / "settings").string()));
+    const fs::path work = bench::WindowBenchFolder("strip");
     BenchDialogs dialogs;
     UserDialogs::install(&dialogs);
 
