@@ -107,11 +107,11 @@ int run(int argc, char** argv)
     const std::string clip = bench::Mp4Clip(
         "clip-160x120-25fps-2s.mp4", {.width = 160, .height = 120, .frameRate = 25, .seconds = 2.0});
 
-    const fs::path work = bench::WindowBenchFolder("soak");
+    bench::WindowBenchSession session("soak");
+    const fs::path& work = session.Work();
     fs::create_directories(work / "output");
-    BenchDialogs dialogs;
+    BenchDialogs& dialogs = session.dialogs;
     dialogs.outputFolder = QString::fromStdString((work / "output").string());
-    UserDialogs::install(&dialogs);
 
     TForm1 form(QString::fromStdString(bench::ProgramFolder().string()));
     if (form.StartupFailed())
@@ -149,8 +149,6 @@ int run(int argc, char** argv)
     std::printf("file 8 -> %d: descriptors %+d, threads %+d, memory %+.1f MiB\n", kFiles,
                 atLast.descriptors - atEight.descriptors, atLast.threads - atEight.threads,
                 (atLast.residentKiB - atEight.residentKiB) / 1024.0);
-    UserDialogs::install(nullptr);
-    fs::remove_all(work);
     return 0;
 }
 

@@ -120,9 +120,8 @@ int run(int argc, char** argv)
     QApplication application(argc, argv);
     const std::string clip = longClip();
 
-    const fs::path work = bench::WindowBenchFolder("strip");
-    BenchDialogs dialogs;
-    UserDialogs::install(&dialogs);
+    bench::WindowBenchSession session("strip");
+    BenchDialogs& dialogs = session.dialogs;
 
     std::vector<double> times, stalls;
     for (int run = 1; run <= kRuns; ++run) {
@@ -135,8 +134,6 @@ int run(int argc, char** argv)
     }
     std::printf("median of %d: strip %.0f ms (goal 5000), longest stall %.1f ms (goal 50)\n",
                 kRuns, bench::Median(times), bench::Median(stalls));
-    UserDialogs::install(nullptr);
-    fs::remove_all(work);
     return 0;
 }
 

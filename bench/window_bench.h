@@ -47,17 +47,36 @@ public:
     QString lastMessage;
 };
 
-// A fresh work folder `name` under the bench folder, whose "settings"
-// folder takes the window's settings from now on.
-inline std::filesystem::path WindowBenchFolder(const char* name)
-{
-    const std::filesystem::path work = BenchFolder() / name;
-    std::filesystem::remove_all(work);
-    std::filesystem::create_directories(work / "settings");
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                       QString::fromStdString((work / "settings").string()));
-    return work;
-}
+// A window bench's surroundings for its run: a fresh work folder `name`
+// under the bench folder, whose "settings" folder takes the window's
+// settings, and the bench's dialogs installed. Both go when it does, also
+// when the bench fails.
+class WindowBenchSession {
+public:
+    explicit WindowBenchSession(const char* name) : work_(BenchFolder() / name)
+    {
+        std::filesystem::remove_all(work_);
+        std::filesystem::create_directories(work_ / "settings");
+        QSettings::setDefaultFormat(QSettings::IniFormat);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                           QString::fromStdString((work_ / "settings").string()));
+        UserDialogs::install(&dialogs);
+    }
+    ~WindowBenchSession()
+    {
+        UserDialogs::install(nullptr);
+        std::error_code ignored;
+        std::filesystem::remove_all(work_, ignored);
+    }
+    WindowBenchSession(const WindowBenchSession&) = delete;
+    WindowBenchSession& operator=(const WindowBenchSession&) = delete;
+
+    const std::filesystem::path& Work() const { return work_; }
+
+    BenchDialogs dialogs;
+
+private:
+    std::filesystem::path work_;
+};
 
 }  // namespace clipmora::bench
