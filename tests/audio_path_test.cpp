@@ -89,6 +89,29 @@ INSTANTIATE_TEST_SUITE_P(
 // 16-bit encoder stays within one step of the formula applied to its 16-bit
 // reading, and into a float encoder it is scaled without being cut down to
 // 16 bits first. Every sample arrives.
+// The largest difference, in 16-bit steps, between the samples of out and
+// those of in scaled by volume (256 = unity) and clipped at full scale.
+double WorstVolumeError(const DecodedSummary& in, const DecodedSummary& out, int volume,
+                        bool asFloat)
+{
+    double worst = 0;
+    for (std::size_t i = 0; i < in.samples.size(); ++i) {
+        if (!asFloat) {
+            const int64_t expected =
+                std::clamp<int64_t>((int64_t{in.samples[i]} * volume + 128) >> 8, -32768, 32767);
+            worst = std::max(worst, std::fabs(static_cast<double>(out.samples[i] - expected)));
+        } else {
+            // Unity leaves float sound as decoded, even past full scale.
+            const double sample = in.floatSamples[i];
+            const double expected =
+                volume == 256 ? sample
+                              : std::clamp(sample * volume / 256.0, -1.0, 32767.0 / 32768.0);
+            worst = std::max(worst, std::fabs(out.floatSamples[i] - expected) * 32768.0);
+        }
+    }
+    return worst;
+}
+
 TEST_F(AudioPathTest, VolumeScalesEverySampleAndClipsAtFullScale)
 {
     const std::string pcm = CachedMedia("loud.avi", losslessClip(44100, 2, 0.75));
@@ -134,22 +157,7 @@ TEST_F(AudioPathTest, VolumeScalesEverySampleAndClipsAtFullScale)
             continue;
         }
         ASSERT_EQ(out.audioSamples, c.in.audioSamples);
-        double worst = 0;
-        for (std::size_t i = 0; i < c.in.samples.size(); ++i) {
-            if (c.check == Check::Int16) {
-                const int64_t expected = std::clamp<int64_t>(
-                    (int64_t{c.in.samples[i]} * c.volume + 128) >> 8, -32768, 32767);
-                worst = std::max(worst, std::fabs(static_cast<double>(out.samples[i] - expected)));
-            } else {
-                // Unity leaves float sound as decoded, even past full scale.
-                const double in = c.in.floatSamples[i];
-                const double expected =
-                    c.volume == 256 ? in
-                                    : std::clamp(in * c.volume / 256.0, -1.0, 32767.0 / 32768.0);
-                worst = std::max(worst, std::fabs(out.floatSamples[i] - expected) * 32768.0);
-            }
-        }
-        EXPECT_LE(worst, c.steps);
+        EXPECT_LE(WorstVolumeError(c.in, out, c.volume, c.check == Check::Float), c.steps);
     }
 }
 

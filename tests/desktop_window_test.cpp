@@ -263,6 +263,11 @@ TEST_F(DesktopWindowTest, TheKeysStepSeekAndMark)
     Find<ThlTrackBar>(*form, "hlTrackBar1")->SetPosition(12345);
     QTest::keyClick(form.get(), Qt::Key_O);
     EXPECT_EQ(TForm1Probe(*form).EndFrame(), 309);
+}
+
+TEST_F(DesktopWindowTest, TheArrowsStepWithoutARateAndFromMidPicture)
+{
+    auto form = activeWindow();
 
     // A source without a rate steps 40 ms.
     testing::MediaSpec silent = testing::Mp4H264Aac();
@@ -487,6 +492,35 @@ TEST_F(DesktopWindowTest, OpenOutputFolderShowsTheFolderInTheFileManager)
     EXPECT_EQ(dialogs.openedDocuments.size(), 1);
 }
 
+// Checks where the controls stand in a window grown by `more` over its
+// specified size.
+void ExpectPlacedInGrownWindow(TForm1& form, QSize more)
+{
+    const struct {
+        const char* name;
+        QRect today;
+        int grows;  // 1: with the window; 2: only wider; 0: moves
+    } placed[] = {
+        {"Panel1", {8, 4, 393, 295}, 1},         {"VideoWindow1", {4, 6, 383, 283}, 1},
+        {"hlTrackBar1", {8, 325, 393, 24}, 2},   {"PanelStart", {42, 304, 105, 19}, 0},
+        {"ButtonPlay", {8, 360, 28, 28}, 0},     {"ButtonSplit", {412, 326, 150, 36}, 0},
+        {"EditOutputFolder", {412, 96, 306, 22}, 0},
+    };
+    // Height enough for the strip under the timeline goes to it first.
+    const int strip = more.height() >= TTimelineStrip::kHeight ? TTimelineStrip::kHeight : 0;
+    EXPECT_EQ(Find<QWidget>(form, "TimelineStrip")->isVisible(), strip != 0);
+    const int previewMore = more.height() - strip;
+    for (const auto& control : placed) {
+        const QRect grown =
+            control.today.adjusted(0, 0, more.width(), control.grows == 1 ? previewMore : 0);
+        const QRect expected = control.grows == 1        ? grown
+                               : control.grows == 2      ? grown.translated(0, previewMore)
+                               : control.today.x() > 405 ? control.today.translated(more.width(), 0)
+                                                         : control.today.translated(0, more.height());
+        EXPECT_EQ(Find<QWidget>(form, control.name)->geometry(), expected) << control.name;
+    }
+}
+
 // Growing, the preview takes the room (its picture keeping its aspect), the
 // timeline widens under it, the right-hand column moves right at its size;
 // back at the specified size every control is where it always was. A double
@@ -503,16 +537,6 @@ TEST_F(DesktopWindowTest, TheWindowGrowsAroundThePreviewAndComesBackAsItWas)
     EXPECT_EQ(form->minimumSize(), specified);
     EXPECT_GT(form->maximumWidth(), specified.width());
 
-    const struct {
-        const char* name;
-        QRect today;
-        int grows;  // 1: with the window; 2: only wider; 0: moves
-    } placed[] = {
-        {"Panel1", {8, 4, 393, 295}, 1},         {"VideoWindow1", {4, 6, 383, 283}, 1},
-        {"hlTrackBar1", {8, 325, 393, 24}, 2},   {"PanelStart", {42, 304, 105, 19}, 0},
-        {"ButtonPlay", {8, 360, 28, 28}, 0},     {"ButtonSplit", {412, 326, 150, 36}, 0},
-        {"EditOutputFolder", {412, 96, 306, 22}, 0},
-    };
     const auto allGeometry = [&] {
         QList<QRect> all;
         for (const QWidget* child : form->centralWidget()->findChildren<QWidget*>())
@@ -533,21 +557,7 @@ TEST_F(DesktopWindowTest, TheWindowGrowsAroundThePreviewAndComesBackAsItWas)
         ASSERT_TRUE(waitFor([&] {
             return form->isMaximized() == row.maximized && form->size() != specified;
         }));
-        const QSize more = form->size() - specified;
-        // Height enough for the strip under the timeline goes to it first.
-        const int strip = more.height() >= TTimelineStrip::kHeight ? TTimelineStrip::kHeight : 0;
-        EXPECT_EQ(Find<QWidget>(*form, "TimelineStrip")->isVisible(), strip != 0);
-        const int previewMore = more.height() - strip;
-        for (const auto& control : placed) {
-            const QRect grown = control.today.adjusted(0, 0, more.width(),
-                                                       control.grows == 1 ? previewMore : 0);
-            const QRect expected =
-                control.grows == 1      ? grown
-                : control.grows == 2    ? grown.translated(0, previewMore)
-                : control.today.x() > 405 ? control.today.translated(more.width(), 0)
-                                          : control.today.translated(0, more.height());
-            EXPECT_EQ(Find<QWidget>(*form, control.name)->geometry(), expected) << control.name;
-        }
+        ExpectPlacedInGrownWindow(*form, form->size() - specified);
         // A seek of the paused preview brings a picture at the new size
         // (a playing one on a loaded machine may drop every late picture).
         TForm1Probe(*form).FilterGraph1().SetPosition(1000);

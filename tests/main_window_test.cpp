@@ -420,50 +420,70 @@ TEST_F(MainWindowTest, FirstRunStoresTheDefaults)
         Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxOverwrite()->isChecked());
 }
 
-TEST_F(MainWindowTest, SettingsSurviveARestartAndAFailedReadRewritesThem)
+// Sets a value other than the default in every stored control but the folder.
+void ChooseNonDefaults(TForm1& form)
+{
+    Find<QComboBox>(form, "ComboOutputFormat")
+        ->setCurrentIndex(Find<QComboBox>(form, "ComboOutputFormat")
+                              ->findText(QStringLiteral("MP4 - MPEG4 Video (*.mp4)")));
+    Find<QComboBox>(form, "ComboVideoQuality")->setCurrentIndex(0);
+    Find<QComboBox>(form, "ComboAudioQuality")->setCurrentIndex(4);
+    auto* options = Find<TForm2OptionsForm>(form, "Form2OptionsForm");
+    options->CheckBoxOverwrite()->setChecked(true);
+    options->CheckBoxPlayVideoFile()->setChecked(false);
+    form.Profile().ComboLetterBox.Select(1);
+}
+
+void ExpectNonDefaults(TForm1& form, const fs::path& folder)
+{
+    EXPECT_EQ(form.EditOutputFolder()->text(), QString::fromStdString(folder.string()));
+    EXPECT_EQ(Find<QComboBox>(form, "ComboOutputFormat")->currentText(),
+              QStringLiteral("MP4 - MPEG4 Video (*.mp4)"));
+    EXPECT_EQ(Find<QComboBox>(form, "ComboVideoQuality")->currentIndex(), 0);
+    EXPECT_EQ(Find<QComboBox>(form, "ComboAudioQuality")->currentIndex(), 4);
+    auto* options = Find<TForm2OptionsForm>(form, "Form2OptionsForm");
+    EXPECT_TRUE(options->CheckBoxOverwrite()->isChecked());
+    EXPECT_FALSE(options->CheckBoxPlayVideoFile()->isChecked());
+    EXPECT_EQ(form.Profile().ComboLetterBox.Selected(), 1);
+    EXPECT_EQ(form.Profile().OutputExtension, "MP4");
+}
+
+TEST_F(MainWindowTest, SettingsSurviveARestartButNotExit)
 {
     testing::TempFolder folder;
-    const QString folderText = QString::fromStdString(folder.path().string());
     {
         auto form = openWindow();
         chooseFolder(*form, folder.path());
-        chooseFormat(*form, QStringLiteral("MP4 - MPEG4 Video (*.mp4)"));
-        Find<QComboBox>(*form, "ComboVideoQuality")->setCurrentIndex(0);
-        Find<QComboBox>(*form, "ComboAudioQuality")->setCurrentIndex(4);
-        Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxOverwrite()->setChecked(true);
-        Find<TForm2OptionsForm>(*form, "Form2OptionsForm")
-            ->CheckBoxPlayVideoFile()
-            ->setChecked(false);
-        form->Profile().ComboLetterBox.Select(1);
+        ChooseNonDefaults(*form);
         EXPECT_TRUE(form->close());
     }
-    const int mp4 = store().value(QStringLiteral("ComboOutputFormat")).toInt();
     {
         auto form = openWindow();
-        EXPECT_EQ(form->EditOutputFolder()->text(), folderText);
-        EXPECT_EQ(Find<QComboBox>(*form, "ComboOutputFormat")->currentText(),
-                  QStringLiteral("MP4 - MPEG4 Video (*.mp4)"));
-        EXPECT_EQ(Find<QComboBox>(*form, "ComboVideoQuality")->currentIndex(), 0);
-        EXPECT_EQ(Find<QComboBox>(*form, "ComboAudioQuality")->currentIndex(), 4);
-        EXPECT_TRUE(
-            Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxOverwrite()->isChecked());
-        EXPECT_FALSE(Find<TForm2OptionsForm>(*form, "Form2OptionsForm")
-                         ->CheckBoxPlayVideoFile()
-                         ->isChecked());
-        EXPECT_EQ(form->Profile().ComboLetterBox.Selected(), 1);
-        EXPECT_EQ(form->Profile().OutputExtension, "MP4");
+        ExpectNonDefaults(*form, folder.path());
         // "Exit" does not store anything.
         Find<QComboBox>(*form, "ComboVideoQuality")->setCurrentIndex(3);
         Find<QAction>(*form, "ActionExit")->trigger();
     }
     EXPECT_EQ(store().value(QStringLiteral("VideoQuality")).toInt(), 0);
+}
+
+TEST_F(MainWindowTest, AFailedReadRewritesTheSettings)
+{
+    testing::TempFolder folder;
+    {
+        auto form = openWindow();
+        chooseFolder(*form, folder.path());
+        ChooseNonDefaults(*form);
+        EXPECT_TRUE(form->close());
+    }
+    const int mp4 = store().value(QStringLiteral("ComboOutputFormat")).toInt();
 
     // Without "VideoQuality" the load stops there and rewrites every value:
     // what was restored so far, and the defaults for the rest.
     store().remove(QStringLiteral("VideoQuality"));
     {
         auto form = openWindow();
-        EXPECT_EQ(form->EditOutputFolder()->text(), folderText);
+        EXPECT_EQ(form->EditOutputFolder()->text(), QString::fromStdString(folder.path().string()));
         EXPECT_EQ(form->Profile().ComboLetterBox.Selected(), 1);
         EXPECT_EQ(Find<QComboBox>(*form, "ComboAudioQuality")->currentIndex(), 2);
     }

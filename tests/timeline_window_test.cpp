@@ -156,6 +156,42 @@ TEST_F(TimelineTest, MarkButtonsFollowTheirRules)
     EXPECT_EQ(TForm1Probe(*form).TimelinePosition(), 5);
 }
 
+enum { kStart, kEnd };
+
+// Each row starts from what the rows before it left. A refused or
+// abandoned time changes nothing; the frames are the mark buttons' (29.97
+// frames per second, not AVI: counted at 25 per second).
+struct TypedMark {
+    int mark;
+    const char* typed;
+    Qt::Key key;
+    const char* message;  // the start of the refusal, or nothing
+    double startFrame, endFrame;
+    const char *startPanel, *endPanel;
+    int thumbMs, selStartMs, selEndMs;
+};
+const TypedMark kTypedMarks[] = {
+    {kEnd, "5", Qt::Key_Return, "Please choose a START position", 0, 0, "", "", 0, 0, 0},
+    {kStart, "10", Qt::Key_Return, "", 250, 0, "10", "", 10000, 10000, 22000},
+    {kEnd, "0:20", Qt::Key_Return, "", 250, 500, "10", "20", 20000, 10000, 20000},
+    // A new start keeps an end that stays after it.
+    {kStart, " 0:00:12.345 ", Qt::Key_Enter, "", 309, 500, "12.345", "20", 12345, 12345,
+     20000},
+    {kStart, "21", Qt::Key_Return, "The start cannot be after the end", 309, 500, "12.345",
+     "20", 12345, 12345, 20000},
+    {kEnd, "12.3", Qt::Key_Return, "The end cannot be before the start", 309, 500, "12.345",
+     "20", 12345, 12345, 20000},
+    {kEnd, "22.001", Qt::Key_Return, "22.001 is past the end", 309, 500, "12.345", "20",
+     12345, 12345, 20000},
+    {kEnd, "1:2", Qt::Key_Return, "\"1:2\" is not a time", 309, 500, "12.345", "20", 12345,
+     12345, 20000},
+    {kStart, "ten", Qt::Key_Return, "\"ten\" is not a time", 309, 500, "12.345", "20",
+     12345, 12345, 20000},
+    {kEnd, "3", Qt::Key_Escape, "", 309, 500, "12.345", "20", 12345, 12345, 20000},
+    {kEnd, "22", Qt::Key_Return, "", 309, 550, "12.345", "22", 22000, 12345, 22000},
+    {kEnd, "12.345", Qt::Key_Return, "", 309, 309, "12.345", "12.345", 12345, 12345, 12345},
+};
+
 TEST_F(TimelineTest, TypedMarksSetTheFrameOfTheirTimeOrSayWhyNot)
 {
     testing::TempFolder folder;
@@ -173,40 +209,7 @@ TEST_F(TimelineTest, TypedMarksSetTheFrameOfTheirTimeOrSayWhyNot)
         QTest::keyClick(field, key);
         return true;
     };
-    enum { kStart, kEnd };
-    // Each row starts from what the rows before it left. A refused or
-    // abandoned time changes nothing; the frames are the mark buttons' (29.97
-    // frames per second, not AVI: counted at 25 per second).
-    const struct {
-        int mark;
-        const char* typed;
-        Qt::Key key;
-        const char* message;  // the start of the refusal, or nothing
-        double startFrame, endFrame;
-        const char *startPanel, *endPanel;
-        int thumbMs, selStartMs, selEndMs;
-    } rows[] = {
-        {kEnd, "5", Qt::Key_Return, "Please choose a START position", 0, 0, "", "", 0, 0, 0},
-        {kStart, "10", Qt::Key_Return, "", 250, 0, "10", "", 10000, 10000, 22000},
-        {kEnd, "0:20", Qt::Key_Return, "", 250, 500, "10", "20", 20000, 10000, 20000},
-        // A new start keeps an end that stays after it.
-        {kStart, " 0:00:12.345 ", Qt::Key_Enter, "", 309, 500, "12.345", "20", 12345, 12345,
-         20000},
-        {kStart, "21", Qt::Key_Return, "The start cannot be after the end", 309, 500, "12.345",
-         "20", 12345, 12345, 20000},
-        {kEnd, "12.3", Qt::Key_Return, "The end cannot be before the start", 309, 500, "12.345",
-         "20", 12345, 12345, 20000},
-        {kEnd, "22.001", Qt::Key_Return, "22.001 is past the end", 309, 500, "12.345", "20",
-         12345, 12345, 20000},
-        {kEnd, "1:2", Qt::Key_Return, "\"1:2\" is not a time", 309, 500, "12.345", "20", 12345,
-         12345, 20000},
-        {kStart, "ten", Qt::Key_Return, "\"ten\" is not a time", 309, 500, "12.345", "20",
-         12345, 12345, 20000},
-        {kEnd, "3", Qt::Key_Escape, "", 309, 500, "12.345", "20", 12345, 12345, 20000},
-        {kEnd, "22", Qt::Key_Return, "", 309, 550, "12.345", "22", 22000, 12345, 22000},
-        {kEnd, "12.345", Qt::Key_Return, "", 309, 309, "12.345", "12.345", 12345, 12345, 12345},
-    };
-    for (const auto& row : rows) {
+    for (const auto& row : kTypedMarks) {
         SCOPED_TRACE(row.typed);
         dialogs.messages.clear();
         ASSERT_TRUE(type(row.mark, QString::fromLatin1(row.typed), row.key));
@@ -301,6 +304,63 @@ TEST_F(TimelineTest, TheBarShowsTheMarkedRangeAndAYellowThumb)
     EXPECT_EQ(shown.pixelColor(thumb.bottomRight()), QColor(160, 160, 0));
 }
 
+// The timeline's travel and the pointer's actions on it.
+struct TimelineUnderPointer {
+    TForm1& form;
+    ThlTrackBar& bar;
+    int travelLeft, travelRight, y;
+
+    explicit TimelineUnderPointer(TForm1& window)
+        : form(window), bar(*Find<ThlTrackBar>(window, "hlTrackBar1")),
+          travelLeft(bar.ChannelRect().left() + 5), travelRight(bar.ChannelRect().right() - 4),
+          y(bar.ChannelRect().center().y())
+    {
+    }
+    void wheel(int x, int notches, Qt::KeyboardModifiers keys) const
+    {
+        QWheelEvent turn(QPointF(x, y), bar.mapToGlobal(QPointF(x, y)), QPoint(),
+                         QPoint(0, 120 * notches), Qt::NoButton, keys, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&bar, &turn);
+    }
+    void clickAt(int x) const
+    {
+        // A press on the thumb would grab it instead of moving it there.
+        QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(x < 100 ? travelRight : travelLeft, y));
+        QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(x, y));
+    }
+    std::vector<int> pixelsOf() const
+    {
+        return std::vector<int>{bar.PixelOf(0), bar.PixelOf(5000), bar.PixelOf(bar.Max())};
+    }
+    // Marks the start at each pixel within 20 of x; returns the frames marked.
+    std::vector<double> startFramesAround(int x) const
+    {
+        std::vector<double> frames;
+        for (int px = std::max(x - 20, travelLeft); px <= std::min(x + 20, travelRight); ++px) {
+            clickAt(px);
+            EXPECT_NEAR(bar.Position(), bar.ValueAt(px), 0.5);
+            Find<QPushButton>(form, "ButtonMarkStart")->click();
+            frames.push_back(TForm1Probe(form).StartFrame());
+        }
+        return frames;
+    }
+    // Marks a range around x and checks that its highlight is drawn where
+    // its marks are in the view.
+    void expectRangeDrawnAround(int x) const
+    {
+        clickAt(x - 20 < travelLeft ? travelLeft + 2 : x - 20);
+        Find<QPushButton>(form, "ButtonMarkStart")->click();
+        clickAt(x + 20 > travelRight ? travelRight - 2 : x + 20);
+        Find<QPushButton>(form, "ButtonMarkEnd")->click();
+        const QImage shown = bar.grab().toImage();
+        const QColor highlight = bar.palette().color(QPalette::Highlight);
+        const int middle = (bar.PixelOf(bar.SelStart()) + bar.PixelOf(bar.SelEnd())) / 2;
+        EXPECT_EQ(shown.pixelColor(middle, y), highlight);
+        EXPECT_NE(shown.pixelColor(std::max(travelLeft, bar.PixelOf(bar.SelStart()) - 8), y),
+                  highlight);
+    }
+};
+
 // Ctrl with the wheel zooms the timeline around the pointer, so that a mark
 // can be put on each picture; the scroll bar under it pans; the marks'
 // drawing follows the view.
@@ -308,26 +368,12 @@ TEST_F(TimelineTest, CtrlWheelZoomsAroundThePointerAndEveryPictureCanBeMarked)
 {
     auto form = windowWith(ntscMp4());
     form->resize(form->size() + QSize(500, 0));  // a wider timeline, as on a big screen
-    ThlTrackBar& bar = *Find<ThlTrackBar>(*form, "hlTrackBar1");
     auto* scroll = Find<QScrollBar>(*form, "TimelineScroll");
-    ASSERT_TRUE(waitFor([&] { return bar.width() == 393 + 500; }));
-    const QRect channel = bar.ChannelRect();
-    const int travelLeft = channel.left() + 5, travelRight = channel.right() - 4;
-    const int y = channel.center().y();
-    const auto wheel = [&](int x, int notches, Qt::KeyboardModifiers keys) {
-        QWheelEvent turn(QPointF(x, y), bar.mapToGlobal(QPointF(x, y)), QPoint(),
-                         QPoint(0, 120 * notches), Qt::NoButton, keys, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(&bar, &turn);
-    };
-    const auto clickAt = [&](int x) {
-        // A press on the thumb would grab it instead of moving it there.
-        QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(x < 100 ? travelRight : travelLeft, y));
-        QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(x, y));
-    };
-    const auto pixelsOf = [&] {
-        return std::vector<int>{bar.PixelOf(0), bar.PixelOf(5000), bar.PixelOf(bar.Max())};
-    };
-    const std::vector<int> unzoomed = pixelsOf();
+    ASSERT_TRUE(
+        waitFor([&] { return Find<ThlTrackBar>(*form, "hlTrackBar1")->width() == 393 + 500; }));
+    const TimelineUnderPointer timeline(*form);
+    ThlTrackBar& bar = timeline.bar;
+    const std::vector<int> unzoomed = timeline.pixelsOf();
 
     const struct {
         const char* name;
@@ -336,61 +382,42 @@ TEST_F(TimelineTest, CtrlWheelZoomsAroundThePointerAndEveryPictureCanBeMarked)
     } zooms[] = {{"near the start", 10, 6}, {"middle", 450, 7}, {"near the end", 800, 5}};
     for (const auto& zoom : zooms) {
         SCOPED_TRACE(zoom.name);
-        const int x = travelLeft + zoom.x;
+        const int x = timeline.travelLeft + zoom.x;
         const int under = bar.ValueAt(x);
-        wheel(x, zoom.notches, Qt::NoModifier);
+        timeline.wheel(x, zoom.notches, Qt::NoModifier);
         EXPECT_FALSE(bar.Zoomed()) << "the plain wheel steps";
         bar.SetPosition(under);
-        wheel(x, zoom.notches, Qt::ControlModifier);
+        timeline.wheel(x, zoom.notches, Qt::ControlModifier);
         ASSERT_TRUE(bar.Zoomed());
         const double span = bar.ViewMax() - bar.ViewMin();
         EXPECT_NEAR(span, bar.Max() / std::pow(1.5, zoom.notches), 2.0);
-        const double msPerPixel = span / (travelRight - travelLeft);
+        const double msPerPixel = span / (timeline.travelRight - timeline.travelLeft);
         EXPECT_LE(std::abs(bar.ValueAt(x) - under), msPerPixel + 1) << "the pointer's time stays";
         EXPECT_TRUE(scroll->isVisible());
         EXPECT_EQ(scroll->value(), bar.ViewMin());
 
         // Pixel by pixel around the pointer the marks reach every picture.
-        std::vector<double> frames;
-        for (int px = x - 20; px <= x + 20; ++px) {
-            if (px < travelLeft || px > travelRight)
-                continue;
-            clickAt(px);
-            EXPECT_NEAR(bar.Position(), bar.ValueAt(px), 0.5);
-            Find<QPushButton>(*form, "ButtonMarkStart")->click();
-            frames.push_back(TForm1Probe(*form).StartFrame());
-        }
+        const std::vector<double> frames = timeline.startFramesAround(x);
         ASSERT_GT(frames.size(), 10u);
         for (std::size_t i = 1; i < frames.size(); ++i)
             EXPECT_LE(frames[i] - frames[i - 1], 1.0) << "no picture skipped at pixel " << i;
         EXPECT_GE(frames.back() - frames.front(), 2.0);
-
-        // The highlighted range is drawn where its marks are in the view.
-        clickAt(x - 20 < travelLeft ? travelLeft + 2 : x - 20);
-        Find<QPushButton>(*form, "ButtonMarkStart")->click();
-        clickAt(x + 20 > travelRight ? travelRight - 2 : x + 20);
-        Find<QPushButton>(*form, "ButtonMarkEnd")->click();
-        const QImage shown = bar.grab().toImage();
-        const QColor highlight = bar.palette().color(QPalette::Highlight);
-        const int middle = (bar.PixelOf(bar.SelStart()) + bar.PixelOf(bar.SelEnd())) / 2;
-        EXPECT_EQ(shown.pixelColor(middle, y), highlight);
-        EXPECT_NE(shown.pixelColor(std::max(travelLeft, bar.PixelOf(bar.SelStart()) - 8), y),
-                  highlight);
+        timeline.expectRangeDrawnAround(x);
 
         // The scroll bar pans to the end and back; the thumb left behind
         // lies beyond the travel.
         const int first = bar.ViewMin();
         scroll->setValue(scroll->maximum());
         EXPECT_EQ(bar.ViewMax(), bar.Max());
-        EXPECT_EQ(bar.PixelOf(bar.Max()), travelRight);
+        EXPECT_EQ(bar.PixelOf(bar.Max()), timeline.travelRight);
         scroll->setValue(first);
         EXPECT_EQ(bar.ViewMin(), first);
 
         // Zooming out as far as it goes shows the whole file as before.
-        wheel(x, -40, Qt::ControlModifier);
+        timeline.wheel(x, -40, Qt::ControlModifier);
         EXPECT_FALSE(bar.Zoomed());
         EXPECT_FALSE(scroll->isVisible());
-        EXPECT_EQ(pixelsOf(), unzoomed);
+        EXPECT_EQ(timeline.pixelsOf(), unzoomed);
     }
 }
 
@@ -499,22 +526,42 @@ TEST_F(TimelineTest, TheSegmentsSoundIsDecodedOffTheWindowsThread)
     EXPECT_NEAR(static_cast<double>(out.audioSamples) / out.sampleRate, 76 / 25.0, 1 / 25.0);
 }
 
+// A 6-second clip of the given size with a key frame every keyInterval pictures.
+std::string StripClip(const char* name, int width, int height, int keyInterval)
+{
+    testing::MediaSpec spec = testing::Mp4H264Aac();
+    spec.width = width;
+    spec.height = height;
+    spec.seconds = 6.0;
+    spec.keyFrameInterval = keyInterval;
+    return testing::CachedMedia(name, spec);
+}
+
+// Each slot of the strip shows the key frame at or before its time (the
+// clips have 25 pictures a second) at the picture height and the file's aspect.
+void ExpectKeyFramePictures(const TTimelineStrip& strip, double aspect, int keyInterval)
+{
+    const size_t slotCount = static_cast<size_t>((strip.width() + 63) / 64);
+    EXPECT_GE(strip.Pictures().size(), size_t{2});
+    EXPECT_LE(strip.Pictures().size(), slotCount);
+    for (const auto& [keyTimeMs, picture] : strip.Pictures()) {
+        SCOPED_TRACE(keyTimeMs);
+        EXPECT_EQ(picture.height(), TTimelineStrip::kPictureHeight);
+        EXPECT_NEAR(double(picture.width()) / picture.height(), aspect, 0.05);
+        const int key = testing::PicturePattern(picture);
+        EXPECT_EQ(key % keyInterval, 0);
+        EXPECT_NEAR(key * 40.0, double(keyTimeMs), 40.0);
+    }
+}
+
 // The strip under the timeline: it shows once the window is tall enough,
 // taking that height from the preview; a file added while the strip of the
 // one before is being built shows only its own pictures, each the key frame
 // at or before its time; the setting hides it and is stored.
 TEST_F(TimelineTest, TheStripShowsTheFilesKeyFramesAndTheSettingHidesIt)
 {
-    const auto clip = [](const char* name, int width, int height, int keyInterval) {
-        testing::MediaSpec spec = testing::Mp4H264Aac();
-        spec.width = width;
-        spec.height = height;
-        spec.seconds = 6.0;
-        spec.keyFrameInterval = keyInterval;
-        return testing::CachedMedia(name, spec);
-    };
-    const std::string first = clip("strip_first_4x3.mp4", 320, 240, 12);
-    const std::string wide = clip("strip_second_16x9.mp4", 384, 216, 10);
+    const std::string first = StripClip("strip_first_4x3.mp4", 320, 240, 12);
+    const std::string wide = StripClip("strip_second_16x9.mp4", 384, 216, 10);
 
     auto form = windowWith(first);
     auto* strip = Find<TTimelineStrip>(*form, "TimelineStrip");
@@ -544,18 +591,7 @@ TEST_F(TimelineTest, TheStripShowsTheFilesKeyFramesAndTheSettingHidesIt)
     addFile(*form, wide);
     built = false;
     ASSERT_TRUE(waitFor([&] { return built; }));
-    const size_t slotCount = static_cast<size_t>((strip->width() + 63) / 64);
-    EXPECT_GE(strip->Pictures().size(), size_t{2});
-    EXPECT_LE(strip->Pictures().size(), slotCount);
-    for (const auto& [keyTimeMs, picture] : strip->Pictures()) {
-        SCOPED_TRACE(keyTimeMs);
-        EXPECT_EQ(picture.height(), TTimelineStrip::kPictureHeight);
-        EXPECT_NEAR(double(picture.width()) / picture.height(), 16.0 / 9.0, 0.05);
-        // 25 pictures a second, a key frame every tenth.
-        const int key = testing::PicturePattern(picture);
-        EXPECT_EQ(key % 10, 0);
-        EXPECT_NEAR(key * 40.0, double(keyTimeMs), 40.0);
-    }
+    ExpectKeyFramePictures(*strip, 16.0 / 9.0, 10);
 
     auto* setting = Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxTimelineStrip();
     EXPECT_TRUE(setting->isChecked());  // no stored value: on
