@@ -26,7 +26,7 @@ namespace {
 class NoDialogs : public UserDialogs {
 public:
     void Information(QWidget*, const QString&) override {}
-    QStringList OpenVideoFiles(QWidget*, const QString&) override { return {}; }
+    QStringList OpenVideoFiles(QWidget*, const QString&, const QString&) override { return {}; }
     bool ChooseFolder(QWidget*, const TFolderBrowseRequest&, QString&) override { return false; }
     void RunModal(QDialog&) override {}
     void ReportException(QWidget*, const QString&) override {}
