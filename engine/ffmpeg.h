@@ -16,7 +16,10 @@
 //   packet_loop.cpp         the run; its packet loop, end and progress
 //   packet_io.cpp           the run's decode stage and its writer
 //   video_path.cpp, audio_path.cpp          the run's video and audio paths
-// The run's stages are objects of their own (run_stages.h).
+// The set-up stages are functions that take what they read and return what
+// they build (task_setup.h: inputs, outputs; run_stages.h: the run's
+// streams); the run's stages are objects of their own (run_stages.h). The
+// task calls them and keeps the results.
 //
 // Threads: a task is configured on the main thread; its run happens on one
 // worker thread. Nothing here is shared between tasks except the process-wide
@@ -44,8 +47,6 @@
 
 namespace clipmora {
 
-struct OpenedInput;
-
 inline constexpr int kMaxFiles = 20;    // input files, output files
 inline constexpr int kMaxStreams = 20;  // streams per input for "itsscale"
 inline constexpr int kMaxMaps = 20;     // stream maps, metadata maps
@@ -66,20 +67,32 @@ struct TMetaDataMap {
     int InFile = 0;
 };
 
-// What the options say about the next output stream of one kind. The
-// stream that is built from them (an output's first stream of the kind, or
-// one added with "newvideo", "newaudio", "newsubtitle") takes the record
-// whole, and the next stream starts from a fresh one.
+// What the options say about the next output stream of one kind.
 struct StreamChoice {
     bool disabled = false;    // "vn", "an", "sn"
     std::string codecName;    // the encoder; empty: the container's own choice
     bool streamCopy = false;  // codec "copy"
 };
 
+// The options that belong to one output file. The option parser fills the
+// record; creating an output file takes it whole, and the next output starts
+// from a fresh one. A stream added with "newvideo", "newaudio" or
+// "newsubtitle" takes its kind's part of the record being filled. An input
+// opened meanwhile reads the record too: a codec name forces its decoder
+// (and is used up by it), and the streams of a disabled kind are not read.
+struct OutputChoices {
+    const AVOutputFormat* forcedFormat = nullptr;  // "f"; null: the file name decides
+    StreamChoice video;
+    StreamChoice audio;
+    StreamChoice subtitle;
+    std::string audioLanguage;     // "alang"
+    std::string subtitleLanguage;  // "slang"
+};
+
 // The option state of one task, with its reset values.
 struct OptionState {
     const AVInputFormat* forcedInputFormat = nullptr;
-    const AVOutputFormat* forcedOutputFormat = nullptr;
+    OutputChoices output;  // for the next output file
     bool imageSequence = false;
 
     int frameWidth = 0;
@@ -98,7 +111,6 @@ struct OptionState {
     std::optional<std::array<uint16_t, 64>> intraMatrix;
     std::optional<std::array<uint16_t, 64>> interMatrix;
     std::string rcOverride;
-    StreamChoice video;
     int videoDiscard = 0;
     uint32_t videoCodecTag = 0;
     bool sameQuality = false;
@@ -113,14 +125,9 @@ struct OptionState {
 
     int audioSampleRate = 44100;
     float audioQScale = -99999.0f;
-    StreamChoice audio;
     int audioChannels = 2;
     uint32_t audioCodecTag = 0;
-    std::string audioLanguage;
     int audioVolume = 256;
-
-    StreamChoice subtitle;
-    std::string subtitleLanguage;
 
     float muxPreload = 0.5f;   // seconds
     float muxMaxDelay = 0.7f;  // seconds
@@ -182,6 +189,11 @@ struct ParameterDefaults {
     AVCodecContext* of(CodecKind kind) const { return codec[static_cast<int>(kind)].get(); }
 };
 
+// Copies every parameter set so far on `defaults` whose flags contain all of
+// `mask` from `source` (one of the defaults' objects) onto `target` (both
+// objects with an AVClass).
+void CopyGenericParameters(const ParameterDefaults& defaults, void* target, void* source, int mask);
+
 struct InputFile {
     std::string fileName;
     std::string scriptSource;                        // the file a trim script reads, if one
@@ -230,10 +242,6 @@ void BeginWritingOutput(OutputFile& file);
 
 class RunLog;
 class TFFmpegThread;
-class VideoPath;
-struct RunState;
-struct TInputStream;
-struct TOutputStream;
 struct VideoHooks;
 
 class TCustomFFmpeg {
@@ -293,23 +301,20 @@ public:
     // when one accepted it.
     bool SetGenericParameter(const std::string& name, const std::string& value);
     bool SetGenericParameter(const std::string& name, int64_t value);
-    // Copies every parameter set so far whose flags contain all of `mask`
-    // from `defaults` onto `target` (both objects with an AVClass).
-    void CopyGenericParameters(void* target, void* defaults, int mask) const;
 
     // --- Outputs (output_setup.cpp, targets.cpp) --------------------------
-    // Creates the output file `fileName` with its streams. Throws
-    // FFMpegException when it cannot (the file may stay in the list when
-    // only its opening failed; the caller removes the task).
+    // Creates the output file `fileName` with its streams from the options,
+    // taking the per-output record (Options().output), so that the next
+    // output starts from a fresh one. Throws FFMpegException when it cannot
+    // (the file may stay in the list when only its opening failed; the
+    // caller removes the task).
     void CreateOutputFile(const std::string& fileName);
-    // "newvideo", "newaudio", "newsubtitle": one more stream on the last output file.
+    // "newvideo", "newaudio", "newsubtitle": one more stream on the last
+    // output file, taking its kind's part of the per-output record.
     void AddStreamToLastOutput(CodecKind kind);
     // Applies a target preset; `type` is "vcd", "svcd", "dvd", "dv" or "dv50".
     void ApplyTarget(const std::string& type, const std::string& norm,
                      const std::string& fallbackNorm);
-    // Finds a codec by name; an empty name gives AV_CODEC_ID_NONE. Throws
-    // FFMpegException "Unknown encoder 'x'" / "Invalid decoder type 'x'".
-    AVCodecID LookupCodec(const std::string& name, AVMediaType type, bool encoder);
 
     // --- Inputs (input_open.cpp) -------------------------------------------
     // Opens `fileName` as the next input. Throws FFMpegException when it
@@ -421,31 +426,6 @@ private:
     struct OptionEntry;
     static const OptionEntry kOptionTable[];
 
-    // Input opening (input_open.cpp); they throw FFMpegException.
-    void openInputContext(InputFile& input, OpenedInput& served);
-    int64_t analyseInput(InputFile& input, const OpenedInput& served);
-    void addDecoders(InputFile& input);
-    void takeVideoStream(AVStream* stream, AVCodecContext* decoder, const std::string& fileName);
-
-    // Stream builders (output_setup.cpp); they throw FFMpegException.
-    void addVideoStream(OutputFile& file);
-    void addAudioStream(OutputFile& file);
-    void addSubtitleStream(OutputFile& file);
-    OutputStreamSetup& newOutputStream(OutputFile& file, CodecKind kind, const AVCodec* codec);
-    AVCodecID chooseCodec(const OutputFile& file, AVMediaType type, const std::string& name);
-    OutputStreamSetup& newCodedStream(OutputFile& file, CodecKind kind,
-                                      const StreamChoice& choice, uint32_t tag);
-
-    // The run's set-up. All run on the task's thread and throw
-    // FFMpegException on failure; the run-time stages are in run_stages.h.
-    void prepareOutputs(RunState& run, VideoPath& video);           // stream_preparation.cpp
-    void openCodecs(RunState& run);
-    void openEncoder(RunState& run, TOutputStream& ost);
-    // The output files' descriptions and the "Stream mapping:" lines.
-    void logOutputsAndMapping(const RunState& run);
-    // Logs (level 0) each named parameter that no parameter object, muxer or
-    // encoder took, once.
-    void reportIgnoredParameters();
     // The log slot as the run's stages write to it.
     RunLog runLog();
     // The hook slots as the video path calls them.

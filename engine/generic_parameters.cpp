@@ -167,16 +167,16 @@ bool TCustomFFmpeg::SetGenericParameter(const std::string& name, int64_t value)
     return SetGenericParameter(name, std::to_string(value));
 }
 
-void TCustomFFmpeg::CopyGenericParameters(void* target, void* defaults, int mask) const
+void CopyGenericParameters(const ParameterDefaults& defaults, void* target, void* source, int mask)
 {
-    if (!target || !defaults)
+    if (!target || !source)
         return;
-    for (const std::string& name : defaults_.names) {
-        const std::optional<ResolvedParameter> parameter = resolveParameter(defaults, name);
+    for (const std::string& name : defaults.names) {
+        const std::optional<ResolvedParameter> parameter = resolveParameter(source, name);
         if (!parameter || (parameter->flags & mask) != mask)
             continue;
         uint8_t* text = nullptr;
-        if (lib.av_opt_get(defaults, parameter->libraryName.c_str(), 0, &text) < 0)
+        if (lib.av_opt_get(source, parameter->libraryName.c_str(), 0, &text) < 0)
             continue;
         const LibraryMemoryPtr<uint8_t> owned(text);
         lib.av_opt_set(target, parameter->libraryName.c_str(), reinterpret_cast<char*>(text), 0);

@@ -5,6 +5,7 @@
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/input_opener.h"
+#include "engine/task_setup.h"
 
 #include <algorithm>
 #include <cctype>
@@ -40,71 +41,26 @@ DictionaryPtr formatHints(const OptionState& o)
     return hints;
 }
 
-}  // namespace
-
-void TCustomFFmpeg::AddInputFile(const std::string& fileName)
-{
-    OptionState& o = options_;
-    // Whatever happens, the next input starts without this one's settings.
-    struct ConsumePerInputSettings {
-        OptionState& o;
-        ~ConsumePerInputSettings()
-        {
-            o.forcedInputFormat = nullptr;
-            o.forcedOutputFormat = nullptr;
-            o.rateEmulation = false;
-            o.videoChannel = 0;
-            o.video.codecName.clear();
-            o.audio.codecName.clear();
-            o.subtitle.codecName.clear();
-        }
-    } consume{o};
-
-    if (inputs_.size() >= static_cast<std::size_t>(kMaxFiles))
-        throw FFMpegException("Too many input files (at most 20)");
-    InputFile input;
-    input.fileName = fileName;
-    OpenedInput served;
-    served.framesWelcome = true;
-    openInputContext(input, served);
-    const int64_t timestamp = analyseInput(input, served);
-    addDecoders(input);
-
-    AVFormatContext* context = input.context.get();
-    if (context->duration != AV_NOPTS_VALUE && context->duration / 1000 > totalOutputDurationMs_)
-        totalOutputDurationMs_ = static_cast<int>(
-            std::min<int64_t>(context->duration / 1000, INT32_MAX));
-
-    input.tsOffset = o.copyTimestamps ? o.inputTsOffset : o.inputTsOffset - timestamp;
-    input.timeScales = o.nextInputTimeScales;
-    o.nextInputTimeScales = {};
-    input.rateEmulation = o.rateEmulation;
-    const int index = static_cast<int>(inputs_.size());
-    inputs_.push_back(std::move(input));
-
-    if (o.verbosity >= kLogError)
-        lib.av_dump_format(context, index, fileName.c_str(), 0);
-}
-
 // Opens the input's container with the forced codecs, the format hints and
 // the generic parameters.
-void TCustomFFmpeg::openInputContext(InputFile& input, OpenedInput& served)
+void openInputContext(InputFile& input, OpenedInput& served, const OptionState& o,
+                      const ParameterDefaults& defaults)
 {
-    const OptionState& o = options_;
     const std::string& fileName = input.fileName;
     input.context.reset(lib.avformat_alloc_context());
     if (!input.context)
         throw FFMpegException(ErrorTextForCode(fileName, AVERROR(ENOMEM)));
     DictionaryPtr hints = formatHints(o);
 
-    AVCodecID videoId = LookupCodec(o.video.codecName, AVMEDIA_TYPE_VIDEO, false);
-    const AVCodecID audioId = LookupCodec(o.audio.codecName, AVMEDIA_TYPE_AUDIO, false);
-    const AVCodecID subtitleId = LookupCodec(o.subtitle.codecName, AVMEDIA_TYPE_SUBTITLE, false);
+    AVCodecID videoId = LookupCodec(o.output.video.codecName, AVMEDIA_TYPE_VIDEO, false);
+    const AVCodecID audioId = LookupCodec(o.output.audio.codecName, AVMEDIA_TYPE_AUDIO, false);
+    const AVCodecID subtitleId =
+        LookupCodec(o.output.subtitle.codecName, AVMEDIA_TYPE_SUBTITLE, false);
     if (o.imageSequence)
         videoId = AV_CODEC_ID_PGMYUV;
 
     AVFormatContext* context = input.context.get();
-    CopyGenericParameters(context, defaults_.format.get(), AV_OPT_FLAG_DECODING_PARAM);
+    CopyGenericParameters(defaults, context, defaults.format.get(), AV_OPT_FLAG_DECODING_PARAM);
     context->video_codec_id = videoId;
     context->audio_codec_id = audioId;
     context->subtitle_codec_id = subtitleId;
@@ -124,9 +80,8 @@ void TCustomFFmpeg::openInputContext(InputFile& input, OpenedInput& served)
 
 // Selects the program, analyses the streams and seeks to the start time;
 // returns where the input starts to count.
-int64_t TCustomFFmpeg::analyseInput(InputFile& input, const OpenedInput& served)
+int64_t analyseInput(InputFile& input, const OpenedInput& served, const OptionState& o)
 {
-    OptionState& o = options_;
     AVFormatContext* context = input.context.get();
     if (o.programId != 0)
         for (unsigned i = 0; i < context->nb_programs; ++i)
@@ -135,7 +90,7 @@ int64_t TCustomFFmpeg::analyseInput(InputFile& input, const OpenedInput& served)
 
     int analysed = 0;
     {
-        std::lock_guard guard(CodecLock());
+        std::lock_guard guard(TCustomFFmpeg::CodecLock());
         analysed = lib.avformat_find_stream_info(context, nullptr);
     }
     if (analysed < 0 && o.verbosity >= kLogError)
@@ -146,22 +101,32 @@ int64_t TCustomFFmpeg::analyseInput(InputFile& input, const OpenedInput& served)
     int64_t startTimestamp = o.startTime;
     if (context->start_time != AV_NOPTS_VALUE)
         startTimestamp += context->start_time;
-    if (o.startTime != 0) {
-        // Best effort: a failed seek leaves the input at its beginning and
-        // the packet loop still starts writing at the right time, as it does
-        // for served frames, which are read from the start.
-        if (!input.frames)
-            lib.av_seek_frame(context, -1, startTimestamp, AVSEEK_FLAG_BACKWARD);
-        o.startTime = 0;
-    }
+    // Best effort: a failed seek leaves the input at its beginning and the
+    // packet loop still starts writing at the right time, as it does for
+    // served frames, which are read from the start.
+    if (o.startTime != 0 && !input.frames)
+        lib.av_seek_frame(context, -1, startTimestamp, AVSEEK_FLAG_BACKWARD);
     return startTimestamp;
 }
 
-// Makes a configured decoder for every stream and takes each stream's
-// picture or sound settings into the options.
-void TCustomFFmpeg::addDecoders(InputFile& input)
+// A video stream's decoder takes the video parameters; the stream is left
+// out as the options say.
+void configureVideoDecoder(AVStream* stream, AVCodecContext* decoder, const std::string& fileName,
+                           const OptionState& o, const ParameterDefaults& defaults)
 {
-    OptionState& o = options_;
+    CopyGenericParameters(defaults, decoder, defaults.of(CodecKind::Video),
+                          AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+    if (decoder->pix_fmt == AV_PIX_FMT_NONE && LowerCaseExtension(fileName) == ".rmvb")
+        decoder->pix_fmt = AV_PIX_FMT_YUV420P;
+    if (o.output.video.disabled)
+        stream->discard = AVDISCARD_ALL;
+    else if (o.videoDiscard)
+        stream->discard = static_cast<AVDiscard>(o.videoDiscard);
+}
+
+// Makes a configured decoder for every stream.
+void addDecoders(InputFile& input, const OptionState& o, const ParameterDefaults& defaults)
+{
     AVFormatContext* context = input.context.get();
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         AVStream* stream = context->streams[i];
@@ -179,18 +144,16 @@ void TCustomFFmpeg::addDecoders(InputFile& input)
 
         switch (parameters->codec_type) {
         case AVMEDIA_TYPE_VIDEO:
-            takeVideoStream(stream, decoder.get(), input.fileName);
+            configureVideoDecoder(stream, decoder.get(), input.fileName, o, defaults);
             break;
         case AVMEDIA_TYPE_AUDIO:
-            CopyGenericParameters(decoder.get(), defaults_.of(CodecKind::Audio),
+            CopyGenericParameters(defaults, decoder.get(), defaults.of(CodecKind::Audio),
                                   AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
-            o.audioChannels = decoder->ch_layout.nb_channels;
-            o.audioSampleRate = decoder->sample_rate;
-            if (o.audio.disabled)
+            if (o.output.audio.disabled)
                 stream->discard = AVDISCARD_ALL;
             break;
         case AVMEDIA_TYPE_SUBTITLE:
-            if (o.subtitle.disabled)
+            if (o.output.subtitle.disabled)
                 stream->discard = AVDISCARD_ALL;
             break;
         default:
@@ -201,31 +164,90 @@ void TCustomFFmpeg::addDecoders(InputFile& input)
 }
 
 // A video stream's size, aspect, pixel format and rate become the options
-// the outputs start from.
-void TCustomFFmpeg::takeVideoStream(AVStream* stream, AVCodecContext* decoder,
-                                    const std::string& fileName)
+// the outputs start from; an aspect the stream does not give is its shape.
+void adoptPictureSettings(const AVStream& stream, const AVCodecContext& decoder, OptionState& o)
+{
+    o.frameHeight = decoder.height;
+    o.frameWidth = decoder.width;
+    const AVRational sar = stream.codecpar->sample_aspect_ratio;
+    o.frameAspectRatio = 0.0f;
+    if (sar.den != 0 && decoder.height > 0)
+        o.frameAspectRatio = static_cast<float>(static_cast<double>(sar.num) / sar.den *
+                                                decoder.width / decoder.height);
+    if (o.frameAspectRatio == 0.0f && decoder.width > 0 && decoder.height > 0)
+        o.frameAspectRatio =
+            static_cast<float>(static_cast<double>(decoder.width) / decoder.height);
+    o.pixelFormat = decoder.pix_fmt;
+    o.frameRate = stream.r_frame_rate;
+}
+
+}  // namespace
+
+InputFile OpenInput(const std::string& fileName, const OptionState& options,
+                    const ParameterDefaults& defaults)
+{
+    InputFile input;
+    input.fileName = fileName;
+    OpenedInput served;
+    served.framesWelcome = true;
+    openInputContext(input, served, options, defaults);
+    const int64_t timestamp = analyseInput(input, served, options);
+    addDecoders(input, options, defaults);
+    input.tsOffset =
+        options.copyTimestamps ? options.inputTsOffset : options.inputTsOffset - timestamp;
+    input.timeScales = options.nextInputTimeScales;
+    input.rateEmulation = options.rateEmulation;
+    return input;
+}
+
+void AdoptStreamSettings(const InputFile& input, OptionState& options)
+{
+    const AVFormatContext* context = input.context.get();
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream& stream = *context->streams[i];
+        const AVCodecContext& decoder = *input.decoders[i];
+        if (stream.codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            adoptPictureSettings(stream, decoder, options);
+        } else if (stream.codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            options.audioChannels = decoder.ch_layout.nb_channels;
+            options.audioSampleRate = decoder.sample_rate;
+        }
+    }
+}
+
+void TCustomFFmpeg::AddInputFile(const std::string& fileName)
 {
     OptionState& o = options_;
-    CopyGenericParameters(decoder, defaults_.of(CodecKind::Video),
-                          AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
-    o.frameHeight = decoder->height;
-    o.frameWidth = decoder->width;
-    const AVRational sar = stream->codecpar->sample_aspect_ratio;
-    o.frameAspectRatio = 0.0f;
-    if (sar.den != 0 && decoder->height > 0)
-        o.frameAspectRatio = static_cast<float>(static_cast<double>(sar.num) / sar.den *
-                                                decoder->width / decoder->height);
-    if (o.frameAspectRatio == 0.0f && decoder->width > 0 && decoder->height > 0)
-        ParseOption("aspect", std::to_string(decoder->width) + ":" +
-                                  std::to_string(decoder->height));
-    if (decoder->pix_fmt == AV_PIX_FMT_NONE && LowerCaseExtension(fileName) == ".rmvb")
-        decoder->pix_fmt = AV_PIX_FMT_YUV420P;
-    o.pixelFormat = decoder->pix_fmt;
-    o.frameRate = stream->r_frame_rate;
-    if (o.video.disabled)
-        stream->discard = AVDISCARD_ALL;
-    else if (o.videoDiscard)
-        stream->discard = static_cast<AVDiscard>(o.videoDiscard);
+    // Whatever happens, the next input starts without this one's settings.
+    struct ConsumePerInputSettings {
+        OptionState& o;
+        ~ConsumePerInputSettings()
+        {
+            o.forcedInputFormat = nullptr;
+            o.output.forcedFormat = nullptr;
+            o.rateEmulation = false;
+            o.videoChannel = 0;
+            o.output.video.codecName.clear();
+            o.output.audio.codecName.clear();
+            o.output.subtitle.codecName.clear();
+        }
+    } consume{o};
+
+    if (inputs_.size() >= static_cast<std::size_t>(kMaxFiles))
+        throw FFMpegException("Too many input files (at most 20)");
+    InputFile input = OpenInput(fileName, o, defaults_);
+    AdoptStreamSettings(input, o);
+    o.startTime = 0;
+    o.nextInputTimeScales = {};
+
+    const AVFormatContext* context = input.context.get();
+    if (context->duration != AV_NOPTS_VALUE && context->duration / 1000 > totalOutputDurationMs_)
+        totalOutputDurationMs_ = static_cast<int>(
+            std::min<int64_t>(context->duration / 1000, INT32_MAX));
+    const int index = static_cast<int>(inputs_.size());
+    inputs_.push_back(std::move(input));
+    if (o.verbosity >= kLogError)
+        lib.av_dump_format(inputs_.back().context.get(), index, fileName.c_str(), 0);
 }
 
 }  // namespace clipmora

@@ -162,6 +162,19 @@ constexpr const char* sideName(Side side)
 
 constexpr bool isVertical(Side side) { return side == Side::Top || side == Side::Bottom; }
 
+// The field of the option state that a member pointer names: one of the
+// state's own, or one of its record for the next output.
+template <class T>
+T& optionField(OptionState& o, T OptionState::*field)
+{
+    return o.*field;
+}
+template <class T>
+T& optionField(OptionState& o, T OutputChoices::*field)
+{
+    return o.output.*field;
+}
+
 // An option as its handler sees it.
 struct Value {
     const std::string& name;
@@ -200,7 +213,7 @@ struct TCustomFFmpeg::OptionEntry {
     template <auto Field>
     static void store(TCustomFFmpeg& task, const Value& value)
     {
-        auto& field = task.options_.*Field;
+        auto& field = optionField(task.options_, Field);
         using T = std::remove_reference_t<decltype(field)>;
         if constexpr (std::is_same_v<T, bool>)
             field = true;
@@ -329,10 +342,10 @@ struct TCustomFFmpeg::OptionEntry {
 
     // "vcodec", "acodec", "scodec": "copy" asks for stream copy, anything
     // else names the encoder.
-    template <StreamChoice OptionState::*Kind>
+    template <StreamChoice OutputChoices::*Kind>
     static void codecName(TCustomFFmpeg& task, const Value& value)
     {
-        StreamChoice& choice = task.options_.*Kind;
+        StreamChoice& choice = task.options_.output.*Kind;
         choice.codecName.clear();
         if (value.text == "copy")
             choice.streamCopy = true;
@@ -341,10 +354,10 @@ struct TCustomFFmpeg::OptionEntry {
     }
 
     // "vn", "an", "sn": the next stream of the kind is left out.
-    template <StreamChoice OptionState::*Kind>
+    template <StreamChoice OutputChoices::*Kind>
     static void disable(TCustomFFmpeg& task, const Value&)
     {
-        (task.options_.*Kind).disabled = true;
+        (task.options_.output.*Kind).disabled = true;
     }
 
     // "list" logs the known pixel formats instead of choosing one.
@@ -524,7 +537,7 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
     {"aq", Read::Decimal, OptionEntry::store<&OptionState::audioQScale>},
     {"newaudio", Read::None, OptionEntry::newStream<CodecKind::Audio>},
     {"scodec", Read::Text,
-     OptionEntry::codecName<&OptionState::subtitle>},
+     OptionEntry::codecName<&OutputChoices::subtitle>},
     {"newsubtitle", Read::None, OptionEntry::newStream<CodecKind::Subtitle>},
     {"vc", Read::Integer, OptionEntry::store<&OptionState::videoChannel>},
     {"tvstd", Read::Text, OptionEntry::store<&OptionState::tvStandard>},
@@ -542,8 +555,8 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
      [](TCustomFFmpeg& task, const Value& value) {
          const std::string name = OptionEntry::formatAlias(task, value.text);
          task.options_.forcedInputFormat = lib.av_find_input_format(name.c_str());
-         task.options_.forcedOutputFormat = lib.av_guess_format(name.c_str(), nullptr, nullptr);
-         if (!task.options_.forcedInputFormat && !task.options_.forcedOutputFormat)
+         task.options_.output.forcedFormat = lib.av_guess_format(name.c_str(), nullptr, nullptr);
+         if (!task.options_.forcedInputFormat && !task.options_.output.forcedFormat)
              throw FormattedException("Unknown input or output format: %s", name.c_str());
      },
      {notEmpty<&O::Format>, text<&O::Format>, nullptr, OptionEntry::outputFormat}},
@@ -556,9 +569,9 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
     {"muxpreload", Read::Decimal, OptionEntry::store<&OptionState::muxPreload>,
      {positive<&O::MuxPreload>, text<&O::MuxPreload>}},
     {"acodec", Read::Text,
-     OptionEntry::codecName<&OptionState::audio>,
+     OptionEntry::codecName<&OutputChoices::audio>,
      {notEmpty<&O::AudioCodec>, text<&O::AudioCodec>}},
-    {"an", Read::None, OptionEntry::disable<&OptionState::audio>,
+    {"an", Read::None, OptionEntry::disable<&OutputChoices::audio>,
      {flagSet<&O::DisableAudio>, text<&O::DisableAudio>}},
     {"vol", Read::Integer, OptionEntry::store<&OptionState::audioVolume>,
      {nonNegative<&O::Volume>, text<&O::Volume>}},
@@ -570,7 +583,7 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
      {positive<&O::AudioBitrate>, text<&O::AudioBitrate>}},
     {"abt", Read::Text, OptionEntry::genericParameter,
      {positive<&O::AudioBitrateTolerance>, text<&O::AudioBitrateTolerance>}},
-    {"alang", Read::Text, OptionEntry::store<&OptionState::audioLanguage>,
+    {"alang", Read::Text, OptionEntry::store<&OutputChoices::audioLanguage>,
      {always, text<&O::AudioLanguage>, store<&O::AudioLanguage>}},
     {"async", Read::Integer, OptionEntry::store<&OptionState::audioSync>,
      {always, text<&O::AudioSync>, store<&O::AudioSync>}},
@@ -581,9 +594,9 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
      },
      {notEmpty<&O::AudioTag>, text<&O::AudioTag>}},
     {"vcodec", Read::Text,
-     OptionEntry::codecName<&OptionState::video>,
+     OptionEntry::codecName<&OutputChoices::video>,
      {notEmpty<&O::VideoCodec>, text<&O::VideoCodec>}},
-    {"vn", Read::None, OptionEntry::disable<&OptionState::video>,
+    {"vn", Read::None, OptionEntry::disable<&OutputChoices::video>,
      {flagSet<&O::DisableVideo>, text<&O::DisableVideo>}},
     {"r", Read::Text,
      [](TCustomFFmpeg& task, const Value& value) {
@@ -658,9 +671,9 @@ const TCustomFFmpeg::OptionEntry TCustomFFmpeg::kOptionTable[] = {
              codecTag(value.text, "video tag parameter must be 4 chars");
      },
      {notEmpty<&O::VideoTag>, text<&O::VideoTag>}},
-    {"sn", Read::None, OptionEntry::disable<&OptionState::subtitle>,
+    {"sn", Read::None, OptionEntry::disable<&OutputChoices::subtitle>,
      {flagSet<&O::DisableSubtitle>, text<&O::DisableSubtitle>}},
-    {"slang", Read::Text, OptionEntry::store<&OptionState::subtitleLanguage>,
+    {"slang", Read::Text, OptionEntry::store<&OutputChoices::subtitleLanguage>,
      {always, text<&O::SubtitleLanguage>, store<&O::SubtitleLanguage>}},
     // A flag option can only switch copying on, so false keeps the default.
     {"copyts", Read::None, OptionEntry::store<&OptionState::copyTimestamps>,
@@ -781,7 +794,7 @@ void TCustomFFmpeg::SetOutputFormat(const std::string& name)
     const AVOutputFormat* found = lib.av_guess_format(format.c_str(), nullptr, nullptr);
     if (!found)
         throw FormattedException("Unknown output format: %s", format.c_str());
-    options_.forcedOutputFormat = found;
+    options_.output.forcedFormat = found;
 }
 
 }  // namespace clipmora

@@ -1,12 +1,11 @@
-// Output files and their streams: turning the option state into a muxer
-// context with one configured encoder per stream. Each stream builder
-// consumes the settings of its kind (disable flag, codec name, copy flag,
-// language), so a further stream or output starts clean.
+// Output files and their streams: turning an output's choices and the option
+// state into a muxer context with one configured encoder per stream.
 #include "engine/conversions.h"
 #include "engine/error_text.h"
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/output_claim.h"
+#include "engine/task_setup.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -183,12 +182,12 @@ void setTag(AVDictionary** tags, const char* key, const std::string& value)
 
 // The muxer for a new output file: the forced one, or the one its name
 // suggests. Throws FFMpegException when there is none.
-const AVOutputFormat* chooseOutputFormat(const OptionState& o, std::size_t outputCount,
+const AVOutputFormat* chooseOutputFormat(const OutputChoices& choices, std::size_t outputCount,
                                          const std::string& fileName)
 {
     if (outputCount >= static_cast<std::size_t>(kMaxFiles))
         throw FFMpegException("Too many output files (at most 20)");
-    const AVOutputFormat* format = o.forcedOutputFormat;
+    const AVOutputFormat* format = choices.forcedFormat;
     if (!format)
         format = lib.av_guess_format(nullptr, fileName.c_str(), nullptr);
     if (!format)
@@ -213,14 +212,16 @@ struct StreamKinds {
 // Which kinds of stream the output gets: what the options ask for or the
 // format carries by default, limited to what the inputs have. Throws
 // FFMpegException for an input stream of no known kind.
-StreamKinds outputStreamKinds(const OptionState& o, const AVOutputFormat& format,
+StreamKinds outputStreamKinds(const OutputChoices& o, const AVOutputFormat& format,
                               const std::vector<InputFile>& inputs)
 {
     StreamKinds kinds;
-    kinds.video = o.video.streamCopy || format.video_codec != AV_CODEC_ID_NONE ||
-                  !o.video.codecName.empty();
-    kinds.audio = o.audio.streamCopy || format.audio_codec != AV_CODEC_ID_NONE ||
-                  !o.audio.codecName.empty();
+    kinds.video = !o.video.disabled &&
+                  (o.video.streamCopy || format.video_codec != AV_CODEC_ID_NONE ||
+                   !o.video.codecName.empty());
+    kinds.audio = !o.audio.disabled &&
+                  (o.audio.streamCopy || format.audio_codec != AV_CODEC_ID_NONE ||
+                   !o.audio.codecName.empty());
     kinds.subtitle = !o.subtitle.disabled &&
                      (o.subtitle.streamCopy || format.subtitle_codec != AV_CODEC_ID_NONE ||
                       !o.subtitle.codecName.empty());
@@ -278,7 +279,7 @@ void setMuxerTiming(AVFormatContext* context, const OptionState& o)
 // A file of the file system is created exclusively when it does not exist,
 // so the task knows whether it is its own; one with content is opened
 // without cutting it. Throws FFMpegException when it cannot be opened.
-void openOutputFile(OutputFile& file, const AVOutputFormat& format)
+void openForWriting(OutputFile& file, const AVOutputFormat& format)
 {
     const std::string& fileName = file.fileName;
     if ((format.flags & AVFMT_NEEDNUMBER) && lib.av_filename_number_test(fileName.c_str()) == 0)
@@ -302,6 +303,162 @@ void openOutputFile(OutputFile& file, const AVOutputFormat& format)
         throw FFMpegException("Could not open '" + fileName + "'");
 }
 
+
+// What a stream builder works on: the file it adds a stream to, the options
+// it reads, and the parameter defaults, of which the stream's kind takes the
+// header flags the container asks for, so that later streams copy them too.
+struct StreamBuild {
+    OutputFile& file;
+    const OptionState& options;
+    ParameterDefaults& defaults;
+};
+
+// A new stream of `kind` in the file, with an encoder configuration made
+// for `codec` (null: none chosen yet, or the stream is copied).
+OutputStreamSetup& newOutputStream(const StreamBuild& b, CodecKind kind, const AVCodec* codec)
+{
+    static constexpr AVMediaType kTypes[kCodecKindCount] = {
+        AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_DATA, AVMEDIA_TYPE_SUBTITLE,
+        AVMEDIA_TYPE_ATTACHMENT};
+    OutputStreamSetup setup;
+    // With the encoder known, its own defaults apply under the options.
+    setup.codec.reset(lib.avcodec_alloc_context3(codec));
+    if (!setup.codec)
+        throw FFMpegException("Could not alloc stream");
+    setup.stream = lib.avformat_new_stream(b.file.context.get(), nullptr);
+    if (!setup.stream)
+        throw FFMpegException("Could not alloc stream");
+    setup.codec->codec_type = kTypes[static_cast<int>(kind)];
+    setup.stream->codecpar->codec_type = setup.codec->codec_type;
+    if (b.options.threadCount > 1)
+        setup.codec->thread_count = b.options.threadCount;
+    b.file.streams.push_back(std::move(setup));
+    return b.file.streams.back();
+}
+
+// The codec named by the user, else the one the container suggests for the
+// file's name. Its encoder may be missing from this build; opening the stream
+// then fails with a clear message instead of here.
+AVCodecID chooseCodec(const OutputFile& file, AVMediaType type, const std::string& name)
+{
+    if (name.empty())
+        return lib.av_guess_codec(file.context->oformat, nullptr, file.fileName.c_str(), nullptr,
+                                  type);
+    return LookupCodec(name, type, true);
+}
+
+// A new audio or video stream as `choice` says: copied, or encoded with the
+// codec chosen for it, carrying the tag the user set (0: the muxer's own).
+OutputStreamSetup& newCodedStream(const StreamBuild& b, CodecKind kind, const StreamChoice& choice,
+                                  uint32_t tag)
+{
+    const AVMediaType type = kind == CodecKind::Video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
+    const bool copy = choice.streamCopy;
+    const AVCodecID id = copy ? AV_CODEC_ID_NONE : chooseCodec(b.file, type, choice.codecName);
+    OutputStreamSetup& setup =
+        newOutputStream(b, kind, copy ? nullptr : lib.avcodec_find_encoder(id));
+    setup.streamCopy = copy;
+    if (!copy)
+        setup.codec->codec_id = id;
+    if (tag)
+        setup.codec->codec_tag = tag;
+    return setup;
+}
+
+// The stream's language tag: the first three letters of `language`, if any.
+void setLanguage(AVStream* stream, const std::string& language)
+{
+    if (!language.empty())
+        lib.av_dict_set(&stream->metadata, "language", language.substr(0, 3).c_str(), 0);
+}
+
+void addVideoStream(const StreamBuild& b, const OutputChoices& choices)
+{
+    const OptionState& o = b.options;
+    const AVOutputFormat* format = b.file.context->oformat;
+    OutputStreamSetup& setup = newCodedStream(b, CodecKind::Video, choices.video, o.videoCodecTag);
+    AVCodecContext* encoder = setup.codec.get();
+    AVCodecContext* videoDefaults = b.defaults.of(CodecKind::Video);
+    if ((o.videoGlobalHeader & 1) ||
+        (o.videoGlobalHeader == 0 && (format->flags & AVFMT_GLOBALHEADER))) {
+        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        videoDefaults->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    if (o.videoGlobalHeader & 2) {
+        encoder->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+        videoDefaults->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+    }
+
+    if (!setup.streamCopy) {
+        CopyGenericParameters(b.defaults, encoder, videoDefaults,
+                              AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        setPictureGeometry(encoder, encoder->codec, o);
+        setPictureCoding(setup, o);
+    }
+}
+
+void addAudioStream(const StreamBuild& b, const OutputChoices& choices)
+{
+    const OptionState& o = b.options;
+    const AVOutputFormat* format = b.file.context->oformat;
+    OutputStreamSetup& setup = newCodedStream(b, CodecKind::Audio, choices.audio, o.audioCodecTag);
+    AVCodecContext* encoder = setup.codec.get();
+    AVCodecContext* audioDefaults = b.defaults.of(CodecKind::Audio);
+    if (format->flags & AVFMT_GLOBALHEADER) {
+        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        audioDefaults->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    if (!setup.streamCopy) {
+        CopyGenericParameters(b.defaults, encoder, audioDefaults,
+                              AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        if (o.audioQScale > -99999.0f) {
+            encoder->flags |= AV_CODEC_FLAG_QSCALE;
+            setup.quality = FF_QP2LAMBDA * o.audioQScale;
+            encoder->global_quality = static_cast<int>(setup.quality);
+        }
+        encoder->thread_count = o.threadCount;
+    }
+    lib.av_channel_layout_uninit(&encoder->ch_layout);
+    lib.av_channel_layout_default(&encoder->ch_layout, o.audioChannels);
+    encoder->sample_rate = o.audioSampleRate;
+    encoder->time_base = AVRational{1, o.audioSampleRate};
+    setLanguage(setup.stream, choices.audioLanguage);
+}
+
+void addSubtitleStream(const StreamBuild& b, const OutputChoices& choices)
+{
+    const StreamChoice& choice = choices.subtitle;
+    OutputStreamSetup& setup = newOutputStream(b, CodecKind::Subtitle, nullptr);
+    if (choice.streamCopy) {
+        setup.streamCopy = true;
+    } else {
+        CopyGenericParameters(b.defaults, setup.codec.get(), b.defaults.of(CodecKind::Subtitle),
+                              AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        AVCodecID id = LookupCodec(choice.codecName, AVMEDIA_TYPE_SUBTITLE, true);
+        if (id == AV_CODEC_ID_NONE)
+            id = b.file.context->oformat->subtitle_codec;
+        setup.codec->codec_id = id;
+    }
+    setLanguage(setup.stream, choices.subtitleLanguage);
+}
+
+void addStream(const StreamBuild& b, CodecKind kind, const OutputChoices& choices)
+{
+    switch (kind) {
+    case CodecKind::Video:
+        addVideoStream(b, choices);
+        break;
+    case CodecKind::Audio:
+        addAudioStream(b, choices);
+        break;
+    case CodecKind::Subtitle:
+        addSubtitleStream(b, choices);
+        break;
+    default:
+        break;
+    }
+}
+
 }  // namespace
 
 void BeginWritingOutput(OutputFile& file)
@@ -314,7 +471,8 @@ void BeginWritingOutput(OutputFile& file)
     file.ours = true;
 }
 
-AVCodecID TCustomFFmpeg::LookupCodec(const std::string& name, AVMediaType type, bool encoder)
+
+AVCodecID LookupCodec(const std::string& name, AVMediaType type, bool encoder)
 {
     if (name.empty())
         return AV_CODEC_ID_NONE;
@@ -329,166 +487,34 @@ AVCodecID TCustomFFmpeg::LookupCodec(const std::string& name, AVMediaType type, 
     return codec->id;
 }
 
-OutputStreamSetup& TCustomFFmpeg::newOutputStream(OutputFile& file, CodecKind kind,
-                                                  const AVCodec* codec)
+OutputChoices TakeStreamChoices(OutputChoices& choices, CodecKind kind)
 {
-    static constexpr AVMediaType kTypes[kCodecKindCount] = {
-        AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_DATA, AVMEDIA_TYPE_SUBTITLE,
-        AVMEDIA_TYPE_ATTACHMENT};
-    OutputStreamSetup setup;
-    // With the encoder known, its own defaults apply under the options.
-    setup.codec.reset(lib.avcodec_alloc_context3(codec));
-    if (!setup.codec)
-        throw FFMpegException("Could not alloc stream");
-    setup.stream = lib.avformat_new_stream(file.context.get(), nullptr);
-    if (!setup.stream)
-        throw FFMpegException("Could not alloc stream");
-    setup.codec->codec_type = kTypes[static_cast<int>(kind)];
-    setup.stream->codecpar->codec_type = setup.codec->codec_type;
-    if (options_.threadCount > 1)
-        setup.codec->thread_count = options_.threadCount;
-    file.streams.push_back(std::move(setup));
-    return file.streams.back();
-}
-
-// The codec named by the user, else the one the container suggests for the
-// file's name. Its encoder may be missing from this build; opening the stream
-// then fails with a clear message instead of here.
-AVCodecID TCustomFFmpeg::chooseCodec(const OutputFile& file, AVMediaType type,
-                                     const std::string& name)
-{
-    if (name.empty())
-        return lib.av_guess_codec(file.context->oformat, nullptr, file.fileName.c_str(), nullptr,
-                                  type);
-    return LookupCodec(name, type, true);
-}
-
-// A new audio or video stream in `file` as `choice` says: copied, or encoded
-// with the codec chosen for it, carrying the tag the user set (0: the
-// muxer's own).
-OutputStreamSetup& TCustomFFmpeg::newCodedStream(OutputFile& file, CodecKind kind,
-                                                 const StreamChoice& choice, uint32_t tag)
-{
-    const AVMediaType type = kind == CodecKind::Video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
-    const bool copy = choice.streamCopy;
-    const AVCodecID id = copy ? AV_CODEC_ID_NONE : chooseCodec(file, type, choice.codecName);
-    OutputStreamSetup& setup =
-        newOutputStream(file, kind, copy ? nullptr : lib.avcodec_find_encoder(id));
-    setup.streamCopy = copy;
-    if (!copy)
-        setup.codec->codec_id = id;
-    if (tag)
-        setup.codec->codec_tag = tag;
-    return setup;
-}
-
-void TCustomFFmpeg::addVideoStream(OutputFile& file)
-{
-    OptionState& o = options_;
-    const AVOutputFormat* format = file.context->oformat;
-    OutputStreamSetup& setup =
-        newCodedStream(file, CodecKind::Video, std::exchange(o.video, {}), o.videoCodecTag);
-    AVCodecContext* encoder = setup.codec.get();
-    AVCodecContext* videoDefaults = defaults_.of(CodecKind::Video);
-    if ((o.videoGlobalHeader & 1) ||
-        (o.videoGlobalHeader == 0 && (format->flags & AVFMT_GLOBALHEADER))) {
-        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        videoDefaults->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
-    if (o.videoGlobalHeader & 2) {
-        encoder->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
-        videoDefaults->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
-    }
-
-    if (!setup.streamCopy) {
-        CopyGenericParameters(encoder, videoDefaults,
-                              AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        setPictureGeometry(encoder, encoder->codec, o);
-        setPictureCoding(setup, o);
-    }
-}
-
-void TCustomFFmpeg::addAudioStream(OutputFile& file)
-{
-    OptionState& o = options_;
-    const AVOutputFormat* format = file.context->oformat;
-    OutputStreamSetup& setup =
-        newCodedStream(file, CodecKind::Audio, std::exchange(o.audio, {}), o.audioCodecTag);
-    AVCodecContext* encoder = setup.codec.get();
-    AVCodecContext* audioDefaults = defaults_.of(CodecKind::Audio);
-    if (format->flags & AVFMT_GLOBALHEADER) {
-        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        audioDefaults->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
-    if (!setup.streamCopy) {
-        CopyGenericParameters(encoder, audioDefaults,
-                              AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        if (o.audioQScale > -99999.0f) {
-            encoder->flags |= AV_CODEC_FLAG_QSCALE;
-            setup.quality = FF_QP2LAMBDA * o.audioQScale;
-            encoder->global_quality = static_cast<int>(setup.quality);
-        }
-        encoder->thread_count = o.threadCount;
-    }
-    lib.av_channel_layout_uninit(&encoder->ch_layout);
-    lib.av_channel_layout_default(&encoder->ch_layout, o.audioChannels);
-    encoder->sample_rate = o.audioSampleRate;
-    encoder->time_base = AVRational{1, o.audioSampleRate};
-    if (!o.audioLanguage.empty()) {
-        lib.av_dict_set(&setup.stream->metadata, "language", o.audioLanguage.substr(0, 3).c_str(),
-                        0);
-        o.audioLanguage.clear();
-    }
-}
-
-void TCustomFFmpeg::addSubtitleStream(OutputFile& file)
-{
-    OptionState& o = options_;
-    const StreamChoice choice = std::exchange(o.subtitle, {});
-    OutputStreamSetup& setup = newOutputStream(file, CodecKind::Subtitle, nullptr);
-    if (choice.streamCopy) {
-        setup.streamCopy = true;
-    } else {
-        CopyGenericParameters(setup.codec.get(), defaults_.of(CodecKind::Subtitle),
-                              AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        AVCodecID id = LookupCodec(choice.codecName, AVMEDIA_TYPE_SUBTITLE, true);
-        if (id == AV_CODEC_ID_NONE)
-            id = file.context->oformat->subtitle_codec;
-        setup.codec->codec_id = id;
-    }
-    if (!o.subtitleLanguage.empty()) {
-        lib.av_dict_set(&setup.stream->metadata, "language",
-                        o.subtitleLanguage.substr(0, 3).c_str(), 0);
-        o.subtitleLanguage.clear();
-    }
-}
-
-void TCustomFFmpeg::AddStreamToLastOutput(CodecKind kind)
-{
-    if (outputs_.empty())
-        throw FFMpegException("At least one output file must be specified");
-    OutputFile& file = outputs_.back();
+    OutputChoices taken;
     switch (kind) {
     case CodecKind::Video:
-        addVideoStream(file);
+        taken.video = std::exchange(choices.video, {});
         break;
     case CodecKind::Audio:
-        addAudioStream(file);
+        taken.audio = std::exchange(choices.audio, {});
+        taken.audioLanguage = std::exchange(choices.audioLanguage, {});
         break;
     case CodecKind::Subtitle:
-        addSubtitleStream(file);
+        taken.subtitle = std::exchange(choices.subtitle, {});
+        taken.subtitleLanguage = std::exchange(choices.subtitleLanguage, {});
         break;
     default:
         break;
     }
+    return taken;
 }
 
-void TCustomFFmpeg::CreateOutputFile(const std::string& fileName)
+OutputFile BuildOutputFile(const std::string& fileName, const OutputChoices& choices,
+                           const OptionState& options, ParameterDefaults& defaults,
+                           const std::vector<InputFile>& inputs, std::size_t outputCount)
 {
-    OptionState& o = options_;
-    const AVOutputFormat* format = chooseOutputFormat(o, outputs_.size(), fileName);
-    checkNotAnInput(fileName, inputs_);
-    const StreamKinds kinds = outputStreamKinds(o, *format, inputs_);
+    const AVOutputFormat* format = chooseOutputFormat(choices, outputCount, fileName);
+    checkNotAnInput(fileName, inputs);
+    const StreamKinds kinds = outputStreamKinds(choices, *format, inputs);
 
     OutputFile file;
     file.fileName = fileName;
@@ -500,33 +526,64 @@ void TCustomFFmpeg::CreateOutputFile(const std::string& fileName)
 
     // The stream builders report by exception, as they do for the options
     // that call them; here their failure names the builder.
-    auto build = [&](bool wanted, const char* what, void (TCustomFFmpeg::*add)(OutputFile&)) {
+    const StreamBuild build{file, options, defaults};
+    auto add = [&](bool wanted, CodecKind kind, const char* what) {
         try {
             if (wanted)
-                (this->*add)(file);
+                addStream(build, kind, choices);
         } catch (const std::exception& e) {
             throw FFMpegException(std::string(what) + " fail: " + e.what());
         }
     };
-    build(kinds.video && !o.video.disabled, "new_video_stream", &TCustomFFmpeg::addVideoStream);
-    build(kinds.audio && !o.audio.disabled, "new_audio_stream", &TCustomFFmpeg::addAudioStream);
-    build(kinds.subtitle, "new_subtitle_stream", &TCustomFFmpeg::addSubtitleStream);
-    setFileTags(&file.context->metadata, o);
+    add(kinds.video, CodecKind::Video, "new_video_stream");
+    add(kinds.audio, CodecKind::Audio, "new_audio_stream");
+    add(kinds.subtitle, CodecKind::Subtitle, "new_subtitle_stream");
+    setFileTags(&file.context->metadata, options);
+    return file;
+}
 
-    // The context stays in the task's list even when a later step fails;
-    // the caller removes the task.
-    outputs_.push_back(std::move(file));
-    AVFormatContext* added = outputs_.back().context.get();
-    openOutputFile(outputs_.back(), *format);
+void AddOutputStream(OutputFile& file, CodecKind kind, const OutputChoices& choices,
+                     const OptionState& options, ParameterDefaults& defaults)
+{
+    addStream(StreamBuild{file, options, defaults}, kind, choices);
+}
 
-    setMuxerTiming(added, o);
-    CopyGenericParameters(added, defaults_.format.get(), AV_OPT_FLAG_ENCODING_PARAM);
-    for (const auto& [name, value] : defaults_.privateParameters)
-        if (lib.av_opt_set(added, name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN) >= 0)
-            defaults_.takenPrivateParameters.push_back(name);
+std::vector<std::string> OpenOutput(OutputFile& file, const OptionState& options,
+                                    const ParameterDefaults& defaults)
+{
+    AVFormatContext* context = file.context.get();
+    openForWriting(file, *context->oformat);
+    setMuxerTiming(context, options);
+    CopyGenericParameters(defaults, context, defaults.format.get(), AV_OPT_FLAG_ENCODING_PARAM);
+    std::vector<std::string> taken;
+    for (const auto& [name, value] : defaults.privateParameters)
+        if (lib.av_opt_set(context, name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN) >= 0)
+            taken.push_back(name);
+    return taken;
+}
 
-    o.forcedInputFormat = nullptr;
-    o.forcedOutputFormat = nullptr;
+void TCustomFFmpeg::CreateOutputFile(const std::string& fileName)
+{
+    // The output takes the choices made for it; the next one starts afresh.
+    const OutputChoices choices = std::exchange(options_.output, {});
+    outputs_.push_back(
+        BuildOutputFile(fileName, choices, options_, defaults_, inputs_, outputs_.size()));
+    // The file stays in the task's list even when opening it fails; the
+    // caller removes the task.
+    const std::vector<std::string> taken = OpenOutput(outputs_.back(), options_, defaults_);
+    defaults_.takenPrivateParameters.insert(defaults_.takenPrivateParameters.end(), taken.begin(),
+                                            taken.end());
+    // "f" named this output's format; no later input is read with it.
+    options_.forcedInputFormat = nullptr;
+}
+
+void TCustomFFmpeg::AddStreamToLastOutput(CodecKind kind)
+{
+    if (outputs_.empty())
+        throw FFMpegException("At least one output file must be specified");
+    // The stream takes its kind's choices; the rest stays for the next output.
+    AddOutputStream(outputs_.back(), kind, TakeStreamChoices(options_.output, kind), options_,
+                    defaults_);
 }
 
 }  // namespace clipmora

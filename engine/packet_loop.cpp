@@ -270,7 +270,8 @@ void TCustomFFmpeg::Run()
     const RunLog log = runLog();
     PacketWriter writer(run, outputs_, options_);
     VideoPath video(options_, run, writer, videoHooks(), stopRequested_, log);
-    prepareOutputs(run, video);
+    PrepareOutputs(run, video, inputs_, outputs_, options_, static_cast<bool>(customHookSlot_));
+    OpenCodecs(run, inputs_, outputs_, options_, defaults_, log);
     writer.Start();
     AudioPath audio(options_, run, writer, log);
     PacketDecoder decoder(options_, run, writer, video, audio);

@@ -288,4 +288,25 @@ private:
     FramePtr frame_;                        // reused for served frames
 };
 
+// --- The run's set-up (stream_preparation.cpp) ------------------------------
+// Both run on the task's thread, after MapStreams, and throw FFMpegException.
+
+// Decides for every output stream whether it is copied or encoded, and
+// prepares what that needs: a copy takes its source's parameters; sound to be
+// encoded the rate its encoder takes; pictures to be encoded their size and
+// format and the video path's crop, scale and pad step; two-pass encoding its
+// statistics file. `customHook`: the task has a custom picture hook, which
+// cannot see the pictures of a copied stream.
+void PrepareOutputs(RunState& run, VideoPath& video, const std::vector<InputFile>& inputs,
+                    const std::vector<OutputFile>& outputs, const OptionState& options,
+                    bool customHook);
+
+// Opens the encoders (with the private parameters each takes) and then the
+// decoders the run needs; logs the outputs, the stream mapping and the named
+// parameters that nothing took; copies the mapped metadata and writes the
+// output files' headers.
+void OpenCodecs(RunState& run, const std::vector<InputFile>& inputs,
+                std::vector<OutputFile>& outputs, const OptionState& options,
+                const ParameterDefaults& defaults, const RunLog& log);
+
 }  // namespace clipmora

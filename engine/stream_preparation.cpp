@@ -155,9 +155,9 @@ void openPassLog(TOutputStream& ost, const OptionState& o, std::size_t streamNum
 
 }  // namespace
 
-void TCustomFFmpeg::prepareOutputs(RunState& run, VideoPath& video)
+void PrepareOutputs(RunState& run, VideoPath& video, const std::vector<InputFile>& inputs,
+                    const std::vector<OutputFile>& outputs, const OptionState& o, bool customHook)
 {
-    const OptionState& o = options_;
     for (std::size_t n = 0; n < run.Outputs.size(); ++n) {
         TOutputStream& ost = run.Outputs[n];
         TInputStream& ist = run.Inputs[ost.SourceIndex];
@@ -168,8 +168,7 @@ void TCustomFFmpeg::prepareOutputs(RunState& run, VideoPath& video)
         ost.Stream->disposition = ist.Stream->disposition;
 
         if (ost.StreamCopy) {
-            prepareStreamCopy(ost, ist, outputs_[ost.FileIndex].context->oformat, o,
-                              static_cast<bool>(customHookSlot_));
+            prepareStreamCopy(ost, ist, outputs[ost.FileIndex].context->oformat, o, customHook);
             continue;
         }
 
@@ -182,7 +181,7 @@ void TCustomFFmpeg::prepareOutputs(RunState& run, VideoPath& video)
             // without its size or format; nothing could convert its pictures.
             if (source->format == AV_PIX_FMT_NONE || source->width <= 0 || source->height <= 0)
                 throw FormattedException("%s: the picture format of stream #%d.%d is unknown",
-                                         inputs_[ist.FileIndex].fileName.c_str(), ist.FileIndex,
+                                         inputs[ist.FileIndex].fileName.c_str(), ist.FileIndex,
                                          ist.StreamIndex);
             preparePictureEncoding(ost, *source, o);
             video.PrepareSource(static_cast<int>(n), source->width, source->height,
@@ -199,44 +198,46 @@ void TCustomFFmpeg::prepareOutputs(RunState& run, VideoPath& video)
         if (ost.Encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))
             openPassLog(ost, o, n);
     }
-
-    openCodecs(run);
 }
 
-void TCustomFFmpeg::logOutputsAndMapping(const RunState& run)
-{
-    for (std::size_t f = 0; f < outputs_.size(); ++f)
-        lib.av_dump_format(outputs_[f].context.get(), static_cast<int>(f),
-                           outputs_[f].fileName.c_str(), 1);
+namespace {
 
-    if (options_.verbosity >= kLogError && logSlot_) {
-        LogMessage(kLogInfo, "Stream mapping:");
+// The output files' descriptions and the "Stream mapping:" lines.
+void logOutputsAndMapping(const RunState& run, const std::vector<OutputFile>& outputs,
+                          const OptionState& options, const RunLog& log)
+{
+    for (std::size_t f = 0; f < outputs.size(); ++f)
+        lib.av_dump_format(outputs[f].context.get(), static_cast<int>(f),
+                           outputs[f].fileName.c_str(), 1);
+
+    if (options.verbosity >= kLogError && log.Connected()) {
+        log(kLogInfo, "Stream mapping:");
         for (const TOutputStream& ost : run.Outputs) {
             const TInputStream& source = run.Inputs[ost.SourceIndex];
-            LogMessage(kLogInfo, "  Stream #%d.%d -> #%d.%d", source.FileIndex, source.StreamIndex,
-                       ost.FileIndex, ost.Index);
+            log(kLogInfo, "  Stream #%d.%d -> #%d.%d", source.FileIndex, source.StreamIndex,
+                ost.FileIndex, ost.Index);
             if (ost.SyncIndex != ost.SourceIndex) {
                 const TInputStream& sync = run.Inputs[ost.SyncIndex];
-                LogMessage(kLogInfo, " [sync #%d.%d]", sync.FileIndex, sync.StreamIndex);
+                log(kLogInfo, " [sync #%d.%d]", sync.FileIndex, sync.StreamIndex);
             }
         }
     }
 }
 
-void TCustomFFmpeg::reportIgnoredParameters()
+// Logs (level 0) each named parameter that no parameter object, muxer or
+// encoder took, once.
+void reportIgnoredParameters(const ParameterDefaults& defaults,
+                             const std::vector<std::string>& taken, const RunLog& log)
 {
-    const std::vector<std::string>& taken = defaults_.takenPrivateParameters;
     std::vector<std::string> reported;
-    for (const auto& [name, value] : defaults_.privateParameters) {
+    for (const auto& [name, value] : defaults.privateParameters) {
         if (std::find(taken.begin(), taken.end(), name) != taken.end() ||
             std::find(reported.begin(), reported.end(), name) != reported.end())
             continue;
         reported.push_back(name);
-        LogMessage(kLogError, "ignored option: %s", name.c_str());
+        log(kLogError, "ignored option: %s", name.c_str());
     }
 }
-
-namespace {
 
 // Settings an encoder decides itself: the sample format and rate it takes,
 // and a subtitle encoder's style header from its decoder.
@@ -330,9 +331,10 @@ void copyMappedMetadata(const std::vector<TMetaDataMap>& maps, const std::vector
     }
 }
 
-}  // namespace
-
-void TCustomFFmpeg::openEncoder(RunState& run, TOutputStream& ost)
+// Opens the encoder of `ost` with the private parameters it takes, and adds
+// the names of those to `taken`. Throws FFMpegException.
+void openEncoder(const RunState& run, TOutputStream& ost, const OptionState& options,
+                 const ParameterDefaults& defaults, std::vector<std::string>& taken)
 {
     AVCodecContext* codec = ost.Encoder;
     const AVCodec* encoder = lib.avcodec_find_encoder(codec->codec_id);
@@ -342,22 +344,22 @@ void TCustomFFmpeg::openEncoder(RunState& run, TOutputStream& ost)
     fitEncoderSettings(run, ost, encoder);
     if (ost.FirstPassStats)
         codec->stats_in = ost.FirstPassStats.get();
-    if (codec->thread_count == 0 && EncodesOnOwnThread(ost, options_))
+    if (codec->thread_count == 0 && EncodesOnOwnThread(ost, options))
         codec->thread_count = PipelineCodecThreads();
 
     // Parameters that belong to this encoder alone ("preset", "crf").
     DictionaryPtr privateOptions;
-    for (const auto& [name, value] : defaults_.privateParameters)
+    for (const auto& [name, value] : defaults.privateParameters)
         SetDictionaryEntry(privateOptions, name.c_str(), value.c_str());
     int opened = 0;
     {
-        std::lock_guard guard(CodecLock());
+        std::lock_guard guard(TCustomFFmpeg::CodecLock());
         opened = lib.avcodec_open2(codec, encoder, LentDictionary(privateOptions).get());
     }
     // The encoder leaves what it did not take in the dictionary.
-    for (const auto& [name, value] : defaults_.privateParameters)
+    for (const auto& [name, value] : defaults.privateParameters)
         if (!lib.av_dict_get(privateOptions.get(), name.c_str(), nullptr, 0))
-            defaults_.takenPrivateParameters.push_back(name);
+            taken.push_back(name);
     if (opened < 0)
         throw FormattedException("Error while opening codec for output stream #%d.%d - maybe "
                            "incorrect parameters such as bit_rate, rate, width or height",
@@ -366,44 +368,49 @@ void TCustomFFmpeg::openEncoder(RunState& run, TOutputStream& ost)
     describeEncodedStream(ost);
 }
 
-void TCustomFFmpeg::openCodecs(RunState& run)
+}  // namespace
+
+void OpenCodecs(RunState& run, const std::vector<InputFile>& inputs,
+                std::vector<OutputFile>& outputs, const OptionState& options,
+                const ParameterDefaults& defaults, const RunLog& log)
 {
+    std::vector<std::string> taken = defaults.takenPrivateParameters;
     for (TOutputStream& ost : run.Outputs)
         if (ost.EncodingNeeded)
-            openEncoder(run, ost);
+            openEncoder(run, ost, options, defaults, taken);
 
     // The streams describe themselves fully only once their encoders are open.
-    logOutputsAndMapping(run);
-    reportIgnoredParameters();
+    logOutputsAndMapping(run, outputs, options, log);
+    reportIgnoredParameters(defaults, taken, log);
 
-    openDecoders(run, CodecLock());
+    openDecoders(run, TCustomFFmpeg::CodecLock());
     for (TInputStream& ist : run.Inputs) {
         ist.CurrentPts = 0;
         ist.NextPts = kNoPts;
         ist.IsStart = true;
     }
-    copyMappedMetadata(options_.metaDataMaps, inputs_, outputs_);
+    copyMappedMetadata(options.metaDataMaps, inputs, outputs);
 
-    for (std::size_t f = 0; f < outputs_.size(); ++f) {
-        BeginWritingOutput(outputs_[f]);
-        if (lib.avformat_write_header(outputs_[f].context.get(), nullptr) < 0) {
-            outputs_[f].broken = true;
+    for (std::size_t f = 0; f < outputs.size(); ++f) {
+        BeginWritingOutput(outputs[f]);
+        if (lib.avformat_write_header(outputs[f].context.get(), nullptr) < 0) {
+            outputs[f].broken = true;
             throw FormattedException(
                 "Could not write header for output file #%d (incorrect codec parameters ?)",
                 static_cast<int>(f));
         }
     }
 
-    const bool allRtp = std::all_of(outputs_.begin(), outputs_.end(), [](const OutputFile& f) {
+    const bool allRtp = std::all_of(outputs.begin(), outputs.end(), [](const OutputFile& f) {
         return std::string_view(f.context->oformat->name) == "rtp";
     });
-    if (allRtp && logSlot_) {
+    if (allRtp && log.Connected()) {
         std::vector<AVFormatContext*> contexts;
-        for (OutputFile& file : outputs_)
+        for (OutputFile& file : outputs)
             contexts.push_back(file.context.get());
         char sdp[2048] = {};
         lib.av_sdp_create(contexts.data(), static_cast<int>(contexts.size()), sdp, sizeof sdp);
-        LogMessage(kLogInfo, "SDP: %s", sdp);
+        log(kLogInfo, "SDP: %s", sdp);
     }
 }
 

@@ -73,7 +73,7 @@ TEST_F(InputOpenTest, DisabledKindsAreDiscardedAndPerInputSettingsConsumed)
     const AVFormatContext* context = task.InputFiles()[0].context.get();
     EXPECT_EQ(context->streams[0]->discard, AVDISCARD_ALL) << "audio";
     EXPECT_NE(context->streams[1]->discard, AVDISCARD_ALL) << "video";
-    EXPECT_TRUE(task.Options().video.codecName.empty());
+    EXPECT_TRUE(task.Options().output.video.codecName.empty());
 }
 
 TEST_F(InputOpenTest, FailuresLeaveNothingOpenAndSayWhy)
@@ -84,7 +84,7 @@ TEST_F(InputOpenTest, FailuresLeaveNothingOpenAndSayWhy)
     task.ParseOption("acodec", "nosuchdecoder");
     const std::string clip = CachedMedia("clip.mp4", testing::Mp4H264Aac());
     EXPECT_EQ(EngineFailure([&] { task.AddInputFile(clip); }), "Unknown decoder 'nosuchdecoder'");
-    EXPECT_TRUE(task.Options().audio.codecName.empty()) << "consumed also on failure";
+    EXPECT_TRUE(task.Options().output.audio.codecName.empty()) << "consumed also on failure";
 
     task.ParseOption("f", "wav");
     const std::string avi = CachedMedia("clip.avi", testing::AviMpeg4Mp3());

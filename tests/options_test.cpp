@@ -43,10 +43,12 @@ protected:
     NewStreams newStreams() const
     {
         NewStreams streams;
-        task.CopyGenericParameters(streams.video.get(), task.Defaults().of(CodecKind::Video),
-                                   AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        task.CopyGenericParameters(streams.audio.get(), task.Defaults().of(CodecKind::Audio),
-                                   AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        CopyGenericParameters(task.Defaults(), streams.video.get(),
+                              task.Defaults().of(CodecKind::Video),
+                              AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        CopyGenericParameters(task.Defaults(), streams.audio.get(),
+                              task.Defaults().of(CodecKind::Audio),
+                              AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
         return streams;
     }
 };
@@ -171,7 +173,7 @@ TEST_F(OptionsTest, UnknownNameChangesAndReportsNothing)
     task.ParseOption("Vcodec", "mpeg4");  // names are case-sensitive
     EXPECT_TRUE(log.empty());
     EXPECT_TRUE(task.Defaults().names.empty());
-    EXPECT_TRUE(o().video.codecName.empty());
+    EXPECT_TRUE(o().output.video.codecName.empty());
 }
 
 // Frame size, crop, pad, aspect ---------------------------------------------
@@ -292,14 +294,14 @@ TEST_F(OptionsTest, MatrixNeedsAll64Coefficients)
 TEST_F(OptionsTest, CodecNamesAndStreamCopy)
 {
     parse({{"vcodec", "mpeg4"}, {"acodec", "copy"}, {"scodec", "mov_text"}});
-    EXPECT_EQ(o().video.codecName, "mpeg4");
-    EXPECT_FALSE(o().video.streamCopy);
-    EXPECT_TRUE(o().audio.streamCopy);
-    EXPECT_TRUE(o().audio.codecName.empty());
-    EXPECT_EQ(o().subtitle.codecName, "mov_text");
+    EXPECT_EQ(o().output.video.codecName, "mpeg4");
+    EXPECT_FALSE(o().output.video.streamCopy);
+    EXPECT_TRUE(o().output.audio.streamCopy);
+    EXPECT_TRUE(o().output.audio.codecName.empty());
+    EXPECT_EQ(o().output.subtitle.codecName, "mov_text");
     parse({{"vcodec", "copy"}});
-    EXPECT_TRUE(o().video.streamCopy);
-    EXPECT_TRUE(o().video.codecName.empty());
+    EXPECT_TRUE(o().output.video.streamCopy);
+    EXPECT_TRUE(o().output.video.codecName.empty());
 }
 
 TEST_F(OptionsTest, PixelFormatsByNameOrListed)
@@ -407,23 +409,23 @@ TEST_F(OptionsTest, TimeScalesAreKeptPerStream)
 TEST_F(OptionsTest, FormatsByName)
 {
     parse({{"f", "mp4"}});
-    EXPECT_NE(o().forcedOutputFormat, nullptr);
+    EXPECT_NE(o().output.forcedFormat, nullptr);
     EXPECT_NE(o().forcedInputFormat, nullptr);  // the demuxer that reads mp4 too
     EXPECT_EQ(failure("f", "nosuch"), "Unknown input or output format: nosuch");
 
     task.PrepareTask();
     parse({{"f", "pgmyuv"}});
     EXPECT_TRUE(o().imageSequence);
-    EXPECT_STREQ(o().forcedOutputFormat->name, "image2");
+    EXPECT_STREQ(o().output.forcedFormat->name, "image2");
     EXPECT_TRUE(logged("pgmyuv format is deprecated, use image2"));
 
     task.PrepareTask();
     task.SetInputFormat("");
     task.SetOutputFormat("");
     EXPECT_EQ(o().forcedInputFormat, nullptr);
-    EXPECT_EQ(o().forcedOutputFormat, nullptr);
+    EXPECT_EQ(o().output.forcedFormat, nullptr);
     task.SetOutputFormat("avi");
-    EXPECT_STREQ(o().forcedOutputFormat->name, "avi");
+    EXPECT_STREQ(o().output.forcedFormat->name, "avi");
     EXPECT_EQ(o().forcedInputFormat, nullptr);
     try {
         task.SetInputFormat("nosuch");
@@ -529,8 +531,8 @@ TEST_F(OptionsTest, GenericParametersGoToTheKindsTheyBelongTo)
     EXPECT_NE(video->bit_rate_tolerance, 4000);
 
     FormatContextPtr format(lib.avformat_alloc_context());
-    task.CopyGenericParameters(format.get(), task.Defaults().format.get(),
-                               AV_OPT_FLAG_ENCODING_PARAM);
+    CopyGenericParameters(task.Defaults(), format.get(), task.Defaults().format.get(),
+                          AV_OPT_FLAG_ENCODING_PARAM);
     EXPECT_EQ(format->packet_size, 2324u);
 }
 

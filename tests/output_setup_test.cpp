@@ -64,9 +64,9 @@ TEST_F(OutputSetupTest, DeviceProfileOptionsGiveTheExpectedStreams)
 
     // The file exists (opened for writing) and the per-stream settings were consumed.
     EXPECT_TRUE(std::filesystem::exists(file.fileName));
-    EXPECT_TRUE(task.Options().video.codecName.empty());
-    EXPECT_TRUE(task.Options().audio.codecName.empty());
-    EXPECT_EQ(task.Options().forcedOutputFormat, nullptr);
+    EXPECT_TRUE(task.Options().output.video.codecName.empty());
+    EXPECT_TRUE(task.Options().output.audio.codecName.empty());
+    EXPECT_EQ(task.Options().output.forcedFormat, nullptr);
 }
 
 TEST_F(OutputSetupTest, AudioOnlyInputGivesOneAudioStream)
@@ -87,7 +87,8 @@ TEST_F(OutputSetupTest, WithoutInputsTheFormatsDefaultsDecide)
     parse({{"vn", ""}});
     const OutputFile& soundOnly = create("sound.avi");
     ASSERT_EQ(soundOnly.streams.size(), 1u);
-    EXPECT_TRUE(task.Options().video.disabled) << "only a video stream consumes it";
+    // The output took its choices whole: the next one starts from fresh ones.
+    EXPECT_EQ(create("both_again.avi").streams.size(), 2u);
 }
 
 TEST_F(OutputSetupTest, UnknownExtensionWithoutFormatFails)
@@ -184,7 +185,7 @@ TEST_F(OutputSetupTest, NewStreamsNeedAnOutputFileAndAddToTheLastOne)
         lib.av_dict_get(second.streams[2].stream->metadata, "language", nullptr, 0);
     ASSERT_NE(language, nullptr);
     EXPECT_STREQ(language->value, "deu");
-    EXPECT_TRUE(task.Options().audioLanguage.empty());
+    EXPECT_TRUE(task.Options().output.audioLanguage.empty());
 }
 
 TEST_F(OutputSetupTest, TagsReachTheContainer)

@@ -4,6 +4,7 @@
 #include "engine/conversions.h"
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_exception.h"
+#include "engine/task_setup.h"
 #include "profiles/format_catalogue.h"
 #include "profiles/profile_options.h"
 #include "tests/support/test_environment.h"
@@ -413,10 +414,9 @@ TEST(ProfilesTest, ItemListSelectsTheLastEqualEntry)
 TEST(ProfilesTest, EveryOfferedCodecIsAnAvailableEncoder)
 {
     testing::BindLibrariesForTests();
-    TCustomFFmpeg task;
-    auto offered = [&task](const std::string& name, AVMediaType type) {
+    auto offered = [](const std::string& name, AVMediaType type) {
         try {
-            return task.LookupCodec(name, type, true) != AV_CODEC_ID_NONE;
+            return LookupCodec(name, type, true) != AV_CODEC_ID_NONE;
         } catch (const FFMpegException&) {
             return false;
         }
