@@ -27,6 +27,11 @@ EncoderThread::~EncoderThread()
 
 bool EncoderThread::Send(const AVFrame* picture)
 {
+#ifdef CLIPMORA_PLANT_RACES
+    // Race check build only: the task's thread reads the codec context that
+    // the encoder thread writes below, with no hand-over between them.
+    [[maybe_unused]] const AVMediaType plantedType = encoder_->codec_type;
+#endif
     FramePtr reference;
     if (picture) {
         reference.reset(lib.av_frame_alloc());
@@ -88,6 +93,12 @@ void EncoderThread::run()
 
 bool EncoderThread::encode(const AVFrame* picture)
 {
+#ifdef CLIPMORA_PLANT_RACES
+    // Race check build only: the encoder thread writes the codec context
+    // outside the hand-over while the task's thread reads it (Send).
+    const AVMediaType plantedType = encoder_->codec_type;
+    encoder_->codec_type = plantedType;
+#endif
     const int sent = lib.avcodec_send_frame(encoder_, picture);
     if (sent < 0 && !(sent == AVERROR_EOF && !picture)) {
         finish(true);

@@ -117,6 +117,12 @@ GstPadProbeReturn TSampleGrabber::onPicture(GstPad* pad, GstPadProbeInfo* info, 
     GstSampleRef sample(gst_sample_new(buffer, caps.get(), nullptr, nullptr));
     if (grabber->OnBuffer)
         grabber->raiseOnBuffer(sample.get());
+#ifdef CLIPMORA_PLANT_RACES
+    // Race check build only: the streaming thread moves the held sample out
+    // and back outside sampleLock_ while the GUI thread copies it under it.
+    GstSampleRef plantedHeld = std::move(grabber->lastSample_);
+    grabber->lastSample_ = std::move(plantedHeld);
+#endif
     std::lock_guard guard(grabber->sampleLock_);
     grabber->lastSample_ = std::move(sample);
     return GST_PAD_PROBE_OK;

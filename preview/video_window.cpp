@@ -286,6 +286,11 @@ void TVideoWindow::takeSample(GstSampleRef sample)
                           gst_sample_get_segment(sample.get()));
     if (frame.picture.isNull())
         return;
+#ifdef CLIPMORA_PLANT_RACES
+    // Race check build only: the streaming thread writes the shown picture
+    // outside frameLock_ while the GUI thread reads it under the lock.
+    frame_.timeMs = frame.timeMs;
+#endif
     {
         std::lock_guard guard(frameLock_);
         holdLocked(frame);
