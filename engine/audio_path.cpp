@@ -58,7 +58,7 @@ int64_t queuedSamples(const AudioOutputState& audio)
 // Makes the channel and rate converter once the stream needs one.
 void prepareResampler(AudioOutputState& audio, const AudioShape& shape)
 {
-    if (shape.inChannels != shape.outChannels)
+    if (shape.inChannels != shape.outChannels || shape.inRate != shape.outRate)
         audio.Resample = true;
     if (!audio.Resample || audio.Resampler)
         return;
@@ -73,6 +73,53 @@ void prepareResampler(AudioOutputState& audio, const AudioShape& shape)
         throw FormattedException("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
                                  shape.inChannels, shape.inRate, shape.outChannels,
                                  shape.outRate);
+}
+
+// Room for what `resampler` makes of `inSamples` more samples at `inRate`,
+// with what it still holds, at `outRate`.
+int resampledCapacity(SwrContext* resampler, int inSamples, int inRate, int outRate)
+{
+    const int64_t pending = lib.swr_get_delay(resampler, inRate);
+    return static_cast<int>((pending + inSamples) * static_cast<int64_t>(outRate) / inRate + 256);
+}
+
+// Converts a decoded block whose format or shape is not the path's into the
+// path's, in `sound.Samples`; the converter is rebuilt whenever the blocks'
+// shape changes. A block with the path's channels keeps its own layout, so
+// only its format (and rate) change. Returns the bytes produced.
+std::size_t convertToPath(InputSound& sound, const AVFrame& frame, const BlockShape& block,
+                          const TInputStream& stream)
+{
+    if (!sound.ToPath || sound.ToPathFrom != block) {
+        AVChannelLayout pathLayout{};
+        if (block.Channels == sound.Path.Channels)
+            lib.av_channel_layout_copy(&pathLayout, &frame.ch_layout);
+        else
+            lib.av_channel_layout_default(&pathLayout, sound.Path.Channels);
+        const auto pathFormat = static_cast<AVSampleFormat>(sound.Path.Format);
+        sound.ToPath =
+            MakeResampler({&pathLayout, pathFormat, sound.Path.Rate},
+                          {&frame.ch_layout, static_cast<AVSampleFormat>(frame.format), block.Rate});
+        lib.av_channel_layout_uninit(&pathLayout);
+        sound.ToPathFrom = block;
+        if (!sound.ToPath)
+            throw FFMpegException("Can not convert the decoded audio of stream #" +
+                                  std::to_string(stream.FileIndex) + "." +
+                                  std::to_string(stream.StreamIndex));
+    }
+    const int capacity =
+        resampledCapacity(sound.ToPath.get(), frame.nb_samples, block.Rate, sound.Path.Rate);
+    const std::size_t frameBytes = static_cast<std::size_t>(sound.Path.Channels) *
+                                   lib.av_get_bytes_per_sample(
+                                       static_cast<AVSampleFormat>(sound.Path.Format));
+    sound.Samples.resize(static_cast<std::size_t>(capacity) * frameBytes);
+    uint8_t* out = sound.Samples.data();
+    const int produced =
+        lib.swr_convert(sound.ToPath.get(), &out, capacity,
+                        const_cast<const uint8_t**>(frame.extended_data), frame.nb_samples);
+    if (produced < 0)
+        throw FFMpegException("Audio resampling failed");
+    return static_cast<std::size_t>(produced) * frameBytes;
 }
 
 // Converts `inSamples` of `data` into the stream's resampled buffer, room
@@ -111,32 +158,22 @@ AudioPath::AudioPath(const OptionState& options, RunState& run, PacketWriter& wr
 
 std::size_t AudioPath::TakeDecodedSound(int inputIndex, const AVFrame& frame)
 {
-    const TInputStream& stream = run_.Inputs[inputIndex];
-    InputSound& ist = inputs_[static_cast<std::size_t>(inputIndex)];
-    if (ist.PathFormat == AV_SAMPLE_FMT_NONE)
-        ist.PathFormat = choosePathFormat(run_, inputIndex, frame.format);
-    const std::size_t bytes = static_cast<std::size_t>(frame.nb_samples) *
-                              frame.ch_layout.nb_channels *
-                              lib.av_get_bytes_per_sample(ist.PathFormat);
-    ist.Samples.resize(bytes);
-    uint8_t* out = ist.Samples.data();
-    if (frame.format == ist.PathFormat) {
-        std::copy_n(frame.extended_data[0], bytes, out);
+    InputSound& sound = inputs_[static_cast<std::size_t>(inputIndex)];
+    const BlockShape block{frame.format, frame.ch_layout.nb_channels, frame.sample_rate};
+    if (sound.Path.Format == AV_SAMPLE_FMT_NONE)
+        sound.Path = {choosePathFormat(run_, inputIndex, frame.format), block.Channels, block.Rate};
+    std::size_t bytes = 0;
+    if (block == sound.Path) {
+        bytes = static_cast<std::size_t>(frame.nb_samples) * block.Channels *
+                lib.av_get_bytes_per_sample(static_cast<AVSampleFormat>(block.Format));
+        sound.Samples.resize(bytes);
+        std::copy_n(frame.extended_data[0], bytes, sound.Samples.data());
     } else {
-        if (!ist.ToPath) {
-            ist.ToPath = MakeResampler(
-                {&frame.ch_layout, ist.PathFormat, frame.sample_rate},
-                {&frame.ch_layout, static_cast<AVSampleFormat>(frame.format), frame.sample_rate});
-            if (!ist.ToPath)
-                throw FFMpegException("Can not convert the decoded audio of stream #" +
-                                      std::to_string(stream.FileIndex) + "." +
-                                      std::to_string(stream.StreamIndex));
-        }
-        lib.swr_convert(ist.ToPath.get(), &out, frame.nb_samples,
-                        const_cast<const uint8_t**>(frame.extended_data), frame.nb_samples);
+        bytes = convertToPath(sound, frame, block, run_.Inputs[inputIndex]);
     }
+    const auto pathFormat = static_cast<AVSampleFormat>(sound.Path.Format);
     if (options_.audioVolume != 256)
-        applyVolume(ist.PathFormat, out, bytes);
+        applyVolume(pathFormat, sound.Samples.data(), bytes);
     return bytes;
 }
 
@@ -166,14 +203,14 @@ void AudioPath::Output(int outputIndex, std::size_t size)
     TInputStream& ist = run_.Inputs[ost.SourceIndex];
     const InputSound& sound = inputs_[static_cast<std::size_t>(ost.SourceIndex)];
     const uint8_t* data = sound.Samples.data();
-    const AudioShape shape{ist.Decoder->ch_layout.nb_channels, ost.Encoder->ch_layout.nb_channels,
-                           ist.Decoder->sample_rate, ost.Encoder->sample_rate};
+    const AudioShape shape{sound.Path.Channels, ost.Encoder->ch_layout.nb_channels,
+                           sound.Path.Rate, ost.Encoder->sample_rate};
     if (shape.inChannels <= 0 || shape.outChannels <= 0 || shape.inRate <= 0 ||
         shape.outRate <= 0)
         return;
     if (audio.Format == AV_SAMPLE_FMT_NONE) {
-        audio.Format = sound.PathFormat;
-        audio.SampleBytes = lib.av_get_bytes_per_sample(sound.PathFormat);
+        audio.Format = static_cast<AVSampleFormat>(sound.Path.Format);
+        audio.SampleBytes = lib.av_get_bytes_per_sample(audio.Format);
     }
     prepareResampler(audio, shape);
     const auto frameBytes = static_cast<std::size_t>(shape.inChannels) * audio.SampleBytes;
@@ -201,9 +238,8 @@ void AudioPath::Output(int outputIndex, std::size_t size)
     const int inSamples = static_cast<int>(size / frameBytes);
     if (!audio.Resample)
         return encodeBlock(ost, audio, data, inSamples);
-    const int64_t pending = lib.swr_get_delay(audio.Resampler.get(), shape.inRate);
-    const int capacity = static_cast<int>(
-        (pending + inSamples) * static_cast<int64_t>(shape.outRate) / shape.inRate + 256);
+    const int capacity =
+        resampledCapacity(audio.Resampler.get(), inSamples, shape.inRate, shape.outRate);
     const int produced = resample(audio, shape.outChannels, capacity, data, inSamples);
     encodeBlock(ost, audio, audio.Resampled.data(), produced);
 }

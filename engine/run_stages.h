@@ -173,12 +173,23 @@ struct AudioOutputState {
     std::vector<uint8_t> Silence;    // silence followed by a block, reused
 };
 
-// Decoded sound of one input stream in the audio path's format
-// (interleaved), decided at the first decoded block: 16-bit when the decoder
-// gives 16-bit and every encoder it feeds takes 16-bit, 32-bit float otherwise.
+// The format, channel count and rate of a block of decoded sound.
+struct BlockShape {
+    int Format = AV_SAMPLE_FMT_NONE;
+    int Channels = 0;
+    int Rate = 0;
+    bool operator==(const BlockShape&) const = default;
+};
+
+// Decoded sound of one input stream in the audio path's shape, decided at
+// the first decoded block: interleaved 16-bit when the decoder gives 16-bit
+// and every encoder it feeds takes 16-bit, 32-bit float otherwise, with the
+// first block's channels and rate. Later blocks of another shape (a stream
+// that changes mid-way) are converted to it.
 struct InputSound {
-    AVSampleFormat PathFormat = AV_SAMPLE_FMT_NONE;
-    ResamplerPtr ToPath;  // decoder's format to PathFormat, when they differ
+    BlockShape Path;
+    BlockShape ToPathFrom;  // the shape ToPath converts from
+    ResamplerPtr ToPath;    // blocks of another format or shape to the path's
     std::vector<uint8_t> Samples;
 };
 

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 namespace clipmora {
 namespace {
@@ -84,11 +86,6 @@ INSTANTIATE_TEST_SUITE_P(
                       RateChangeCase{22050, "44100", "up2.mp2", 44100, false},
                       RateChangeCase{48000, "44100", "down.wav", 44100, true}));
 
-// Volume on both kinds of path. 16-bit sound into a 16-bit encoder gets
-// exactly the integer formula's samples; sound decoded as float into a
-// 16-bit encoder stays within one step of the formula applied to its 16-bit
-// reading, and into a float encoder it is scaled without being cut down to
-// 16 bits first. Every sample arrives.
 // The largest difference, in 16-bit steps, between the samples of out and
 // those of in scaled by volume (256 = unity) and clipped at full scale.
 double WorstVolumeError(const DecodedSummary& in, const DecodedSummary& out, int volume,
@@ -112,6 +109,11 @@ double WorstVolumeError(const DecodedSummary& in, const DecodedSummary& out, int
     return worst;
 }
 
+// Volume on both kinds of path. 16-bit sound into a 16-bit encoder gets
+// exactly the integer formula's samples; sound decoded as float into a
+// 16-bit encoder stays within one step of the formula applied to its 16-bit
+// reading, and into a float encoder it is scaled without being cut down to
+// 16 bits first. Every sample arrives.
 TEST_F(AudioPathTest, VolumeScalesEverySampleAndClipsAtFullScale)
 {
     const std::string pcm = CachedMedia("loud.avi", losslessClip(44100, 2, 0.75));
@@ -222,6 +224,50 @@ TEST_F(AudioPathTest, PcmOutputTakesBlocksAsTheyCome)
     EXPECT_EQ(out.sampleRate, 44100);
     EXPECT_EQ(out.channels, 2);
     EXPECT_NEAR(out.audioSamples, 88200, 1024);
+}
+
+// Sound whose channels or rate change in the middle of the stream (two MPEG
+// audio streams played one after the other, as in a broadcast recording):
+// the second part is converted to the shape the output was set up for, and
+// none of it is lost.
+TEST_F(AudioPathTest, SoundThatChangesItsShapeMidStreamIsConvertedWhole)
+{
+    const struct {
+        const char* name;
+        int firstRate, firstChannels, secondRate, secondChannels;
+    } cases[] = {{"fewer channels", 44100, 2, 44100, 1},
+                 {"more channels", 44100, 1, 44100, 2},
+                 {"another rate", 44100, 2, 48000, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto part = [](int rate, int channels) {
+            MediaSpec spec = testing::AudioOnly();
+            spec.container = "mp2";
+            spec.audioCodec = "mp2";
+            spec.sampleRate = rate;
+            spec.channels = channels;
+            spec.seconds = 1.0;
+            std::ifstream in(CachedMedia("part" + std::to_string(rate) + "x" +
+                                             std::to_string(channels) + ".mp2",
+                                         spec),
+                             std::ios::binary);
+            return std::string(std::istreambuf_iterator<char>(in), {});
+        };
+        const std::string joined = folder.file("joined.mp2");
+        std::ofstream(joined, std::ios::binary)
+            << part(c.firstRate, c.firstChannels) << part(c.secondRate, c.secondChannels);
+        run(joined, {{"acodec", "pcm_s16le"}}, folder.file("joined.wav"));
+        const DecodedSummary out = DecodeMedia(folder.file("joined.wav"));
+        EXPECT_EQ(out.sampleRate, c.firstRate);
+        EXPECT_NEAR(out.audioSamples, 2 * c.firstRate, 2 * 1152);
+        // The tone goes on to the end (a quarter of full scale: RMS 5,800).
+        const std::size_t tail = static_cast<std::size_t>(c.firstRate / 4 * out.channels);
+        ASSERT_GT(out.samples.size(), tail);
+        double energy = 0;
+        for (std::size_t i = out.samples.size() - tail; i < out.samples.size(); ++i)
+            energy += double(out.samples[i]) * out.samples[i];
+        EXPECT_GT(std::sqrt(energy / double(tail)), 4000.0);
+    }
 }
 
 TEST_F(AudioPathTest, CopyWithAVolumeChangeIsRefusedBeforeWriting)
