@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstring>
 #include <mutex>
 #include <set>
 #include <string_view>
@@ -279,6 +280,19 @@ void replaceData(AVPacket& packet, const std::vector<uint8_t>& data)
     lib.av_packet_move_ref(&packet, replaced.get());
 }
 
+// A colour description field as a file gave it, or `unknown` when it holds
+// a value outside the libraries' list (a damaged or reserved header value:
+// the decoders copy those as they stand). Read through its bytes, as reading
+// such a value as the enumeration is itself undefined.
+template <typename Enum>
+Enum knownOr(const Enum& field, int count, Enum unknown)
+{
+    static_assert(sizeof(Enum) == sizeof(int));
+    int value = 0;
+    std::memcpy(&value, &field, sizeof value);
+    return value >= 0 && value < count ? static_cast<Enum>(value) : unknown;
+}
+
 // The source's pictures as the encoder is to take them: size, format,
 // aspect and colour description, field order.
 void describePictures(AVCodecContext* context, const AVCodecParameters& par)
@@ -289,12 +303,14 @@ void describePictures(AVCodecContext* context, const AVCodecParameters& par)
     // The aspect the pictures' own headers give (a container's may differ):
     // decoders start afresh where it changes.
     context->sample_aspect_ratio = par.sample_aspect_ratio;
-    context->color_range = par.color_range;
-    context->color_primaries = par.color_primaries;
-    context->color_trc = par.color_trc;
-    context->colorspace = par.color_space;
-    context->chroma_sample_location = par.chroma_location;
-    context->field_order = par.field_order;
+    context->color_range = knownOr(par.color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
+    context->color_primaries =
+        knownOr(par.color_primaries, AVCOL_PRI_NB, AVCOL_PRI_UNSPECIFIED);
+    context->color_trc = knownOr(par.color_trc, AVCOL_TRC_NB, AVCOL_TRC_UNSPECIFIED);
+    context->colorspace = knownOr(par.color_space, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
+    context->chroma_sample_location =
+        knownOr(par.chroma_location, AVCHROMA_LOC_NB, AVCHROMA_LOC_UNSPECIFIED);
+    context->field_order = knownOr(par.field_order, AV_FIELD_BT + 1, AV_FIELD_UNKNOWN);
 }
 
 // The picture on show at `limit`; the first one when it lies before every
@@ -473,7 +489,7 @@ std::string TPictureReencoder::Check()
     if (codec_->sets != ParameterSets::StartCodes && !lengthPrefixed_ && !config_.empty() &&
         config_[0] == 1)
         return "the stream's description of its pictures cannot be read";
-    if (interlaced(par.field_order))
+    if (interlaced(knownOr(par.field_order, AV_FIELD_BT + 1, AV_FIELD_UNKNOWN)))
         return "its pictures are interlaced";
     if (codec_->sets == ParameterSets::H264) {
         // The re-encoded pictures get parameter-set ids the source does not use.
