@@ -126,7 +126,10 @@ bool TForm2OptionsForm::SaveSettings()
     store.setValue(QStringLiteral("WindowHeight"), mainForm_->NormalSize().height());
     store.setValue(QStringLiteral("WindowMaximized"), mainForm_->isMaximized() ? 1 : 0);
     store.sync();
-    return store.status() == QSettings::NoError;
+    // A store read with lines the library could not parse keeps saying so
+    // (FormatError) although it has just been written back whole; only a
+    // failed write is a failure to save.
+    return store.status() != QSettings::AccessError;
 }
 
 }  // namespace clipmora

@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -464,6 +465,28 @@ TEST_F(MainWindowTest, SettingsSurviveARestartButNotExit)
         Find<QComboBox>(*form, "ComboVideoQuality")->setCurrentIndex(3);
         Find<QAction>(*form, "ActionExit")->trigger();
     }
+    EXPECT_EQ(store().value(QStringLiteral("VideoQuality")).toInt(), 0);
+}
+
+// A store with lines the settings library cannot parse (a section header
+// left open, a name without a value) is read as far as it goes and written
+// back whole: saving it reports success, and the next start reads it cleanly.
+TEST_F(MainWindowTest, ADamagedStoreIsReadAsFarAsItGoesAndWrittenBackWhole)
+{
+    const QString path = store().fileName();
+    QFile file(path);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly));
+    file.write("[General]\nComboOutputFormat=3\nOverwrite=1\nPlayVideoFile=1\nLetterBox=1\n"
+               "VideoQuality=0\nAudioQuality=2\n[Window\nLetterBox\nWindowWidth=9\n");
+    file.close();
+    {
+        auto form = openWindow();
+        auto* options = Find<TForm2OptionsForm>(*form, "Form2OptionsForm");
+        EXPECT_TRUE(options->CheckBoxOverwrite()->isChecked());
+        EXPECT_TRUE(options->SaveSettings());
+    }
+    EXPECT_EQ(store().status(), QSettings::NoError);
+    EXPECT_EQ(store().value(QStringLiteral("Overwrite")).toInt(), 1);
     EXPECT_EQ(store().value(QStringLiteral("VideoQuality")).toInt(), 0);
 }
 
