@@ -452,12 +452,10 @@ void ExpectNonDefaults(TForm1& form, const fs::path& folder)
 TEST_F(MainWindowTest, SettingsSurviveARestartButNotExit)
 {
     testing::TempFolder folder;
-    {
-        auto form = openWindow();
-        chooseFolder(*form, folder.path());
-        ChooseNonDefaults(*form);
-        EXPECT_TRUE(form->close());
-    }
+    storeFrom([&](TForm1& form) {
+        chooseFolder(form, folder.path());
+        ChooseNonDefaults(form);
+    });
     {
         auto form = openWindow();
         ExpectNonDefaults(*form, folder.path());
@@ -493,12 +491,10 @@ TEST_F(MainWindowTest, ADamagedStoreIsReadAsFarAsItGoesAndWrittenBackWhole)
 TEST_F(MainWindowTest, AFailedReadRewritesTheSettings)
 {
     testing::TempFolder folder;
-    {
-        auto form = openWindow();
-        chooseFolder(*form, folder.path());
-        ChooseNonDefaults(*form);
-        EXPECT_TRUE(form->close());
-    }
+    storeFrom([&](TForm1& form) {
+        chooseFolder(form, folder.path());
+        ChooseNonDefaults(form);
+    });
     const int mp4 = store().value(QStringLiteral("ComboOutputFormat")).toInt();
 
     // Without "VideoQuality" the load stops there and rewrites every value:

@@ -126,6 +126,15 @@ protected:
         return WaitUntil(done, seconds * 1000);
     }
 
+    // Opens the window, lets `change` set it up and closes it, which stores
+    // the settings.
+    void storeFrom(const std::function<void(TForm1&)>& change)
+    {
+        auto form = openWindow();
+        change(*form);
+        EXPECT_TRUE(form->close());
+    }
+
     void addFile(TForm1& form, const std::string& path)
     {
         dialogs.filesToPick = {QString::fromStdString(path)};
