@@ -131,6 +131,8 @@ public:
 
 private:
     int64_t copiesOf(TOutputStream& ost);
+    // Whether the stream's next frame starts at or after the recording time.
+    bool pastRecordingTime(const TOutputStream& ost) const;
     const AVFrame* fitToEncoder(const TOutputStream& ost, VideoOutputState& video,
                                 const AVFrame* source);
     bool deinterlace(AVFrame* picture);

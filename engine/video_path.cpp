@@ -484,6 +484,12 @@ const AVFrame* VideoPath::fitToEncoder(const TOutputStream& ost, VideoOutputStat
     return target;
 }
 
+bool VideoPath::pastRecordingTime(const TOutputStream& ost) const
+{
+    return static_cast<double>(ost.SyncCount) * av_q2d(ost.Encoder->time_base) >=
+           static_cast<double>(options_.recordingTime) / 1e6;
+}
+
 int VideoPath::Output(int outputIndex, const TInputStream& ist, const AVFrame* picture)
 {
     const OptionState& o = options_;
@@ -492,10 +498,7 @@ int VideoPath::Output(int outputIndex, const TInputStream& ist, const AVFrame* p
     int64_t copies = std::min<int64_t>(copiesOf(ost), o.maxVideoFrames - ost.FrameNumber);
     // Pictures the decoders still held when the loop reached the recording
     // time come out at the end of the run; they stay out of the file.
-    if (static_cast<double>(ost.SyncCount) * av_q2d(ost.Encoder->time_base) >=
-        static_cast<double>(o.recordingTime) / 1e6)
-        copies = 0;
-    if (copies <= 0)
+    if (copies <= 0 || pastRecordingTime(ost))
         return 0;
 
     // A stream may change its picture size or format midway (a transport
@@ -517,7 +520,9 @@ int VideoPath::Output(int outputIndex, const TInputStream& ist, const AVFrame* p
         return 0;
 
     int written = 0;
-    for (int64_t i = 0; i < copies && !stopRequested_; ++i) {
+    // Copies stop at the recording time too: a damaged time stamp far ahead
+    // asks for a copy of the picture for every frame up to it.
+    for (int64_t i = 0; i < copies && !stopRequested_ && !pastRecordingTime(ost); ++i) {
         FramePtr frame(lib.av_frame_alloc());
         if (!frame || lib.av_frame_ref(frame.get(), output) < 0)
             throw FFMpegException("av_mallocz fail");
