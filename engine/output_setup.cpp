@@ -471,6 +471,7 @@ void BeginWritingOutput(OutputFile& file)
     file.ours = true;
 }
 
+
 AVCodecID LookupCodec(const std::string& name, AVMediaType type, bool encoder)
 {
     if (name.empty())
