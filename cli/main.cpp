@@ -16,7 +16,10 @@
 #include "framesrv/frame_server.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <string_view>
 
@@ -34,16 +37,24 @@ constexpr Command kCommands[] = {
     {"formats", clipmora::cli::formats},
 };
 
-}  // namespace
-
-int main(int argc, char** argv)
+// What a command printed is written only once standard output takes it: a
+// write that failed (a full disk) fails the command, which says so on
+// standard error.
+int withStandardOutputWritten(int exitCode)
 {
-    // A file size limit then fails the write that passes it, and the run
-    // ends as on a full disk instead of being killed with its file half made.
-    std::signal(SIGXFSZ, SIG_IGN);
-    clipmora::framesrv::InstallFrameServer();
+    errno = 0;
+    const bool flushFailed = std::fflush(stdout) != 0;
+    const int error = errno;
+    if (!flushFailed && !std::ferror(stdout))
+        return exitCode;
+    std::fprintf(stderr, "Cannot write to the standard output%s%s\n",
+                 flushFailed && error ? ": " : "", flushFailed && error ? std::strerror(error) : "");
+    return exitCode == clipmora::cli::kExitDone ? clipmora::cli::kExitFailed : exitCode;
+}
+
+int runCommand(const std::vector<std::string>& args)
+{
     namespace cli = clipmora::cli;
-    const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
         cli::printUsage(stderr);
         return cli::kExitUsage;
@@ -62,4 +73,15 @@ int main(int argc, char** argv)
         if (args[0] == command.name)
             return command.run(args);
     return cli::usageError("unknown command '" + args[0] + "'");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // A file size limit then fails the write that passes it, and the run
+    // ends as on a full disk instead of being killed with its file half made.
+    std::signal(SIGXFSZ, SIG_IGN);
+    clipmora::framesrv::InstallFrameServer();
+    return withStandardOutputWritten(runCommand(std::vector<std::string>(argv + 1, argv + argc)));
 }

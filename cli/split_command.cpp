@@ -108,12 +108,15 @@ void parseSplit(const std::vector<std::string>& args, SplitArguments& split)
             if (equals != std::string::npos)
                 throw UsageError(name + " takes no value");
             split.*choice->flag = true;
-        } else if (equals != std::string::npos) {
-            split.*choice->text = word.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-            split.*choice->text = args[++i];
         } else {
-            throw UsageError(name + " needs a value");
+            // An empty value is no choice: "--start ''" would otherwise
+            // read as no mark at all.
+            std::string value = equals != std::string::npos ? word.substr(equals + 1)
+                                : i + 1 < args.size()       ? args[++i]
+                                                            : std::string();
+            if (value.empty())
+                throw UsageError(name + " needs a value");
+            split.*choice->text = std::move(value);
         }
     }
     if (!split.volumeText.empty())
@@ -131,7 +134,8 @@ void parseSplit(const std::vector<std::string>& args, SplitArguments& split)
     split.inputs = std::move(names);
     while (split.outputFolder.size() > 1 && split.outputFolder.back() == '/')
         split.outputFolder.pop_back();
-    if (split.volumePosition < 0 || split.volumePosition > 10 || split.aspect > 2)
+    if (split.volumePosition < 0 || split.volumePosition > 10 ||
+        (!split.aspectText.empty() && (split.aspect < 0 || split.aspect > 2)))
         throw UsageError("--volume takes 0 to 10, --aspect 0 to 2");
 }
 

@@ -135,6 +135,10 @@ TEST(CliUsage, HelpUsageErrorsAndVersionUseTheirStreamsAndExitCodes)
         {"probe", 2, "", "probe takes one FILE" + pointer},
         {"probe --jsn x.mp4", 2, "", "unknown option '--jsn'" + pointer},
         {"formats all", 2, "", "formats takes no arguments" + pointer},
+        {"split in.mp4 out --format x --aspect -5", 2, "",
+         "--volume takes 0 to 10, --aspect 0 to 2" + pointer},
+        {"split in.mp4 out --copy --start ''", 2, "", "--start needs a value" + pointer},
+        {"split in.mp4 out --copy --start 1 --end=", 2, "", "--end needs a value" + pointer},
         {"--version now", 2, "", "--version takes no arguments" + pointer},
         // After "--" the next two words are names, "-h" among them.
         {"split --copy -- -h /no/such/folder", 1, "",
@@ -160,6 +164,25 @@ TEST(CliUsage, HelpUsageErrorsAndVersionUseTheirStreamsAndExitCodes)
                               "libavformat 59\\.\\d+\\.\\d+\nlibavutil 57\\.\\d+\\.\\d+\n"
                               "libswscale 6\\.\\d+\\.\\d+\n(lib\\w+ \\d+\\.\\d+\\.\\d+\n){3}");
     EXPECT_TRUE(std::regex_match(version.output, expected)) << version.output;
+}
+
+// Whatever a command prints on standard output counts only when it was
+// written: on a full device the command fails and says why on standard error.
+TEST(CliUsage, AStandardOutputThatCannotBeWrittenFailsTheCommand)
+{
+    testing::BindLibrariesForTests();
+    const std::string clip = testing::CachedMedia("clip.mp4", testing::Mp4H264Aac());
+    testing::TempFolder folder;
+    const std::string errors = folder.file("stderr.txt");
+    for (const std::string& arguments : std::vector<std::string>{
+             "--help", "split --help", "--version", "formats", "probe '" + clip + "'",
+             "probe --json '" + clip + "'"}) {
+        SCOPED_TRACE(arguments);
+        const Outcome outcome = runCli(arguments, {}, " >/dev/full 2>'" + errors + "'");
+        EXPECT_EQ(outcome.exitCode, 1);
+        EXPECT_EQ(readText(errors),
+                  "Cannot write to the standard output: No space left on device\n");
+    }
 }
 
 // The JSON report read back by another program holds the plain report's
@@ -202,6 +225,20 @@ print("audio: %s %d Hz %d" % (a["codec"], a["sample_rate"], a["channels"]))
     const Outcome json = runCli("probe --json " + name, {}, " | python3 '" + script + "' 2>&1");
     EXPECT_EQ(json.exitCode, 0) << json.output;
     EXPECT_EQ(json.output, plain.output + "audio: mp3 22050 Hz 1\n");
+
+    // A name that is not UTF-8 (a stray continuation byte) still gives valid
+    // JSON: the byte becomes U+FFFD and the rest of the name stays.
+    const std::string stray = folder.file("take\x80one.avi");
+    std::filesystem::copy_file(clip, stray);
+    const std::string check = folder.file("name.py");
+    std::ofstream(check) << R"py(import json, sys
+d = json.loads(sys.stdin.buffer.read().decode("utf-8", errors="strict"))
+print(d["file"].endswith("/take\ufffdone.avi"))
+)py";
+    const Outcome replaced =
+        runCli("probe --json '" + stray + "'", {}, " | python3 '" + check + "' 2>&1");
+    EXPECT_EQ(replaced.exitCode, 0) << replaced.output;
+    EXPECT_EQ(replaced.output, "True\n");
 }
 
 // The bash completion, run in bash as it runs when Tab is pressed: the
