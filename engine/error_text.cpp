@@ -76,4 +76,13 @@ std::string LibraryErrorText(const std::string& subject, int code)
     return subject + ": " + text;
 }
 
+std::string SourceEndedEarlyText(const std::string& source, double endedSeconds,
+                                 double endSeconds, bool endMarked)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, "\" ended at %.1f s, before %s at %.1f s", endedSeconds,
+                  endMarked ? "the end mark" : "the end it gives", endSeconds);
+    return "\"" + source + text;
+}
+
 }  // namespace clipmora

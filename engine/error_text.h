@@ -18,6 +18,12 @@ std::string ErrorTextForCode(const std::string& subject, int code);
 // reason matters more than the template.
 std::string LibraryErrorText(const std::string& subject, int code);
 
+// The message for a source that ended at `endedSeconds` of its timeline,
+// before the end it was to reach at `endSeconds`: the end mark when
+// `endMarked`, else the end the file gives.
+std::string SourceEndedEarlyText(const std::string& source, double endedSeconds,
+                                 double endSeconds, bool endMarked);
+
 // printf-style formatting into a text as long as it needs to be: messages
 // carry file names, which have no useful length limit.
 std::string FormatText(const char* format, va_list args);

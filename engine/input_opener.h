@@ -30,6 +30,10 @@ public:
     // stream's time base. Returns 0, AVERROR_EOF once every stream has
     // ended, or another negative library error code.
     virtual int Read(AVFrame* frame, int& streamIndex) = 0;
+    // Why the frames ended before the end their source gave (a source that
+    // is shorter than it says, or was cut short while it was read); empty
+    // when they did not. Asked once Read gave AVERROR_EOF.
+    virtual std::string EndError() const { return {}; }
 };
 
 // What an opener hands back besides the format context.

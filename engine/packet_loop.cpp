@@ -400,8 +400,11 @@ bool PacketLoop::passServedFrame(int fileIndex)
     InputFile& input = inputs_[fileIndex];
     AVFrame* frame = frame_.get();
     int streamIndex = 0;
-    if (input.frames->Read(frame, streamIndex) < 0)
+    if (input.frames->Read(frame, streamIndex) < 0) {
+        if (shortInput_.empty())
+            shortInput_ = input.frames->EndError();
         return false;
+    }
     const int inputIndex = claimedStreamOf(run_, fileIndex, streamIndex);
     if (inputIndex < 0) {
         lib.av_frame_unref(frame);
@@ -453,6 +456,13 @@ void PacketLoop::End()
         keepFirst(file, finishOutputFile(file, true));
     if (!failure.empty())
         throw FFMpegException(failure);
+    // An input that ended before the end it was to reach made a file that
+    // is shorter than asked for.
+    if (!shortInput_.empty() && !stopRequested_) {
+        for (OutputFile& file : outputs_)
+            file.broken = true;
+        throw FFMpegException(shortInput_);
+    }
     // A run without a single packet for its outputs (a segment past the
     // source's real end, or a stop before the first packet) made no usable
     // file; nor did one whose video output got no picture, whatever sound it

@@ -299,6 +299,7 @@ private:
     std::array<int64_t, 52> qpHistogram_{};  // quantisers of the progress reports ("qphist")
     PacketPtr packet_;                      // reused for reading
     FramePtr frame_;                        // reused for served frames
+    std::string shortInput_;  // why an input ended before the end it gave
 };
 
 // --- The run's set-up (stream_preparation.cpp) ------------------------------

@@ -93,7 +93,7 @@ public:
 
     struct Track;
     struct Session;
-    int64_t findStartKeyFrame(int64_t markUs);
+    int64_t findStartKeyFrame(int64_t markUs, int64_t& picturesEndUs);
     bool seekBefore(int64_t timeUs);
     bool planSegment(Session& s, double startSeconds, double endSeconds);
     void startOutputAt(Session& s, int64_t zeroUs);
@@ -102,6 +102,10 @@ public:
     std::string reencodeEnds(Session& s);
     void takeExactPlan(Session& s);
     std::optional<std::string> streamRefusal(const AVStream& stream) const;
+    std::string noPicturesBetweenMarks() const
+    {
+        return "No picture was written: \"" + source_ + "\" gave none between the marks";
+    }
     std::optional<std::string> chooseKeptStreams();
     std::string scanPictures(Session& s, const TPictureReencoder& reencoder,
                              std::vector<StoredPicture>& pictures);
@@ -116,6 +120,8 @@ public:
     bool addTrack(Session& s, int index);
     bool copySegment(Session& s);
     bool copyPacket(Session& s, AVPacket& packet);
+    void noteSourceEnd(Session& s, const AVPacket& packet);
+    bool checkSourceEnd(Session& s);
     bool routePicture(Session& s, Track& track, AVPacket& packet);
     bool routeSound(Session& s, Track& track, AVPacket& packet);
     bool writeHeldSound(Session& s);
@@ -262,9 +268,11 @@ bool TStreamCut::Impl::seekBefore(int64_t timeUs)
 // The time of the last key frame of the primary video stream at or before
 // `markUs`; the first key frame when there is none before it. Seeks further
 // back while the seek lands after the mark (formats without an index seek
-// by estimate).
-int64_t TStreamCut::Impl::findStartKeyFrame(int64_t markUs)
+// by estimate). `picturesEndUs` is where the source's last picture ends when
+// no picture is decoded after the mark, INT64_MAX when one is.
+int64_t TStreamCut::Impl::findStartKeyFrame(int64_t markUs, int64_t& picturesEndUs)
 {
+    picturesEndUs = INT64_MAX;
     const AVStream* video = input_->streams[primaryVideo_];
     PacketPtr packet(lib.av_packet_alloc());
     if (!packet)
@@ -275,23 +283,31 @@ int64_t TStreamCut::Impl::findStartKeyFrame(int64_t markUs)
         if (!seekBefore(target))
             return markUs;
         int64_t best = AV_NOPTS_VALUE, first = AV_NOPTS_VALUE;
+        int64_t lastEndUs = INT64_MIN;
+        bool pastMark = false;
         while (lib.av_read_frame(input_.get(), packet.get()) >= 0) {
             const bool ours = packet->stream_index == primaryVideo_;
             const int64_t time = packetTime(*packet);
             const int64_t decodeTime = packet->dts != AV_NOPTS_VALUE ? packet->dts : time;
             const bool key = packet->flags & AV_PKT_FLAG_KEY;
+            const int64_t duration = ours ? packetDuration(*packet, *video) : 0;
             lib.av_packet_unref(packet.get());
             if (!ours || time == AV_NOPTS_VALUE)
                 continue;
             const int64_t us = toUs(time, video->time_base);
+            lastEndUs = std::max(lastEndUs, toUs(time + duration, video->time_base));
             if (key && first == AV_NOPTS_VALUE)
                 first = us;
             if (key && us <= markUs)
                 best = std::max(best == AV_NOPTS_VALUE ? us : best, us);
             // Later packets decode after this one and show no earlier.
-            if (toUs(decodeTime, video->time_base) > markUs)
+            if (toUs(decodeTime, video->time_base) > markUs) {
+                pastMark = true;
                 break;
+            }
         }
+        if (!pastMark && lastEndUs != INT64_MIN)
+            picturesEndUs = lastEndUs;
         if (best != AV_NOPTS_VALUE)
             return best;
         if (fromStart)
@@ -329,6 +345,10 @@ struct TStreamCut::Impl::Session {
     int64_t soundEndUs = 0;
     bool stopped = false;
     std::string error;
+    // How far the source's data reached while it was copied, and its longest
+    // packet.
+    int64_t sourceEndUs = INT64_MIN;
+    int64_t longestPacketUs = 0;
 
     // The exact cut: which pictures are copied, the re-encoded ones before
     // and after them, and where the copy stands.
@@ -415,9 +435,14 @@ bool TStreamCut::Impl::planSegment(Session& s, double startSeconds, double endSe
     s.toEnd = !(endSeconds > 0) || EndsWithSource(endSeconds, input_->duration);
     if (!s.toEnd)
         s.endUs = originUs_ + std::llround(endSeconds * kSecondUs);
-    s.startUs = primaryVideo_ >= 0 ? findStartKeyFrame(s.markUs) : s.markUs;
+    int64_t picturesEndUs = INT64_MAX;
+    s.startUs = primaryVideo_ >= 0 ? findStartKeyFrame(s.markUs, picturesEndUs) : s.markUs;
     s.fromFileStart = s.markUs <= originUs_;
     s.anyVideo = primaryVideo_ >= 0;
+    // Sound alone is no cut of a source with pictures, whatever key frame
+    // lies before the mark.
+    if (s.anyVideo && picturesEndUs <= s.markUs)
+        return s.fail(noPicturesBetweenMarks());
     startOutputAt(s, std::max(s.startUs, originUs_));
     return true;
 }
@@ -794,11 +819,15 @@ bool TStreamCut::Impl::copySegment(Session& s)
         }
         if ((readCode = lib.av_read_frame(input_.get(), packet.get())) < 0)
             break;
+        noteSourceEnd(s, *packet);
         const bool copied = copyPacket(s, *packet);
         lib.av_packet_unref(packet.get());
         if (!copied)
             return false;
     }
+    // Where the data stops early, that says more than the read's error.
+    if (!checkSourceEnd(s))
+        return false;
     if (readCode < 0 && readCode != AVERROR_EOF)
         return s.fail(LibraryErrorText(source_, readCode));
     // Re-encoded pictures that no copied one came before or after (a segment
@@ -820,9 +849,40 @@ bool TStreamCut::Impl::checkWritten(Session& s)
     if (s.progress.bytes == 0)
         return s.fail("No picture and no sound was written: the input gave none");
     if (s.anyVideo && s.pictures == 0)
-        return s.fail("No picture was written: \"" + source_ +
-                      "\" gave none between the marks");
+        return s.fail(noPicturesBetweenMarks());
     return true;
+}
+
+void TStreamCut::Impl::noteSourceEnd(Session& s, const AVPacket& packet)
+{
+    const int index = packet.stream_index;
+    const int64_t time = packetTime(packet);
+    if (index < 0 || index >= static_cast<int>(s.tracks.size()) || !s.tracks[index].in ||
+        time == AV_NOPTS_VALUE)
+        return;
+    const AVStream& stream = *s.tracks[index].in;
+    const int64_t duration = packetDuration(packet, stream);
+    s.sourceEndUs = std::max(s.sourceEndUs, toUs(time + duration, stream.time_base));
+    s.longestPacketUs = std::max(s.longestPacketUs, toUs(duration, stream.time_base));
+}
+
+// A source whose data ended before the end mark (or, without one, before the
+// end it gives) made a shorter copy than asked for: it is cut short (its
+// header promises more than it holds, or it was cut short while it was read).
+// The file's own length may be off by a packet.
+bool TStreamCut::Impl::checkSourceEnd(Session& s)
+{
+    const bool lengthKnown =
+        input_->duration > 0 && input_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
+    if (s.sourceEndUs == INT64_MIN || (s.toEnd && !lengthKnown))
+        return true;
+    const int64_t endUs = s.toEnd ? originUs_ + input_->duration : s.endUs;
+    if (s.sourceEndUs >= endUs - s.longestPacketUs - 1000)
+        return true;
+    const auto seconds = [this](int64_t us) {
+        return static_cast<double>(us - originUs_) / kSecondUs;
+    };
+    return s.fail(SourceEndedEarlyText(source_, seconds(s.sourceEndUs), seconds(endUs), !s.toEnd));
 }
 
 bool TStreamCut::Impl::copyPacket(Session& s, AVPacket& packet)

@@ -2,8 +2,10 @@
 // describe it.
 #include "framesrv/served_frames.h"
 
+#include "engine/error_text.h"
 #include "engine/library_binding.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -166,6 +168,41 @@ int GraphFrames::readAhead()
     return 0;
 }
 
+void GraphFrames::ExpectEnd(std::string source, double startSeconds, double endSeconds,
+                            bool endMarked)
+{
+    expected_ = ExpectedEnd{std::move(source), startSeconds, endSeconds, endMarked};
+}
+
+void GraphFrames::noteEnd(const Output& output, const AVFrame& frame)
+{
+    if (frame.pts == AV_NOPTS_VALUE)
+        return;
+    double length = 0.0;
+    if (output.type == AVMEDIA_TYPE_VIDEO) {
+        const AVRational rate = lib.av_buffersink_get_frame_rate(output.sink);
+        length = rate.num > 0 && rate.den > 0 ? av_q2d(av_inv_q(rate)) : 0.0;
+    } else if (frame.sample_rate > 0) {
+        length = static_cast<double>(frame.nb_samples) / frame.sample_rate;
+    }
+    const double start = static_cast<double>(frame.pts) *
+                         av_q2d(lib.av_buffersink_get_time_base(output.sink));
+    reachedSeconds_ = std::max(reachedSeconds_, start + length);
+    longestFrameSeconds_ = std::max(longestFrameSeconds_, length);
+}
+
+void GraphFrames::checkEnd()
+{
+    if (!expected_ || !endError_.empty())
+        return;
+    // A file's own length may be off by a frame or a packet of its own.
+    const double reached = expected_->startSeconds + reachedSeconds_;
+    if (reached >= expected_->endSeconds - longestFrameSeconds_ - 0.001)
+        return;
+    endError_ = SourceEndedEarlyText(expected_->source, reached, expected_->endSeconds,
+                                     expected_->marked);
+}
+
 int GraphFrames::Read(AVFrame* frame, int& streamIndex)
 {
     if (const int code = readAhead(); code < 0)
@@ -187,9 +224,12 @@ int GraphFrames::Read(AVFrame* frame, int& streamIndex)
                               lib.av_buffersink_get_time_base(outputs_[earliest].sink)) < 0)
             earliest = i;
     }
-    if (earliest < 0)
+    if (earliest < 0) {
+        checkEnd();
         return AVERROR_EOF;
+    }
     Output& output = outputs_[earliest];
+    noteEnd(output, *output.next);
     lib.av_frame_move_ref(frame, output.next.get());
     if (frame->pts != AV_NOPTS_VALUE)
         frame->pts = lib.av_rescale_q(frame->pts, lib.av_buffersink_get_time_base(output.sink),

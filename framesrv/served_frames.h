@@ -13,6 +13,7 @@
 #include "engine/library_handles.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,14 @@ public:
 
     int Read(AVFrame* frame, int& streamIndex) override;
 
+    // Where the segment should end: `source` is the file it is read from,
+    // `startSeconds` and `endSeconds` its span on that file's timeline, and
+    // `endMarked` whether that end is a mark (else it is the end the file
+    // gives). Once the graph ends, EndError says so when the frames ended
+    // more than a frame before it.
+    void ExpectEnd(std::string source, double startSeconds, double endSeconds, bool endMarked);
+    std::string EndError() const override { return endError_; }
+
 private:
     struct Output {
         AVFilterContext* sink = nullptr;  // owned by the graph
@@ -53,6 +62,21 @@ private:
     // Fills the read-ahead frame of every output that has none. Returns 0
     // or a negative library error code.
     int readAhead();
+    // Keeps where `frame` of `output` ends, in seconds of the segment.
+    void noteEnd(const Output& output, const AVFrame& frame);
+    // Says in endError_ where the source ended, when before the expected end.
+    void checkEnd();
+
+    struct ExpectedEnd {
+        std::string source;
+        double startSeconds = 0.0;
+        double endSeconds = 0.0;
+        bool marked = false;
+    };
+    std::optional<ExpectedEnd> expected_;
+    double reachedSeconds_ = 0.0;       // the end of the latest frame served
+    double longestFrameSeconds_ = 0.0;  // of the frames served
+    std::string endError_;
 
     std::shared_ptr<void> feeder_;  // before the graph: it goes after it
     FilterGraphPtr graph_;

@@ -689,12 +689,19 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
     if (const int code = addSoundGraph(plan, fileName, segment); code < 0)
         return code;
 
+    segment.source = script.source;
+    segment.startSeconds = plan.start;
+    segment.endMarked = !plan.toTheEnd;
     if (!plan.toTheEnd) {
         segment.durationUs = std::llround((plan.end - plan.start) * 1e6);
+        segment.endSeconds = plan.end;
     } else if (source->duration != AV_NOPTS_VALUE) {
         const double length =
             static_cast<double>(source->duration) / 1e6 - (plan.pictureStart - plan.fileStart);
         segment.durationUs = std::llround(std::max(0.0, length - plan.start) * 1e6);
+        // A length guessed from the bit rate is no end the source gives.
+        if (source->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+            segment.endSeconds = length;
     }
     return 0;
 }
@@ -760,6 +767,9 @@ int TrimScriptOpener::openAsFrames(AVFormatContext** context, ServedSegment& seg
     if (described < 0)
         return described;
     frames->UseTimeBases(**context);
+    if (segment.endSeconds >= 0)
+        frames->ExpectEnd(segment.source, segment.startSeconds, segment.endSeconds,
+                          segment.endMarked);
     opened.frames = std::move(frames);
     return 0;
 }

@@ -62,6 +62,12 @@ struct ServedSegment {
     // A file the graph reads that is removed once the graph has it open.
     std::string temporaryFile;
     std::shared_ptr<SoundFeeder> soundFeeder;  // feeds temporaryFile, when set
+    // Where the segment lies on the source's timeline, seconds from frame 0;
+    // the end is negative when the source does not say where it ends.
+    std::string source;
+    double startSeconds = 0.0;
+    double endSeconds = -1.0;
+    bool endMarked = false;  // the end is a mark, not the source's own end
 };
 
 // Reads the script at `fileName` and describes its segment. Returns 0, or a

@@ -746,6 +746,17 @@ TEST_F(CliConvert, OutputsWithoutPicturesFailAndLeaveNoFile)
         {"convert -ss 2.5 -i " + quoted(testing::CachedMedia("sound after.mp4", late)) + " " +
              quoted(out + "/late.avi"),
          {"No picture was written"}},
+        // Marks after the last picture, where only sound is left: the copy
+        // refuses them as the re-encoding split does.
+        {"split " + quoted(testing::CachedMedia("sound after.mp4", late)) + split +
+             "--start 2.5 --end 2.9",
+         {"No picture was written"}},
+        {"split " + quoted(testing::CachedMedia("sound after.mp4", late)) + " " + quoted(out) +
+             " --copy --start 2.5 --end 2.9",
+         {"No picture was written", "from 2.500 s to 2.900 s failed"}},
+        {"split " + quoted(testing::CachedMedia("sound after.mp4", late)) + " " + quoted(out) +
+             " --copy --keyframe --start 2.5",
+         {"No picture was written"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
@@ -755,6 +766,55 @@ TEST_F(CliConvert, OutputsWithoutPicturesFailAndLeaveNoFile)
         for (const std::string& text : c.says)
             EXPECT_NE(outcome.output.find(text), std::string::npos) << outcome.output;
         EXPECT_TRUE(std::filesystem::is_empty(out)) << outcome.output;
+        std::filesystem::remove_all(out);
+    }
+}
+
+// A source that holds less than its header says (or that is cut short while
+// it is read) fails every kind of split that was to reach past its real end,
+// naming where it ended; the whole intact source, also when its probed
+// length is a packet off its data, splits as before.
+TEST_F(CliConvert, ASourceThatEndsBeforeTheEndItPromisedFailsTheSplit)
+{
+    testing::MediaSpec spec = testing::MatroskaClip();
+    spec.seconds = 20.0;
+    const std::string whole = testing::CachedMedia("twenty seconds.mkv", spec);
+    const std::string cut = folder.file("cut short.mkv");
+    std::filesystem::copy_file(whole, cut);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(whole) / 4);
+    const std::string out = folder.file("out");
+    const std::string reencoded = " --format 'MP4 - MPEG4 Video (*.mp4)'";
+    const struct {
+        std::string source;
+        std::string choices;
+        std::string end;  // the end the message names; empty: the split is done
+    } rows[] = {
+        {cut, reencoded + " --start 3 --end 18", "before the end mark at 18.0 s"},
+        {cut, reencoded + " --start 1", "before the end it gives at 20.0 s"},
+        {cut, " --copy --start 2 --end 18", "before the end mark at 18.0 s"},
+        {cut, " --copy --keyframe --start 2 --end 18", "before the end mark at 18.0 s"},
+        {cut, " --copy", "before the end it gives at 20.0 s"},
+        {whole, reencoded + " --start 19", ""},
+        {whole, " --copy", ""},
+        {whole, " --copy --start 15 --end 19.99", ""},
+    };
+    const std::regex ended("\"" + cut + "\" ended at ([0-9.]+) s, (.*)\n");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.source + row.choices);
+        std::filesystem::create_directory(out);
+        const Outcome outcome = runCli("split " + quoted(row.source) + " " + quoted(out) +
+                                       row.choices);
+        std::smatch match;
+        if (row.end.empty()) {
+            EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
+            EXPECT_FALSE(std::filesystem::is_empty(out)) << outcome.output;
+        } else {
+            EXPECT_EQ(outcome.exitCode, 1) << outcome.output;
+            ASSERT_TRUE(std::regex_search(outcome.output, match, ended)) << outcome.output;
+            EXPECT_LT(std::stod(match[1]), 10.0) << outcome.output;
+            EXPECT_EQ(match[2], row.end) << outcome.output;
+            EXPECT_TRUE(std::filesystem::is_empty(out)) << outcome.output;
+        }
         std::filesystem::remove_all(out);
     }
 }
