@@ -8,6 +8,7 @@
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/output_claim.h"
+#include "engine/stream_copy.h"
 
 #include <algorithm>
 #include <chrono>
@@ -494,6 +495,7 @@ bool TStreamCut::Impl::addTrack(Session& s, int index)
         return s.fail(s.output + ": cannot add a stream");
     // The muxer chooses its own tag for the codec.
     track.out->codecpar->codec_tag = 0;
+    ClearVariableBlockAlign(*track.out->codecpar);
     track.out->time_base = track.in->time_base;
     track.out->avg_frame_rate = track.in->avg_frame_rate;
     track.out->r_frame_rate = track.in->r_frame_rate;

@@ -4,6 +4,7 @@
 // maps and the output headers.
 #include "engine/ffmpeg_exception.h"
 #include "engine/run_stages.h"
+#include "engine/stream_copy.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -84,10 +85,7 @@ void prepareStreamCopy(TOutputStream& ost, const TInputStream& ist, const AVOutp
             tag = source->codec_tag;
     }
     ost.Stream->codecpar->codec_tag = tag;
-    if (source->codec_type == AVMEDIA_TYPE_AUDIO &&
-        ((source->block_align == 1 && source->codec_id == AV_CODEC_ID_MP3) ||
-         source->codec_id == AV_CODEC_ID_AC3))
-        ost.Stream->codecpar->block_align = 0;
+    ClearVariableBlockAlign(*ost.Stream->codecpar);
     ost.Stream->time_base = ist.Stream->time_base;
     ost.Stream->avg_frame_rate = ist.Stream->avg_frame_rate;
     ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
@@ -154,6 +152,16 @@ void openPassLog(TOutputStream& ost, const OptionState& o, std::size_t streamNum
 }
 
 }  // namespace
+
+void ClearVariableBlockAlign(AVCodecParameters& copy)
+{
+    if (copy.codec_type != AVMEDIA_TYPE_AUDIO)
+        return;
+    const bool frameSized = copy.block_align == 1 || copy.block_align == 576 ||
+                            copy.block_align == 1152;
+    if ((copy.codec_id == AV_CODEC_ID_MP3 && frameSized) || copy.codec_id == AV_CODEC_ID_AC3)
+        copy.block_align = 0;
+}
 
 void PrepareOutputs(RunState& run, VideoPath& video, const std::vector<InputFile>& inputs,
                     const std::vector<OutputFile>& outputs, const OptionState& o, bool customHook)
