@@ -432,6 +432,9 @@ ExactCutPlan PlanExactCut(const std::vector<StoredPicture>& pictures, int64_t st
     plan.firstPts = shownAt(pictures, startTs + toleranceTs);
     plan.endLimit = endTs == INT64_MAX ? INT64_MAX : endTs - toleranceTs;
     plan.headKeyPts = pictures.front().pts;
+    for (const StoredPicture& p : pictures)
+        if (p.pts >= plan.endLimit)
+            plan.endPts = std::min(plan.endPts, p.pts);
 
     // The copy starts at the first key frame at or after the first picture
     // where decoding starts anew.
@@ -700,13 +703,16 @@ void TPictureReencoder::PrepareCopiedKeyFrame(AVPacket& packet) const
                                  (size > 0 && hevcType(nal) >= kHevcVps && hevcType(nal) <= kHevcPps);
                    });
     } else {
-        // A sequence header (MPEG-2) or a video object layer (MPEG-4).
+        // A sequence header (MPEG-2) or a video object layer (MPEG-4). The
+        // MPEG-2 code is MPEG-4's group of pictures, which says nothing of
+        // how the pictures are coded.
+        const bool mpeg2 = codec_->id == AV_CODEC_ID_MPEG2VIDEO;
         const uint8_t* end = packet.data + packet.size;
         for (const uint8_t* at = packet.data; !carries && end - at >= 4; ++at) {
             at = std::search(at, end, std::begin(kStartCode), std::end(kStartCode));
             if (end - at < 4)
                 break;
-            carries = at[3] == 0xb3 || (at[3] >= 0x20 && at[3] <= 0x2f);
+            carries = mpeg2 ? at[3] == 0xb3 : at[3] >= 0x20 && at[3] <= 0x2f;
         }
     }
     if (carries)

@@ -40,6 +40,9 @@ struct ExactCutPlan {
     bool copies = false;        // whether any picture is copied
     int64_t copyStartPts = 0;   // the key frame the copy starts with
     int64_t endLimit = INT64_MAX;  // pictures shown from here on lie after the segment
+    // The first picture read that is shown after the segment, where the
+    // segment's last picture stops showing; INT64_MAX when none was read.
+    int64_t endPts = INT64_MAX;
     int64_t headKeyPts = 0;     // where decoding starts for the head's pictures
     int64_t tailKeyPts = 0;     // where decoding starts for the tail's pictures
     // How far the copied pictures' decoding times lie before their showing

@@ -838,6 +838,11 @@ bool TStreamCut::Impl::copySegment(Session& s)
         Track& video = s.tracks[primaryVideo_];
         if (!writeReencoded(s, video, s.head) || !writeReencoded(s, video, s.tail))
             return false;
+        // The last picture shows until the next one, whatever its packet
+        // says (at a variable rate a packet may give one frame's length), and
+        // the sound runs as long.
+        if (s.plan.endPts != INT64_MAX)
+            s.picturesEndUs = std::max(s.picturesEndUs, toUs(s.plan.endPts, video.in->time_base));
     }
     return true;
 }

@@ -44,10 +44,19 @@ std::vector<VideoPacket> picturesOf(const VideoStreamPackets& stream)
 }
 
 // A packet's data without the parameter sets a cut may put in front of a
-// copied key frame (H.264 and HEVC with 4-byte lengths before each unit);
+// copied key frame (H.264 and HEVC with 4-byte lengths before each unit;
+// MPEG-4 Part 2's configuration before its first group or picture header);
 // other data as it is.
 std::string withoutParameterSets(const std::string& data, const std::string& codec)
 {
+    if (codec == "mpeg4") {
+        for (std::size_t at = data.find(std::string("\0\0\1", 3)); at + 3 < data.size();
+             at = data.find(std::string("\0\0\1", 3), at + 1))
+            if (static_cast<unsigned char>(data[at + 3]) == 0xB3 ||
+                static_cast<unsigned char>(data[at + 3]) == 0xB6)
+                return data.substr(at);
+        return data;
+    }
     const bool h264 = codec == "h264";
     if (!h264 && codec != "hevc")
         return data;
@@ -368,6 +377,18 @@ INSTANTIATE_TEST_SUITE_P(
                   source(testing::Mp4H264Aac(), 0,
                          [](MediaSpec& s) { s.variableFrameRate = true; }),
                   1.3, 3.5, kAac},
+        // MPEG-4 Part 2 at a variable rate: the re-encoded pictures' times
+        // must rise although the encoder counts in whole frames (from the
+        // picture at 1.30 s on, the next two fall on one frame), and its key
+        // frames copied after re-encoded ones need the stream's own
+        // configuration again.
+        ExactCase{"exact_mpeg4_variable_rate.mkv",
+                  source(testing::MatroskaClip(), 0,
+                         [](MediaSpec& s) {
+                             s.videoCodec = "mpeg4";
+                             s.variableFrameRate = true;
+                         }),
+                  1.31, 3.5, kVorbis},
         // Marks on key frames: nothing to re-encode at the start.
         ExactCase{"exact_h264_pyramid.mp4", h264Pyramid(), 1.0, 3.0, kAac},
         // The whole file: nothing to re-encode.
