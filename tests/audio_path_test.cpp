@@ -189,7 +189,9 @@ TEST_F(AudioPathTest, LateSoundIsPrecededBySilenceWithAudioSync)
 }
 
 // Sound from before the start stays out, whether the input is read from the
-// key frame before its start time or the output starts late.
+// key frame before its start time or the output starts late, and also when
+// the sound changes its rate on the way (what is dropped counts at the
+// source's rate, what is left at the output's).
 TEST_F(AudioPathTest, SoundBeforeTheStartIsLeftOut)
 {
     // A key frame every 12 pictures: reading from 1.4 s starts at 0.96 s.
@@ -199,11 +201,15 @@ TEST_F(AudioPathTest, SoundBeforeTheStartIsLeftOut)
         const char* output;
         Options inputOptions;
         Options outputOptions;
+        int rate = 44100;         // of the output
+        int64_t tolerance = 1024; // samples
     };
     const Options lossless = {{"vcodec", "ffv1"}, {"acodec", "pcm_s16le"}};
     for (const Case& c : {Case{"input start.avi", {{"ss", "1.4"}}, {}},
                           Case{"input start synced.avi", {{"ss", "1.4"}}, {{"async", "1"}}},
-                          Case{"output start.avi", {}, {{"ss", "1.4"}}}}) {
+                          Case{"output start.avi", {}, {{"ss", "1.4"}}},
+                          Case{"input start 22050.avi", {{"ss", "1.4"}}, {{"ar", "22050"}},
+                               22050, 32}}) {
         SCOPED_TRACE(c.output);
         task.PrepareTask();
         task.SetVerbosity(0);
@@ -211,7 +217,10 @@ TEST_F(AudioPathTest, SoundBeforeTheStartIsLeftOut)
         outputOptions.insert(outputOptions.end(), lossless.begin(), lossless.end());
         run(clip, outputOptions, folder.file(c.output), c.inputOptions);
         const DecodedSummary out = DecodeMedia(folder.file(c.output));
-        EXPECT_NEAR(out.audioSamples, in.audioSamples - std::llround(1.4 * 44100), 1024);
+        EXPECT_EQ(out.sampleRate, c.rate);
+        EXPECT_NEAR(out.audioSamples,
+                    (in.audioSamples - std::llround(1.4 * in.sampleRate)) * c.rate / in.sampleRate,
+                    c.tolerance);
         EXPECT_NEAR(out.firstFramePattern, 35, 1);
     }
 }
