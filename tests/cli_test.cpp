@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <cerrno>
 #include <csignal>
@@ -508,6 +509,113 @@ TEST_F(CliConvert, SplitWithMarksCutsTheSegment)
     EXPECT_EQ(out.videoFrames, 26);
     EXPECT_EQ(out.firstFramePattern, 29) << "the picture on screen at 1.0 s";
     EXPECT_NEAR(static_cast<double>(out.audioSamples) / out.sampleRate, 26 / 25.0, 0.06);
+}
+
+// What a split's output streams carry, as each choice names it.
+struct StreamFigures {
+    double videoKbps = 0, audioKbps = 0;
+    int width = 0, height = 0;
+    double pictureRate = 0;
+    int channels = 0;
+    double level = 0;  // root mean square of the samples, full scale = 32768
+};
+
+StreamFigures measureStreams(const std::string& file)
+{
+    StreamFigures figures;
+    const testing::VideoStreamPackets video = testing::ReadVideoPackets(file);
+    const testing::DecodedSummary decoded = testing::DecodeMedia(file);
+    double videoBytes = 0;
+    for (const testing::VideoPacket& packet : video.packets)
+        videoBytes += static_cast<double>(packet.data.size());
+    const double seconds = static_cast<double>(decoded.audioSamples) / decoded.sampleRate;
+    figures.videoKbps = videoBytes * 8 / 1000 / seconds;
+    // The rest of the file is sound, but for a few kilobytes of container.
+    figures.audioKbps =
+        (static_cast<double>(std::filesystem::file_size(file)) - videoBytes) * 8 / 1000 / seconds;
+    figures.width = decoded.width;
+    figures.height = decoded.height;
+    figures.pictureRate = decoded.videoFrames / seconds;
+    figures.channels = decoded.channels;
+    double sum = 0;
+    for (const int16_t sample : decoded.samples)
+        sum += static_cast<double>(sample) * sample;
+    figures.level = decoded.samples.empty() ? 0 : std::sqrt(sum / decoded.samples.size());
+    return figures;
+}
+
+// Every choice of a split changes what it names on the output and nothing
+// else: over six seconds of pictures and sound that take every bit they are
+// given (noise), each row changes the figures of the plain split as it says.
+TEST_F(CliConvert, EverySplitChoiceChangesWhatItNamesAndNothingElse)
+{
+    const std::string busy = folder.file("busy.mkv");
+    const std::string pipeline =
+        "gst-launch-1.0 -q videotestsrc pattern=snow num-buffers=150 ! "
+        "video/x-raw,format=I420,width=40,height=30,framerate=25/1 ! videoscale ! "
+        "video/x-raw,width=320,height=240 ! "
+        "matroskamux name=mux ! filesink location=" + quoted(busy) + " "
+        "audiotestsrc wave=pink-noise volume=0.25 num-buffers=259 samplesperbuffer=1024 ! "
+        "audio/x-raw,format=S16LE,rate=44100,channels=2 ! mux. >/dev/null 2>&1";
+    if (std::system(pipeline.c_str()) != 0 || !std::filesystem::exists(busy))
+        GTEST_SKIP() << "GStreamer's videotestsrc, audiotestsrc and matroskamux are needed";
+    const std::string out = folder.file("out");
+    const auto split = [&](const std::string& choices) {
+        std::filesystem::remove_all(out);
+        std::filesystem::create_directory(out);
+        const Outcome outcome = runCli("split " + quoted(busy) + " " + quoted(out) +
+                                       " --format 'MP4 - MPEG4 Video (*.mp4)' " + choices);
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
+        return measureStreams(out + "/busy.mp4");
+    };
+    // A rate is a target the encoders meet to within 30 % over a few seconds.
+    const auto nearRate = [](double kbps, double target) {
+        EXPECT_NEAR(kbps, target, target * 0.3);
+    };
+    const StreamFigures plain = split("");
+    // The format's Normal levels and its own size, rate and channels.
+    nearRate(plain.videoKbps, 1200);
+    nearRate(plain.audioKbps, 128);
+    EXPECT_EQ(plain.width, 320);
+    EXPECT_NEAR(plain.pictureRate, 25, 0.5);
+    EXPECT_EQ(plain.channels, 2);
+    const struct {
+        const char* choices;
+        void (*expected)(StreamFigures&);  // from the plain split's figures
+    } rows[] = {
+        {"--video-quality Highest", [](StreamFigures& f) { f.videoKbps = 2500; }},
+        {"--video-quality Lowest", [](StreamFigures& f) { f.videoKbps = 512; }},
+        {"--audio-quality Highest", [](StreamFigures& f) { f.audioKbps = 256; }},
+        {"--audio-quality Lowest", [](StreamFigures& f) { f.audioKbps = 64; }},
+        {"--size '640 x 480'",
+         [](StreamFigures& f) {
+             f.width = 640;
+             f.height = 480;
+         }},
+        {"--frame-rate '15.0 fps'", [](StreamFigures& f) { f.pictureRate = 15; }},
+        // The down-mix adds the two channels at -3 dB each, so channels that
+        // carry the same sound come out 3 dB louder.
+        {"--channels Mono",
+         [](StreamFigures& f) {
+             f.channels = 1;
+             f.level *= std::sqrt(2.0);
+         }},
+        // Position 2 of 0..10: 100/255 of the source's level.
+        {"--volume 2", [](StreamFigures& f) { f.level *= 100.0 / 255; }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.choices);
+        StreamFigures expected = plain;
+        row.expected(expected);
+        const StreamFigures figures = split(row.choices);
+        nearRate(figures.videoKbps, expected.videoKbps);
+        nearRate(figures.audioKbps, expected.audioKbps);
+        EXPECT_EQ(figures.width, expected.width);
+        EXPECT_EQ(figures.height, expected.height);
+        EXPECT_NEAR(figures.pictureRate, expected.pictureRate, 0.5);
+        EXPECT_EQ(figures.channels, expected.channels);
+        EXPECT_NEAR(figures.level, expected.level, expected.level * 0.1);
+    }
 }
 
 TEST_F(CliConvert, SplitWithCopyAndKeyFrameKeepsTheStreamsFromTheKeyFrame)
