@@ -82,7 +82,11 @@ public:
     // source's timeline, 0 at its start; `endSeconds` 0, or beyond the
     // source's end: to the end of the file) into `output`, which must not be
     // the source. Fails, writing nothing, for a segment StreamCutSpanError
-    // refuses or one that starts at or after the source's end.
+    // refuses, one that starts at or after the source's end, and one of a
+    // source with pictures that starts after its last picture. Fails, and
+    // says where the source ended, when its data ends before the end mark
+    // (without one, before the end the source gives, when it gives one that
+    // is not a guess from its bit rate) by more than its longest packet.
     // Once stopped through `control`, the output gets its trailer and plays.
     // A failed output, and one stopped before its first packet, is removed
     // (never a file that was there before and was not written into). Call
