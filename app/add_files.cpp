@@ -4,6 +4,7 @@
 // takes the same path as a pick in the dialog.
 #include "app/main_window.h"
 
+#include "app/file_names.h"
 #include "app/options_dialog.h"
 #include "job/segment_marks.h"
 #include "job/split_job.h"
@@ -21,17 +22,45 @@
 
 #include <exception>
 #include <limits>
+#include <vector>
 
 namespace clipmora {
 namespace {
 
-// Pairs of description and patterns, separated by "|".
+// Pairs of description and patterns, separated by "|": the program's
+// established entries first.
 constexpr const char* kOpenDialogFilter =
     "All Supported Files|*.avi;*.mpeg;*.mpg;*.wmv;*.mov; *.qt;*.mp4;*.rm;*.rmvb; *.flv|"
     "AVI Files (*.avi)|*.avi|Flash Files (*.flv)|*.flv|"
     "MPEG Files (*.mpeg, *.mpg)|*.mpeg;*.mpg|MPEG-4 Files (*.mp4)|*.mp4|"
     "RealMedia Files (*.rm, *.rmvb)|*.rm; *.rmvb|QuickTime Files (*.mov, *.qt)|*.mov; *.qt|"
     "Windows Media Files(*.wmv)|*.wmv|";
+
+// Every other kind of file the program opens (those its menu entry declares,
+// and sound-only MP3), each with an entry of its own; "All Supported Files"
+// takes their patterns too, and "All files" comes last.
+constexpr const char* kMoreOpenDialogFilter =
+    "Matroska Files|*.mkv|WebM Files|*.webm|MPEG Transport Streams|*.ts;*.m2ts;*.mts|"
+    "MPEG-4 Video Files|*.m4v|Advanced Systems Format Files|*.asf|3GPP Files|*.3gp;*.3g2|"
+    "Ogg Files|*.ogv;*.ogg;*.ogm|DV Files|*.dv|MP3 Audio Files|*.mp3|";
+
+struct FilterEntry {
+    QString description;
+    QStringList patterns;
+};
+
+std::vector<FilterEntry> filterEntries(const char* filter)
+{
+    const QStringList parts = QString::fromLatin1(filter).split(QLatin1Char('|'));
+    std::vector<FilterEntry> entries;
+    for (int index = 0; index + 1 < parts.size(); index += 2) {
+        QStringList patterns = parts[index + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString& pattern : patterns)
+            pattern = pattern.trimmed();
+        entries.push_back({parts[index], patterns});
+    }
+    return entries;
+}
 
 // The local files a drag carries; empty when it carries anything else.
 QStringList droppedFiles(const QMimeData* data)
@@ -42,7 +71,7 @@ QStringList droppedFiles(const QMimeData* data)
     for (const QUrl& url : data->urls()) {
         if (!url.isLocalFile())
             return {};
-        files << url.toLocalFile();
+        files << NameFromUrl(url);
     }
     return files;
 }
@@ -57,7 +86,7 @@ QStringList VideoFilesFromArguments(const QStringList& arguments)
         if (argument.isEmpty() || argument.startsWith(QLatin1Char('-')))
             continue;
         const QUrl url(argument);
-        const QString path = url.isLocalFile() ? url.toLocalFile() : argument;
+        const QString path = url.isLocalFile() ? NameFromUrl(url) : argument;
         files << QFileInfo(path).absoluteFilePath();
     }
     return files;
@@ -65,16 +94,17 @@ QStringList VideoFilesFromArguments(const QStringList& arguments)
 
 QString TForm1::OpenDialogFilter()
 {
+    std::vector<FilterEntry> entries = filterEntries(kOpenDialogFilter);
+    const std::vector<FilterEntry> more = filterEntries(kMoreOpenDialogFilter);
+    for (const FilterEntry& entry : more)
+        entries.front().patterns << entry.patterns;
+    entries.insert(entries.end(), more.begin(), more.end());
+    entries.push_back({QStringLiteral("All files"), {QStringLiteral("*")}});
     // Qt's chooser takes "Description (patterns)" entries joined by ";;".
-    const QStringList parts = QString::fromLatin1(kOpenDialogFilter).split(QLatin1Char('|'));
     QStringList filters;
-    for (int index = 0; index + 1 < parts.size(); index += 2) {
-        QStringList patterns = parts[index + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
-        for (QString& pattern : patterns)
-            pattern = pattern.trimmed();
-        filters << parts[index] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
-                       QLatin1Char(')');
-    }
+    for (const FilterEntry& entry : entries)
+        filters << entry.description + QStringLiteral(" (") +
+                       entry.patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
     return filters.join(QStringLiteral(";;"));
 }
 
@@ -112,9 +142,10 @@ void TForm1::OpenVideoFiles(const QStringList& files)
     stopPreviewGraph();
     stopStripBuild(true);
     showPlaybackProblem(QString());
+    clearSplitReadouts();
     TAVProbe& probe = transcoder_.Probe();
     for (const QString& file : files) {
-        if (const auto refusal = SourceFileRefusal(file.toStdString())) {
+        if (const auto refusal = SourceFileRefusal(NameBytes(file))) {
             UserDialogs::current().Information(
                 this, QStringLiteral("Cannot Split this File. ") + QString::fromStdString(*refusal));
             editVideoFilename_->clear();
@@ -122,7 +153,7 @@ void TForm1::OpenVideoFiles(const QStringList& files)
         }
         bool opened = false;
         try {
-            opened = probe.OpenMedia(file.toStdString());
+            opened = probe.OpenMedia(NameBytes(file));
         } catch (const std::exception&) {
             opened = false;
         }

@@ -10,6 +10,7 @@
 // ends there (without the close steps, so the stored settings stay as they
 // were): bench/startup_bench times launches by these lines.
 #include "app/application_identity.h"
+#include "app/file_names.h"
 #include "app/main_window.h"
 #include "framesrv/frame_server.h"
 
@@ -81,7 +82,12 @@ int main(int argc, char** argv)
     // missing one does, once its message has been answered.
     QObject::connect(&form, &clipmora::TForm1::CodecLibrariesFailed, &application,
                      [] { QCoreApplication::exit(1); });
-    const QStringList files = clipmora::VideoFilesFromArguments(application.arguments().mid(1));
+    // The names as the system gave them: a name that is not UTF-8 keeps its
+    // bytes (the toolkit's own list would read them as other characters).
+    QStringList arguments;
+    for (int index = 1; index < argc; ++index)
+        arguments << clipmora::NameFromBytes(argv[index]);
+    const QStringList files = clipmora::VideoFilesFromArguments(arguments);
     if (!files.isEmpty())
         QObject::connect(
             &form, &clipmora::TForm1::StartupFinished, &form,

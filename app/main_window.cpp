@@ -437,7 +437,7 @@ void TForm1::OpenHelpClick()
     // The help opens at its table of contents.
     QUrl help = QUrl::fromLocalFile(helpFile_);
     help.setFragment(QStringLiteral("contents"));
-    UserDialogs::current().OpenDocument(help);
+    UserDialogs::current().ShowOnDesktop(this, helpFile_, help);
 }
 
 void TForm1::AboutClick()

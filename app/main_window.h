@@ -38,6 +38,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -283,6 +284,9 @@ private:
     // Sets the end (or the start) mark to the time typed, or says why not.
     void typedMark(bool end, const QString& text);
     void timelineSeek();
+    // Where the preview seeks to show the picture at `positionMs` of the
+    // timeline (the end shows the last picture).
+    int previewSeekTarget(int positionMs) const;
     // While the thumb is held the preview follows it to the nearest key
     // frame, at most once per scrub interval; a move within the interval
     // is taken up when it has passed.
@@ -290,6 +294,13 @@ private:
     void scrubToThumb();
     // Stops the preview and releases its graph (and the file it holds).
     void stopPreviewGraph();
+    // Opens the preview's file in a new graph (paused on its first picture)
+    // and runs `then`; a file that cannot be played is reported.
+    void openPreview(const std::function<void()>& then);
+    // A split reads the file on its own: the preview lets go of it, and
+    // afterwards comes back paused where it was (when it was open).
+    void holdPreviewForSplit();
+    void restorePreviewAfterSplit();
     // Runs a preview operation; what it throws is reported to the user.
     void guardPreview(const std::function<void()>& operation);
     // Shows why the preview could not play in the status bar; empty hides it.
@@ -311,6 +322,9 @@ private:
     // Plays the shutter sound and waits until it has ended.
     void PlaySnapSound();
     void resetProgress();
+    // The progress, percentage, size and note of an earlier split go: a new
+    // split or a new file does not show them as its own.
+    void clearSplitReadouts();
     // Stops what an earlier split left and resets its progress, time left and
     // script before a new split is built.
     void clearEarlierSplit();
@@ -335,6 +349,9 @@ private:
     int outputVolume_ = 255;
     QString sourceFrameRate_;
     bool previewPaused_ = false;
+    // Where the preview stood when a split took its file; none when it was
+    // not open.
+    std::optional<int> previewBeforeSplit_;
     QString previewFile_;
     QString lastVideoFolder_;
     QStringList scriptBuffer_;

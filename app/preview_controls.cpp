@@ -3,6 +3,7 @@
 // playing file.
 #include "app/main_window.h"
 
+#include "app/file_names.h"
 #include "app/user_dialogs.h"
 #include "preview/sample_grabber.h"
 #include "preview/video_window.h"
@@ -19,6 +20,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
+#include <utility>
 
 namespace clipmora {
 namespace {
@@ -152,17 +155,22 @@ void TForm1::PlayClick()
         return;
     }
     // A fresh start: a new graph opens the file from its beginning.
+    timerTrackBarPosition_->start();
+    previewPaused_ = false;
+    openPreview([this] { filterGraph1_.Play(); });
+}
+
+void TForm1::openPreview(const std::function<void()>& then)
+{
     showPlaybackProblem(QString());
     try {
         filterGraph1_.Stop();
-        timerTrackBarPosition_->start();
-        previewPaused_ = false;
         if (filterGraph1_.Active())
             filterGraph1_.SetActive(false);
         filterGraph1_.SetActive(true);
         filterGraph1_.SetVolume(hlTrackBarVolume_->Position());
-        filterGraph1_.RenderFile(previewFile_.toStdString());
-        filterGraph1_.Play();
+        filterGraph1_.RenderFile(NameBytes(previewFile_));
+        then();
     } catch (const std::exception& error) {
         // The status bar says why, in the framework's words, and keeps
         // saying it after the message has gone.
@@ -187,6 +195,32 @@ void TForm1::StopClick()
         return;
     stopPreviewGraph();
     timerTrackBarPosition_->stop();
+}
+
+void TForm1::holdPreviewForSplit()
+{
+    // The thumb stays where it is while the preview is gone: no position
+    // comes from a graph that is not there.
+    previewBeforeSplit_.reset();
+    if (filterGraph1_.Active())
+        previewBeforeSplit_ = hlTrackBar1_->Position();
+    timerTrackBarPosition_->stop();
+    stopPreviewGraph();
+}
+
+void TForm1::restorePreviewAfterSplit()
+{
+    const std::optional<int> position = std::exchange(previewBeforeSplit_, std::nullopt);
+    if (!position || previewFile_.isEmpty() || splitBusy_)
+        return;
+    // Back where it was, paused on its picture: a mark set now takes the
+    // position the thumb shows.
+    openPreview([this, at = *position] {
+        filterGraph1_.Pause();
+        previewPaused_ = true;
+        SeekTimeline(at);
+        timerTrackBarPosition_->start();
+    });
 }
 
 void TForm1::stopPreviewGraph()

@@ -2,6 +2,7 @@
 // folder, named after the video, with a shutter sound.
 #include "app/main_window.h"
 
+#include "app/file_names.h"
 #include "job/split_job.h"
 #include "app/user_dialogs.h"
 #include "preview/sample_grabber.h"
@@ -37,7 +38,7 @@ void TForm1::SnapshotClick()
     const QImage picture = image1_;
 
     const QString named = editOutputFolder_->text() + QLatin1Char('/') +
-                          QFileInfo(editVideoFilename_->text()).fileName();
+                          QFileInfo(ReadableName(editVideoFilename_->text())).fileName();
     const QString path =
         QString::fromStdString(MakeUniqueFileName(named.toStdString(), ".bmp"));
     QFile file(path);

@@ -46,6 +46,15 @@ void TForm1::connectEngineEvents()
     };
 }
 
+void TForm1::clearSplitReadouts()
+{
+    resetProgress();
+    panelPercent_->setText(QStringLiteral("0%"));
+    statusPanels_[1]->clear();
+    statusTimeLeft_->clear();
+    statusTimeLeft_->setToolTip(QString());
+}
+
 void TForm1::AppendLog(int splitSerial, const QString& line)
 {
     if (splitSerial == splitSerial_.load())

@@ -2,6 +2,7 @@
 // starting the one engine task, and stopping it.
 #include "app/main_window.h"
 
+#include "app/file_names.h"
 #include "app/options_dialog.h"
 #include "job/segment_marks.h"
 #include "job/split_job.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMetaObject>
 #include <QProgressBar>
 
 #include <exception>
@@ -88,9 +90,7 @@ void TForm1::SplitClick()
     restoreUserChoices(size, frameRate, channels);
 
     DisableJobControls();
-    // The split reads the file on its own; the preview lets go of it. The
-    // position timer keeps running, as it would for an idle preview.
-    stopPreviewGraph();
+    holdPreviewForSplit();
     ApplyQualityLevels(profile_);
     RefreshProfileCombos();
     transcoder_.ClearTaskList();
@@ -113,6 +113,9 @@ void TForm1::EnableJobControls()
 {
     setJobControlsEnabled(true);
     statusTimeLeft_->clear();
+    // From the event queue: the preview's opening waits for its first
+    // picture, and the end of the split is told first.
+    QMetaObject::invokeMethod(this, &TForm1::restorePreviewAfterSplit, Qt::QueuedConnection);
 }
 
 void TForm1::resetProgress() { progressBar1_->setValue(0); }
@@ -124,13 +127,11 @@ void TForm1::clearEarlierSplit()
     transcoder_.StopTasks();
     transcoder_.ClearTaskList();
     streamCut_.reset();
-    resetProgress();
     splitSerial_.fetch_add(1);
     stopRequested_ = false;
     scriptBuffer_.clear();
     splitTimeLeft_.Reset();
-    statusTimeLeft_->clear();
-    statusTimeLeft_->setToolTip(QString());
+    clearSplitReadouts();
 }
 
 void TForm1::BuildSplitJob()
@@ -139,8 +140,8 @@ void TForm1::BuildSplitJob()
     SplitRequest request;
     // The file exactly as added, the one the preview shows: a blank at the
     // end of its name belongs to it.
-    request.SourceFile = previewFile_.toStdString();
-    request.OutputFolder = editOutputFolder_->text().trimmed().toStdString();
+    request.SourceFile = NameBytes(previewFile_);
+    request.OutputFolder = NameBytes(editOutputFolder_->text().trimmed());
     request.Overwrite = optionsForm_ && optionsForm_->Overwrite();
     request.Marked = !panelStart_->text().isEmpty() || !panelEnd_->text().isEmpty();
     request.StartFrame = StartFrame;
@@ -160,7 +161,7 @@ void TForm1::BuildSplitJob()
     }
 
     const SplitOutcome outcome = StartSplitJob(transcoder_, request, profile_);
-    lastOutputFile_ = QString::fromStdString(outcome.Job.OutputFile);
+    lastOutputFile_ = NameFromBytes(outcome.Job.OutputFile);
     // The program's established texts, "!" for a job the engine refused and
     // "!!" for one that could not be built: two messages, not a typo.
     switch (outcome.Result) {

@@ -4,6 +4,7 @@
 // with the split's number, like the engine's.
 #include "app/main_window.h"
 
+#include "app/file_names.h"
 #include "app/options_dialog.h"
 #include "job/split_job.h"
 #include "app/user_dialogs.h"
@@ -28,7 +29,7 @@ void TForm1::ApplyKeepStreamsChoice()
 void TForm1::startStreamCut(const SplitRequest& request)
 {
     StreamCutJob job = PrepareStreamCutJob(request);
-    lastOutputFile_ = QString::fromStdString(job.OutputFile);
+    lastOutputFile_ = NameFromBytes(job.OutputFile);
     if (!job.Cut) {
         UserDialogs::current().Information(this, QString::fromStdString(job.Error));
         resetProgress();

@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 
 #include "job/segment_marks.h"
+#include "app/file_names.h"
 #include "app/timeline_drawing.h"
 #include "app/user_dialogs.h"
 #include "widgets/hl_track_bar.h"
@@ -146,7 +147,10 @@ void TForm1::postTimelineSeek()
     QMetaObject::invokeMethod(this, &TForm1::timelineSeek, Qt::QueuedConnection);
 }
 
-void TForm1::timelineSeek() { filterGraph1_.SetPosition(hlTrackBar1_->Position()); }
+void TForm1::timelineSeek()
+{
+    filterGraph1_.SetPosition(previewSeekTarget(hlTrackBar1_->Position()));
+}
 
 void TForm1::timelineScrub()
 {
@@ -198,7 +202,7 @@ void TForm1::placeStartMark(int position)
 {
     hlTrackBar1_->SetSelStart(position);
     StartFrame = MarkFrameNumber(position, sourceFrameRate_.toStdString(),
-                                 editVideoFilename_->text().toStdString());
+                                 NameBytes(editVideoFilename_->text()));
     panelStart_->setText(SecondsText(position));
 }
 
@@ -214,7 +218,7 @@ void TForm1::MarkEndClick()
     const int position = hlTrackBar1_->Position();
     hlTrackBar1_->SetSelEnd(position);
     EndFrame = MarkFrameNumber(position, sourceFrameRate_.toStdString(),
-                               editVideoFilename_->text().toStdString());
+                               NameBytes(editVideoFilename_->text()));
     panelEnd_->setText(SecondsText(position));
 }
 

@@ -6,6 +6,7 @@
 // and the window's end cancel a build.
 #include "app/main_window.h"
 
+#include "app/file_names.h"
 #include "app/options_dialog.h"
 #include "engine/key_frame_strip.h"
 #include "widgets/hl_track_bar.h"
@@ -109,7 +110,7 @@ void TForm1::startStripBuild()
             },
             Qt::QueuedConnection);
     };
-    stripBuilder_->Start(StripRequest{stripFile_.toStdString(), stripTimes_,
+    stripBuilder_->Start(StripRequest{NameBytes(stripFile_), stripTimes_,
                                       TTimelineStrip::kPictureHeight, 200});
 }
 

@@ -5,9 +5,12 @@
 
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QUrl>
 
 namespace clipmora {
@@ -15,6 +18,37 @@ namespace {
 
 UserDialogs gRealDialogs;
 UserDialogs* gInstalled = nullptr;
+
+// Qt's chooser reads a typed text holding quotes as several names ("a" "b"
+// picks two files), so a file whose name holds a quote could not be typed.
+// A typed text that names an existing file as a whole is taken as that file.
+class VideoFileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    QStringList picked() const
+    {
+        return typedWhole_.isEmpty() ? selectedFiles() : QStringList{typedWhole_};
+    }
+
+protected:
+    void accept() override
+    {
+        const auto* typed = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (typed && typed->text().contains(QLatin1Char('"'))) {
+            const QFileInfo whole(directory(), typed->text());
+            if (whole.isFile()) {
+                typedWhole_ = whole.absoluteFilePath();
+                QDialog::accept();
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    QString typedWhole_;
+};
 
 }  // namespace
 
@@ -28,7 +62,7 @@ void UserDialogs::Information(QWidget* parent, const QString& text)
 QStringList UserDialogs::OpenVideoFiles(QWidget* parent, const QString& filter,
                                         const QString& folder)
 {
-    QFileDialog dialog(parent);
+    VideoFileDialog dialog(parent);
     if (!folder.isEmpty() && QFileInfo(folder).isDir())
         dialog.setDirectory(folder);
     dialog.setFileMode(QFileDialog::ExistingFiles);
@@ -38,7 +72,7 @@ QStringList UserDialogs::OpenVideoFiles(QWidget* parent, const QString& filter,
     dialog.setOption(QFileDialog::ReadOnly, false);
     if (dialog.exec() != QDialog::Accepted)
         return {};
-    return dialog.selectedFiles();
+    return dialog.picked();
 }
 
 bool UserDialogs::ChooseFolder(QWidget* parent, const TFolderBrowseRequest& request,
@@ -57,6 +91,23 @@ void UserDialogs::ReportException(QWidget* parent, const QString& text)
 void UserDialogs::RunModal(QDialog& dialog) { dialog.exec(); }
 
 bool UserDialogs::OpenDocument(const QUrl& url) { return QDesktopServices::openUrl(url); }
+
+bool UserDialogs::ShowOnDesktop(QWidget* parent, const QString& path, const QUrl& url)
+{
+    if (OpenDocument(url))
+        return true;
+    QString reason;
+    if (!QFileInfo::exists(path))
+        reason = QStringLiteral("it does not exist");
+    else if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty())
+        reason = QStringLiteral("xdg-open, which hands files to the desktop, is not installed "
+                                "(it comes with the xdg-utils package)");
+    else
+        reason = QStringLiteral("the desktop has no program that opens it");
+    Information(parent, QStringLiteral("Cannot open \"%1\": %2.")
+                            .arg(QDir::toNativeSeparators(path), reason));
+    return false;
+}
 
 UserDialogs& UserDialogs::current() { return gInstalled ? *gInstalled : gRealDialogs; }
 

@@ -44,6 +44,10 @@ public:
 
     // Hands a document or link to the desktop's viewer. False when none took it.
     virtual bool OpenDocument(const QUrl& url);
+    // Hands the local file or folder `path` to the desktop's viewer (`url`
+    // names it, with a fragment perhaps); when none took it, says so in a
+    // message that names the file and the reason. False then.
+    bool ShowOnDesktop(QWidget* parent, const QString& path, const QUrl& url);
 
     // The installed dialogs (the real ones unless a test installed others).
     static UserDialogs& current();

@@ -5,7 +5,9 @@
 // down. The preview's picture keeps its aspect (the renderer letter-boxes
 // it), and a double click shows it on the whole screen. Once the extra
 // height covers the strip of pictures and loudness, the strip takes that
-// much of it, under the timeline, and the preview the rest.
+// much of it, under the timeline, and the preview the rest: the marks' row
+// and the timeline then follow the preview's bottom, and what lies under the
+// timeline moves down by all of the extra height, below the strip.
 #include "app/main_window.h"
 
 #include "preview/video_window.h"
@@ -62,6 +64,12 @@ void TForm1::placeControls()
     const int taller = std::max(0, height() - specifiedSize_.height());
     const bool strip = timelineStripWanted() && taller >= TTimelineStrip::kHeight;
     const int previewTaller = strip ? taller - TTimelineStrip::kHeight : taller;
+    // Between the preview and the timeline lie the marks' read-outs (and
+    // the fields they are typed in); they stay right under the preview.
+    int timelineTop = 0;
+    for (const auto& [control, geometry] : specifiedGeometry_)
+        if (control == hlTrackBar1_)
+            timelineTop = geometry.top();
     for (const auto& [control, geometry] : specifiedGeometry_) {
         if (control == timelineStrip_) {
             // Hidden, it keeps the place it was built with.
@@ -77,6 +85,8 @@ void TForm1::placeControls()
             control->setGeometry(geometry.translated(0, taller).adjusted(0, 0, wider, 0));
         else if (geometry.left() >= kLeftPartRight)
             control->setGeometry(geometry.translated(wider, 0));
+        else if (geometry.top() < timelineTop)
+            control->setGeometry(geometry.translated(0, previewTaller));
         else
             control->setGeometry(geometry.translated(0, taller));
     }

@@ -5,8 +5,11 @@
 //
 // The shortcuts act when the timeline, the preview or the window itself has
 // the focus. Any other focused control keeps the keys it works with (the
-// arrows on the volume slider, Space on a button); keys held with Ctrl, Alt
-// or Meta always go to the window.
+// arrows on the volume slider, letters on a list); keys held with Ctrl, Alt
+// or Meta always go to the window. Space plays or pauses everywhere but in a
+// text field or on a list: a button that kept it would be pressed again by a
+// key the user meant for the preview (the last button clicked keeps the
+// focus).
 //
 // The timeline bar has keys of its own (arrows, Home, End). The window's
 // shortcuts take those keys first, so the bar never moves a second time; its
@@ -72,7 +75,7 @@ const ControlKeys kControlKeys[] = {
      {Qt::Key_Up, Qt::Key_Down, Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End,
       Qt::Key_Space},
      true},
-    {isA<QAbstractButton>, {Qt::Key_Space, Qt::Key_Select}, false},
+    {isA<QAbstractButton>, {Qt::Key_Select}, false},
     {isA<QLineEdit>, {Qt::Key_Left, Qt::Key_Right, Qt::Key_Home, Qt::Key_End}, false},
     {isEditableLine, {}, true},
 };
@@ -225,16 +228,31 @@ void TForm1::SeekTimeline(int positionMs)
     hlTrackBar1_->SetPosition(positionMs);
     const int settled = hlTrackBar1_->Position();
     if (filterGraph1_.Active())
-        filterGraph1_.SetPosition(settled);
+        filterGraph1_.SetPosition(previewSeekTarget(settled));
     panelCurrentPosition_->setText(SecondsText(settled));
+}
+
+int TForm1::previewSeekTarget(int positionMs) const
+{
+    // The end of the file has no picture of its own: an exact seek there
+    // decodes nothing and the old picture would stay. Half a picture before
+    // the end lies inside the last one.
+    const int end = hlTrackBar1_->Max();
+    if (positionMs < end)
+        return positionMs;
+    bool valid = false;
+    double rate = sourceFrameRate_.toDouble(&valid);
+    if (!valid || rate <= 0.0)
+        rate = kFallbackFrameRate;
+    return std::max(0, end - static_cast<int>(std::ceil(500.0 / rate)));
 }
 
 void TForm1::OpenOutputFolderClick()
 {
     if (splitBusy_ || !checkOutputFolder())
         return;
-    UserDialogs::current().OpenDocument(
-        QUrl::fromLocalFile(editOutputFolder_->text().trimmed()));
+    const QString folder = editOutputFolder_->text().trimmed();
+    UserDialogs::current().ShowOnDesktop(this, folder, QUrl::fromLocalFile(folder));
 }
 
 }  // namespace clipmora

@@ -369,6 +369,15 @@ struct TStreamCut::Impl::Session {
         error = std::move(why);
         return false;
     }
+    // Reports `doneMs` of the segment as done, at most once per interval.
+    void report(int64_t doneMs)
+    {
+        if (!control.progress || doneMs < nextReportMs)
+            return;
+        progress.writtenMs = doneMs;
+        control.progress(progress);
+        nextReportMs = doneMs + control.progressIntervalMs;
+    }
     // The end of what was written: the pictures', or the sound's without any.
     int64_t writtenEndUs() const { return anyVideo ? picturesEndUs : soundEndUs; }
 };
@@ -545,11 +554,15 @@ bool TStreamCut::Impl::prepareExact(Session& s)
         return true;
     if (refusal.empty()) {
         s.reencoder = std::move(reencoder);
+        // The re-encoded start counts as done as its pictures are made, from
+        // the first picture of the segment on.
+        startOutputAt(s, toUs(s.plan.firstPts, input_->streams[primaryVideo_]->time_base));
         refusal = reencodeEnds(s);
         if (s.stopped)
             return true;
     }
     if (!refusal.empty()) {
+        startOutputAt(s, std::max(s.startUs, originUs_));
         s.exactFallback = refusal;
         s.reencoder.reset();
         s.head.clear();
@@ -748,6 +761,10 @@ std::vector<PacketPtr> TStreamCut::Impl::reencode(Session& s, const std::vector<
         const int64_t duration =
             index + 1 < wanted.size() ? wanted[index + 1] - wanted[index] : frameDuration;
         s.reencoder->Add(frame, wanted[index], duration);
+        // The tail is made before the copy: only the head's pictures are
+        // done when they are made.
+        if (&wanted == &s.plan.head)
+            s.report((toUs(wanted[index] + duration, video.time_base) - s.zeroUs) / 1000);
     });
     if (s.stopped)
         return {};
@@ -903,12 +920,7 @@ bool TStreamCut::Impl::copyPacket(Session& s, AVPacket& packet)
         return false;
     if (s.anyVideo && !track.video)
         return true;
-    const int64_t writtenMs = (s.writtenEndUs() - s.zeroUs) / 1000;
-    if (s.control.progress && writtenMs >= s.nextReportMs) {
-        s.progress.writtenMs = writtenMs;
-        s.control.progress(s.progress);
-        s.nextReportMs = writtenMs + s.control.progressIntervalMs;
-    }
+    s.report((s.writtenEndUs() - s.zeroUs) / 1000);
     return true;
 }
 

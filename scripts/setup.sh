@@ -11,8 +11,8 @@ CLIPMORA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # headers and, at run time, the codec build with every encoder the formats
 # name; GStreamer headers and, at run time, the plug-ins the preview plays
 # with and the discoverer the tests check outputs with; a display server for
-# running the window without a desktop; the checker of the software centres'
-# metainfo.
+# running the window without a desktop; the opener the window shows its help
+# and the output folder with; the checker of the software centres' metainfo.
 CLIPMORA_PACKAGES=(
   g++ cmake ninja-build pkg-config
   libgtest-dev
@@ -23,6 +23,7 @@ CLIPMORA_PACKAGES=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-plugins-base-apps
   xvfb xauth
+  xdg-utils
   appstream
 )
 

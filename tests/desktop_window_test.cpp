@@ -4,6 +4,7 @@
 // the window growing, shrinking and going full screen.
 #include "tests/support/main_window_fixture.h"
 
+#include "app/file_names.h"
 #include "preview/filter_graph.h"
 #include "preview/video_window.h"
 #include "widgets/hl_track_bar.h"
@@ -21,9 +22,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <vector>
 
 namespace clipmora {
 namespace {
@@ -129,10 +132,14 @@ protected:
     // window took the drag.
     static bool drop(TForm1& form, const QStringList& files)
     {
-        QMimeData data;
         QList<QUrl> urls;
         for (const QString& file : files)
             urls << QUrl::fromLocalFile(file);
+        return dropUrls(form, urls);
+    }
+    static bool dropUrls(TForm1& form, const QList<QUrl>& urls)
+    {
+        QMimeData data;
         data.setUrls(urls);
         const QPoint at = form.rect().center();
         QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -180,6 +187,52 @@ TEST_F(DesktopWindowTest, DropAndCommandLineTakeTheDialogsPath)
     auto byArgument = markedWindow();
     byArgument->AddVideoFiles(VideoFilesFromArguments({relative}));
     EXPECT_EQ(stateOf(*byArgument), expected);
+}
+
+// A name that is not UTF-8 names its own file, also beside a file whose name
+// reads the same: the window shows, plays and splits the file whose bytes it
+// was given, dropped or named on the command line.
+TEST_F(DesktopWindowTest, ANameThatIsNotUtf8OpensItsOwnFile)
+{
+    testing::TempFolder folder;
+    const std::string real = (folder.path() / "clip\xff.mp4").string();
+    fs::copy_file(shortClip(), real);
+    fs::copy_file(ntscClip(), folder.path() / "clip\xef\xbf\xbd.mp4");  // 22 s, not 2 s
+    const QUrl url =
+        QUrl::fromEncoded("file://" + QByteArray::fromStdString(real).toPercentEncoding("/"));
+    const struct {
+        const char* way;
+        std::function<void(TForm1&)> add;
+    } ways[] = {
+        {"dropped", [&](TForm1& form) { ASSERT_TRUE(dropUrls(form, {url})); }},
+        {"named on the command line",
+         [&](TForm1& form) { form.AddVideoFiles(VideoFilesFromArguments({NameFromBytes(real)})); }},
+        {"as a file: URL on the command line",
+         [&](TForm1& form) {
+             form.AddVideoFiles(VideoFilesFromArguments({QString::fromLatin1(url.toEncoded())}));
+         }},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.way);
+        const fs::path outputs = folder.path() / way.way;
+        fs::create_directory(outputs);
+        auto form = activeWindow();
+        chooseFolder(*form, outputs);
+        way.add(*form);
+        ASSERT_TRUE(waitFor([&] { return !TForm1Probe(*form).PreviewFile().isEmpty(); }));
+        EXPECT_EQ(NameBytes(TForm1Probe(*form).PreviewFile()), real);
+        EXPECT_EQ(TForm1Probe(*form).TimelineMax(), 2000);
+        TFilterGraph& graph = TForm1Probe(*form).FilterGraph1();
+        Find<QPushButton>(*form, "ButtonPlay")->click();
+        ASSERT_TRUE(graph.Active());
+        EXPECT_NEAR(graph.Duration(), 2000, 100) << "the preview plays the file named";
+        Find<QPushButton>(*form, "ButtonStop")->click();
+
+        EXPECT_EQ(splitAndWait(*form), QStringLiteral("Splitting Done!"));
+        const std::string output = NameBytes(TForm1Probe(*form).LastOutputFile());
+        EXPECT_EQ(fs::path(output).stem().string(), "clip\xff");
+        EXPECT_EQ(testing::DecodeMedia(output).videoFrames, 50) << "2 s at 25 pictures a second";
+    }
 }
 
 TEST_F(DesktopWindowTest, ACancelledPickLeavesMarksAndPreviewAlone)
@@ -314,43 +367,65 @@ TEST_F(DesktopWindowTest, AFocusedControlKeepsTheKeysItWorksWith)
     EXPECT_EQ(QApplication::focusWidget(), Find<ThlTrackBar>(*form, "hlTrackBar1"))
         << "the keyboard starts where the window's keys act";
     addFile(*form, ntscClip());
-    struct Row {
+    // Whether the window took the key: the timeline moved or a mark was set.
+    const auto windowActed = [&] {
+        return TForm1Probe(*form).TimelinePosition() != 1000 ||
+               !Find<QLabel>(*form, "PanelStart")->text().isEmpty();
+    };
+    const struct {
         const char* focus;
         QWidget* control;
         Qt::Key key;
-        std::function<int()> controlValue;  // moves when the control takes the key
-    };
-    const auto none = [] { return 0; };
-    const Row rows[] = {
-        {"volume slider", Find<ThlTrackBar>(*form, "hlTrackBarVolume"), Qt::Key_Right,
-         [&] { return Find<ThlTrackBar>(*form, "hlTrackBarVolume")->Position(); }},
-        {"output volume", Find<QSlider>(*form, "TrackBarVolumeOut"), Qt::Key_Left,
-         [&] { return Find<QSlider>(*form, "TrackBarVolumeOut")->value(); }},
-        {"timeline", Find<ThlTrackBar>(*form, "hlTrackBar1"), Qt::Key_Right, none},
-        {"preview", Find<TVideoWindow>(*form, "VideoWindow1"), Qt::Key_Left, none},
-        {"button, arrow", Find<QPushButton>(*form, "ButtonMarkStart"), Qt::Key_Right, none},
+        bool windowActs;
+    } rows[] = {
+        {"volume slider", Find<ThlTrackBar>(*form, "hlTrackBarVolume"), Qt::Key_Right, false},
+        {"output volume", Find<QSlider>(*form, "TrackBarVolumeOut"), Qt::Key_Left, false},
+        {"timeline", Find<ThlTrackBar>(*form, "hlTrackBar1"), Qt::Key_Right, true},
+        {"preview", Find<TVideoWindow>(*form, "VideoWindow1"), Qt::Key_Left, true},
+        {"button, arrow", Find<QPushButton>(*form, "ButtonMarkStart"), Qt::Key_Right, true},
         {"format list, arrow it does not use", Find<QComboBox>(*form, "ComboOutputFormat"),
-         Qt::Key_Left, none},
+         Qt::Key_Left, true},
+        {"format list, a letter of its search", Find<QComboBox>(*form, "ComboOutputFormat"),
+         Qt::Key_I, false},
+        {"button, a letter", Find<QPushButton>(*form, "ButtonAddFile"), Qt::Key_I, true},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.focus);
+        Find<QPushButton>(*form, "ButtonClearMarks")->click();
         Find<ThlTrackBar>(*form, "hlTrackBar1")->SetPosition(1000);
-        const int value = row.controlValue();
         row.control->setFocus();
         QTest::keyClick(row.control, row.key);
-        const bool controlTookIt = row.controlValue() != value;
-        EXPECT_NE(TForm1Probe(*form).TimelinePosition() != 1000, controlTookIt);
+        EXPECT_EQ(windowActed(), row.windowActs);
     }
 
-    // Space on a focused button presses it; on the timeline it pauses.
+    // Space plays or pauses wherever the focus is, but in a text field: the
+    // button clicked last (it keeps the focus) is not pressed again, so the
+    // open-file dialog does not reopen and the marks stay.
+    ThlTrackBar& timeline = *Find<ThlTrackBar>(*form, "hlTrackBar1");
+    timeline.setFocus();
+    timeline.SetPosition(3000);
+    QTest::keyClick(&timeline, Qt::Key_I);
+    timeline.SetPosition(5000);
+    QTest::keyClick(&timeline, Qt::Key_O);
+    const double marks[] = {TForm1Probe(*form).StartFrame(), TForm1Probe(*form).EndFrame()};
     Find<QPushButton>(*form, "ButtonPlay")->click();
     ASSERT_TRUE(TForm1Probe(*form).FilterGraph1().Active());
-    Find<ThlTrackBar>(*form, "hlTrackBar1")->setFocus();
-    QTest::keyClick(Find<ThlTrackBar>(*form, "hlTrackBar1"), Qt::Key_Space);
-    EXPECT_TRUE(TForm1Probe(*form).PreviewPaused());
-    Find<QPushButton>(*form, "ButtonStop")->setFocus();
-    QTest::keyClick(Find<QPushButton>(*form, "ButtonStop"), Qt::Key_Space);
-    EXPECT_FALSE(TForm1Probe(*form).FilterGraph1().Active()) << "Stop, not Play / Pause";
+    const qsizetype dialogRuns = dialogs.openDialogFolders.size();
+    for (const char* focus : {"hlTrackBar1", "ButtonAddFile", "ButtonMarkStart", "ButtonStop",
+                              "ButtonSplit", "ButtonPause"}) {
+        SCOPED_TRACE(focus);
+        const bool paused = TForm1Probe(*form).PreviewPaused();
+        QWidget* control = Find<QWidget>(*form, focus);
+        control->setFocus();
+        QTest::keyClick(control, Qt::Key_Space);
+        EXPECT_NE(TForm1Probe(*form).PreviewPaused(), paused);
+        EXPECT_TRUE(TForm1Probe(*form).FilterGraph1().Active());
+    }
+    EXPECT_EQ(dialogs.openDialogFolders.size(), dialogRuns);
+    EXPECT_EQ(TForm1Probe(*form).StartFrame(), marks[0]);
+    EXPECT_EQ(TForm1Probe(*form).EndFrame(), marks[1]);
+    EXPECT_EQ(Find<QLabel>(*form, "PanelEnd")->text(), QStringLiteral("5"));
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(u'|').toStdString();
 }
 
 TEST_F(DesktopWindowTest, KeysWaitWhileASplitRunsAsTheirButtonsDo)
@@ -492,41 +567,84 @@ TEST_F(DesktopWindowTest, OpenOutputFolderShowsTheFolderInTheFileManager)
     EXPECT_EQ(dialogs.openedDocuments.size(), 1);
 }
 
-// Checks where the controls stand in a window grown by `more` over its
-// specified size.
-void ExpectPlacedInGrownWindow(TForm1& form, QSize more)
+// Where the desktop takes neither the help nor the output folder, a message
+// names the file and the reason.
+TEST_F(DesktopWindowTest, WhatTheDesktopCannotOpenIsReportedWithTheReason)
 {
+    testing::TempFolder folder;
+    auto form = activeWindow();
+    chooseFolder(*form, folder.path());
+    dialogs.desktopOpens = false;
+    const QByteArray path = qgetenv("PATH");
+    const QString help = TForm1Probe(*form).HelpFile();
+    const QString output = QString::fromStdString(folder.path().string());
+    const QString noOpener = QStringLiteral(
+        "xdg-open, which hands files to the desktop, is not installed (it comes with the "
+        "xdg-utils package)");
+    const QString noProgram = QStringLiteral("the desktop has no program that opens it");
     const struct {
-        const char* name;
-        QRect today;
-        int grows;  // 1: with the window; 2: only wider; 0: moves
-    } placed[] = {
-        {"Panel1", {8, 4, 393, 295}, 1},         {"VideoWindow1", {4, 6, 383, 283}, 1},
-        {"hlTrackBar1", {8, 325, 393, 24}, 2},   {"PanelStart", {42, 304, 105, 19}, 0},
-        {"ButtonPlay", {8, 360, 28, 28}, 0},     {"ButtonSplit", {412, 326, 150, 36}, 0},
-        {"EditOutputFolder", {412, 96, 306, 22}, 0},
+        const char* action;
+        QByteArray path;
+        QString message;
+    } rows[] = {
+        {"ActionOpenHelp", QByteArray::fromStdString(folder.path().string()),
+         QStringLiteral("Cannot open \"%1\": %2.").arg(help, noOpener)},
+        {"ActionOpenHelp", path, QStringLiteral("Cannot open \"%1\": %2.").arg(help, noProgram)},
+        {"ActionOpenOutputFolder", QByteArray::fromStdString(folder.path().string()),
+         QStringLiteral("Cannot open \"%1\": %2.").arg(output, noOpener)},
     };
-    // Height enough for the strip under the timeline goes to it first.
-    const int strip = more.height() >= TTimelineStrip::kHeight ? TTimelineStrip::kHeight : 0;
-    EXPECT_EQ(Find<QWidget>(form, "TimelineStrip")->isVisible(), strip != 0);
-    const int previewMore = more.height() - strip;
-    for (const auto& control : placed) {
-        const QRect grown =
-            control.today.adjusted(0, 0, more.width(), control.grows == 1 ? previewMore : 0);
-        const QRect expected = control.grows == 1        ? grown
-                               : control.grows == 2      ? grown.translated(0, previewMore)
-                               : control.today.x() > 405 ? control.today.translated(more.width(), 0)
-                                                         : control.today.translated(0, more.height());
-        EXPECT_EQ(Find<QWidget>(form, control.name)->geometry(), expected) << control.name;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.message.toStdString());
+        qputenv("PATH", row.path);
+        dialogs.messages.clear();
+        Find<QAction>(*form, row.action)->trigger();
+        EXPECT_EQ(dialogs.messages, QStringList{row.message});
     }
+    qputenv("PATH", path);
 }
 
-// Growing, the preview takes the room (its picture keeping its aspect), the
-// timeline widens under it, the right-hand column moves right at its size;
-// back at the specified size every control is where it always was. A double
-// click shows the preview on the whole screen; Esc brings it back to the
-// place of the window's size then.
-TEST_F(DesktopWindowTest, TheWindowGrowsAroundThePreviewAndComesBackAsItWas)
+// The controls of the client area a user can see: shown and inside it (the
+// hidden step buttons lie outside), each with its geometry.
+std::vector<std::pair<const QWidget*, QRect>> shownControls(TForm1& form)
+{
+    std::vector<std::pair<const QWidget*, QRect>> shown;
+    const QRect client = form.centralWidget()->rect();
+    for (const QWidget* control :
+         form.centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (control->isVisible() && client.intersects(control->geometry()))
+            shown.emplace_back(control, control->geometry());
+    return shown;
+}
+
+// At any size no two visible controls cover each other, and every control
+// the window shows at its specified size is there, whole, inside it.
+void ExpectEveryControlInSight(TForm1& form, const std::vector<const QWidget*>& specified)
+{
+    const auto shown = shownControls(form);
+    const QRect client = form.centralWidget()->rect();
+    for (const QWidget* control : specified) {
+        const bool there = std::any_of(shown.begin(), shown.end(),
+                                       [&](const auto& item) { return item.first == control; });
+        EXPECT_TRUE(there && client.contains(control->geometry()))
+            << control->objectName().toStdString() << " / "
+            << control->metaObject()->className();
+    }
+    for (size_t i = 0; i < shown.size(); ++i)
+        for (size_t j = i + 1; j < shown.size(); ++j)
+            EXPECT_FALSE(shown[i].second.intersects(shown[j].second))
+                << shown[i].first->objectName().toStdString() << " ("
+                << shown[i].first->metaObject()->className() << ") and "
+                << shown[j].first->objectName().toStdString() << " ("
+                << shown[j].first->metaObject()->className() << ") overlap";
+}
+
+// Growing, the preview takes the room (its picture keeping its aspect) and
+// the strip under the timeline what it needs; at every size, with the strip
+// on or off, every control stays in sight and none covers another. Back at
+// the specified size every control is where it always was. A double click
+// shows the preview on the whole screen; Esc brings it back to the place of
+// the window's size then.
+TEST_F(DesktopWindowTest, TheWindowGrowsWithEveryControlInSightAndComesBackAsItWas)
 {
     auto form = activeWindow(true);
     addFile(*form, ntscClip());  // 160 x 120: a 4:3 picture
@@ -544,20 +662,37 @@ TEST_F(DesktopWindowTest, TheWindowGrowsAroundThePreviewAndComesBackAsItWas)
         return all;
     };
     const QList<QRect> atSpecifiedSize = allGeometry();
+    std::vector<const QWidget*> specifiedControls;
+    for (const auto& [control, geometry] : shownControls(*form))
+        specifiedControls.push_back(control);
+    ExpectEveryControlInSight(*form, specifiedControls);
+
+    auto* stripSetting =
+        Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxTimelineStrip();
     const struct {
-        QSize grown;
-        bool maximized;
-    } sizes[] = {{{400, 0}, false}, {{0, 250}, false}, {{300, 150}, false}, {{}, true}};
+        QSize size;  // the client area; empty: maximised
+        bool strip;
+    } sizes[] = {{{1130, 500}, true}, {{730, 750}, true},  {{1000, 700}, true},
+                 {{1000, 700}, false}, {{1600, 1000}, true}, {{1600, 1000}, false},
+                 {{}, true},          {{}, false}};
+    const QSize menu(0, specified.height() - 500);
     for (const auto& row : sizes) {
-        SCOPED_TRACE(row.maximized ? "maximised" : "resized");
-        if (row.maximized)
+        SCOPED_TRACE(row.size.isEmpty() ? std::string("maximised")
+                                        : std::to_string(row.size.width()) + " x " +
+                                              std::to_string(row.size.height()));
+        SCOPED_TRACE(row.strip ? "strip on" : "strip off");
+        stripSetting->setChecked(row.strip);
+        const bool maximized = row.size.isEmpty();
+        if (maximized)
             form->showMaximized();
         else
-            form->resize(specified + row.grown);
+            form->resize(row.size + menu);
         ASSERT_TRUE(waitFor([&] {
-            return form->isMaximized() == row.maximized && form->size() != specified;
+            return form->isMaximized() == maximized && form->size() != specified;
         }));
-        ExpectPlacedInGrownWindow(*form, form->size() - specified);
+        const bool stripRoom = form->height() - specified.height() >= TTimelineStrip::kHeight;
+        EXPECT_EQ(Find<QWidget>(*form, "TimelineStrip")->isVisible(), row.strip && stripRoom);
+        ExpectEveryControlInSight(*form, specifiedControls);
         // A seek of the paused preview brings a picture at the new size
         // (a playing one on a loaded machine may drop every late picture).
         TForm1Probe(*form).FilterGraph1().SetPosition(1000);
@@ -571,6 +706,7 @@ TEST_F(DesktopWindowTest, TheWindowGrowsAroundThePreviewAndComesBackAsItWas)
         ASSERT_TRUE(waitFor([&] { return !form->isMaximized() && form->size() == specified; }));
         EXPECT_EQ(allGeometry(), atSpecifiedSize);
     }
+    stripSetting->setChecked(true);
 
     QTest::mouseDClick(picture, Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return picture->isFullScreen(); }));

@@ -23,6 +23,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -33,6 +35,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
 
@@ -110,6 +113,79 @@ TEST_F(MainWindowTest, AboutBoxLinksOpenWithTheDesktop)
                            QUrl(QLatin1String(TAboutBox::kSupportPage))}));
     for (const QUrl& link : dialogs.openedDocuments)
         EXPECT_EQ(link.scheme(), QStringLiteral("https"));
+}
+
+// The patterns of the open-file dialog's entry `description`.
+QStringList filterPatterns(const QStringList& filters, const QString& description)
+{
+    for (const QString& filter : filters)
+        if (filter.startsWith(description + QStringLiteral(" ("))) {
+            const qsizetype open = filter.lastIndexOf(u'(');
+            return filter.mid(open + 1, filter.size() - open - 2).split(u' ');
+        }
+    return {};
+}
+
+// The real open-file dialog (run before a test ends the application's event
+// loops): every kind of file the program opens is listed
+// by the first entry and has an entry of its own, "All files" comes last,
+// and a typed name is taken whole, quotes and all (quoted names typed one
+// after the other still pick several files).
+TEST_F(MainWindowTest, TheOpenDialogListsEveryTypeAndTakesATypedNameWhole)
+{
+    const QStringList filters = TForm1::OpenDialogFilter().split(QStringLiteral(";;"));
+    EXPECT_EQ(filters.last(), QStringLiteral("All files (*)"));
+    const struct {
+        const char* name;
+        const char* entry;
+    } kinds[] = {
+        {"a.avi", "AVI Files"},       {"a.mp4", "MPEG-4 Files"},
+        {"a.wmv", "Windows Media Files(*.wmv)"}, {"a.mkv", "Matroska Files"},
+        {"a.webm", "WebM Files"},     {"a.ts", "MPEG Transport Streams"},
+        {"a.m2ts", "MPEG Transport Streams"}, {"a.m4v", "MPEG-4 Video Files"},
+        {"a.mp3", "MP3 Audio Files"}, {"a.3gp", "3GPP Files"},
+        {"a.ogv", "Ogg Files"},       {"a.dv", "DV Files"},
+        {"a.asf", "Advanced Systems Format Files"},
+    };
+    const QStringList supported = filterPatterns(filters, QStringLiteral("All Supported Files"));
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        EXPECT_TRUE(QDir::match(supported, QLatin1String(kind.name)));
+        EXPECT_TRUE(QDir::match(filterPatterns(filters, QLatin1String(kind.entry)),
+                                QLatin1String(kind.name)));
+    }
+    EXPECT_FALSE(QDir::match(supported, QStringLiteral("notes.txt")));
+
+    testing::TempFolder folder;
+    std::ofstream(folder.path() / "say \"cut\".mp4") << "x";
+    std::ofstream(folder.path() / "a") << "x";
+    std::ofstream(folder.path() / "b") << "x";
+    const QString where = QString::fromStdString(folder.path().string());
+    UserDialogs real;
+    const struct {
+        QString typed;
+        QStringList picked;
+    } typedNames[] = {
+        {QStringLiteral("say \"cut\".mp4"), {where + QStringLiteral("/say \"cut\".mp4")}},
+        {QStringLiteral("\"a\" \"b\""), {where + QStringLiteral("/a"), where + QStringLiteral("/b")}},
+    };
+    for (const auto& row : typedNames) {
+        SCOPED_TRACE(row.typed.toStdString());
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(name, nullptr);
+            name->setText(row.typed);
+            // What Open does (its button follows the folder's listing, which
+            // comes in the background).
+            dialog->accept();
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        EXPECT_EQ(real.OpenVideoFiles(nullptr, TForm1::OpenDialogFilter(), where).join(u'|'),
+                  row.picked.join(u'|'));
+    }
 }
 
 TEST_F(MainWindowTest, AddingFilesProbesEachAndStopsAtTheFirstBadOne)
@@ -601,6 +677,8 @@ TEST_F(MainWindowTest, TheDialogsOpenWhereTheUserLastWas)
 TEST_F(MainWindowTest, TheWindowsSizeAndStateAreStoredAndAStoreWithoutThemOpensAsBefore)
 {
     const QSize specified = openWindow()->size();
+    const QSize screen =
+        QGuiApplication::primaryScreen()->availableGeometry().size().expandedTo(specified);
     const struct {
         const char* name;
         QVariant width, height, maximized;  // stored before the start; invalid: absent
@@ -611,6 +689,7 @@ TEST_F(MainWindowTest, TheWindowsSizeAndStateAreStoredAndAStoreWithoutThemOpensA
         {"old store", {}, {}, {}, {}, {780, 560}, false},
         {"grown", 780, 560, 0, {780, 560}, {760, 540}, true},
         {"maximised", 760, 540, 1, {760, 540}, {}, false},
+        {"larger than the screen", 9000, 7000, 0, screen, {}, false},
         {"unreadable", 100, QStringLiteral("tall"), QStringLiteral("yes"), {}, {}, false},
     };
     for (const auto& c : cases) {

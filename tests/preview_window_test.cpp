@@ -2,13 +2,16 @@
 // cases, playing on "Add Video File", the position timer at the end of the
 // file, the volume slider, and the preview letting go before a split.
 #include "tests/support/main_window_fixture.h"
+#include "tests/support/picture_pattern.h"
 
+#include "preview/sample_grabber.h"
 #include "preview/video_window.h"
 #include "widgets/hl_track_bar.h"
 
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
+#include <QTest>
 #include <QTimer>
 
 #include <filesystem>
@@ -213,6 +216,58 @@ TEST_F(PreviewWindowTest, ASplitStopsThePreviewAndGatesTheTransport)
     ASSERT_TRUE(waitFor([&] { return !TForm1Probe(*form).SplitBusy(); }));
     Find<QPushButton>(*form, "ButtonPlay")->click();
     EXPECT_TRUE(TForm1Probe(*form).FilterGraph1().Active());
+}
+
+// After a split the preview is back where it stood, paused on its picture,
+// and the thumb stays where the user puts it: a mark takes that position.
+TEST_F(PreviewWindowTest, AfterASplitThePreviewIsBackWhereItWas)
+{
+    testing::TempFolder folder;
+    auto form = openWindow();
+    Find<TForm2OptionsForm>(*form, "Form2OptionsForm")->CheckBoxPlayVideoFile()->setChecked(false);
+    addFile(*form, testing::PreviewPatternClip());
+    chooseFolder(*form, folder.path());
+    TFilterGraph& graph = TForm1Probe(*form).FilterGraph1();
+    const auto shown = [&] {
+        QImage picture;
+        return Find<TSampleGrabber>(*form, "SampleGrabber1")->CopyFrameToBitmap(&picture)
+                   ? testing::PicturePattern(picture)
+                   : -1;
+    };
+    ThlTrackBar& bar = *Find<ThlTrackBar>(*form, "hlTrackBar1");
+    Find<QPushButton>(*form, "ButtonPlay")->click();
+    Find<QPushButton>(*form, "ButtonPause")->click();
+    form->SeekTimeline(1200);
+    ASSERT_TRUE(waitFor([&] { return shown() == 30; }));
+
+    EXPECT_EQ(splitAndWait(*form), QStringLiteral("Splitting Done!"));
+    ASSERT_TRUE(waitFor([&] { return graph.Active() && TForm1Probe(*form).PreviewPaused(); }));
+    EXPECT_EQ(bar.Position(), 1200);
+    ASSERT_TRUE(waitFor([&] { return shown() == 30; })) << shown();
+
+    // A click on the timeline moves the thumb there, and the position timer
+    // (two of its ticks) leaves it there.
+    QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(bar.PixelOf(2000), bar.height() / 2));
+    int ticks = 0;
+    QObject::connect(Find<QTimer>(*form, "TimerTrackBarPosition"), &QTimer::timeout,
+                     [&] { ++ticks; });
+    ASSERT_TRUE(waitFor([&] { return ticks >= 2; }));
+    const int clicked = bar.Position();
+    EXPECT_GT(clicked, 1500);
+    Find<QPushButton>(*form, "ButtonMarkStart")->click();
+    EXPECT_EQ(bar.SelStart(), clicked);
+    EXPECT_EQ(Find<QLabel>(*form, "PanelStart")->text(), SecondsText(clicked));
+
+    // A preview that was not open stays closed.
+    Find<QPushButton>(*form, "ButtonStop")->click();
+    dialogs.messages.clear();
+    Find<QPushButton>(*form, "ButtonClearMarks")->click();
+    splitAndWait(*form);
+    // A call queued now runs after anything the split's end queued.
+    bool queueRan = false;
+    QMetaObject::invokeMethod(form.get(), [&] { queueRan = true; }, Qt::QueuedConnection);
+    ASSERT_TRUE(waitFor([&] { return queueRan; }));
+    EXPECT_FALSE(graph.Active());
 }
 
 }  // namespace

@@ -556,6 +556,37 @@ TEST_F(StreamCutTest, VariableRateMp3InAviCopiesWithAConsistentHeader)
     }
 }
 
+// An exact cut's progress counts its re-encoded start as its pictures are
+// made, before anything is written, and never goes back.
+TEST_F(StreamCutTest, TheReencodedStartCountsAsProgress)
+{
+    MediaSpec spec = testing::Mp4H264Aac();
+    spec.seconds = 6.0;
+    spec.keyFrameInterval = 100;  // 4 s groups: the start is re-encoded up to 4.0 s
+    const std::string source = CachedMedia("cut_long_group.mp4", spec);
+    TempFolder folder;
+    StreamCutControl control;
+    control.progressIntervalMs = 250;
+    std::vector<StreamCutProgress> reported;
+    control.progress = [&](const StreamCutProgress& progress) { reported.push_back(progress); };
+    const StreamCutResult result = cut(source, folder.file("exact.mp4"), 0.5, 5.5, control, true);
+    ASSERT_EQ(result.end, StreamCutResult::End::Finished) << result.Error;
+    ASSERT_TRUE(result.exact) << result.exactFallback;
+    ASSERT_FALSE(reported.empty());
+    const int64_t total = reported.back().totalMs;
+    EXPECT_NEAR(total, 5000, 40);
+    int64_t beforeWriting = 0;
+    for (const StreamCutProgress& progress : reported) {
+        EXPECT_EQ(progress.totalMs, total);
+        if (progress.bytes == 0)
+            beforeWriting = std::max(beforeWriting, progress.writtenMs);
+    }
+    EXPECT_GE(beforeWriting, 3000) << "the head of 3.5 s counted while it is re-encoded";
+    EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end(),
+                               [](const auto& a, const auto& b) { return a.writtenMs < b.writtenMs; }));
+    EXPECT_GE(reported.back().writtenMs, total);
+}
+
 // A worker-thread copy reports its end once, after its progress.
 TEST_F(StreamCutTest, TaskReportsTheEndOnItsThread)
 {

@@ -112,9 +112,24 @@ TEST_F(KeepStreamsTest, AMarkedKeyFrameSplitCopiesTheStreamsFromTheKeyFrame)
     EXPECT_EQ(decoded.lastFramePattern, 39);
     EXPECT_EQ(decoded.width, 160) << "the source's own picture, not the format's";
 
-    // The next split takes the next free name.
+    // The next split takes the next free name; the first one's percentage,
+    // size and note go as it starts, and with a new file.
+    const auto readouts = [&] {
+        return QStringList{Find<QLabel>(*form, "PanelPercent")->text(),
+                           Find<QLabel>(*form, "StatusPanel1")->text(),
+                           Find<QLabel>(*form, "StatusTimeLeft")->text()};
+    };
+    EXPECT_EQ(readouts()[0], QStringLiteral("100%"));
+    EXPECT_FALSE(readouts()[1].isEmpty());
+    QStringList atStart;
+    const auto started = QObject::connect(Find<QPushButton>(*form, "ButtonSplit"),
+                                          &QPushButton::clicked, [&] { atStart = readouts(); });
     EXPECT_EQ(splitAndWait(*form), QStringLiteral("Splitting Done!"));
+    QObject::disconnect(started);
+    EXPECT_EQ(atStart, (QStringList{QStringLiteral("0%"), QString(), QString()}));
     EXPECT_TRUE(fs::exists(folder.path() / "window_clip-1.mp4"));
+    addFile(*form, clip);
+    EXPECT_EQ(readouts(), (QStringList{QStringLiteral("0%"), QString(), QString()}));
 }
 
 // Splits the copy cannot make are refused with the reason before anything

@@ -188,6 +188,9 @@ const TypedMark kTypedMarks[] = {
     {kStart, "ten", Qt::Key_Return, "\"ten\" is not a time", 309, 500, "12.345", "20",
      12345, 12345, 20000},
     {kEnd, "3", Qt::Key_Escape, "", 309, 500, "12.345", "20", 12345, 12345, 20000},
+    // A start on the end marks one picture.
+    {kStart, "20", Qt::Key_Return, "", 500, 500, "20", "20", 20000, 20000, 20000},
+    {kStart, "12.345", Qt::Key_Return, "", 309, 500, "12.345", "20", 12345, 12345, 20000},
     {kEnd, "22", Qt::Key_Return, "", 309, 550, "12.345", "22", 22000, 12345, 22000},
     {kEnd, "12.345", Qt::Key_Return, "", 309, 309, "12.345", "12.345", 12345, 12345, 12345},
 };
@@ -467,11 +470,64 @@ TEST_F(TimelineTest, TheDraggedThumbShowsKeyFramesThenTheExactPicture)
             << frames << " to " << wanted << ", shows " << shownPicture(*form);
     }
 
-    // A key moves the thumb and seeks after its release.
+    // A key moves the thumb and seeks after its release; End shows the
+    // last picture.
     bar.setFocus();
     QTest::keyClick(&bar, Qt::Key_Home);
     ASSERT_TRUE(waitFor([&] { return graph.Position() < 50; }));
     EXPECT_EQ(bar.Position(), 0);
+    const auto grabbed = [&] {
+        QImage picture;
+        return Find<TSampleGrabber>(*form, "SampleGrabber1")->CopyFrameToBitmap(&picture)
+                   ? testing::PicturePattern(picture)
+                   : -1;
+    };
+    const int last = testing::DecodeMedia(ntscMp4()).lastFramePattern;
+    QTest::keyClick(&bar, Qt::Key_End);
+    EXPECT_EQ(bar.Position(), bar.Max());
+    ASSERT_TRUE(waitFor([&] { return grabbed() == last; })) << grabbed() << " for " << last;
+}
+
+// Held after a drag, the thumb takes the preview to the key frame nearest it
+// at each move, however the preview came to be paused: also after it was
+// stopped and played again (a new graph).
+TEST_F(TimelineTest, AHeldThumbShowsTheNearestKeyFrameAfterAnyWayOfPausing)
+{
+    testing::MediaSpec spec = ntscClip("mp4", "libx264", "aac");
+    spec.width = 320;
+    spec.height = 240;
+    spec.keyFrameInterval = 90;  // 3 s groups
+    const std::string clip = testing::CachedMedia("timeline_scrub.mp4", spec);
+    const struct {
+        const char* way;
+        std::vector<const char*> buttons;  // pressed after the file was added, playing
+    } ways[] = {
+        {"paused", {"ButtonPause"}},
+        {"paused, stopped, played, paused",
+         {"ButtonPause", "ButtonStop", "ButtonPlay", "ButtonPause"}},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.way);
+        auto form = windowWith(clip, true);
+        TFilterGraph& graph = TForm1Probe(*form).FilterGraph1();
+        for (const char* button : way.buttons)
+            Find<QPushButton>(*form, button)->click();
+        ASSERT_TRUE(graph.Active());
+        ASSERT_TRUE(TForm1Probe(*form).PreviewPaused());
+        ThlTrackBar& bar = *Find<ThlTrackBar>(*form, "hlTrackBar1");
+        const QPoint from = bar.ThumbRect().center();
+        QTest::mousePress(&bar, Qt::LeftButton, {}, from);
+        for (const int ms : {11000, 15500}) {
+            QTest::mouseMove(&bar, QPoint(bar.PixelOf(ms), from.y()));
+            // The key frame of the thumb's group or of the next one.
+            const int exact = ntscPictureAt(bar.Position() / 1000.0);
+            ASSERT_TRUE(waitFor([&] {
+                const int shown = shownPicture(*form);
+                return shown >= 0 && shown % 90 == 0 && std::abs(shown - exact) < 90;
+            })) << ms << " ms: shows " << shownPicture(*form) << " for " << exact;
+        }
+        QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(bar.PixelOf(15500), from.y()));
+    }
 }
 
 TEST_F(TimelineTest, AMarkedSplitWritesExactlyTheSegment)

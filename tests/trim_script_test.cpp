@@ -54,7 +54,8 @@ TEST(TrimScriptText, RefusesAnythingElse)
     TrimScript script;
     for (const std::string& text :
          {scriptText("x.mp4", "TRIM(5,2)"), scriptText("x.mp4", "TRIM(a,2)"),
-          scriptText("x.mp4", "TRIM(5)"), std::string("TRIM(0,0)\r\n"),
+          scriptText("x.mp4", "TRIM(5)"), scriptText("x.mp4", "TRIM(-5,10)"),
+          std::string("TRIM(0,0)\r\n"),
           scriptText("x.mp4", "TRIM(0,0)") + "Invert()\r\n",
           scriptText("x.mp4", "TRIM(0,0)") + "AviSource(\"y.avi\")\r\n",
           std::string("DirectShowSource(\"x.mp4\", fps=30)\r\nTRIM(0,0)\r\n"),

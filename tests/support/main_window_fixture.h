@@ -59,7 +59,7 @@ public:
     bool OpenDocument(const QUrl& url) override
     {
         openedDocuments << url;
-        return true;
+        return desktopOpens;
     }
 
     QStringList messages;
@@ -74,6 +74,7 @@ public:
     QStringList modalRuns;
     QStringList exceptions;
     QList<QUrl> openedDocuments;
+    bool desktopOpens = true;  // whether the desktop takes what it is handed
 };
 
 inline MediaSpec shortClip()
