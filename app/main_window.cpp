@@ -382,6 +382,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         event->accept();
         return true;
     }
+    if (spaceOnButton(watched, event))
+        return true;
     if (previewWindowEvent(watched, event))
         return true;
     // Hovering a quality list names the bit rate it stands for.

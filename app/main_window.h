@@ -247,6 +247,9 @@ private:
     // Whether `event` is a shortcut check for a key that the focused control
     // `receiver` works with, so the control keeps it.
     bool keepsKeyFromShortcuts(QObject* receiver, QEvent* event) const;
+    // Space reaching a button plays or pauses instead of pressing it (true:
+    // taken).
+    bool spaceOnButton(QObject* receiver, QEvent* event);
     void addVideoFiles(const QStringList* given);
     void buildPreviewControls(QWidget* client);
     // The snapshot button and the play, pause and stop buttons.

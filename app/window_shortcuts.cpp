@@ -172,6 +172,22 @@ bool TForm1::keepsKeyFromShortcuts(QObject* receiver, QEvent* event) const
     return !shortcutsAct && controlUsesKey(control, *static_cast<QKeyEvent*>(event));
 }
 
+bool TForm1::spaceOnButton(QObject* receiver, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_Space || key->modifiers() != Qt::NoModifier ||
+        !isA<QAbstractButton>(receiver))
+        return false;
+    // The window's shortcut takes Space before a button sees it, but only
+    // while the window is active: just after a dialog has closed it may not
+    // be yet, and the button would be pressed again.
+    if (event->type() == QEvent::KeyPress && !key->isAutoRepeat())
+        PlayPauseClick();
+    return true;
+}
+
 void TForm1::PlayPauseClick()
 {
     // Playing means a graph that runs, is not paused and has not reached
