@@ -56,6 +56,8 @@ std::string clipIdentity(const MediaSpec& spec)
         identity << "|preset " << spec.encoderPreset;
     if (spec.openGop)
         identity << "|open groups";
+    for (const auto& [from, to] : spec.toneSpans)
+        identity << "|tone " << from << '-' << to;
     return identity.str();
 }
 
