@@ -417,7 +417,7 @@ private:
     std::unique_ptr<TKeyFrameStrip> stripBuilder_;
     int stripSerial_ = 0;  // GUI thread only
     QString stripFile_;    // the file the strip shows
-    std::vector<int64_t> stripTimes_;  // the slots of the last build
+    std::vector<StripSlot> stripSlots_;  // the slots of the last build
     QTimer* timerStripBuild_ = nullptr;  // single shot: a view that has settled
     QPushButton* buttonMarkStart_ = nullptr;
     QPushButton* buttonMarkEnd_ = nullptr;

@@ -21,6 +21,15 @@ namespace {
 // How long a view or width must stay put before the strip is built for it.
 constexpr int kSettleMs = 150;
 
+// The slots of the strip's current view, as the builder takes them.
+std::vector<StripSlot> slotsOf(const TTimelineStrip& strip)
+{
+    std::vector<StripSlot> slotList;
+    for (const TTimelineStrip::Slot& slot : strip.Slots())
+        slotList.push_back(StripSlot{slot.firstMs, slot.endMs, slot.middleMs});
+    return slotList;
+}
+
 }  // namespace
 
 void TForm1::buildTimelineStrip(QWidget* client)
@@ -62,7 +71,7 @@ void TForm1::followTimelineView()
     timelineStrip_->SetView(hlTrackBar1_->ViewMin(), hlTrackBar1_->ViewMax(),
                             hlTrackBar1_->PixelOf(hlTrackBar1_->ViewMin()),
                             hlTrackBar1_->PixelOf(hlTrackBar1_->ViewMax()));
-    if (!stripFile_.isEmpty() && timelineStrip_->SlotTimes() != stripTimes_)
+    if (!stripFile_.isEmpty() && slotsOf(*timelineStrip_) != stripSlots_)
         scheduleStripBuild();
 }
 
@@ -73,8 +82,8 @@ void TForm1::startStripBuild()
     if (stripFile_.isEmpty() || !timelineStrip_->isVisibleTo(this) || !librariesBound_)
         return;
     stopStripBuild(false);
-    stripTimes_ = timelineStrip_->SlotTimes();
-    if (stripTimes_.empty())
+    stripSlots_ = slotsOf(*timelineStrip_);
+    if (stripSlots_.empty())
         return;
     if (!stripBuilder_)
         stripBuilder_ = std::make_unique<TKeyFrameStrip>();
@@ -97,7 +106,8 @@ void TForm1::startStripBuild()
             this,
             [this, serial, loudness] {
                 if (serial == stripSerial_)
-                    timelineStrip_->AddLoudness(loudness.timeMs, loudness.peak, loudness.rms);
+                    timelineStrip_->AddLoudness(loudness.firstMs, loudness.endMs,
+                                                loudness.peak, loudness.rms);
             },
             Qt::QueuedConnection);
     };
@@ -110,8 +120,8 @@ void TForm1::startStripBuild()
             },
             Qt::QueuedConnection);
     };
-    stripBuilder_->Start(StripRequest{NameBytes(stripFile_), stripTimes_,
-                                      TTimelineStrip::kPictureHeight, 200});
+    stripBuilder_->Start(
+        StripRequest{NameBytes(stripFile_), stripSlots_, TTimelineStrip::kPictureHeight});
 }
 
 void TForm1::stopStripBuild(bool forget)
@@ -125,7 +135,7 @@ void TForm1::stopStripBuild(bool forget)
         stripBuilder_->Cancel();
     // A build cut short leaves slots without pictures: the next placement
     // builds again.
-    stripTimes_.clear();
+    stripSlots_.clear();
     if (forget) {
         stripFile_.clear();
         timelineStrip_->Clear();

@@ -83,6 +83,21 @@ int resampledCapacity(SwrContext* resampler, int inSamples, int inRate, int outR
     return static_cast<int>((pending + inSamples) * static_cast<int64_t>(outRate) / inRate + 256);
 }
 
+// Converts `inSamples` of `in` (null: drains what the converter's filter
+// still holds) into `out`, made room for `capacity` samples of `frameBytes`
+// each. Returns the samples produced.
+int convert(SwrContext* converter, std::vector<uint8_t>& out, std::size_t frameBytes,
+            int capacity, const uint8_t* const* in, int inSamples)
+{
+    out.resize(static_cast<std::size_t>(capacity) * frameBytes);
+    uint8_t* target = out.data();
+    const int produced = lib.swr_convert(converter, &target, capacity,
+                                         const_cast<const uint8_t**>(in), inSamples);
+    if (produced < 0)
+        throw FFMpegException("Audio resampling failed");
+    return produced;
+}
+
 // Converts a decoded block whose format or shape is not the path's into the
 // path's, in `sound.Samples`; the converter is rebuilt whenever the blocks'
 // shape changes. A block with the path's channels keeps its own layout, so
@@ -96,10 +111,8 @@ std::size_t convertToPath(InputSound& sound, const AVFrame& frame, const BlockSh
             lib.av_channel_layout_copy(&pathLayout, &frame.ch_layout);
         else
             lib.av_channel_layout_default(&pathLayout, sound.Path.Channels);
-        const auto pathFormat = static_cast<AVSampleFormat>(sound.Path.Format);
-        sound.ToPath =
-            MakeResampler({&pathLayout, pathFormat, sound.Path.Rate},
-                          {&frame.ch_layout, static_cast<AVSampleFormat>(frame.format), block.Rate});
+        sound.ToPath = MakeResampler({&pathLayout, sound.Path.Format, sound.Path.Rate},
+                                     {&frame.ch_layout, block.Format, block.Rate});
         lib.av_channel_layout_uninit(&pathLayout);
         sound.ToPathFrom = block;
         if (!sound.ToPath)
@@ -107,19 +120,13 @@ std::size_t convertToPath(InputSound& sound, const AVFrame& frame, const BlockSh
                                   std::to_string(stream.FileIndex) + "." +
                                   std::to_string(stream.StreamIndex));
     }
+    const std::size_t frameBytes = static_cast<std::size_t>(sound.Path.Channels) *
+                                   lib.av_get_bytes_per_sample(sound.Path.Format);
     const int capacity =
         resampledCapacity(sound.ToPath.get(), frame.nb_samples, block.Rate, sound.Path.Rate);
-    const std::size_t frameBytes = static_cast<std::size_t>(sound.Path.Channels) *
-                                   lib.av_get_bytes_per_sample(
-                                       static_cast<AVSampleFormat>(sound.Path.Format));
-    sound.Samples.resize(static_cast<std::size_t>(capacity) * frameBytes);
-    uint8_t* out = sound.Samples.data();
-    const int produced =
-        lib.swr_convert(sound.ToPath.get(), &out, capacity,
-                        const_cast<const uint8_t**>(frame.extended_data), frame.nb_samples);
-    if (produced < 0)
-        throw FFMpegException("Audio resampling failed");
-    return static_cast<std::size_t>(produced) * frameBytes;
+    return static_cast<std::size_t>(convert(sound.ToPath.get(), sound.Samples, frameBytes,
+                                            capacity, frame.extended_data, frame.nb_samples)) *
+           frameBytes;
 }
 
 // Converts `inSamples` of `data` into the stream's resampled buffer, room
@@ -128,13 +135,9 @@ std::size_t convertToPath(InputSound& sound, const AVFrame& frame, const BlockSh
 int resample(AudioOutputState& audio, int outChannels, int capacity, const uint8_t* data,
              int inSamples)
 {
-    audio.Resampled.resize(static_cast<std::size_t>(capacity) * outChannels * audio.SampleBytes);
-    uint8_t* out = audio.Resampled.data();
-    const int produced = lib.swr_convert(audio.Resampler.get(), &out, capacity,
-                                         data ? &data : nullptr, inSamples);
-    if (produced < 0)
-        throw FFMpegException("Audio resampling failed");
-    return produced;
+    return convert(audio.Resampler.get(), audio.Resampled,
+                   static_cast<std::size_t>(outChannels) * audio.SampleBytes, capacity,
+                   data ? &data : nullptr, inSamples);
 }
 
 }  // namespace
@@ -159,21 +162,21 @@ AudioPath::AudioPath(const OptionState& options, RunState& run, PacketWriter& wr
 std::size_t AudioPath::TakeDecodedSound(int inputIndex, const AVFrame& frame)
 {
     InputSound& sound = inputs_[static_cast<std::size_t>(inputIndex)];
-    const BlockShape block{frame.format, frame.ch_layout.nb_channels, frame.sample_rate};
+    const BlockShape block{static_cast<AVSampleFormat>(frame.format), frame.ch_layout.nb_channels,
+                           frame.sample_rate};
     if (sound.Path.Format == AV_SAMPLE_FMT_NONE)
         sound.Path = {choosePathFormat(run_, inputIndex, frame.format), block.Channels, block.Rate};
     std::size_t bytes = 0;
     if (block == sound.Path) {
         bytes = static_cast<std::size_t>(frame.nb_samples) * block.Channels *
-                lib.av_get_bytes_per_sample(static_cast<AVSampleFormat>(block.Format));
+                lib.av_get_bytes_per_sample(block.Format);
         sound.Samples.resize(bytes);
         std::copy_n(frame.extended_data[0], bytes, sound.Samples.data());
     } else {
         bytes = convertToPath(sound, frame, block, run_.Inputs[inputIndex]);
     }
-    const auto pathFormat = static_cast<AVSampleFormat>(sound.Path.Format);
     if (options_.audioVolume != 256)
-        applyVolume(pathFormat, sound.Samples.data(), bytes);
+        applyVolume(sound.Path.Format, sound.Samples.data(), bytes);
     return bytes;
 }
 
@@ -209,7 +212,7 @@ void AudioPath::Output(int outputIndex, std::size_t size)
         shape.outRate <= 0)
         return;
     if (audio.Format == AV_SAMPLE_FMT_NONE) {
-        audio.Format = static_cast<AVSampleFormat>(sound.Path.Format);
+        audio.Format = sound.Path.Format;
         audio.SampleBytes = lib.av_get_bytes_per_sample(audio.Format);
     }
     prepareResampler(audio, shape);

@@ -109,6 +109,69 @@ bool readUntil(OpenedStrip& opened, int streamIndex, const std::atomic<bool>& st
     return false;
 }
 
+// The time a packet shows at (its decoding time when it has no other).
+int64_t shownTime(const AVPacket& packet)
+{
+    return packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+}
+
+// Some demuxers (MPEG transport streams) seek by the time stamps of any
+// picture, not to a key frame: the first key frame after such a seek can
+// lie a whole group after the wanted time. The search then seeks this much
+// further back, doubling the distance on each try.
+constexpr int64_t kFirstBackOffMs = 1000;
+constexpr int kBackOffTries = 8;
+
+// The latest key frame packet at or before `timeMs` in `key`, or, when the
+// file has none that early, its first one. False when none is found or the
+// build is stopped.
+bool findKeyFrame(OpenedStrip& opened, int64_t timeMs, const std::atomic<bool>& stop,
+                  AVPacket& key)
+{
+    const int stream = opened.videoStream;
+    const int64_t target = streamTime(opened, stream, timeMs);
+    int64_t backOffMs = 0;
+    for (int attempt = 0; attempt <= kBackOffTries && !stop.load(); ++attempt) {
+        const int64_t seekMs = std::max<int64_t>(0, timeMs - backOffMs);
+        backOffMs = backOffMs == 0 ? kFirstBackOffMs : backOffMs * 2;
+        lib.av_packet_unref(&key);
+        if (lib.av_seek_frame(opened.context.get(), stream, streamTime(opened, stream, seekMs),
+                              AVSEEK_FLAG_BACKWARD) < 0) {
+            if (seekMs == 0)
+                return false;
+            continue;
+        }
+        bool atOrBefore = false;
+        bool onlyLater = false;  // the first key frame reached lies after the time
+        readUntil(opened, stream, stop, [&](const AVPacket& packet) {
+            const int64_t shown = shownTime(packet);
+            if (packet.flags & AV_PKT_FLAG_KEY) {
+                if (shown == AV_NOPTS_VALUE || shown <= target) {
+                    lib.av_packet_unref(&key);
+                    atOrBefore = lib.av_packet_ref(&key, &packet) >= 0;
+                } else if (!atOrBefore) {
+                    onlyLater = true;
+                    // At the file's start no earlier key frame exists.
+                    if (seekMs == 0 && lib.av_packet_ref(&key, &packet) < 0)
+                        onlyLater = false;
+                    return true;
+                }
+            }
+            // Packets come in decoding order: after one decoded past the
+            // time, none shows at or before it.
+            const int64_t decoded = packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts;
+            return atOrBefore && decoded != AV_NOPTS_VALUE && decoded > target;
+        });
+        if (stop.load())
+            return false;
+        if (atOrBefore || (onlyLater && seekMs == 0))
+            return true;
+        if (seekMs == 0)
+            return false;
+    }
+    return false;
+}
+
 // The picture of one key frame packet: decoded alone, drained, scaled.
 bool decodeKeyFrame(OpenedStrip& opened, const AVPacket& packet, int height,
                     StripPicture& picture)
@@ -172,54 +235,169 @@ float sampleValue(const AVFrame& frame, int channel, int index)
 
 // Decoders of some formats (MP3's bit reservoir) need the frames before a
 // seek point to decode the first ones after it: decoding starts this much
-// before the window, and what it gives there is not counted.
+// before a span, and what it gives there is not counted.
 constexpr int64_t kAudioWarmUpMs = 150;
+// The length of a "moment": a slot's RMS level is that of its loudest one.
+constexpr int kMomentMs = 50;
+// Sound between two spans further apart than this is skipped by a seek;
+// nearer ones are decoded through.
+constexpr double kSeekGapMs = 2000.0;
 
-// The peak and RMS of `windowMs` of sound from the slot's time on.
-bool measureLoudness(OpenedStrip& opened, int64_t timeMs, int windowMs,
-                     const std::atomic<bool>& stop, StripLoudness& loudness)
+// Sound decoded in time order, its samples counted into the span they lie in.
+class LoudnessScan {
+public:
+    LoudnessScan(const std::vector<StripSlot>& slots, int sampleRate,
+                 const std::function<void(const StripLoudness&)>& report)
+        : slots_(slots), sampleRate_(sampleRate),
+          momentSamples_(std::max<int64_t>(1, int64_t{sampleRate} * kMomentMs / 1000)),
+          report_(report)
+    {
+    }
+
+    // The slot being measured; the number of slots when all are done.
+    size_t Next() const { return next_; }
+
+    // Counts `frame`, whose first sample lies at `firstMs` on the timeline.
+    void Add(const AVFrame& frame, double firstMs)
+    {
+        const int channels = frame.ch_layout.nb_channels;
+        for (int i = 0; i < frame.nb_samples; ++i) {
+            const double timeMs = firstMs + 1000.0 * i / sampleRate_;
+            while (next_ < slots_.size() && timeMs >= static_cast<double>(slots_[next_].endMs))
+                finishSlot();
+            if (next_ == slots_.size())
+                return;
+            if (timeMs < static_cast<double>(slots_[next_].firstMs) || channels <= 0)
+                continue;
+            double square = 0.0;
+            for (int channel = 0; channel < channels; ++channel) {
+                const float value = sampleValue(frame, channel, i);
+                peak_ = std::max(peak_, std::fabs(value));
+                square += double{value} * value / channels;
+            }
+            momentSquares_ += square;
+            if (++momentCount_ == momentSamples_)
+                endMoment();
+        }
+    }
+
+    // The sound has ended: the slot being measured is reported as far as it
+    // goes, the later ones have no sound.
+    void Finish()
+    {
+        if (next_ < slots_.size())
+            finishSlot();
+        next_ = slots_.size();
+    }
+
+private:
+    void endMoment()
+    {
+        rms_ = std::max(rms_, std::sqrt(momentSquares_ / static_cast<double>(momentCount_)));
+        ++moments_;
+        momentSquares_ = 0.0;
+        momentCount_ = 0;
+    }
+
+    void finishSlot()
+    {
+        // A short span's only moment is cut short; a cut-short moment after
+        // whole ones is left out (its few samples could sit on a crest).
+        if (momentCount_ > 0 && moments_ == 0)
+            endMoment();
+        if (moments_ > 0 && report_) {
+            const StripSlot& slot = slots_[next_];
+            report_(StripLoudness{static_cast<int>(next_), slot.firstMs, slot.endMs, peak_,
+                                  static_cast<float>(rms_)});
+        }
+        ++next_;
+        peak_ = 0.0f;
+        rms_ = 0.0;
+        moments_ = 0;
+        momentSquares_ = 0.0;
+        momentCount_ = 0;
+    }
+
+    const std::vector<StripSlot>& slots_;
+    const int sampleRate_;
+    const int64_t momentSamples_;
+    const std::function<void(const StripLoudness&)>& report_;
+    size_t next_ = 0;
+    float peak_ = 0.0f;
+    double rms_ = 0.0;
+    int moments_ = 0;
+    double momentSquares_ = 0.0;
+    int64_t momentCount_ = 0;
+};
+
+// A time of the timeline in milliseconds, not rounded.
+double timelineMsExact(const OpenedStrip& opened, int streamIndex, int64_t ts)
+{
+    const int64_t us = lib.av_rescale_q(ts, opened.context->streams[streamIndex]->time_base,
+                                        AVRational{1, 1000000});
+    return static_cast<double>(us - opened.startUs) / 1000.0;
+}
+
+// Decodes the sound across the slots' spans and reports each span's
+// loudness. Spans far apart are reached by seeking.
+void measureLoudness(OpenedStrip& opened, const std::vector<StripSlot>& slots,
+                     const std::atomic<bool>& stop,
+                     const std::function<void(const StripLoudness&)>& report)
 {
     AVCodecContext& decoder = *opened.audio;
     const int stream = opened.audioStream;
-    if (lib.av_seek_frame(opened.context.get(), stream,
-                          streamTime(opened, stream, std::max<int64_t>(0, timeMs - kAudioWarmUpMs)),
-                          AVSEEK_FLAG_BACKWARD) < 0)
-        return false;
-    lib.avcodec_flush_buffers(&decoder);
     FramePtr frame(lib.av_frame_alloc());
-    if (!frame)
-        return false;
-    const int64_t wanted = std::max<int64_t>(1, int64_t{decoder.sample_rate} * windowMs / 1000);
-    int64_t counted = 0;
-    double squares = 0.0;
-    float peak = 0.0f;
-    const auto measure = [&](const AVPacket& packet) {
-        if (lib.avcodec_send_packet(&decoder, &packet) < 0)
-            return false;
+    PacketPtr packet(lib.av_packet_alloc());
+    if (!frame || !packet || decoder.sample_rate <= 0)
+        return;
+    LoudnessScan scan(slots, decoder.sample_rate, report);
+    double decodedToMs = 0.0;  // where the sound decoded so far ends
+    const auto receive = [&] {
         while (lib.avcodec_receive_frame(&decoder, frame.get()) >= 0) {
-            const int64_t frameMs = frame->pts == AV_NOPTS_VALUE
-                                        ? timeMs
-                                        : timelineMs(opened, stream, frame->pts);
-            const int64_t lengthMs = int64_t{frame->nb_samples} * 1000 / decoder.sample_rate;
-            // Sound that ends before the slot's time is not the slot's.
-            if (frameMs + lengthMs >= timeMs) {
-                for (int i = 0; i < frame->nb_samples && counted < wanted; ++i, ++counted)
-                    for (int channel = 0; channel < frame->ch_layout.nb_channels; ++channel) {
-                        const float value = sampleValue(*frame, channel, i);
-                        peak = std::max(peak, std::fabs(value));
-                        squares += double{value} * value / frame->ch_layout.nb_channels;
-                    }
-            }
+            const double firstMs = frame->pts == AV_NOPTS_VALUE
+                                       ? decodedToMs
+                                       : timelineMsExact(opened, stream, frame->pts);
+            scan.Add(*frame, firstMs);
+            decodedToMs = firstMs + 1000.0 * frame->nb_samples / decoder.sample_rate;
             lib.av_frame_unref(frame.get());
         }
-        return counted >= wanted;
     };
-    readUntil(opened, stream, stop, measure);
-    if (counted == 0)
-        return false;
-    loudness.peak = peak;
-    loudness.rms = static_cast<float>(std::sqrt(squares / static_cast<double>(counted)));
-    return true;
+    bool positioned = false;
+    while (scan.Next() < slots.size() && !stop.load()) {
+        const StripSlot& slot = slots[scan.Next()];
+        if (!positioned || static_cast<double>(slot.firstMs) - decodedToMs > kSeekGapMs) {
+            const int64_t fromMs = std::max<int64_t>(0, slot.firstMs - kAudioWarmUpMs);
+            if (lib.av_seek_frame(opened.context.get(), stream,
+                                  streamTime(opened, stream, fromMs), AVSEEK_FLAG_BACKWARD) < 0)
+                return;
+            lib.avcodec_flush_buffers(&decoder);
+            positioned = true;
+            decodedToMs = static_cast<double>(fromMs);
+        }
+        // Reads on until the next span lies a seek away or the sound ends
+        // (also when the stream gives nothing for kPacketsPerSeek packets).
+        bool ended = true;
+        for (int idle = 0; idle < kPacketsPerSeek && !stop.load(); ++idle) {
+            if (lib.av_read_frame(opened.context.get(), packet.get()) < 0)
+                break;
+            if (packet->stream_index == stream) {
+                if (lib.avcodec_send_packet(&decoder, packet.get()) >= 0)
+                    idle = 0;
+                receive();
+            }
+            lib.av_packet_unref(packet.get());
+            if (scan.Next() == slots.size() ||
+                static_cast<double>(slots[scan.Next()].firstMs) - decodedToMs > kSeekGapMs) {
+                ended = false;
+                break;
+            }
+        }
+        if (ended) {
+            lib.avcodec_send_packet(&decoder, nullptr);
+            receive();
+            scan.Finish();
+        }
+    }
 }
 
 }  // namespace
@@ -246,50 +424,42 @@ void TKeyFrameStrip::build(const StripRequest& request)
 {
     OpenedStrip opened;
     bool readable = openStrip(request.fileName, opened);
-    const auto slots = static_cast<int>(request.timesMs.size());
-    if (readable && opened.video) {
+    const auto slots = static_cast<int>(request.slotList.size());
+    PacketPtr key(lib.av_packet_alloc());
+    if (readable && opened.video && key) {
         const int stream = opened.videoStream;
         // Neighbouring slots often fall in one group of pictures: its key
         // frame is decoded once.
         StripPicture last;
         int64_t lastKeyTs = AV_NOPTS_VALUE;
         for (int slot = 0; slot < slots && !stop_.load(); ++slot) {
-            const int64_t timeMs = request.timesMs[static_cast<size_t>(slot)];
-            if (lib.av_seek_frame(opened.context.get(), stream, streamTime(opened, stream, timeMs),
-                                  AVSEEK_FLAG_BACKWARD) < 0)
+            const int64_t timeMs = request.slotList[static_cast<size_t>(slot)].timeMs;
+            if (!findKeyFrame(opened, timeMs, stop_, *key))
                 continue;
-            bool decoded = false;
-            readUntil(opened, stream, stop_, [&](const AVPacket& packet) {
-                if (!(packet.flags & AV_PKT_FLAG_KEY))
-                    return false;
-                const int64_t keyTs = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
-                if (keyTs != lastKeyTs || last.rgb.empty()) {
-                    last = StripPicture{};
-                    if (!decodeKeyFrame(opened, packet, request.pictureHeight, last))
-                        return true;
-                    lastKeyTs = keyTs;
-                    last.keyTimeMs = keyTs == AV_NOPTS_VALUE ? timeMs : timelineMs(opened, stream, keyTs);
-                }
-                decoded = true;
-                return true;
-            });
-            if (decoded && !stop_.load() && OnPicture) {
+            const int64_t keyTs = shownTime(*key);
+            if (keyTs != lastKeyTs || last.rgb.empty()) {
+                last = StripPicture{};
+                if (!decodeKeyFrame(opened, *key, request.pictureHeight, last))
+                    continue;
+                lastKeyTs = keyTs;
+                last.keyTimeMs =
+                    keyTs == AV_NOPTS_VALUE ? timeMs : timelineMs(opened, stream, keyTs);
+            }
+            if (!stop_.load() && OnPicture) {
                 last.slot = slot;
                 last.timeMs = timeMs;
                 OnPicture(last);
             }
         }
     }
-    if (readable && opened.audio) {
-        for (int slot = 0; slot < slots && !stop_.load(); ++slot) {
-            StripLoudness loudness;
-            loudness.slot = slot;
-            loudness.timeMs = request.timesMs[static_cast<size_t>(slot)];
-            if (measureLoudness(opened, loudness.timeMs, request.loudnessWindowMs, stop_,
-                                loudness) &&
-                !stop_.load() && OnLoudness)
-                OnLoudness(loudness);
-        }
+    key.reset();
+    if (readable && opened.audio && !stop_.load()) {
+        const std::function<void(const StripLoudness&)> report =
+            [this](const StripLoudness& loudness) {
+                if (!stop_.load() && OnLoudness)
+                    OnLoudness(loudness);
+            };
+        measureLoudness(opened, request.slotList, stop_, report);
     }
     {
         // Decoders are closed under the libraries' codec lock.

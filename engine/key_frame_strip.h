@@ -1,9 +1,10 @@
 // TKeyFrameStrip: small pictures and the sound's loudness along a file, for
 // the strip under the timeline. A worker thread opens the file on its own,
-// seeks to each requested time, decodes only the key frame at or before it
-// (no other picture is decoded), scales it to a small RGB picture and hands
-// it on; then it decodes a short window of sound at each time and hands on
-// its peak and RMS level. Pictures come first, so the strip fills quickly.
+// finds for each slot the key frame at or before the slot's time (reading
+// packets only), decodes that one picture, scales it to a small RGB picture
+// and hands it on; then it decodes the sound across the slots' spans, in
+// time order, and hands on each span's peak and the level of its loudest
+// moment. Pictures come first, so the strip fills quickly.
 //
 // Threads: Start, Cancel and the destructor are called from one thread (the
 // GUI thread); the events are raised on the worker thread, one at a time, and
@@ -19,13 +20,20 @@
 
 namespace clipmora {
 
+// One slot of the strip, in milliseconds from the file's start (as the
+// timeline counts them): the span [firstMs, endMs) it stands for and the time
+// its picture is taken for.
+struct StripSlot {
+    int64_t firstMs = 0;
+    int64_t endMs = 0;
+    int64_t timeMs = 0;
+    bool operator==(const StripSlot&) const = default;
+};
+
 struct StripRequest {
     std::string fileName;
-    // The times of the slots, milliseconds from the file's start (as the
-    // timeline counts them).
-    std::vector<int64_t> timesMs;
-    int pictureHeight = 36;  // pixels; the width follows the picture's aspect
-    int loudnessWindowMs = 200;
+    std::vector<StripSlot> slotList;  // in time order, spans not overlapping
+    int pictureHeight = 36;        // pixels; the width follows the picture's aspect
 };
 
 struct StripPicture {
@@ -37,11 +45,13 @@ struct StripPicture {
     std::vector<uint8_t> rgb;  // width * height * 3 bytes, rows without padding
 };
 
+// The sound of one slot's span; a span without sound has none.
 struct StripLoudness {
     int slot = 0;
-    int64_t timeMs = 0;
-    float peak = 0.0f;  // full scale = 1
-    float rms = 0.0f;
+    int64_t firstMs = 0;  // the slot's span
+    int64_t endMs = 0;
+    float peak = 0.0f;  // the largest sample, full scale = 1
+    float rms = 0.0f;   // the RMS level of the span's loudest moment
 };
 
 class TKeyFrameStrip {

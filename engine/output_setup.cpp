@@ -471,7 +471,6 @@ void BeginWritingOutput(OutputFile& file)
     file.ours = true;
 }
 
-
 AVCodecID LookupCodec(const std::string& name, AVMediaType type, bool encoder)
 {
     if (name.empty())

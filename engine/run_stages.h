@@ -177,7 +177,7 @@ struct AudioOutputState {
 
 // The format, channel count and rate of a block of decoded sound.
 struct BlockShape {
-    int Format = AV_SAMPLE_FMT_NONE;
+    AVSampleFormat Format = AV_SAMPLE_FMT_NONE;
     int Channels = 0;
     int Rate = 0;
     bool operator==(const BlockShape&) const = default;

@@ -2,7 +2,8 @@
 # Shared by ./scripts/run and ./scripts/test: installs what Clipmora needs on
 # Debian 12 (only the packages that are missing) and builds a tree.
 #   clipmora_install_packages
-#   clipmora_build BUILD_DIR [cmake options...]
+#   clipmora_build BUILD_DIR [cmake options...]           everything: programs, tests, benchmarks
+#   clipmora_build_programs BUILD_DIR [cmake options...]  the window and the command line only
 set -euo pipefail
 
 CLIPMORA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -48,4 +49,11 @@ clipmora_build() {
   shift
   cmake -S "$CLIPMORA_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
   cmake --build "$dir" -j "$(nproc)"
+}
+
+clipmora_build_programs() {
+  local dir=$1
+  shift
+  cmake -S "$CLIPMORA_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)" --target clipmora clipmora-cli
 }

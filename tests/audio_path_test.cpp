@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <string>
 
 namespace clipmora {
 namespace {
@@ -84,7 +86,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RateChangeCase{8000, "", "nearest.mpg", 16000, false},
                       RateChangeCase{8000, "48000", "up6.mp2", 48000, false},
                       RateChangeCase{22050, "44100", "up2.mp2", 44100, false},
-                      RateChangeCase{48000, "44100", "down.wav", 44100, true}));
+                      RateChangeCase{48000, "44100", "down.wav", 44100, true}),
+    // "From8000ToNearestInMpg", "From48000To44100InWav", ...
+    [](const ::testing::TestParamInfo<RateChangeCase>& info) {
+        const RateChangeCase& c = info.param;
+        const std::string output = c.output;
+        std::string extension = output.substr(output.rfind('.') + 1);
+        extension[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(extension[0])));
+        return "From" + std::to_string(c.sourceRate) + "To" +
+               (*c.outputRate ? std::string(c.outputRate) : std::string("Nearest")) + "In" +
+               extension;
+    });
 
 // The largest difference, in 16-bit steps, between the samples of out and
 // those of in scaled by volume (256 = unity) and clipped at full scale.

@@ -54,6 +54,33 @@ namespace fs = std::filesystem;
 using testing::MainWindowTest;
 using testing::shortClip;
 
+// Turns Handled() true once the window has handled the engine's report of
+// the end of all tasks: the engine raises that report after the tasks' own,
+// and the window's handler queues its effect before this one queues the mark.
+class RunEndHandled {
+public:
+    explicit RunEndHandled(TForm1& form)
+        : engine_(TForm1Probe(form).Transcoder1()), window_(engine_.OnTerminate)
+    {
+        engine_.OnTerminate = [this, &form](int index, bool finished, bool exception,
+                                            const std::string& message) {
+            window_(index, finished, exception, message);
+            if (index < 0)
+                QMetaObject::invokeMethod(
+                    &form, [this] { handled_ = true; }, Qt::QueuedConnection);
+        };
+    }
+    ~RunEndHandled() { engine_.OnTerminate = window_; }
+    RunEndHandled(const RunEndHandled&) = delete;
+    RunEndHandled& operator=(const RunEndHandled&) = delete;
+
+    bool Handled() const { return handled_; }
+
+private:
+    TTranscoder& engine_;
+    const TTranscoder::TTerminateEvent window_;
+    bool handled_ = false;
+};
 
 TEST_F(MainWindowTest, ControlsStartWithTheirCaptionsListsAndMenus)
 {
@@ -356,6 +383,7 @@ TEST_F(MainWindowTest, StopEndsTheSplitAtOnceAndItsEndIsAnnouncedOnce)
     addFile(*form, testing::CachedMedia("window_long.mp4", longer));
     chooseFolder(*form, folder.path());
     chooseFormat(*form, QStringLiteral("AVI - DivX Video (*.avi)"));
+    const RunEndHandled runEnd(*form);
     Find<QPushButton>(*form, "ButtonSplit")->click();
     ASSERT_TRUE(TForm1Probe(*form).SplitBusy());
 
@@ -375,8 +403,8 @@ TEST_F(MainWindowTest, StopEndsTheSplitAtOnceAndItsEndIsAnnouncedOnce)
     EXPECT_FALSE(TForm1Probe(*form).SplitBusy());
     EXPECT_EQ(Find<QProgressBar>(*form, "ProgressBar1")->value(), 0);
     ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }));
-    // Let the end-of-all-tasks report arrive too.
-    waitFor([] { return false; }, 1);
+    // The end-of-all-tasks report has been handled too.
+    ASSERT_TRUE(waitFor([&] { return runEnd.Handled(); }));
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Splitting Stopped!")});
 
     // Once idle the window closes and stores its settings.
@@ -392,6 +420,7 @@ TEST_F(MainWindowTest, StopPressedAfterTheTaskFinishedStillReportsItDone)
     addFile(*form, testing::CachedMedia("window_clip.mp4", shortClip()));
     chooseFolder(*form, folder.path());
     chooseFormat(*form, QStringLiteral("AVI - DivX Video (*.avi)"));
+    const RunEndHandled runEnd(*form);
     Find<QPushButton>(*form, "ButtonSplit")->click();
     ASSERT_TRUE(TForm1Probe(*form).SplitBusy());
 
@@ -415,7 +444,7 @@ TEST_F(MainWindowTest, StopPressedAfterTheTaskFinishedStillReportsItDone)
                             QString::number(Find<QProgressBar>(*form, "ProgressBar1")->value());
     };
     ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }));
-    waitFor([] { return false; }, 1);
+    ASSERT_TRUE(waitFor([&] { return runEnd.Handled(); }));
     EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Splitting Done!")});
     EXPECT_EQ(progressAtMessage.toStdString(), "100% 100");
     EXPECT_TRUE(fs::exists(folder.path() / "window_clip.avi"));

@@ -168,9 +168,16 @@ TEST_F(PreviewWindowTest, TheTimerStopsAtTheEndAndKeepsTheGraph)
         TFilterGraph& graph = TForm1Probe(*form).FilterGraph1();
         ASSERT_TRUE(waitFor(
             [&] { return graph.Duration() > 0 && graph.Position() == graph.Duration(); }));
-        waitFor([] { return false; }, 1);
+        // Two more ticks of the position timer: the first finds the end and
+        // stops the preview, the second comes after that stop.
+        auto* timer = Find<QTimer>(*form, "TimerTrackBarPosition");
+        int ticks = 0;
+        const QMetaObject::Connection counting =
+            QObject::connect(timer, &QTimer::timeout, [&] { ++ticks; });
+        ASSERT_TRUE(waitFor([&] { return ticks >= 2; }));
+        QObject::disconnect(counting);
         EXPECT_TRUE(graph.Active());
-        EXPECT_TRUE(Find<QTimer>(*form, "TimerTrackBarPosition")->isActive());
+        EXPECT_TRUE(timer->isActive());
         EXPECT_EQ(TForm1Probe(*form).TimelinePosition(), TForm1Probe(*form).TimelineMax());
         GstState state = GST_STATE_NULL;
         gst_element_get_state(graph.Pipeline(), &state, nullptr, GST_SECOND);

@@ -160,10 +160,16 @@ TEST_F(GrabberTest, HandsOutThePictureOnScreenAtTheSourcesSize)
     EXPECT_EQ(patternOf(bitmap), 38);
 
     // Played and paused: the grabber's picture is the one the window shows.
+    // Once the pause has completed no picture arrives any more; the window
+    // is painted with the one it holds.
+    bool paused = false;
+    graph.OnGraphPaused = [&](int) { paused = true; };
     graph.Play();
     ASSERT_TRUE(waitFor([&] { return graph.Position() > 2000; }));
+    paused = false;
     graph.Pause();
-    waitFor([] { return false; }, 300);
+    ASSERT_TRUE(waitFor([&] { return paused; }));
+    window.repaint();
     ASSERT_TRUE(grabber.CopyFrameToBitmap(&bitmap));
     const int shownAt = static_cast<int>(window.Stats().lastPaintedTimeMs);
     EXPECT_EQ(patternOf(bitmap), shownAt / 40);

@@ -5,10 +5,13 @@
 #include "app/timeline_drawing.h"
 
 #include "tests/support/track_bar_testing.h"
+#include "widgets/timeline_strip.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace clipmora {
 namespace {
@@ -180,6 +183,64 @@ TEST_F(TimelineDrawingTest, TicksAreLeftToTheBarAndTheRectangleToTheCaller)
     const QImage image = Grab(*bar);
     EXPECT_EQ(PixelAt(image, bar->PixelOf(300), bar->TicsRect().bottom()), colours::text);
     EXPECT_EQ(rectanglesChanged, 0);
+}
+
+// The strip's loudness band: each slot draws, across its width, the level
+// measured over exactly its own span; a zoom shows no level of another view.
+TEST(TimelineStripBandTest, EachSlotDrawsTheLevelOfItsOwnSpanOnly)
+{
+    testing::EnsureApplication();
+    TTimelineStrip strip;
+    strip.resize(640, TTimelineStrip::kHeight);
+    const int slotWidth = TTimelineStrip::kPictureHeight * 16 / 9;
+    // The height of the bar drawn at each pixel column of the band, from
+    // its bottom up: the rows that are not the band's background.
+    const auto barHeights = [&] {
+        const QImage shot = strip.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QColor background = strip.palette().color(QPalette::Base);
+        std::vector<int> heights;
+        for (int x = 0; x < shot.width(); ++x) {
+            int height = 0;
+            while (height < TTimelineStrip::kLoudnessHeight &&
+                   PixelAt(shot, x, shot.height() - 1 - height) != background)
+                ++height;
+            heights.push_back(height);
+        }
+        return heights;
+    };
+    // Heights expected with `loudSlots` (of the current view) at 0.5, the
+    // others silent.
+    const auto expected = [&](const std::vector<int>& loudSlots) {
+        std::vector<int> heights(static_cast<size_t>(strip.width()), 0);
+        for (const int slot : loudSlots)
+            for (int x = slot * slotWidth; x < std::min((slot + 1) * slotWidth, strip.width()); ++x)
+                heights[static_cast<size_t>(x)] = 7;  // -6 dB of 48 in 8 rows
+        return heights;
+    };
+    const auto measure = [&](const std::vector<int>& loudSlots) {
+        const std::vector<TTimelineStrip::Slot> slotList = strip.Slots();
+        for (size_t slot = 0; slot < slotList.size(); ++slot) {
+            const bool loud = std::find(loudSlots.begin(), loudSlots.end(),
+                                        static_cast<int>(slot)) != loudSlots.end();
+            strip.AddLoudness(slotList[slot].firstMs, slotList[slot].endMs, loud ? 0.5f : 0.0f,
+                              loud ? 0.35f : 0.0f);
+        }
+    };
+
+    strip.SetView(0, 60000, 0, 640);
+    EXPECT_EQ(barHeights(), expected({})) << "no level measured yet";
+    measure({5});
+    EXPECT_EQ(barHeights(), expected({5}));
+
+    // Zoomed in on the first 6 s: the minute's levels do not stand in.
+    strip.SetView(0, 6000, 0, 640);
+    EXPECT_EQ(barHeights(), expected({}));
+    measure({2});
+    EXPECT_EQ(barHeights(), expected({2}));
+
+    // Out again: the minute's levels, none of the zoomed view's among them.
+    strip.SetView(0, 60000, 0, 640);
+    EXPECT_EQ(barHeights(), expected({5}));
 }
 
 }  // namespace

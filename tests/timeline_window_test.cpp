@@ -610,6 +610,33 @@ void ExpectKeyFramePictures(const TTimelineStrip& strip, double aspect, int keyI
     }
 }
 
+// What the strip paints: each slot shows, scaled to the slot, the key frame
+// at or before the slot's middle (the wide clip has a key frame every ten
+// pictures, 25 a second).
+TEST_F(TimelineTest, TheStripPaintsEachSlotWithTheKeyFrameAtOrBeforeItsMiddle)
+{
+    auto form = windowWith(StripClip("strip_second_16x9.mp4", 384, 216, 10));
+    auto* strip = Find<TTimelineStrip>(*form, "TimelineStrip");
+    bool built = false;
+    QObject::connect(form.get(), &TForm1::TimelineStripBuilt, [&](bool) { built = true; });
+    form->resize(form->size() + QSize(600, 300));
+    ASSERT_TRUE(waitFor([&] { return built && strip->isVisible(); }));
+    const std::vector<TTimelineStrip::Slot> slotList = strip->Slots();
+    ASSERT_GE(slotList.size(), size_t{8});
+    const QImage painted = strip->grab().toImage();
+    const int slotWidth = TTimelineStrip::kPictureHeight * 16 / 9;
+    for (size_t index = 0; index < slotList.size(); ++index) {
+        const int x = static_cast<int>(index) * slotWidth;
+        if (x + slotWidth > painted.width())
+            break;  // the last slot is cut off at the strip's end
+        SCOPED_TRACE(::testing::Message() << "slot " << index << " middle "
+                                          << slotList[index].middleMs);
+        const int frame = static_cast<int>(slotList[index].middleMs / 40);
+        const QImage shown = painted.copy(x, 0, slotWidth - 1, TTimelineStrip::kPictureHeight);
+        EXPECT_EQ(testing::PicturePattern(shown), frame / 10 * 10);
+    }
+}
+
 // The strip under the timeline: it shows once the window is tall enough,
 // taking that height from the preview; a file added while the strip of the
 // one before is being built shows only its own pictures, each the key frame

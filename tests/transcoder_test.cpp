@@ -73,6 +73,13 @@ public:
         return changed_.wait_for(guard, timeout, [this] { return runEnded(); });
     }
 
+    // Waits until `count` ends have been reported in all.
+    bool WaitForTerminates(size_t count, std::chrono::seconds timeout = 60s)
+    {
+        std::unique_lock guard(lock_);
+        return changed_.wait_for(guard, timeout, [&] { return terminates_.size() >= count; });
+    }
+
     bool RunEnded()
     {
         std::lock_guard guard(lock_);
@@ -573,10 +580,14 @@ TEST_F(TranscoderTest, OneThreadRunsTheTasksOneAfterAnother)
         EXPECT_EQ(lines[0].level, llInfo);
     }
 
-    // The tasks have run; a second start has nothing to do and reports nothing.
+    // The tasks have run; a second start has nothing to do and reports
+    // nothing. A run cannot begin while another is in progress, so the run
+    // of a task added next reports after anything the empty start could.
     transcoder.StartTasks(1);
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(reports.Terminates().size(), 4u);
+    ASSERT_EQ(AddTask("out3.avi"), 3);
+    transcoder.StartTasks(1);
+    ASSERT_TRUE(reports.WaitForTerminates(6)) << reports.LogText();
+    EXPECT_EQ(TerminatedIndices(), (std::vector<int>{0, 1, 2, -1, 3, -1}));
 }
 
 TEST_F(TranscoderTest, DiscTargetsGiveTheMuxerTheEncodersBufferSize)
@@ -816,6 +827,15 @@ TEST_F(TranscoderTest, ClearTaskListDuringARunStopsItFirst)
     EXPECT_EQ(transcoder.ThreadCount(), 0);
 }
 
+// The ids of this process's threads.
+std::set<std::string> ProcessThreads()
+{
+    std::set<std::string> threads;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+        threads.insert(entry.path().filename().string());
+    return threads;
+}
+
 TEST(TranscoderLifetimeTest, DestroyingTheComponentStopsAndJoinsItsTasks)
 {
     testing::BindLibrariesForTests();
@@ -823,6 +843,7 @@ TEST(TranscoderLifetimeTest, DestroyingTheComponentStopsAndJoinsItsTasks)
     spec.seconds = 6.0;
     const std::string clip = CachedMedia("clip 6s.mp4", spec);
     testing::TempFolder folder;
+    const std::set<std::string> before = ProcessThreads();
     std::atomic<int> pictures{0};
     Reports reports;
     {
@@ -845,8 +866,16 @@ TEST(TranscoderLifetimeTest, DestroyingTheComponentStopsAndJoinsItsTasks)
         while (pictures == 0)
             std::this_thread::sleep_for(1ms);
     }
+    // Once every thread the run started has ended, none is left to report.
     const std::size_t reported = reports.Terminates().size();
-    std::this_thread::sleep_for(50ms);
+    const auto newThreadsLeft = [&before] {
+        const std::set<std::string> now = ProcessThreads();
+        return !std::includes(before.begin(), before.end(), now.begin(), now.end());
+    };
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (newThreadsLeft() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_FALSE(newThreadsLeft()) << "a thread of the component outlived it";
     EXPECT_EQ(reports.Terminates().size(), reported) << "nothing reports after destruction";
     EXPECT_LT(pictures.load(), 150);
     SetLibraryLogLevel(0);

@@ -19,19 +19,6 @@ typename Map::const_iterator atOrBefore(const Map& held, int64_t timeMs)
     return after == held.begin() ? after : std::prev(after);
 }
 
-// The entry of `held` whose time lies nearest `timeMs`; end() when empty.
-template <typename Map>
-typename Map::const_iterator nearest(const Map& held, int64_t timeMs)
-{
-    auto after = held.lower_bound(timeMs);
-    if (after == held.begin())
-        return after;
-    auto before = std::prev(after);
-    if (after == held.end() || timeMs - before->first <= after->first - timeMs)
-        return before;
-    return after;
-}
-
 }  // namespace
 
 TTimelineStrip::TTimelineStrip(QWidget* parent) : QWidget(parent)
@@ -61,14 +48,15 @@ int64_t TTimelineStrip::timeAt(int x) const
                                firstMs_, lastMs_);
 }
 
-std::vector<int64_t> TTimelineStrip::SlotTimes() const
+std::vector<TTimelineStrip::Slot> TTimelineStrip::Slots() const
 {
-    std::vector<int64_t> times;
+    std::vector<Slot> slotList;
     if (lastMs_ <= firstMs_)
-        return times;
-    for (int x = 0; x < width(); x += slotWidth())
-        times.push_back(timeAt(x + slotWidth() / 2));
-    return times;
+        return slotList;
+    const int slot = slotWidth();
+    for (int x = 0; x < width(); x += slot)
+        slotList.push_back(Slot{timeAt(x), timeAt(x + slot), timeAt(x + slot / 2)});
+    return slotList;
 }
 
 void TTimelineStrip::AddPicture(int64_t timeMs, const QImage& picture)
@@ -77,9 +65,9 @@ void TTimelineStrip::AddPicture(int64_t timeMs, const QImage& picture)
     update();
 }
 
-void TTimelineStrip::AddLoudness(int64_t timeMs, float peak, float rms)
+void TTimelineStrip::AddLoudness(int64_t firstMs, int64_t endMs, float peak, float rms)
 {
-    levels_[timeMs] = Level{peak, rms};
+    levels_[{firstMs, endMs}] = Level{peak, rms};
     update();
 }
 
@@ -100,9 +88,10 @@ void TTimelineStrip::paintEvent(QPaintEvent*)
         return;
     const int slot = slotWidth();
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    for (int x = 0; x < width(); x += slot) {
-        const int64_t timeMs = timeAt(x + slot / 2);
-        const auto picture = atOrBefore(pictures_, timeMs);
+    const std::vector<Slot> slotList = Slots();
+    for (size_t index = 0; index < slotList.size(); ++index) {
+        const int x = static_cast<int>(index) * slot;
+        const auto picture = atOrBefore(pictures_, slotList[index].middleMs);
         if (picture != pictures_.end() && !picture->second.isNull()) {
             // The picture's middle fills the slot; a narrower picture is
             // cut at top and bottom, a wider one at its sides.
@@ -119,10 +108,8 @@ void TTimelineStrip::paintEvent(QPaintEvent*)
             painter.drawImage(target, image, source);
         }
     }
-    // The loudness: one bar per pixel column from the nearest level, the
+    // The loudness: one bar across each slot whose span has its level, the
     // peak light and the RMS dark, both on a decibel scale down to -48 dB.
-    if (levels_.empty())
-        return;
     const auto barHeight = [](float level) {
         if (level <= 0.0f)
             return 0;
@@ -131,11 +118,15 @@ void TTimelineStrip::paintEvent(QPaintEvent*)
     };
     const QColor peakColor = palette().color(QPalette::Highlight).lighter(150);
     const QColor rmsColor = palette().color(QPalette::Highlight);
-    for (int x = 0; x < width(); ++x) {
-        const Level& level = nearest(levels_, timeAt(x))->second;
-        const int peak = barHeight(level.peak), rms = barHeight(level.rms);
-        painter.fillRect(x, band.bottom() + 1 - peak, 1, peak, peakColor);
-        painter.fillRect(x, band.bottom() + 1 - rms, 1, rms, rmsColor);
+    for (size_t index = 0; index < slotList.size(); ++index) {
+        const auto level = levels_.find({slotList[index].firstMs, slotList[index].endMs});
+        if (level == levels_.end())
+            continue;
+        const int x = static_cast<int>(index) * slot;
+        const int barWidth = std::min(slot, width() - x);
+        const int peak = barHeight(level->second.peak), rms = barHeight(level->second.rms);
+        painter.fillRect(x, band.bottom() + 1 - peak, barWidth, peak, peakColor);
+        painter.fillRect(x, band.bottom() + 1 - rms, barWidth, rms, rmsColor);
     }
 }
 

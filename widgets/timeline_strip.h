@@ -1,11 +1,12 @@
 // TTimelineStrip: a row of small pictures with a thin band of the sound's
 // loudness under it, drawn along a timeline. The owner says which span of
 // time the strip shows and where that span's ends lie in the strip's own x
-// coordinates (the timeline's thumb travel), asks which times its slots need
-// pictures for, and hands pictures and levels in as they arrive. A slot
-// shows the picture taken latest at or before its time and the level taken
-// nearest it, so those of an earlier view stand in until the view's own
-// arrive.
+// coordinates (the timeline's thumb travel), asks for the strip's slots (the
+// span of time each stands for and the time at its middle), and hands
+// pictures and levels in as they arrive. A slot shows the picture taken
+// latest at or before its middle, so pictures of an earlier view stand in
+// until the view's own arrive, and the level measured over exactly its span:
+// a level of another view's slot is never drawn.
 //
 // Threads: GUI thread only.
 #pragma once
@@ -15,6 +16,7 @@
 
 #include <cstdint>
 #include <map>
+#include <utility>
 #include <vector>
 
 namespace clipmora {
@@ -31,13 +33,24 @@ public:
 
     explicit TTimelineStrip(QWidget* parent = nullptr);
 
+    // One slot of the current view, in milliseconds: the span [firstMs,
+    // endMs) its width stands for and the time at its middle.
+    struct Slot {
+        int64_t firstMs = 0;
+        int64_t endMs = 0;
+        int64_t middleMs = 0;
+        bool operator==(const Slot&) const = default;
+    };
+
     // The strip shows `firstMs`..`lastMs`, from x `left` to x `right`.
     void SetView(int64_t firstMs, int64_t lastMs, int left, int right);
-    // The times (ms) at the middle of each slot of the current view.
-    std::vector<int64_t> SlotTimes() const;
+    // The slots of the current view, left to right.
+    std::vector<Slot> Slots() const;
 
     void AddPicture(int64_t timeMs, const QImage& picture);
-    void AddLoudness(int64_t timeMs, float peak, float rms);
+    // The loudness of the span [firstMs, endMs): its largest sample and the
+    // RMS level of its loudest moment (full scale = 1).
+    void AddLoudness(int64_t firstMs, int64_t endMs, float peak, float rms);
     // Forgets every picture and level (a new file).
     void Clear();
 
@@ -57,7 +70,8 @@ private:
         float peak;
         float rms;
     };
-    std::map<int64_t, Level> levels_;
+    // By span (first, end).
+    std::map<std::pair<int64_t, int64_t>, Level> levels_;
     int64_t firstMs_ = 0;
     int64_t lastMs_ = 0;
     int left_ = 0;

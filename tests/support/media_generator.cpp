@@ -13,6 +13,7 @@
 
 #include "engine/library_handles.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -186,18 +187,31 @@ AVSampleFormat PackedFormat(AVSampleFormat format)
     }
 }
 
+// Whether sample `sampleIndex` lies in one of `spans` (seconds); any does when
+// there are none.
+bool ToneSounds(const std::vector<std::pair<double, double>>& spans, int64_t sampleIndex,
+                int sampleRate)
+{
+    const double seconds = static_cast<double>(sampleIndex) / sampleRate;
+    return spans.empty() || std::any_of(spans.begin(), spans.end(), [&](const auto& span) {
+               return seconds >= span.first && seconds < span.second;
+           });
+}
+
 void FillTone(AVFrame* frame, AVSampleFormat format, int channels, int64_t firstSample,
-              int sampleRate, double amplitude)
+              int sampleRate, double amplitude, const std::vector<std::pair<double, double>>& spans)
 {
     const bool planar = lib.av_sample_fmt_is_planar(format) != 0;
     const AVSampleFormat storeFormat = PackedFormat(format);
     const int bytes = lib.av_get_bytes_per_sample(format);
     for (int i = 0; i < frame->nb_samples; ++i) {
+        const bool sounds = ToneSounds(spans, firstSample + i, sampleRate);
         for (int c = 0; c < channels; ++c) {
             uint8_t* at = planar ? frame->extended_data[c] + static_cast<std::ptrdiff_t>(i) * bytes
                                  : frame->extended_data[0] +
                                        (static_cast<std::ptrdiff_t>(i) * channels + c) * bytes;
-            StoreSample(storeFormat, at, ToneSample(c, firstSample + i, sampleRate, amplitude));
+            StoreSample(storeFormat, at,
+                        sounds ? ToneSample(c, firstSample + i, sampleRate, amplitude) : 0.0);
         }
     }
 }
@@ -207,6 +221,7 @@ void FillTone(AVFrame* frame, AVSampleFormat format, int channels, int64_t first
 
 struct OutputStream {
     double amplitude = 0.25;  // of the tone, full scale = 1
+    std::vector<std::pair<double, double>> toneSpans;  // where it sounds (seconds)
     CodecContextPtr codec;
     AVStream* stream = nullptr;
     FramePtr frame;      // what the encoder receives
@@ -403,6 +418,7 @@ OutputStream AddAudio(const MediaSpec& spec, AVFormatContext* format)
     out.startPts =
         lib.av_rescale_q(spec.startTimeUs + spec.audioDelayUs, kMicroseconds, c->time_base);
     out.amplitude = spec.toneAmplitude;
+    out.toneSpans = spec.toneSpans;
     out.frame = NewFrame();
     return out;
 }
@@ -467,7 +483,7 @@ void EncodeNext(OutputStream& out, AVFormatContext* format, AVPacket* packet, bo
                   "av_channel_layout_copy");
             Check(lib.av_frame_get_buffer(f, 0), "allocating an audio frame");
             FillTone(f, out.codec->sample_fmt, out.codec->ch_layout.nb_channels, out.next,
-                     out.codec->sample_rate, out.amplitude);
+                     out.codec->sample_rate, out.amplitude, out.toneSpans);
             f->pts = out.startPts + out.next;
             out.next += samples;
         }

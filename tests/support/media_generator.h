@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace clipmora::testing {
@@ -34,6 +35,9 @@ struct MediaSpec {
     int64_t startTimeUs = 0;
     int64_t audioDelayUs = 0;     // the sound starts this much after the picture
     double toneAmplitude = 0.25;  // of the sine tone, 1 = full scale
+    // When not empty, the tone sounds only within these spans [from, to), in
+    // seconds from the sound's first sample, and the sound is silent elsewhere.
+    std::vector<std::pair<double, double>> toneSpans;
     int bFrames = 0;                // pictures predicted from both sides between references
     int keyFrameInterval = 12;      // pictures from one key frame to the next
     bool variableFrameRate = false; // pictures alternately a half and one and a half frame

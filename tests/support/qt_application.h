@@ -1,8 +1,11 @@
 // The one QApplication of a GUI test process.
 #pragma once
 
+#include "tests/support/test_environment.h"
+
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QThreadPool>
 
 #include <functional>
 
@@ -15,8 +18,12 @@ inline void EnsureApplication()
     static int argc = 1;
     static char name[] = "clipmora_test";
     static char* argv[] = {name, nullptr};
-    if (!QApplication::instance())
-        new QApplication(argc, argv);
+    if (QApplication::instance())
+        return;
+    new QApplication(argc, argv);
+    // The shared pool's threads (picture scaling, file dialogs) are joined
+    // before the program ends.
+    AtTestProgramEnd([] { QThreadPool::globalInstance()->waitForDone(); });
 }
 
 // How long a test waits for an event before it gives up: long enough that

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,10 @@
 #include <functional>
 #include <iterator>
 #include <sstream>
+#include <thread>
+#include <vector>
+
+#include <dlfcn.h>
 #include <unistd.h>
 
 namespace clipmora::testing {
@@ -56,6 +61,8 @@ std::string clipIdentity(const MediaSpec& spec)
         identity << "|preset " << spec.encoderPreset;
     if (spec.openGop)
         identity << "|open groups";
+    for (const auto& [from, to] : spec.toneSpans)
+        identity << "|tone " << from << '-' << to;
     return identity.str();
 }
 
@@ -120,6 +127,82 @@ std::string CachedMedia(const std::string& name, const MediaSpec& spec)
     GenerateMedia(part.string(), spec);
     std::filesystem::rename(part, path);
     return path.string();
+}
+
+namespace {
+
+std::vector<std::function<void()>>& programEndSteps()
+{
+    static std::vector<std::function<void()>> steps;
+    return steps;
+}
+
+using LibraryStep = void (*)();
+
+// A function of a library the program may have loaded; null when it has not.
+// Looked up at run time: most test programs do not link these libraries.
+template <typename Function>
+Function loadedFunction(const char* name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_DEFAULT, name));
+}
+
+// Ends the playback framework's pooled threads when the program has started
+// the framework, through the clean-up it has for test suites: its tasks'
+// threads go back to the general-purpose thread pools.
+void endPlaybackThreads()
+{
+    const auto initialised = loadedFunction<int (*)()>("gst_is_initialized");
+    const auto cleanUp = loadedFunction<LibraryStep>("gst_task_cleanup_all");
+    if (initialised && cleanUp && initialised())
+        cleanUp();
+}
+
+// The names of this process's threads other than the calling one.
+std::vector<std::string> otherThreads()
+{
+    std::vector<std::string> names;
+    const std::string self = std::to_string(gettid());
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        if (entry.path().filename() == self)
+            continue;
+        std::string name;
+        std::getline(std::ifstream(entry.path() / "comm"), name);
+        names.push_back(name.empty() ? entry.path().filename().string() : name);
+    }
+    return names;
+}
+
+}  // namespace
+
+void AtTestProgramEnd(std::function<void()> step) { programEndSteps().push_back(std::move(step)); }
+
+bool EndOtherThreads()
+{
+    for (const std::function<void()>& step : programEndSteps())
+        step();
+    endPlaybackThreads();
+    // Idle threads of the general-purpose pools end when told, instead of
+    // after their idle time; a thread that reaches a pool's idle queue after
+    // one telling hears the next. A thread that was told is gone within
+    // moments.
+    const auto stopIdle = loadedFunction<LibraryStep>("g_thread_pool_stop_unused_threads");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::vector<std::string> left = otherThreads();
+    while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
+        if (stopIdle)
+            stopIdle();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        left = otherThreads();
+    }
+    if (left.empty())
+        return true;
+    std::string names;
+    for (const std::string& name : left)
+        names += (names.empty() ? "" : ", ") + name;
+    std::fprintf(stderr, "threads still running at the end of the tests: %s\n", names.c_str());
+    return false;
 }
 
 }  // namespace clipmora::testing

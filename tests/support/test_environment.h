@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace clipmora::testing {
@@ -37,5 +38,18 @@ std::size_t FileChecksum(const std::string& path);
 // Tests read these files; a test that changes one must copy it first.
 struct MediaSpec;
 std::string CachedMedia(const std::string& name, const MediaSpec& spec);
+
+// Adds a step that the test program takes once every test has run, before
+// it waits for its other threads to end (see EndOtherThreads): a library
+// that keeps threads parked for later work is told to end them there.
+void AtTestProgramEnd(std::function<void()> step);
+
+// Takes the steps given to AtTestProgramEnd, asks the playback framework (when
+// the program has started it) to end its pooled threads, and waits until the
+// main thread is the only one left. The leak checker that runs at the
+// process's end stops every thread; one caught half-way through ending
+// itself crashes it. False, after naming them on standard error, when other
+// threads are still there after ten seconds.
+bool EndOtherThreads();
 
 }  // namespace clipmora::testing
