@@ -124,6 +124,7 @@ void TForm1::clearEarlierSplit()
     transcoder_.StopTasks();
     transcoder_.ClearTaskList();
     streamCut_.reset();
+    stagedOutput_.Discard();
     resetProgress();
     splitSerial_.fetch_add(1);
     stopRequested_ = false;
@@ -159,8 +160,9 @@ void TForm1::BuildSplitJob()
         return;
     }
 
-    const SplitOutcome outcome = StartSplitJob(transcoder_, request, profile_);
+    SplitOutcome outcome = StartSplitJob(transcoder_, request, profile_);
     lastOutputFile_ = QString::fromStdString(outcome.Job.OutputFile);
+    stagedOutput_ = std::move(outcome.Job.Staged);
     // The program's established texts, "!" for a job the engine refused and
     // "!!" for one that could not be built: two messages, not a typo.
     switch (outcome.Result) {

@@ -221,13 +221,14 @@ protected:
     std::string split(const SplitRequest& request)
     {
         done = false;
-        const SplitOutcome outcome = StartSplitJob(engine, request, profile);
+        SplitOutcome outcome = StartSplitJob(engine, request, profile);
         EXPECT_EQ(outcome.Result, SplitStart::Started) << outcome.Error;
         if (outcome.Result != SplitStart::Started)
             return {};
         std::unique_lock guard(lock);
         EXPECT_TRUE(ended.wait_for(guard, std::chrono::minutes(2), [this] { return done; }));
         EXPECT_TRUE(finished) << failure;
+        EXPECT_EQ(outcome.Job.Staged.Commit(), std::nullopt);
         return outcome.Job.OutputFile;
     }
 

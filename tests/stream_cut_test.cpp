@@ -404,7 +404,9 @@ TEST_F(StreamCutTest, FailuresSayWhyAndWriteNothing)
         request.EndSeconds = c.end;
         StreamCutJob job = PrepareStreamCutJob(request);
         const std::string error =
-            job.Cut ? job.Cut->Write(job.OutputFile, c.start, c.end, {}).Error : job.Error;
+            job.Cut ? job.Cut->Write(job.Staged.WriteAddress(), c.start, c.end, {}).Error
+                    : job.Error;
+        job.Staged.Discard();
         EXPECT_NE(error.find(c.why), std::string::npos) << error;
         EXPECT_EQ(error.find(c.source) != std::string::npos, c.namesSource) << error;
         EXPECT_TRUE(fs::is_empty(outputs));
