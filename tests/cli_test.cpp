@@ -1008,5 +1008,42 @@ TEST_F(CliConvert, EveryRunLeavesWholeFilesOrNothing)
     }
 }
 
+// "done" is said only for a file that is there: an output folder removed or
+// renamed while the run writes fails the run, naming the file.
+TEST_F(CliConvert, AnOutputFolderGoneDuringTheRunFailsIt)
+{
+    namespace fs = std::filesystem;
+    for (const bool remove : {false, true}) {
+        SCOPED_TRACE(remove ? "removed" : "renamed");
+        const fs::path out = folder.path() / "out";
+        const fs::path moved = folder.path() / "moved";
+        fs::create_directory(out);
+        const std::string output = (out / "x.mkv").string();
+        const std::string log = folder.file("stderr.txt");
+        // "-re" reads the input at its own pace: the run lasts two seconds.
+        const pid_t child =
+            spawnCli({CLIPMORA_CLI_PATH, "convert", "-re", "-i", clip, output}, log);
+        ASSERT_GT(child, 0);
+        // The run has begun once its temporary file is there.
+        while (fs::is_empty(out))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (remove)
+            fs::remove_all(out);
+        else
+            fs::rename(out, moved);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        const std::string text = readText(log);
+        ASSERT_TRUE(WIFEXITED(status)) << text;
+        EXPECT_EQ(WEXITSTATUS(status), 1) << text;
+        EXPECT_EQ(text.find("done"), std::string::npos) << text;
+        EXPECT_NE(text.find("\"" + output + "\" was not written"), std::string::npos) << text;
+        EXPECT_FALSE(fs::exists(output));
+        EXPECT_TRUE(remove || fs::is_empty(moved));
+        fs::remove_all(moved);
+        fs::remove(log);
+    }
+}
+
 }  // namespace
 }  // namespace clipmora
