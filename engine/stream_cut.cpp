@@ -249,7 +249,9 @@ bool TStreamCut::Impl::Open(const std::string& source)
     extension_ = extension;
 
     AVFormatContext* opened = nullptr;
-    if (const int code = lib.avformat_open_input(&opened, source.c_str(), nullptr, nullptr);
+    // The name is a file's, never another protocol's address ("cache:x").
+    if (const int code = lib.avformat_open_input(&opened, LocalFileAddress(source).c_str(),
+                                                 nullptr, nullptr);
         code < 0) {
         error_ = ErrorTextForCode(source, code);
         return false;

@@ -120,7 +120,8 @@ SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& pr
         if (request.Marked)
             throw;
     }
-    job.EngineInput = request.Marked ? script : source;
+    // The source is a file's name, never another protocol's address.
+    job.EngineInput = request.Marked ? script : LocalFileAddress(source);
     job.Input.FileName = job.EngineInput;
 
     job.Output.FrameRate = FrameRateOption(profile.ComboVideoFramerate.SelectedText());

@@ -923,7 +923,7 @@ TEST_F(CliConvert, EveryRunLeavesWholeFilesOrNothing)
         std::ofstream(path) << text;
     };
     struct Case {
-        const char* what;
+        std::string what;
         std::function<void(const fs::path&)> setUp;  // in the run's folder
         std::string command;                         // run in that folder
         int exitCode;
@@ -977,8 +977,51 @@ TEST_F(CliConvert, EveryRunLeavesWholeFilesOrNothing)
          "split f.mkv ." + mp4Format + "--overwrite", 0,
          {mediaFile("f.mkv", 50), {"f.mp4", LeftFile::Kind::Fifo, {}, 0, 0}, mediaFile("f-1.mp4", 50)}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    // Names the libraries would read as another protocol's address are
+    // files: each is the four-second clip, beside a two-second decoy of the
+    // name the address would lead to.
+    testing::MediaSpec fourSeconds = testing::Mp4H264Aac();
+    fourSeconds.seconds = 4.0;
+    const std::string longer = testing::CachedMedia("four seconds.mp4", fourSeconds);
+    struct Address {
+        const char* name;
+        const char* decoy;
+    };
+    const Address addresses[] = {{"file:other.mp4", "other.mp4"}, {"cache:x.mp4", "x.mp4"},
+                                 {"async:x.mp4", "x.mp4"},        {"concat:a.mp4|a.mp4", "a.mp4"},
+                                 {"a:b=c.mp4", "c.mp4"},          {"12:30.mp4", "30.mp4"},
+                                 {"http:x.mp4", "x.mp4"}};
+    std::vector<Case> named;
+    for (const Address& a : addresses) {
+        const auto setUp = [&, a](const fs::path& at) {
+            fs::copy_file(longer, at / a.name);
+            fs::copy_file(clip, at / a.decoy);
+            fs::create_directory(at / "o");
+        };
+        const std::vector<LeftFile> sources = {mediaFile(a.name, 100), mediaFile(a.decoy, 50)};
+        std::vector<LeftFile> copied = sources;
+        copied.push_back(mediaFile(std::string("o/") + a.name, 50, 25));
+        named.push_back({a.name, setUp, "split " + quoted(a.name) + " o --copy --start 1 --end 3",
+                         0, copied});
+        const std::string reencoded = std::string("o/") + fs::path(a.name).stem().string() + ".mp4";
+        std::vector<LeftFile> marked = sources;
+        marked.push_back(mediaFile(reencoded, 26, 25));
+        named.push_back({a.name, setUp,
+                         "split " + quoted(a.name) + " o" + mp4Format + "--start 1 --end 2", 0,
+                         marked});
+    }
+    named.push_back({"an output folder named as an address",
+                     [&](const fs::path& at) {
+                         fs::copy_file(clip, at / "s.mp4");
+                         fs::create_directory(at / "file:out");
+                         fs::create_directory(at / "out");
+                     },
+                     "split s.mp4 file:out --copy", 0,
+                     {mediaFile("s.mp4", 50), mediaFile("file:out/s.mp4", 50)}});
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    all.insert(all.end(), named.begin(), named.end());
+    for (const Case& c : all) {
+        SCOPED_TRACE(c.what + (" / " + c.command));
         const fs::path at = folder.path() / "run";
         fs::create_directory(at);
         c.setUp(at);
@@ -1004,6 +1047,18 @@ TEST_F(CliConvert, EveryRunLeavesWholeFilesOrNothing)
         }
         expectFilesLeft(at, c.left);
         fs::remove_all(at);
+    }
+    // The probe reads the file named too.
+    const fs::path at = folder.path() / "probed";
+    fs::create_directory(at);
+    for (const Address& a : addresses) {
+        SCOPED_TRACE(a.name);
+        fs::copy_file(longer, at / a.name, fs::copy_options::overwrite_existing);
+        fs::copy_file(clip, at / a.decoy, fs::copy_options::overwrite_existing);
+        const Outcome probed = runCli("probe " + quoted(a.name), "cd " + quoted(at.string()) + " && ");
+        EXPECT_EQ(probed.exitCode, 0) << probed.output;
+        EXPECT_NE(probed.output.find("video: h264 160x120"), std::string::npos) << probed.output;
+        EXPECT_NE(probed.output.find("duration: 4.0"), std::string::npos) << probed.output;
     }
 }
 
