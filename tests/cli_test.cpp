@@ -1099,5 +1099,36 @@ TEST_F(CliConvert, AnOutputFolderGoneDuringTheRunFailsIt)
     }
 }
 
+// Splits that replace one name at once each write a file of their own; the
+// name ends up with one of them whole.
+TEST_F(CliConvert, SplitsOverwritingOneNameAtOnceLeaveOneWholeFile)
+{
+    const std::string out = folder.file("out");
+    std::filesystem::create_directory(out);
+    std::vector<pid_t> children;
+    for (int i = 0; i < 3; ++i) {
+        children.push_back(spawnCli({CLIPMORA_CLI_PATH, "split", clip, out, "--format",
+                                     "AVI - DivX Video (*.avi)", "--overwrite"},
+                                    folder.file("log" + std::to_string(i))));
+        ASSERT_GT(children.back(), 0);
+    }
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        int status = 0;
+        ASSERT_EQ(waitpid(children[i], &status, 0), children[i]);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << readText(folder.file("log" + std::to_string(i)));
+    }
+    expectFilesLeft(out, {mediaFile("clip.avi", 50)});
+    // Its sound is whole: as long as that of a split on its own.
+    const std::string alone = folder.file("alone");
+    std::filesystem::create_directory(alone);
+    ASSERT_EQ(runCli("split " + quoted(clip) + " " + quoted(alone) +
+                     " --format 'AVI - DivX Video (*.avi)'")
+                  .exitCode,
+              0);
+    EXPECT_EQ(testing::DecodeMedia(out + "/clip.avi").audioSamples,
+              testing::DecodeMedia(alone + "/clip.avi").audioSamples);
+}
+
 }  // namespace
 }  // namespace clipmora
