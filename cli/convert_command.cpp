@@ -97,9 +97,10 @@ int convert(const std::vector<std::string>& args)
     const bool fileAddress = request.output.rfind("file:", 0) == 0;
     const std::string local = fileAddress ? request.output.substr(5) : request.output;
     std::error_code missing;
-    const auto status = std::filesystem::status(local, missing);
+    namespace fs = std::filesystem;
+    const fs::file_status status = fs::status(local, missing);
     const bool direct = (!fileAddress && !NamesLocalFile(request.output)) ||
-                        (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status));
+                        (fs::exists(status) && !fs::is_regular_file(status));
     StagedOutput output;
     if (direct) {
         output = StagedOutput::Direct(request.output);

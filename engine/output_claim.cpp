@@ -140,6 +140,7 @@ StagedOutput::StagedOutput(const std::string& finalName, Claim claim) : final_(f
         if (errno != EEXIST) {
             const int error = errno;
             Discard();
+            ::close(std::exchange(folderHandle_, -1));
             throw std::system_error(error, std::generic_category(), finalName);
         }
     }
@@ -222,18 +223,22 @@ std::optional<std::string> StagedOutput::Commit()
 
 void StagedOutput::Discard()
 {
-    if (folderHandle_ < 0)
-        return;
-    if (!temporary_.empty())
+    if (folderHandle_ >= 0 && !temporary_.empty())
         ::unlinkat(folderHandle_, temporary_.c_str(), 0);
     temporary_.clear();
+    if (!claimedFinal_)
+        return;
+    claimedFinal_ = false;
+    // The folder could not be opened: the claim is given back by its name.
+    if (folderHandle_ < 0) {
+        ReleaseUnwrittenFile(final_);
+        return;
+    }
     const std::string base = std::filesystem::path(final_).filename().string();
     struct stat claimed {};
-    if (claimedFinal_ &&
-        ::fstatat(folderHandle_, base.c_str(), &claimed, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (::fstatat(folderHandle_, base.c_str(), &claimed, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(claimed.st_mode) && claimed.st_size == 0)
         ::unlinkat(folderHandle_, base.c_str(), 0);
-    claimedFinal_ = false;
 }
 
 std::string StagedOutput::NamedAsFinal(std::string text) const
