@@ -191,9 +191,12 @@ StagedOutput& StagedOutput::operator=(StagedOutput&& other) noexcept
 
 std::optional<std::string> StagedOutput::Commit()
 {
+    // Written directly, or nothing was ever staged: nothing to move. Staged
+    // and discarded: nothing left to move.
     if (!Staged())
-        return committed_ ? std::nullopt
-                          : std::optional<std::string>("\"" + final_ + "\" was not written");
+        return committed_ || writtenPath_.empty()
+                   ? std::nullopt
+                   : std::optional<std::string>("\"" + final_ + "\" was not written");
     const std::string base = std::filesystem::path(final_).filename().string();
     const auto fail = [&](const std::string& why) {
         Discard();
