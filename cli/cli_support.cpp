@@ -212,9 +212,15 @@ void endProgressLine()
 void attachEvents(TTranscoder& transcoder, Outcome& outcome, const StagedOutput& output)
 {
     // The events come on the task's thread; stderr takes whole lines from any thread.
-    transcoder.OnLog = [&output](int, TLogLevel, const std::string& message) {
+    // The output may be filled in while the run starts, under the outcome's lock.
+    transcoder.OnLog = [&outcome, &output](int, TLogLevel, const std::string& message) {
+        std::string line;
+        {
+            std::lock_guard guard(outcome.lock);
+            line = output.NamedAsFinal(message);
+        }
         endProgressLine();
-        std::fprintf(stderr, "%s\n", output.NamedAsFinal(message).c_str());
+        std::fprintf(stderr, "%s\n", line.c_str());
     };
     transcoder.OnProgress = [timeLeft = TimeLeftEstimator(),
                              onTerminal = isatty(STDERR_FILENO) == 1](

@@ -111,6 +111,8 @@ struct Outcome {
 
 // Reports the run's events on stderr, naming `output`'s final name where
 // they name its temporary one, and keeps its end for the waiting thread.
+// `output` is read under the outcome's lock: one set while the run starts is
+// set under it.
 void attachEvents(TTranscoder& transcoder, Outcome& outcome, const StagedOutput& output);
 
 // Starts the run with `start`, waits for its end and reports it; a stop

@@ -248,7 +248,12 @@ int runSplit(TTranscoder& transcoder, StopSignals& signals, const SplitArguments
     // read it then.
     attachEvents(transcoder, outcome, started.Job.Staged);
     const int exitCode = runToEnd(transcoder, signals, outcome, started.Job.Staged, [&] {
-        started = StartSplitJob(transcoder, request, profile);
+        SplitOutcome result = StartSplitJob(transcoder, request, profile);
+        {
+            // The task may report already.
+            std::lock_guard guard(outcome.lock);
+            started = std::move(result);
+        }
         if (started.Result == SplitStart::Started)
             return true;
         // The program's established texts, "!!" for a job that could not be

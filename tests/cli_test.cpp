@@ -1078,8 +1078,8 @@ TEST_F(CliConvert, AnOutputFolderGoneDuringTheRunFailsIt)
         const pid_t child =
             spawnCli({CLIPMORA_CLI_PATH, "convert", "-re", "-i", clip, output}, log);
         ASSERT_GT(child, 0);
-        // The run has begun once its temporary file is there.
-        while (fs::is_empty(out))
+        // The run writes once it reports progress.
+        while (readText(log).find("progress: ") == std::string::npos)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (remove)
             fs::remove_all(out);
