@@ -22,6 +22,7 @@
 
 #include "job/time_left.h"
 #include "engine/key_frame_strip.h"
+#include "engine/output_claim.h"
 #include "engine/stream_cut.h"
 #include "engine/transcoder.h"
 #include "preview/filter_graph.h"
@@ -360,6 +361,9 @@ private:
     QStringList scriptBuffer_;
     TimeLeftEstimator splitTimeLeft_;
     QString lastOutputFile_;
+    // The running split's output, written under a temporary name until the
+    // split has succeeded; what is not moved onto its name is removed.
+    StagedOutput stagedOutput_;
     // Read on the engine's worker thread when it reports; bumped on the GUI
     // thread only while no task of the engine runs.
     std::atomic<int> splitSerial_{0};

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <string>
 
 namespace clipmora {
 
@@ -93,10 +95,18 @@ void TForm1::ShowTerminate(int splitSerial, int index, bool finished, bool excep
     // pressed after that end changes nothing. Only the end of all tasks, which
     // does not know, goes by the user's stop.
     const bool stopped = index >= 0 ? !finished : stopRequested_;
+    // A finished output is moved onto its name; any other is removed.
+    std::optional<std::string> missing;
+    if (!exception && !stopped)
+        missing = stagedOutput_.Commit();
+    stagedOutput_.Discard();
     QString message;
     // The program's established texts, capitals and marks as they are.
     if (exception) {
         message = QStringLiteral("Cannot Split This File");
+    } else if (missing) {
+        message = QStringLiteral("Cannot Split This File") + QStringLiteral("\n\r") +
+                  QString::fromStdString(*missing);
     } else if (stopped) {
         message = QStringLiteral("Splitting Stopped!");
     } else {

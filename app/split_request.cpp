@@ -127,6 +127,7 @@ void TForm1::clearEarlierSplit()
     transcoder_.StopTasks();
     transcoder_.ClearTaskList();
     streamCut_.reset();
+    stagedOutput_.Discard();
     splitSerial_.fetch_add(1);
     stopRequested_ = false;
     scriptBuffer_.clear();
@@ -160,8 +161,9 @@ void TForm1::BuildSplitJob()
         return;
     }
 
-    const SplitOutcome outcome = StartSplitJob(transcoder_, request, profile_);
+    SplitOutcome outcome = StartSplitJob(transcoder_, request, profile_);
     lastOutputFile_ = NameFromBytes(outcome.Job.OutputFile);
+    stagedOutput_ = std::move(outcome.Job.Staged);
     // The program's established texts, "!" for a job the engine refused and
     // "!!" for one that could not be built: two messages, not a typo.
     switch (outcome.Result) {

@@ -54,7 +54,8 @@ void TForm1::startStreamCut(const SplitRequest& request)
             this, [this, serial, result] { ShowStreamCutEnd(serial, result); },
             Qt::QueuedConnection);
     };
-    streamCut_ = std::make_unique<TStreamCutTask>(std::move(job.Cut), job.OutputFile,
+    stagedOutput_ = std::move(job.Staged);
+    streamCut_ = std::make_unique<TStreamCutTask>(std::move(job.Cut), stagedOutput_.WriteAddress(),
                                                   request.StartSeconds, request.EndSeconds,
                                                   std::move(progress), std::move(end));
 }
@@ -66,7 +67,7 @@ void TForm1::ShowStreamCutEnd(int splitSerial, const StreamCutResult& result)
     // The copy has reported its end; its thread is about to finish.
     streamCut_.reset();
     if (result.end == StreamCutResult::End::Failed)
-        scriptBuffer_ << QString::fromStdString(result.Error);
+        scriptBuffer_ << QString::fromStdString(stagedOutput_.NamedAsFinal(result.Error));
     const bool wasShown = terminateShown_;
     ShowTerminate(splitSerial, 0, result.end == StreamCutResult::End::Finished,
                   result.end == StreamCutResult::End::Failed);

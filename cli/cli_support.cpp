@@ -163,6 +163,12 @@ int StopSignals::StopExitCode() const
     return kExitSignalBase + (signal ? signal : SIGINT);
 }
 
+std::string StoppedText(const StagedOutput& output)
+{
+    return "stopped: " + output.FinalName() +
+           (output.WrittenDirectly() ? " is cut short" : " was not written");
+}
+
 int StoppedBeforeTheRun(const StopSignals& signals)
 {
     if (signals.Signal() == 0)
@@ -203,12 +209,18 @@ void endProgressLine()
 }  // namespace
 
 // Reports the run's events on stderr and keeps its end for the waiting thread.
-void attachEvents(TTranscoder& transcoder, Outcome& outcome)
+void attachEvents(TTranscoder& transcoder, Outcome& outcome, const StagedOutput& output)
 {
     // The events come on the task's thread; stderr takes whole lines from any thread.
-    transcoder.OnLog = [](int, TLogLevel, const std::string& message) {
+    // The output may be filled in while the run starts, under the outcome's lock.
+    transcoder.OnLog = [&outcome, &output](int, TLogLevel, const std::string& message) {
+        std::string line;
+        {
+            std::lock_guard guard(outcome.lock);
+            line = output.NamedAsFinal(message);
+        }
         endProgressLine();
-        std::fprintf(stderr, "%s\n", message.c_str());
+        std::fprintf(stderr, "%s\n", line.c_str());
     };
     transcoder.OnProgress = [timeLeft = TimeLeftEstimator(),
                              onTerminal = isatty(STDERR_FILENO) == 1](
@@ -234,23 +246,33 @@ void attachEvents(TTranscoder& transcoder, Outcome& outcome)
                          left.empty() ? "" : ", ", left.c_str());
         gProgressLineOpen = onTerminal;
     };
-    transcoder.OnTerminate = [&outcome](int index, bool finished, bool exception,
-                                        const std::string& message) {
+    transcoder.OnTerminate = [&outcome, &output](int index, bool finished, bool exception,
+                                                 const std::string& message) {
         std::lock_guard guard(outcome.lock);
         if (index < 0) {
             outcome.done = true;
         } else {
             outcome.finished = finished;
             outcome.exception = exception;
-            outcome.message = message;
+            outcome.message = output.NamedAsFinal(message);
         }
         outcome.changed.notify_all();
     };
 
 }
 
+int commitOutput(StagedOutput& output)
+{
+    if (const std::optional<std::string> missing = output.Commit()) {
+        std::fprintf(stderr, "conversion failed: %s\n", missing->c_str());
+        return kExitFailed;
+    }
+    std::fprintf(stderr, "done: %s\n", output.FinalName().c_str());
+    return kExitDone;
+}
+
 int runToEnd(TTranscoder& transcoder, StopSignals& signals, Outcome& outcome,
-             const std::string& output, const std::function<bool()>& start)
+             StagedOutput& output, const std::function<bool()>& start)
 {
     if (const int stopped = StoppedBeforeTheRun(signals))
         return stopped;
@@ -269,15 +291,14 @@ int runToEnd(TTranscoder& transcoder, StopSignals& signals, Outcome& outcome,
     }
     signals.ClearStopAction();
     endProgressLine();
-    if (outcome.finished) {
-        std::fprintf(stderr, "done: %s\n", output.c_str());
-        return kExitDone;
-    }
+    if (outcome.finished)
+        return commitOutput(output);
+    output.Discard();
     if (outcome.exception) {
         std::fprintf(stderr, "conversion failed: %s\n", outcome.message.c_str());
         return kExitFailed;
     }
-    std::fprintf(stderr, "stopped: %s is cut short\n", output.c_str());
+    std::fprintf(stderr, "%s\n", StoppedText(output).c_str());
     return signals.StopExitCode();
 }
 

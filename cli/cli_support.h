@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/conversions.h"
+#include "engine/output_claim.h"
 #include "engine/transcoder.h"
 
 #include <atomic>
@@ -94,6 +95,10 @@ private:
 // and returns the exit code; 0 when no signal came.
 int StoppedBeforeTheRun(const StopSignals& signals);
 
+// The line for a run that a stop ended: a staged output is not written at
+// all, one written directly (a device, a pipe) is cut short.
+std::string StoppedText(const StagedOutput& output);
+
 // What the task reported at its end; filled on the task's thread.
 struct Outcome {
     std::mutex lock;
@@ -104,14 +109,22 @@ struct Outcome {
     std::string message;
 };
 
-// Reports the run's events on stderr and keeps its end for the waiting thread.
-void attachEvents(TTranscoder& transcoder, Outcome& outcome);
+// Reports the run's events on stderr, naming `output`'s final name where
+// they name its temporary one, and keeps its end for the waiting thread.
+// `output` is read under the outcome's lock: one set while the run starts is
+// set under it.
+void attachEvents(TTranscoder& transcoder, Outcome& outcome, const StagedOutput& output);
 
 // Starts the run with `start`, waits for its end and reports it; a stop
 // signal asks the component to stop. `start` returns false when nothing was
-// started. Returns the exit code.
+// started. The output is moved onto its final name when the run finished,
+// and is removed when it failed or stopped. Returns the exit code.
 int runToEnd(TTranscoder& transcoder, StopSignals& signals, Outcome& outcome,
-             const std::string& output, const std::function<bool()>& start);
+             StagedOutput& output, const std::function<bool()>& start);
+
+// Moves a finished output onto its name and says "done: NAME"; says why and
+// returns kExitFailed when it is not there afterwards.
+int commitOutput(StagedOutput& output);
 
 // Arguments that do not fit the command's usage; the text says why.
 class UsageError : public std::runtime_error {

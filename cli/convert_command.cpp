@@ -84,38 +84,57 @@ int convert(const std::vector<std::string>& args)
     TTranscoder transcoder;
     if (!loadLibraries(transcoder))
         return kExitFailed;
-    Outcome outcome;
-    attachEvents(transcoder, outcome);
     const int index = transcoder.AppendTask(request.input, &request.inputOptions);
     if (index < 0) {
         std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
         return kExitFailed;
     }
-    // From here on a stop signal ends the run, not the program: the output's
-    // file is about to be created.
-    signals.HoldStops();
-    // The output's name is taken by creating the file, so nothing else
-    // writes into it meanwhile; a file that is there is replaced only with
-    // -y. Devices and pipes are written as they are.
-    bool created = false;
-    if (!request.overwrite && NamesLocalFile(request.output)) {
-        const OutputClaim claim = ClaimOutputFile(request.output);
-        std::error_code ignored;
-        if (claim != OutputClaim::Created &&
-            std::filesystem::is_regular_file(request.output, ignored)) {
-            std::fprintf(stderr, "The output file \"%s\" exists already; -y replaces it\n",
+    // A "file:" address names the local file after it; other addresses
+    // (pipe:1) and files that are not regular (a device, a FIFO) are written
+    // as they are. Everything else is written under a temporary name and
+    // moved onto its name when the run succeeded, replacing a file that is
+    // there only with -y.
+    const bool fileAddress = request.output.rfind("file:", 0) == 0;
+    const std::string local = fileAddress ? request.output.substr(5) : request.output;
+    std::error_code missing;
+    namespace fs = std::filesystem;
+    const fs::file_status status = fs::status(local, missing);
+    const bool direct = (!fileAddress && !NamesLocalFile(request.output)) ||
+                        (fs::exists(status) && !fs::is_regular_file(status));
+    StagedOutput output;
+    if (direct) {
+        output = StagedOutput::Direct(request.output);
+    } else {
+        if (SameFile(local, request.input)) {
+            std::fprintf(stderr,
+                         "The output file '%s' is an input of this task; choose another name\n",
                          request.output.c_str());
             return kExitFailed;
         }
-        created = claim == OutputClaim::Created;
+        // From here on a stop signal ends the run, not the program: files
+        // are made. Opening a device or FIFO may wait for good, so for those
+        // the signals are held only once it is open.
+        signals.HoldStops();
+        try {
+            output = StagedOutput(local, request.overwrite ? StagedOutput::Claim::Replace
+                                                           : StagedOutput::Claim::Fresh);
+        } catch (const StagedOutput::NameTaken&) {
+            std::fprintf(stderr, "The output file \"%s\" exists already; -y replaces it\n",
+                         request.output.c_str());
+            return kExitFailed;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "Could not open '%s': %s\n", request.output.c_str(), e.what());
+            return kExitFailed;
+        }
     }
-    if (!transcoder.AttachOutput(index, request.output, &request.outputOptions)) {
-        std::fprintf(stderr, "%s\n", transcoder.LastError().c_str());
-        if (created)
-            ReleaseUnwrittenFile(request.output);
+    Outcome outcome;
+    attachEvents(transcoder, outcome, output);
+    if (!transcoder.AttachOutput(index, output.WriteAddress(), &request.outputOptions)) {
+        std::fprintf(stderr, "%s\n", output.NamedAsFinal(transcoder.LastError()).c_str());
         return kExitFailed;
     }
-    return runToEnd(transcoder, signals, outcome, request.output, [&] {
+    signals.HoldStops();
+    return runToEnd(transcoder, signals, outcome, output, [&] {
         transcoder.StartTasks(1);
         return true;
     });

@@ -247,11 +247,17 @@ int runSplit(TTranscoder& transcoder, StopSignals& signals, const SplitArguments
              InputSplit& run, const SplitRequest& request, TProfileControls& profile)
 {
     Outcome outcome;
-    attachEvents(transcoder, outcome);
     SplitOutcome started;
-    // The output's name is known once the job is built; runToEnd reads it then.
-    const int exitCode = runToEnd(transcoder, signals, outcome, started.Job.OutputFile, [&] {
-        started = StartSplitJob(transcoder, request, profile);
+    // The output is known once the job is built; the events and runToEnd
+    // read it then.
+    attachEvents(transcoder, outcome, started.Job.Staged);
+    const int exitCode = runToEnd(transcoder, signals, outcome, started.Job.Staged, [&] {
+        SplitOutcome result = StartSplitJob(transcoder, request, profile);
+        {
+            // The task may report already.
+            std::lock_guard guard(outcome.lock);
+            started = std::move(result);
+        }
         if (started.Result == SplitStart::Started)
             return true;
         // The program's established texts, "!!" for a job that could not be
@@ -286,22 +292,27 @@ int runStreamCut(StopSignals& signals, const SplitArguments& arguments, InputSpl
     });
     StreamCutControl control;
     control.stop = &stop;
-    const StreamCutResult result =
-        job.Cut->Write(job.OutputFile, request.StartSeconds, request.EndSeconds, control);
+    const StreamCutResult result = job.Cut->Write(job.Staged.WriteAddress(), request.StartSeconds,
+                                                  request.EndSeconds, control);
     signals.ClearStopAction();
     switch (result.end) {
     case StreamCutResult::End::Finished:
         if (const std::string note = StreamCutNote(result); !note.empty())
             std::fprintf(stderr, "%s\n", note.c_str());
-        std::fprintf(stderr, "done: %s\n", job.OutputFile.c_str());
-        return kExitDone;
+        if (const int committed = commitOutput(job.Staged); committed == kExitDone)
+            return committed;
+        reportSplitFailure(arguments, run);
+        return kExitFailed;
     case StreamCutResult::End::Stopped:
-        std::fprintf(stderr, "stopped: %s is cut short\n", job.OutputFile.c_str());
+        job.Staged.Discard();
+        std::fprintf(stderr, "%s\n", StoppedText(job.Staged).c_str());
         return signals.StopExitCode();
     case StreamCutResult::End::Failed:
         break;
     }
-    std::fprintf(stderr, "conversion failed: %s\n", result.Error.c_str());
+    job.Staged.Discard();
+    std::fprintf(stderr, "conversion failed: %s\n",
+                 job.Staged.NamedAsFinal(result.Error).c_str());
     reportSplitFailure(arguments, run);
     return kExitFailed;
 }
@@ -309,7 +320,8 @@ int runStreamCut(StopSignals& signals, const SplitArguments& arguments, InputSpl
 // Splits one input as the arguments say, overwriting an output of the same
 // name only with `overwrite`; returns the exit code.
 int splitInput(TTranscoder& transcoder, StopSignals& signals, const SplitArguments& arguments,
-               InputSplit& run, TProfileControls& profile, bool overwrite)
+               InputSplit& run, TProfileControls& profile, bool overwrite,
+               std::vector<std::string> otherInputs)
 {
     // Before anything opens it: a FIFO or a device could keep it waiting.
     if (const auto refusal = SourceFileRefusal(run.input)) {
@@ -320,6 +332,7 @@ int splitInput(TTranscoder& transcoder, StopSignals& signals, const SplitArgumen
     request.SourceFile = run.input;
     request.OutputFolder = arguments.outputFolder;
     request.Overwrite = overwrite;
+    request.OtherInputs = std::move(otherInputs);
     request.OutputVolume = OutputVolumeForPosition(arguments.volumePosition);
     request.ProgramFolder = programFolder();
     if (arguments.start >= 0 || arguments.end >= 0)
@@ -384,7 +397,10 @@ int split(const std::vector<std::string>& args)
             std::none_of(arguments.inputs.begin(), earlier, [&](const std::string& other) {
                 return sameOutputName(other, run.input, arguments.copy);
             });
-        const int result = splitInput(transcoder, signals, arguments, run, profile, overwrite);
+        std::vector<std::string> otherInputs = arguments.inputs;
+        otherInputs.erase(otherInputs.begin() + static_cast<std::ptrdiff_t>(i));
+        const int result = splitInput(transcoder, signals, arguments, run, profile, overwrite,
+                                      std::move(otherInputs));
         if (result == kExitDone)
             continue;
         // Every failed input of several ends with its own line.

@@ -6,6 +6,7 @@
 #include "engine/ffmpeg_exception.h"
 #include "engine/input_opener.h"
 #include "engine/library_handles.h"
+#include "engine/output_claim.h"
 
 namespace clipmora {
 namespace {
@@ -87,7 +88,10 @@ bool TAVProbe::OpenMedia(const std::string& fileName, const std::string& forcedF
     }
     // On failure avformat_open_input frees the context itself.
     OpenedInput served;
-    if (const int code = OpenInputFile(&context, fileName, format, nullptr, served); code < 0) {
+    // The name is a file's, never another protocol's address ("cache:x").
+    if (const int code =
+            OpenInputFile(&context, LocalFileAddress(fileName), format, nullptr, served);
+        code < 0) {
         lastError_ = ErrorTextForCode(fileName, code);
         return false;
     }

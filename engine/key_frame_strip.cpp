@@ -3,6 +3,7 @@
 
 #include "engine/ffmpeg.h"
 #include "engine/library_handles.h"
+#include "engine/output_claim.h"
 
 #include <algorithm>
 #include <cmath>
@@ -50,7 +51,9 @@ CodecContextPtr openDecoder(const AVStream& stream, bool keyFramesOnly)
 bool openStrip(const std::string& fileName, OpenedStrip& opened)
 {
     AVFormatContext* context = nullptr;
-    if (lib.avformat_open_input(&context, fileName.c_str(), nullptr, nullptr) < 0)
+    // The name is a file's, never another protocol's address ("cache:x").
+    if (lib.avformat_open_input(&context, LocalFileAddress(fileName).c_str(), nullptr, nullptr) <
+        0)
         return false;
     opened.context.reset(context);
     {

@@ -108,6 +108,8 @@ public:
         return "No picture was written: \"" + source_ + "\" gave none between the marks";
     }
     std::optional<std::string> chooseKeptStreams();
+    static const AVOutputFormat* sourceMuxer(const AVFormatContext& input,
+                                             const std::string& source);
     std::string scanPictures(Session& s, const TPictureReencoder& reencoder,
                              std::vector<StoredPicture>& pictures);
     template <typename Take>
@@ -179,6 +181,73 @@ bool EndsWithSource(double endSeconds, int64_t durationUs)
     return endSeconds >= lengthSeconds(durationUs);
 }
 
+namespace {
+
+// Whether `list` ("mov,mp4,m4a") holds `word`, in any letter case.
+bool listHolds(const char* list, std::string_view word)
+{
+    if (!list || word.empty())
+        return false;
+    const std::string lower = LowerCase(word);
+    std::string_view rest(list);
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        if (LowerCase(rest.substr(0, comma)) == lower)
+            return true;
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    return false;
+}
+
+// The muxer named exactly `name`; null when there is none.
+const AVOutputFormat* muxerNamed(const std::string& name)
+{
+    const AVOutputFormat* muxer = lib.av_guess_format(name.c_str(), nullptr, nullptr);
+    return muxer && name == muxer->name ? muxer : nullptr;
+}
+
+}  // namespace
+
+// The muxer that writes the container the source was read as, whatever its
+// name says. The one its extension names when that is a kind of the same
+// container (".m4a" and ".mp4" of one reader, ".vob" of an MPEG program
+// stream), so that ordinary names keep their kind; otherwise the muxer named
+// after the reader (for the ISO family, after the file's brand).
+const AVOutputFormat* TStreamCut::Impl::sourceMuxer(const AVFormatContext& input,
+                                                   const std::string& source)
+{
+    const AVInputFormat& reader = *input.iformat;
+    const std::string names = reader.name;
+    const std::string first = names.substr(0, names.find(','));
+    const AVOutputFormat* named = muxerNamed(first);
+    std::string extension = std::filesystem::path(source).extension().string();
+    if (!extension.empty())
+        extension.erase(0, 1);
+    if (const AVOutputFormat* guessed =
+            extension.empty() ? nullptr : lib.av_guess_format(nullptr, source.c_str(), nullptr)) {
+        const bool sameKind = listHolds(reader.name, guessed->name) ||
+                              listHolds(reader.extensions, extension) ||
+                              (named && named->mime_type && guessed->mime_type &&
+                               std::string_view(named->mime_type) == guessed->mime_type);
+        if (sameKind)
+            return guessed;
+    }
+    if (first == "mov") {
+        const AVDictionaryEntry* brand = lib.av_dict_get(input.metadata, "major_brand", nullptr, 0);
+        const std::string kind = brand ? LowerCase(brand->value) : std::string();
+        if (kind.rfind("qt", 0) == 0)
+            return named;
+        if (kind.rfind("3g2", 0) == 0)
+            return muxerNamed("3g2");
+        if (kind.rfind("3gp", 0) == 0)
+            return muxerNamed("3gp");
+        if (kind.rfind("m4", 0) == 0)
+            return muxerNamed("ipod");
+        return muxerNamed("mp4");
+    }
+    return named;
+}
+
 bool TStreamCut::Impl::Open(const std::string& source)
 {
     source_ = source;
@@ -187,7 +256,9 @@ bool TStreamCut::Impl::Open(const std::string& source)
     extension_ = extension;
 
     AVFormatContext* opened = nullptr;
-    if (const int code = lib.avformat_open_input(&opened, source.c_str(), nullptr, nullptr);
+    // The name is a file's, never another protocol's address ("cache:x").
+    if (const int code = lib.avformat_open_input(&opened, LocalFileAddress(source).c_str(),
+                                                 nullptr, nullptr);
         code < 0) {
         error_ = ErrorTextForCode(source, code);
         return false;
@@ -203,7 +274,7 @@ bool TStreamCut::Impl::Open(const std::string& source)
 
     // Files that are not one container (picture sequences, device and
     // script readers) have no muxer that writes them back as one file.
-    muxer_ = extension.empty() ? nullptr : lib.av_guess_format(nullptr, source.c_str(), nullptr);
+    muxer_ = sourceMuxer(*input_, source);
     if (!muxer_ || (muxer_->flags & AVFMT_NOFILE) || (input_->iformat->flags & AVFMT_NOFILE)) {
         error_ = cannotKeep(source, "files of type \"" + LowerCase(extension) +
                                         "\" cannot be written");
@@ -502,9 +573,14 @@ bool TStreamCut::Impl::addTrack(Session& s, int index)
     track.out = lib.avformat_new_stream(s.out.get(), nullptr);
     if (!track.out || lib.avcodec_parameters_copy(track.out->codecpar, track.in->codecpar) < 0)
         return s.fail(s.output + ": cannot add a stream");
-    // The muxer chooses its own tag for the codec.
+    // The muxer chooses its own tag for the codec; raw pictures keep theirs,
+    // which says how they are laid out, where the muxer can store it.
+    const unsigned tag = track.in->codecpar->codec_tag;
     track.out->codecpar->codec_tag = 0;
     ClearVariableBlockAlign(*track.out->codecpar);
+    if (track.in->codecpar->codec_id == AV_CODEC_ID_RAWVIDEO && muxer_->codec_tag &&
+        lib.av_codec_get_id(muxer_->codec_tag, tag) == AV_CODEC_ID_RAWVIDEO)
+        track.out->codecpar->codec_tag = tag;
     track.out->time_base = track.in->time_base;
     track.out->avg_frame_rate = track.in->avg_frame_rate;
     track.out->r_frame_rate = track.in->r_frame_rate;

@@ -10,6 +10,7 @@
 #include "engine/input_opener.h"
 #include "engine/library_binding.h"
 #include "engine/library_handles.h"
+#include "engine/output_claim.h"
 
 #include <algorithm>
 #include <atomic>
@@ -328,7 +329,8 @@ private:
         };
         // Whatever fails here, the pipe is closed, so the reader sees its end.
         AVFormatContext* opened = nullptr;
-        int code = lib.avformat_open_input(&opened, source_.c_str(), nullptr, nullptr);
+        int code =
+            lib.avformat_open_input(&opened, LocalFileAddress(source_).c_str(), nullptr, nullptr);
         const InputFormatPtr source(code >= 0 ? opened : nullptr);
         if (code >= 0)
             code = lib.avformat_find_stream_info(source.get(), nullptr);
@@ -592,7 +594,8 @@ std::string pictureGraph(const SegmentPlan& plan)
 {
     // The graph's decoder shares the cores with the engine's task and
     // encoder threads, so it takes no more threads than they leave free.
-    const std::string movie = "movie=filename=" + QuoteFilterValue(plan.script.source) +
+    const std::string movie = "movie=filename=" +
+                              QuoteFilterValue(LocalFileAddress(plan.script.source)) +
                               ":dec_threads=" + std::to_string(PipelineCodecThreads());
     if (!plan.video) {
         if (!plan.soundInMovie)
@@ -675,7 +678,9 @@ int ServeTrimScript(const std::string& fileName, ServedSegment& segment)
         return code;
     };
     AVFormatContext* opened = nullptr;
-    if (const int code = lib.avformat_open_input(&opened, script.source.c_str(), nullptr, nullptr);
+    // The script names a file, never another protocol's address.
+    if (const int code = lib.avformat_open_input(&opened, LocalFileAddress(script.source).c_str(),
+                                                 nullptr, nullptr);
         code < 0)
         return unreadableSource(code);
     const InputFormatPtr source(opened);

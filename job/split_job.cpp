@@ -36,17 +36,55 @@ std::string MakeUniqueFileName(const std::string& path, const std::string& exten
     });
 }
 
-std::string SplitOutputFileName(const std::string& source, const std::string& folder,
-                                const std::string& extension, bool overwrite)
+namespace {
+
+// The output's name and whether it replaces what has it (else it is a name
+// created here).
+struct SplitOutputName {
+    std::string name;
+    bool replaces = false;
+};
+
+SplitOutputName splitOutputName(const std::string& source, const std::string& folder,
+                                const std::string& extension, bool overwrite,
+                                const std::vector<std::string>& otherInputs)
 {
+    const auto namesAnInput = [&](const std::string& candidate) {
+        return SameFile(candidate, source) ||
+               std::any_of(otherInputs.begin(), otherInputs.end(),
+                           [&](const std::string& input) { return SameFile(candidate, input); });
+    };
     const std::string named = folder + "/" + fs::path(source).filename().string();
     if (overwrite) {
         const std::string replaced = (fs::path(named).replace_extension(extension)).string();
-        if (!SameFile(replaced, source))
-            return replaced;
+        // Only a file is replaced: a device, FIFO or folder of that name is
+        // left alone, as without overwriting.
+        std::error_code missing;
+        const fs::file_status status = fs::symlink_status(replaced, missing);
+        if (!namesAnInput(replaced) && (!fs::exists(status) || fs::is_regular_file(status)))
+            return {replaced, true};
     }
     // Splits that run at once into one folder each get a file of their own.
-    return CreateUniqueFile(named, extension);
+    return {CreateUniqueFile(named, extension, namesAnInput), false};
+}
+
+}  // namespace
+
+std::string SplitOutputFileName(const std::string& source, const std::string& folder,
+                                const std::string& extension, bool overwrite,
+                                const std::vector<std::string>& otherInputs)
+{
+    return splitOutputName(source, folder, extension, overwrite, otherInputs).name;
+}
+
+StagedOutput StageSplitOutput(const std::string& source, const std::string& folder,
+                              const std::string& extension, bool overwrite,
+                              const std::vector<std::string>& otherInputs)
+{
+    const SplitOutputName output =
+        splitOutputName(source, folder, extension, overwrite, otherInputs);
+    return StagedOutput(output.name, output.replaces ? StagedOutput::Claim::Replace
+                                                     : StagedOutput::Claim::Taken);
 }
 
 int OutputVolumeForPosition(int position)
@@ -82,7 +120,8 @@ SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& pr
         if (request.Marked)
             throw;
     }
-    job.EngineInput = request.Marked ? script : source;
+    // The source is a file's name, never another protocol's address.
+    job.EngineInput = request.Marked ? script : LocalFileAddress(source);
     job.Input.FileName = job.EngineInput;
 
     job.Output.FrameRate = FrameRateOption(profile.ComboVideoFramerate.SelectedText());
@@ -100,8 +139,9 @@ SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& pr
     }
     // Taken last: nothing that can fail comes after it.
     const std::string extension = "." + LowerCase(profile.OutputExtension);
-    job.OutputFile =
-        SplitOutputFileName(source, request.OutputFolder, extension, request.Overwrite);
+    job.Staged = StageSplitOutput(source, request.OutputFolder, extension, request.Overwrite,
+                                  request.OtherInputs);
+    job.OutputFile = job.Staged.FinalName();
     return job;
 }
 
@@ -121,8 +161,9 @@ StreamCutJob PrepareStreamCutJob(const SplitRequest& request)
         return job;
     }
     try {
-        job.OutputFile = SplitOutputFileName(request.SourceFile, request.OutputFolder,
-                                             cut->Extension(), request.Overwrite);
+        job.Staged = StageSplitOutput(request.SourceFile, request.OutputFolder,
+                                      cut->Extension(), request.Overwrite, request.OtherInputs);
+        job.OutputFile = job.Staged.FinalName();
     } catch (const std::exception& e) {
         job.Error = e.what();
         return job;
@@ -201,9 +242,8 @@ SplitOutcome StartSplitJob(TCustomTranscoder& engine, const SplitRequest& reques
     auto notStarted = [&](SplitStart result, std::string error) {
         outcome.Result = result;
         outcome.Error = std::move(error);
-        if (!outcome.Job.OutputFile.empty())
-            ReleaseUnwrittenFile(outcome.Job.OutputFile);
-        return outcome;
+        outcome.Job.Staged.Discard();
+        return std::move(outcome);
     };
     int task = -1;
     try {
@@ -213,8 +253,9 @@ SplitOutcome StartSplitJob(TCustomTranscoder& engine, const SplitRequest& reques
             engine.StopTasks();
             return notStarted(SplitStart::NotAppended, engine.LastError());
         }
-        if (!engine.AttachOutput(task, outcome.Job.OutputFile, &outcome.Job.Output)) {
-            const std::string error = engine.LastError();
+        if (!engine.AttachOutput(task, outcome.Job.Staged.WriteAddress(),
+                                 &outcome.Job.Output)) {
+            const std::string error = outcome.Job.Staged.NamedAsFinal(engine.LastError());
             engine.DeleteTask(task);
             return notStarted(SplitStart::NotAttached, error);
         }

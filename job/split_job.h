@@ -4,12 +4,14 @@
 #pragma once
 
 #include "engine/engine_types.h"
+#include "engine/output_claim.h"
 #include "engine/stream_cut.h"
 #include "profiles/profile_options.h"
 
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace clipmora {
 
@@ -34,11 +36,15 @@ struct SplitRequest {
     bool ExactCut = true;
     double StartSeconds = 0.0; // the marks on the source's timeline, for such a copy
     double EndSeconds = 0.0;   // not after StartSeconds: to the end of the file
+    // The other inputs of the same command: no output takes their names.
+    std::vector<std::string> OtherInputs;
 };
 
 struct SplitJob {
     std::string EngineInput;  // the trim script, or the source itself when unmarked
-    std::string OutputFile;
+    std::string OutputFile;   // the output's final name
+    // Where the engine writes it until the run has succeeded.
+    StagedOutput Staged;
     TInputOptions Input;
     TOutputOptions Output;
 };
@@ -55,13 +61,21 @@ std::optional<std::string> SourceFileRefusal(const std::string& path);
 std::string MakeUniqueFileName(const std::string& path, const std::string& extension);
 
 // The output file for `source` in `folder` with `extension` (".mp4"): the
-// source's name with the extension replaced when overwriting, else the first
-// free name, which is created (empty) here so that no other split can take
-// it. Never the source file itself: a name that would overwrite it becomes
+// source's name with the extension replaced when overwriting and that name
+// is free or a regular file, else the first free name, which is created
+// (empty) here so that no other split can take it. Never the source file
+// itself nor any of `otherInputs`: a name that would overwrite one becomes
 // the next free name. Throws std::system_error when no file can be created
 // in `folder`.
 std::string SplitOutputFileName(const std::string& source, const std::string& folder,
-                                const std::string& extension, bool overwrite);
+                                const std::string& extension, bool overwrite,
+                                const std::vector<std::string>& otherInputs = {});
+
+// The output named as SplitOutputFileName does, staged: written under a
+// temporary name beside it and moved onto it by Commit.
+StagedOutput StageSplitOutput(const std::string& source, const std::string& folder,
+                              const std::string& extension, bool overwrite,
+                              const std::vector<std::string>& otherInputs);
 
 // The engine volume for a position (0..10) of the output volume bar.
 int OutputVolumeForPosition(int position);
@@ -82,7 +96,8 @@ SplitJob PrepareSplitJob(const SplitRequest& request, const TProfileControls& pr
 // says why it failed in `Error`.
 struct StreamCutJob {
     std::unique_ptr<TStreamCut> Cut;  // null when the copy cannot be made
-    std::string OutputFile;
+    std::string OutputFile;           // the output's final name
+    StagedOutput Staged;              // where the copy writes until it has succeeded
     std::string Error;                // why, when Cut is null
 };
 

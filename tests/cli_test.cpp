@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <regex>
 #include <set>
@@ -397,7 +398,7 @@ TEST_F(CliConvert, MalformedCommandLinesShowTheUsage)
     }
 }
 
-TEST_F(CliConvert, StopSignalsEndTheRunAndTheFileStillEndsProperly)
+TEST_F(CliConvert, StopSignalsEndTheRunAndLeaveNoFile)
 {
     testing::MediaSpec spec = testing::Mp4H264Aac();
     spec.seconds = 8.0;
@@ -434,18 +435,18 @@ TEST_F(CliConvert, StopSignalsEndTheRunAndTheFileStillEndsProperly)
         const std::string text = readText(log);
         ASSERT_TRUE(WIFEXITED(status)) << text;
         EXPECT_EQ(WEXITSTATUS(status), 128 + c.signal) << text;
-        EXPECT_NE(text.find("stopped: " + output), std::string::npos) << text;
-
-        const testing::DecodedSummary summary = testing::DecodeMedia(output);
-        EXPECT_GT(summary.videoFrames, 0);
-        EXPECT_LT(summary.videoFrames, 150);
-        EXPECT_EQ(runCli("probe " + quoted(output)).exitCode, 0);
+        EXPECT_NE(text.find("stopped: " + output + " was not written"), std::string::npos)
+            << text;
+        // Nothing of the run is left, under its name or any other.
+        std::filesystem::remove(log);
+        EXPECT_TRUE(std::filesystem::is_empty(folder.path())) << text;
     }
 }
 
 // A FIFO never keeps the program waiting: split refuses it before opening
-// it, and a stop signal ends a convert that waits in the FIFO's opening.
-TEST_F(CliConvert, AFifoInputNeverKeepsTheProgramWaiting)
+// it, and a stop signal ends a convert that waits in the FIFO's opening,
+// as input or as output.
+TEST_F(CliConvert, AFifoNeverKeepsTheProgramWaiting)
 {
     const std::string fifo = folder.file("pipe.mp4");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -483,6 +484,26 @@ TEST_F(CliConvert, AFifoInputNeverKeepsTheProgramWaiting)
         EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
     }
     EXPECT_TRUE(std::filesystem::is_empty(out));
+
+    // A FIFO as the output: the program waits in its opening for a reader
+    // that never comes, and a stop signal ends it there.
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        const char* argv[] = {CLIPMORA_CLI_PATH, "convert", "-i", clip.c_str(), "-f", "avi",
+                              fifo.c_str(), nullptr};
+        pid_t child = 0;
+        ASSERT_EQ(posix_spawn(&child, argv[0], nullptr, nullptr, const_cast<char**>(argv),
+                              environ),
+                  0);
+        const std::string waitChannel = "/proc/" + std::to_string(child) + "/wchan";
+        while (readText(waitChannel) != "wait_for_partner")
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        kill(child, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+    }
 }
 
 TEST_F(CliConvert, FormatsListsTheCatalogue)
@@ -641,16 +662,15 @@ TEST_F(CliConvert, SplitWithCopyAndKeyFrameKeepsTheStreamsFromTheKeyFrame)
     ASSERT_EQ(dashed.exitCode, 0) << dashed.output;
     EXPECT_EQ(testing::DecodeMedia(folder.file("dashed/-x.mp4")).videoFrames, 50);
 
-    // A source whose type no muxer writes: the message, and nothing written.
+    // A name that says nothing of the type: the copy is what the source is,
+    // under its name.
     const std::string odd = folder.file("clip.xyz");
     std::filesystem::copy_file(clip, odd);
-    const std::string empty = folder.file("empty");
-    std::filesystem::create_directory(empty);
-    const Outcome refused = runCli("split " + quoted(odd) + " " + quoted(empty) + " --copy");
-    EXPECT_EQ(refused.exitCode, 1) << refused.output;
-    EXPECT_NE(refused.output.find("files of type \".xyz\" cannot be written"), std::string::npos)
-        << refused.output;
-    EXPECT_TRUE(std::filesystem::is_empty(empty));
+    const std::string named = folder.file("named");
+    std::filesystem::create_directory(named);
+    const Outcome asIs = runCli("split " + quoted(odd) + " " + quoted(named) + " --copy");
+    EXPECT_EQ(asIs.exitCode, 0) << asIs.output;
+    EXPECT_EQ(testing::DecodeMedia(named + "/clip.xyz").videoFrames, 50);
 }
 
 // Marks of any size, for a copy of the streams and for a re-encoding split:
@@ -1042,6 +1062,277 @@ TEST_F(CliConvert, SplitsRunningAtOnceIntoOneFolderEachKeepTheirOwnSegment)
     }
     const auto files = std::distance(std::filesystem::directory_iterator(out), {});
     EXPECT_EQ(files, static_cast<long>(std::size(cases))) << "nothing more, nothing lost";
+}
+
+// What a run leaves in its folder: every file (hidden ones too, those in
+// subfolders as "folder/name") and what it holds.
+struct LeftFile {
+    enum class Kind { Text, Media, Fifo };
+    std::string name;
+    Kind kind = Kind::Text;
+    std::string text;      // Text: the whole content
+    int pictures = 0;      // Media: decoded pictures
+    int firstPattern = 0;  // Media: the pattern of the first one
+};
+
+LeftFile textFile(std::string name, std::string text)
+{
+    return {std::move(name), LeftFile::Kind::Text, std::move(text)};
+}
+
+LeftFile mediaFile(std::string name, int pictures, int firstPattern = 0)
+{
+    return {std::move(name), LeftFile::Kind::Media, {}, pictures, firstPattern};
+}
+
+void expectFilesLeft(const std::filesystem::path& folder, const std::vector<LeftFile>& expected)
+{
+    namespace fs = std::filesystem;
+    std::set<std::string> found, wanted;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder))
+        if (!entry.is_directory())
+            found.insert(fs::relative(entry.path(), folder).string());
+    for (const LeftFile& file : expected) {
+        wanted.insert(file.name);
+        const std::string path = (folder / file.name).string();
+        SCOPED_TRACE(file.name);
+        switch (file.kind) {
+        case LeftFile::Kind::Text: {
+            const std::string text = readText(path);
+            EXPECT_TRUE(text == file.text) << text.size() << " bytes: " << text.substr(0, 40);
+            break;
+        }
+        case LeftFile::Kind::Fifo:
+            EXPECT_TRUE(fs::is_fifo(path));
+            break;
+        case LeftFile::Kind::Media: {
+            const testing::DecodedSummary summary = testing::DecodeMedia(path);
+            EXPECT_EQ(summary.videoFrames, file.pictures);
+            EXPECT_EQ(summary.firstFramePattern, file.firstPattern);
+            break;
+        }
+        }
+    }
+    EXPECT_EQ(found, wanted);
+}
+
+// A run that fails replaces nothing and leaves no file of its own; no
+// output takes the name of an input; names are files, never addresses.
+TEST_F(CliConvert, EveryRunLeavesWholeFilesOrNothing)
+{
+    namespace fs = std::filesystem;
+    const std::string mkv = testing::CachedMedia("clip.mkv", testing::MatroskaClip());
+    const std::string mp4Format = " --format 'MP4 - MPEG4 Video (*.mp4)' ";
+    const auto write = [](const fs::path& path, const std::string& text) {
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << text;
+    };
+    struct Case {
+        std::string what;
+        std::function<void(const fs::path&)> setUp;  // in the run's folder
+        std::string command;                         // run in that folder
+        int exitCode;
+        std::vector<LeftFile> left;
+    };
+    const auto precious = [&](const char* name) {
+        return [&, name](const fs::path& at) {
+            fs::copy_file(clip, at / "s.mp4");
+            write(at / name, "precious\n");
+        };
+    };
+    const Case cases[] = {
+        {"a failed convert -y", precious("k.mp4"), "convert -y -i s.mp4 -acodec pcm_s16le k.mp4",
+         1, {mediaFile("s.mp4", 50), textFile("k.mp4", "precious\n")}},
+        {"convert -y starting past the end", precious("k.mp4"),
+         "convert -y -ss 5 -i s.mp4 k.mp4", 1,
+         {mediaFile("s.mp4", 50), textFile("k.mp4", "precious\n")}},
+        {"convert -y into a full file system", precious("k.avi"),
+         sizeLimit(8) + CLIPMORA_CLI_PATH + " convert -y -i s.mp4 -vcodec mpeg4 k.avi", 1,
+         {mediaFile("s.mp4", 50), textFile("k.avi", "precious\n")}},
+        {"a file: output without -y", precious("dst/out.mkv"),
+         "convert -i s.mp4 -t 1 file:dst/out.mkv", 1,
+         {mediaFile("s.mp4", 50), textFile("dst/out.mkv", "precious\n")}},
+        {"split --overwrite of an input that does not open",
+         [&](const fs::path& at) {
+             write(at / "bad.mkv", "not a video\n");
+             write(at / "bad.mp4", "precious\n");
+         },
+         "split bad.mkv ." + mp4Format + "--overwrite", 1,
+         {textFile("bad.mkv", "not a video\n"), textFile("bad.mp4", "precious\n")}},
+        {"several inputs, one named as another's output",
+         [&](const fs::path& at) {
+             fs::copy_file(mkv, at / "a.mkv");
+             fs::copy_file(clip, at / "a.mp4");
+         },
+         "split a.mkv a.mp4 ." + mp4Format + "--overwrite --start 1 --end 2", 0,
+         {mediaFile("a.mkv", 50), mediaFile("a.mp4", 50), mediaFile("a-1.mp4", 25, 25),
+          mediaFile("a-2.mp4", 25, 25)}},
+        {"names after -- that begin with -",
+         [&](const fs::path& at) {
+             fs::copy_file(clip, at / "-x.mp4");
+             fs::create_directory(at / "-out");
+         },
+         "split --copy --keyframe -- -x.mp4 -out", 0,
+         {mediaFile("-x.mp4", 50), mediaFile("-out/-x.mp4", 50)}},
+        {"a FIFO where the output would go",
+         [&](const fs::path& at) {
+             fs::copy_file(mkv, at / "f.mkv");
+             ASSERT_EQ(mkfifo((at / "f.mp4").c_str(), 0600), 0);
+         },
+         "split f.mkv ." + mp4Format + "--overwrite", 0,
+         {mediaFile("f.mkv", 50), {"f.mp4", LeftFile::Kind::Fifo, {}, 0, 0}, mediaFile("f-1.mp4", 50)}},
+    };
+    // Names the libraries would read as another protocol's address are
+    // files: each is the four-second clip, beside a two-second decoy of the
+    // name the address would lead to.
+    testing::MediaSpec fourSeconds = testing::Mp4H264Aac();
+    fourSeconds.seconds = 4.0;
+    const std::string longer = testing::CachedMedia("four seconds.mp4", fourSeconds);
+    struct Address {
+        const char* name;
+        const char* decoy;
+    };
+    const Address addresses[] = {{"file:other.mp4", "other.mp4"}, {"cache:x.mp4", "x.mp4"},
+                                 {"async:x.mp4", "x.mp4"},        {"concat:a.mp4|a.mp4", "a.mp4"},
+                                 {"a:b=c.mp4", "c.mp4"},          {"12:30.mp4", "30.mp4"},
+                                 {"http:x.mp4", "x.mp4"}};
+    std::vector<Case> named;
+    for (const Address& a : addresses) {
+        const auto setUp = [&, a](const fs::path& at) {
+            fs::copy_file(longer, at / a.name);
+            fs::copy_file(clip, at / a.decoy);
+            fs::create_directory(at / "o");
+        };
+        const std::vector<LeftFile> sources = {mediaFile(a.name, 100), mediaFile(a.decoy, 50)};
+        std::vector<LeftFile> copied = sources;
+        copied.push_back(mediaFile(std::string("o/") + a.name, 50, 25));
+        named.push_back({a.name, setUp, "split " + quoted(a.name) + " o --copy --start 1 --end 3",
+                         0, copied});
+        const std::string reencoded = std::string("o/") + fs::path(a.name).stem().string() + ".mp4";
+        std::vector<LeftFile> marked = sources;
+        marked.push_back(mediaFile(reencoded, 26, 25));
+        named.push_back({a.name, setUp,
+                         "split " + quoted(a.name) + " o" + mp4Format + "--start 1 --end 2", 0,
+                         marked});
+    }
+    named.push_back({"an output folder named as an address",
+                     [&](const fs::path& at) {
+                         fs::copy_file(clip, at / "s.mp4");
+                         fs::create_directory(at / "file:out");
+                         fs::create_directory(at / "out");
+                     },
+                     "split s.mp4 file:out --copy", 0,
+                     {mediaFile("s.mp4", 50), mediaFile("file:out/s.mp4", 50)}});
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    all.insert(all.end(), named.begin(), named.end());
+    for (const Case& c : all) {
+        SCOPED_TRACE(c.what + (" / " + c.command));
+        const fs::path at = folder.path() / "run";
+        fs::create_directory(at);
+        c.setUp(at);
+        const bool shell = c.command.rfind("ulimit", 0) == 0;
+        const std::string enter = "cd " + quoted(at.string()) + " && ";
+        Outcome outcome;
+        if (shell) {
+            // The limit applies to the program only.
+            const std::string command = enter + "(" + c.command + ") 2>&1";
+            FILE* pipe = popen(command.c_str(), "r");
+            ASSERT_NE(pipe, nullptr);
+            char buffer[512];
+            while (std::fgets(buffer, sizeof buffer, pipe))
+                outcome.output += buffer;
+            const int status = pclose(pipe);
+            outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        } else {
+            outcome = runCli(c.command, enter);
+        }
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << outcome.output;
+        if (c.exitCode != 0) {
+            EXPECT_EQ(outcome.output.find("done"), std::string::npos) << outcome.output;
+        }
+        expectFilesLeft(at, c.left);
+        fs::remove_all(at);
+    }
+    // The probe reads the file named too.
+    const fs::path at = folder.path() / "probed";
+    fs::create_directory(at);
+    for (const Address& a : addresses) {
+        SCOPED_TRACE(a.name);
+        fs::copy_file(longer, at / a.name, fs::copy_options::overwrite_existing);
+        fs::copy_file(clip, at / a.decoy, fs::copy_options::overwrite_existing);
+        const Outcome probed = runCli("probe " + quoted(a.name), "cd " + quoted(at.string()) + " && ");
+        EXPECT_EQ(probed.exitCode, 0) << probed.output;
+        EXPECT_NE(probed.output.find("video: h264 160x120"), std::string::npos) << probed.output;
+        EXPECT_NE(probed.output.find("duration: 4.0"), std::string::npos) << probed.output;
+    }
+}
+
+// "done" is said only for a file that is there: an output folder removed or
+// renamed while the run writes fails the run, naming the file.
+TEST_F(CliConvert, AnOutputFolderGoneDuringTheRunFailsIt)
+{
+    namespace fs = std::filesystem;
+    for (const bool remove : {false, true}) {
+        SCOPED_TRACE(remove ? "removed" : "renamed");
+        const fs::path out = folder.path() / "out";
+        const fs::path moved = folder.path() / "moved";
+        fs::create_directory(out);
+        const std::string output = (out / "x.mkv").string();
+        const std::string log = folder.file("stderr.txt");
+        // "-re" reads the input at its own pace: the run lasts two seconds.
+        const pid_t child =
+            spawnCli({CLIPMORA_CLI_PATH, "convert", "-re", "-i", clip, output}, log);
+        ASSERT_GT(child, 0);
+        // The run writes once it reports progress.
+        while (readText(log).find("progress: ") == std::string::npos)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (remove)
+            fs::remove_all(out);
+        else
+            fs::rename(out, moved);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        const std::string text = readText(log);
+        ASSERT_TRUE(WIFEXITED(status)) << text;
+        EXPECT_EQ(WEXITSTATUS(status), 1) << text;
+        EXPECT_EQ(text.find("done"), std::string::npos) << text;
+        EXPECT_NE(text.find("\"" + output + "\" was not written"), std::string::npos) << text;
+        EXPECT_FALSE(fs::exists(output));
+        EXPECT_TRUE(remove || fs::is_empty(moved));
+        fs::remove_all(moved);
+        fs::remove(log);
+    }
+}
+
+// Splits that replace one name at once each write a file of their own; the
+// name ends up with one of them whole.
+TEST_F(CliConvert, SplitsOverwritingOneNameAtOnceLeaveOneWholeFile)
+{
+    const std::string out = folder.file("out");
+    std::filesystem::create_directory(out);
+    std::vector<pid_t> children;
+    for (int i = 0; i < 3; ++i) {
+        children.push_back(spawnCli({CLIPMORA_CLI_PATH, "split", clip, out, "--format",
+                                     "AVI - DivX Video (*.avi)", "--overwrite"},
+                                    folder.file("log" + std::to_string(i))));
+        ASSERT_GT(children.back(), 0);
+    }
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        int status = 0;
+        ASSERT_EQ(waitpid(children[i], &status, 0), children[i]);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << readText(folder.file("log" + std::to_string(i)));
+    }
+    expectFilesLeft(out, {mediaFile("clip.avi", 50)});
+    // Its sound is whole: as long as that of a split on its own.
+    const std::string alone = folder.file("alone");
+    std::filesystem::create_directory(alone);
+    ASSERT_EQ(runCli("split " + quoted(clip) + " " + quoted(alone) +
+                     " --format 'AVI - DivX Video (*.avi)'")
+                  .exitCode,
+              0);
+    EXPECT_EQ(testing::DecodeMedia(out + "/clip.avi").audioSamples,
+              testing::DecodeMedia(alone + "/clip.avi").audioSamples);
 }
 
 }  // namespace

@@ -803,5 +803,52 @@ TEST_F(MainWindowTest, FolderChooserOptionsRootsAndLastChoice)
     EXPECT_EQ(dialog.FolderName, chosen);
 }
 
+// "Splitting Done!" is said only for a file that is there, and a split that
+// does not succeed leaves nothing: neither one whose output folder is moved
+// away while it writes (the message names the file) nor a stopped one.
+TEST_F(MainWindowTest, OnlyASucceededSplitLeavesItsFile)
+{
+    auto form = openWindow();
+    testing::TempFolder folder;
+    const fs::path out = folder.path() / "out";
+    const fs::path moved = folder.path() / "moved";
+    fs::create_directory(out);
+    addFile(*form, testing::CachedMedia("window_clip.mp4", shortClip()));
+    chooseFolder(*form, out);
+    chooseFormat(*form, QStringLiteral("AVI - DivX Video (*.avi)"));
+    Find<QPushButton>(*form, "ButtonSplit")->click();
+    ASSERT_TRUE(TForm1Probe(*form).SplitBusy());
+    // The output is open for writing by now; its folder goes elsewhere.
+    fs::rename(out, moved);
+    ASSERT_TRUE(waitFor([&] { return !TForm1Probe(*form).SplitBusy(); }));
+    ASSERT_EQ(dialogs.messages.size(), 1) << dialogs.messages.join(u'|').toStdString();
+    EXPECT_TRUE(dialogs.messages[0].startsWith(QStringLiteral("Cannot Split This File")));
+    EXPECT_TRUE(dialogs.messages[0].contains(
+        QString::fromStdString((out / "window_clip.avi").string())))
+        << dialogs.messages[0].toStdString();
+    EXPECT_TRUE(fs::is_empty(moved));
+
+    // Stopped once it has written for a while.
+    dialogs.messages.clear();
+    testing::MediaSpec longer = shortClip();
+    longer.seconds = 40.0;
+    longer.width = 640;
+    longer.height = 480;
+    addFile(*form, testing::CachedMedia("window_long.mp4", longer));
+    chooseFolder(*form, moved);
+    Find<QPushButton>(*form, "ButtonSplit")->click();
+    const auto written = [&] {
+        for (const fs::directory_entry& entry : fs::directory_iterator(moved))
+            if (entry.file_size() > 0)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(waitFor(written));
+    Find<QPushButton>(*form, "ButtonStopSplit")->click();
+    ASSERT_TRUE(waitFor([&] { return !dialogs.messages.isEmpty(); }));
+    EXPECT_EQ(dialogs.messages, QStringList{QStringLiteral("Splitting Stopped!")});
+    EXPECT_TRUE(fs::is_empty(moved));
+}
+
 }  // namespace
 }  // namespace clipmora

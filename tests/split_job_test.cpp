@@ -15,7 +15,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
+#include <optional>
+#include <set>
+#include <sstream>
 
 namespace clipmora {
 namespace {
@@ -49,6 +53,62 @@ TEST(SplitNames, TheSourceIsNeverTheOutput)
               folder.file("talk-1.mp4"));
     EXPECT_EQ(SplitOutputFileName(source, folder.path().string(), ".mp4", false),
               folder.file("talk-2.mp4"));
+}
+
+// A staged output reaches its name only by a commit that finds it there;
+// whatever does not reach it leaves nothing behind.
+TEST(SplitNames, AStagedOutputIsThereWholeOrNotAtAll)
+{
+    testing::BindLibrariesForTests();
+    using Files = std::set<std::string>;  // "path in the folder=content"
+    struct Case {
+        const char* what;
+        bool overwrite;
+        // Done to the output folder while the output is written.
+        std::function<void(const fs::path& folder)> meanwhile;
+        bool committed;
+        Files left;
+    };
+    const Case cases[] = {
+        {"a new name", false, [](const fs::path&) {}, true,
+         {"talk.mkv=x", "out/talk.mp4=old", "out/talk-1.mp4=new"}},
+        {"a replaced file", true, [](const fs::path&) {}, true,
+         {"talk.mkv=x", "out/talk.mp4=new"}},
+        {"the folder removed", false, [](const fs::path& at) { fs::remove_all(at); }, false,
+         {"talk.mkv=x"}},
+        {"the folder renamed", true,
+         [](const fs::path& at) { fs::rename(at, at.string() + " moved"); }, false,
+         {"talk.mkv=x", "out moved/talk.mp4=old"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        const fs::path out = folder.path() / "out";
+        fs::create_directory(out);
+        const std::string source = folder.file("talk.mkv");
+        touch(source);
+        std::ofstream((out / "talk.mp4").string()) << "old";
+        {
+            StagedOutput output = StageSplitOutput(source, out.string(), ".mp4", c.overwrite, {});
+            const std::string name = output.FinalName();
+            std::ofstream(output.WriteAddress()) << "new";
+            c.meanwhile(out);
+            const std::optional<std::string> failed = output.Commit();
+            EXPECT_EQ(!failed, c.committed) << failed.value_or("");
+            if (failed) {
+                EXPECT_NE(failed->find("\"" + name + "\""), std::string::npos) << *failed;
+            }
+        }
+        Files left;
+        for (const auto& entry : fs::recursive_directory_iterator(folder.path())) {
+            if (!entry.is_regular_file())
+                continue;
+            std::stringstream text;
+            text << std::ifstream(entry.path()).rdbuf();
+            left.insert(fs::relative(entry.path(), folder.path()).string() + "=" + text.str());
+        }
+        EXPECT_EQ(left, c.left);
+    }
 }
 
 TEST(SplitOptions, VolumeFrameRateAndMarks)
@@ -221,13 +281,14 @@ protected:
     std::string split(const SplitRequest& request)
     {
         done = false;
-        const SplitOutcome outcome = StartSplitJob(engine, request, profile);
+        SplitOutcome outcome = StartSplitJob(engine, request, profile);
         EXPECT_EQ(outcome.Result, SplitStart::Started) << outcome.Error;
         if (outcome.Result != SplitStart::Started)
             return {};
         std::unique_lock guard(lock);
         EXPECT_TRUE(ended.wait_for(guard, std::chrono::minutes(2), [this] { return done; }));
         EXPECT_TRUE(finished) << failure;
+        EXPECT_EQ(outcome.Job.Staged.Commit(), std::nullopt);
         return outcome.Job.OutputFile;
     }
 
