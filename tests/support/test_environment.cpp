@@ -188,7 +188,7 @@ bool EndOtherThreads()
     // one telling hears the next. A thread that was told is gone within
     // moments.
     const auto stopIdle = loadedFunction<LibraryStep>("g_thread_pool_stop_unused_threads");
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     std::vector<std::string> left = otherThreads();
     while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
         if (stopIdle)

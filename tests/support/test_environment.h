@@ -49,7 +49,8 @@ void AtTestProgramEnd(std::function<void()> step);
 // main thread is the only one left. The leak checker that runs at the
 // process's end stops every thread; one caught half-way through ending
 // itself crashes it. False, after naming them on standard error, when other
-// threads are still there after ten seconds.
+// threads are still there after a minute: a wait that only a stuck thread
+// reaches, also on a loaded machine.
 bool EndOtherThreads();
 
 }  // namespace clipmora::testing
